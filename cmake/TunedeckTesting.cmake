@@ -1,0 +1,32 @@
+include(GoogleTest)
+
+# Tests run headless: Qt on its offscreen platform, the engine on the clock-driven null output,
+# and the examples/fixtures of the shared media folder found through TUNEDECK_MEDIA_DIR.
+set(TUNEDECK_MEDIA_DIR "${CMAKE_SOURCE_DIR}/../shared/media" CACHE PATH "Real songs and wave files for tests")
+set(TUNEDECK_TEST_ENV
+    "QT_QPA_PLATFORM=offscreen"
+    "SDL_AUDIODRIVER=dummy"
+    "TUNEDECK_OUTPUT=null"
+    "TUNEDECK_MEDIA_DIR=${TUNEDECK_MEDIA_DIR}"
+    "TUNEDECK_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    "ASAN_OPTIONS=detect_leaks=0"
+    "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+
+# td_add_gtest(name LABEL unit SOURCES a.cpp b.cpp LIBS lib...)
+function(td_add_gtest name)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "LABEL" "SOURCES;LIBS")
+    add_executable(${name} ${arg_SOURCES})
+    target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main Tunedeck::Warnings ${arg_LIBS})
+    gtest_discover_tests(${name}
+        PROPERTIES LABELS ${arg_LABEL} ENVIRONMENT "${TUNEDECK_TEST_ENV}"
+        DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# td_add_qttest(name LABEL unit SOURCES a.cpp LIBS lib...)
+function(td_add_qttest name)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "LABEL" "SOURCES;LIBS")
+    qt_add_executable(${name} ${arg_SOURCES})
+    target_link_libraries(${name} PRIVATE Qt6::Test Tunedeck::Warnings ${arg_LIBS})
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES LABELS ${arg_LABEL} ENVIRONMENT "${TUNEDECK_TEST_ENV}")
+endfunction()

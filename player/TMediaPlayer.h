@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <stdexcept>
+
+namespace tunedeck {
+class Device;
+}
+
+// Raised by TMediaPlayer operations that need an open file ("No MCI device open") and by a
+// failed Open (message: ErrorText of the result code).
+class EMCIDeviceError : public std::runtime_error {
+public:
+    explicit EMCIDeviceError(const QString &message);
+    QString message() const { return QString::fromUtf8(what()); }
+};
+
+// The invisible media device the main window plays through (component LettoreMidi). It picks
+// the back end by the file: the MIDI sequencer for songs, the wave player for wave files.
+// Lives on the UI thread; every operation is called there and returns before the next begins.
+// Completion notices reach the UI thread as queued events, in order, through OnNotify.
+class TMediaPlayer : public QObject {
+    Q_OBJECT
+
+public:
+    enum class TMPDeviceTypes { dtAutoSelect };
+    enum class TMPNotifyValues { nvSuccessful, nvSuperseded, nvAborted, nvFailure };
+    // Whether Play asks for a completion notice.
+    enum class Notice { Requested, None };
+
+    explicit TMediaPlayer(QObject *parent = nullptr);
+    // Closes an open file (stopping its sound) and ends the engine's threads.
+    ~TMediaPlayer() override;
+
+    QString FileName() const;
+    void setFileName(const QString &name);
+    TMPDeviceTypes DeviceType() const;
+    bool AutoRewind() const;
+    void setAutoRewind(bool on);
+    bool AutoOpen() const;
+    bool Shareable() const;
+    bool AutoEnable() const;
+    bool IsOpen() const;
+    quint16 DeviceId() const;
+    quint32 LastError() const;
+    TMPNotifyValues NotifyResult() const;
+
+    // Closes an open file first. Throws EMCIDeviceError(ErrorText(code)) when the file cannot be
+    // opened; the device is then closed.
+    void Open();
+    // Does nothing when no file is open.
+    void Close();
+    void SetMillisecondFormat();
+    // Length of the open file in ms. Throws "No MCI device open" when none is open.
+    quint32 GetLength();
+    // Position in ms; 0 when no file is open.
+    quint32 GetPosition();
+    // Plays from the current position to the end; returns at once. Throws when no file is open.
+    void Play(Notice notice = Notice::Requested);
+    void Stop();
+    void Pause();
+    void Seek(quint32 positionMs);
+    // Text for a result code; "Unknown error code" for codes without one.
+    QString ErrorText(quint32 code) const;
+
+Q_SIGNALS:
+    // A completion notice arrived; NotifyResult() tells its kind.
+    void OnNotify();
+
+private:
+    // Implementation detail of the owner of this class; see TMediaPlayer.cpp.
+    struct Private;
+    std::unique_ptr<Private> d;
+};

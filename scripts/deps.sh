@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Tunedeck builds, runs and tests with. Only what is missing is
+# fetched, so a second run costs a few seconds. Needs root (or sudo) the first time.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+    libfluidsynth-dev fluidsynth libsndfile1-dev libsdl2-dev
+    timgm6mb-soundfont fonts-liberation2 fonts-dejavu-core
+    libgtest-dev libgmock-dev
+    clang libclang-rt-14-dev
+    python3 python3-mido
+    xvfb xauth xdotool x11-utils imagemagick sox
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
