@@ -1,0 +1,135 @@
+#pragma once
+
+#include "tunedeck/Result.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace tunedeck {
+
+// What a file holds, decided by its content.
+enum class MediaKind { Smf0, Smf1, Smf2, Rmi, Wave };
+
+// The word tdplay and logs use for a kind: smf0, smf1, smf2, rmi, wav.
+const char *mediaKindName(MediaKind kind) noexcept;
+
+// What a file is and how long it plays, found without opening an output.
+struct MediaInfo {
+    MediaKind kind = MediaKind::Smf0;
+    std::uint32_t lengthMs = 0;
+};
+
+// Which output a Device renders into.
+enum class OutputMode {
+    Auto,    // the sound card through SDL; the null output when TUNEDECK_OUTPUT=null or when no
+             // sound device can be opened
+    Sdl,     // the sound card only; fails with NoOutput when none can be opened
+    Null,    // a clock-driven output that discards the sound in real time
+    Offline, // no thread: the owner calls Device::pump() to render, as fast as it likes
+};
+
+// Something that happened while a file played, sent from the engine to its owner.
+struct Notice {
+    enum class Kind {
+        Finished, // the playing reached the end of the file
+        Failed,   // the output or the source failed while playing; playing has stopped
+    };
+    Kind kind = Kind::Finished;
+    // The run the notice belongs to (see Device::runId()); a notice whose run has since ended
+    // is stale and can be ignored.
+    std::uint32_t runId = 0;
+};
+
+// A channel's controller state as the synthesiser holds it (for tests and diagnostics).
+struct ChannelState {
+    int bank = 0;
+    int program = 0;
+    int pitchBend = 8192;      // 0..16383, 8192 is the centre
+    int pitchBendRangeSemitones = 2;
+    int controllers[128] = {}; // the synthesiser's values of CC 0..127
+};
+
+// A player for one file at a time: a MIDI song (rendered by FluidSynth) or a wave file, chosen
+// by content. Owns one output and two threads besides the caller's: the output's render thread
+// (none for OutputMode::Offline) and a notice thread that calls the listener.
+//
+// Threading: every member function except the listener is called from one thread, the owner's
+// (in the player: the UI thread). Commands take effect on the render thread at its next block;
+// positionMs() and lengthMs() read atomics and never wait. open() and close() wait for the render
+// thread to hand the old file back, which takes at most one block. The listener is called on the
+// notice thread, never on the render thread and never after the destructor has returned.
+class Device {
+public:
+    using Listener = std::function<void(Notice)>;
+
+    // Opens the output. With OutputMode::Sdl and no sound device, the Device has no output and
+    // open() fails with NoOutput. The soundfont is loaded here when one exists (once per
+    // process; later devices share it).
+    explicit Device(Listener listener, OutputMode mode = OutputMode::Auto);
+    // Stops the sound, closes the file, joins the notice and render threads.
+    ~Device();
+    Device(const Device &) = delete;
+    Device &operator=(const Device &) = delete;
+
+    // Reads what a file is and its length without playing it. Fails like open() would, except
+    // that a missing soundfont or output is not an error here.
+    [[nodiscard]] static Result<MediaInfo> probe(const std::filesystem::path &path);
+
+    // Closes any open file, then opens `path` stopped at position 0. Fails with FileNotFound,
+    // Io, UnknownFormat, NotMidi, Malformed, Truncated, NotWave, NoSoundfont or NoOutput; the
+    // device is then closed. A wave file is decoded completely here, so the render thread never
+    // reads a file.
+    [[nodiscard]] Result<void> open(const std::filesystem::path &path);
+    // Stops and forgets the open file; does nothing when none is open.
+    void close();
+    bool isOpen() const;
+    // The open file's kind; meaningless when none is open.
+    MediaKind kind() const;
+
+    // Plays from the current position to the end of the file. At the end the render thread
+    // stops and sends Notice::Finished. Playing at the end finishes at once.
+    void play();
+    // Stops producing sound and keeps the position; the run goes on (play() resumes it).
+    void pause();
+    // Stops producing sound, keeps the position and ends the run.
+    void stop();
+    // Moves to `positionMs` (stopped) and ends the run. Fails with InvalidArgument past the end
+    // or when no file is open; nothing changes then.
+    [[nodiscard]] Result<void> seekMs(std::uint32_t positionMs);
+
+    // True between play() and the end of the file, stop(), pause(), seekMs() or close().
+    bool isPlaying() const;
+    // The current position in ms, 0 when no file is open. Exactly the target after seekMs(),
+    // exactly lengthMs() at the end. Never waits.
+    std::uint32_t positionMs() const;
+    // The open file's length in ms, 0 when none is open.
+    std::uint32_t lengthMs() const;
+
+    // Identifies the current run: the stretch of playing that a Finished notice belongs to. It
+    // changes on open(), close(), stop() and seekMs(), never on play() or pause().
+    std::uint32_t runId() const;
+
+    // Sample rate of the output in Hz; the output always takes interleaved stereo floats.
+    int sampleRate() const;
+    OutputMode outputMode() const;
+
+    // OutputMode::Offline only: renders `out.size() / 2` stereo frames on the caller's thread as
+    // the output's callback would, and returns how many frames came from the file (the rest is
+    // silence). Notices still arrive on the notice thread.
+    std::size_t pump(std::span<float> out);
+
+    // The synthesiser's state of MIDI channel `channel` (0..15). Call between pump() calls or
+    // while paused; returns an all-default state when no synthesiser exists.
+    ChannelState channelState(int channel) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace tunedeck
