@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+namespace tunedeck {
+
+// File names on Linux are bytes. Qt's own conversion (QFile::decodeName) turns bytes that are not
+// UTF-8 into U+FFFD, so such a name could never be found again. These two keep every name:
+// valid UTF-8 decodes as usual, and each byte of an invalid sequence becomes the lone surrogate
+// U+DC80 + byte (as Python's "surrogateescape" does), which the reverse turns back into the byte.
+// For valid UTF-8 both agree with QFile::decodeName/encodeName. Any thread may call them.
+QString fileNameFromBytes(QByteArrayView bytes);
+QByteArray fileNameToBytes(QStringView name);
+
+} // namespace tunedeck

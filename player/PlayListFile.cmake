@@ -1,0 +1,10 @@
+# Play-list files (".tdl") and the byte-exact file-name conversion they rely on.
+add_library(tunedeck_playlistfile STATIC FileNames.cpp PlayListFile.cpp)
+add_library(Tunedeck::PlayListFile ALIAS tunedeck_playlistfile)
+target_include_directories(tunedeck_playlistfile PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(tunedeck_playlistfile PUBLIC Qt6::Core PRIVATE Tunedeck::Warnings)
+
+if(TUNEDECK_TESTS)
+    td_add_qttest(PlayListFileTest LABEL unit
+        SOURCES tests/PlayListFileTest.cpp LIBS Tunedeck::PlayListFile)
+endif()

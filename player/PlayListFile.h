@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <stdexcept>
+
+namespace tunedeck {
+
+// The file errors of play-list files, named after the stream errors whose texts they carry.
+// They escape the menu handlers on purpose and reach the general error report, which shows
+// what(): UTF-8 text.
+class EFOpenError : public std::runtime_error {
+public:
+    explicit EFOpenError(const QString &fileName); // "Cannot open file %s"
+};
+class EFCreateError : public std::runtime_error {
+public:
+    explicit EFCreateError(const QString &fileName); // "Cannot create file %s"
+};
+class EWriteError : public std::runtime_error {
+public:
+    EWriteError(); // "Stream write error"
+};
+
+// A play-list file (".tdl") is one full file name per line, each followed by CR LF, with no
+// header and nothing converted. These work on bytes, so tests and the fuzzer drive the same code
+// as the menu handlers; any thread may call them.
+namespace playlistfile {
+
+// Splits a file's bytes into its lines: CR LF, a lone LF and a lone CR each end a line (so LF CR
+// is two line ends with an empty line between them), a last line without an end counts, and a NUL
+// ends the text. Every line, empty or not, is one entry; nothing is trimmed.
+QList<QByteArray> parse(QByteArrayView bytes);
+
+// The bytes of a file holding `names`: each followed by CR LF; no names give no bytes.
+QByteArray serialise(const QList<QByteArray> &names);
+
+// Reads the file at `fileName` whole and parses it. Throws EFOpenError when it cannot be opened;
+// a read that stops early is not an error: what was read counts.
+QStringList load(const QString &fileName);
+
+// Writes `names` to `fileName` through a temporary file in the same folder that replaces it only
+// once everything is written, so a failure leaves any earlier file as it was. Throws
+// EFCreateError when the file cannot be created (a folder we may not write to, a read-only file)
+// and EWriteError when the bytes cannot all be written.
+void save(const QString &fileName, const QStringList &names);
+
+} // namespace playlistfile
+
+} // namespace tunedeck

@@ -1,0 +1,231 @@
+// Play-list files: the reading rules, the exact bytes written, names that are not UTF-8, and
+// failures that must leave the user's files alone.
+#include "FileNames.h"
+#include "PlayListFile.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace tunedeck;
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+} // namespace
+
+class PlayListFileTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void readingSplitsLinesByEveryKindOfLineEnd_data();
+    void readingSplitsLinesByEveryKindOfLineEnd();
+    void writingEndsEveryLineWithCrLfAndAddsNothingElse();
+    void savedListLoadsBackUnchanged();
+    void namesThatAreNotUtf8SurviveSaveAndLoadByteForByte();
+    void fileNameConversionIsLosslessForAnyBytes();
+    void fileNameConversionAgreesWithQtForUtf8();
+    void loadingAMissingFileThrowsCannotOpen();
+    void savingOverAReadOnlyFileThrowsAndKeepsIt();
+    void savingIntoAFolderThatCannotBeWrittenThrowsCannotCreate();
+    void aWriteThatFailsPartWayThrowsStreamErrorAndKeepsTheOldFile();
+};
+
+void PlayListFileTest::readingSplitsLinesByEveryKindOfLineEnd_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QList<QByteArray>>("lines");
+
+    const QList<QByteArray> abc { "a", "b", "c" };
+    QTest::newRow("empty file") << QByteArray() << QList<QByteArray>();
+    QTest::newRow("CR LF") << QByteArray("a\r\nb\r\nc\r\n") << abc;
+    QTest::newRow("LF only") << QByteArray("a\nb\nc\n") << abc;
+    QTest::newRow("CR only") << QByteArray("a\rb\rc\r") << abc;
+    QTest::newRow("last line without end") << QByteArray("a\r\nb\r\nc") << abc;
+    QTest::newRow("LF CR is two line ends")
+        << QByteArray("a\n\rb") << QList<QByteArray> { "a", "", "b" };
+    QTest::newRow("empty line in the middle")
+        << QByteArray("a\r\n\r\nb\r\n") << QList<QByteArray> { "a", "", "b" };
+    QTest::newRow("only a line end") << QByteArray("\r\n") << QList<QByteArray> { "" };
+    QTest::newRow("blanks are kept")
+        << QByteArray("  /m/a.mid  \r\n\t\r\n") << QList<QByteArray> { "  /m/a.mid  ", "\t" };
+    QTest::newRow("NUL ends the text")
+        << QByteArray("a\r\nb", 4).append('\0').append("x\r\nc\r\n")
+        << QList<QByteArray> { "a", "b" };
+    QTest::newRow("NUL first") << QByteArray("\0a\r\n", 4) << QList<QByteArray>();
+    QTest::newRow("equal lines stay two entries")
+        << QByteArray("x.mid\r\nx.mid\r\n") << QList<QByteArray> { "x.mid", "x.mid" };
+}
+
+void PlayListFileTest::readingSplitsLinesByEveryKindOfLineEnd()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QList<QByteArray>, lines);
+    QCOMPARE(playlistfile::parse(bytes), lines);
+}
+
+void PlayListFileTest::writingEndsEveryLineWithCrLfAndAddsNothingElse()
+{
+    QCOMPARE(playlistfile::serialise({}), QByteArray());
+    QCOMPARE(playlistfile::serialise({ "/m/a.mid", "", "b.wav " }),
+        QByteArray("/m/a.mid\r\n\r\nb.wav \r\n"));
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("empty.tdl"));
+    playlistfile::save(path, {});
+    QVERIFY(QFile::exists(path));
+    QCOMPARE(QFileInfo(path).size(), 0);
+    QCOMPARE(playlistfile::load(path), QStringList());
+}
+
+void PlayListFileTest::savedListLoadsBackUnchanged()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("list.tdl"));
+    const QStringList names { QStringLiteral("/music/Ode to Joy.mid"), QStringLiteral("/music/ä ö ü.rmi"),
+        QStringLiteral("chime.wav"), QStringLiteral("/music/Ode to Joy.mid") };
+    playlistfile::save(path, names);
+    QCOMPARE(readAll(path),
+        QByteArray("/music/Ode to Joy.mid\r\n/music/\xc3\xa4 \xc3\xb6 \xc3\xbc.rmi\r\nchime.wav\r\n"
+                   "/music/Ode to Joy.mid\r\n"));
+    QCOMPARE(playlistfile::load(path), names);
+
+    // Saving again replaces the whole file.
+    playlistfile::save(path, { QStringLiteral("x") });
+    QCOMPARE(readAll(path), QByteArray("x\r\n"));
+}
+
+void PlayListFileTest::namesThatAreNotUtf8SurviveSaveAndLoadByteForByte()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("latin1.tdl"));
+    const QByteArray original("/musik/M\xfcller \xff\xfe.mid\r\n/a/\xc3\x28.mid\r\n/b/\xed\xa0\x80.wav\r\n");
+    writeAll(path, original);
+
+    const QStringList names = playlistfile::load(path);
+    QCOMPARE(names.size(), 3);
+    QVERIFY(names[0].startsWith(QStringLiteral("/musik/M")));
+
+    const QString copy = dir.filePath(QStringLiteral("copy.tdl"));
+    playlistfile::save(copy, names);
+    QCOMPARE(readAll(copy), original);
+}
+
+void PlayListFileTest::fileNameConversionIsLosslessForAnyBytes()
+{
+    auto *random = QRandomGenerator::global();
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray bytes(random->bounded(0, 24), Qt::Uninitialized);
+        for (char &c : bytes) {
+            // Mostly high bytes, so broken and valid sequences both turn up often.
+            c = static_cast<char>(random->bounded(0, 4) == 0 ? random->bounded(1, 0x80) : random->bounded(0x80, 0x100));
+        }
+        QCOMPARE(fileNameToBytes(fileNameFromBytes(bytes)), bytes);
+    }
+}
+
+void PlayListFileTest::fileNameConversionAgreesWithQtForUtf8()
+{
+    const QStringList names { QStringLiteral("plain.mid"), QStringLiteral("Grüße/曲.rmi"),
+        QString::fromUtf8("\xf0\x9f\x8e\xb5 song.wav"), QString() };
+    for (const QString &name : names) {
+        QCOMPARE(fileNameToBytes(name), QFile::encodeName(name));
+        QCOMPARE(fileNameFromBytes(QFile::encodeName(name)), name);
+    }
+}
+
+void PlayListFileTest::loadingAMissingFileThrowsCannotOpen()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("gone.tdl"));
+    try {
+        playlistfile::load(path);
+        QFAIL("no error");
+    } catch (const EFOpenError &error) {
+        QCOMPARE(QString::fromUtf8(error.what()), QStringLiteral("Cannot open file ") + path);
+    }
+}
+
+void PlayListFileTest::savingOverAReadOnlyFileThrowsAndKeepsIt()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kept.tdl"));
+    writeAll(path, "old\r\n");
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    try {
+        playlistfile::save(path, { QStringLiteral("new") });
+        QFAIL("no error");
+    } catch (const EFCreateError &error) {
+        QCOMPARE(QString::fromUtf8(error.what()), QStringLiteral("Cannot create file ") + path);
+    }
+    QCOMPARE(readAll(path), QByteArray("old\r\n"));
+}
+
+void PlayListFileTest::savingIntoAFolderThatCannotBeWrittenThrowsCannotCreate()
+{
+    QTemporaryDir dir;
+    // A folder that is gone cannot be written by anyone, root included.
+    const QString missing = dir.filePath(QStringLiteral("removed/list.tdl"));
+    QVERIFY_THROWS_EXCEPTION(EFCreateError, playlistfile::save(missing, { QStringLiteral("a") }));
+
+    if (geteuid() == 0)
+        return; // Root writes into read-only folders; the mode check below means nothing then.
+    const QString locked = dir.filePath(QStringLiteral("locked"));
+    QVERIFY(QDir().mkdir(locked));
+    const QString path = locked + QStringLiteral("/list.tdl");
+    writeAll(path, "old\r\n");
+    QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    QVERIFY_THROWS_EXCEPTION(EFCreateError, playlistfile::save(path, { QStringLiteral("a") }));
+    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QCOMPARE(readAll(path), QByteArray("old\r\n"));
+}
+
+void PlayListFileTest::aWriteThatFailsPartWayThrowsStreamErrorAndKeepsTheOldFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("big.tdl"));
+    writeAll(path, "old\r\n");
+
+    // A file-size limit makes the kernel refuse the write after 4 KiB, as a full disk would.
+    QStringList names;
+    for (int i = 0; i < 2000; ++i)
+        names.append(QStringLiteral("/music/song number %1.mid").arg(i));
+    rlimit previous {};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = previous;
+    small.rlim_cur = 4096;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool threw = false;
+    try {
+        playlistfile::save(path, names);
+    } catch (const EWriteError &error) {
+        threw = QString::fromUtf8(error.what()) == QStringLiteral("Stream write error");
+    }
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    QVERIFY(threw);
+    QCOMPARE(readAll(path), QByteArray("old\r\n"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList { QStringLiteral("big.tdl") });
+}
+
+QTEST_GUILESS_MAIN(PlayListFileTest)
+#include "PlayListFileTest.moc"
