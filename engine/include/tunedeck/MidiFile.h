@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tunedeck/Result.h"
+#include "tunedeck/TempoMap.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -24,35 +25,88 @@ struct MidiEvent {
     std::uint8_t data2 = 0;      // channel messages: second data byte (0 where there is none)
     std::uint32_t dataOffset = 0;  // sysex/meta payload: offset into MidiFile::payload()
     std::uint32_t dataLength = 0;  // sysex/meta payload length in bytes (sysex: without the F0)
+
+    bool isChannelMessage() const { return status >= 0x80 && status < 0xF0; }
+    bool isMeta() const { return status == 0xFF; }
+    bool isSysex() const { return status == 0xF0 || status == 0xF7; }
 };
+
+// Meta event types the engine acts on.
+inline constexpr std::uint8_t kMetaEndOfTrack = 0x2F;
+inline constexpr std::uint8_t kMetaSetTempo = 0x51;
 
 // A standard MIDI file, or the one inside an RMI wrapper, as one list of events ordered by time
 // (ties keep track order, then file order). Immutable once read, so any thread may read it.
+//
+// Real files are often slightly broken, and other players still play them; so does this reader:
+// a track without End of Track ends after its last complete event, a chunk that runs past the
+// end of the file keeps what is there, unknown chunks and extra header bytes are skipped.
+// Anything that is not a MIDI file at all is refused with its own Error code and detail.
 class MidiFile {
 public:
-    // Parses bytes in memory; never reads past `data`.
+    // The largest input accepted: far beyond any real song, small enough that payload offsets
+    // fit 32 bits and a mistaken multi-gigabyte file is not read into memory.
+    static constexpr std::size_t kMaxBytes = 64u << 20;
+
+    // Parses bytes in memory; never reads past `data`, allocates at most in proportion to its
+    // size, and runs in time linear in it (plus sorting). Fails with Error::Code::NotMidi (not a
+    // MIDI file: empty, wrong magic, a RIFF file of another form), Truncated (cut short before
+    // the first track), or Malformed (impossible header or division, no tracks, bytes that are
+    // not events); Error::offset gives the byte where the fault was found.
     [[nodiscard]] static Result<MidiFile> parse(std::span<const std::uint8_t> data);
-    // Reads the whole file, then parses it. Fails with Error::Code::FileNotFound or Io.
+    // Reads the whole file, then parses it. Fails with Error::Code::FileNotFound or Io, or
+    // Malformed for a file larger than kMaxBytes; the kind is decided by content, not name.
     [[nodiscard]] static Result<MidiFile> read(const std::filesystem::path &path);
+    // Whether `data` starts like a MIDI song (an MThd chunk, or a RIFF RMID file), so a caller
+    // can choose between the MIDI and wave readers by content. Looks at 12 bytes at most.
+    static bool looksLikeMidi(std::span<const std::uint8_t> data);
 
     MidiKind kind() const { return m_kind; }
     int format() const { return m_format; }            // 0, 1 or 2
+    // The track chunks read (at most as many as the header declares; fewer if the file ends).
     int trackCount() const { return m_trackCount; }
     // Division: ticks per quarter note, or 0 when the file uses SMPTE time.
     std::uint16_t ticksPerQuarter() const { return m_ticksPerQuarter; }
+    // SMPTE division: 24, 25, 29 (drop frame, 29.97) or 30; 0 for metrical time.
+    int smpteFramesPerSecond() const { return m_smpteFramesPerSecond; }
+    // SMPTE division: ticks per frame; 0 for metrical time.
+    int ticksPerFrame() const { return m_ticksPerFrame; }
+
     std::span<const MidiEvent> events() const { return m_events; }
     // Payload bytes of sysex and meta events, addressed by MidiEvent::dataOffset/dataLength.
     std::span<const std::uint8_t> payload() const { return m_payload; }
+    // The payload of one of this file's events (empty for channel messages).
+    std::span<const std::uint8_t> payloadOf(const MidiEvent &event) const
+    {
+        return payload().subspan(event.dataOffset, event.dataLength);
+    }
+
+    // The merged tempo changes of all tracks (format 2: in the order the tracks play).
+    const TempoMap &tempoMap() const { return m_tempoMap; }
+    // The sample frame at which `event` sounds at `sampleRate`, exact (no drift against audio).
+    std::uint64_t frameOf(const MidiEvent &event, std::uint32_t sampleRate) const
+    {
+        return m_tempoMap.tickToFrame(event.tick, sampleRate);
+    }
+
+    // Length in microseconds: time of the last event including End of Track, floor.
+    std::int64_t lengthUs() const { return m_lengthUs; }
     // Length in milliseconds: time of the last event including End of Track, truncated.
     std::uint32_t lengthMs() const { return m_lengthMs; }
 
 private:
+    friend class MidiParser;
+
     MidiKind m_kind = MidiKind::Smf0;
     int m_format = 0;
     int m_trackCount = 0;
     std::uint16_t m_ticksPerQuarter = 0;
+    int m_smpteFramesPerSecond = 0;
+    int m_ticksPerFrame = 0;
     std::vector<MidiEvent> m_events;
     std::vector<std::uint8_t> m_payload;
+    TempoMap m_tempoMap;
+    std::int64_t m_lengthUs = 0;
     std::uint32_t m_lengthMs = 0;
 };
 

@@ -1,0 +1,419 @@
+#include "tunedeck/MidiFile.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+namespace tunedeck {
+
+namespace {
+
+using Bytes = std::span<const std::uint8_t>;
+
+// A delta time or length is at most four bytes of seven bits in a standard MIDI file.
+constexpr int kMaxVarLenBytes = 4;
+constexpr std::size_t kChunkHeaderBytes = 8;
+constexpr std::size_t kSmfHeaderBodyBytes = 6;
+constexpr std::size_t kRiffHeaderBytes = 12;
+
+// The smallest event is two bytes (a delta and one data byte under running status), so a
+// third of the input is a generous first guess that still never trusts a length field.
+constexpr std::size_t kEventsPerByteDivisor = 3;
+// Beyond a million events the vector grows as needed instead of being reserved up front.
+constexpr std::size_t kMaxReservedEvents = std::size_t { 1 } << 20;
+
+bool hasTag(Bytes data, std::size_t at, std::string_view tag)
+{
+    return at + tag.size() <= data.size() && std::memcmp(data.data() + at, tag.data(), tag.size()) == 0;
+}
+
+std::uint32_t be32(Bytes data, std::size_t at)
+{
+    return std::uint32_t { data[at] } << 24 | std::uint32_t { data[at + 1] } << 16
+        | std::uint32_t { data[at + 2] } << 8 | data[at + 3];
+}
+
+std::uint16_t be16(Bytes data, std::size_t at)
+{
+    return static_cast<std::uint16_t>(data[at] << 8 | data[at + 1]);
+}
+
+std::uint32_t le32(Bytes data, std::size_t at)
+{
+    return std::uint32_t { data[at + 3] } << 24 | std::uint32_t { data[at + 2] } << 16
+        | std::uint32_t { data[at + 1] } << 8 | data[at];
+}
+
+std::string hexByte(std::uint8_t byte)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", byte);
+    return text;
+}
+
+// A four-character chunk or form name for messages, with unprintable bytes shown as '?'.
+std::string tagText(Bytes data, std::size_t at)
+{
+    std::string text;
+    for (std::size_t i = at; i < at + 4 && i < data.size(); ++i)
+        text += data[i] >= 0x20 && data[i] < 0x7F ? static_cast<char>(data[i]) : '?';
+    return text;
+}
+
+Error fail(Error::Code code, std::string detail, std::size_t offset)
+{
+    return Error { code, std::move(detail), offset };
+}
+
+// Data bytes that follow a channel status: 1 for program change and channel pressure.
+int channelDataBytes(std::uint8_t status)
+{
+    const std::uint8_t kind = status & 0xF0;
+    return kind == 0xC0 || kind == 0xD0 ? 1 : 2;
+}
+
+} // namespace
+
+// Builds one MidiFile from bytes; lives for one parse() call.
+class MidiParser {
+public:
+    explicit MidiParser(Bytes input)
+        : m_input(input)
+    {
+    }
+
+    Result<MidiFile> run();
+
+private:
+    enum class VarLen { Ok, CutShort, TooLong };
+
+    Result<void> parseRiff();
+    Result<void> parseSmf(std::size_t begin, std::size_t end);
+    Result<void> parseTrack(std::size_t begin, std::size_t end, std::uint16_t track);
+    VarLen readVarLen(std::size_t &pos, std::size_t end, std::uint32_t &value) const;
+    void finish();
+
+    Bytes m_input;
+    MidiFile m_file;
+    // Where the next track starts on the tick line: 0, except in format 2 where tracks play
+    // one after another.
+    std::uint64_t m_trackStartTick = 0;
+    std::uint64_t m_trackEndTick = 0;
+};
+
+Result<MidiFile> MidiParser::run()
+{
+    if (m_input.empty())
+        return fail(Error::Code::NotMidi, "the file is empty", 0);
+    if (m_input.size() > MidiFile::kMaxBytes)
+        return fail(Error::Code::Malformed, "larger than any MIDI song can be", 0);
+
+    m_file.m_events.reserve(
+        std::min(m_input.size() / kEventsPerByteDivisor + 16, kMaxReservedEvents));
+
+    Result<void> parsed;
+    if (hasTag(m_input, 0, "RIFF")) {
+        parsed = parseRiff();
+    } else if (hasTag(m_input, 0, "MThd")) {
+        parsed = parseSmf(0, m_input.size());
+    } else {
+        // A file that stops inside the magic itself is a cut-off MIDI file, anything else is not.
+        const auto prefixOf = [this](std::string_view magic) {
+            return m_input.size() < magic.size()
+                && std::memcmp(m_input.data(), magic.data(), m_input.size()) == 0;
+        };
+        if (prefixOf("MThd") || prefixOf("RIFF"))
+            return fail(Error::Code::Truncated, "the file ends inside its header", 0);
+        return fail(Error::Code::NotMidi, "no MThd header and no RIFF RMID wrapper", 0);
+    }
+    if (!parsed)
+        return parsed.error();
+    finish();
+    return std::move(m_file);
+}
+
+// RIFF "RMID": chunks of a four-byte name and a little-endian length, padded to even lengths;
+// the "data" chunk holds a standard MIDI file. Other chunks (INFO lists, DISP) are skipped.
+Result<void> MidiParser::parseRiff()
+{
+    if (m_input.size() < kRiffHeaderBytes)
+        return fail(Error::Code::Truncated, "the file ends inside its RIFF header", 0);
+    if (!hasTag(m_input, 8, "RMID")) {
+        return fail(Error::Code::NotMidi,
+            "a RIFF file of form '" + tagText(m_input, 8) + "', not an RMID song", 8);
+    }
+    // The RIFF length is often wrong in the wild; the chunks themselves are followed instead.
+    std::uint64_t pos = kRiffHeaderBytes;
+    while (pos + kChunkHeaderBytes <= m_input.size()) {
+        const std::uint32_t length = le32(m_input, pos + 4);
+        const std::uint64_t body = pos + kChunkHeaderBytes;
+        if (hasTag(m_input, pos, "data")) {
+            const std::uint64_t end = std::min<std::uint64_t>(body + length, m_input.size());
+            if (!hasTag(m_input, body, "MThd")) {
+                return fail(Error::Code::NotMidi,
+                    "the RMID data chunk does not hold a standard MIDI file", body);
+            }
+            m_file.m_kind = MidiKind::Rmi;
+            return parseSmf(body, end);
+        }
+        pos = body + length + (length & 1);
+    }
+    return fail(Error::Code::Truncated, "the RMID file holds no data chunk", pos);
+}
+
+Result<void> MidiParser::parseSmf(std::size_t begin, std::size_t end)
+{
+    const Bytes smf = m_input.first(end);
+    if (begin + kChunkHeaderBytes + kSmfHeaderBodyBytes > end)
+        return fail(Error::Code::Truncated, "the file ends inside its MThd header", begin);
+    const std::uint32_t headerLength = be32(smf, begin + 4);
+    if (headerLength < kSmfHeaderBodyBytes) {
+        return fail(Error::Code::Malformed,
+            "the MThd header is " + std::to_string(headerLength) + " bytes long, not 6", begin + 4);
+    }
+    const std::size_t header = begin + kChunkHeaderBytes;
+    const std::uint16_t format = be16(smf, header);
+    const std::uint16_t declaredTracks = be16(smf, header + 2);
+    const std::uint16_t division = be16(smf, header + 4);
+
+    if (format > 2) {
+        return fail(Error::Code::Malformed,
+            "format " + std::to_string(format) + " is not 0, 1 or 2", header);
+    }
+    if (declaredTracks == 0)
+        return fail(Error::Code::Malformed, "the header declares no tracks", header + 2);
+    if (format == 0 && declaredTracks != 1) {
+        return fail(Error::Code::Malformed,
+            "format 0 holds one track, not " + std::to_string(declaredTracks), header + 2);
+    }
+    if (division & 0x8000) {
+        // SMPTE: the high byte is minus the frame rate, the low byte the ticks per frame.
+        const int framesPerSecond = -static_cast<int>(static_cast<std::int8_t>(division >> 8));
+        const int ticksPerFrame = division & 0xFF;
+        if (framesPerSecond != 24 && framesPerSecond != 25 && framesPerSecond != 29
+            && framesPerSecond != 30) {
+            return fail(Error::Code::Malformed,
+                "SMPTE division of " + std::to_string(framesPerSecond) + " frames per second",
+                header + 4);
+        }
+        if (ticksPerFrame == 0)
+            return fail(Error::Code::Malformed, "SMPTE division of 0 ticks per frame", header + 4);
+        m_file.m_smpteFramesPerSecond = framesPerSecond;
+        m_file.m_ticksPerFrame = ticksPerFrame;
+    } else {
+        if (division == 0)
+            return fail(Error::Code::Malformed, "division of 0 ticks per quarter note", header + 4);
+        m_file.m_ticksPerQuarter = division;
+    }
+    m_file.m_format = format;
+    if (m_file.m_kind != MidiKind::Rmi)
+        m_file.m_kind = format == 0 ? MidiKind::Smf0 : format == 1 ? MidiKind::Smf1 : MidiKind::Smf2;
+
+    // Header bytes beyond the six known ones are skipped; unknown chunks too. A chunk that runs
+    // past the end keeps what is there, and then nothing follows it.
+    std::uint64_t pos = std::uint64_t { header } + headerLength;
+    int tracks = 0;
+    while (tracks < declaredTracks && pos + kChunkHeaderBytes <= end) {
+        const std::uint32_t length = be32(smf, pos + 4);
+        const std::uint64_t body = pos + kChunkHeaderBytes;
+        if (hasTag(smf, pos, "MTrk")) {
+            const std::size_t bodyEnd = std::min<std::uint64_t>(body + length, end);
+            if (auto result = parseTrack(body, bodyEnd, static_cast<std::uint16_t>(tracks)); !result)
+                return result;
+            ++tracks;
+            if (format == 2)
+                m_trackStartTick = m_trackEndTick;
+        }
+        pos = body + length;
+    }
+    if (tracks == 0)
+        return fail(Error::Code::Truncated, "no track chunk follows the header", std::min<std::uint64_t>(pos, end));
+    m_file.m_trackCount = tracks;
+    return {};
+}
+
+MidiParser::VarLen MidiParser::readVarLen(std::size_t &pos, std::size_t end, std::uint32_t &value) const
+{
+    value = 0;
+    for (int i = 0; i < kMaxVarLenBytes; ++i) {
+        if (pos >= end)
+            return VarLen::CutShort;
+        const std::uint8_t byte = m_input[pos++];
+        value = value << 7 | (byte & 0x7F);
+        if (!(byte & 0x80))
+            return VarLen::Ok;
+    }
+    return VarLen::TooLong;
+}
+
+// Reads one MTrk body. Running status carries across meta and sysex events (many files rely
+// on it, and a data byte there has no other meaning). An event cut off by the end of the chunk
+// ends the track, keeping everything before it.
+Result<void> MidiParser::parseTrack(std::size_t begin, std::size_t end, std::uint16_t track)
+{
+    auto &events = m_file.m_events;
+    auto &payload = m_file.m_payload;
+    std::uint8_t runningStatus = 0;
+    std::uint64_t tick = m_trackStartTick;
+    std::size_t pos = begin;
+    m_trackEndTick = tick;
+
+    while (pos < end) {
+        const std::size_t eventStart = pos;
+        std::uint32_t delta = 0;
+        if (const VarLen read = readVarLen(pos, end, delta); read != VarLen::Ok) {
+            if (read == VarLen::CutShort)
+                break;
+            return fail(Error::Code::Malformed,
+                "track " + std::to_string(track + 1) + ": a delta time longer than four bytes",
+                eventStart);
+        }
+        if (pos >= end)
+            break;
+
+        MidiEvent event;
+        event.tick = tick + delta;
+        event.track = track;
+        const std::size_t statusAt = pos;
+        if (m_input[pos] & 0x80) {
+            event.status = m_input[pos++];
+        } else if (runningStatus) {
+            event.status = runningStatus;
+        } else {
+            return fail(Error::Code::Malformed,
+                "track " + std::to_string(track + 1) + ": data byte " + hexByte(m_input[pos])
+                    + " where an event should start",
+                statusAt);
+        }
+
+        if (event.isChannelMessage()) {
+            const int count = channelDataBytes(event.status);
+            if (end - pos < static_cast<std::size_t>(count))
+                break;
+            for (int i = 0; i < count; ++i) {
+                if (m_input[pos + i] & 0x80) {
+                    return fail(Error::Code::Malformed,
+                        "track " + std::to_string(track + 1) + ": status byte "
+                            + hexByte(m_input[pos + i]) + " inside a channel message",
+                        pos + i);
+                }
+            }
+            event.data1 = m_input[pos];
+            event.data2 = count == 2 ? m_input[pos + 1] : 0;
+            pos += count;
+            runningStatus = event.status;
+        } else if (event.isMeta() || event.isSysex()) {
+            if (event.isMeta()) {
+                if (pos >= end)
+                    break;
+                event.metaType = m_input[pos++];
+            }
+            std::uint32_t length = 0;
+            if (const VarLen read = readVarLen(pos, end, length); read != VarLen::Ok) {
+                if (read == VarLen::CutShort)
+                    break;
+                return fail(Error::Code::Malformed,
+                    "track " + std::to_string(track + 1) + ": an event length longer than four bytes",
+                    statusAt);
+            }
+            // A length running past the chunk is a cut-off event: nothing is copied for it.
+            if (length > end - pos)
+                break;
+            event.dataOffset = static_cast<std::uint32_t>(payload.size());
+            event.dataLength = length;
+            payload.insert(payload.end(), m_input.begin() + pos, m_input.begin() + pos + length);
+            pos += length;
+        } else {
+            return fail(Error::Code::Malformed,
+                "track " + std::to_string(track + 1) + ": status byte " + hexByte(event.status)
+                    + " is not a MIDI file event",
+                statusAt);
+        }
+
+        tick = event.tick;
+        m_trackEndTick = tick;
+        events.push_back(event);
+        if (event.isMeta() && event.metaType == kMetaEndOfTrack)
+            break;
+    }
+    return {};
+}
+
+// Orders the events by time, builds the tempo map from them and gives each its time.
+void MidiParser::finish()
+{
+    auto &events = m_file.m_events;
+    const auto byTick = [](const MidiEvent &a, const MidiEvent &b) { return a.tick < b.tick; };
+    // Tracks were appended in order, so a stable sort keeps ties in track, then file order.
+    if (!std::is_sorted(events.begin(), events.end(), byTick))
+        std::stable_sort(events.begin(), events.end(), byTick);
+
+    if (m_file.m_smpteFramesPerSecond != 0) {
+        m_file.m_tempoMap = TempoMap::smpte(m_file.m_smpteFramesPerSecond, m_file.m_ticksPerFrame);
+    } else {
+        std::vector<TempoChange> changes;
+        for (const MidiEvent &event : events) {
+            // A Set Tempo shorter than its three bytes says nothing; it stays in the list only.
+            if (event.isMeta() && event.metaType == kMetaSetTempo && event.dataLength >= 3) {
+                const auto bytes = m_file.payloadOf(event);
+                changes.push_back({ event.tick,
+                    std::uint32_t { bytes[0] } << 16 | std::uint32_t { bytes[1] } << 8 | bytes[2] });
+            }
+        }
+        m_file.m_tempoMap = TempoMap(m_file.m_ticksPerQuarter, changes);
+    }
+
+    for (MidiEvent &event : events)
+        event.timeUs = m_file.m_tempoMap.tickToUs(event.tick);
+    if (!events.empty()) {
+        m_file.m_lengthUs = events.back().timeUs;
+        m_file.m_lengthMs = m_file.m_tempoMap.tickToMs(events.back().tick);
+    }
+}
+
+Result<MidiFile> MidiFile::parse(std::span<const std::uint8_t> data)
+{
+    return MidiParser(data).run();
+}
+
+Result<MidiFile> MidiFile::read(const std::filesystem::path &path)
+{
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (!std::filesystem::exists(status))
+        return fail(Error::Code::FileNotFound, path.string() + ": no such file", 0);
+    if (std::filesystem::is_directory(status))
+        return fail(Error::Code::Io, path.string() + " is a folder", 0);
+
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return fail(Error::Code::Io, path.string() + " cannot be opened", 0);
+    // Read at most one byte more than the limit, so an oversized file is refused without being
+    // read whole (its size as listed may be wrong for special files).
+    std::vector<std::uint8_t> bytes;
+    std::size_t got = 0;
+    constexpr std::size_t kBlockBytes = 64 * 1024;
+    while (in && got <= kMaxBytes) {
+        bytes.resize(got + kBlockBytes);
+        in.read(reinterpret_cast<char *>(bytes.data() + got), kBlockBytes);
+        got += static_cast<std::size_t>(in.gcount());
+    }
+    if (in.bad())
+        return fail(Error::Code::Io, path.string() + " cannot be read", got);
+    bytes.resize(got);
+    if (got > kMaxBytes)
+        return fail(Error::Code::Malformed, "larger than any MIDI song can be", 0);
+    return parse(bytes);
+}
+
+bool MidiFile::looksLikeMidi(std::span<const std::uint8_t> data)
+{
+    return hasTag(data, 0, "MThd") || (hasTag(data, 0, "RIFF") && hasTag(data, 8, "RMID"));
+}
+
+} // namespace tunedeck
