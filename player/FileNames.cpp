@@ -1,5 +1,6 @@
 #include "FileNames.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace tunedeck {
@@ -70,6 +71,10 @@ void appendUtf8(QByteArray &out, char32_t codePoint)
 
 QString fileNameFromBytes(QByteArrayView bytes)
 {
+    // Nearly every name is valid UTF-8: Qt's decoder is much faster than the loop below.
+    if (bytes.isValidUtf8())
+        return QString::fromUtf8(bytes);
+
     QString name;
     name.reserve(bytes.size());
     for (qsizetype at = 0; at < bytes.size();) {
@@ -90,10 +95,24 @@ QString fileNameFromBytes(QByteArrayView bytes)
     return name;
 }
 
-QByteArray fileNameToBytes(QStringView name)
+void appendFileNameBytes(QByteArray &bytes, QStringView name)
 {
-    QByteArray bytes;
-    bytes.reserve(name.size());
+    // Plain ASCII needs no encoding at all, and most other names hold no surrogates, which Qt's
+    // encoder would turn into '?'; only names with escaped bytes take the loop below.
+    const auto isAscii = [](QChar c) { return c.unicode() < 0x80; };
+    if (std::all_of(name.begin(), name.end(), isAscii)) {
+        const qsizetype start = bytes.size();
+        bytes.resize(start + name.size());
+        char *out = bytes.data() + start;
+        for (const QChar c : name)
+            *out++ = static_cast<char>(c.unicode());
+        return;
+    }
+    if (std::none_of(name.begin(), name.end(), [](QChar c) { return c.isSurrogate(); })) {
+        bytes.append(name.toUtf8());
+        return;
+    }
+
     for (qsizetype at = 0; at < name.size(); ++at) {
         const char16_t unit = name[at].unicode();
         if (QChar::isHighSurrogate(unit) && at + 1 < name.size()
@@ -108,6 +127,13 @@ QByteArray fileNameToBytes(QStringView name)
             appendUtf8(bytes, unit);
         }
     }
+}
+
+QByteArray fileNameToBytes(QStringView name)
+{
+    QByteArray bytes;
+    bytes.reserve(name.size());
+    appendFileNameBytes(bytes, name);
     return bytes;
 }
 

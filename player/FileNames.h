@@ -14,5 +14,7 @@ namespace tunedeck {
 // For valid UTF-8 both agree with QFile::decodeName/encodeName. Any thread may call them.
 QString fileNameFromBytes(QByteArrayView bytes);
 QByteArray fileNameToBytes(QStringView name);
+// The same bytes, appended to `bytes` (saves a copy per name when many are joined).
+void appendFileNameBytes(QByteArray &bytes, QStringView name);
 
 } // namespace tunedeck

@@ -8,3 +8,8 @@ if(TUNEDECK_TESTS)
     td_add_qttest(PlayListFileTest LABEL unit
         SOURCES tests/PlayListFileTest.cpp LIBS Tunedeck::PlayListFile)
 endif()
+
+if(TUNEDECK_TESTS)
+    add_executable(playlist_bench ${CMAKE_SOURCE_DIR}/bench/playlist_bench.cpp)
+    target_link_libraries(playlist_bench PRIVATE Tunedeck::PlayListFile Tunedeck::Warnings)
+endif()

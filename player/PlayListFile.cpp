@@ -6,6 +6,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <cstring>
+
 namespace tunedeck {
 
 EFOpenError::EFOpenError(const QString &fileName)
@@ -25,28 +28,48 @@ EWriteError::EWriteError()
 
 namespace playlistfile {
 
-QList<QByteArray> parse(QByteArrayView bytes)
+namespace {
+
+// Calls `onLine` with each line of `bytes` by the reading rules (see parse()).
+template<typename OnLine>
+void forEachLine(QByteArrayView bytes, OnLine &&onLine)
 {
     if (const qsizetype nul = bytes.indexOf('\0'); nul >= 0)
         bytes = bytes.first(nul);
 
-    QList<QByteArray> lines;
-    qsizetype start = 0;
-    qsizetype at = 0;
+    // memchr finds each kind of line end many bytes at a time; the next of each is kept until
+    // passed, so every byte is looked at a bounded number of times.
+    const char *const begin = bytes.data();
     const qsizetype size = bytes.size();
-    while (at < size) {
-        const char c = bytes[at];
-        if (c != '\r' && c != '\n') {
-            ++at;
-            continue;
-        }
-        lines.append(bytes.sliced(start, at - start).toByteArray());
+    const auto nextOf = [&](char c, qsizetype from) {
+        const void *hit = std::memchr(begin + from, c, static_cast<std::size_t>(size - from));
+        return hit ? static_cast<const char *>(hit) - begin : size;
+    };
+    qsizetype nextCr = nextOf('\r', 0);
+    qsizetype nextLf = nextOf('\n', 0);
+    qsizetype start = 0;
+    while (start < size) {
+        if (nextCr < start)
+            nextCr = nextOf('\r', start);
+        if (nextLf < start)
+            nextLf = nextOf('\n', start);
+        const qsizetype end = std::min(nextCr, nextLf);
+        if (end == size)
+            break;
+        onLine(bytes.sliced(start, end - start));
         // CR LF is one line end; LF CR is two.
-        at += (c == '\r' && at + 1 < size && bytes[at + 1] == '\n') ? 2 : 1;
-        start = at;
+        start = (end == nextCr && nextLf == end + 1) ? end + 2 : end + 1;
     }
     if (start < size)
-        lines.append(bytes.sliced(start).toByteArray());
+        onLine(bytes.sliced(start));
+}
+
+} // namespace
+
+QList<QByteArray> parse(QByteArrayView bytes)
+{
+    QList<QByteArray> lines;
+    forEachLine(bytes, [&](QByteArrayView line) { lines.append(line.toByteArray()); });
     return lines;
 }
 
@@ -71,11 +94,8 @@ QStringList load(const QString &fileName)
         throw EFOpenError(fileName);
     const QByteArray bytes = file.readAll();
 
-    const QList<QByteArray> lines = parse(bytes);
     QStringList names;
-    names.reserve(lines.size());
-    for (const QByteArray &line : lines)
-        names.append(fileNameFromBytes(line));
+    forEachLine(bytes, [&](QByteArrayView line) { names.append(fileNameFromBytes(line)); });
     return names;
 }
 
@@ -90,11 +110,15 @@ void save(const QString &fileName, const QStringList &names)
         && (!target.isFile() || !target.isWritable() || !(target.permissions() & kAnyWrite)))
         throw EFCreateError(fileName);
 
-    QList<QByteArray> lines;
-    lines.reserve(names.size());
+    qsizetype sizeHint = 0;
     for (const QString &name : names)
-        lines.append(fileNameToBytes(name));
-    const QByteArray bytes = serialise(lines);
+        sizeHint += name.size() + 2;
+    QByteArray bytes;
+    bytes.reserve(sizeHint);
+    for (const QString &name : names) {
+        appendFileNameBytes(bytes, name);
+        bytes.append("\r\n", 2);
+    }
 
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
