@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-    libfluidsynth-dev fluidsynth libsndfile1-dev libsdl2-dev
-    timgm6mb-soundfont fonts-liberation2 fonts-dejavu-core
+    libfluidsynth-dev fluidsynth libsndfile1-dev libsamplerate0-dev libsdl2-dev
+    timgm6mb-soundfont fonts-liberation2 fonts-dejavu-core fonts-wine
     libgtest-dev libgmock-dev
     clang libclang-rt-14-dev
     python3 python3-mido

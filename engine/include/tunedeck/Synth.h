@@ -1,0 +1,41 @@
+#pragma once
+
+#include "tunedeck/Result.h"
+
+#include <filesystem>
+#include <memory>
+
+typedef struct _fluid_synth_t fluid_synth_t;
+typedef struct _fluid_hashtable_t fluid_settings_t;
+
+namespace tunedeck {
+
+// The General MIDI soundfont to use: $TUNEDECK_SOUNDFONT when set (and then only that file),
+// else /usr/share/sounds/sf2/default-GM.sf2, else Debian's TimGM6mb and FluidR3 files. Fails
+// with NoSoundfont, naming what was tried.
+[[nodiscard]] Result<std::filesystem::path> findSoundfont();
+
+// A FluidSynth synthesiser with the General MIDI soundfont loaded. The soundfont's samples are
+// read from disk once per process and shared by every Synth (one is kept for the process's
+// lifetime). Not thread-safe: one thread at a time renders and sends events.
+class Synth {
+public:
+    // Fails with NoSoundfont when no soundfont exists or it cannot be loaded, Synth when
+    // FluidSynth refuses to start.
+    [[nodiscard]] static Result<std::unique_ptr<Synth>> create(int sampleRate);
+    ~Synth();
+    Synth(const Synth &) = delete;
+    Synth &operator=(const Synth &) = delete;
+
+    fluid_synth_t *handle() const { return m_synth; }
+    int sampleRate() const { return m_sampleRate; }
+
+private:
+    Synth(fluid_settings_t *settings, fluid_synth_t *synth, int sampleRate);
+
+    fluid_settings_t *m_settings;
+    fluid_synth_t *m_synth;
+    int m_sampleRate;
+};
+
+} // namespace tunedeck

@@ -1,0 +1,489 @@
+#include "tunedeck/Device.h"
+
+#include "MidiSource.h"
+#include "Output.h"
+#include "SpscRing.h"
+#include "WaveSource.h"
+#include "tunedeck/MidiFile.h"
+#include "tunedeck/Synth.h"
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <semaphore>
+#include <string_view>
+#include <system_error>
+#include <thread>
+
+namespace tunedeck {
+
+namespace {
+
+constexpr int kDefaultSampleRate = 44100;
+// The render thread normally takes a new file within one block; past this the output is taken
+// to be stuck and is stopped to make the hand-over.
+constexpr auto kSwapTimeout = std::chrono::seconds(2);
+// Notices are rare (one per run at most), so a small ring never fills in practice.
+constexpr std::size_t kNoticeRingSize = 64;
+
+constexpr std::uint64_t pack(std::uint32_t high, std::uint32_t low)
+{
+    return (std::uint64_t(high) << 32) | low;
+}
+constexpr std::uint32_t highOf(std::uint64_t value) { return std::uint32_t(value >> 32); }
+constexpr std::uint32_t lowOf(std::uint64_t value) { return std::uint32_t(value); }
+
+enum class Container { Midi, Wave };
+
+std::string lowerExtension(const std::filesystem::path &path)
+{
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+        [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+    return extension;
+}
+
+// Decides MIDI or wave by the first bytes; the extension only decides which parser gets to say
+// what is wrong with a file whose content is neither.
+Result<Container> sniff(const std::filesystem::path &path)
+{
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found)
+        return Error { Error::Code::FileNotFound, path.string(), 0 };
+    if (error || status.type() != std::filesystem::file_type::regular)
+        return Error { Error::Code::Io, path.string() + " is not a readable file", 0 };
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return Error { Error::Code::Io, path.string() + " cannot be opened", 0 };
+    std::array<char, 12> head {};
+    in.read(head.data(), head.size());
+    const auto got = static_cast<std::size_t>(in.gcount());
+    const std::string_view bytes(head.data(), got);
+
+    if (bytes.starts_with("MThd"))
+        return Container::Midi;
+    if (got == 12 && bytes.substr(8, 4) == "RMID" && bytes.starts_with("RIFF"))
+        return Container::Midi;
+    if (got == 12 && bytes.substr(8, 4) == "WAVE"
+        && (bytes.starts_with("RIFF") || bytes.starts_with("RIFX") || bytes.starts_with("RF64")))
+        return Container::Wave;
+
+    const std::string extension = lowerExtension(path);
+    if (extension == ".mid" || extension == ".midi" || extension == ".rmi" || extension == ".kar")
+        return Container::Midi;
+    if (extension == ".wav" || extension == ".wave") {
+        if (got < 12 && std::string_view("RIFF").starts_with(bytes.substr(0, std::min<std::size_t>(got, 4))))
+            return Error { Error::Code::Truncated, "the wave header is cut short", got };
+        return Container::Wave;
+    }
+    if (got == 0)
+        return Error { Error::Code::Truncated, "the file is empty", 0 };
+    return Error { Error::Code::UnknownFormat, path.string(), 0 };
+}
+
+MediaKind mediaKindOf(MidiKind kind)
+{
+    switch (kind) {
+    case MidiKind::Smf0:
+        return MediaKind::Smf0;
+    case MidiKind::Smf1:
+        return MediaKind::Smf1;
+    case MidiKind::Smf2:
+        return MediaKind::Smf2;
+    case MidiKind::Rmi:
+        return MediaKind::Rmi;
+    }
+    return MediaKind::Smf1;
+}
+
+} // namespace
+
+const char *mediaKindName(MediaKind kind) noexcept
+{
+    switch (kind) {
+    case MediaKind::Smf0:
+        return "smf0";
+    case MediaKind::Smf1:
+        return "smf1";
+    case MediaKind::Smf2:
+        return "smf2";
+    case MediaKind::Rmi:
+        return "rmi";
+    case MediaKind::Wave:
+        return "wav";
+    }
+    return "unknown";
+}
+
+struct Device::Impl {
+    Listener listener;
+    OutputMode mode = OutputMode::Auto;
+    int sampleRate = kDefaultSampleRate;
+    std::unique_ptr<Output> output;
+    std::optional<Error> outputError;
+    std::unique_ptr<Synth> synth;
+    std::optional<Error> synthError;
+
+    // Owner's thread. `source` is what the render thread plays; it is destroyed only after the
+    // render thread has handed it back.
+    std::unique_ptr<Source> source;
+    bool open = false;
+    MediaKind kind = MediaKind::Smf0;
+    std::uint32_t runId = 1;
+    std::uint32_t commandSerial = 0;
+    std::uint32_t seekSerial = 0;
+
+    // Owner -> render thread. command: run id (high), command serial << 1 | playing (low); the
+    // render thread only ever clears `playing`, by compare-and-swap, when a run ends.
+    std::atomic<std::uint64_t> command { pack(1, 0) };
+    // seek serial (high), target ms (low). Stored before `command`, loaded after it.
+    std::atomic<std::uint64_t> seekRequest { 0 };
+    std::atomic<std::uint32_t> length { 0 };
+    // The next source, written before swapRequested is set; the render thread takes it and
+    // releases swapDone.
+    Source *incoming = nullptr;
+    std::atomic<bool> swapRequested { false };
+    std::binary_semaphore swapDone { 0 };
+
+    // Render thread -> owner: seek serial the position belongs to (high), position ms (low).
+    std::atomic<std::uint64_t> published { 0 };
+
+    // Render thread only (or the owner while the output is stopped).
+    Source *current = nullptr;
+    std::uint32_t appliedSeekSerial = 0;
+    bool wasPlaying = false;
+    std::size_t lastFileFrames = 0;
+
+    // Render thread -> notice thread.
+    SpscRing<Notice, kNoticeRingSize> notices;
+    std::counting_semaphore<> noticeReady { 0 };
+    std::atomic<bool> noticeStop { false };
+    std::thread noticeThread;
+
+    static void renderCallback(void *context, float *out, std::size_t frames) noexcept
+    {
+        static_cast<Impl *>(context)->renderBlock(out, frames);
+    }
+
+    // Render thread. Takes a new source when one is offered; the old one is silenced first, as
+    // the synthesiser outlives it.
+    void applySwap() noexcept
+    {
+        if (!swapRequested.load(std::memory_order_acquire))
+            return;
+        if (current)
+            current->silence();
+        current = incoming;
+        wasPlaying = false;
+        swapRequested.store(false, std::memory_order_relaxed);
+        swapDone.release();
+    }
+
+    // Runs on the output's thread once per block and never waits for another thread.
+    void renderBlock(float *out, std::size_t frames) noexcept
+    {
+        applySwap();
+        const std::uint64_t commandNow = command.load(std::memory_order_acquire);
+        const std::uint64_t seekNow = seekRequest.load(std::memory_order_acquire);
+        lastFileFrames = 0;
+        if (highOf(seekNow) != appliedSeekSerial) {
+            if (current)
+                current->seekMs(lowOf(seekNow));
+            appliedSeekSerial = highOf(seekNow);
+        }
+        if (!current) {
+            std::fill(out, out + 2 * frames, 0.0f);
+            published.store(pack(appliedSeekSerial, 0), std::memory_order_release);
+            return;
+        }
+
+        bool playing = (commandNow & 1) != 0;
+        if (playing) {
+            const std::size_t written = current->render(out, frames);
+            lastFileFrames = written;
+            if (written < frames)
+                current->renderIdle(out + 2 * written, frames - written);
+            if (current->failed() || current->atEnd()) {
+                // The run ends here unless the owner has sent a newer command meanwhile.
+                std::uint64_t expected = commandNow;
+                if (command.compare_exchange_strong(expected, commandNow & ~std::uint64_t(1),
+                        std::memory_order_acq_rel)) {
+                    const auto noticeKind = current->failed() ? Notice::Kind::Failed : Notice::Kind::Finished;
+                    if (notices.push(Notice { noticeKind, highOf(commandNow) }))
+                        noticeReady.release();
+                }
+                playing = false;
+            }
+        } else {
+            if (wasPlaying)
+                current->silence();
+            current->renderIdle(out, frames);
+        }
+        wasPlaying = playing;
+        published.store(pack(appliedSeekSerial, current->positionMs()), std::memory_order_release);
+    }
+
+    bool outputThreaded() const { return output != nullptr; }
+
+    // Owner's thread. Hands `next` to the render thread and returns once the old source is no
+    // longer in use.
+    void swapSource(Source *next)
+    {
+        incoming = next;
+        swapRequested.store(true, std::memory_order_release);
+        if (outputThreaded()) {
+            if (swapDone.try_acquire_for(kSwapTimeout))
+                return;
+            output->stop();
+            applySwap();
+            static_cast<void>(swapDone.try_acquire());
+            output->start(&Impl::renderCallback, this);
+            return;
+        }
+        applySwap();
+        static_cast<void>(swapDone.try_acquire());
+    }
+
+    void sendCommand(bool play)
+    {
+        ++commandSerial;
+        command.store(pack(runId, (commandSerial << 1) | (play ? 1u : 0u)), std::memory_order_release);
+    }
+
+    void requestSeek(std::uint32_t positionMs)
+    {
+        ++seekSerial;
+        seekRequest.store(pack(seekSerial, positionMs), std::memory_order_release);
+    }
+
+    Result<std::unique_ptr<Source>> build(const std::filesystem::path &path)
+    {
+        auto container = sniff(path);
+        if (!container)
+            return container.error();
+        if (container.value() == Container::Wave) {
+            if (!output && mode != OutputMode::Offline)
+                return *outputError;
+            auto wave = WaveSource::decode(path, sampleRate);
+            if (!wave)
+                return wave.error();
+            return std::unique_ptr<Source>(std::move(wave).value());
+        }
+        auto song = MidiFile::read(path);
+        if (!song)
+            return song.error();
+        if (!output && mode != OutputMode::Offline)
+            return *outputError;
+        if (!synth)
+            return *synthError;
+        return std::unique_ptr<Source>(std::make_unique<MidiSource>(std::move(song).value(), *synth));
+    }
+};
+
+Device::Device(Listener listener, OutputMode mode)
+    : m_impl(std::make_unique<Impl>())
+{
+    Impl &d = *m_impl;
+    d.listener = std::move(listener);
+
+    if (mode == OutputMode::Auto) {
+        const char *forced = std::getenv("TUNEDECK_OUTPUT");
+        if (forced && std::string_view(forced) == "null") {
+            mode = OutputMode::Null;
+        } else if (auto sdl = openSdlOutput(kDefaultSampleRate)) {
+            d.output = std::move(sdl).value();
+            mode = OutputMode::Sdl;
+        } else {
+            mode = OutputMode::Null;
+        }
+    } else if (mode == OutputMode::Sdl) {
+        auto sdl = openSdlOutput(kDefaultSampleRate);
+        if (sdl)
+            d.output = std::move(sdl).value();
+        else
+            d.outputError = sdl.error();
+    }
+    if (mode == OutputMode::Null)
+        d.output = openNullOutput(kDefaultSampleRate);
+    d.mode = mode;
+    if (d.output)
+        d.sampleRate = d.output->sampleRate();
+
+    if (auto synth = Synth::create(d.sampleRate))
+        d.synth = std::move(synth).value();
+    else
+        d.synthError = synth.error();
+
+    d.noticeThread = std::thread([&d] {
+        for (;;) {
+            d.noticeReady.acquire();
+            if (d.noticeStop.load(std::memory_order_acquire))
+                return;
+            while (auto notice = d.notices.pop()) {
+                if (d.listener)
+                    d.listener(*notice);
+            }
+        }
+    });
+    if (d.output)
+        d.output->start(&Impl::renderCallback, &d);
+}
+
+Device::~Device()
+{
+    Impl &d = *m_impl;
+    if (d.output)
+        d.output->stop();
+    d.noticeStop.store(true, std::memory_order_release);
+    d.noticeReady.release();
+    d.noticeThread.join();
+    d.current = nullptr;
+    d.source.reset();
+    d.output.reset();
+}
+
+Result<MediaInfo> Device::probe(const std::filesystem::path &path)
+{
+    auto container = sniff(path);
+    if (!container)
+        return container.error();
+    if (container.value() == Container::Wave) {
+        auto facts = readWaveFacts(path);
+        if (!facts)
+            return facts.error();
+        return MediaInfo { MediaKind::Wave, facts.value().lengthMs };
+    }
+    auto song = MidiFile::read(path);
+    if (!song)
+        return song.error();
+    return MediaInfo { mediaKindOf(song.value().kind()), song.value().lengthMs() };
+}
+
+Result<void> Device::open(const std::filesystem::path &path)
+{
+    Impl &d = *m_impl;
+    close();
+    auto built = d.build(path);
+    if (!built)
+        return built.error();
+    std::unique_ptr<Source> source = std::move(built).value();
+    d.kind = source->kind();
+    d.length.store(source->lengthMs(), std::memory_order_relaxed);
+    ++d.runId;
+    d.requestSeek(0);
+    d.sendCommand(false);
+    d.swapSource(source.get());
+    d.source = std::move(source);
+    d.open = true;
+    return {};
+}
+
+void Device::close()
+{
+    Impl &d = *m_impl;
+    if (!d.open)
+        return;
+    ++d.runId;
+    d.requestSeek(0);
+    d.sendCommand(false);
+    d.swapSource(nullptr);
+    d.source.reset();
+    d.length.store(0, std::memory_order_relaxed);
+    d.open = false;
+}
+
+bool Device::isOpen() const { return m_impl->open; }
+MediaKind Device::kind() const { return m_impl->kind; }
+
+void Device::play()
+{
+    if (m_impl->open)
+        m_impl->sendCommand(true);
+}
+
+void Device::pause()
+{
+    if (m_impl->open)
+        m_impl->sendCommand(false);
+}
+
+void Device::stop()
+{
+    if (!m_impl->open)
+        return;
+    ++m_impl->runId;
+    m_impl->sendCommand(false);
+}
+
+Result<void> Device::seekMs(std::uint32_t positionMs)
+{
+    Impl &d = *m_impl;
+    if (!d.open)
+        return Error { Error::Code::InvalidArgument, "no file is open", 0 };
+    if (positionMs > lengthMs())
+        return Error { Error::Code::InvalidArgument, "the position lies past the end", 0 };
+    ++d.runId;
+    d.requestSeek(positionMs);
+    d.sendCommand(false);
+    return {};
+}
+
+bool Device::isPlaying() const
+{
+    return m_impl->open && (m_impl->command.load(std::memory_order_acquire) & 1) != 0;
+}
+
+std::uint32_t Device::positionMs() const
+{
+    const Impl &d = *m_impl;
+    if (!d.open)
+        return 0;
+    const std::uint64_t request = d.seekRequest.load(std::memory_order_acquire);
+    const std::uint64_t published = d.published.load(std::memory_order_acquire);
+    return highOf(published) == highOf(request) ? lowOf(published) : lowOf(request);
+}
+
+std::uint32_t Device::lengthMs() const
+{
+    return m_impl->open ? m_impl->length.load(std::memory_order_relaxed) : 0;
+}
+
+std::uint32_t Device::runId() const { return m_impl->runId; }
+int Device::sampleRate() const { return m_impl->sampleRate; }
+OutputMode Device::outputMode() const { return m_impl->mode; }
+
+std::size_t Device::pump(std::span<float> out)
+{
+    Impl &d = *m_impl;
+    if (d.mode != OutputMode::Offline) {
+        std::fill(out.begin(), out.end(), 0.0f);
+        return 0;
+    }
+    d.renderBlock(out.data(), out.size() / 2);
+    return d.lastFileFrames;
+}
+
+ChannelState Device::channelState(int channel) const
+{
+    ChannelState state;
+    fluid_synth_t *synth = m_impl->synth ? m_impl->synth->handle() : nullptr;
+    if (!synth || channel < 0 || channel > 15)
+        return state;
+    int soundfontId = 0;
+    fluid_synth_get_program(synth, channel, &soundfontId, &state.bank, &state.program);
+    fluid_synth_get_pitch_bend(synth, channel, &state.pitchBend);
+    fluid_synth_get_pitch_wheel_sens(synth, channel, &state.pitchBendRangeSemitones);
+    for (int controller = 0; controller < 128; ++controller)
+        fluid_synth_get_cc(synth, channel, controller, &state.controllers[controller]);
+    return state;
+}
+
+} // namespace tunedeck

@@ -1,0 +1,199 @@
+#include "MidiSource.h"
+
+#include "tunedeck/Synth.h"
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace tunedeck {
+
+namespace {
+
+// After pause, stop or the end, the synthesiser renders this long for release and reverb tails,
+// then the idle output is plain silence and costs nothing.
+constexpr std::uint64_t kIdleTailMs = 3000;
+
+constexpr std::uint64_t frameAt(std::int64_t timeUs, std::uint32_t sampleRate)
+{
+    return timeUs <= 0 ? 0 : static_cast<std::uint64_t>(timeUs) * sampleRate / 1'000'000u;
+}
+
+bool isNoteEvent(std::uint8_t status)
+{
+    const std::uint8_t kind = status & 0xF0;
+    return kind == 0x80 || kind == 0x90 || kind == 0xA0;
+}
+
+} // namespace
+
+MidiSource::MidiSource(MidiFile file, Synth &synth)
+    : m_file(std::move(file))
+    , m_synth(synth)
+    , m_sampleRate(static_cast<std::uint32_t>(synth.sampleRate()))
+{
+    const auto events = m_file.events();
+    m_eventFrames.reserve(events.size());
+    for (const MidiEvent &event : events)
+        m_eventFrames.push_back(frameAt(event.timeUs, m_sampleRate));
+    m_endFrame = m_eventFrames.empty() ? 0 : m_eventFrames.back();
+    // The end is never before the length in ms (the length is truncated from the same time).
+    m_endFrame = std::max<std::uint64_t>(m_endFrame, std::uint64_t(lengthMs()) * m_sampleRate / 1000);
+}
+
+MediaKind MidiSource::kind() const
+{
+    switch (m_file.kind()) {
+    case MidiKind::Smf0:
+        return MediaKind::Smf0;
+    case MidiKind::Smf1:
+        return MediaKind::Smf1;
+    case MidiKind::Smf2:
+        return MediaKind::Smf2;
+    case MidiKind::Rmi:
+        return MediaKind::Rmi;
+    }
+    return MediaKind::Smf1;
+}
+
+void MidiSource::send(const MidiEvent &event) noexcept
+{
+    fluid_synth_t *synth = m_synth.handle();
+    const int channel = event.status & 0x0F;
+    switch (event.status & 0xF0) {
+    case 0x80:
+        fluid_synth_noteoff(synth, channel, event.data1);
+        return;
+    case 0x90:
+        if (event.data2 == 0)
+            fluid_synth_noteoff(synth, channel, event.data1);
+        else
+            fluid_synth_noteon(synth, channel, event.data1, event.data2);
+        return;
+    case 0xA0:
+        fluid_synth_key_pressure(synth, channel, event.data1, event.data2);
+        return;
+    case 0xB0:
+        fluid_synth_cc(synth, channel, event.data1, event.data2);
+        return;
+    case 0xC0:
+        fluid_synth_program_change(synth, channel, event.data1);
+        return;
+    case 0xD0:
+        fluid_synth_channel_pressure(synth, channel, event.data1);
+        return;
+    case 0xE0:
+        fluid_synth_pitch_bend(synth, channel, event.data1 | (event.data2 << 7));
+        return;
+    default:
+        break;
+    }
+    if (event.status == 0xF0 && event.dataLength > 0) {
+        // Payload without F0; FluidSynth wants it without the closing F7 as well.
+        const auto payload = m_file.payload();
+        if (std::size_t(event.dataOffset) + event.dataLength > payload.size())
+            return;
+        const char *data = reinterpret_cast<const char *>(payload.data() + event.dataOffset);
+        int length = static_cast<int>(event.dataLength);
+        if (length > 0 && static_cast<std::uint8_t>(data[length - 1]) == 0xF7)
+            --length;
+        if (length > 0)
+            fluid_synth_sysex(synth, data, length, nullptr, nullptr, nullptr, 0);
+    }
+    // Meta events carry nothing to play: tempo is already in every event's time. F7 escapes hold
+    // raw bytes that FluidSynth cannot take.
+}
+
+void MidiSource::releasePedalsAndNotes() noexcept
+{
+    fluid_synth_t *synth = m_synth.handle();
+    for (int channel = 0; channel < 16; ++channel) {
+        fluid_synth_cc(synth, channel, 64, 0); // sustain
+        fluid_synth_cc(synth, channel, 66, 0); // sostenuto
+    }
+    fluid_synth_all_notes_off(synth, -1);
+}
+
+std::size_t MidiSource::render(float *out, std::size_t frames) noexcept
+{
+    const auto events = m_file.events();
+    std::size_t done = 0;
+    m_idleFrames = 0;
+    while (done < frames) {
+        while (m_cursor < events.size() && m_eventFrames[m_cursor] <= m_frame)
+            send(events[m_cursor++]);
+        if (m_frame >= m_endFrame) {
+            if (!m_atEnd)
+                releasePedalsAndNotes();
+            m_atEnd = true;
+            break;
+        }
+        std::uint64_t next = std::min<std::uint64_t>(m_frame + (frames - done), m_endFrame);
+        if (m_cursor < events.size())
+            next = std::min(next, m_eventFrames[m_cursor]);
+        const int length = static_cast<int>(next - m_frame);
+        float *block = out + 2 * done;
+        if (fluid_synth_write_float(m_synth.handle(), length, block, 0, 2, block, 1, 2) != FLUID_OK) {
+            m_failed = true;
+            break;
+        }
+        done += static_cast<std::size_t>(length);
+        m_frame = next;
+    }
+    return done;
+}
+
+void MidiSource::renderIdle(float *out, std::size_t frames) noexcept
+{
+    if (m_idleFrames >= kIdleTailMs * m_sampleRate / 1000) {
+        std::fill(out, out + 2 * frames, 0.0f);
+        return;
+    }
+    m_idleFrames += frames;
+    if (fluid_synth_write_float(m_synth.handle(), static_cast<int>(frames), out, 0, 2, out, 1, 2)
+        != FLUID_OK)
+        std::fill(out, out + 2 * frames, 0.0f);
+}
+
+void MidiSource::silence() noexcept
+{
+    fluid_synth_all_sounds_off(m_synth.handle(), -1);
+}
+
+void MidiSource::seekMs(std::uint32_t positionMs) noexcept
+{
+    positionMs = std::min(positionMs, lengthMs());
+    fluid_synth_t *synth = m_synth.handle();
+    // Back to the power-on state of every channel, with no voice left sounding.
+    fluid_synth_system_reset(synth);
+    const auto events = m_file.events();
+    const std::int64_t targetUs = std::int64_t(positionMs) * 1000;
+    std::size_t index = 0;
+    for (; index < events.size() && events[index].timeUs < targetUs; ++index) {
+        if (!isNoteEvent(events[index].status))
+            send(events[index]);
+    }
+    for (int channel = 0; channel < 16; ++channel) {
+        fluid_synth_cc(synth, channel, 64, 0);
+        fluid_synth_cc(synth, channel, 66, 0);
+    }
+    fluid_synth_all_sounds_off(synth, -1);
+    // Events at the target itself, notes included, are sent by the next render.
+    m_cursor = index;
+    m_baseMs = positionMs;
+    m_baseFrame = frameAt(targetUs, m_sampleRate);
+    m_frame = m_baseFrame;
+    m_atEnd = false;
+    m_idleFrames = 0;
+}
+
+std::uint32_t MidiSource::positionMs() const noexcept
+{
+    if (m_atEnd)
+        return lengthMs();
+    const std::uint64_t ms = m_baseMs + (m_frame - m_baseFrame) * 1000 / m_sampleRate;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, lengthMs()));
+}
+
+} // namespace tunedeck

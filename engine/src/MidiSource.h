@@ -1,0 +1,54 @@
+#pragma once
+
+#include "Source.h"
+#include "tunedeck/MidiFile.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace tunedeck {
+
+class Synth;
+
+// Plays a MIDI song through a synthesiser, sending each event at its exact sample frame. The
+// synthesiser is borrowed: the device owns it and keeps it for the next song.
+class MidiSource final : public Source {
+public:
+    // Owner's thread; computes every event's frame at the synthesiser's rate.
+    MidiSource(MidiFile file, Synth &synth);
+
+    MediaKind kind() const override;
+    std::uint32_t lengthMs() const override { return m_file.lengthMs(); }
+
+    std::size_t render(float *out, std::size_t frames) noexcept override;
+    void renderIdle(float *out, std::size_t frames) noexcept override;
+    void silence() noexcept override;
+    // Resets the synthesiser, then replays everything before the target except notes, so each
+    // channel's bank, program, controllers, pitch bend and its range, and any sysex state are
+    // what they would be there; pedals end released, no voice sounds.
+    void seekMs(std::uint32_t positionMs) noexcept override;
+    std::uint32_t positionMs() const noexcept override;
+    bool atEnd() const noexcept override { return m_atEnd; }
+    bool failed() const noexcept override { return m_failed; }
+
+private:
+    void send(const MidiEvent &event) noexcept;
+    void releasePedalsAndNotes() noexcept;
+
+    MidiFile m_file;
+    Synth &m_synth;
+    std::uint32_t m_sampleRate;
+    std::vector<std::uint64_t> m_eventFrames; // frame of each event of m_file.events()
+    std::uint64_t m_endFrame = 0;             // frame of the last event, End of Track included
+
+    // Render thread state.
+    std::size_t m_cursor = 0;           // next event to send
+    std::uint64_t m_frame = 0;          // next frame to render
+    std::uint64_t m_baseFrame = 0;      // frame of the last seek target ...
+    std::uint32_t m_baseMs = 0;         // ... and the target itself, so positions stay exact
+    std::uint64_t m_idleFrames = 0;     // frames rendered while not playing, for release tails
+    bool m_atEnd = false;
+    bool m_failed = false;
+};
+
+} // namespace tunedeck

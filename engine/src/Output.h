@@ -1,0 +1,30 @@
+#pragma once
+
+#include "tunedeck/Result.h"
+
+#include <cstddef>
+#include <memory>
+
+namespace tunedeck {
+
+// Where rendered sound goes. An output calls its render function on a thread of its own, once per
+// block, with interleaved stereo float frames to fill; that function must not block.
+class Output {
+public:
+    // Called on the output's thread; `context` is the pointer given to start().
+    using RenderFunction = void (*)(void *context, float *out, std::size_t frames) noexcept;
+
+    virtual ~Output() = default;
+    virtual int sampleRate() const = 0;
+    // Starts calling `render` until stop(). Owner's thread.
+    virtual void start(RenderFunction render, void *context) = 0;
+    // Returns once `render` is no longer running and will not be called again. Owner's thread.
+    virtual void stop() = 0;
+};
+
+// The sound card through SDL2. Fails with NoOutput when no device can be opened.
+Result<std::unique_ptr<Output>> openSdlOutput(int sampleRate);
+// A clock-driven output that discards the sound at real-time pace, block by block.
+std::unique_ptr<Output> openNullOutput(int sampleRate);
+
+} // namespace tunedeck

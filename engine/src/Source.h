@@ -1,0 +1,41 @@
+#pragma once
+
+#include "tunedeck/Device.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+namespace tunedeck {
+
+// Something the render thread plays: a MIDI song through the synthesiser or a decoded wave file.
+// Built and destroyed on the owner's thread; every other member runs on the render thread only,
+// where none may block, allocate or read a file.
+class Source {
+public:
+    virtual ~Source() = default;
+
+    virtual MediaKind kind() const = 0;
+    // Length in ms, fixed when the source is built; any thread.
+    virtual std::uint32_t lengthMs() const = 0;
+
+    // Writes up to `frames` interleaved stereo frames to `out` and returns how many came from
+    // the file; fewer than asked means the end was reached. Does not touch the rest of `out`.
+    virtual std::size_t render(float *out, std::size_t frames) noexcept = 0;
+    // Fills `frames` frames while not playing (release tails of a synthesiser, else silence).
+    virtual void renderIdle(float *out, std::size_t frames) noexcept
+    {
+        std::fill(out, out + 2 * frames, 0.0f);
+    }
+    // Cuts all sound at once, as pause and stop do; the position stays.
+    virtual void silence() noexcept { }
+    // Moves to `positionMs` (at most lengthMs()); the next render() starts there.
+    virtual void seekMs(std::uint32_t positionMs) noexcept = 0;
+    // The position in ms: exactly the seek target right after seekMs(), lengthMs() at the end.
+    virtual std::uint32_t positionMs() const noexcept = 0;
+    virtual bool atEnd() const noexcept = 0;
+    // True once rendering has failed for good; the device then reports a failure.
+    virtual bool failed() const noexcept { return false; }
+};
+
+} // namespace tunedeck
