@@ -30,6 +30,22 @@ public:
     enum class TMPNotifyValues { nvSuccessful, nvSuperseded, nvAborted, nvFailure };
     // Whether Play asks for a completion notice.
     enum class Notice { Requested, None };
+    // Result codes stored in LastError; ErrorText gives each its text.
+    enum ResultCode : quint32 {
+        rcSuccess = 0,
+        rcFileNotFound = 1,
+        rcUnreadable = 2,
+        rcUnknownFormat = 3,
+        rcNotMidi = 4,
+        rcCorrupt = 5,
+        rcTruncated = 6,
+        rcNotWave = 7,
+        rcNoSoundfont = 8,
+        rcNoOutput = 9,
+        rcSynthFailed = 10,
+        rcOutOfRange = 11,
+        rcNotOpen = 12,
+    };
 
     explicit TMediaPlayer(QObject *parent = nullptr);
     // Closes an open file (stopping its sound) and ends the engine's threads.
@@ -71,6 +87,14 @@ Q_SIGNALS:
     void OnNotify();
 
 private:
+    // UI thread: a notice of the engine for run `runId` arrived.
+    void engineNotice(bool failed, quint32 runId);
+    // UI thread: ends a pending notice (if any) with `result`, delivered as a queued event.
+    void endPendingNotice(TMPNotifyValues result);
+    // UI thread: posts a notice of `result` to be raised after the current operation returns.
+    void postNotice(TMPNotifyValues result);
+    void requireOpen() const;
+
     // Implementation detail of the owner of this class; see TMediaPlayer.cpp.
     struct Private;
     std::unique_ptr<Private> d;

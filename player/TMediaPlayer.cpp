@@ -1,0 +1,269 @@
+#include "TMediaPlayer.h"
+
+#include "tunedeck/Device.h"
+
+#include <QFile>
+#include <QMetaObject>
+
+#include <filesystem>
+
+namespace {
+
+// The message of the operations that need an open file.
+const char kNoDeviceOpen[] = "No MCI device open";
+
+TMediaPlayer::ResultCode resultCodeOf(tunedeck::Error::Code code)
+{
+    using Code = tunedeck::Error::Code;
+    switch (code) {
+    case Code::FileNotFound:
+        return TMediaPlayer::rcFileNotFound;
+    case Code::Io:
+        return TMediaPlayer::rcUnreadable;
+    case Code::UnknownFormat:
+        return TMediaPlayer::rcUnknownFormat;
+    case Code::NotMidi:
+        return TMediaPlayer::rcNotMidi;
+    case Code::Malformed:
+        return TMediaPlayer::rcCorrupt;
+    case Code::Truncated:
+        return TMediaPlayer::rcTruncated;
+    case Code::NotWave:
+        return TMediaPlayer::rcNotWave;
+    case Code::NoSoundfont:
+        return TMediaPlayer::rcNoSoundfont;
+    case Code::NoOutput:
+        return TMediaPlayer::rcNoOutput;
+    case Code::Synth:
+        return TMediaPlayer::rcSynthFailed;
+    case Code::InvalidArgument:
+        return TMediaPlayer::rcOutOfRange;
+    }
+    return TMediaPlayer::rcCorrupt;
+}
+
+} // namespace
+
+EMCIDeviceError::EMCIDeviceError(const QString &message)
+    : std::runtime_error(message.toStdString())
+{
+}
+
+struct TMediaPlayer::Private {
+    std::unique_ptr<tunedeck::Device> device;
+    QString fileName;
+    bool autoRewind = true;
+    bool isOpen = false;
+    quint16 deviceId = 0;
+    quint32 lastError = rcSuccess;
+    TMPNotifyValues notifyResult = TMPNotifyValues::nvSuccessful;
+    // The notice asked for by the last Play with a notice, until it is reported.
+    bool noticePending = false;
+    std::uint32_t pendingRunId = 0;
+    // Identifiers of open files, shared by all players of the process; never 0.
+    static inline quint16 s_lastDeviceId = 0;
+};
+
+TMediaPlayer::TMediaPlayer(QObject *parent)
+    : QObject(parent)
+    , d(std::make_unique<Private>())
+{
+    setObjectName(QStringLiteral("LettoreMidi"));
+    d->device = std::make_unique<tunedeck::Device>([this](tunedeck::Notice notice) {
+        // On the engine's notice thread: hop to this object's thread before touching anything.
+        // The device joins that thread in its destructor, before QObject's destructor runs, and
+        // events still queued for this object are dropped when it is destroyed.
+        const bool failed = notice.kind == tunedeck::Notice::Kind::Failed;
+        const quint32 runId = notice.runId;
+        QMetaObject::invokeMethod(
+            this, [this, failed, runId] { engineNotice(failed, runId); }, Qt::QueuedConnection);
+    });
+}
+
+TMediaPlayer::~TMediaPlayer()
+{
+    // Closing here sends no notice: nobody is left to receive it.
+    d->noticePending = false;
+    d->device.reset();
+}
+
+QString TMediaPlayer::FileName() const { return d->fileName; }
+void TMediaPlayer::setFileName(const QString &name) { d->fileName = name; }
+TMediaPlayer::TMPDeviceTypes TMediaPlayer::DeviceType() const { return TMPDeviceTypes::dtAutoSelect; }
+bool TMediaPlayer::AutoRewind() const { return d->autoRewind; }
+void TMediaPlayer::setAutoRewind(bool on) { d->autoRewind = on; }
+bool TMediaPlayer::AutoOpen() const { return false; }
+bool TMediaPlayer::Shareable() const { return false; }
+bool TMediaPlayer::AutoEnable() const { return false; }
+bool TMediaPlayer::IsOpen() const { return d->isOpen; }
+quint16 TMediaPlayer::DeviceId() const { return d->deviceId; }
+quint32 TMediaPlayer::LastError() const { return d->lastError; }
+TMediaPlayer::TMPNotifyValues TMediaPlayer::NotifyResult() const { return d->notifyResult; }
+
+void TMediaPlayer::requireOpen() const
+{
+    if (!d->isOpen)
+        throw EMCIDeviceError(QString::fromLatin1(kNoDeviceOpen));
+}
+
+void TMediaPlayer::postNotice(TMPNotifyValues result)
+{
+    // Queued even when raised by an operation, so the notice arrives after it has returned and
+    // in order with the engine's notices.
+    QMetaObject::invokeMethod(
+        this,
+        [this, result] {
+            d->notifyResult = result;
+            Q_EMIT OnNotify();
+        },
+        Qt::QueuedConnection);
+}
+
+void TMediaPlayer::endPendingNotice(TMPNotifyValues result)
+{
+    if (!d->noticePending)
+        return;
+    d->noticePending = false;
+    postNotice(result);
+}
+
+void TMediaPlayer::engineNotice(bool failed, quint32 runId)
+{
+    // A notice of a run that has since been stopped, sought, closed or replaced is stale: its
+    // own notice has already been ended as Aborted or Superseded.
+    if (!d->noticePending || !d->isOpen || runId != d->pendingRunId)
+        return;
+    d->noticePending = false;
+    d->notifyResult = failed ? TMPNotifyValues::nvFailure : TMPNotifyValues::nvSuccessful;
+    Q_EMIT OnNotify();
+}
+
+void TMediaPlayer::Open()
+{
+    Close();
+    const QByteArray encoded = QFile::encodeName(d->fileName);
+    const auto result = d->device->open(std::filesystem::path(encoded.toStdString()));
+    if (!result) {
+        d->lastError = resultCodeOf(result.error().code);
+        throw EMCIDeviceError(ErrorText(d->lastError));
+    }
+    d->lastError = rcSuccess;
+    d->isOpen = true;
+    if (++Private::s_lastDeviceId == 0)
+        ++Private::s_lastDeviceId;
+    d->deviceId = Private::s_lastDeviceId;
+}
+
+void TMediaPlayer::Close()
+{
+    if (d->deviceId == 0)
+        return;
+    endPendingNotice(TMPNotifyValues::nvAborted);
+    d->device->close();
+    d->lastError = rcSuccess;
+    d->isOpen = false;
+    d->deviceId = 0;
+}
+
+void TMediaPlayer::SetMillisecondFormat()
+{
+    // Positions and lengths are always milliseconds here; the command only needs a device.
+    d->lastError = d->isOpen ? rcSuccess : rcNotOpen;
+}
+
+quint32 TMediaPlayer::GetLength()
+{
+    requireOpen();
+    d->lastError = rcSuccess;
+    return d->device->lengthMs();
+}
+
+quint32 TMediaPlayer::GetPosition()
+{
+    if (!d->isOpen) {
+        d->lastError = rcNotOpen;
+        return 0;
+    }
+    d->lastError = rcSuccess;
+    return d->device->positionMs();
+}
+
+void TMediaPlayer::Play(Notice notice)
+{
+    requireOpen();
+    if (d->autoRewind && d->device->positionMs() == d->device->lengthMs()) {
+        // Rewind: a seek to the start, which ends a pending notice like any seek.
+        endPendingNotice(TMPNotifyValues::nvAborted);
+        static_cast<void>(d->device->seekMs(0));
+    }
+    if (notice == Notice::Requested) {
+        endPendingNotice(TMPNotifyValues::nvSuperseded);
+        d->noticePending = true;
+        d->pendingRunId = d->device->runId();
+    }
+    d->device->play();
+    d->lastError = rcSuccess;
+}
+
+void TMediaPlayer::Stop()
+{
+    requireOpen();
+    endPendingNotice(TMPNotifyValues::nvAborted);
+    d->device->stop();
+    d->lastError = rcSuccess;
+}
+
+void TMediaPlayer::Pause()
+{
+    // The result is dropped, so pausing with no open file quietly does nothing.
+    if (d->isOpen)
+        d->device->pause();
+}
+
+void TMediaPlayer::Seek(quint32 positionMs)
+{
+    requireOpen();
+    if (positionMs > d->device->lengthMs()) {
+        // Refused before anything changes: the file plays on and its notice stays pending.
+        d->lastError = rcOutOfRange;
+        return;
+    }
+    endPendingNotice(TMPNotifyValues::nvAborted);
+    const auto result = d->device->seekMs(positionMs);
+    d->lastError = result ? rcSuccess : resultCodeOf(result.error().code);
+}
+
+QString TMediaPlayer::ErrorText(quint32 code) const
+{
+    using Code = tunedeck::Error::Code;
+    switch (code) {
+    case rcSuccess:
+        return QStringLiteral("The command was carried out");
+    case rcFileNotFound:
+        return QString::fromUtf8(tunedeck::errorText(Code::FileNotFound));
+    case rcUnreadable:
+        return QString::fromUtf8(tunedeck::errorText(Code::Io));
+    case rcUnknownFormat:
+        return QString::fromUtf8(tunedeck::errorText(Code::UnknownFormat));
+    case rcNotMidi:
+        return QString::fromUtf8(tunedeck::errorText(Code::NotMidi));
+    case rcCorrupt:
+        return QString::fromUtf8(tunedeck::errorText(Code::Malformed));
+    case rcTruncated:
+        return QString::fromUtf8(tunedeck::errorText(Code::Truncated));
+    case rcNotWave:
+        return QString::fromUtf8(tunedeck::errorText(Code::NotWave));
+    case rcNoSoundfont:
+        return QString::fromUtf8(tunedeck::errorText(Code::NoSoundfont));
+    case rcNoOutput:
+        return QString::fromUtf8(tunedeck::errorText(Code::NoOutput));
+    case rcSynthFailed:
+        return QString::fromUtf8(tunedeck::errorText(Code::Synth));
+    case rcOutOfRange:
+        return QStringLiteral("The position lies outside the file");
+    case rcNotOpen:
+        return QStringLiteral("No file is open on the device");
+    default:
+        return QStringLiteral("Unknown error code");
+    }
+}
