@@ -3,6 +3,7 @@
 // take a C++ exception, and the library never reports errors of its own.
 #include <orvkit/orvkit.h>
 
+#include "OrvAboutBox.h"
 #include "OrvShell.h"
 
 extern "C" ORVKIT_EXPORT intptr_t GoOrvaneURL(uintptr_t)
@@ -11,5 +12,14 @@ extern "C" ORVKIT_EXPORT intptr_t GoOrvaneURL(uintptr_t)
         return orvkit::openMakerSite();
     } catch (...) {
         return orvkit::kShellCannotRun;
+    }
+}
+
+extern "C" ORVKIT_EXPORT uintptr_t OrvAboutBox(uintptr_t)
+{
+    try {
+        return orvkit::openAboutBox();
+    } catch (...) {
+        return 0;
     }
 }

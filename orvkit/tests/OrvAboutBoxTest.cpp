@@ -1,0 +1,193 @@
+// The about box through its export: a real window with its animation thread, on the offscreen
+// platform. Runs under ThreadSanitizer in the tsan build.
+#include "OrvAboutBox.h"
+#include "OrvShell.h"
+
+#include <orvkit/orvkit.h>
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUrl>
+
+#include <thread>
+
+using namespace orvkit;
+
+// Stands in for the browser: takes the URLs the desktop services would have opened.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+
+public Q_SLOTS:
+    void open(const QUrl &url) { Q_EMIT opened(url); }
+
+Q_SIGNALS:
+    void opened(const QUrl &url);
+};
+
+class OrvAboutBoxTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup()
+    {
+        // Every test leaves no box behind, and its thread joined.
+        delete currentAboutBox();
+        QVERIFY(!currentAboutBox());
+    }
+
+    // The call returns at once with a handle; the box appears afterwards, from the event loop,
+    // as an always-on-top tool window that leaves the rest of the program usable.
+    void returnsBeforeTheBoxIsShown()
+    {
+        const uintptr_t handle = OrvAboutBox(0);
+        QVERIFY(handle != 0);
+        QPointer<AboutWindow> box = currentAboutBox();
+        QVERIFY(box);
+        QVERIFY(!box->isVisible());
+        QTRY_VERIFY(box->isVisible());
+        QCOMPARE(box->windowTitle(), QStringLiteral("About Orvane Labs..."));
+        QCOMPARE(box->size(), QSize(kAboutWidth, kAboutHeight));
+        QVERIFY(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QCOMPARE(box->windowType(), Qt::Tool);
+        QVERIFY(!box->isModal());
+        QVERIFY(!QApplication::activeModalWidget());
+        auto *ok = box->findChild<QPushButton *>(QStringLiteral("OkButton"));
+        auto *go = box->findChild<QPushButton *>(QStringLiteral("GoButton"));
+        QVERIFY(ok && go);
+        QCOMPARE(ok->text(), QStringLiteral("OK"));
+        QCOMPARE(go->text(), QStringLiteral("Go WebSite"));
+        QVERIFY(ok->isDefault());
+        QCOMPARE(ok->geometry(), QRect(216, 120, 78, 24));
+        QCOMPARE(go->geometry(), QRect(216, 94, 78, 24));
+    }
+
+    // The owner argument changes nothing: the box has no parent either way.
+    void ownerHasNoEffect()
+    {
+        QWidget owner;
+        owner.show();
+        QVERIFY(OrvAboutBox(static_cast<uintptr_t>(owner.winId())) != 0);
+        QVERIFY(currentAboutBox());
+        QVERIFY(!currentAboutBox()->parentWidget());
+        QCOMPARE(currentAboutBox()->windowType(), Qt::Tool);
+    }
+
+    // The animation thread keeps delivering frames until OK closes the box; closing stops and
+    // joins it, and deletes the window.
+    void animatesUntilOkClosesIt()
+    {
+        QVERIFY(OrvAboutBox(0) != 0);
+        QPointer<AboutWindow> box = currentAboutBox();
+        QTRY_VERIFY(box->framesTaken() >= 5);
+        QVERIFY(box->shownCreditsOffset() > 0);
+        QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("OkButton")),
+            Qt::LeftButton);
+        QTRY_VERIFY(!box);
+        QVERIFY(!currentAboutBox());
+    }
+
+    // OK has the focus and is the default button, so Enter closes the box.
+    void enterClosesTheBox()
+    {
+        QVERIFY(OrvAboutBox(0) != 0);
+        QPointer<AboutWindow> box = currentAboutBox();
+        QTRY_VERIFY(box->isVisible());
+        box->activateWindow();
+        QTRY_VERIFY(box->findChild<QPushButton *>(QStringLiteral("OkButton"))->hasFocus());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTRY_VERIFY(!box);
+    }
+
+    void closeBoxBehavesLikeOk()
+    {
+        QVERIFY(OrvAboutBox(0) != 0);
+        QPointer<AboutWindow> box = currentAboutBox();
+        QTRY_VERIFY(box->isVisible());
+        QVERIFY(box->close());
+        QTRY_VERIFY(!box);
+    }
+
+    // Go WebSite asks the desktop to open the maker's address, then closes the box.
+    void goOpensTheSiteThenCloses()
+    {
+        UrlCatcher browser;
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
+        QSignalSpy opened(&browser, &UrlCatcher::opened);
+        QVERIFY(OrvAboutBox(0) != 0);
+        QPointer<AboutWindow> box = currentAboutBox();
+        QTRY_VERIFY(box->isVisible());
+        QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("GoButton")),
+            Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QCOMPARE(opened.count(), 1);
+        QCOMPARE(opened.at(0).at(0).toUrl(), QUrl(QString::fromLatin1(kMakerAddress)));
+        QTRY_VERIFY(!box);
+    }
+
+    // A call while the box is shown raises that box; there is never a second one.
+    void secondCallWhileShownKeepsOneBox()
+    {
+        const uintptr_t first = OrvAboutBox(0);
+        QPointer<AboutWindow> box = currentAboutBox();
+        QCOMPARE(OrvAboutBox(0), first);
+        QCOMPARE(currentAboutBox(), box.data());
+        int boxes = 0;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            boxes += widget->objectName() == QStringLiteral("ORVL_AboutBox") ? 1 : 0;
+        QCOMPARE(boxes, 1);
+    }
+
+    // Opening again after closing starts the animation and the credits from the beginning.
+    void reopeningStartsAfresh()
+    {
+        QVERIFY(OrvAboutBox(0) != 0);
+        QPointer<AboutWindow> first = currentAboutBox();
+        QTRY_VERIFY(first->shownCreditsOffset() >= 3);
+        first->close();
+        QTRY_VERIFY(!first);
+
+        QVERIFY(OrvAboutBox(0) != 0);
+        AboutWindow *second = currentAboutBox();
+        QVERIFY(second);
+        QCOMPARE(second->framesTaken(), 0);
+        AboutAnimation fresh;
+        fresh.composeFrame(0);
+        QCOMPARE(second->shownFrame(), fresh.frame());
+        QTRY_VERIFY(second->framesTaken() >= 2);
+    }
+
+    // Widgets belong to the GUI thread: a call from elsewhere starts nothing and says so.
+    void callFromAnotherThreadStartsNothing()
+    {
+        uintptr_t handle = 1;
+        std::thread caller([&handle] { handle = OrvAboutBox(0); });
+        caller.join();
+        QCOMPARE(handle, uintptr_t(0));
+        QVERIFY(!currentAboutBox());
+    }
+
+    // Without a handler for the address (the offscreen platform opens nothing), the result is
+    // 32 or less; with one, above 32.
+    void goOrvaneUrlReportsTheShellsResult()
+    {
+        QVERIFY(GoOrvaneURL(0) <= 32);
+        UrlCatcher browser;
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
+        QSignalSpy opened(&browser, &UrlCatcher::opened);
+        const intptr_t result = GoOrvaneURL(0);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QVERIFY(result > 32);
+        QCOMPARE(opened.count(), 1);
+        intptr_t fromThread = 99;
+        std::thread caller([&fromThread] { fromThread = GoOrvaneURL(0); });
+        caller.join();
+        QVERIFY(fromThread <= 32);
+    }
+};
+
+QTEST_MAIN(OrvAboutBoxTest)
+#include "OrvAboutBoxTest.moc"
