@@ -1,0 +1,66 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <variant>
+#include <vector>
+
+namespace keysweep {
+
+// Where a prefix's wineserver keeps its folder `server-<dev>-<ino>` (holding `lock` and
+// `socket`). Upstream Wine uses <sharedTmp>/.wine-<uid>/; Debian's build uses a folder named in
+// the prefix's file `wineserver`, created under $TMPDIR, /tmp or the user's runtime folder.
+struct ServerPlaces {
+    std::filesystem::path tmpDir;                // $TMPDIR of this run, may be empty
+    std::filesystem::path sharedTmp = "/tmp";
+    std::filesystem::path runtimeDir;            // /run/user/<uid>, may be empty
+    uid_t uid = 0;
+    std::filesystem::path proc = "/proc";        // scanned for a server whatever its layout
+
+    // The places for this process: $TMPDIR, /tmp, /run/user/<uid> and /proc.
+    static ServerPlaces forThisProcess();
+};
+
+// The name of the server folder of a prefix, `server-<st_dev hex>-<st_ino hex>`, or nothing when
+// the prefix cannot be examined (then no server can run for it either).
+std::string serverFolderName(const std::filesystem::path &prefix);
+
+// A prefix's wineserver seen running: its pid where known (0 otherwise) and how it was seen.
+struct ServerRunning {
+    pid_t pid = 0;
+    std::filesystem::path evidence;  // the lock file it holds, or its /proc entry
+};
+
+// Holds Wine's server lock of one prefix. A live wineserver holds a write lock on byte 0 of its
+// `lock` file for its whole life, and a starting one gives up while someone else holds it; so
+// while this object lives, no server runs for the prefix and none can start from an existing
+// server folder. Owns the lock files' descriptors; the locks go when it is destroyed. Used from
+// one thread; POSIX locks belong to the process, so a second ServerLock in the same process does
+// not exclude the first.
+class ServerLock {
+public:
+    // Takes the lock in every server folder that exists for `prefix`, after checking that no
+    // server runs: a lock held by another process, or a process whose working folder is the
+    // prefix's server folder (found through `places.proc`), means it does, and nothing is held.
+    static std::variant<ServerLock, ServerRunning> acquire(
+        const std::filesystem::path &prefix, const ServerPlaces &places);
+
+    ServerLock(ServerLock &&other) noexcept;
+    ServerLock &operator=(ServerLock &&other) noexcept;
+    ServerLock(const ServerLock &) = delete;
+    ServerLock &operator=(const ServerLock &) = delete;
+    ~ServerLock();
+
+    // The lock files held, for messages and tests.
+    const std::vector<std::filesystem::path> &heldLocks() const { return m_paths; }
+
+private:
+    ServerLock() = default;
+    void release();
+
+    std::vector<int> m_fds;
+    std::vector<std::filesystem::path> m_paths;
+};
+
+} // namespace keysweep

@@ -1,0 +1,233 @@
+#include "keysweep/Hive.h"
+
+#include "keysweep/KeyName.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <unordered_map>
+
+namespace keysweep {
+
+namespace {
+
+// FILETIME counts 100 ns ticks from 1601; Unix time counts from 1970.
+constexpr std::int64_t kTicksFrom1601To1970 = 116444736000000000;
+constexpr std::int64_t kTicksPerSecond = 10000000;
+
+// Wine's loader skips leading white space (isspace) before it looks at a line.
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+struct ChildId {
+    const HiveKey *parent;
+    std::u16string folded;
+    bool operator==(const ChildId &) const = default;
+};
+
+struct ChildIdHash {
+    std::size_t operator()(const ChildId &id) const noexcept
+    {
+        return std::hash<std::u16string_view> {}(id.folded) ^ (std::hash<const void *> {}(id.parent) * 31);
+    }
+};
+
+bool foldedLess(const HiveKey *a, const HiveKey *b) { return a->folded < b->folded; }
+
+} // namespace
+
+Result<std::unique_ptr<Hive>> Hive::parse(std::string bytes)
+{
+    std::unique_ptr<Hive> hive(new Hive);
+    hive->m_bytes = std::move(bytes);
+    const std::string_view text = hive->m_bytes;
+
+    const std::size_t firstEnd = text.find('\n');
+    std::string_view first = text.substr(0, firstEnd);
+    if (!first.empty() && first.back() == '\r') {
+        first.remove_suffix(1);
+        hive->m_lineEnd = "\r\n";
+    }
+    if (first != kHiveHeader)
+        return Error { Error::Code::NotAHive, {} };
+
+    hive->m_keys.emplace_back();
+    HiveKey *const root = &hive->m_keys.front();
+    std::unordered_map<ChildId, HiveKey *, ChildIdHash> known;
+    // Sections come grouped by path, so the previous header's chain of keys usually matches the
+    // next one's start; comparing escaped text skips most folding and hashing.
+    std::vector<HiveKey *> lastChain;
+    std::vector<std::string_view> lastRaw;
+
+    const auto keyFor = [&](const DecodedPath &path, std::size_t base) {
+        HiveKey *key = root;
+        bool reuse = true;
+        for (std::size_t i = 0; i < path.components.size(); ++i) {
+            const PathComponent &component = path.components[i];
+            const std::size_t rawOffset = base + component.rawBegin;
+            const std::string_view raw = text.substr(rawOffset, component.rawEnd - component.rawBegin);
+            if (reuse && i < lastChain.size() && lastRaw[i] == raw) {
+                key = lastChain[i];
+                continue;
+            }
+            reuse = false;
+            ChildId id { key, foldCase(component.name) };
+            auto found = known.find(id);
+            if (found == known.end()) {
+                HiveKey &created = hive->m_keys.emplace_back();
+                created.name = component.name;
+                created.folded = id.folded;
+                created.utf8Length = toUtf8(created.name).size();
+                created.parent = key;
+                created.rawOffset = rawOffset;
+                created.rawLength = raw.size();
+                key->children.push_back(&created);
+                found = known.emplace(std::move(id), &created).first;
+            }
+            key = found->second;
+            lastChain.resize(i);
+            lastRaw.resize(i);
+            lastChain.push_back(key);
+            lastRaw.push_back(raw);
+        }
+        return key;
+    };
+
+    std::size_t pos = firstEnd == std::string_view::npos ? text.size() : firstEnd + 1;
+    std::size_t contentEnd = pos;  // end of the last non-blank line so far
+    while (pos < text.size()) {
+        const std::size_t lineEnd = std::min(text.find('\n', pos), text.size());
+        const std::size_t next = lineEnd == text.size() ? lineEnd : lineEnd + 1;
+        const std::string_view line = text.substr(pos, lineEnd - pos);
+        std::size_t k = 0;
+        while (k < line.size() && isBlank(line[k]))
+            ++k;
+        if (k < line.size()) {
+            if (line[k] == '[') {
+                if (!hive->m_sections.empty())
+                    hive->m_sections.back().chunkEnd = contentEnd;
+                Section section { contentEnd, next, nullptr };
+                const std::size_t base = pos + k + 1;
+                const auto path = decodeKeyPath(line.substr(k + 1), ']');
+                if (path && !path->leadingSeparator) {
+                    section.key = keyFor(*path, base);
+                    section.key->sections.push_back(std::uint32_t(hive->m_sections.size()));
+                }
+                hive->m_sections.push_back(section);
+            }
+            contentEnd = next;
+        }
+        pos = next;
+    }
+    if (!hive->m_sections.empty())
+        hive->m_sections.back().chunkEnd = contentEnd;
+
+    for (HiveKey &key : hive->m_keys)
+        std::sort(key.children.begin(), key.children.end(), foldedLess);
+    return hive;
+}
+
+HiveKey *Hive::child(const HiveKey *parent, std::u16string_view name) const
+{
+    const std::u16string folded = foldCase(name);
+    const auto &children = parent->children;
+    const auto found = std::lower_bound(children.begin(), children.end(), folded,
+        [](const HiveKey *key, const std::u16string &wanted) { return key->folded < wanted; });
+    if (found == children.end() || (*found)->folded != folded)
+        return nullptr;
+    return *found;
+}
+
+bool Hive::remove(HiveKey *key)
+{
+    if (key == nullptr || key->parent == nullptr || key->removed || !key->children.empty())
+        return false;
+    key->removed = true;
+    std::size_t anchor = key->removedAnchor;
+    for (const std::uint32_t index : key->sections) {
+        m_sections[index].removed = true;
+        anchor = std::min(anchor, m_sections[index].chunkBegin);
+    }
+    HiveKey *parent = key->parent;
+    // The tree is taken apart from the highest index down, so the key is usually the last one.
+    const auto found = std::find(parent->children.rbegin(), parent->children.rend(), key);
+    parent->children.erase(std::next(found).base());
+    parent->removedAnchor = std::min(parent->removedAnchor, anchor);
+    m_touchedParents.push_back(parent);
+    m_changed = true;
+    return true;
+}
+
+std::string Hive::bareSection(const HiveKey *key, std::chrono::system_clock::time_point writeTime) const
+{
+    std::vector<std::string_view> levels;
+    for (const HiveKey *level = key; level->parent != nullptr; level = level->parent)
+        levels.push_back(std::string_view(m_bytes).substr(level->rawOffset, level->rawLength));
+    std::string path;
+    for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
+        if (!path.empty())
+            path += "\\\\";
+        path += *level;
+    }
+
+    using Ticks = std::chrono::duration<std::int64_t, std::ratio<1, kTicksPerSecond>>;
+    const std::int64_t unixTicks = std::chrono::duration_cast<Ticks>(writeTime.time_since_epoch()).count();
+    const std::int64_t fileTime = unixTicks + kTicksFrom1601To1970;
+    const std::int64_t seconds = unixTicks >= 0 ? unixTicks / kTicksPerSecond
+                                                : -((-unixTicks + kTicksPerSecond - 1) / kTicksPerSecond);
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "%llx", static_cast<unsigned long long>(fileTime));
+
+    std::string section(m_lineEnd);
+    section += '[';
+    section += path;
+    section += "] ";
+    section += std::to_string(seconds);
+    section += m_lineEnd;
+    section += "#time=";
+    section += hex;
+    section += m_lineEnd;
+    return section;
+}
+
+void Hive::write(std::chrono::system_clock::time_point writeTime,
+    const std::function<void(std::string_view)> &sink) const
+{
+    // A parent that kept neither a section nor a sub-key would vanish when Wine loads the file;
+    // a bare section keeps it, written where its removed sub-tree began.
+    std::vector<HiveKey *> parents = m_touchedParents;
+    std::sort(parents.begin(), parents.end());
+    parents.erase(std::unique(parents.begin(), parents.end()), parents.end());
+    std::vector<std::pair<std::size_t, std::string>> inserts;
+    for (const HiveKey *parent : parents) {
+        if (!parent->removed && parent->parent != nullptr && parent->sections.empty()
+            && parent->children.empty() && parent->removedAnchor != SIZE_MAX)
+            inserts.emplace_back(parent->removedAnchor, bareSection(parent, writeTime));
+    }
+    std::sort(inserts.begin(), inserts.end());
+
+    const std::string_view text = m_bytes;
+    std::size_t cursor = 0;
+    std::size_t nextInsert = 0;
+    for (const Section &section : m_sections) {
+        if (!section.removed)
+            continue;
+        if (section.chunkBegin > cursor)
+            sink(text.substr(cursor, section.chunkBegin - cursor));
+        while (nextInsert < inserts.size() && inserts[nextInsert].first <= section.chunkBegin)
+            sink(inserts[nextInsert++].second);
+        cursor = section.chunkEnd;
+    }
+    while (nextInsert < inserts.size())
+        sink(inserts[nextInsert++].second);
+    if (cursor < text.size())
+        sink(text.substr(cursor));
+}
+
+std::string Hive::serialize(std::chrono::system_clock::time_point writeTime) const
+{
+    std::string out;
+    out.reserve(m_bytes.size());
+    write(writeTime, [&](std::string_view piece) { out += piece; });
+    return out;
+}
+
+} // namespace keysweep

@@ -1,0 +1,167 @@
+#include "keysweep/ServerLock.h"
+
+#include "keysweep/HiveFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace keysweep {
+
+namespace {
+
+// The byte a wineserver locks for its whole life (and `wineserver -w` waits on).
+struct flock serverLockRange(short type)
+{
+    struct flock range {};
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    range.l_start = 0;
+    range.l_len = 1;
+    return range;
+}
+
+// The folder name Debian's wineserver wrote into the prefix, if it is a plain name.
+std::string debianFolderName(const std::filesystem::path &prefix)
+{
+    auto bytes = readWholeFile(prefix / "wineserver");
+    if (!bytes)
+        return {};
+    std::string name = std::move(bytes).value();
+    while (!name.empty() && (name.back() == '\n' || name.back() == '\r' || name.back() == ' '))
+        name.pop_back();
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos
+        || name.find('\0') != std::string::npos)
+        return {};
+    return name;
+}
+
+std::vector<std::filesystem::path> candidateFolders(
+    const std::filesystem::path &prefix, const std::string &serverName, const ServerPlaces &places)
+{
+    std::vector<std::filesystem::path> folders;
+    if (const std::string debian = debianFolderName(prefix); !debian.empty()) {
+        for (const auto &base : { places.tmpDir, places.sharedTmp, places.runtimeDir }) {
+            if (!base.empty())
+                folders.push_back(base / debian / serverName);
+        }
+    }
+    folders.push_back(places.sharedTmp / (".wine-" + std::to_string(places.uid)) / serverName);
+    for (auto &folder : folders)
+        folder = folder.lexically_normal();
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    return folders;
+}
+
+// Any process whose working folder is the server folder is that prefix's wineserver: the server
+// changes into its folder at start. This works whatever folder layout the build uses.
+std::optional<ServerRunning> findServerProcess(const std::string &serverName, const std::filesystem::path &proc)
+{
+    std::error_code error;
+    std::filesystem::directory_iterator entries(proc, error);
+    if (error)
+        return std::nullopt;
+    const std::string self = std::to_string(::getpid());
+    for (const auto &entry : entries) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; })
+            || pid == self)
+            continue;
+        const auto cwd = std::filesystem::read_symlink(entry.path() / "cwd", error);
+        if (!error && cwd.filename() == serverName)
+            return ServerRunning { pid_t(std::atol(pid.c_str())), entry.path() / "cwd" };
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+ServerPlaces ServerPlaces::forThisProcess()
+{
+    ServerPlaces places;
+    if (const char *tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0')
+        places.tmpDir = tmp;
+    places.uid = ::getuid();
+    places.runtimeDir = "/run/user/" + std::to_string(places.uid);
+    return places;
+}
+
+std::string serverFolderName(const std::filesystem::path &prefix)
+{
+    struct stat info {};
+    if (::stat(prefix.c_str(), &info) != 0)
+        return {};
+    char name[64];
+    std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(info.st_dev),
+        static_cast<unsigned long long>(info.st_ino));
+    return name;
+}
+
+std::variant<ServerLock, ServerRunning> ServerLock::acquire(
+    const std::filesystem::path &prefix, const ServerPlaces &places)
+{
+    ServerLock lock;
+    const std::string serverName = serverFolderName(prefix);
+    if (serverName.empty())
+        return lock;
+
+    for (const auto &folder : candidateFolders(prefix, serverName, places)) {
+        const auto lockPath = folder / "lock";
+        const int fd = ::open(lockPath.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            continue;  // no server ever ran from here, or not ours to lock
+        struct flock range = serverLockRange(F_WRLCK);
+        if (::fcntl(fd, F_SETLK, &range) == 0) {
+            lock.m_fds.push_back(fd);
+            lock.m_paths.push_back(lockPath);
+            continue;
+        }
+        const int error = errno;
+        if (error == EAGAIN || error == EACCES) {
+            struct flock holder = serverLockRange(F_WRLCK);
+            const pid_t pid = ::fcntl(fd, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK ? holder.l_pid : 0;
+            ::close(fd);
+            return ServerRunning { pid, lockPath };
+        }
+        ::close(fd);
+    }
+    if (auto running = findServerProcess(serverName, places.proc))
+        return *running;
+    return lock;
+}
+
+ServerLock::ServerLock(ServerLock &&other) noexcept
+    : m_fds(std::move(other.m_fds))
+    , m_paths(std::move(other.m_paths))
+{
+    other.m_fds.clear();
+}
+
+ServerLock &ServerLock::operator=(ServerLock &&other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_fds = std::move(other.m_fds);
+        m_paths = std::move(other.m_paths);
+        other.m_fds.clear();
+    }
+    return *this;
+}
+
+ServerLock::~ServerLock() { release(); }
+
+void ServerLock::release()
+{
+    // Closing a descriptor drops the process's locks on that file.
+    for (const int fd : m_fds)
+        ::close(fd);
+    m_fds.clear();
+}
+
+} // namespace keysweep
