@@ -134,7 +134,7 @@ std::size_t MidiSource::render(float *out, std::size_t frames) noexcept
             next = std::min(next, m_eventFrames[m_cursor]);
         const int length = static_cast<int>(next - m_frame);
         float *block = out + 2 * done;
-        if (fluid_synth_write_float(m_synth.handle(), length, block, 0, 2, block, 1, 2) != FLUID_OK) {
+        if (!m_synth.write(block, length)) {
             m_failed = true;
             break;
         }
@@ -151,14 +151,14 @@ void MidiSource::renderIdle(float *out, std::size_t frames) noexcept
         return;
     }
     m_idleFrames += frames;
-    if (fluid_synth_write_float(m_synth.handle(), static_cast<int>(frames), out, 0, 2, out, 1, 2)
-        != FLUID_OK)
+    if (!m_synth.write(out, static_cast<int>(frames)))
         std::fill(out, out + 2 * frames, 0.0f);
 }
 
 void MidiSource::silence() noexcept
 {
     fluid_synth_all_sounds_off(m_synth.handle(), -1);
+    m_synth.dropBuffered();
 }
 
 void MidiSource::seekMs(std::uint32_t positionMs) noexcept
@@ -179,6 +179,7 @@ void MidiSource::seekMs(std::uint32_t positionMs) noexcept
         fluid_synth_cc(synth, channel, 66, 0);
     }
     fluid_synth_all_sounds_off(synth, -1);
+    m_synth.dropBuffered();
     // Events at the target itself, notes included, are sent by the next render.
     m_cursor = index;
     m_baseMs = positionMs;

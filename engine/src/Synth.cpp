@@ -127,6 +127,19 @@ Synth::Synth(fluid_settings_t *settings, fluid_synth_t *synth, int sampleRate)
 {
 }
 
+bool Synth::write(float *out, int frames) noexcept
+{
+    m_framesWritten += std::uint64_t(frames);
+    return fluid_synth_write_float(m_synth, frames, out, 0, 2, out, 1, 2) == FLUID_OK;
+}
+
+void Synth::dropBuffered() noexcept
+{
+    const int buffered = int((kBlockFrames - m_framesWritten % kBlockFrames) % kBlockFrames);
+    if (buffered > 0)
+        static_cast<void>(write(m_scratch, buffered));
+}
+
 Synth::~Synth()
 {
     delete_fluid_synth(m_synth);

@@ -2,6 +2,7 @@
 
 #include "tunedeck/Result.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 
@@ -30,12 +31,24 @@ public:
     fluid_synth_t *handle() const { return m_synth; }
     int sampleRate() const { return m_sampleRate; }
 
+    // Renders `frames` interleaved stereo frames into `out`; false when FluidSynth fails.
+    // FluidSynth computes sound in blocks of 64 frames and hands out the unread rest of a block
+    // on the next call, so an event sent between calls takes effect at the next block boundary.
+    [[nodiscard]] bool write(float *out, int frames) noexcept;
+    // Throws away the unread rest of the current block: sound computed before a seek or a cut
+    // must not be heard after it.
+    void dropBuffered() noexcept;
+
 private:
     Synth(fluid_settings_t *settings, fluid_synth_t *synth, int sampleRate);
+
+    static constexpr int kBlockFrames = 64; // FluidSynth's internal block (FLUID_BUFSIZE)
 
     fluid_settings_t *m_settings;
     fluid_synth_t *m_synth;
     int m_sampleRate;
+    std::uint64_t m_framesWritten = 0;          // modulo kBlockFrames: where in its block it stands
+    float m_scratch[2 * kBlockFrames] = {};     // for dropBuffered(), so it never allocates
 };
 
 } // namespace tunedeck
