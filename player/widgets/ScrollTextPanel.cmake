@@ -1,0 +1,14 @@
+# The scrolling text panel (TScrollTextPanel) and its tick worker (TTickTimer).
+add_library(tunedeck_scrolltext STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/CrossThreadWakeup.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TickTimer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ScrollTextPanel.cpp)
+add_library(Tunedeck::ScrollText ALIAS tunedeck_scrolltext)
+target_include_directories(tunedeck_scrolltext PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(tunedeck_scrolltext PUBLIC Qt6::Widgets Threads::Threads PRIVATE Tunedeck::Warnings)
+
+if(TUNEDECK_TESTS)
+    td_add_qttest(TickTimerTest LABEL integration
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/../tests/TickTimerTest.cpp
+        LIBS Tunedeck::ScrollText)
+endif()
