@@ -1,0 +1,51 @@
+// Feeds arbitrary bytes to the MIDI reader. Beyond the sanitizers' checks it traps when a song
+// that was accepted breaks what the player relies on: events in time order, payloads inside the
+// payload buffer, a length that is the last event's time, nothing larger than the input allows.
+#include "tunedeck/MidiFile.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+void require(bool condition)
+{
+    if (!condition)
+        __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const auto result = tunedeck::MidiFile::parse({ data, size });
+    if (!result.ok()) {
+        require(result.error().offset <= size);
+        return 0;
+    }
+    const tunedeck::MidiFile &file = result.value();
+    require(file.trackCount() >= 1);
+    require(file.events().size() <= size);
+    require(file.payload().size() <= size);
+
+    std::uint64_t lastTick = 0;
+    std::int64_t lastUs = 0;
+    for (const tunedeck::MidiEvent &event : file.events()) {
+        require(event.tick >= lastTick);
+        require(event.timeUs >= lastUs);
+        require(event.timeUs == file.tempoMap().tickToUs(event.tick));
+        require(std::size_t { event.dataOffset } + event.dataLength <= file.payload().size());
+        require(event.isChannelMessage() || event.isMeta() || event.isSysex());
+        require(event.data1 < 0x80 && event.data2 < 0x80);
+        require(static_cast<int>(event.track) < file.trackCount());
+        lastTick = event.tick;
+        lastUs = event.timeUs;
+    }
+    if (!file.events().empty()) {
+        const auto &last = file.events().back();
+        require(file.lengthUs() == last.timeUs);
+        require(file.lengthMs() == file.tempoMap().tickToMs(last.tick));
+        require(file.frameOf(last, 44'100) >= file.frameOf(file.events().front(), 44'100));
+    }
+    return 0;
+}
