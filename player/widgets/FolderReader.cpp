@@ -1,0 +1,162 @@
+#include "FolderReader.h"
+
+#include "FileNames.h"
+
+#include <QCollator>
+#include <QEventLoop>
+#include <QHash>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace filctl95 {
+
+namespace {
+
+// A read in flight, shared by the worker and whoever waits for it. Every field is guarded by
+// `mutex`.
+struct PendingRead {
+    std::mutex mutex;
+    bool done = false;
+    FolderListing result;
+    // Event loops of the UI thread that wait for this read; the worker wakes them by posting
+    // quit to each. A waiter removes itself (under the mutex) before its loop is destroyed.
+    std::vector<QEventLoop *> waiters;
+};
+
+// Reads still running, by folder, so that retrying a stuck drive does not pile up threads.
+// Deliberately never destroyed: a worker stuck on a dead mount may finish after main() returns.
+struct Registry {
+    std::mutex mutex;
+    QHash<QString, std::shared_ptr<PendingRead>> pending;
+};
+
+Registry &registry()
+{
+    static auto *instance = new Registry;
+    return *instance;
+}
+
+QString errorText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+} // namespace
+
+FolderListing readFolder(const QString &folder)
+{
+    FolderListing listing;
+    const QByteArray path = tunedeck::fileNameToBytes(folder);
+    DIR *dir = ::opendir(path.constData());
+    if (!dir) {
+        const int error = errno;
+        listing.outcome = (error == ENOENT || error == ENOTDIR) ? FolderListing::Outcome::Missing
+                                                                : FolderListing::Outcome::Unreadable;
+        listing.error = errorText(error);
+        return listing;
+    }
+    const int dirFd = ::dirfd(dir);
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if (name[0] == '.') // ".", ".." and hidden folders
+            continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat info {};
+            isFolder = ::fstatat(dirFd, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+        }
+        if (isFolder)
+            listing.subFolders.append(tunedeck::fileNameFromBytes(QByteArrayView(name, qsizetype(std::strlen(name)))));
+    }
+    ::closedir(dir);
+    return listing;
+}
+
+void sortByCollation(QStringList &names, Qt::CaseSensitivity sensitivity)
+{
+    QCollator collator;
+    collator.setCaseSensitivity(sensitivity);
+    struct Keyed {
+        QCollatorSortKey key;
+        qsizetype index;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(std::size_t(names.size()));
+    // The C locale's collator compares code points and ignores the case setting; folding the
+    // case first gives the same order there and changes nothing where the collator folds itself.
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QString &name = names[i];
+        keyed.push_back({ collator.sortKey(sensitivity == Qt::CaseInsensitive ? name.toCaseFolded() : name), i });
+    }
+    std::sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) {
+        if (const int order = a.key.compare(b.key); order != 0)
+            return order < 0;
+        return names[a.index] < names[b.index];
+    });
+    QStringList sorted;
+    sorted.reserve(names.size());
+    for (const Keyed &item : keyed)
+        sorted.append(names[item.index]);
+    names = std::move(sorted);
+}
+
+FolderListing readFolderWithin(
+    const FolderReadFunction &read, const QString &folder, std::chrono::milliseconds timeout)
+{
+    std::shared_ptr<PendingRead> pending;
+    {
+        Registry &reg = registry();
+        const std::lock_guard lock(reg.mutex);
+        pending = reg.pending.value(folder);
+        if (!pending) {
+            pending = std::make_shared<PendingRead>();
+            reg.pending.insert(folder, pending);
+            // Detached: a read stuck in the kernel cannot be interrupted, and the window must
+            // not wait for it. It holds its own share of everything it touches.
+            std::thread([pending, read, folder] {
+                FolderListing result = read(folder);
+                {
+                    Registry &workerReg = registry();
+                    const std::lock_guard registryLock(workerReg.mutex);
+                    if (workerReg.pending.value(folder) == pending)
+                        workerReg.pending.remove(folder);
+                }
+                const std::lock_guard pendingLock(pending->mutex);
+                pending->result = std::move(result);
+                pending->done = true;
+                for (QEventLoop *waiter : pending->waiters)
+                    QMetaObject::invokeMethod(waiter, &QEventLoop::quit, Qt::QueuedConnection);
+            }).detach();
+        }
+    }
+
+    QEventLoop loop;
+    {
+        const std::lock_guard lock(pending->mutex);
+        if (pending->done)
+            return pending->result;
+        pending->waiters.push_back(&loop);
+    }
+    QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+
+    const std::lock_guard lock(pending->mutex);
+    std::erase(pending->waiters, &loop);
+    if (pending->done)
+        return pending->result;
+    FolderListing stuck;
+    stuck.outcome = FolderListing::Outcome::TimedOut;
+    stuck.error = QStringLiteral("The drive did not answer within %1 seconds")
+                      .arg(double(timeout.count()) / 1000.0, 0, 'g', 3);
+    return stuck;
+}
+
+} // namespace filctl95

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <functional>
+
+// Reading a folder for the folder list without ever letting a dead drive freeze the window: the
+// read runs on a worker thread, and the UI thread waits for it only so long.
+namespace filctl95 {
+
+// What reading a folder found.
+struct FolderListing {
+    enum class Outcome { Read, Missing, Unreadable, TimedOut };
+    Outcome outcome = Outcome::Read;
+    QString error; // Why the folder could not be read, for the user; empty when it was read.
+    QStringList subFolders; // Names of its sub-folders, dot-folders left out, in no order.
+    bool ok() const { return outcome == Outcome::Read; }
+};
+
+// Reads one folder. Called on a worker thread, possibly after whoever handed it over is gone,
+// so it must own everything it uses. It may block for as long as the file system does.
+using FolderReadFunction = std::function<FolderListing(const QString &folder)>;
+
+// The system's reader: opens `folder` and lists its sub-folders, following symbolic links.
+// `folder` is a name as tunedeck::fileNameFromBytes gives it. Any thread.
+FolderListing readFolder(const QString &folder);
+
+// Runs read(folder) on a worker thread and waits at most `timeout` for it. Meanwhile the calling
+// thread's event loop goes on without user input, so the window repaints and timers and queued
+// notices are handled, but nothing the user does can start another change. A read that outlasts
+// the wait is left to end on its own thread and its result is dropped; while it is still stuck,
+// a new wait for the same folder joins it rather than starting another thread. UI thread only.
+FolderListing readFolderWithin(
+    const FolderReadFunction &read, const QString &folder, std::chrono::milliseconds timeout);
+
+// Sorts `names` in the user locale's collation order (QCollator on the default QLocale), with
+// `sensitivity`; names that collate equal stand in code-point order. O(n log n) comparisons of
+// precomputed sort keys, so large folders sort quickly. Any thread.
+void sortByCollation(QStringList &names, Qt::CaseSensitivity sensitivity);
+
+} // namespace filctl95
