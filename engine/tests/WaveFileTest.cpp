@@ -1,0 +1,178 @@
+// Wave files of many encodings, rates and channel counts: the length they report, and the sound
+// they give at the output's rate and layout.
+
+#include "DeviceTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <numbers>
+#include <string>
+#include <unistd.h>
+
+using namespace devicetest;
+using tunedeck::Device;
+using tunedeck::OutputMode;
+
+namespace {
+
+constexpr int kOutputRate = 44100;
+constexpr double kAmplitude = 0.5;
+constexpr double kDurationSeconds = 1.2345;
+
+struct WaveCase {
+    const char *name;
+    int subtype; // SF_FORMAT_PCM_16, ...
+    int sampleRate;
+    int channels;
+    double toneHz;
+    bool lossy; // ADPCM and 8-bit: allow for their noise
+};
+
+// A tone in every channel; with two channels the right one is at half the level, so a swap of
+// sides shows.
+std::filesystem::path writeTone(const std::filesystem::path &path, const WaveCase &wave, sf_count_t &frames)
+{
+    SF_INFO info {};
+    info.samplerate = wave.sampleRate;
+    info.channels = wave.channels;
+    info.format = SF_FORMAT_WAV | wave.subtype;
+    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+    EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
+    if (!file)
+        return path;
+    frames = sf_count_t(std::llround(kDurationSeconds * wave.sampleRate));
+    std::vector<float> samples(std::size_t(frames) * std::size_t(wave.channels));
+    for (sf_count_t i = 0; i < frames; ++i) {
+        const double value
+            = kAmplitude * std::sin(2 * std::numbers::pi * wave.toneHz * double(i) / wave.sampleRate);
+        for (int c = 0; c < wave.channels; ++c)
+            samples[std::size_t(i) * std::size_t(wave.channels) + std::size_t(c)]
+                = float(wave.channels == 2 && c == 1 ? value / 2 : value);
+    }
+    sf_writef_float(file, samples.data(), frames);
+    sf_close(file);
+    return path;
+}
+
+// soxi's length in seconds, or a negative number when sox is not installed.
+double soxiSeconds(const std::filesystem::path &path)
+{
+    const std::string command = "soxi -D '" + path.string() + "' 2>/dev/null";
+    FILE *pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return -1;
+    double seconds = -1;
+    if (std::fscanf(pipe, "%lf", &seconds) != 1)
+        seconds = -1;
+    return ::pclose(pipe) == 0 ? seconds : -1;
+}
+
+double rms(const std::vector<float> &stereo, int side, std::size_t from, std::size_t to)
+{
+    double sum = 0;
+    for (std::size_t i = from; i < to; ++i)
+        sum += double(stereo[2 * i + std::size_t(side)]) * stereo[2 * i + std::size_t(side)];
+    return std::sqrt(sum / double(to - from));
+}
+
+class WaveFiles : public ::testing::TestWithParam<WaveCase> {
+protected:
+    void SetUp() override
+    {
+        m_path = std::filesystem::temp_directory_path()
+            / ("tunedeck-wave-" + std::to_string(::getpid()) + "-" + GetParam().name + ".wav");
+        sf_count_t written = 0;
+        writeTone(m_path, GetParam(), written);
+        // ADPCM stores whole blocks, so such a file holds a little more than was written (sox
+        // counts the same way); every other encoding holds exactly what was written.
+        SF_INFO info {};
+        SNDFILE *file = sf_open(m_path.c_str(), SFM_READ, &info);
+        ASSERT_NE(file, nullptr);
+        sf_close(file);
+        m_frames = info.frames;
+        if (GetParam().subtype == SF_FORMAT_IMA_ADPCM || GetParam().subtype == SF_FORMAT_MS_ADPCM)
+            ASSERT_GE(m_frames, written);
+        else
+            ASSERT_EQ(m_frames, written);
+    }
+    void TearDown() override { std::filesystem::remove(m_path); }
+
+    std::filesystem::path m_path;
+    sf_count_t m_frames = 0;
+};
+
+} // namespace
+
+// The length is the file's frames over its rate, truncated to whole ms, as soxi reports it.
+TEST_P(WaveFiles, ReportLengthOfFramesOverRateAsSoxiDoes)
+{
+    const auto info = Device::probe(m_path);
+    ASSERT_TRUE(info) << tunedeck::errorText(info.error().code) << " " << info.error().detail;
+    EXPECT_EQ(info.value().kind, tunedeck::MediaKind::Wave);
+    EXPECT_EQ(info.value().lengthMs, std::uint32_t(m_frames * 1000 / GetParam().sampleRate));
+
+    if (const double seconds = soxiSeconds(m_path); seconds >= 0)
+        EXPECT_EQ(info.value().lengthMs, std::uint32_t(std::floor(seconds * 1000 + 1e-6)));
+    else
+        GTEST_LOG_(INFO) << "sox is not installed; soxi comparison left out";
+
+    Device device(nullptr, OutputMode::Offline);
+    ASSERT_TRUE(device.open(m_path));
+    EXPECT_EQ(device.lengthMs(), info.value().lengthMs);
+}
+
+// Converted to the output's rate and stereo layout, the tone keeps its pitch, level and sides,
+// lasts as long as the file, and has no clicks.
+TEST_P(WaveFiles, PlayAtTheOutputRateWithoutArtefacts)
+{
+    const WaveCase &wave = GetParam();
+    Device device(nullptr, OutputMode::Offline);
+    ASSERT_EQ(device.sampleRate(), kOutputRate);
+    ASSERT_TRUE(device.open(m_path));
+    std::vector<float> sound;
+    const std::size_t frames = renderToEnd(device, &sound);
+    const double expectedFrames = double(m_frames) * kOutputRate / wave.sampleRate;
+    EXPECT_NEAR(double(frames), expectedFrames, 2.0);
+    EXPECT_EQ(device.positionMs(), device.lengthMs());
+
+    // Judge the middle, away from the resampler's edges.
+    const std::size_t from = frames / 10;
+    const std::size_t to = frames - frames / 10;
+    const double tolerance = wave.lossy ? 0.1 : 0.02;
+    const double expectedRms = kAmplitude / std::numbers::sqrt2;
+    EXPECT_NEAR(rms(sound, 0, from, to), expectedRms, expectedRms * tolerance);
+    const double rightLevel = wave.channels == 2 ? 0.5 : 1.0;
+    EXPECT_NEAR(rms(sound, 1, from, to), expectedRms * rightLevel, expectedRms * tolerance);
+
+    int crossings = 0;
+    float largestStep = 0;
+    for (std::size_t i = from + 1; i < to; ++i) {
+        const float previous = sound[2 * (i - 1)];
+        const float current = sound[2 * i];
+        crossings += (previous < 0) != (current < 0);
+        largestStep = std::max(largestStep, std::abs(current - previous));
+    }
+    const double measuredHz = crossings / 2.0 / (double(to - from) / kOutputRate);
+    EXPECT_NEAR(measuredHz, wave.toneHz, wave.toneHz * 0.02);
+    // A sine's steepest step between samples, plus room for the codec's noise.
+    const double steepest = 2 * std::numbers::pi * wave.toneHz * kAmplitude / kOutputRate;
+    EXPECT_LT(largestStep, steepest * 1.2 + (wave.lossy ? 0.05 : 0.005));
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, WaveFiles,
+    ::testing::Values(WaveCase { "Pcm8Mono8k", SF_FORMAT_PCM_U8, 8000, 1, 440, true },
+        WaveCase { "Pcm16Stereo44k", SF_FORMAT_PCM_16, 44100, 2, 1000, false },
+        WaveCase { "Pcm16Stereo22k", SF_FORMAT_PCM_16, 22050, 2, 1000, false },
+        WaveCase { "Pcm24Mono48k", SF_FORMAT_PCM_24, 48000, 1, 1000, false },
+        WaveCase { "Pcm32Stereo96k", SF_FORMAT_PCM_32, 96000, 2, 1000, false },
+        WaveCase { "FloatMono11k", SF_FORMAT_FLOAT, 11025, 1, 1000, false },
+        WaveCase { "Pcm16SixChannels48k", SF_FORMAT_PCM_16, 48000, 6, 1000, false },
+        WaveCase { "MuLawMono8k", SF_FORMAT_ULAW, 8000, 1, 440, true },
+        WaveCase { "ALawStereo8k", SF_FORMAT_ALAW, 8000, 2, 440, true },
+        WaveCase { "ImaAdpcmMono22k", SF_FORMAT_IMA_ADPCM, 22050, 1, 440, true },
+        WaveCase { "MsAdpcmStereo44k", SF_FORMAT_MS_ADPCM, 44100, 2, 440, true }),
+    [](const auto &testCase) { return std::string(testCase.param.name); });
