@@ -1,0 +1,117 @@
+// The keysweep program itself, started as a process with its own environment: exit statuses
+// and what it prints when no display is available.
+#include "PrefixFixture.h"
+#include "keysweep/KeyStore.h"
+#include "keysweep/ServerLock.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace keysweep;
+using namespace keysweep::test;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string standardError;
+};
+
+// Runs the program with only the variables given (no DISPLAY, so no window can open).
+Outcome runProgram(const std::vector<std::string> &arguments, const std::vector<std::string> &environment,
+    const std::filesystem::path &errorFile)
+{
+    std::vector<std::string> argv { KEYSWEEP_PROGRAM };
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char *> args;
+    for (auto &argument : argv)
+        args.push_back(argument.data());
+    args.push_back(nullptr);
+    std::vector<std::string> envCopy = environment;
+    std::vector<char *> env;
+    for (auto &variable : envCopy)
+        env.push_back(variable.data());
+    env.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    Outcome outcome;
+    if (::posix_spawn(&pid, KEYSWEEP_PROGRAM, &actions, nullptr, args.data(), env.data()) == 0) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    outcome.standardError = readFile(errorFile);
+    return outcome;
+}
+
+class Program : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        writeFile(prefix.user(), kUserHive);
+        writeFile(prefix.machine(), kMachineHive);
+    }
+
+    Outcome run(const std::vector<std::string> &arguments)
+    {
+        return runProgram(arguments,
+            { "WINEPREFIX=" + prefix.path().string(), "TMPDIR=" + prefix.tmp().string(), "HOME=/nonexistent" },
+            prefix.tmp() / "stderr.txt");
+    }
+
+    TempPrefix prefix;
+};
+
+// Without a display the error box's text goes to standard error; the status is still 0.
+TEST_F(Program, SingleArgumentPrintsTheErrorWithoutADisplay)
+{
+    const Outcome outcome = run({ "Software\\The toolTest\\Alpha" });
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.standardError, "no key specified\n");
+    EXPECT_EQ(readFile(prefix.user()), kUserHive);
+}
+
+// $WINEPREFIX names the prefix; the tree goes silently with status 0.
+TEST_F(Program, DeletesTheTreeInTheNamedPrefix)
+{
+    const Outcome outcome = run({ "-L", "Software\\The toolTest\\Alpha" });
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.standardError, "");
+    KeyStore store(prefix.path());
+    EXPECT_FALSE(store.openKey(kLocalMachine, "Software\\The toolTest\\Alpha", Access::Read).has_value());
+    EXPECT_TRUE(store.openKey(kLocalMachine, "Software\\The toolTest\\Other", Access::Read).has_value());
+    EXPECT_EQ(readFile(prefix.user()), kUserHive);
+}
+
+// A running wineserver (found through $TMPDIR and the prefix's `wineserver` file) makes the
+// program refuse with status 2 and say why.
+TEST_F(Program, RefusesWhileTheServerRuns)
+{
+    writeFile(prefix.path() / "wineserver", "wine-Xy1234");
+    const auto folder = prefix.tmp() / "wine-Xy1234" / serverFolderName(prefix.path());
+    std::filesystem::create_directories(folder);
+    ChildHolding server(ChildHolding::What::LockOf, folder / "lock");
+    const Outcome outcome = run({ "-C", "Software\\The toolTest\\Alpha" });
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_NE(outcome.standardError.find("is running"), std::string::npos);
+    EXPECT_EQ(readFile(prefix.user()), kUserHive);
+}
+
+// A file that is not a hive is refused with status 3 and a message naming it.
+TEST_F(Program, RefusesAFileThatIsNotAHive)
+{
+    writeFile(prefix.user(), "not a hive\n");
+    const Outcome outcome = run({ "-C", "Software" });
+    EXPECT_EQ(outcome.status, 3);
+    EXPECT_NE(outcome.standardError.find(prefix.user().string()), std::string::npos);
+    EXPECT_EQ(readFile(prefix.user()), "not a hive\n");
+}
+
+} // namespace
