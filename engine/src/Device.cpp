@@ -206,6 +206,7 @@ struct Device::Impl {
         }
 
         bool playing = (commandNow & 1) != 0;
+        std::optional<Notice> notice;
         if (playing) {
             const std::size_t written = current->render(out, frames);
             lastFileFrames = written;
@@ -216,9 +217,8 @@ struct Device::Impl {
                 std::uint64_t expected = commandNow;
                 if (command.compare_exchange_strong(expected, commandNow & ~std::uint64_t(1),
                         std::memory_order_acq_rel)) {
-                    const auto noticeKind = current->failed() ? Notice::Kind::Failed : Notice::Kind::Finished;
-                    if (notices.push(Notice { noticeKind, highOf(commandNow) }))
-                        noticeReady.release();
+                    notice = Notice { current->failed() ? Notice::Kind::Failed : Notice::Kind::Finished,
+                        highOf(commandNow) };
                 }
                 playing = false;
             }
@@ -228,7 +228,10 @@ struct Device::Impl {
             current->renderIdle(out, frames);
         }
         wasPlaying = playing;
+        // Published before the notice goes out, so whoever acts on it reads the final position.
         published.store(pack(appliedSeekSerial, current->positionMs()), std::memory_order_release);
+        if (notice && notices.push(*notice))
+            noticeReady.release();
     }
 
     bool outputThreaded() const { return output != nullptr; }

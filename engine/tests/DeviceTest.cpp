@@ -1,0 +1,381 @@
+// The Device as its owner sees it: opening by content with a distinct error per fault, the run
+// and position rules of play, pause, stop and seek, end-of-file notices on the null and offline
+// outputs, and the shared real media.
+
+#include "DeviceTestSupport.h"
+#include "testsupport/MidiWriter.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+using namespace devicetest;
+using testsupport::SmfWriter;
+using testsupport::TrackWriter;
+using tunedeck::Device;
+using tunedeck::Error;
+using tunedeck::MediaKind;
+using tunedeck::Notice;
+using tunedeck::OutputMode;
+
+namespace {
+
+constexpr std::size_t kRate = 44100;
+
+class DeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = std::filesystem::temp_directory_path()
+            / ("tunedeck-device-" + std::to_string(::getpid()) + "-"
+                + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(m_dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+    // A song of one held chord lasting `ms` (a multiple of 250) at 120 bpm.
+    std::filesystem::path song(const std::string &name, std::uint32_t ms)
+    {
+        TrackWriter track;
+        track.program(0, 0, 0).noteOn(0, 0, 60, 100).noteOn(0, 0, 67, 100);
+        track.noteOff(ms * 480 / 500, 0, 60).noteOff(0, 0, 67).endOfTrack(0);
+        return bytesFile(name, SmfWriter(0, 480).track(track).bytes());
+    }
+
+    // A 16-bit mono tone lasting `ms`.
+    std::filesystem::path tone(const std::string &name, std::uint32_t ms)
+    {
+        const auto path = m_dir / name;
+        SF_INFO info {};
+        info.samplerate = int(kRate);
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+        EXPECT_NE(file, nullptr);
+        std::vector<float> samples(kRate * ms / 1000);
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            samples[i] = float(0.3 * std::sin(2 * std::numbers::pi * 440.0 * double(i) / kRate));
+        sf_writef_float(file, samples.data(), sf_count_t(samples.size()));
+        sf_close(file);
+        return path;
+    }
+
+    std::filesystem::path bytesFile(const std::string &name, const testsupport::Bytes &bytes)
+    {
+        const auto path = m_dir / name;
+        EXPECT_TRUE(testsupport::writeFile(path, bytes));
+        return path;
+    }
+
+    std::filesystem::path textFile(const std::string &name, const std::string &text)
+    {
+        const auto path = m_dir / name;
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+
+    std::filesystem::path m_dir;
+};
+
+// Sets an environment variable for one test and restores it afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, const char *value)
+        : m_name(name)
+    {
+        if (const char *old = std::getenv(name))
+            m_old = old;
+        ::setenv(name, value, 1);
+    }
+    ~ScopedEnv()
+    {
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+
+private:
+    const char *m_name;
+    std::optional<std::string> m_old;
+};
+
+} // namespace
+
+// Each kind of bad file fails with its own code, and leaves the device closed even when a good
+// file was open before.
+TEST_F(DeviceTest, OpenRejectsEachFaultWithItsOwnCode)
+{
+    std::filesystem::create_directory(m_dir / "folder.mid");
+    const struct {
+        std::filesystem::path path;
+        Error::Code code;
+    } cases[] = {
+        { m_dir / "missing.mid", Error::Code::FileNotFound },
+        { m_dir / "folder.mid", Error::Code::Io },
+        { textFile("notes.txt", "just some words, no music"), Error::Code::UnknownFormat },
+        { textFile("words.mid", "just some words, no music"), Error::Code::NotMidi },
+        { textFile("header-only.mid", std::string("MThd\0\0\0\6\0\0\0\1\1\xE0", 14)),
+            Error::Code::Truncated },
+        { textFile("garbage.wav", std::string("RIFF\x20\0\0\0WAVEjunkjunkjunkjunkjunk", 32)),
+            Error::Code::NotWave },
+        { textFile("cut.wav", "RIFF"), Error::Code::Truncated },
+        { textFile("empty.wav", ""), Error::Code::Truncated },
+    };
+    Device device(nullptr, OutputMode::Offline);
+    for (const auto &testCase : cases) {
+        SCOPED_TRACE(testCase.path.filename().string());
+        ASSERT_TRUE(device.open(song("good.mid", 1000)));
+        const auto opened = device.open(testCase.path);
+        ASSERT_FALSE(opened);
+        EXPECT_EQ(opened.error().code, testCase.code) << opened.error().detail;
+        EXPECT_FALSE(device.isOpen());
+        EXPECT_EQ(device.lengthMs(), 0u);
+        EXPECT_EQ(device.positionMs(), 0u);
+
+        const auto probed = Device::probe(testCase.path);
+        ASSERT_FALSE(probed);
+        EXPECT_EQ(probed.error().code, testCase.code);
+    }
+}
+
+// The kind comes from the content, not the name: a wave file called .mid plays as a wave file
+// and a song called .wav as a song.
+TEST_F(DeviceTest, OpenChoosesByContent)
+{
+    const auto wave = tone("tone.wav", 500);
+    const auto song = this->song("song.mid", 1000);
+    std::filesystem::rename(wave, m_dir / "tone.mid");
+    std::filesystem::rename(song, m_dir / "song.wav");
+    Device device(nullptr, OutputMode::Offline);
+    ASSERT_TRUE(device.open(m_dir / "tone.mid"));
+    EXPECT_EQ(device.kind(), MediaKind::Wave);
+    EXPECT_EQ(device.lengthMs(), 500u);
+    ASSERT_TRUE(device.open(m_dir / "song.wav"));
+    EXPECT_EQ(device.kind(), MediaKind::Smf0);
+    EXPECT_EQ(device.lengthMs(), 1000u);
+}
+
+// Without a soundfont songs cannot open, with their own error, while wave files still play.
+TEST_F(DeviceTest, MissingSoundfontFailsSongsOnly)
+{
+    ScopedEnv soundfont("TUNEDECK_SOUNDFONT", "/nonexistent/none.sf2");
+    Device device(nullptr, OutputMode::Offline);
+    const auto opened = device.open(song("song.mid", 1000));
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.error().code, Error::Code::NoSoundfont);
+    EXPECT_TRUE(device.open(tone("tone.wav", 250)));
+}
+
+// When the sound card is required and none can be opened, opening fails with its own error.
+TEST_F(DeviceTest, MissingSoundCardFailsOpen)
+{
+    ScopedEnv driver("SDL_AUDIODRIVER", "no-such-driver");
+    Device device(nullptr, OutputMode::Sdl);
+    const auto opened = device.open(tone("tone.wav", 250));
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.error().code, Error::Code::NoOutput);
+}
+
+// On the clock-driven null output a song and a wave file each play to their end in real time,
+// report it once, and stand at their length.
+TEST_F(DeviceTest, NullOutputReportsTheEndOfEachFile)
+{
+    NoticeCatcher notices;
+    Device device(notices.listener(), OutputMode::Null);
+    std::size_t index = 0;
+    for (const auto &path : { song("short.mid", 250), tone("short.wav", 300) }) {
+        SCOPED_TRACE(path.filename().string());
+        ASSERT_TRUE(device.open(path));
+        device.play();
+        const auto notice = notices.waitFor(index++);
+        ASSERT_TRUE(notice.has_value());
+        EXPECT_EQ(notice->kind, Notice::Kind::Finished);
+        EXPECT_EQ(notice->runId, device.runId());
+        EXPECT_FALSE(device.isPlaying());
+        EXPECT_EQ(device.positionMs(), device.lengthMs());
+    }
+}
+
+// Pause keeps the position and the run: after resuming, the end is reported for the same run.
+TEST_F(DeviceTest, PauseKeepsPositionAndRun)
+{
+    NoticeCatcher notices;
+    Device device(notices.listener(), OutputMode::Offline);
+    ASSERT_TRUE(device.open(song("song.mid", 2000)));
+    device.play();
+    pumpFrames(device, kRate / 2);
+    const auto run = device.runId();
+    device.pause();
+    const auto position = device.positionMs();
+    EXPECT_EQ(position, 500u);
+    const auto paused = pumpFrames(device, kRate / 2);
+    EXPECT_EQ(device.positionMs(), position);
+    EXPECT_LT(peak(std::span(paused).subspan(paused.size() / 2)), 0.01f); // silent once cut
+
+    renderToEnd(device);
+    const auto notice = notices.waitFor(0);
+    ASSERT_TRUE(notice.has_value());
+    EXPECT_EQ(notice->runId, run);
+    EXPECT_EQ(device.runId(), run);
+}
+
+// Stop keeps the position but ends the run; playing on starts a new run that reports the end.
+TEST_F(DeviceTest, StopEndsTheRunAndKeepsThePosition)
+{
+    NoticeCatcher notices;
+    Device device(notices.listener(), OutputMode::Offline);
+    ASSERT_TRUE(device.open(song("song.mid", 1000)));
+    device.play();
+    pumpFrames(device, kRate / 4);
+    const auto run = device.runId();
+    device.stop();
+    EXPECT_NE(device.runId(), run);
+    EXPECT_FALSE(device.isPlaying());
+    pumpFrames(device, kRate);
+    EXPECT_EQ(device.positionMs(), 250u);
+    EXPECT_EQ(notices.count(), 0u);
+
+    EXPECT_EQ(renderToEnd(device), kRate * 3 / 4);
+    const auto notice = notices.waitFor(0);
+    ASSERT_TRUE(notice.has_value());
+    EXPECT_EQ(notice->runId, device.runId());
+}
+
+// A seek reads back exactly, leaves the device stopped, and a seek past the end changes nothing.
+TEST_F(DeviceTest, SeekReadsBackExactlyAndStops)
+{
+    Device device(nullptr, OutputMode::Null);
+    ASSERT_TRUE(device.open(song("long.mid", 40000)));
+    device.play();
+    ASSERT_TRUE(device.seekMs(30000));
+    EXPECT_EQ(device.positionMs(), 30000u);
+    EXPECT_FALSE(device.isPlaying());
+
+    const auto refused = device.seekMs(40001);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().code, Error::Code::InvalidArgument);
+    EXPECT_EQ(device.positionMs(), 30000u);
+}
+
+// Playing a file that stands at its end finishes at once with a new notice.
+TEST_F(DeviceTest, PlayAtTheEndFinishesAtOnce)
+{
+    NoticeCatcher notices;
+    Device device(notices.listener(), OutputMode::Offline);
+    ASSERT_TRUE(device.open(tone("tone.wav", 250)));
+    renderToEnd(device);
+    ASSERT_TRUE(notices.waitFor(0).has_value());
+    EXPECT_EQ(renderToEnd(device), 0u);
+    ASSERT_TRUE(notices.waitFor(1).has_value());
+}
+
+// Opening another file while one plays stops the first: its run ends without a notice and the
+// position and length are the new file's.
+TEST_F(DeviceTest, OpeningAnotherFileStopsTheFirst)
+{
+    NoticeCatcher notices;
+    Device device(notices.listener(), OutputMode::Null);
+    ASSERT_TRUE(device.open(song("first.mid", 500)));
+    device.play();
+    const auto firstRun = device.runId();
+    ASSERT_TRUE(device.open(tone("second.wav", 1500)));
+    EXPECT_FALSE(device.isPlaying());
+    EXPECT_EQ(device.lengthMs(), 1500u);
+    EXPECT_EQ(device.positionMs(), 0u);
+    device.play();
+    const auto notice = notices.waitFor(0);
+    ASSERT_TRUE(notice.has_value());
+    EXPECT_NE(notice->runId, firstRun); // the first file never reported an end
+    EXPECT_EQ(notice->runId, device.runId());
+}
+
+// Destroying a device in the middle of playing joins its threads; the listener is not called
+// afterwards (the sanitizers would catch a call into the destroyed catcher).
+TEST_F(DeviceTest, DestroyingWhilePlayingIsClean)
+{
+    for (int round = 0; round < 5; ++round) {
+        auto notices = std::make_unique<NoticeCatcher>();
+        auto device = std::make_unique<Device>(notices->listener(), OutputMode::Null);
+        ASSERT_TRUE(device->open(tone("tone.wav", 20)));
+        device->play();
+        device.reset();
+        notices.reset();
+    }
+}
+
+namespace {
+
+struct ManifestRow {
+    std::string file;
+    std::string kind;
+    double expectedMs = 0;
+    bool play = false;
+};
+
+std::vector<ManifestRow> readManifest(const std::filesystem::path &dir)
+{
+    std::vector<ManifestRow> rows;
+    std::ifstream in(dir / "manifest.tsv");
+    std::string line;
+    std::getline(in, line); // header
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        ManifestRow row;
+        std::string expected;
+        std::string expect;
+        std::getline(fields, row.file, '\t');
+        std::getline(fields, row.kind, '\t');
+        std::getline(fields, expected, '\t');
+        std::getline(fields, expect, '\t');
+        row.expectedMs = expected.empty() ? 0 : std::stod(expected);
+        row.play = expect == "play";
+        if (!row.file.empty())
+            rows.push_back(row);
+    }
+    return rows;
+}
+
+} // namespace
+
+// The shared real songs and wave files: each playable one reports its kind and length, plays
+// from the start and from a seek; each broken one is refused.
+TEST_F(DeviceTest, RealMediaPlaysOrIsRefused)
+{
+    const auto dir = mediaDir();
+    if (dir.empty() || !std::filesystem::exists(dir / "manifest.tsv"))
+        GTEST_SKIP() << "TUNEDECK_MEDIA_DIR holds no manifest.tsv";
+    const auto rows = readManifest(dir);
+    ASSERT_FALSE(rows.empty());
+    Device device(nullptr, OutputMode::Offline);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.file);
+        const auto opened = device.open(dir / row.file);
+        if (!row.play) {
+            EXPECT_FALSE(opened);
+            continue;
+        }
+        ASSERT_TRUE(opened) << opened.error().detail;
+        EXPECT_EQ(tunedeck::mediaKindName(device.kind()), row.kind);
+        EXPECT_EQ(device.lengthMs(), std::uint32_t(std::floor(row.expectedMs)));
+        device.play();
+        std::vector<float> sound(kBlockFrames * 2);
+        std::size_t frames = 0;
+        for (int block = 0; block < 40 && device.isPlaying(); ++block)
+            frames += device.pump(sound);
+        EXPECT_GT(frames, 0u);
+        ASSERT_TRUE(device.seekMs(device.lengthMs() / 2));
+        EXPECT_EQ(device.positionMs(), device.lengthMs() / 2);
+        device.play();
+        EXPECT_GT(device.pump(sound), 0u);
+    }
+}
