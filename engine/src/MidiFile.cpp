@@ -163,7 +163,8 @@ Result<void> MidiParser::parseRiff()
         }
         pos = body + length + (length & 1);
     }
-    return fail(Error::Code::Truncated, "the RMID file holds no data chunk", pos);
+    return fail(Error::Code::Truncated, "the RMID file holds no data chunk",
+        std::min<std::uint64_t>(pos, m_input.size()));
 }
 
 Result<void> MidiParser::parseSmf(std::size_t begin, std::size_t end)
