@@ -1,0 +1,449 @@
+// The media device LettoreMidi as the sequencer uses it: operations and their preconditions,
+// result codes and texts, and the rules by which completion notices arrive. The engine runs
+// on its clock-driven null output (TUNEDECK_OUTPUT=null), so files play in real time.
+
+#include "TMediaPlayer.h"
+
+#include <testsupport/MidiWriter.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QList>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <numbers>
+#include <set>
+#include <thread>
+
+using NotifyValue = TMediaPlayer::TMPNotifyValues;
+
+namespace {
+
+constexpr int kNoticeTimeoutMs = 20000;
+
+// Every notice a player raises, with the NotifyResult it carried.
+class NoticeLog {
+public:
+    explicit NoticeLog(TMediaPlayer &player)
+    {
+        QObject::connect(&player, &TMediaPlayer::OnNotify, &m_context,
+            [this, &player] { m_results.append(player.NotifyResult()); });
+    }
+    const QList<NotifyValue> &results() const { return m_results; }
+    qsizetype count() const { return m_results.size(); }
+
+private:
+    QObject m_context;
+    QList<NotifyValue> m_results;
+};
+
+// The message of the EMCIDeviceError that `operation` raises, or a null string when it raises
+// none.
+QString raisedMessage(const std::function<void()> &operation)
+{
+    try {
+        operation();
+    } catch (const EMCIDeviceError &error) {
+        return error.message();
+    }
+    return {};
+}
+
+} // namespace
+
+class TMediaPlayerTest : public QObject {
+    Q_OBJECT
+
+private:
+    QString song(const QString &name, std::uint32_t lengthMs)
+    {
+        testsupport::TrackWriter track;
+        track.program(0, 0, 0).noteOn(0, 0, 60, 100).noteOff(lengthMs * 960 / 1000, 0, 60).endOfTrack();
+        const QString path = m_dir.filePath(name);
+        const bool written = testsupport::writeFile(QFile::encodeName(path).toStdString(),
+            testsupport::SmfWriter(0, 480).track(track).bytes());
+        return written ? path : QString();
+    }
+
+    // A 16-bit mono 22050 Hz tone, with its header written by hand.
+    QString tone(const QString &name, std::uint32_t lengthMs)
+    {
+        constexpr quint32 rate = 22050;
+        const quint32 frames = rate * lengthMs / 1000;
+        QByteArray bytes;
+        const auto u32 = [&bytes](quint32 value) {
+            for (int i = 0; i < 4; ++i)
+                bytes.append(char((value >> (8 * i)) & 0xFF));
+        };
+        const auto u16 = [&bytes](quint16 value) {
+            bytes.append(char(value & 0xFF));
+            bytes.append(char(value >> 8));
+        };
+        bytes.append("RIFF");
+        u32(36 + frames * 2);
+        bytes.append("WAVEfmt ");
+        u32(16);
+        u16(1); // PCM
+        u16(1); // mono
+        u32(rate);
+        u32(rate * 2);
+        u16(2);
+        u16(16);
+        bytes.append("data");
+        u32(frames * 2);
+        for (quint32 i = 0; i < frames; ++i)
+            u16(quint16(qint16(8000 * std::sin(2 * std::numbers::pi * 440 * i / rate))));
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            return {};
+        return path;
+    }
+
+    QString textFile(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            return {};
+        return path;
+    }
+
+    static void open(TMediaPlayer &player, const QString &path)
+    {
+        player.setFileName(path);
+        player.Open();
+        player.SetMillisecondFormat();
+    }
+
+    QTemporaryDir m_dir;
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    // A new player is closed, named LettoreMidi, with the settings the main window relies on.
+    void startsClosedWithTheFixedSettings()
+    {
+        TMediaPlayer player;
+        QCOMPARE(player.objectName(), QStringLiteral("LettoreMidi"));
+        QVERIFY(!player.IsOpen());
+        QCOMPARE(player.DeviceId(), quint16(0));
+        QVERIFY(player.AutoRewind());
+        QVERIFY(!player.AutoOpen());
+        QVERIFY(!player.Shareable());
+        QVERIFY(!player.AutoEnable());
+        QCOMPARE(player.DeviceType(), TMediaPlayer::TMPDeviceTypes::dtAutoSelect);
+    }
+
+    // Play, Stop, Seek and GetLength need an open file; GetPosition gives 0, while Pause and
+    // Close quietly do nothing. None of them raises a notice.
+    void operationsWithoutAFile()
+    {
+        TMediaPlayer player;
+        NoticeLog notices(player);
+        const QString noDevice = QStringLiteral("No MCI device open");
+        QCOMPARE(raisedMessage([&] { player.Play(); }), noDevice);
+        QCOMPARE(raisedMessage([&] { player.Play(TMediaPlayer::Notice::None); }), noDevice);
+        QCOMPARE(raisedMessage([&] { player.Stop(); }), noDevice);
+        QCOMPARE(raisedMessage([&] { player.Seek(1000); }), noDevice);
+        QCOMPARE(raisedMessage([&] { player.GetLength(); }), noDevice);
+        QCOMPARE(raisedMessage([&] { QCOMPARE(player.GetPosition(), 0u); }), QString());
+        QCOMPARE(raisedMessage([&] { player.Pause(); }), QString());
+        QCOMPARE(raisedMessage([&] { player.Close(); }), QString());
+        QVERIFY(!player.IsOpen());
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(notices.count(), 0);
+    }
+
+    void openFailureHasItsOwnCode_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<quint32>("code");
+        QDir(m_dir.path()).mkdir(QStringLiteral("folder.mid"));
+        QTest::newRow("missing") << m_dir.filePath(QStringLiteral("missing.mid"))
+                                 << quint32(TMediaPlayer::rcFileNotFound);
+        QTest::newRow("folder") << m_dir.filePath(QStringLiteral("folder.mid"))
+                                << quint32(TMediaPlayer::rcUnreadable);
+        QTest::newRow("not music") << textFile(QStringLiteral("notes.txt"), "shopping list")
+                                   << quint32(TMediaPlayer::rcUnknownFormat);
+        QTest::newRow("not midi") << textFile(QStringLiteral("words.mid"), "shopping list")
+                                  << quint32(TMediaPlayer::rcNotMidi);
+        QTest::newRow("cut short")
+            << textFile(QStringLiteral("cut.mid"), QByteArray("MThd\0\0\0\6\0\1\0\1\1\xE0", 14))
+            << quint32(TMediaPlayer::rcTruncated);
+        QTest::newRow("not wave")
+            << textFile(QStringLiteral("bad.wav"), QByteArray("RIFF\x20\0\0\0WAVEjunkjunkjunkjunkjunk", 32))
+            << quint32(TMediaPlayer::rcNotWave);
+    }
+
+    // A file that cannot be opened raises EMCIDeviceError with the text of its own code, and
+    // leaves the player closed, even when another file was open.
+    void openFailureHasItsOwnCode()
+    {
+        QFETCH(QString, path);
+        QFETCH(quint32, code);
+        TMediaPlayer player;
+        open(player, song(QStringLiteral("good.mid"), 1000));
+        QVERIFY(player.IsOpen());
+        player.setFileName(path);
+        QCOMPARE(raisedMessage([&] { player.Open(); }), player.ErrorText(code));
+        QCOMPARE(player.LastError(), code);
+        QVERIFY(!player.IsOpen());
+        QCOMPARE(player.DeviceId(), quint16(0));
+        QCOMPARE(player.FileName(), path); // the player never changes it
+    }
+
+    // Every code has a text of its own; a code without one reads "Unknown error code".
+    void errorTexts()
+    {
+        TMediaPlayer player;
+        std::set<QString> texts;
+        for (quint32 code = TMediaPlayer::rcSuccess; code <= TMediaPlayer::rcNotOpen; ++code) {
+            const QString text = player.ErrorText(code);
+            QVERIFY2(text != QStringLiteral("Unknown error code"), qPrintable(QString::number(code)));
+            texts.insert(text);
+        }
+        QCOMPARE(texts.size(), std::size_t(TMediaPlayer::rcNotOpen) + 1);
+        QCOMPARE(player.ErrorText(TMediaPlayer::rcNotOpen + 1), QStringLiteral("Unknown error code"));
+        QCOMPARE(player.ErrorText(0xFFFFFFFFu), QStringLiteral("Unknown error code"));
+    }
+
+    void playsToTheEnd_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<quint32>("lengthMs");
+        QTest::newRow("midi") << song(QStringLiteral("song.mid"), 500) << 500u;
+        QTest::newRow("wave") << tone(QStringLiteral("tone.wav"), 400) << 400u;
+    }
+
+    // A song and a wave file both open, report their length in ms, play and report their end
+    // as Successful, standing at their length.
+    void playsToTheEnd()
+    {
+        QFETCH(QString, path);
+        QFETCH(quint32, lengthMs);
+        TMediaPlayer player;
+        NoticeLog notices(player);
+        open(player, path);
+        QCOMPARE(player.LastError(), quint32(TMediaPlayer::rcSuccess));
+        QVERIFY(player.DeviceId() != 0);
+        QCOMPARE(player.GetLength(), lengthMs);
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(notices.count(), 1, kNoticeTimeoutMs);
+        QCOMPARE(notices.results().first(), NotifyValue::nvSuccessful);
+        QCOMPARE(player.GetPosition(), lengthMs);
+    }
+
+    // Opening a second file while one plays closes the first: its notice ends as Aborted, and
+    // no Successful of it follows (the second file's own end comes next).
+    void openingAnotherFileAbortsTheNotice()
+    {
+        TMediaPlayer player;
+        NoticeLog notices(player);
+        open(player, song(QStringLiteral("first.mid"), 300));
+        const quint16 firstId = player.DeviceId();
+        player.Play();
+        open(player, tone(QStringLiteral("second.wav"), 600));
+        QVERIFY(player.DeviceId() != firstId);
+        QCOMPARE(player.GetPosition(), 0u);
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(notices.count(), 2, kNoticeTimeoutMs);
+        QCOMPARE(notices.results(), (QList { NotifyValue::nvAborted, NotifyValue::nvSuccessful }));
+    }
+
+    // Play of a file that stands at its end starts again from 0.
+    void playAtTheEndStartsAgain()
+    {
+        TMediaPlayer player;
+        NoticeLog notices(player);
+        open(player, tone(QStringLiteral("tone.wav"), 300));
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(notices.count(), 1, kNoticeTimeoutMs);
+        QCOMPARE(player.GetPosition(), player.GetLength());
+        player.Play();
+        QVERIFY(player.GetPosition() < player.GetLength());
+        QTRY_COMPARE_WITH_TIMEOUT(notices.count(), 2, kNoticeTimeoutMs);
+        QCOMPARE(notices.results().last(), NotifyValue::nvSuccessful);
+    }
+
+    // After Seek to 30 000 the position reads 30 000, and it stays there until Play: the
+    // device does not play on.
+    void seekStopsAtTheTarget()
+    {
+        TMediaPlayer player;
+        NoticeLog notices(player);
+        open(player, song(QStringLiteral("long.mid"), 40000));
+        player.Play();
+        player.Seek(30000);
+        QCOMPARE(player.LastError(), quint32(TMediaPlayer::rcSuccess));
+        QCOMPARE(player.GetPosition(), 30000u);
+
+        // Let real time pass, measured by another player playing a short file to its end.
+        TMediaPlayer clock;
+        NoticeLog ticks(clock);
+        open(clock, tone(QStringLiteral("clock.wav"), 300));
+        clock.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(ticks.count(), 1, kNoticeTimeoutMs);
+        QCOMPARE(player.GetPosition(), 30000u);
+        QCOMPARE(notices.results(), QList { NotifyValue::nvAborted });
+
+        player.Play(TMediaPlayer::Notice::None);
+        QTRY_VERIFY_WITH_TIMEOUT(player.GetPosition() > 30000u, kNoticeTimeoutMs);
+    }
+
+    // A seek past the end is refused through LastError; the file plays on and its notice stays.
+    void seekPastTheEndIsRefused()
+    {
+        TMediaPlayer player;
+        NoticeLog notices(player);
+        open(player, tone(QStringLiteral("tone.wav"), 300));
+        player.Play();
+        player.Seek(5000);
+        QCOMPARE(player.LastError(), quint32(TMediaPlayer::rcOutOfRange));
+        QTRY_COMPARE_WITH_TIMEOUT(notices.count(), 1, kNoticeTimeoutMs);
+        QCOMPARE(notices.results(), QList { NotifyValue::nvSuccessful });
+    }
+
+    // Pause, then Play without a notice, then the end: the notice of the first Play reports
+    // Successful, once.
+    void pauseAndResumeKeepThePendingNotice()
+    {
+        TMediaPlayer player;
+        NoticeLog notices(player);
+        open(player, song(QStringLiteral("song.mid"), 500));
+        player.Play();
+        player.Pause();
+        const quint32 pausedAt = player.GetPosition();
+        player.Play(TMediaPlayer::Notice::None);
+        QVERIFY(player.GetPosition() >= pausedAt);
+        QTRY_COMPARE_WITH_TIMEOUT(notices.count(), 1, kNoticeTimeoutMs);
+        QCOMPARE(notices.results(), QList { NotifyValue::nvSuccessful });
+
+        // A second, later end shows that no other notice was on its way.
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(notices.count(), 2, kNoticeTimeoutMs);
+        QCOMPARE(notices.results(), (QList { NotifyValue::nvSuccessful, NotifyValue::nvSuccessful }));
+    }
+
+    void endingOperationsAbortTheNotice_data()
+    {
+        QTest::addColumn<int>("operation");
+        QTest::newRow("Stop") << 0;
+        QTest::newRow("Seek") << 1;
+        QTest::newRow("Close") << 2;
+        QTest::newRow("Open") << 3;
+    }
+
+    // Stop, Seek, Close and Open end a pending notice as Aborted, never Successful; the
+    // notice arrives after the operation has returned.
+    void endingOperationsAbortTheNotice()
+    {
+        QFETCH(int, operation);
+        TMediaPlayer player;
+        NoticeLog notices(player);
+        const QString path = tone(QStringLiteral("tone.wav"), 400);
+        open(player, path);
+        player.Play();
+        bool inOperation = true;
+        bool arrivedInside = false;
+        connect(&player, &TMediaPlayer::OnNotify, this, [&] { arrivedInside |= inOperation; });
+        switch (operation) {
+        case 0:
+            player.Stop();
+            break;
+        case 1:
+            player.Seek(100);
+            break;
+        case 2:
+            player.Close();
+            break;
+        case 3:
+            open(player, path);
+            break;
+        }
+        QCOMPARE(notices.count(), 0); // queued, not raised inside the operation
+        inOperation = false;
+        QTRY_COMPARE_WITH_TIMEOUT(notices.count(), 1, kNoticeTimeoutMs);
+        QVERIFY(!arrivedInside);
+        QCOMPARE(notices.results(), QList { NotifyValue::nvAborted });
+
+        // Had the aborted playing still reported its end, it would come before this one.
+        if (player.IsOpen()) {
+            player.Play();
+            QTRY_COMPARE_WITH_TIMEOUT(notices.count(), 2, kNoticeTimeoutMs);
+            QCOMPARE(notices.results().last(), NotifyValue::nvSuccessful);
+        }
+    }
+
+    // A Play asking for a notice while one is pending replaces it: the older reports Superseded.
+    void newNoticeSupersedesTheOld()
+    {
+        TMediaPlayer player;
+        NoticeLog notices(player);
+        open(player, song(QStringLiteral("song.mid"), 500));
+        player.Play();
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(notices.count(), 2, kNoticeTimeoutMs);
+        QCOMPARE(notices.results(), (QList { NotifyValue::nvSuperseded, NotifyValue::nvSuccessful }));
+    }
+
+    // Close twice in a row: the second does nothing.
+    void closeTwice()
+    {
+        TMediaPlayer player;
+        open(player, tone(QStringLiteral("tone.wav"), 300));
+        player.Close();
+        QVERIFY(!player.IsOpen());
+        QCOMPARE(player.DeviceId(), quint16(0));
+        player.Close();
+        QVERIFY(!player.IsOpen());
+        QCOMPARE(player.GetPosition(), 0u);
+    }
+
+    // Deleting the player while its Aborted notice is queued: nothing is raised afterwards.
+    void deletingWithAQueuedNotice()
+    {
+        auto *player = new TMediaPlayer;
+        int raised = 0;
+        connect(player, &TMediaPlayer::OnNotify, this, [&raised] { ++raised; });
+        open(*player, tone(QStringLiteral("tone.wav"), 300));
+        player->Play();
+        player->Stop();
+        delete player;
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(raised, 0);
+    }
+
+    // Deleting the player just as the engine reports the end (the UI thread busy meanwhile, so
+    // the notice is on its way or queued): nothing is raised and nothing crashes.
+    void deletingWhileTheEndIsReported()
+    {
+        const QString path = tone(QStringLiteral("short.wav"), 100);
+        for (int round = 0; round < 3; ++round) {
+            auto *player = new TMediaPlayer;
+            int raised = 0;
+            connect(player, &TMediaPlayer::OnNotify, this, [&raised] { ++raised; });
+            open(*player, path);
+            player->Play();
+            // Without running the event loop, wait for the engine to reach the end.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (player->GetPosition() < player->GetLength() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
+            QCOMPARE(player->GetPosition(), player->GetLength());
+            delete player;
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+            QCOMPARE(raised, 0);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TMediaPlayerTest)
+#include "TMediaPlayerTest.moc"
