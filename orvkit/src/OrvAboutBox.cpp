@@ -292,6 +292,7 @@ void AboutWindow::closeEvent(QCloseEvent *event)
 {
     // OK, Go WebSite and the close box all end here; the thread is gone before the window.
     stopAnimation();
+    m_closed = true;
     event->accept();
 }
 
@@ -299,7 +300,8 @@ std::uintptr_t openAboutBox()
 {
     if (!onWidgetThread())
         return 0;
-    if (s_aboutBox) {
+    // A box closed a moment ago waits only for its deletion; a new call opens a new box.
+    if (s_aboutBox && !s_aboutBox->isClosed()) {
         s_aboutBox->raise();
         s_aboutBox->activateWindow();
         return s_aboutBox->threadHandle();

@@ -79,6 +79,8 @@ public:
     bool startAnimation();
     // The animation thread's native handle, as OrvAboutBox returns it; 0 before it starts.
     std::uintptr_t threadHandle() const { return m_threadHandle; }
+    // True once the box has been closed; it is deleted when the event loop next runs.
+    bool isClosed() const { return m_closed; }
 
     // Frames taken from the animation thread since opening, and the credits offset and the
     // picture of the frame shown. For watching the animation from outside; GUI thread only.
@@ -101,6 +103,7 @@ private:
     QImage m_shown; // the frame on screen; GUI thread only
     double m_shownCreditsOffset = 0.0;
     int m_framesTaken = 0;
+    bool m_closed = false;
 
     std::unique_ptr<AboutAnimation> m_firstAnimation; // until the thread takes it
     std::thread m_thread;

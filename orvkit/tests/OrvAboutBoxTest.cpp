@@ -141,6 +141,22 @@ private Q_SLOTS:
         QCOMPARE(boxes, 1);
     }
 
+    // A call in the moment between closing and the closed box's deletion opens a new box
+    // rather than raising the closed one.
+    void callRightAfterClosingOpensANewBox()
+    {
+        QVERIFY(OrvAboutBox(0) != 0);
+        QPointer<AboutWindow> closing = currentAboutBox();
+        QTRY_VERIFY(closing->isVisible());
+        closing->close();
+        QVERIFY(closing); // deletion waits for the event loop
+        QVERIFY(OrvAboutBox(0) != 0);
+        QPointer<AboutWindow> next = currentAboutBox();
+        QVERIFY(next && next != closing);
+        QTRY_VERIFY(!closing);
+        QTRY_VERIFY(next->isVisible());
+    }
+
     // Opening again after closing starts the animation and the credits from the beginning.
     void reopeningStartsAfresh()
     {
