@@ -12,3 +12,21 @@ if(TUNEDECK_TESTS)
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/../tests/TickTimerTest.cpp
         LIBS Tunedeck::ScrollText)
 endif()
+
+if(TUNEDECK_TESTS)
+    td_add_qttest(ScrollTextPanelTest LABEL unit
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/../tests/ScrollTextPanelTest.cpp
+        LIBS Tunedeck::ScrollText)
+endif()
+
+if(TUNEDECK_TESTS)
+    td_add_qttest(ScrollTextPanelThreadTest LABEL integration
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/../tests/ScrollTextPanelThreadTest.cpp
+        LIBS Tunedeck::ScrollText)
+endif()
+
+if(TUNEDECK_TESTS)
+    # QtTest's own watchdog thread trips ThreadSanitizer; see the file.
+    set_property(TEST TickTimerTest ScrollTextPanelTest ScrollTextPanelThreadTest APPEND PROPERTY
+        ENVIRONMENT "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/../tests/qtest-watchdog.tsan.supp")
+endif()

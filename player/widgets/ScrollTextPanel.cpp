@@ -202,9 +202,8 @@ void TScrollTextPanel::setGlyph(const QPixmap &glyph)
 {
     m_glyph = glyph;
     if (!m_glyph.isNull() && !m_glyph.hasAlphaChannel()) {
-        const QImage image = m_glyph.toImage();
-        m_glyph.setMask(QBitmap::fromImage(
-            image.createMaskFromColor(image.pixel(0, image.height() - 1), Qt::MaskOutColor)));
+        const QColor transparent = m_glyph.toImage().pixelColor(0, m_glyph.height() - 1);
+        m_glyph.setMask(m_glyph.createMaskFromColor(transparent, Qt::MaskInColor));
     }
     relayout(false);
 }

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <utility>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -219,15 +220,23 @@ void TTickTimer::workerLoop(std::shared_ptr<Shared> shared)
         TimerProc tick = s.onTimer;
         const bool onUiThread = s.syncEvent;
         lock.unlock();
+        std::exception_ptr error;
         try {
             if (onUiThread)
                 handOver(s, tick);
             else
                 tick();
         } catch (...) {
-            // Shown on the UI thread by the application's catch-all; the ticks go on.
-            const std::exception_ptr error = std::current_exception();
-            handOver(s, [error] { std::rethrow_exception(error); });
+            error = std::current_exception();
+        }
+        if (error) {
+            // Shown on the UI thread by the application's catch-all; the ticks go on. Handed
+            // over after the catch block, so the UI thread holds the only reference and the
+            // exception is freed where it is caught.
+            handOver(s, [error = std::move(error)]() mutable {
+                std::exception_ptr taken = std::exchange(error, nullptr);
+                std::rethrow_exception(taken);
+            });
         }
         tick = nullptr; // Whatever the tick holds is released outside the lock.
         lock.lock();
