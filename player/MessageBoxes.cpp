@@ -1,0 +1,105 @@
+#include "MessageBoxes.h"
+
+#include "Texts.h"
+#include "TunedeckApplication.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+
+namespace tunedeck {
+
+namespace {
+
+// A message box that places itself in the middle of the screen once its size is known.
+class CentredMessageBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent *event) override
+    {
+        QMessageBox::showEvent(event);
+        QScreen *screen = QGuiApplication::primaryScreen();
+        if (!screen)
+            return;
+        const QRect area = screen->geometry();
+        const QRect frame = frameGeometry();
+        move(area.x() + (area.width() - frame.width()) / 2,
+            area.y() + (area.height() - frame.height()) / 2);
+    }
+};
+
+MessageResult runBox(QMessageBox::Icon icon, const QString &caption, const QString &text,
+    MessageButtons buttons)
+{
+    CentredMessageBox box(icon, caption, text, QMessageBox::NoButton);
+    box.setWindowModality(Qt::ApplicationModal);
+    QAbstractButton *retry = nullptr;
+    if (buttons == MessageButtons::AbortRetry) {
+        // One role for both keeps them in this order on every platform's button layout; a box
+        // closed without a button then counts as Abort.
+        box.addButton(QStringLiteral("&Abort"), QMessageBox::ActionRole);
+        QPushButton *retryButton = box.addButton(QStringLiteral("&Retry"), QMessageBox::ActionRole);
+        retry = retryButton;
+        box.setDefaultButton(retryButton);
+    } else {
+        box.setDefaultButton(box.addButton(QMessageBox::Ok));
+    }
+    Q_EMIT MessageBoxHub::instance()->aboutToShow(&box);
+    box.exec();
+    if (buttons == MessageButtons::Ok)
+        return MessageResult::Ok;
+    return box.clickedButton() == retry && retry ? MessageResult::Retry : MessageResult::Abort;
+}
+
+} // namespace
+
+MessageBoxHub *MessageBoxHub::instance()
+{
+    static MessageBoxHub hub;
+    return &hub;
+}
+
+MessageResult showMessage(MessageKind kind, const QString &text, MessageButtons buttons)
+{
+    switch (kind) {
+    case MessageKind::Warning:
+        return runBox(QMessageBox::Warning, texts::kWarningCaption, text, buttons);
+    case MessageKind::Error:
+        return runBox(QMessageBox::Critical, texts::kErrorCaption, text, buttons);
+    case MessageKind::Information:
+        return runBox(QMessageBox::Information, texts::kInformationCaption, text, buttons);
+    }
+    Q_UNREACHABLE();
+}
+
+MessageResult showCaptionedMessage(MessageKind kind, const QString &caption, const QString &text)
+{
+    switch (kind) {
+    case MessageKind::Warning:
+        return runBox(QMessageBox::Warning, caption, text, MessageButtons::Ok);
+    case MessageKind::Error:
+        return runBox(QMessageBox::Critical, caption, text, MessageButtons::Ok);
+    case MessageKind::Information:
+        return runBox(QMessageBox::Information, caption, text, MessageButtons::Ok);
+    }
+    Q_UNREACHABLE();
+}
+
+QString generalErrorText(const QString &message)
+{
+    if (!message.isEmpty() && message.back().unicode() > u'.')
+        return message + u'.';
+    return message;
+}
+
+void showGeneralError(const QString &message)
+{
+    runBox(QMessageBox::Critical, TunedeckApplication::title(), generalErrorText(message),
+        MessageButtons::Ok);
+}
+
+} // namespace tunedeck

@@ -1,0 +1,51 @@
+# The Tunedeck program: its windows and sequencer as a library (linked by the program and by
+# every player test), the help file beside the binary, and the thin main.
+# Other modules of the program append their sources to tunedeck_player_sources before the
+# library is defined below (fragments are included in name order; add yours in this file).
+set(tunedeck_player_sources
+    ${CMAKE_CURRENT_LIST_DIR}/AboutFormUnit.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/HelpEngine.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/MessageBoxes.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TunedeckApplication.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TunedeckFormPlayListFiles.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TunedeckFormUnit.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/UnitGenerale.cpp
+)
+
+add_library(tunedeck_player STATIC ${tunedeck_player_sources})
+add_library(Tunedeck::Player ALIAS tunedeck_player)
+target_include_directories(tunedeck_player PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(tunedeck_player
+    PUBLIC Qt6::Widgets Tunedeck::MediaPlayer Tunedeck::Trackbar95 Tunedeck::ShadowLabel
+    PRIVATE Tunedeck::Warnings)
+set_target_properties(tunedeck_player PROPERTIES AUTOMOC ON)
+qt_add_resources(tunedeck_player tunedeck_player_icons
+    PREFIX /
+    BASE ${CMAKE_CURRENT_LIST_DIR}
+    FILES ${CMAKE_CURRENT_LIST_DIR}/icons/tunedeck.png)
+
+# The help file lives beside the program (and beside the tests, which share its folder).
+set(tunedeck_help_output ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/Tunedeck.hlp)
+add_custom_command(OUTPUT ${tunedeck_help_output}
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different
+        ${CMAKE_CURRENT_LIST_DIR}/Tunedeck.hlp ${tunedeck_help_output}
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/Tunedeck.hlp
+    COMMENT "Copying the help file beside the program")
+add_custom_target(tunedeck_help ALL DEPENDS ${tunedeck_help_output})
+add_dependencies(tunedeck_player tunedeck_help)
+
+qt_add_executable(tunedeck ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
+target_link_libraries(tunedeck PRIVATE Tunedeck::Player Tunedeck::Warnings)
+set_target_properties(tunedeck PROPERTIES
+    WIN32_EXECUTABLE ON
+    BUILD_RPATH "$ORIGIN"
+    INSTALL_RPATH "$ORIGIN")
+
+if(TUNEDECK_TESTS)
+    td_add_qttest(MessageBoxTest LABEL unit
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/MessageBoxTest.cpp
+        LIBS Tunedeck::Player)
+    td_add_qttest(MainWindowTest LABEL integration
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/MainWindowTest.cpp
+        LIBS Tunedeck::Player Tunedeck::TestSupport)
+endif()

@@ -1,0 +1,116 @@
+#include "TunedeckApplication.h"
+
+#include "MessageBoxes.h"
+
+#include <QFontDatabase>
+#include <QWidget>
+
+#include <QFile>
+
+#include <exception>
+
+QString TunedeckApplication::s_title;
+QString TunedeckApplication::s_helpFile;
+QPointer<QWidget> TunedeckApplication::s_titleWindow;
+
+TunedeckApplication::TunedeckApplication(int &argc, char **argv)
+    : QApplication(argc, argv)
+{
+}
+
+bool TunedeckApplication::notify(QObject *receiver, QEvent *event)
+{
+    // The player's only catch-all: device and file errors that a handler does not turn into a
+    // message of its own end here, and the event loop carries on.
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception &error) {
+        tunedeck::showGeneralError(QString::fromUtf8(error.what()));
+    } catch (...) {
+        tunedeck::showGeneralError(QStringLiteral("Unknown error"));
+    }
+    return false;
+}
+
+QString TunedeckApplication::title()
+{
+    return s_title;
+}
+
+void TunedeckApplication::setTitle(const QString &title)
+{
+    s_title = title;
+    if (s_titleWindow)
+        s_titleWindow->setWindowTitle(title);
+}
+
+void TunedeckApplication::setTitleWindow(QWidget *window)
+{
+    s_titleWindow = window;
+    if (window)
+        window->setWindowTitle(s_title);
+}
+
+QString TunedeckApplication::helpFile()
+{
+    return s_helpFile;
+}
+
+void TunedeckApplication::setHelpFile(const QString &path)
+{
+    s_helpFile = path;
+}
+
+namespace {
+
+// Debian's fonts-wine puts these beside Wine, outside fontconfig's search path.
+constexpr const char *kWineFontFolder = "/usr/share/wine/fonts/";
+constexpr const char *kWineFonts[] = { "ms_sans_serif.ttf", "tahoma.ttf", "tahomabd.ttf" };
+
+// Pixel heights of "MS Sans Serif" 8 pt: the bitmap font's 8-point strike is 13 pixels high;
+// a scalable replacement matches the layout's 11-pixel font height.
+constexpr int kBitmapWindowFontPx = 13;
+constexpr int kScalableWindowFontPx = 11;
+
+bool hasFamily(const QString &family)
+{
+    return QFontDatabase::families().contains(family, Qt::CaseInsensitive);
+}
+
+} // namespace
+
+void TunedeckApplication::loadFonts()
+{
+    static bool loaded = false;
+    if (loaded)
+        return;
+    loaded = true;
+    for (const char *file : kWineFonts) {
+        const QString path = QLatin1String(kWineFontFolder) + QLatin1String(file);
+        if (QFile::exists(path))
+            QFontDatabase::addApplicationFont(path);
+    }
+}
+
+QString TunedeckApplication::fontFamily(const QString &layoutFamily)
+{
+    loadFonts();
+    if (hasFamily(layoutFamily))
+        return layoutFamily;
+    const QString lower = layoutFamily.toLower();
+    if (lower == u"arial" && hasFamily(QStringLiteral("Liberation Sans")))
+        return QStringLiteral("Liberation Sans");
+    for (const char *fallback : { "Liberation Sans", "DejaVu Sans" }) {
+        if (hasFamily(QLatin1String(fallback)))
+            return QLatin1String(fallback);
+    }
+    return QFont().defaultFamily();
+}
+
+QFont TunedeckApplication::windowFont()
+{
+    const QString family = fontFamily(QStringLiteral("MS Sans Serif"));
+    QFont font(family);
+    font.setPixelSize(family == u"MS Sans Serif" ? kBitmapWindowFontPx : kScalableWindowFontPx);
+    return font;
+}

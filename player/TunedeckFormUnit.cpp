@@ -1,0 +1,469 @@
+#include "TunedeckFormUnit.h"
+
+#include "AboutFormUnit.h"
+#include "HelpEngine.h"
+#include "ShadowLabel.h"
+#include "TMediaPlayer.h"
+#include "Texts.h"
+#include "Trackbar95.h"
+#include "TunedeckApplication.h"
+#include "UnitGenerale.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <array>
+#include <memory>
+
+TTunedeckform *Tunedeckform = nullptr;
+
+namespace texts = tunedeck::texts;
+
+namespace {
+
+// Display update period and the wait before playing resumes after the last seek.
+constexpr int kTimerPlayIntervalMs = 300;
+constexpr int kResTimerIntervalMs = 200;
+
+// The window's fixed client size, in pixels; the layout is not scaled.
+constexpr QSize kClientSize(456, 305);
+
+struct PanelSpec {
+    const char *text;
+    int width; // The last panel takes the remaining width.
+    Qt::Alignment alignment;
+    bool lowered;
+    const char *accessibleName;
+};
+
+const std::array<PanelSpec, TStatusBar::kPanelCount> kPanels { {
+    { "Status:", 45, Qt::AlignRight | Qt::AlignVCenter, false, "Status caption" },
+    { "Stopped", 65, Qt::AlignCenter, true, "Status" },
+    { "Length:", 50, Qt::AlignRight | Qt::AlignVCenter, false, "Length caption" },
+    { "00:00", 45, Qt::AlignCenter, true, "Length" },
+    { "Position:", 55, Qt::AlignRight | Qt::AlignVCenter, false, "Position caption" },
+    { "00:00", 45, Qt::AlignCenter, true, "Position" },
+    { "Gauge", 45, Qt::AlignLeft | Qt::AlignVCenter, false, "Gauge" },
+} };
+
+// The last panel's text is never drawn: the position bar covers that place.
+constexpr int kGaugePanel = 6;
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption,
+    const QString &hint, const QIcon &icon, QRect geometry)
+{
+    auto *button = new QPushButton(icon, caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setToolTip(hint);
+    button->setGeometry(geometry);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QFrame *makeBevel(QWidget *parent, const char *name, QRect geometry, QFrame::Shape shape)
+{
+    auto *bevel = new QFrame(parent);
+    bevel->setObjectName(QLatin1String(name));
+    bevel->setFrameStyle(static_cast<int>(shape) | QFrame::Raised);
+    bevel->setLineWidth(1);
+    bevel->setGeometry(geometry);
+    return bevel;
+}
+
+} // namespace
+
+TStatusBar::TStatusBar(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("StatusBar"));
+    setAccessibleName(QStringLiteral("Status bar"));
+    setAutoFillBackground(true);
+    for (const PanelSpec &spec : kPanels) {
+        auto *label = new QLabel(this);
+        label->setAlignment(spec.alignment);
+        label->setFrameStyle(spec.lowered ? QFrame::Panel | QFrame::Sunken : QFrame::NoFrame);
+        label->setAccessibleName(QLatin1String(spec.accessibleName));
+        label->setTextFormat(Qt::PlainText);
+        label->setText(QLatin1String(spec.text));
+        m_panels.append(label);
+    }
+    m_panels[kGaugePanel]->setText(QString());
+    m_panels[kGaugePanel]->setProperty("panelText", QLatin1String(kPanels[kGaugePanel].text));
+}
+
+QString TStatusBar::panelText(int index) const
+{
+    if (index == kGaugePanel)
+        return m_panels[index]->property("panelText").toString();
+    return m_panels.at(index)->text();
+}
+
+void TStatusBar::setPanelText(int index, const QString &text)
+{
+    if (index == kGaugePanel) {
+        m_panels[index]->setProperty("panelText", text);
+        return;
+    }
+    m_panels.at(index)->setText(text);
+}
+
+void TStatusBar::resizeEvent(QResizeEvent *)
+{
+    int left = 0;
+    for (int i = 0; i < kPanelCount; ++i) {
+        const int width = i == kPanelCount - 1 ? qMax(0, this->width() - left) : kPanels[i].width;
+        m_panels[i]->setGeometry(left, 0, width, height());
+        left += width;
+    }
+}
+
+TTunedeckform::TTunedeckform(QWidget *parent)
+    : QWidget(parent,
+        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
+            | Qt::MSWindowsFixedSizeDialogHint)
+{
+    Q_ASSERT(!Tunedeckform);
+    Tunedeckform = this;
+    setObjectName(QStringLiteral("Tunedeckform"));
+    setAccessibleName(QStringLiteral("Tunedeck"));
+    setFont(TunedeckApplication::windowFont());
+    setFixedSize(kClientSize);
+    setWindowIcon(QIcon(QStringLiteral(":/icons/tunedeck.png")));
+    setBackgroundRole(QPalette::Button);
+    setAutoFillBackground(true);
+    m_caption = texts::kMainCaption;
+
+    createComponents();
+    createMenus();
+    setTabOrder();
+    FormCreate();
+}
+
+TTunedeckform::~TTunedeckform()
+{
+    TimerPlay->stop();
+    ResTimer->stop();
+    TunedeckApplication::setTitleWindow(nullptr);
+    // Close the device's file before the other components go, so the sound stops first.
+    delete LettoreMidi;
+    LettoreMidi = nullptr;
+    Tunedeckform = nullptr;
+}
+
+void TTunedeckform::setCaption(const QString &caption)
+{
+    m_caption = caption;
+}
+
+void TTunedeckform::createComponents()
+{
+    QStyle *look = style();
+    MenuIcons = {
+        look->standardIcon(QStyle::SP_DialogOpenButton),
+        look->standardIcon(QStyle::SP_DialogSaveButton),
+        look->standardIcon(QStyle::SP_MessageBoxInformation),
+        look->standardIcon(QStyle::SP_DialogHelpButton),
+        look->standardIcon(QStyle::SP_DialogCloseButton),
+    };
+    IconeAudio = { look->standardIcon(QStyle::SP_FileIcon) };
+
+    // Top bar: the menu tool bar on the left, the now-playing area on the right.
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFrameStyle(QFrame::NoFrame);
+    Panel1->setGeometry(0, 0, kClientSize.width(), 27);
+
+    Panel2 = new QFrame(Panel1);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel2->setGeometry(0, 0, 160, 27);
+
+    Bevel2 = makeBevel(Panel2, "Bevel2", QRect(4, 4, 3, 18), QFrame::Panel);
+
+    ToolBar1 = new QWidget(Panel2);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setAccessibleName(QStringLiteral("Menu bar"));
+    ToolBar1->setGeometry(12, 3, 89, 21);
+    const auto makeToolButton = [this](const char *name, const QString &caption, int left) {
+        auto *button = new QToolButton(ToolBar1);
+        button->setObjectName(QLatin1String(name));
+        button->setText(caption);
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        button->setAutoRaise(true);
+        button->setPopupMode(QToolButton::InstantPopup);
+        button->setGeometry(left, 0, 35, 21);
+        button->setFocusPolicy(Qt::NoFocus);
+        // The drop-down arrow would not fit the layout's 35-pixel buttons.
+        button->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0px; }"));
+        return button;
+    };
+    ToolButton1 = makeToolButton("ToolButton1", QStringLiteral("&File"), 0);
+    ToolButton2 = makeToolButton("ToolButton2", QStringLiteral("&Help"), 35);
+
+    Bevel1 = makeBevel(Panel1, "Bevel1", QRect(160, 0, 295, 27), QFrame::Box);
+    Bevel3 = makeBevel(Panel1, "Bevel3", QRect(165, 4, 3, 18), QFrame::Panel);
+
+    ShadowLabel1 = new TShadowLabel(QStringLiteral("Playing:"), Panel1);
+    ShadowLabel1->setObjectName(QStringLiteral("ShadowLabel1"));
+    QFont bold = font();
+    bold.setBold(true);
+    ShadowLabel1->setFont(bold);
+    ShadowLabel1->setGeometry(174, 7, 48, 13);
+
+    FNPlay = new QLabel(Panel1);
+    FNPlay->setObjectName(QStringLiteral("FNPlay"));
+    FNPlay->setAccessibleName(QStringLiteral("Playing"));
+    FNPlay->setTextFormat(Qt::PlainText);
+    FNPlay->move(227, 7);
+    FNPlay->resize(0, 13);
+
+    // The browser, the play list and the transport buttons.
+    GroupBox1 = new QGroupBox(this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setGeometry(0, 23, 457, 262);
+
+    // Placeholders for the drive box and the folder list; the browser brings its own classes.
+    TdDrive = new QComboBox(GroupBox1);
+    TdDrive->setObjectName(QStringLiteral("TdDrive"));
+    TdDrive->setAccessibleName(QStringLiteral("Drive"));
+    TdDrive->setGeometry(8, 16, 169, 22);
+
+    TdDirectory = new QListWidget(GroupBox1);
+    TdDirectory->setObjectName(QStringLiteral("TdDirectory"));
+    TdDirectory->setAccessibleName(QStringLiteral("Folders"));
+    TdDirectory->setGeometry(8, 40, 169, 70);
+
+    TdfileV = new QTreeWidget(GroupBox1);
+    TdfileV->setObjectName(QStringLiteral("TdfileV"));
+    TdfileV->setAccessibleName(QStringLiteral("Files"));
+    TdfileV->setGeometry(8, 112, 169, 113);
+    TdfileV->setColumnCount(1);
+    TdfileV->setHeaderLabels({ QStringLiteral("Filename") });
+    TdfileV->setColumnWidth(0, 145);
+    TdfileV->header()->setVisible(false);
+    TdfileV->setRootIsDecorated(false);
+    TdfileV->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    TdfileV->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    TdfileV->setIconSize(QSize(16, 16));
+
+    AddOneButt = makeButton(GroupBox1, "AddOneButt", QStringLiteral("A&dd"),
+        QStringLiteral("Add the selected file to the list"), look->standardIcon(QStyle::SP_ArrowRight),
+        QRect(184, 40, 89, 25));
+    AddAllButt = makeButton(GroupBox1, "AddAllButt", QStringLiteral("Add a&ll"),
+        QStringLiteral("Add all file to the list"), look->standardIcon(QStyle::SP_MediaSeekForward),
+        QRect(184, 85, 89, 25));
+    RemoveOneButt = makeButton(GroupBox1, "RemoveOneButt", QStringLiteral("&Remove"),
+        QStringLiteral("Remove the selected file from the list"),
+        look->standardIcon(QStyle::SP_ArrowLeft), QRect(184, 131, 89, 25));
+    RemoveAllButt = makeButton(GroupBox1, "RemoveAllButt", QStringLiteral("Remo&ve all"),
+        QStringLiteral("Remove all the files from the list"),
+        look->standardIcon(QStyle::SP_TrashIcon), QRect(184, 176, 89, 25));
+
+    Lista = new QListWidget(GroupBox1);
+    Lista->setObjectName(QStringLiteral("Lista"));
+    Lista->setAccessibleName(QStringLiteral("Play list"));
+    Lista->setGeometry(280, 16, 169, 209);
+    Lista->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    Lista->setUniformItemSizes(true);
+
+    // Each pair shares one place; the later button lies on top and covers the earlier one.
+    PlayButt = makeButton(GroupBox1, "PlayButt", QStringLiteral("&Play"),
+        QStringLiteral("Start playing"), look->standardIcon(QStyle::SP_MediaPlay),
+        QRect(8, 232, 89, 25));
+    StopButt = makeButton(GroupBox1, "StopButt", QStringLiteral("&Stop"),
+        QStringLiteral("Stop playing"), look->standardIcon(QStyle::SP_MediaStop),
+        QRect(8, 232, 89, 25));
+    StopButt->hide();
+    PauseButt = makeButton(GroupBox1, "PauseButt", QStringLiteral("P&ause"),
+        QStringLiteral("Pause playing"), look->standardIcon(QStyle::SP_MediaPause),
+        QRect(128, 232, 89, 25));
+    ResButt = makeButton(GroupBox1, "ResButt", QStringLiteral("R&esume"),
+        QStringLiteral("Resume playing"), look->standardIcon(QStyle::SP_MediaPlay),
+        QRect(128, 232, 89, 25));
+    ResButt->hide();
+    SkipButt = makeButton(GroupBox1, "SkipButt", QStringLiteral("S&kip"),
+        QStringLiteral("Skip current file"), look->standardIcon(QStyle::SP_MediaSkipForward),
+        QRect(248, 232, 89, 25));
+    ExitButt = makeButton(GroupBox1, "ExitButt", QStringLiteral("E&xit"),
+        QStringLiteral("Exit Tunedeck"), look->standardIcon(QStyle::SP_DialogCloseButton),
+        QRect(368, 232, 81, 25));
+
+    StatusBar = new TStatusBar(this);
+    StatusBar->setGeometry(0, 286, kClientSize.width(), 19);
+
+    PosBar = new TTrackBar95(Qt::Horizontal, this);
+    PosBar->setObjectName(QStringLiteral("PosBar"));
+    PosBar->setAccessibleName(QStringLiteral("Position"));
+    PosBar->setGeometry(310, 287, 145, 18);
+    PosBar->setFixedLength(false);
+    PosBar->setSelEnabled(false);
+    PosBar->setThumb(true);
+    PosBar->setThumbSize(9);
+    PosBar->setRange(0, 10);
+    PosBar->setValue(0);
+    PosBar->setTickPosition(QSlider::TicksBelow);
+    PosBar->setTickInterval(10);
+    PosBar->setPageStep(2);
+    PosBar->setSingleStep(1);
+    PosBar->setEnabled(false);
+
+    LettoreMidi = new TMediaPlayer(this);
+    LettoreMidi->setObjectName(QStringLiteral("LettoreMidi"));
+
+    TimerPlay = new QTimer(this);
+    TimerPlay->setObjectName(QStringLiteral("TimerPlay"));
+    TimerPlay->setInterval(kTimerPlayIntervalMs);
+    ResTimer = new QTimer(this);
+    ResTimer->setObjectName(QStringLiteral("ResTimer"));
+    ResTimer->setInterval(kResTimerIntervalMs);
+    ResTimer->setSingleShot(true);
+
+    OpenDialog = new QFileDialog(this);
+    OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
+    SaveDialog = new QFileDialog(this);
+    SaveDialog->setObjectName(QStringLiteral("SaveDialog"));
+
+    connect(PlayButt, &QPushButton::clicked, this, &TTunedeckform::PlayButtClick);
+    connect(StopButt, &QPushButton::clicked, this, &TTunedeckform::StopButtClick);
+    connect(PauseButt, &QPushButton::clicked, this, &TTunedeckform::PauseButtClick);
+    connect(ResButt, &QPushButton::clicked, this, &TTunedeckform::ResButtClick);
+    connect(SkipButt, &QPushButton::clicked, this, &TTunedeckform::SkipButtClick);
+    connect(ExitButt, &QPushButton::clicked, this, &QWidget::close);
+    connect(LettoreMidi, &TMediaPlayer::OnNotify, this, &TTunedeckform::LettoreMidiNotify);
+    connect(TimerPlay, &QTimer::timeout, this, &TTunedeckform::TimerPlayTimer);
+    connect(ResTimer, &QTimer::timeout, this, &TTunedeckform::ResTimerTimer);
+    connect(PosBar, &QSlider::valueChanged, this, [this] {
+        if (!m_posBarQuiet)
+            PosBarChange();
+    });
+
+    TimerPlay->start();
+}
+
+void TTunedeckform::createMenus()
+{
+    const auto makeItem = [this](QMenu *menu, const char *name, const QString &caption,
+                              int picture, const QKeySequence &shortcut) {
+        auto *item = new QAction(caption, this);
+        item->setObjectName(QLatin1String(name));
+        if (picture >= 0)
+            item->setIcon(MenuIcons.at(picture));
+        item->setShortcut(shortcut);
+        // The shortcut works anywhere in the window, not only while the menu is open.
+        item->setShortcutContext(Qt::WindowShortcut);
+        menu->addAction(item);
+        addAction(item);
+        return item;
+    };
+    const auto makeSeparator = [](QMenu *menu, const char *name) {
+        QAction *separator = menu->addSeparator();
+        separator->setObjectName(QLatin1String(name));
+        return separator;
+    };
+
+    MainFileMenu = new QMenu(this);
+    MainFileMenu->setObjectName(QStringLiteral("MainFileMenu"));
+    MainFileMenu->setAccessibleName(QStringLiteral("File"));
+    OpenPlayList1 = makeItem(MainFileMenu, "OpenPlayList1", QStringLiteral("&Open Play List"), 0,
+        QKeySequence(Qt::CTRL | Qt::Key_O));
+    SavePlayList1 = makeItem(MainFileMenu, "SavePlayList1", QStringLiteral("&Save Play List"), 1,
+        QKeySequence(Qt::CTRL | Qt::Key_S));
+    N1 = makeSeparator(MainFileMenu, "N1");
+    Exit1 = makeItem(MainFileMenu, "Exit1", QStringLiteral("E&xit"), 4,
+        QKeySequence(Qt::CTRL | Qt::Key_X));
+
+    MainHelpMenu = new QMenu(this);
+    MainHelpMenu->setObjectName(QStringLiteral("MainHelpMenu"));
+    MainHelpMenu->setAccessibleName(QStringLiteral("Help"));
+    Contents1 = makeItem(MainHelpMenu, "Contents1", QStringLiteral("&Contents"), 3,
+        QKeySequence(Qt::Key_F1));
+    N2 = makeSeparator(MainHelpMenu, "N2");
+    AboutOrvaneSoftware1 = makeItem(MainHelpMenu, "AboutOrvaneSoftware1",
+        QStringLiteral("About &Orvane Labs"), -1, QKeySequence());
+    about2 = makeItem(MainHelpMenu, "about2", QStringLiteral("&About"), 2,
+        QKeySequence(Qt::CTRL | Qt::Key_A));
+
+    ToolButton1->setMenu(MainFileMenu);
+    ToolButton2->setMenu(MainHelpMenu);
+
+    connect(OpenPlayList1, &QAction::triggered, this, &TTunedeckform::OpenPlayList1Click);
+    connect(SavePlayList1, &QAction::triggered, this, &TTunedeckform::SavePlayList1Click);
+    connect(Exit1, &QAction::triggered, this, &TTunedeckform::Exit1Click);
+    connect(Contents1, &QAction::triggered, this, &TTunedeckform::Contents1Click);
+    connect(AboutOrvaneSoftware1, &QAction::triggered, this,
+        &TTunedeckform::AboutOrvaneSoftware1Click);
+    connect(about2, &QAction::triggered, this, &TTunedeckform::about2Click);
+}
+
+void TTunedeckform::setTabOrder()
+{
+    // The layout's tab order: the play list first, then the editing buttons, the transport
+    // buttons, the file view, the drive box and the folder list; the position bar last.
+    const QList<QWidget *> order { Lista, AddOneButt, AddAllButt, RemoveOneButt, RemoveAllButt,
+        PlayButt, StopButt, PauseButt, ResButt, SkipButt, ExitButt, TdfileV, TdDrive, TdDirectory,
+        PosBar };
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void TTunedeckform::FormCreate()
+{
+    PlayListPaths.clear();
+    PosBar->setThumbSize(9);
+    TunedeckApplication::setHelpFile(
+        QCoreApplication::applicationDirPath() + u'/' + texts::kHelpFileName);
+    TunedeckApplication::setTitleWindow(this);
+    TunedeckApplication::setTitle(texts::kApplicationTitle);
+    setCaption(texts::kMainCaption);
+    repaint();
+}
+
+void TTunedeckform::FormShow()
+{
+}
+
+void TTunedeckform::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TTunedeckform::Exit1Click()
+{
+    // Ends the program at once: the event loop returns and main destroys this window.
+    QCoreApplication::exit(0);
+}
+
+void TTunedeckform::Contents1Click()
+{
+    // The help engine reports a missing file itself; nothing more to do here.
+    HelpEngine::showContents(this, TunedeckApplication::helpFile());
+}
+
+void TTunedeckform::about2Click()
+{
+    // A fresh window per use, owned here only while it is shown.
+    auto about = std::make_unique<TAboutForm>();
+    about->exec();
+}
+
+void TTunedeckform::AboutOrvaneSoftware1Click()
+{
+    // FIXME: calls the maker's about box once the shared library's binding is in the program.
+}

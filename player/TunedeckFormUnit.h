@@ -1,0 +1,161 @@
+#pragma once
+
+#include <QIcon>
+#include <QList>
+#include <QStringList>
+#include <QWidget>
+
+class QAction;
+class QComboBox;
+class QFileDialog;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QTimer;
+class QToolButton;
+class QTreeWidget;
+class TMediaPlayer;
+class TShadowLabel;
+class TTrackBar95;
+
+// The main window's status bar: seven panels side by side, each with its text, width,
+// alignment and bevel. The last panel takes the remaining width and is drawn empty (the
+// position bar stands over it). A widget: UI thread only.
+class TStatusBar : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TStatusBar(QWidget *parent = nullptr);
+
+    static constexpr int kPanelCount = 7;
+    QString panelText(int index) const;
+    void setPanelText(int index, const QString &text);
+    // The label showing panel `index`.
+    QLabel *panel(int index) const { return m_panels.at(index); }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    QList<QLabel *> m_panels;
+};
+
+// The main window (component Tunedeckform): the browser, the play list, the transport buttons,
+// the status bar with its position bar, the two drop-down menus and the invisible player
+// device. Every component is a child under its layout name, so tests and the other modules reach
+// it by name. Everything runs on the UI thread, one handler at a time; device notices and timer
+// ticks arrive as queued events, also beneath modal boxes.
+class TTunedeckform : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TTunedeckform(QWidget *parent = nullptr);
+    // Destroys every component; destroying LettoreMidi closes an open file, so the sound stops.
+    ~TTunedeckform() override;
+
+    // The window's caption in the layout's sense ("Tunedeck V1.6.0"), what the painted title
+    // bar shows. The window-system title carries the application title instead, because that
+    // is what the Linux task bar shows.
+    QString Caption() const { return m_caption; }
+    void setCaption(const QString &caption);
+
+    // Start-up and commands
+    void FormCreate();
+    void FormShow();
+    void Exit1Click();
+    void Contents1Click();
+    void about2Click();
+    void AboutOrvaneSoftware1Click();
+
+    // Playback sequencer (UnitGenerale.cpp)
+    void PlayButtClick();
+    void StopButtClick();
+    void PauseButtClick();
+    void ResButtClick();
+    void SkipButtClick();
+    void LettoreMidiNotify();
+    void TimerPlayTimer();
+    void PosBarChange();
+    void ResTimerTimer();
+
+    // Browser and play list (TunedeckFormBrowser.cpp)
+
+    // Play-list files (TunedeckFormPlayListFiles.cpp)
+    void OpenPlayList1Click();
+    void SavePlayList1Click();
+
+    // Components, by their layout names. Owned by the window (Qt parent-child).
+    QFrame *Panel1 = nullptr;
+    QFrame *Panel2 = nullptr;
+    QFrame *Bevel2 = nullptr;
+    QWidget *ToolBar1 = nullptr;
+    QToolButton *ToolButton1 = nullptr;
+    QToolButton *ToolButton2 = nullptr;
+    QFrame *Bevel1 = nullptr;
+    QFrame *Bevel3 = nullptr;
+    TShadowLabel *ShadowLabel1 = nullptr;
+    QLabel *FNPlay = nullptr;
+    QGroupBox *GroupBox1 = nullptr;
+    QComboBox *TdDrive = nullptr;
+    QListWidget *TdDirectory = nullptr;
+    QTreeWidget *TdfileV = nullptr;
+    QPushButton *AddOneButt = nullptr;
+    QPushButton *AddAllButt = nullptr;
+    QPushButton *RemoveOneButt = nullptr;
+    QPushButton *RemoveAllButt = nullptr;
+    QListWidget *Lista = nullptr;
+    QPushButton *PlayButt = nullptr;
+    QPushButton *StopButt = nullptr;
+    QPushButton *PauseButt = nullptr;
+    QPushButton *ResButt = nullptr;
+    QPushButton *SkipButt = nullptr;
+    QPushButton *ExitButt = nullptr;
+    TStatusBar *StatusBar = nullptr;
+    TTrackBar95 *PosBar = nullptr;
+    TMediaPlayer *LettoreMidi = nullptr;
+    QTimer *TimerPlay = nullptr;
+    QTimer *ResTimer = nullptr;
+    QMenu *MainFileMenu = nullptr;
+    QMenu *MainHelpMenu = nullptr;
+    QAction *OpenPlayList1 = nullptr;
+    QAction *SavePlayList1 = nullptr;
+    QAction *N1 = nullptr;
+    QAction *Exit1 = nullptr;
+    QAction *Contents1 = nullptr;
+    QAction *N2 = nullptr;
+    QAction *AboutOrvaneSoftware1 = nullptr;
+    QAction *about2 = nullptr;
+    QFileDialog *OpenDialog = nullptr;
+    QFileDialog *SaveDialog = nullptr;
+    // Menu pictures by index: 0 open, 1 save, 2 about, 3 help contents, 4 exit.
+    QList<QIcon> MenuIcons;
+    // File-view pictures: index 0, the file symbol every item shows.
+    QList<QIcon> IconeAudio;
+
+    // The play list's full file names, parallel to Lista's display names. Held by the window
+    // rather than at file scope so that each window (tests make several) has its own list.
+    QStringList PlayListPaths;
+    // Length in ms of the file last opened for playing, as the device reported it; 0 until the
+    // first file opens, never cleared.
+    qint32 CurrentLength = 0;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void createComponents();
+    void createMenus();
+    void setTabOrder();
+    // Marks the position bar's changes made by the display update, which never seek.
+    friend class PosBarQuietScope;
+
+    QString m_caption;
+    bool m_posBarQuiet = false;
+};
+
+// The single main window while it exists, else nullptr. The sequencer's routines reach the
+// window through it.
+extern TTunedeckform *Tunedeckform;

@@ -1,0 +1,305 @@
+#include "UnitGenerale.h"
+
+#include "MessageBoxes.h"
+#include "TMediaPlayer.h"
+#include "Texts.h"
+#include "Trackbar95.h"
+#include "TunedeckApplication.h"
+#include "TunedeckFormUnit.h"
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdlib>
+
+namespace texts = tunedeck::texts;
+using tunedeck::MessageKind;
+using tunedeck::showMessage;
+
+// Marks the position bar's changes as the program's own for as long as it lives, so that
+// PosBarChange does not take them for the user's (they must never seek).
+class PosBarQuietScope {
+public:
+    explicit PosBarQuietScope(TTunedeckform *form)
+        : m_form(form)
+        , m_wasQuiet(form->m_posBarQuiet)
+    {
+        m_form->m_posBarQuiet = true;
+    }
+    ~PosBarQuietScope() { m_form->m_posBarQuiet = m_wasQuiet; }
+    PosBarQuietScope(const PosBarQuietScope &) = delete;
+    PosBarQuietScope &operator=(const PosBarQuietScope &) = delete;
+
+private:
+    TTunedeckform *m_form;
+    bool m_wasQuiet;
+};
+
+namespace {
+
+// Status panels the sequencer writes.
+constexpr int kStatePanel = 1;
+constexpr int kLengthPanel = 3;
+constexpr int kPositionPanel = 5;
+
+// Within this many seconds of the playing position a move of the bar is not worth a seek: one
+// arrow-key step or one page step must not restart the sound.
+constexpr int kSeekToleranceSeconds = 3;
+
+QString twoDigits(qint32 number)
+{
+    return QString::number(number).rightJustified(2, u'0');
+}
+
+// Removes leading and trailing blanks and control characters (everything up to U+0020).
+QString trimBlanks(const QString &text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first).unicode() <= u' ')
+        ++first;
+    while (last > first && text.at(last - 1).unicode() <= u' ')
+        --last;
+    return text.mid(first, last - first);
+}
+
+void setState(TTunedeckform *form, const QString &state)
+{
+    form->StatusBar->setPanelText(kStatePanel, state);
+}
+
+} // namespace
+
+QString FormatTime(qint32 ms)
+{
+    if (ms < 0)
+        ms = 0;
+    const qint32 minutes = ms / 60000;
+    const qint32 seconds = (ms / 1000) % 60;
+    return twoDigits(minutes) + u':' + twoDigits(seconds);
+}
+
+QString DisplayName(const QString &fullName)
+{
+    return fullName.mid(fullName.lastIndexOf(u'/') + 1);
+}
+
+void ShowPlayingTitle(const QString &name)
+{
+    TTunedeckform *form = Tunedeckform;
+    if (!form)
+        return;
+    const QString shown = DisplayName(name);
+    form->FNPlay->setText(shown);
+    form->FNPlay->adjustSize();
+    if (!trimBlanks(name).isEmpty())
+        TunedeckApplication::setTitle(QStringLiteral("Tunedeck [") + shown + u']');
+    else
+        TunedeckApplication::setTitle(texts::kApplicationTitle);
+}
+
+void ShowStopped()
+{
+    TTunedeckform *form = Tunedeckform;
+    if (!form)
+        return;
+    form->StopButt->hide();
+    form->ResButt->hide();
+    form->repaint();
+    setState(form, texts::kStatusStopped);
+    ShowPlayingTitle(QString());
+}
+
+void StopPlayback()
+{
+    TTunedeckform *form = Tunedeckform;
+    if (!form)
+        return;
+    ShowStopped();
+    // A restart still pending from a seek would play a file that is no longer open.
+    form->ResTimer->stop();
+    // Stopping needs an open file; with none (the first entry was missing, say) there is
+    // nothing to stop and nothing to report.
+    if (form->LettoreMidi->IsOpen()) {
+        form->LettoreMidi->Stop();
+        form->LettoreMidi->Close();
+    }
+    form->LettoreMidi->setFileName(QString());
+}
+
+void PlayNextEntry()
+{
+    TTunedeckform *form = Tunedeckform;
+    if (!form)
+        return;
+    if (form->Lista->count() == 0) {
+        StopPlayback();
+        return;
+    }
+    const QString name = form->PlayListPaths.value(0);
+    delete form->Lista->takeItem(0);
+    if (!form->PlayListPaths.isEmpty())
+        form->PlayListPaths.removeFirst();
+    ShowPlayingTitle(name);
+
+    if (!QFileInfo(name).isFile()) {
+        showMessage(MessageKind::Information, texts::kUnableToPlayFile + texts::kLineBreak + name);
+        StopPlayback();
+        return;
+    }
+
+    TMediaPlayer *device = form->LettoreMidi;
+    device->setFileName(name);
+    try {
+        device->Open();
+    } catch (const EMCIDeviceError &) {
+        form->ResTimer->stop();
+        ShowStopped();
+        showMessage(MessageKind::Error, texts::kUnknowFormat + texts::kLineBreak + name);
+        return;
+    }
+    device->SetMillisecondFormat();
+    form->CurrentLength = static_cast<qint32>(device->GetLength());
+    try {
+        device->Play(TMediaPlayer::Notice::Requested);
+    } catch (const EMCIDeviceError &) {
+        ShowStopped();
+        showMessage(MessageKind::Error, texts::kUnableToPlayAudio + texts::kLineBreak + name);
+    }
+}
+
+void SkipEntry()
+{
+    TTunedeckform *form = Tunedeckform;
+    if (!form || form->StopButt->isHidden())
+        return;
+    if (!form->ResButt->isHidden()) {
+        form->ResButt->hide();
+        setState(form, texts::kStatusPlaying);
+    }
+    if (form->LettoreMidi->IsOpen())
+        form->LettoreMidi->Stop();
+    PlayNextEntry();
+}
+
+void ResetPosBar()
+{
+    TTunedeckform *form = Tunedeckform;
+    if (!form)
+        return;
+    PosBarQuietScope quiet(form);
+    form->PosBar->setMaximum(10);
+    form->PosBar->setValue(0);
+    if (form->PosBar->isEnabled())
+        form->PosBar->setEnabled(false);
+}
+
+void TTunedeckform::PlayButtClick()
+{
+    if (Lista->count() == 0) {
+        showMessage(MessageKind::Warning, texts::kNoMidiToPlay);
+        return;
+    }
+    setState(this, texts::kStatusPlaying);
+    StopButt->show();
+    repaint();
+    PlayNextEntry();
+    repaint();
+}
+
+void TTunedeckform::StopButtClick()
+{
+    StopPlayback();
+}
+
+void TTunedeckform::PauseButtClick()
+{
+    if (StopButt->isHidden())
+        return;
+    setState(this, texts::kStatusPaused);
+    LettoreMidi->Pause();
+    ResButt->show();
+}
+
+void TTunedeckform::ResButtClick()
+{
+    setState(this, texts::kStatusPlaying);
+    // Without a notice of its own: the one the file's first Play asked for is still pending and
+    // reports the end.
+    LettoreMidi->Play(TMediaPlayer::Notice::None);
+    ResButt->hide();
+}
+
+void TTunedeckform::SkipButtClick()
+{
+    SkipEntry();
+}
+
+void TTunedeckform::LettoreMidiNotify()
+{
+    repaint();
+    switch (LettoreMidi->NotifyResult()) {
+    case TMediaPlayer::TMPNotifyValues::nvSuccessful:
+        PlayNextEntry();
+        break;
+    case TMediaPlayer::TMPNotifyValues::nvFailure:
+        StopPlayback();
+        break;
+    case TMediaPlayer::TMPNotifyValues::nvSuperseded:
+    case TMediaPlayer::TMPNotifyValues::nvAborted:
+        break;
+    }
+}
+
+void TTunedeckform::TimerPlayTimer()
+{
+    // A file whose opening failed is not shown: its name is kept, but nothing is open.
+    if (LettoreMidi->FileName().isEmpty() || !LettoreMidi->IsOpen()) {
+        ResetPosBar();
+        StatusBar->setPanelText(kLengthPanel, texts::kZeroTime);
+        StatusBar->setPanelText(kPositionPanel, texts::kZeroTime);
+        return;
+    }
+    const auto positionMs = static_cast<qint32>(LettoreMidi->GetPosition());
+    const qint32 lengthSeconds = CurrentLength / 1000;
+    const qint32 positionSeconds = positionMs / 1000;
+    StatusBar->setPanelText(kLengthPanel, FormatTime(CurrentLength));
+    StatusBar->setPanelText(kPositionPanel, FormatTime(positionMs));
+    if (lengthSeconds <= 0) {
+        ResetPosBar();
+        return;
+    }
+    PosBarQuietScope quiet(this);
+    if (!PosBar->isEnabled())
+        PosBar->setEnabled(true);
+    if (PosBar->maximum() != lengthSeconds)
+        PosBar->setMaximum(lengthSeconds);
+    if (PosBar->value() != positionSeconds)
+        PosBar->setValue(positionSeconds);
+}
+
+void TTunedeckform::PosBarChange()
+{
+    // Seeking needs an open file; after a failed open there is none to move in.
+    if (!LettoreMidi->IsOpen())
+        return;
+    const auto positionSeconds = static_cast<qint32>(LettoreMidi->GetPosition() / 1000);
+    if (std::abs(positionSeconds - PosBar->value()) <= kSeekToleranceSeconds)
+        return;
+    ResTimer->stop();
+    LettoreMidi->Seek(static_cast<quint32>(PosBar->value()) * 1000);
+    StatusBar->setPanelText(
+        kPositionPanel, FormatTime(static_cast<qint32>(LettoreMidi->GetPosition())));
+    ResTimer->start();
+}
+
+void TTunedeckform::ResTimerTimer()
+{
+    ResTimer->stop();
+    // While paused a seek only moves the position; Resume plays from there.
+    if (ResButt->isHidden() && LettoreMidi->IsOpen())
+        LettoreMidi->Play(TMediaPlayer::Notice::Requested);
+}
