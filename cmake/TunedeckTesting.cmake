@@ -17,8 +17,13 @@ function(td_add_gtest name)
     cmake_parse_arguments(PARSE_ARGV 1 arg "" "LABEL" "SOURCES;LIBS")
     add_executable(${name} ${arg_SOURCES})
     target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main Tunedeck::Warnings ${arg_LIBS})
+    # gtest_discover_tests flattens list-valued PROPERTIES, so an ENVIRONMENT list would lose
+    # all but its first entry. The environment comes in through `cmake -E env` instead, which
+    # the discovered tests (and the discovery itself) are started with.
+    set_target_properties(${name} PROPERTIES
+        CROSSCOMPILING_EMULATOR "${CMAKE_COMMAND};-E;env;${TUNEDECK_TEST_ENV}")
     gtest_discover_tests(${name}
-        PROPERTIES LABELS ${arg_LABEL} ENVIRONMENT "${TUNEDECK_TEST_ENV}"
+        PROPERTIES LABELS ${arg_LABEL}
         DISCOVERY_TIMEOUT 60)
 endfunction()
 
