@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -96,6 +97,7 @@ private:
     Result<void> parseSmf(std::size_t begin, std::size_t end);
     Result<void> parseTrack(std::size_t begin, std::size_t end, std::uint16_t track);
     VarLen readVarLen(std::size_t &pos, std::size_t end, std::uint32_t &value) const;
+    void mergeRuns();
     void finish();
 
     Bytes m_input;
@@ -104,6 +106,8 @@ private:
     // one after another.
     std::uint64_t m_trackStartTick = 0;
     std::uint64_t m_trackEndTick = 0;
+    // Index of each track's first event: every track is a run already ordered by tick.
+    std::vector<std::size_t> m_runStarts;
 };
 
 Result<MidiFile> MidiParser::run()
@@ -223,6 +227,7 @@ Result<void> MidiParser::parseSmf(std::size_t begin, std::size_t end)
         const std::uint32_t length = be32(smf, pos + 4);
         const std::uint64_t body = pos + kChunkHeaderBytes;
         if (hasTag(smf, pos, "MTrk")) {
+            m_runStarts.push_back(m_file.m_events.size());
             const std::size_t bodyEnd = std::min<std::uint64_t>(body + length, end);
             if (auto result = parseTrack(body, bodyEnd, static_cast<std::uint16_t>(tracks)); !result)
                 return result;
@@ -345,14 +350,44 @@ Result<void> MidiParser::parseTrack(std::size_t begin, std::size_t end, std::uin
     return {};
 }
 
+// Merges the tracks' runs pairwise until one is left: O(n log tracks), and stable, since
+// std::merge takes from the earlier run on equal ticks, so ties keep track, then file order.
+void MidiParser::mergeRuns()
+{
+    auto &events = m_file.m_events;
+    std::vector<std::size_t> bounds = m_runStarts;
+    bounds.push_back(events.size());
+    // Runs are merged left to right, so each pass appends its output in order.
+    std::vector<MidiEvent> merged;
+    merged.reserve(events.size());
+    const auto byTick = [](const MidiEvent &a, const MidiEvent &b) { return a.tick < b.tick; };
+    while (bounds.size() > 2) {
+        std::vector<std::size_t> next { 0 };
+        for (std::size_t i = 0; i + 1 < bounds.size(); i += 2) {
+            const auto first = events.begin() + static_cast<std::ptrdiff_t>(bounds[i]);
+            const auto middle = events.begin() + static_cast<std::ptrdiff_t>(bounds[i + 1]);
+            if (i + 2 < bounds.size()) {
+                const auto last = events.begin() + static_cast<std::ptrdiff_t>(bounds[i + 2]);
+                std::merge(first, middle, middle, last, std::back_inserter(merged), byTick);
+                next.push_back(bounds[i + 2]);
+            } else {
+                merged.insert(merged.end(), first, middle); // an odd run waits for the next pass
+                next.push_back(bounds[i + 1]);
+            }
+        }
+        events.swap(merged);
+        merged.clear();
+        bounds = std::move(next);
+    }
+}
+
 // Orders the events by time, builds the tempo map from them and gives each its time.
 void MidiParser::finish()
 {
     auto &events = m_file.m_events;
     const auto byTick = [](const MidiEvent &a, const MidiEvent &b) { return a.tick < b.tick; };
-    // Tracks were appended in order, so a stable sort keeps ties in track, then file order.
     if (!std::is_sorted(events.begin(), events.end(), byTick))
-        std::stable_sort(events.begin(), events.end(), byTick);
+        mergeRuns();
 
     if (m_file.m_smpteFramesPerSecond != 0) {
         m_file.m_tempoMap = TempoMap::smpte(m_file.m_smpteFramesPerSecond, m_file.m_ticksPerFrame);
@@ -369,8 +404,9 @@ void MidiParser::finish()
         m_file.m_tempoMap = TempoMap(m_file.m_ticksPerQuarter, changes);
     }
 
+    TempoMap::Walker walker(m_file.m_tempoMap);
     for (MidiEvent &event : events)
-        event.timeUs = m_file.m_tempoMap.tickToUs(event.tick);
+        event.timeUs = walker.tickToUs(event.tick);
     if (!events.empty()) {
         m_file.m_lengthUs = events.back().timeUs;
         m_file.m_lengthMs = m_file.m_tempoMap.tickToMs(events.back().tick);

@@ -87,9 +87,23 @@ detail::Uint128 TempoMap::numeratorAt(std::uint64_t tick) const
     return segment.startNumerator + static_cast<Uint128>(tick - segment.startTick) * segment.perTick;
 }
 
+std::int64_t TempoMap::usFromNumerator(Uint128 numerator) const
+{
+    // A 128-bit division costs several times a 64-bit one; any real song fits 64 bits.
+    if (numerator >> 64 == 0)
+        return saturate<std::int64_t>(static_cast<std::uint64_t>(numerator) / m_denominator);
+    return saturate<std::int64_t>(numerator / m_denominator);
+}
+
+std::uint64_t TempoMap::frameFromNumerator(Uint128 numerator, std::uint32_t sampleRate) const
+{
+    return saturate<std::uint64_t>(
+        numerator * sampleRate / (static_cast<Uint128>(m_denominator) * kUsPerSecond));
+}
+
 std::int64_t TempoMap::tickToUs(std::uint64_t tick) const
 {
-    return saturate<std::int64_t>(numeratorAt(tick) / m_denominator);
+    return usFromNumerator(numeratorAt(tick));
 }
 
 std::uint32_t TempoMap::tickToMs(std::uint64_t tick) const
@@ -99,8 +113,7 @@ std::uint32_t TempoMap::tickToMs(std::uint64_t tick) const
 
 std::uint64_t TempoMap::tickToFrame(std::uint64_t tick, std::uint32_t sampleRate) const
 {
-    return saturate<std::uint64_t>(numeratorAt(tick) * sampleRate
-        / (static_cast<Uint128>(m_denominator) * kUsPerSecond));
+    return frameFromNumerator(numeratorAt(tick), sampleRate);
 }
 
 std::uint64_t TempoMap::usToTick(std::int64_t us) const
@@ -123,6 +136,28 @@ std::uint32_t TempoMap::usPerQuarterAt(std::uint64_t tick) const
     if (m_smpte)
         return kDefaultUsPerQuarter;
     return static_cast<std::uint32_t>(segmentAt(tick).perTick);
+}
+
+detail::Uint128 TempoMap::Walker::numeratorAt(std::uint64_t tick)
+{
+    const auto &segments = m_map->m_segments;
+    // A tick earlier than the last one asked for starts the walk again from the beginning.
+    if (tick < segments[m_segment].startTick)
+        m_segment = 0;
+    while (m_segment + 1 < segments.size() && segments[m_segment + 1].startTick <= tick)
+        ++m_segment;
+    const Segment &segment = segments[m_segment];
+    return segment.startNumerator + static_cast<Uint128>(tick - segment.startTick) * segment.perTick;
+}
+
+std::int64_t TempoMap::Walker::tickToUs(std::uint64_t tick)
+{
+    return m_map->usFromNumerator(numeratorAt(tick));
+}
+
+std::uint64_t TempoMap::Walker::tickToFrame(std::uint64_t tick, std::uint32_t sampleRate)
+{
+    return m_map->frameFromNumerator(numeratorAt(tick), sampleRate);
 }
 
 } // namespace tunedeck

@@ -169,3 +169,15 @@ TEST(SongTiming, EventFramesMatchTheirTimes)
     }
     EXPECT_EQ(file.events().back().timeUs, (200 * 600'000 + 338 * 300'000) / 96);
 }
+
+// Walking ticks in order gives the map's own answers, and going back restarts the walk.
+TEST(TempoMapExactness, WalkerAgreesWithTheMap)
+{
+    const std::vector<TempoChange> changes { { 10, 1'000'001 }, { 11, 3 }, { 500, 777'777 } };
+    const TempoMap map(7, changes);
+    TempoMap::Walker walker(map);
+    for (const std::uint64_t tick : { 0, 0, 9, 10, 11, 12, 499, 500, 501, 100'000, 5, 11, 600 }) {
+        EXPECT_EQ(walker.tickToUs(tick), map.tickToUs(tick)) << "tick " << tick;
+        EXPECT_EQ(walker.tickToFrame(tick, 44'100), map.tickToFrame(tick, 44'100)) << "tick " << tick;
+    }
+}

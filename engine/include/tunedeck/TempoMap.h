@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -52,6 +53,25 @@ public:
     // The effective changes, ordered by tick, one per tick.
     std::span<const TempoChange> changes() const { return m_changes; }
 
+    // Converts ticks asked for in non-decreasing order in constant time each (amortised), with
+    // the same results as the map's own functions: for walking a song's events in order. Holds
+    // a reference to the map, which must outlive it; one walker per thread.
+    class Walker {
+    public:
+        explicit Walker(const TempoMap &map)
+            : m_map(&map)
+        {
+        }
+        std::int64_t tickToUs(std::uint64_t tick);
+        std::uint64_t tickToFrame(std::uint64_t tick, std::uint32_t sampleRate);
+
+    private:
+        detail::Uint128 numeratorAt(std::uint64_t tick);
+
+        const TempoMap *m_map;
+        std::size_t m_segment = 0;
+    };
+
 private:
     // A stretch of constant speed. Times are kept as numerators over m_denominator, in
     // microseconds: time(tick) = (startNumerator + (tick - startTick) * perTick) / m_denominator.
@@ -63,6 +83,8 @@ private:
 
     const Segment &segmentAt(std::uint64_t tick) const;
     detail::Uint128 numeratorAt(std::uint64_t tick) const;
+    std::int64_t usFromNumerator(detail::Uint128 numerator) const;
+    std::uint64_t frameFromNumerator(detail::Uint128 numerator, std::uint32_t sampleRate) const;
 
     std::vector<Segment> m_segments;  // never empty; the first starts at tick 0
     std::vector<TempoChange> m_changes;
