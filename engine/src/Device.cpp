@@ -132,9 +132,11 @@ struct Device::Impl {
     std::unique_ptr<Synth> synth;
     std::optional<Error> synthError;
 
-    // Owner's thread. `source` is what the render thread plays; it is destroyed only after the
-    // render thread has handed it back.
+    // Owner's thread. `source` is what the render thread plays (or is about to); `retiring` is
+    // the one it replaced, destroyed once the render thread has let go of it.
     std::unique_ptr<Source> source;
+    std::unique_ptr<Source> retiring;
+    bool swapPending = false;
     bool open = false;
     MediaKind kind = MediaKind::Smf0;
     std::uint32_t runId = 1;
@@ -236,23 +238,47 @@ struct Device::Impl {
 
     bool outputThreaded() const { return output != nullptr; }
 
-    // Owner's thread. Hands `next` to the render thread and returns once the old source is no
-    // longer in use.
-    void swapSource(Source *next)
+    // Owner's thread. Hands `next` to the render thread without waiting for it: the source it
+    // replaces is kept in `retiring` until the render thread has let go of it.
+    void swapSource(std::unique_ptr<Source> next)
     {
-        incoming = next;
+        finishSwap();
+        incoming = next.get();
+        retiring = std::move(source);
+        source = std::move(next);
+        swapPending = true;
         swapRequested.store(true, std::memory_order_release);
-        if (outputThreaded()) {
-            if (swapDone.try_acquire_for(kSwapTimeout))
-                return;
+        if (!outputThreaded())
+            finishSwap(); // No render thread: the owner makes the hand-over itself.
+    }
+
+    // Owner's thread. Waits (at most about one block) until the render thread has taken the
+    // last source offered, then frees the one it replaced.
+    void finishSwap()
+    {
+        if (!swapPending)
+            return;
+        if (!outputThreaded()) {
+            applySwap();
+            static_cast<void>(swapDone.try_acquire());
+        } else if (!swapDone.try_acquire_for(kSwapTimeout)) {
+            // The output is stuck; stopping it guarantees the render function is not running.
             output->stop();
             applySwap();
             static_cast<void>(swapDone.try_acquire());
             output->start(&Impl::renderCallback, this);
-            return;
         }
-        applySwap();
-        static_cast<void>(swapDone.try_acquire());
+        swapPending = false;
+        retiring.reset();
+    }
+
+    // Owner's thread. Frees a replaced source if the render thread has already let go of it.
+    void collectRetired()
+    {
+        if (swapPending && outputThreaded() && swapDone.try_acquire()) {
+            swapPending = false;
+            retiring.reset();
+        }
     }
 
     void sendCommand(bool play)
@@ -349,6 +375,7 @@ Device::~Device()
     d.noticeReady.release();
     d.noticeThread.join();
     d.current = nullptr;
+    d.retiring.reset();
     d.source.reset();
     d.output.reset();
 }
@@ -373,18 +400,25 @@ Result<MediaInfo> Device::probe(const std::filesystem::path &path)
 Result<void> Device::open(const std::filesystem::path &path)
 {
     Impl &d = *m_impl;
-    close();
+    d.collectRetired();
+    if (d.open) {
+        // Silenced and its run ended now; the source itself is replaced in one step below, so
+        // opening costs no wait for the render thread.
+        ++d.runId;
+        d.sendCommand(false);
+    }
     auto built = d.build(path);
-    if (!built)
+    if (!built) {
+        close();
         return built.error();
+    }
     std::unique_ptr<Source> source = std::move(built).value();
     d.kind = source->kind();
     d.length.store(source->lengthMs(), std::memory_order_relaxed);
     ++d.runId;
     d.requestSeek(0);
     d.sendCommand(false);
-    d.swapSource(source.get());
-    d.source = std::move(source);
+    d.swapSource(std::move(source));
     d.open = true;
     return {};
 }
@@ -398,7 +432,6 @@ void Device::close()
     d.requestSeek(0);
     d.sendCommand(false);
     d.swapSource(nullptr);
-    d.source.reset();
     d.length.store(0, std::memory_order_relaxed);
     d.open = false;
 }
@@ -408,6 +441,7 @@ MediaKind Device::kind() const { return m_impl->kind; }
 
 void Device::play()
 {
+    m_impl->collectRetired();
     if (m_impl->open)
         m_impl->sendCommand(true);
 }

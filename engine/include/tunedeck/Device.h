@@ -60,8 +60,9 @@ struct ChannelState {
 //
 // Threading: every member function except the listener is called from one thread, the owner's
 // (in the player: the UI thread). Commands take effect on the render thread at its next block;
-// positionMs() and lengthMs() read atomics and never wait. open() and close() wait for the render
-// thread to hand the old file back, which takes at most one block. The listener is called on the
+// positionMs() and lengthMs() read atomics and never wait. open() and close() hand the new file
+// over without waiting, unless the render thread has not yet taken the previous hand-over (then
+// they wait at most about one block). The listener is called on the
 // notice thread, never on the render thread and never after the destructor has returned.
 class Device {
 public:
