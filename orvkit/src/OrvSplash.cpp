@@ -18,7 +18,10 @@ constexpr const char *kSplashTitle = "Loading...";
 SplashState s_splash;
 
 // Only the low 16 bits of a size argument count: 65536 + 100 is 100.
-std::uint16_t low16(std::uintptr_t value) { return static_cast<std::uint16_t>(value & 0xFFFF); }
+std::uint16_t low16(std::uintptr_t value)
+{
+    return static_cast<std::uint16_t>(value & 0xFFFF);
+}
 
 std::uintptr_t handleOf(SplashWindow *window)
 {
@@ -27,7 +30,10 @@ std::uintptr_t handleOf(SplashWindow *window)
 
 } // namespace
 
-const SplashState &splashState() { return s_splash; }
+const SplashState &splashState()
+{
+    return s_splash;
+}
 
 SplashWindow::SplashWindow(QWidget *owner)
     // A tool window stays out of the task bar; frameless gives no border and no caption.
@@ -57,12 +63,12 @@ void SplashWindow::paintEvent(QPaintEvent *)
         painter.fillRect(rect(), Qt::white);
         return;
     }
-    painter.drawImage(QPoint(0, 0), *s_splash.canvas.image(),
-        QRect(0, 0, s_splash.width, s_splash.height));
+    painter.drawImage(
+        QPoint(0, 0), *s_splash.canvas.image(), QRect(0, 0, s_splash.width, s_splash.height));
 }
 
-SplashWindow *showSplash(QWidget *owner, const QImage *picture, std::uint16_t width,
-    std::uint16_t height)
+SplashWindow *showSplash(
+    QWidget *owner, const QImage *picture, std::uint16_t width, std::uint16_t height)
 {
     // One splash at a time: the canvas is process-wide, so an older window must not outlive it.
     delete s_splash.window.data();
@@ -94,8 +100,8 @@ SplashWindow *showSplash(QWidget *owner, const QImage *picture, std::uint16_t wi
 // The exported entry points. Each one catches everything at the library's edge: a C caller
 // cannot take a C++ exception, and the library reports no errors of its own.
 
-extern "C" ORVKIT_EXPORT uintptr_t OrvSplashScreen(uintptr_t parent, uintptr_t picture,
-    uintptr_t width, uintptr_t height)
+extern "C" ORVKIT_EXPORT uintptr_t OrvSplashScreen(
+    uintptr_t parent, uintptr_t picture, uintptr_t width, uintptr_t height)
 {
     try {
         if (!orvkit::onWidgetThread())
@@ -108,8 +114,8 @@ extern "C" ORVKIT_EXPORT uintptr_t OrvSplashScreen(uintptr_t parent, uintptr_t p
     }
 }
 
-extern "C" ORVKIT_EXPORT uintptr_t OrvSplashScreenRES(uintptr_t parent, uintptr_t module,
-    uintptr_t bitmap, uintptr_t width, uintptr_t height)
+extern "C" ORVKIT_EXPORT uintptr_t OrvSplashScreenRES(
+    uintptr_t parent, uintptr_t module, uintptr_t bitmap, uintptr_t width, uintptr_t height)
 {
     try {
         if (!orvkit::onWidgetThread())

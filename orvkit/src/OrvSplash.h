@@ -49,7 +49,7 @@ inline constexpr std::int64_t kMaxSplashPixels = std::int64_t(1) << 26;
 // width x height pixels; white where the picture is null or does not reach. A splash still
 // shown gives way to the new one (its window is destroyed). Returns the shown window, or null
 // (and no splash) when the picture is too large to hold.
-SplashWindow *showSplash(QWidget *owner, const QImage *picture, std::uint16_t width,
-    std::uint16_t height);
+SplashWindow *showSplash(
+    QWidget *owner, const QImage *picture, std::uint16_t width, std::uint16_t height);
 
 } // namespace orvkit

@@ -40,8 +40,14 @@ constexpr const char *kNextText = "&Next >>";
 // down, rounded to the nearest pixel as the window system's MulDiv rounds.
 constexpr int kBaseUnitX = 6;
 constexpr int kBaseUnitY = 13;
-constexpr int unitsAcross(int units) { return (units * kBaseUnitX + 2) / 4; }
-constexpr int unitsDown(int units) { return (units * kBaseUnitY + 4) / 8; }
+constexpr int unitsAcross(int units)
+{
+    return (units * kBaseUnitX + 2) / 4;
+}
+constexpr int unitsDown(int units)
+{
+    return (units * kBaseUnitY + 4) / 8;
+}
 constexpr QRect unitRect(int x, int y, int width, int height)
 {
     return QRect(unitsAcross(x), unitsDown(y), unitsAcross(width), unitsDown(height));
@@ -229,7 +235,10 @@ TipDialog::TipDialog(QWidget *owner, std::unique_ptr<QFile> file, std::uint16_t 
 
 TipDialog::~TipDialog() = default;
 
-QString TipDialog::currentTip() const { return m_tipArea->tip(); }
+QString TipDialog::currentTip() const
+{
+    return m_tipArea->tip();
+}
 
 void TipDialog::showNextTip()
 {
@@ -263,7 +272,10 @@ void TipDialog::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-void TipDialog::closeWithBoxState() { done(m_showAtStart->isChecked() ? 1 : 0); }
+void TipDialog::closeWithBoxState()
+{
+    done(m_showAtStart->isChecked() ? 1 : 0);
+}
 
 std::intptr_t runTipDialog(QWidget *owner, const char *fileName, std::intptr_t showAtStart)
 {
@@ -281,8 +293,8 @@ std::intptr_t runTipDialog(QWidget *owner, const char *fileName, std::intptr_t s
 
     const bool tick = (static_cast<std::uintptr_t>(showAtStart) & 0xFFFF) != 0;
     // On the heap and guarded: destroying the owner while the dialog runs destroys the dialog.
-    QPointer<TipDialog> dialog = new TipDialog(owner, std::move(file), tipCount,
-        chooseFirstTip(tipCount, seed), tick);
+    QPointer<TipDialog> dialog
+        = new TipDialog(owner, std::move(file), tipCount, chooseFirstTip(tipCount, seed), tick);
     const int result = dialog->exec();
     delete dialog.data();
     return result != 0 ? -1 : 0;
@@ -292,14 +304,14 @@ std::intptr_t runTipDialog(QWidget *owner, const char *fileName, std::intptr_t s
 
 // The exported entry point. It catches everything at the library's edge: a C caller cannot take
 // a C++ exception, and the library reports no errors of its own.
-extern "C" ORVKIT_EXPORT intptr_t ToolTip(uintptr_t parent, uintptr_t, uintptr_t,
-    uintptr_t tipFile, intptr_t showAtStart)
+extern "C" ORVKIT_EXPORT intptr_t ToolTip(
+    uintptr_t parent, uintptr_t, uintptr_t, uintptr_t tipFile, intptr_t showAtStart)
 {
     try {
         if (!orvkit::onWidgetThread())
             return showAtStart;
-        return orvkit::runTipDialog(orvkit::ownerWindow(parent),
-            reinterpret_cast<const char *>(tipFile), showAtStart);
+        return orvkit::runTipDialog(
+            orvkit::ownerWindow(parent), reinterpret_cast<const char *>(tipFile), showAtStart);
     } catch (...) {
         return showAtStart;
     }

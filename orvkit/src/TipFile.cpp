@@ -17,8 +17,7 @@ constexpr std::string_view kLineStops { "\r\x1a", 2 };
 TipLineReader::TipLineReader(Text text, LineFn onLine)
     : m_onLine(std::move(onLine))
     , m_text(text)
-{
-}
+{ }
 
 bool TipLineReader::feed(std::string_view bytes)
 {

@@ -14,9 +14,15 @@ using namespace orvkit;
 
 namespace {
 
-std::uintptr_t pictureArg(const QImage &picture) { return reinterpret_cast<std::uintptr_t>(&picture); }
+std::uintptr_t pictureArg(const QImage &picture)
+{
+    return reinterpret_cast<std::uintptr_t>(&picture);
+}
 
-std::uintptr_t nameArg(const char *name) { return reinterpret_cast<std::uintptr_t>(name); }
+std::uintptr_t nameArg(const char *name)
+{
+    return reinterpret_cast<std::uintptr_t>(name);
+}
 
 QImage shownPicture(std::uintptr_t handle)
 {
@@ -59,9 +65,10 @@ private Q_SLOTS:
         QTest::addColumn<quint64>("height");
         QTest::addColumn<QSize>("size");
         QTest::newRow("PlainSize") << quint64(100) << quint64(50) << QSize(100, 50);
-        QTest::newRow("65536Plus100Is100") << quint64(65536 + 100) << quint64(65536 + 50) << QSize(100, 50);
-        QTest::newRow("HighBitsOfAWideArgument") << (quint64(0xABCD) << 32 | 0x10064) << quint64(50)
-                                                 << QSize(100, 50);
+        QTest::newRow("65536Plus100Is100")
+            << quint64(65536 + 100) << quint64(65536 + 50) << QSize(100, 50);
+        QTest::newRow("HighBitsOfAWideArgument")
+            << (quint64(0xABCD) << 32 | 0x10064) << quint64(50) << QSize(100, 50);
     }
 
     void sizeTakesOnlyTheLow16Bits()
@@ -141,7 +148,8 @@ private Q_SLOTS:
     // paints it again whenever asked.
     void resourceSplashKeepsItsCopyAfterTheBitmapIsReleased()
     {
-        const QImage expected = QImage(QStringLiteral(":/orvkit/DYK")).convertToFormat(QImage::Format_RGB32);
+        const QImage expected
+            = QImage(QStringLiteral(":/orvkit/DYK")).convertToFormat(QImage::Format_RGB32);
         QCOMPARE(expected.size(), QSize(142, 34));
         const std::uintptr_t handle = OrvSplashScreenRES(0, 0, nameArg("DYK"), 65536 + 142, 34);
         QCOMPARE(shownPicture(handle), expected);

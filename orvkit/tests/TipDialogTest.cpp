@@ -65,9 +65,15 @@ QCheckBox *showAtStartBox(TipDialog &dialog)
     return dialog.findChild<QCheckBox *>(QStringLiteral("ShowAtStart"));
 }
 
-void clickClose(TipDialog &dialog) { QTest::mouseClick(button(dialog, "CloseButton"), Qt::LeftButton); }
+void clickClose(TipDialog &dialog)
+{
+    QTest::mouseClick(button(dialog, "CloseButton"), Qt::LeftButton);
+}
 
-void clickNext(TipDialog &dialog) { QTest::mouseClick(button(dialog, "NextButton"), Qt::LeftButton); }
+void clickNext(TipDialog &dialog)
+{
+    QTest::mouseClick(button(dialog, "NextButton"), Qt::LeftButton);
+}
 
 // What the tip area tells a screen reader, which is also what it draws.
 QString shownTip(TipDialog &dialog)
@@ -212,10 +218,11 @@ private Q_SLOTS:
         QFETCH(qint64, result);
         const QByteArray path = writeTipFile("tip\r\n");
         bool tickedAtStart = !ticked;
-        const Outcome outcome = runToolTip(&path, std::intptr_t(showAtStart), [&](TipDialog &dialog) {
-            tickedAtStart = showAtStartBox(dialog)->isChecked();
-            clickClose(dialog);
-        });
+        const Outcome outcome
+            = runToolTip(&path, std::intptr_t(showAtStart), [&](TipDialog &dialog) {
+                  tickedAtStart = showAtStartBox(dialog)->isChecked();
+                  clickClose(dialog);
+              });
         QCOMPARE(tickedAtStart, ticked);
         QCOMPARE(qint64(outcome.result), result);
     }
@@ -229,7 +236,8 @@ private Q_SLOTS:
         QTest::newRow("MissingFile") << QByteArray() << QStringLiteral("missing");
         QTest::newRow("Folder") << QByteArray() << QStringLiteral("folder");
         QTest::newRow("EmptyFile") << QByteArray() << QStringLiteral("file");
-        QTest::newRow("FileStartingWithCtrlZ") << QByteArray("\x1a" "tip\r\n") << QStringLiteral("file");
+        QTest::newRow("FileStartingWithCtrlZ")
+            << QByteArray("\032tip\r\n") << QStringLiteral("file");
     }
 
     void noDialogReturnsShowAtStartUnchanged()
@@ -365,7 +373,8 @@ private Q_SLOTS:
             fixed = dialog.minimumSize() == dialog.maximumSize();
             texts << showAtStartBox(dialog)->text() << button(dialog, "CloseButton")->text()
                   << button(dialog, "NextButton")->text();
-            places << showAtStartBox(dialog)->geometry() << button(dialog, "CloseButton")->geometry()
+            places << showAtStartBox(dialog)->geometry()
+                   << button(dialog, "CloseButton")->geometry()
                    << button(dialog, "NextButton")->geometry()
                    << dialog.findChild<QGroupBox *>(QStringLiteral("TipGroup"))->geometry()
                    << dialog.findChild<TipArea *>(QStringLiteral("TipArea"))->geometry();
@@ -375,8 +384,9 @@ private Q_SLOTS:
         QCOMPARE(size, QSize(390, 221));
         QVERIFY(fixed);
         QCOMPARE(texts, QStringList({ "&Show this when app starts", "&Close", "&Next >>" }));
-        QCOMPARE(places, QList<QRect>({ QRect(8, 187, 204, 34), QRect(305, 189, 75, 26),
-                             QRect(222, 189, 75, 26), QRect(8, 2, 374, 184), QRect(14, 15, 362, 164) }));
+        QCOMPARE(places,
+            QList<QRect>({ QRect(8, 187, 204, 34), QRect(305, 189, 75, 26), QRect(222, 189, 75, 26),
+                QRect(8, 2, 374, 184), QRect(14, 15, 362, 164) }));
     }
 
 private:

@@ -11,9 +11,15 @@ Q_DECLARE_METATYPE(Lines)
 
 namespace {
 
-QByteArray bytesOf(const char *text, qsizetype size) { return QByteArray(text, size); }
+QByteArray bytesOf(const char *text, qsizetype size)
+{
+    return QByteArray(text, size);
+}
 
-std::string_view viewOf(const QByteArray &bytes) { return { bytes.constData(), std::size_t(bytes.size()) }; }
+std::string_view viewOf(const QByteArray &bytes)
+{
+    return { bytes.constData(), std::size_t(bytes.size()) };
+}
 
 } // namespace
 
@@ -33,16 +39,20 @@ private Q_SLOTS:
         QTest::newRow("BareCrEndsALine") << QByteArray("one\rtwo") << Lines { "one", "two" };
         QTest::newRow("LfOnlyFileIsOneTip")
             << QByteArray("one\ntwo\nthree\n") << Lines { "one\ntwo\nthree\n" };
-        QTest::newRow("LfBeforeCrBelongsToTheText") << QByteArray("a\n\r\nb") << Lines { "a\n", "b" };
-        QTest::newRow("OnlyOneLfAfterCrIsSkipped") << QByteArray("a\r\n\nb") << Lines { "a", "\nb" };
-        QTest::newRow("EmptyLinesAreEmptyTips") << QByteArray("\r\n\r\nx\r\n") << Lines { "", "", "x" };
+        QTest::newRow("LfBeforeCrBelongsToTheText")
+            << QByteArray("a\n\r\nb") << Lines { "a\n", "b" };
+        QTest::newRow("OnlyOneLfAfterCrIsSkipped")
+            << QByteArray("a\r\n\nb") << Lines { "a", "\nb" };
+        QTest::newRow("EmptyLinesAreEmptyTips")
+            << QByteArray("\r\n\r\nx\r\n") << Lines { "", "", "x" };
         QTest::newRow("CrCrLfIsTwoLines") << QByteArray("a\r\r\n") << Lines { "a", "" };
         QTest::newRow("CtrlZEndsTheContent")
-            << QByteArray("tip\r\n\x1a" "after\r\n") << Lines { "tip" };
+            << QByteArray("tip\r\n\032after\r\n") << Lines { "tip" };
         QTest::newRow("CtrlZCutsALineShortWhichStillCounts")
             << QByteArray("ti\x1ap\r\n") << Lines { "ti" };
-        QTest::newRow("FileStartingWithCtrlZHasNoTips") << QByteArray("\x1a" "tip") << Lines {};
-        QTest::newRow("NulBytesAreText") << bytesOf("a\0b\r\n", 5) << Lines { std::string("a\0b", 3) };
+        QTest::newRow("FileStartingWithCtrlZHasNoTips") << QByteArray("\032tip") << Lines {};
+        QTest::newRow("NulBytesAreText")
+            << bytesOf("a\0b\r\n", 5) << Lines { std::string("a\0b", 3) };
     }
 
     void splitsLinesByTheTipFileRules()
@@ -55,15 +65,16 @@ private Q_SLOTS:
     // A chunk boundary between a carriage return and its line feed must not make an extra line.
     void splitsTheSameWhateverTheChunkSize()
     {
-        const QByteArray bytes("first\r\nsecond\r\n\r\nfourth\nstill\rfifth\x1a" "gone");
+        const QByteArray bytes("first\r\nsecond\r\n\r\nfourth\nstill\rfifth\032gone");
         const Lines whole = orvkit::tipLines(viewOf(bytes));
         QCOMPARE(whole.size(), std::size_t(5));
         for (qsizetype chunk = 1; chunk <= bytes.size(); ++chunk) {
             Lines lines;
-            orvkit::TipLineReader reader(orvkit::TipLineReader::Text::Keep, [&](std::string_view text) {
-                lines.emplace_back(text);
-                return orvkit::TipLineReader::Next::More;
-            });
+            orvkit::TipLineReader reader(
+                orvkit::TipLineReader::Text::Keep, [&](std::string_view text) {
+                    lines.emplace_back(text);
+                    return orvkit::TipLineReader::Next::More;
+                });
             for (qsizetype at = 0; at < bytes.size(); at += chunk)
                 reader.feed(viewOf(bytes.mid(at, chunk)));
             reader.finish();
@@ -95,7 +106,8 @@ private Q_SLOTS:
         QTest::newRow("Third") << three << 3 << QByteArray("three");
         QTest::newRow("PastTheEndGivesTheLastLine") << three << 7 << QByteArray("three");
         QTest::newRow("ZeroGivesTheErrorText") << three << 0 << QByteArray("Error loading tip");
-        QTest::newRow("EmptyFileGivesTheErrorText") << QByteArray() << 1 << QByteArray("Error loading tip");
+        QTest::newRow("EmptyFileGivesTheErrorText")
+            << QByteArray() << 1 << QByteArray("Error loading tip");
         QTest::newRow("EmptyLineIsAnEmptyTip") << QByteArray("a\r\n\r\nc") << 2 << QByteArray("");
     }
 
@@ -104,7 +116,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, bytes);
         QFETCH(int, number);
         QFETCH(QByteArray, text);
-        QCOMPARE(QByteArray::fromStdString(orvkit::tipLine(viewOf(bytes), std::uint32_t(number))), text);
+        QCOMPARE(
+            QByteArray::fromStdString(orvkit::tipLine(viewOf(bytes), std::uint32_t(number))), text);
     }
 };
 
