@@ -17,28 +17,54 @@ constexpr std::int64_t kTicksPerSecond = 10000000;
 // Wine's loader skips leading white space (isspace) before it looks at a line.
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
+// A key among its siblings. The view points into HiveKey::folded of the key it maps to, or
+// into a lookup's own string, so the map allocates nothing but its nodes.
 struct ChildId {
     const HiveKey *parent;
-    std::u16string folded;
+    std::u16string_view folded;
     bool operator==(const ChildId &) const = default;
 };
 
 struct ChildIdHash {
     std::size_t operator()(const ChildId &id) const noexcept
     {
-        return std::hash<std::u16string_view> {}(id.folded) ^ (std::hash<const void *> {}(id.parent) * 31);
+        std::size_t hash = std::hash<std::u16string_view> {}(id.folded);
+        hash ^= std::hash<const void *> {}(id.parent) + 0x9e3779b97f4a7c15u + (hash << 6) + (hash >> 2);
+        return hash;
     }
 };
 
 bool foldedLess(const HiveKey *a, const HiveKey *b) { return a->folded < b->folded; }
 
+// The length toUtf8 would give, without building the string.
+std::size_t utf8Length(std::u16string_view units)
+{
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t unit = units[i];
+        if (unit < 0x80)
+            length += 1;
+        else if (unit < 0x800)
+            length += 2;
+        else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00
+            && units[i + 1] <= 0xDFFF) {
+            length += 4;
+            ++i;
+        } else
+            length += 3;
+    }
+    return length;
+}
+
 } // namespace
 
-Result<std::unique_ptr<Hive>> Hive::parse(std::string bytes)
+Result<std::unique_ptr<Hive>> Hive::parse(std::string_view bytes) { return parse(Bytes::copyOf(bytes)); }
+
+Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
 {
     std::unique_ptr<Hive> hive(new Hive);
     hive->m_bytes = std::move(bytes);
-    const std::string_view text = hive->m_bytes;
+    const std::string_view text = hive->m_bytes.view();
 
     const std::size_t firstEnd = text.find('\n');
     std::string_view first = text.substr(0, firstEnd);
@@ -52,16 +78,18 @@ Result<std::unique_ptr<Hive>> Hive::parse(std::string bytes)
     hive->m_keys.emplace_back();
     HiveKey *const root = &hive->m_keys.front();
     std::unordered_map<ChildId, HiveKey *, ChildIdHash> known;
+    known.reserve(text.size() / 256);  // about one key per section, sections of a few lines
+    DecodedPath path;                  // reused for every header
     // Sections come grouped by path, so the previous header's chain of keys usually matches the
     // next one's start; comparing escaped text skips most folding and hashing.
     std::vector<HiveKey *> lastChain;
     std::vector<std::string_view> lastRaw;
 
-    const auto keyFor = [&](const DecodedPath &path, std::size_t base) {
+    const auto keyFor = [&](const DecodedPath &decoded, std::size_t base) {
         HiveKey *key = root;
         bool reuse = true;
-        for (std::size_t i = 0; i < path.components.size(); ++i) {
-            const PathComponent &component = path.components[i];
+        for (std::size_t i = 0; i < decoded.components.size(); ++i) {
+            const PathComponent &component = decoded.components[i];
             const std::size_t rawOffset = base + component.rawBegin;
             const std::string_view raw = text.substr(rawOffset, component.rawEnd - component.rawBegin);
             if (reuse && i < lastChain.size() && lastRaw[i] == raw) {
@@ -69,20 +97,22 @@ Result<std::unique_ptr<Hive>> Hive::parse(std::string bytes)
                 continue;
             }
             reuse = false;
-            ChildId id { key, foldCase(component.name) };
-            auto found = known.find(id);
-            if (found == known.end()) {
+            std::u16string folded = foldCase(component.name);
+            const auto found = known.find(ChildId { key, folded });
+            if (found != known.end()) {
+                key = found->second;
+            } else {
                 HiveKey &created = hive->m_keys.emplace_back();
                 created.name = component.name;
-                created.folded = id.folded;
-                created.utf8Length = toUtf8(created.name).size();
+                created.folded = std::move(folded);
+                created.utf8Length = utf8Length(created.name);
                 created.parent = key;
                 created.rawOffset = rawOffset;
                 created.rawLength = raw.size();
                 key->children.push_back(&created);
-                found = known.emplace(std::move(id), &created).first;
+                known.emplace(ChildId { key, created.folded }, &created);
+                key = &created;
             }
-            key = found->second;
             lastChain.resize(i);
             lastRaw.resize(i);
             lastChain.push_back(key);
@@ -106,9 +136,8 @@ Result<std::unique_ptr<Hive>> Hive::parse(std::string bytes)
                     hive->m_sections.back().chunkEnd = contentEnd;
                 Section section { contentEnd, next, nullptr };
                 const std::size_t base = pos + k + 1;
-                const auto path = decodeKeyPath(line.substr(k + 1), ']');
-                if (path && !path->leadingSeparator) {
-                    section.key = keyFor(*path, base);
+                if (decodeKeyPath(line.substr(k + 1), ']', path) && !path.leadingSeparator) {
+                    section.key = keyFor(path, base);
                     section.key->sections.push_back(std::uint32_t(hive->m_sections.size()));
                 }
                 hive->m_sections.push_back(section);
@@ -160,7 +189,7 @@ std::string Hive::bareSection(const HiveKey *key, std::chrono::system_clock::tim
 {
     std::vector<std::string_view> levels;
     for (const HiveKey *level = key; level->parent != nullptr; level = level->parent)
-        levels.push_back(std::string_view(m_bytes).substr(level->rawOffset, level->rawLength));
+        levels.push_back(m_bytes.view().substr(level->rawOffset, level->rawLength));
     std::string path;
     for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
         if (!path.empty())
@@ -204,7 +233,7 @@ void Hive::write(std::chrono::system_clock::time_point writeTime,
     }
     std::sort(inserts.begin(), inserts.end());
 
-    const std::string_view text = m_bytes;
+    const std::string_view text = m_bytes.view();
     std::size_t cursor = 0;
     std::size_t nextInsert = 0;
     for (const Section &section : m_sections) {

@@ -60,7 +60,7 @@ bool writeAll(int fd, std::string_view bytes)
 
 } // namespace
 
-Result<std::string> readWholeFile(const std::filesystem::path &path)
+Result<Bytes> readWholeFile(const std::filesystem::path &path)
 {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
@@ -70,11 +70,16 @@ Result<std::string> readWholeFile(const std::filesystem::path &path)
         return ioError("cannot read", path, errno);
     if (!S_ISREG(info.st_mode))
         return Error { Error::Code::Io, "cannot read " + path.string() + ": not a regular file" };
-    std::string bytes;
-    bytes.reserve(std::size_t(info.st_size));
-    char buffer[1 << 16];
+    // One byte more than the size, so a file that grew meanwhile is noticed and read whole.
+    Bytes bytes(std::size_t(info.st_size) + 1);
+    std::size_t filled = 0;
     for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (filled == bytes.size()) {
+            Bytes larger(bytes.size() * 2);
+            std::memcpy(larger.data(), bytes.data(), filled);
+            bytes = std::move(larger);
+        }
+        const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -82,8 +87,9 @@ Result<std::string> readWholeFile(const std::filesystem::path &path)
         }
         if (got == 0)
             break;
-        bytes.append(buffer, std::size_t(got));
+        filled += std::size_t(got);
     }
+    bytes.truncate(filled);
     return bytes;
 }
 

@@ -158,38 +158,47 @@ std::optional<std::u16string> decodeEscaped(std::string_view text, char end)
     return units;
 }
 
-std::optional<DecodedPath> decodeKeyPath(std::string_view text, char end)
+bool decodeKeyPath(std::string_view text, char end, DecodedPath &path)
 {
-    DecodedPath path;
-    PathComponent current;
-    bool inComponent = false;
+    // Levels are reused rather than rebuilt, so their strings keep their capacity.
+    std::size_t used = 0;
+    PathComponent *current = nullptr;
+    path.leadingSeparator = false;
     bool first = true;
     const auto endOffset = unescape(text, end, [&](char16_t unit, std::size_t rawStart) {
         if (unit == u'\\') {
             if (first)
                 path.leadingSeparator = true;
-            if (inComponent) {
-                current.rawEnd = rawStart;
-                path.components.push_back(std::move(current));
-                current = {};
-                inComponent = false;
+            if (current != nullptr) {
+                current->rawEnd = rawStart;
+                current = nullptr;
             }
         } else {
-            if (!inComponent) {
-                current.rawBegin = rawStart;
-                inComponent = true;
+            if (current == nullptr) {
+                if (used == path.components.size())
+                    path.components.emplace_back();
+                current = &path.components[used++];
+                current->name.clear();
+                current->rawBegin = rawStart;
             }
-            current.name.push_back(unit);
+            current->name.push_back(unit);
         }
         first = false;
     });
     if (!endOffset)
-        return std::nullopt;
-    if (inComponent) {
-        current.rawEnd = *endOffset;
-        path.components.push_back(std::move(current));
-    }
+        return false;
+    if (current != nullptr)
+        current->rawEnd = *endOffset;
+    path.components.resize(used);
     path.endOffset = *endOffset;
+    return true;
+}
+
+std::optional<DecodedPath> decodeKeyPath(std::string_view text, char end)
+{
+    DecodedPath path;
+    if (!decodeKeyPath(text, end, path))
+        return std::nullopt;
     return path;
 }
 

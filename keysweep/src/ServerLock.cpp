@@ -32,7 +32,7 @@ std::string debianFolderName(const std::filesystem::path &prefix)
     auto bytes = readWholeFile(prefix / "wineserver");
     if (!bytes)
         return {};
-    std::string name = std::move(bytes).value();
+    std::string name(bytes.value().view());
     while (!name.empty() && (name.back() == '\n' || name.back() == '\r' || name.back() == ' '))
         name.pop_back();
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "keysweep/Bytes.h"
 #include "keysweep/Result.h"
 
 #include <chrono>
@@ -41,7 +42,9 @@ public:
     // Reads a hive from its bytes. Fails with Error::Code::NotAHive when the first line (without
     // its line end) is not kHiveHeader. Any later line is taken as Wine's loader takes it; a line
     // it would skip is kept untouched and belongs to no key.
-    [[nodiscard]] static Result<std::unique_ptr<Hive>> parse(std::string bytes);
+    [[nodiscard]] static Result<std::unique_ptr<Hive>> parse(Bytes bytes);
+    // The same over a copy of `bytes` (tests and the fuzzer).
+    [[nodiscard]] static Result<std::unique_ptr<Hive>> parse(std::string_view bytes);
 
     Hive(const Hive &) = delete;
     Hive &operator=(const Hive &) = delete;
@@ -78,7 +81,7 @@ private:
     Hive() = default;
     std::string bareSection(const HiveKey *key, std::chrono::system_clock::time_point writeTime) const;
 
-    std::string m_bytes;
+    Bytes m_bytes;
     std::deque<HiveKey> m_keys;       // stable addresses; front() is the root
     std::vector<Section> m_sections;  // in file order
     std::vector<HiveKey *> m_touchedParents;

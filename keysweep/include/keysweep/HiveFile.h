@@ -1,5 +1,6 @@
 #pragma once
 
+#include "keysweep/Bytes.h"
 #include "keysweep/Result.h"
 
 #include <filesystem>
@@ -13,7 +14,7 @@ namespace keysweep {
 using ByteProducer = std::function<void(const std::function<void(std::string_view)> &sink)>;
 
 // Reads a whole file. Fails with Error::Code::Io (and the system's reason) when it cannot.
-[[nodiscard]] Result<std::string> readWholeFile(const std::filesystem::path &path);
+[[nodiscard]] Result<Bytes> readWholeFile(const std::filesystem::path &path);
 
 // Replaces the file at `path` so that a crash leaves either the old or the new bytes, never a
 // mix: a temporary file in the same folder gets the bytes, the old file's mode and owner, and an

@@ -35,6 +35,10 @@ std::optional<std::u16string> decodeEscaped(std::string_view text, char end);
 // As decodeEscaped, split at each backslash unit into the levels of a key path.
 std::optional<DecodedPath> decodeKeyPath(std::string_view text, char end);
 
+// The same into `path`, reusing its storage (the reader decodes every section header this way);
+// false for a malformed string, leaving `path` unspecified.
+bool decodeKeyPath(std::string_view text, char end, DecodedPath &path);
+
 // UTF-8 to UTF-16. Encoded surrogates (as toUtf8 writes them) come back as the same units;
 // bytes that are not UTF-8 become U+FFFD, so they can never match a stored name by accident.
 std::u16string fromUtf8(std::string_view text);

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Deleting a 10 000-key tree from a 50 MB hive with keysweep, against reading and writing the
+# same file once (dd with fsync, which is the least any rewrite costs). Prints both times and
+# their ratio; the target is a ratio of at most 3. Each figure is the best of a few runs, every
+# run on a fresh copy of the hive.
+#   bench/keysweep.sh [path/to/keysweep]     (default: build/release/bin/keysweep, built if missing)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+keysweep=${1:-$root/build/release/bin/keysweep}
+runs=${KEYSWEEP_BENCH_RUNS:-3}
+if [ ! -x "$keysweep" ]; then
+    cmake --preset release -S "$root" >/dev/null
+    cmake --build "$root/build/release" --target keysweep -j 2 >/dev/null
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/keysweep-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/prefix" "$work/tmp"
+
+# A user.reg of about 50 MB: filler keys with values all around, and in the middle a tree of
+# 10 000 keys (10 x 10 x 100 leaves) under Software\Bench\Target.
+python3 - "$work/hive.reg" <<'PY'
+import sys
+out = open(sys.argv[1], "w", newline="\n")
+out.write("WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win64\n")
+blob = ",".join("%02x" % (i % 256) for i in range(200))
+lines = []
+while blob:
+    lines.append(blob[:75]); blob = blob[75:]
+value = '"data"=hex:' + ",\\\n  ".join(l.rstrip(",") + "," if i < len(lines) - 1 else l for i, l in enumerate(lines)) + "\n"
+def section(path, n):
+    out.write("\n[%s] 1796688663\n#time=1dd86a89d154be4\n\"name\"=\"filler %d\"\n%s" % (path, n, value))
+def filler(prefix, count):
+    for i in range(count):
+        section("Software\\\\%s\\\\Group %04d\\\\Key %d" % (prefix, i // 50, i % 50), i)
+filler("Aardvark", 35000)
+for a in range(10):
+    for b in range(10):
+        for c in range(100):
+            out.write("\n[Software\\\\Bench\\\\Target\\\\Level %d\\\\Sub %d\\\\Key %03d] 1796688663\n#time=1dd86a89d154be4\n\"v\"=dword:%08x\n" % (a, b, c, c))
+filler("Zebra", 35000)
+out.close()
+PY
+size=$(stat -c %s "$work/hive.reg")
+keys=$(grep -c '^\[Software\\\\Bench\\\\Target' "$work/hive.reg")
+
+now() { date +%s%N; }
+best_copy=""
+best_sweep=""
+for _ in $(seq "$runs"); do
+    cp "$work/hive.reg" "$work/prefix/user.reg"
+    sync
+    start=$(now)
+    dd if="$work/prefix/user.reg" of="$work/copy.reg" bs=1M conv=fsync status=none
+    elapsed=$(( $(now) - start ))
+    if [ -z "$best_copy" ] || [ "$elapsed" -lt "$best_copy" ]; then best_copy=$elapsed; fi
+    rm -f "$work/copy.reg"
+
+    start=$(now)
+    WINEPREFIX="$work/prefix" TMPDIR="$work/tmp" "$keysweep" -C 'Software\Bench\Target'
+    elapsed=$(( $(now) - start ))
+    if [ -z "$best_sweep" ] || [ "$elapsed" -lt "$best_sweep" ]; then best_sweep=$elapsed; fi
+done
+
+left=$(grep -c '^\[Software\\\\Bench\\\\Target' "$work/prefix/user.reg" || true)
+if [ "$left" -ne 0 ]; then
+    echo "keysweep left $left sections of the tree behind" >&2
+    exit 1
+fi
+awk -v size="$size" -v keys="$keys" -v copy="$best_copy" -v sweep="$best_sweep" -v runs="$runs" 'BEGIN {
+    printf "hive: %.1f MB, tree: %d keys; best of %d runs\n", size / 1e6, keys, runs
+    printf "read + write + fsync once (dd): %8.1f ms\n", copy / 1e6
+    printf "keysweep -C Software\\Bench\\Target: %8.1f ms\n", sweep / 1e6
+    printf "ratio: %.2f (target <= 3)\n", sweep / copy
+}'
