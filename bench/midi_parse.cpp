@@ -65,7 +65,8 @@ int main(int argc, char **argv)
         const auto stop = std::chrono::steady_clock::now();
         cpu.push_back(cpuMs() - cpuStart);
         if (!result.ok()) {
-            std::fprintf(stderr, "the generated song was refused: %s\n", result.error().detail.c_str());
+            std::fprintf(
+                stderr, "the generated song was refused: %s\n", result.error().detail.c_str());
             return 1;
         }
         events = result.value().events().size();

@@ -30,7 +30,8 @@ constexpr std::size_t kMaxReservedEvents = std::size_t { 1 } << 20;
 
 bool hasTag(Bytes data, std::size_t at, std::string_view tag)
 {
-    return at + tag.size() <= data.size() && std::memcmp(data.data() + at, tag.data(), tag.size()) == 0;
+    return at + tag.size() <= data.size()
+        && std::memcmp(data.data() + at, tag.data(), tag.size()) == 0;
 }
 
 std::uint32_t be32(Bytes data, std::size_t at)
@@ -85,8 +86,7 @@ class MidiParser {
 public:
     explicit MidiParser(Bytes input)
         : m_input(input)
-    {
-    }
+    { }
 
     Result<MidiFile> run();
 
@@ -217,7 +217,9 @@ Result<void> MidiParser::parseSmf(std::size_t begin, std::size_t end)
     }
     m_file.m_format = format;
     if (m_file.m_kind != MidiKind::Rmi)
-        m_file.m_kind = format == 0 ? MidiKind::Smf0 : format == 1 ? MidiKind::Smf1 : MidiKind::Smf2;
+        m_file.m_kind = format == 0 ? MidiKind::Smf0
+            : format == 1           ? MidiKind::Smf1
+                                    : MidiKind::Smf2;
 
     // Header bytes beyond the six known ones are skipped; unknown chunks too. A chunk that runs
     // past the end keeps what is there, and then nothing follows it.
@@ -229,7 +231,8 @@ Result<void> MidiParser::parseSmf(std::size_t begin, std::size_t end)
         if (hasTag(smf, pos, "MTrk")) {
             m_runStarts.push_back(m_file.m_events.size());
             const std::size_t bodyEnd = std::min<std::uint64_t>(body + length, end);
-            if (auto result = parseTrack(body, bodyEnd, static_cast<std::uint16_t>(tracks)); !result)
+            if (auto result = parseTrack(body, bodyEnd, static_cast<std::uint16_t>(tracks));
+                !result)
                 return result;
             ++tracks;
             if (format == 2)
@@ -238,12 +241,14 @@ Result<void> MidiParser::parseSmf(std::size_t begin, std::size_t end)
         pos = body + length;
     }
     if (tracks == 0)
-        return fail(Error::Code::Truncated, "no track chunk follows the header", std::min<std::uint64_t>(pos, end));
+        return fail(Error::Code::Truncated, "no track chunk follows the header",
+            std::min<std::uint64_t>(pos, end));
     m_file.m_trackCount = tracks;
     return {};
 }
 
-MidiParser::VarLen MidiParser::readVarLen(std::size_t &pos, std::size_t end, std::uint32_t &value) const
+MidiParser::VarLen MidiParser::readVarLen(
+    std::size_t &pos, std::size_t end, std::uint32_t &value) const
 {
     value = 0;
     for (int i = 0; i < kMaxVarLenBytes; ++i) {
@@ -324,7 +329,8 @@ Result<void> MidiParser::parseTrack(std::size_t begin, std::size_t end, std::uin
                 if (read == VarLen::CutShort)
                     break;
                 return fail(Error::Code::Malformed,
-                    "track " + std::to_string(track + 1) + ": an event length longer than four bytes",
+                    "track " + std::to_string(track + 1)
+                        + ": an event length longer than four bytes",
                     statusAt);
             }
             // A length running past the chunk is a cut-off event: nothing is copied for it.
@@ -398,7 +404,8 @@ void MidiParser::finish()
             if (event.isMeta() && event.metaType == kMetaSetTempo && event.dataLength >= 3) {
                 const auto bytes = m_file.payloadOf(event);
                 changes.push_back({ event.tick,
-                    std::uint32_t { bytes[0] } << 16 | std::uint32_t { bytes[1] } << 8 | bytes[2] });
+                    std::uint32_t { bytes[0] } << 16 | std::uint32_t { bytes[1] } << 8
+                        | bytes[2] });
             }
         }
         m_file.m_tempoMap = TempoMap(m_file.m_ticksPerQuarter, changes);

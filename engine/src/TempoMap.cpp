@@ -15,8 +15,7 @@ constexpr std::uint32_t kDefaultUsPerQuarter = 500'000;
 constexpr std::uint16_t kDefaultTicksPerQuarter = 480;
 constexpr std::uint64_t kUsPerSecond = 1'000'000;
 
-template<typename T>
-T saturate(Uint128 value)
+template<typename T> T saturate(Uint128 value)
 {
     constexpr auto max = std::numeric_limits<T>::max();
     return value > static_cast<Uint128>(max) ? max : static_cast<T>(value);
@@ -26,8 +25,7 @@ T saturate(Uint128 value)
 
 TempoMap::TempoMap()
     : TempoMap(kDefaultTicksPerQuarter, {})
-{
-}
+{ }
 
 TempoMap::TempoMap(std::uint16_t ticksPerQuarter, std::span<const TempoChange> changes)
     : m_changes(changes.begin(), changes.end())
@@ -84,7 +82,8 @@ const TempoMap::Segment &TempoMap::segmentAt(std::uint64_t tick) const
 detail::Uint128 TempoMap::numeratorAt(std::uint64_t tick) const
 {
     const Segment &segment = segmentAt(tick);
-    return segment.startNumerator + static_cast<Uint128>(tick - segment.startTick) * segment.perTick;
+    return segment.startNumerator
+        + static_cast<Uint128>(tick - segment.startTick) * segment.perTick;
 }
 
 std::int64_t TempoMap::usFromNumerator(Uint128 numerator) const
@@ -108,7 +107,8 @@ std::int64_t TempoMap::tickToUs(std::uint64_t tick) const
 
 std::uint32_t TempoMap::tickToMs(std::uint64_t tick) const
 {
-    return saturate<std::uint32_t>(numeratorAt(tick) / (static_cast<Uint128>(m_denominator) * 1000));
+    return saturate<std::uint32_t>(
+        numeratorAt(tick) / (static_cast<Uint128>(m_denominator) * 1000));
 }
 
 std::uint64_t TempoMap::tickToFrame(std::uint64_t tick, std::uint32_t sampleRate) const
@@ -147,7 +147,8 @@ detail::Uint128 TempoMap::Walker::numeratorAt(std::uint64_t tick)
     while (m_segment + 1 < segments.size() && segments[m_segment + 1].startTick <= tick)
         ++m_segment;
     const Segment &segment = segments[m_segment];
-    return segment.startNumerator + static_cast<Uint128>(tick - segment.startTick) * segment.perTick;
+    return segment.startNumerator
+        + static_cast<Uint128>(tick - segment.startTick) * segment.perTick;
 }
 
 std::int64_t TempoMap::Walker::tickToUs(std::uint64_t tick)

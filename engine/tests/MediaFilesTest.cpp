@@ -46,7 +46,8 @@ std::vector<ManifestRow> readManifest(const fs::path &path)
             fields.push_back(field);
         if (fields.size() < 4)
             continue;
-        rows.push_back({ fields[0], fields[1], fields[2].empty() ? 0 : std::stod(fields[2]), fields[3] });
+        rows.push_back(
+            { fields[0], fields[1], fields[2].empty() ? 0 : std::stod(fields[2]), fields[3] });
     }
     return rows;
 }
@@ -96,7 +97,8 @@ std::string pythonWithMido()
 }
 
 // mido's length in seconds for each file, in order; fails the test if mido cannot say.
-std::map<fs::path, double> midoLengths(const std::string &python, const std::vector<fs::path> &files)
+std::map<fs::path, double> midoLengths(
+    const std::string &python, const std::vector<fs::path> &files)
 {
     std::string command = python
         + " -c 'import sys, mido\nfor p in sys.argv[1:]: print(repr(mido.MidiFile(p).length))'";
@@ -154,8 +156,8 @@ std::map<std::string, Bytes> timingFixtures()
         lead.sysex(1, gmOn).noteOn(0, 0, 74, 90).noteOn(2222, 0, 74, 0).endOfTrack(9000);
         TrackWriter bass;
         bass.noteOn(17, 1, 36, 90).tempo(700, 700'000).noteOff(4000, 1, 36).endOfTrack(1);
-        songs["format1-tempos-in-every-track.mid"] = SmfWriter(1, 480).track(conductor).track(lead)
-                                                         .track(bass).bytes();
+        songs["format1-tempos-in-every-track.mid"]
+            = SmfWriter(1, 480).track(conductor).track(lead).track(bass).bytes();
     }
     {
         TrackWriter track;
@@ -170,8 +172,8 @@ std::map<std::string, Bytes> timingFixtures()
         first.noteOn(0, 0, 60, 90).noteOff(100'000, 0, 60); // no End of Track
         TrackWriter second;
         second.tempo(50'000, 2'000'000).noteOn(3, 1, 40, 90).endOfTrack(20'000);
-        songs["format1-missing-end-of-track.mid"] = SmfWriter(1, 960).track(first).track(second)
-                                                        .bytes();
+        songs["format1-missing-end-of-track.mid"]
+            = SmfWriter(1, 960).track(first).track(second).bytes();
     }
     return songs;
 }

@@ -227,7 +227,8 @@ TEST(MidiEvents, RunningStatusGivesTheSameEventsAsFullStatusBytes)
     for (std::size_t i = 0; i < a.value().events().size(); ++i) {
         const MidiEvent &x = a.value().events()[i];
         const MidiEvent &y = b.value().events()[i];
-        EXPECT_EQ(std::tie(x.tick, x.status, x.data1, x.data2), std::tie(y.tick, y.status, y.data1, y.data2))
+        EXPECT_EQ(std::tie(x.tick, x.status, x.data1, x.data2),
+            std::tie(y.tick, y.status, y.data1, y.data2))
             << "event " << i;
     }
 }
@@ -374,8 +375,13 @@ TEST(MidiLeniency, UnknownChunksAreSkipped)
     const Bytes junk { 1, 2, 3, 0x90, 0xFF, 0 };
     TrackWriter track;
     track.noteOn(0, 0, 60, 90).endOfTrack(480);
-    const Bytes bytes = SmfWriter(1, 480).declaredTracks(2).chunk("XFIH", junk).track(track)
-                            .chunk("JUNK", {}).track(track).bytes();
+    const Bytes bytes = SmfWriter(1, 480)
+                            .declaredTracks(2)
+                            .chunk("XFIH", junk)
+                            .track(track)
+                            .chunk("JUNK", {})
+                            .track(track)
+                            .bytes();
     const auto result = parse(bytes);
     ASSERT_TRUE(result.ok()) << describe(result);
     EXPECT_EQ(result.value().trackCount(), 2);
@@ -478,7 +484,7 @@ struct RejectCase {
     const char *detailPart; // words of the detail that tells this fault from the others
 };
 
-class MidiRejects : public ::testing::TestWithParam<RejectCase> {};
+class MidiRejects : public ::testing::TestWithParam<RejectCase> { };
 
 // What is not a MIDI file at all is refused, each fault with its own code and detail.
 TEST_P(MidiRejects, RefusedWithItsOwnError)
@@ -486,7 +492,8 @@ TEST_P(MidiRejects, RefusedWithItsOwnError)
     const auto result = parse(GetParam().bytes);
     ASSERT_FALSE(result.ok()) << "accepted";
     EXPECT_EQ(result.error().code, GetParam().code) << describe(result);
-    EXPECT_NE(result.error().detail.find(GetParam().detailPart), std::string::npos) << describe(result);
+    EXPECT_NE(result.error().detail.find(GetParam().detailPart), std::string::npos)
+        << describe(result);
     EXPECT_LE(result.error().offset, GetParam().bytes.size());
 }
 
@@ -536,10 +543,12 @@ INSTANTIATE_TEST_SUITE_P(MidiFile, MidiRejects,
             { 'M', 'T', 'h', 'd', 0, 0, 0, 4, 0, 0, 0, 1, 1, 0xE0 }, Error::Code::Malformed,
             "4 bytes" },
         RejectCase { "FormatThree", withTrack(3, 1, 480), Error::Code::Malformed, "format 3" },
-        RejectCase { "NoTracksDeclared", withTrack(1, 0, 480), Error::Code::Malformed, "no tracks" },
-        RejectCase { "FormatZeroWithTwoTracks", withTrack(0, 2, 480), Error::Code::Malformed,
-            "format 0" },
-        RejectCase { "DivisionOfZero", withTrack(1, 1, 0), Error::Code::Malformed, "division of 0" },
+        RejectCase {
+            "NoTracksDeclared", withTrack(1, 0, 480), Error::Code::Malformed, "no tracks" },
+        RejectCase {
+            "FormatZeroWithTwoTracks", withTrack(0, 2, 480), Error::Code::Malformed, "format 0" },
+        RejectCase {
+            "DivisionOfZero", withTrack(1, 1, 0), Error::Code::Malformed, "division of 0" },
         RejectCase { "SmpteAt23FramesPerSecond", withTrack(0, 1, 0xE9'28), Error::Code::Malformed,
             "23 frames" },
         RejectCase { "SmpteWithoutTicksPerFrame", withTrack(0, 1, 0xE7'00), Error::Code::Malformed,
@@ -560,6 +569,7 @@ INSTANTIATE_TEST_SUITE_P(MidiFile, MidiRejects,
             Error::Code::NotMidi, "'WAVE'" },
         RejectCase { "RmidWithoutDataChunk", riff("RMID", { 'L', 'I', 'S', 'T', 0, 0, 0, 0 }),
             Error::Code::Truncated, "no data chunk" },
-        RejectCase { "RmidDataNotASong", riff("RMID", { 'd', 'a', 't', 'a', 4, 0, 0, 0, 1, 2, 3, 4 }),
-            Error::Code::NotMidi, "data chunk" }),
+        RejectCase { "RmidDataNotASong",
+            riff("RMID", { 'd', 'a', 't', 'a', 4, 0, 0, 0, 1, 2, 3, 4 }), Error::Code::NotMidi,
+            "data chunk" }),
     [](const auto &testCase) { return std::string(testCase.param.name); });

@@ -1,7 +1,7 @@
 // Exact time: ticks to microseconds, milliseconds and sample frames through tempo changes,
 // without accumulated rounding, and song lengths as the reader computes them.
-#include "tunedeck/MidiFile.h"
 #include "tunedeck/TempoMap.h"
+#include "tunedeck/MidiFile.h"
 
 #include "testsupport/MidiWriter.h"
 
@@ -26,7 +26,7 @@ struct TickCase {
     std::uint32_t ms;
 };
 
-class TickToMs : public ::testing::TestWithParam<TickCase> {};
+class TickToMs : public ::testing::TestWithParam<TickCase> { };
 
 MidiFile parsed(const testsupport::Bytes &bytes)
 {
@@ -74,7 +74,7 @@ TEST(TempoMapExactness, TimesDoNotAccumulateRounding)
 TEST(TempoMapExactness, FramesComeFromTheExactTime)
 {
     const TempoMap map(3, {});
-    EXPECT_EQ(map.tickToFrame(1, 6), 1u);          // exactly 1/6 s; 166 666 µs would give 0
+    EXPECT_EQ(map.tickToFrame(1, 6), 1u); // exactly 1/6 s; 166 666 µs would give 0
     EXPECT_EQ(map.tickToFrame(480 * 3, 44'100), 480u * 22'050);
     const TempoMap defaults;
     EXPECT_EQ(defaults.tickToFrame(480, 44'100), 22'050u);
@@ -88,13 +88,14 @@ TEST(TempoMapExactness, SmpteDropFrameIsExactInSampleFrames)
     EXPECT_TRUE(map.isSmpte());
     EXPECT_EQ(map.tickToFrame(120'000, 48'000), 1001u * 48'000);
     EXPECT_EQ(map.tickToFrame(1, 48'000), 400u); // 1001/120 000 s = 400.4 frames
-    EXPECT_EQ(map.tickToUs(4), 33'366);          // one frame: 1001/30 ms
+    EXPECT_EQ(map.tickToUs(4), 33'366); // one frame: 1001/30 ms
 }
 
 // From a time back to the tick: the last tick at or before it, through tempo changes.
 TEST(TempoMapExactness, UsToTickInvertsTickToUs)
 {
-    const std::vector<TempoChange> changes { { 100, 1'000'000 }, { 300, 125'000 }, { 700, 600'000 } };
+    const std::vector<TempoChange> changes { { 100, 1'000'000 }, { 300, 125'000 },
+        { 700, 600'000 } };
     const TempoMap map(480, changes);
     for (const std::uint64_t tick : { 0, 1, 99, 100, 101, 299, 300, 301, 699, 700, 5000 })
         EXPECT_EQ(map.usToTick(map.tickToUs(tick)), tick) << "tick " << tick;
@@ -178,6 +179,7 @@ TEST(TempoMapExactness, WalkerAgreesWithTheMap)
     TempoMap::Walker walker(map);
     for (const std::uint64_t tick : { 0, 0, 9, 10, 11, 12, 499, 500, 501, 100'000, 5, 11, 600 }) {
         EXPECT_EQ(walker.tickToUs(tick), map.tickToUs(tick)) << "tick " << tick;
-        EXPECT_EQ(walker.tickToFrame(tick, 44'100), map.tickToFrame(tick, 44'100)) << "tick " << tick;
+        EXPECT_EQ(walker.tickToFrame(tick, 44'100), map.tickToFrame(tick, 44'100))
+            << "tick " << tick;
     }
 }

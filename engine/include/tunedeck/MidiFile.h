@@ -16,15 +16,15 @@ enum class MidiKind { Smf0, Smf1, Smf2, Rmi };
 
 // One event of a song, with its time resolved through the tempo map.
 struct MidiEvent {
-    std::uint64_t tick = 0;      // absolute tick (format 2: counted on from the previous track's end)
-    std::int64_t timeUs = 0;     // absolute time in microseconds, exact (floor of the exact value)
-    std::uint16_t track = 0;     // index of the track chunk the event came from
-    std::uint8_t status = 0;     // 0x80..0xEF channel message, 0xF0/0xF7 sysex, 0xFF meta
-    std::uint8_t metaType = 0;   // meta events only
-    std::uint8_t data1 = 0;      // channel messages: first data byte
-    std::uint8_t data2 = 0;      // channel messages: second data byte (0 where there is none)
-    std::uint32_t dataOffset = 0;  // sysex/meta payload: offset into MidiFile::payload()
-    std::uint32_t dataLength = 0;  // sysex/meta payload length in bytes (sysex: without the F0)
+    std::uint64_t tick = 0; // absolute tick (format 2: counted on from the previous track's end)
+    std::int64_t timeUs = 0; // absolute time in microseconds, exact (floor of the exact value)
+    std::uint16_t track = 0; // index of the track chunk the event came from
+    std::uint8_t status = 0; // 0x80..0xEF channel message, 0xF0/0xF7 sysex, 0xFF meta
+    std::uint8_t metaType = 0; // meta events only
+    std::uint8_t data1 = 0; // channel messages: first data byte
+    std::uint8_t data2 = 0; // channel messages: second data byte (0 where there is none)
+    std::uint32_t dataOffset = 0; // sysex/meta payload: offset into MidiFile::payload()
+    std::uint32_t dataLength = 0; // sysex/meta payload length in bytes (sysex: without the F0)
 
     bool isChannelMessage() const { return status >= 0x80 && status < 0xF0; }
     bool isMeta() const { return status == 0xFF; }
@@ -62,7 +62,7 @@ public:
     static bool looksLikeMidi(std::span<const std::uint8_t> data);
 
     MidiKind kind() const { return m_kind; }
-    int format() const { return m_format; }            // 0, 1 or 2
+    int format() const { return m_format; } // 0, 1 or 2
     // The track chunks read (at most as many as the header declares; fewer if the file ends).
     int trackCount() const { return m_trackCount; }
     // Division: ticks per quarter note, or 0 when the file uses SMPTE time.

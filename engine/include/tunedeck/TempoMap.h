@@ -14,7 +14,7 @@ __extension__ typedef unsigned __int128 Uint128;
 
 // A Set Tempo event placed on the song's merged tick line.
 struct TempoChange {
-    std::uint64_t tick = 0;               // absolute tick where the new tempo starts
+    std::uint64_t tick = 0; // absolute tick where the new tempo starts
     std::uint32_t usPerQuarter = 500'000; // microseconds per quarter note (24 bits in a file)
 };
 
@@ -60,8 +60,7 @@ public:
     public:
         explicit Walker(const TempoMap &map)
             : m_map(&map)
-        {
-        }
+        { }
         std::int64_t tickToUs(std::uint64_t tick);
         std::uint64_t tickToFrame(std::uint64_t tick, std::uint32_t sampleRate);
 
@@ -86,7 +85,7 @@ private:
     std::int64_t usFromNumerator(detail::Uint128 numerator) const;
     std::uint64_t frameFromNumerator(detail::Uint128 numerator, std::uint32_t sampleRate) const;
 
-    std::vector<Segment> m_segments;  // never empty; the first starts at tick 0
+    std::vector<Segment> m_segments; // never empty; the first starts at tick 0
     std::vector<TempoChange> m_changes;
     std::uint64_t m_denominator = 480;
     bool m_smpte = false;

@@ -46,8 +46,7 @@ Bytes varLen(std::uint32_t value)
 
 TrackWriter::TrackWriter(RunningStatus runningStatus)
     : m_runningStatus(runningStatus)
-{
-}
+{ }
 
 void TrackWriter::status(std::uint32_t delta, std::uint8_t status)
 {
@@ -59,7 +58,8 @@ void TrackWriter::status(std::uint32_t delta, std::uint8_t status)
     m_lastStatus = channel ? status : 0;
 }
 
-TrackWriter &TrackWriter::channelMessage(std::uint32_t delta, std::uint8_t status, int data1, int data2)
+TrackWriter &TrackWriter::channelMessage(
+    std::uint32_t delta, std::uint8_t status, int data1, int data2)
 {
     this->status(delta, status);
     m_bytes.push_back(dataByte(data1));
@@ -95,7 +95,8 @@ TrackWriter &TrackWriter::pitchBend(std::uint32_t delta, int channel, int value)
         delta, static_cast<std::uint8_t>(0xE0 | (channel & 0x0F)), value & 0x7F, value >> 7);
 }
 
-TrackWriter &TrackWriter::meta(std::uint32_t delta, std::uint8_t type, std::span<const std::uint8_t> data)
+TrackWriter &TrackWriter::meta(
+    std::uint32_t delta, std::uint8_t type, std::span<const std::uint8_t> data)
 {
     status(delta, 0xFF);
     m_bytes.push_back(type);
@@ -148,8 +149,7 @@ TrackWriter &TrackWriter::raw(std::span<const std::uint8_t> bytes)
 SmfWriter::SmfWriter(int format, std::uint16_t ticksPerQuarter)
     : m_format(format)
     , m_division(ticksPerQuarter)
-{
-}
+{ }
 
 SmfWriter SmfWriter::smpte(int format, int framesPerSecond, int ticksPerFrame)
 {
@@ -248,7 +248,8 @@ Bytes wrapRmi(std::span<const std::uint8_t> smf, std::string_view name)
 bool writeFile(const std::filesystem::path &path, std::span<const std::uint8_t> bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(
+        reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out.flush());
 }
 
