@@ -16,7 +16,7 @@ add_library(tunedeck_player STATIC ${tunedeck_player_sources})
 add_library(Tunedeck::Player ALIAS tunedeck_player)
 target_include_directories(tunedeck_player PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(tunedeck_player
-    PUBLIC Qt6::Widgets Tunedeck::MediaPlayer Tunedeck::Trackbar95 Tunedeck::ShadowLabel
+    PUBLIC Qt6::Widgets Tunedeck::MediaPlayer Tunedeck::Trackbar95 Tunedeck::ShadowLabel Tunedeck::ScrollText
     PRIVATE Tunedeck::Warnings)
 set_target_properties(tunedeck_player PROPERTIES AUTOMOC ON)
 qt_add_resources(tunedeck_player tunedeck_player_icons
@@ -44,6 +44,9 @@ set_target_properties(tunedeck PROPERTIES
 if(TUNEDECK_TESTS)
     td_add_qttest(MessageBoxTest LABEL unit
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/MessageBoxTest.cpp
+        LIBS Tunedeck::Player)
+    td_add_qttest(AboutFormTest LABEL integration
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/AboutFormTest.cpp
         LIBS Tunedeck::Player)
     td_add_qttest(MainWindowTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/MainWindowTest.cpp
