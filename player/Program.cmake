@@ -16,7 +16,7 @@ add_library(tunedeck_player STATIC ${tunedeck_player_sources})
 add_library(Tunedeck::Player ALIAS tunedeck_player)
 target_include_directories(tunedeck_player PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(tunedeck_player
-    PUBLIC Qt6::Widgets Tunedeck::MediaPlayer Tunedeck::Trackbar95 Tunedeck::ShadowLabel Tunedeck::ScrollText
+    PUBLIC Qt6::Widgets Tunedeck::MediaPlayer Tunedeck::PlayListFile Tunedeck::Trackbar95 Tunedeck::ShadowLabel Tunedeck::ScrollText
     PRIVATE Tunedeck::Warnings)
 set_target_properties(tunedeck_player PROPERTIES AUTOMOC ON)
 qt_add_resources(tunedeck_player tunedeck_player_icons
@@ -50,5 +50,8 @@ if(TUNEDECK_TESTS)
         LIBS Tunedeck::Player)
     td_add_qttest(MainWindowTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/MainWindowTest.cpp
+        LIBS Tunedeck::Player Tunedeck::TestSupport)
+    td_add_qttest(PlayListFilesFormTest LABEL integration
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/PlayListFilesFormTest.cpp
         LIBS Tunedeck::Player Tunedeck::TestSupport)
 endif()

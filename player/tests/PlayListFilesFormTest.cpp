@@ -1,0 +1,265 @@
+// Saving and loading play lists from the main window's File menu: the dialogs, what is written,
+// that a load replaces the list, and that failures keep both the list and the old file.
+#include "MessageBoxes.h"
+#include "TunedeckApplication.h"
+#include "TunedeckFormUnit.h"
+
+#include "PlayerTestMain.h"
+#include "testsupport/MidiWriter.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// Says Yes when the save dialog asks whether to replace a file; gives up after a few turns of
+// the event loop when it does not ask.
+void answerOverwriteQuestion(QFileDialog *dialog, int turns)
+{
+    QTimer::singleShot(0, dialog, [dialog, turns] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            if (QAbstractButton *yes = box->button(QMessageBox::Yes)) {
+                yes->click();
+                return;
+            }
+        }
+        if (turns > 0)
+            answerOverwriteQuestion(dialog, turns - 1);
+    });
+}
+
+// Answers the next file dialog from inside its own event loop: `name` typed in `folder`, then
+// OK, or Cancel when `name` is empty. `beforeAccept` runs on the dialog just before OK.
+void answerFileDialog(const QString &folder, const QString &name,
+    std::function<void(QFileDialog *)> beforeAccept = {})
+{
+    QTimer::singleShot(0, qApp, [=] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog) {
+            answerFileDialog(folder, name, beforeAccept); // Not up yet: look again.
+            return;
+        }
+        if (name.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        dialog->setDirectory(folder);
+        dialog->selectFile(name);
+        if (beforeAccept)
+            beforeAccept(dialog);
+        answerOverwriteQuestion(dialog, 20);
+        static_cast<QDialog *>(dialog)->accept(); // QFileDialog::accept, as OK would.
+    });
+}
+
+QStringList listaTexts(const QListWidget *lista)
+{
+    QStringList texts;
+    for (int i = 0; i < lista->count(); ++i)
+        texts.append(lista->item(i)->text());
+    return texts;
+}
+
+// A song of a few seconds, so it is still playing while the test works.
+QString writeSong(const QTemporaryDir &dir, const char *name)
+{
+    testsupport::TrackWriter track;
+    track.program(0, 0, 0);
+    for (int i = 0; i < 8; ++i)
+        track.noteOn(0, 0, 60 + i, 90).noteOff(480, 0, 60 + i);
+    track.endOfTrack();
+    const QString path = dir.filePath(QString::fromLatin1(name));
+    const auto bytes = testsupport::SmfWriter(0, 480).track(track).bytes();
+    return testsupport::writeFile(QFile::encodeName(path).toStdString(), bytes) ? path : QString();
+}
+
+} // namespace
+
+class PlayListFilesFormTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        m_form = std::make_unique<TTunedeckform>();
+        m_boxes.clear();
+        connect(tunedeck::MessageBoxHub::instance(), &tunedeck::MessageBoxHub::aboutToShow, this,
+            [this](QMessageBox *box) {
+                m_boxes.append(box->text());
+                QTimer::singleShot(0, box, &QMessageBox::accept);
+            });
+    }
+    void cleanup()
+    {
+        disconnect(tunedeck::MessageBoxHub::instance(), nullptr, this, nullptr);
+        m_form.reset();
+    }
+
+    void threeEntriesSaveAsThreeCrLfLinesAndLoadBack();
+    void emptyListSavesAsEmptyFileAndLoadsAsEmptyList();
+    void loadingReplacesTheListAndShowsDisplayNames();
+    void cancellingEitherDialogChangesNothing();
+    void fileGoneBeforeLoadingKeepsTheListAndReportsIt();
+    void failedSaveKeepsTheOldFileAndReportsIt();
+    void savingWhileAFilePlaysWritesOnlyWaitingEntries();
+
+private:
+    void setList(const QStringList &paths)
+    {
+        m_form->PlayListPaths = paths;
+        m_form->Lista->clear();
+        for (const QString &path : paths)
+            m_form->Lista->addItem(path.section(QLatin1Char('/'), -1));
+    }
+
+    std::unique_ptr<TTunedeckform> m_form;
+    QStringList m_boxes;
+};
+
+void PlayListFilesFormTest::threeEntriesSaveAsThreeCrLfLinesAndLoadBack()
+{
+    QTemporaryDir dir;
+    const QStringList paths { QStringLiteral("/music/a.mid"), QStringLiteral("/music/b b.rmi "),
+        QStringLiteral("c.wav") };
+    setList(paths);
+
+    answerFileDialog(dir.path(), QStringLiteral("list")); // No extension typed: .tdl is added.
+    m_form->SavePlayList1->trigger();
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("list.tdl"))),
+        QByteArray("/music/a.mid\r\n/music/b b.rmi \r\nc.wav\r\n"));
+    QCOMPARE(m_form->PlayListPaths, paths); // Saving changes nothing.
+
+    setList({});
+    answerFileDialog(dir.path(), QStringLiteral("list.tdl"));
+    m_form->OpenPlayList1->trigger();
+    QCOMPARE(m_form->PlayListPaths, paths);
+    QCOMPARE(listaTexts(m_form->Lista),
+        (QStringList { QStringLiteral("a.mid"), QStringLiteral("b b.rmi "), QStringLiteral("c.wav") }));
+    QVERIFY(m_boxes.isEmpty());
+}
+
+void PlayListFilesFormTest::emptyListSavesAsEmptyFileAndLoadsAsEmptyList()
+{
+    QTemporaryDir dir;
+    answerFileDialog(dir.path(), QStringLiteral("empty.tdl"));
+    m_form->SavePlayList1->trigger();
+    const QString path = dir.filePath(QStringLiteral("empty.tdl"));
+    QVERIFY(QFile::exists(path));
+    QCOMPARE(QFileInfo(path).size(), 0);
+
+    setList({ QStringLiteral("/x.mid") });
+    answerFileDialog(dir.path(), QStringLiteral("empty.tdl"));
+    m_form->OpenPlayList1->trigger();
+    QVERIFY(m_form->PlayListPaths.isEmpty());
+    QCOMPARE(m_form->Lista->count(), 0);
+}
+
+void PlayListFilesFormTest::loadingReplacesTheListAndShowsDisplayNames()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("mixed.tdl"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("/m/one.mid\n\n/m/two.mid\rsong.mid");
+    file.close();
+
+    setList({ QStringLiteral("/old/entry.mid"), QStringLiteral("/old/other.mid") });
+    answerFileDialog(dir.path(), QStringLiteral("mixed.tdl"));
+    m_form->OpenPlayList1->trigger();
+    QCOMPARE(m_form->PlayListPaths,
+        (QStringList { QStringLiteral("/m/one.mid"), QString(), QStringLiteral("/m/two.mid"), QStringLiteral("song.mid") }));
+    QCOMPARE(listaTexts(m_form->Lista),
+        (QStringList { QStringLiteral("one.mid"), QString(), QStringLiteral("two.mid"), QStringLiteral("song.mid") }));
+}
+
+void PlayListFilesFormTest::cancellingEitherDialogChangesNothing()
+{
+    QTemporaryDir dir;
+    setList({ QStringLiteral("/m/a.mid") });
+    answerFileDialog(dir.path(), QString());
+    m_form->OpenPlayList1->trigger();
+    answerFileDialog(dir.path(), QString());
+    m_form->SavePlayList1->trigger();
+    QCOMPARE(m_form->PlayListPaths, QStringList { QStringLiteral("/m/a.mid") });
+    QCOMPARE(m_form->Lista->count(), 1);
+    QVERIFY(QDir(dir.path()).isEmpty());
+    QVERIFY(m_boxes.isEmpty());
+}
+
+void PlayListFilesFormTest::fileGoneBeforeLoadingKeepsTheListAndReportsIt()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("gone.tdl"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("/m/new.mid\r\n");
+    file.close();
+
+    setList({ QStringLiteral("/m/kept.mid") });
+    // The file is removed after the user chose it, before it is read.
+    answerFileDialog(dir.path(), QStringLiteral("gone.tdl"),
+        [path](QFileDialog *dialog) {
+            QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [path] { QFile::remove(path); });
+        });
+    m_form->OpenPlayList1->trigger();
+    QCOMPARE(m_boxes, QStringList { QStringLiteral("Cannot open file ") + path + QLatin1Char('.') });
+    QCOMPARE(m_form->PlayListPaths, QStringList { QStringLiteral("/m/kept.mid") });
+    QCOMPARE(m_form->Lista->count(), 1);
+}
+
+void PlayListFilesFormTest::failedSaveKeepsTheOldFileAndReportsIt()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("locked.tdl"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("/m/old.mid\r\n");
+    file.close();
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner));
+
+    setList({ QStringLiteral("/m/new.mid") });
+    // The overwrite question is answered Yes by the box hub above.
+    answerFileDialog(dir.path(), QStringLiteral("locked.tdl"));
+    m_form->SavePlayList1->trigger();
+    QVERIFY(!m_boxes.isEmpty());
+    QCOMPARE(m_boxes.last(), QStringLiteral("Cannot create file ") + path + QLatin1Char('.'));
+    QCOMPARE(readAll(path), QByteArray("/m/old.mid\r\n"));
+    QCOMPARE(m_form->PlayListPaths, QStringList { QStringLiteral("/m/new.mid") });
+}
+
+void PlayListFilesFormTest::savingWhileAFilePlaysWritesOnlyWaitingEntries()
+{
+    QTemporaryDir dir;
+    const QStringList songs { writeSong(dir, "a.mid"), writeSong(dir, "b.mid"), writeSong(dir, "c.mid") };
+    QVERIFY(!songs.contains(QString()));
+    setList(songs);
+
+    m_form->PlayButtClick();
+    QCOMPARE(m_form->PlayListPaths, songs.mid(1)); // a.mid was taken out and plays.
+
+    answerFileDialog(dir.path(), QStringLiteral("waiting.tdl"));
+    m_form->SavePlayList1->trigger();
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("waiting.tdl"))),
+        QFile::encodeName(songs[1]) + "\r\n" + QFile::encodeName(songs[2]) + "\r\n");
+    m_form->StopButtClick();
+}
+
+TUNEDECK_PLAYER_TEST_MAIN(PlayListFilesFormTest)
+#include "PlayListFilesFormTest.moc"
