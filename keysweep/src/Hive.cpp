@@ -14,6 +14,10 @@ namespace {
 constexpr std::int64_t kTicksFrom1601To1970 = 116444736000000000;
 constexpr std::int64_t kTicksPerSecond = 10000000;
 
+// Windows allows keys 512 levels deep. A header naming a deeper key is left to no key, which
+// also bounds the depth of every walk over the tree (the deletion recurses once per level).
+constexpr std::size_t kMaxDepth = 512;
+
 // Wine's loader skips leading white space (isspace) before it looks at a line.
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -136,7 +140,8 @@ Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
                     hive->m_sections.back().chunkEnd = contentEnd;
                 Section section { contentEnd, next, nullptr };
                 const std::size_t base = pos + k + 1;
-                if (decodeKeyPath(line.substr(k + 1), ']', path) && !path.leadingSeparator) {
+                if (decodeKeyPath(line.substr(k + 1), ']', path) && !path.leadingSeparator
+                    && path.components.size() <= kMaxDepth) {
                     section.key = keyFor(path, base);
                     section.key->sections.push_back(std::uint32_t(hive->m_sections.size()));
                 }
@@ -171,7 +176,8 @@ bool Hive::remove(HiveKey *key)
         return false;
     key->removed = true;
     std::size_t anchor = key->removedAnchor;
-    for (const std::uint32_t index : key->sections) {
+    for (std::size_t i = 0; i < key->sections.size(); ++i) {
+        const std::uint32_t index = key->sections[i];
         m_sections[index].removed = true;
         anchor = std::min(anchor, m_sections[index].chunkBegin);
     }

@@ -213,4 +213,19 @@ TEST(Hive, RootSectionBelongsToTheRoot)
     EXPECT_EQ(hive->serialize(kWriteTime), "WINE REGISTRY Version 2\n\n[] 1\n\"r\"=\"1\"\n");
 }
 
+// A header deeper than the registry allows belongs to no key, so no walk over the tree (and no
+// recursive deletion) can go deeper than 512 levels.
+TEST(Hive, KeysDeeperThan512LevelsBelongToNoKey)
+{
+    std::string deep = "WINE REGISTRY Version 2\n\n[L";
+    for (int level = 1; level < 513; ++level)
+        deep += "\\\\L";
+    const std::string allowed = deep.substr(0, deep.size() - 3);  // 512 levels
+    auto hive = parseOk(deep + "] 1\n\n" + allowed.substr(std::string("WINE REGISTRY Version 2\n\n").size()) + "] 2\n");
+    std::size_t depth = 0;
+    for (HiveKey *key = hive->root(); !key->children.empty(); key = key->children.front())
+        ++depth;
+    EXPECT_EQ(depth, 512u);
+}
+
 } // namespace

@@ -61,6 +61,7 @@ wineserver -w
 
 # While the server runs, keysweep refuses with status 2 and changes nothing.
 wineserver -p >/dev/null 2>&1
+wine reg query "$base\\AlphaBeta" >/dev/null  # returns once the server answers
 before=$(sha256sum "$WINEPREFIX/user.reg")
 set +e
 "$keysweep" -C 'Software\KeysweepTest\Alpha' 2>"$work/stderr.txt"

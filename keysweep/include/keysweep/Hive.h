@@ -18,6 +18,27 @@ namespace keysweep {
 // The first line every Wine hive file starts with; anything else is not a hive.
 inline constexpr std::string_view kHiveHeader = "WINE REGISTRY Version 2";
 
+// Indices of a key's own sections. Nearly every key has exactly one, so the first is held in
+// place and only further ones (duplicate or case-variant headers) take an allocation.
+class SectionList {
+public:
+    void push_back(std::uint32_t index)
+    {
+        if (m_count++ == 0)
+            m_first = index;
+        else
+            m_more.push_back(index);
+    }
+    std::size_t size() const { return m_count; }
+    bool empty() const { return m_count == 0; }
+    std::uint32_t operator[](std::size_t i) const { return i == 0 ? m_first : m_more[i - 1]; }
+
+private:
+    std::uint32_t m_first = 0;
+    std::uint32_t m_count = 0;
+    std::vector<std::uint32_t> m_more;
+};
+
 // One key of a hive. A key exists when a section names it or any key below it, so keys with no
 // section of their own ("implicit" keys) are found too. Owned by its Hive; never freed before it.
 struct HiveKey {
@@ -26,7 +47,7 @@ struct HiveKey {
     std::size_t utf8Length = 0;          // bytes of the name in UTF-8
     HiveKey *parent = nullptr;
     std::vector<HiveKey *> children;     // live sub-keys, ordered by folded name
-    std::vector<std::uint32_t> sections; // this key's own sections (duplicates merge)
+    SectionList sections;                // this key's own sections (duplicates merge)
     std::size_t rawOffset = 0;           // the escaped name as first written in the file
     std::size_t rawLength = 0;
     std::size_t removedAnchor = SIZE_MAX; // first byte of the earliest removed section below
@@ -41,7 +62,8 @@ class Hive {
 public:
     // Reads a hive from its bytes. Fails with Error::Code::NotAHive when the first line (without
     // its line end) is not kHiveHeader. Any later line is taken as Wine's loader takes it; a line
-    // it would skip is kept untouched and belongs to no key.
+    // it would skip, or a header naming a key more than 512 levels deep, is kept untouched and
+    // belongs to no key.
     [[nodiscard]] static Result<std::unique_ptr<Hive>> parse(Bytes bytes);
     // The same over a copy of `bytes` (tests and the fuzzer).
     [[nodiscard]] static Result<std::unique_ptr<Hive>> parse(std::string_view bytes);
