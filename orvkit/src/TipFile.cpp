@@ -8,9 +8,18 @@ namespace {
 
 constexpr char kCarriageReturn = '\r';
 constexpr char kLineFeed = '\n';
-// Carriage return and Ctrl-Z, the bytes that end a line or the content; searched for together so
-// plain text is copied in runs.
-constexpr std::string_view kLineStops { "\r\x1a", 2 };
+constexpr char kCtrlZ = '\x1a';
+
+// The first carriage return or Ctrl-Z at or after `at`, the bytes that end a line or the content;
+// npos if none. A plain loop: find_first_of would search the two-byte set once per byte.
+std::size_t findLineStop(std::string_view bytes, std::size_t at)
+{
+    for (; at < bytes.size(); ++at) {
+        if (bytes[at] == kCarriageReturn || bytes[at] == kCtrlZ)
+            return at;
+    }
+    return std::string_view::npos;
+}
 
 } // namespace
 
@@ -30,7 +39,7 @@ bool TipLineReader::feed(std::string_view bytes)
                 continue;
             }
         }
-        const std::size_t stop = bytes.find_first_of(kLineStops, at);
+        const std::size_t stop = findLineStop(bytes, at);
         const std::size_t textEnd = stop == std::string_view::npos ? bytes.size() : stop;
         if (textEnd > at) {
             m_inLine = true;
