@@ -131,11 +131,14 @@ private Q_SLOTS:
         QTRY_VERIFY(splashIsGone(handle));
     }
 
-    // No border, no caption, always on top, out of the task bar, centred in the work area.
+    // No border, no caption, always on top, out of the task bar, centred in the work area;
+    // clicking it does nothing.
     void windowIsABorderlessTopmostToolWindow()
     {
         const std::uintptr_t handle = OrvSplashScreen(0, 0, 64, 48);
-        const QWidget *splash = QWidget::find(static_cast<WId>(handle));
+        QWidget *splash = QWidget::find(static_cast<WId>(handle));
+        QTest::mouseClick(splash, Qt::LeftButton);
+        QCOMPARE(QWidget::find(static_cast<WId>(handle)), splash);
         QVERIFY(splash->isVisible());
         QCOMPARE(splash->windowType(), Qt::Tool);
         QVERIFY(splash->windowFlags().testFlag(Qt::FramelessWindowHint));
