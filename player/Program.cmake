@@ -48,6 +48,12 @@ if(TUNEDECK_TESTS)
     td_add_qttest(AboutFormTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/AboutFormTest.cpp
         LIBS Tunedeck::Player)
+    td_add_qttest(SequencerTextTest LABEL unit
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/SequencerTextTest.cpp
+        LIBS Tunedeck::Player)
+    td_add_qttest(PlayQueueTest LABEL integration
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/PlayQueueTest.cpp
+        LIBS Tunedeck::Player Tunedeck::TestSupport)
     td_add_qttest(MainWindowTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/MainWindowTest.cpp
         LIBS Tunedeck::Player Tunedeck::TestSupport)

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 // One message box as the user saw it.
 struct ShownBox {
@@ -49,6 +50,11 @@ public:
                         });
                         for (QAbstractButton *button : buttons)
                             m_boxes[index].buttons.append(button->text());
+                        if (m_whileOpen) {
+                            // Runs inside the box's own event loop: timers and notices go on.
+                            const auto whileOpen = std::exchange(m_whileOpen, nullptr);
+                            whileOpen();
+                        }
                         if (m_holdOpen) {
                             m_open = box;
                             return;
@@ -60,6 +66,8 @@ public:
     }
 
     void setHoldOpen(bool hold) { m_holdOpen = hold; }
+    // Runs `check` once, while the next box is open (inside its event loop), then answers it.
+    void whileNextBoxIsOpen(std::function<void()> check) { m_whileOpen = std::move(check); }
     // Closes a box held open.
     void release()
     {
@@ -97,6 +105,7 @@ private:
 
     QString m_answer;
     bool m_holdOpen = false;
+    std::function<void()> m_whileOpen;
     QMessageBox *m_open = nullptr;
     QList<ShownBox> m_boxes;
 };
