@@ -150,8 +150,8 @@ TEST(MidiFormats, FormatTwoPlaysTracksOneAfterAnother)
     EXPECT_EQ(file.lengthMs(), 2000u); // one quarter each at 60 bpm, the tempo carried on
 }
 
-// An RMI file is a RIFF RMID wrapper whose data chunk holds the song; a pad byte follows an
-// odd-sized chunk and an INFO list may come first.
+// An RMI file is a RIFF RMID wrapper whose data chunk holds the song; a pad byte follows each
+// odd-sized chunk, and INFO lists and DISP chunks may come first.
 TEST(MidiFormats, RmiWrapperHoldsTheSongInItsDataChunk)
 {
     Bytes smf = shortSong();
@@ -162,7 +162,8 @@ TEST(MidiFormats, RmiWrapperHoldsTheSongInItsDataChunk)
     }
     ASSERT_EQ(smf.size() % 2, 1u);
     const auto plain = parse(smf);
-    const auto wrapped = parse(testsupport::wrapRmi(smf));
+    const Bytes display { 1, 0, 0 }; // an odd chunk before the data: its pad byte is skipped
+    const auto wrapped = parse(testsupport::wrapRmi(smf, "Song", display));
     ASSERT_TRUE(plain.ok()) << describe(plain);
     ASSERT_TRUE(wrapped.ok()) << describe(wrapped);
 

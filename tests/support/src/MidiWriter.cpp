@@ -214,7 +214,8 @@ Bytes SmfWriter::bytes() const
     return out;
 }
 
-Bytes wrapRmi(std::span<const std::uint8_t> smf, std::string_view name)
+Bytes wrapRmi(
+    std::span<const std::uint8_t> smf, std::string_view name, std::span<const std::uint8_t> display)
 {
     Bytes body;
     appendTag(body, "RMID");
@@ -231,6 +232,13 @@ Bytes wrapRmi(std::span<const std::uint8_t> smf, std::string_view name)
         appendTag(body, "LIST");
         appendLe32(body, static_cast<std::uint32_t>(info.size()));
         append(body, info);
+    }
+    if (!display.empty()) {
+        appendTag(body, "DISP");
+        appendLe32(body, static_cast<std::uint32_t>(display.size()));
+        append(body, display);
+        if (display.size() & 1)
+            body.push_back(0);
     }
     appendTag(body, "data");
     appendLe32(body, static_cast<std::uint32_t>(smf.size()));

@@ -84,8 +84,10 @@ private:
 };
 
 // An RMID file holding `smf` in its data chunk (padded to an even length), after an INFO list
-// with a name when `name` is not empty, as real .rmi files carry one.
-Bytes wrapRmi(std::span<const std::uint8_t> smf, std::string_view name = "Tunedeck test");
+// with a name when `name` is not empty, as real .rmi files carry one, and after a DISP chunk
+// holding `display` (padded too) when that is not empty.
+Bytes wrapRmi(std::span<const std::uint8_t> smf, std::string_view name = "Tunedeck test",
+    std::span<const std::uint8_t> display = {});
 
 // Writes `bytes` to `path`, replacing it; returns false when the file cannot be written.
 bool writeFile(const std::filesystem::path &path, std::span<const std::uint8_t> bytes);
