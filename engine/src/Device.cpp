@@ -32,6 +32,8 @@ constexpr int kDefaultSampleRate = 44100;
 constexpr auto kSwapTimeout = std::chrono::seconds(2);
 // Notices are rare (one per run at most), so a small ring never fills in practice.
 constexpr std::size_t kNoticeRingSize = 64;
+// How often the notice thread, when idle, checks that the sound device is still there.
+constexpr auto kOutputCheckInterval = std::chrono::milliseconds(500);
 
 constexpr std::uint64_t pack(std::uint32_t high, std::uint32_t low)
 {
@@ -352,13 +354,25 @@ Device::Device(Listener listener, OutputMode mode)
         d.synthError = synth.error();
 
     d.noticeThread = std::thread([&d] {
+        bool lossReported = false;
         for (;;) {
-            d.noticeReady.acquire();
+            const bool woken = d.noticeReady.try_acquire_for(kOutputCheckInterval);
             if (d.noticeStop.load(std::memory_order_acquire))
                 return;
             while (auto notice = d.notices.pop()) {
                 if (d.listener)
                     d.listener(*notice);
+            }
+            if (!woken && !lossReported && d.output && d.output->lost()) {
+                // The render thread has stopped for good, so the run that was playing fails
+                // here; the same compare-and-swap as at the end of a file keeps it to one notice.
+                lossReported = true;
+                std::uint64_t now = d.command.load(std::memory_order_acquire);
+                if ((now & 1) != 0
+                    && d.command.compare_exchange_strong(now, now & ~std::uint64_t(1),
+                        std::memory_order_acq_rel)
+                    && d.listener)
+                    d.listener(Notice { Notice::Kind::Failed, highOf(now) });
             }
         }
     });

@@ -20,6 +20,9 @@ public:
     virtual void start(RenderFunction render, void *context) = 0;
     // Returns once `render` is no longer running and will not be called again. Owner's thread.
     virtual void stop() = 0;
+    // True when the sound device has gone away (unplugged, its server stopped) while started, so
+    // `render` is no longer called. Any thread.
+    virtual bool lost() const { return false; }
 };
 
 // The sound card through SDL2. Fails with NoOutput when no device can be opened.

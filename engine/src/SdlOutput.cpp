@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -75,19 +76,25 @@ public:
         m_render = render;
         m_context = context;
         SDL_PauseAudioDevice(m_device, 0);
-        m_running = true;
+        m_running.store(true);
     }
 
     void stop() override
     {
-        if (!m_running)
+        if (!m_running.load())
             return;
         // Pausing and then taking SDL's device lock once means the callback has returned and
         // will not run again.
         SDL_PauseAudioDevice(m_device, 1);
         SDL_LockAudioDevice(m_device);
         SDL_UnlockAudioDevice(m_device);
-        m_running = false;
+        m_running.store(false);
+    }
+
+    bool lost() const override
+    {
+        // SDL reports a device that disappeared as stopped; ours is otherwise always playing.
+        return m_running.load() && SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED;
     }
 
 private:
@@ -106,7 +113,7 @@ private:
     int m_sampleRate = 0;
     RenderFunction m_render = nullptr;
     void *m_context = nullptr;
-    bool m_running = false;
+    std::atomic<bool> m_running { false };
 };
 
 } // namespace

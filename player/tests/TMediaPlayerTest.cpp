@@ -406,6 +406,27 @@ private Q_SLOTS:
         QCOMPARE(player.GetPosition(), 0u);
     }
 
+    // Real files of the shared media folder: a wave file and a song each open with the length
+    // the manifest gives; the short wave file plays to its end.
+    void realMedia()
+    {
+        const QString dir = qEnvironmentVariable("TUNEDECK_MEDIA_DIR");
+        if (dir.isEmpty() || !QFile::exists(dir + QStringLiteral("/manifest.tsv")))
+            QSKIP("TUNEDECK_MEDIA_DIR holds no manifest.tsv");
+        TMediaPlayer player;
+        NoticeLog notices(player);
+        open(player, dir + QStringLiteral("/jazz-soft/test-c-major-scale.mid"));
+        QCOMPARE(player.GetLength(), 4000u);
+        open(player, dir + QStringLiteral("/derived/rmi/c-major-scale.rmi"));
+        QCOMPARE(player.GetLength(), 4000u);
+        open(player, dir + QStringLiteral("/debian/ktx/chain1.wav"));
+        QCOMPARE(player.GetLength(), 286u);
+        player.Play();
+        QTRY_COMPARE_WITH_TIMEOUT(notices.count(), 1, kNoticeTimeoutMs);
+        QCOMPARE(notices.results(), QList { NotifyValue::nvSuccessful });
+        QCOMPARE(player.GetPosition(), 286u);
+    }
+
     // Deleting the player while its Aborted notice is queued: nothing is raised afterwards.
     void deletingWithAQueuedNotice()
     {
