@@ -1,6 +1,7 @@
 #include "AboutFormUnit.h"
 
 #include "HelpEngine.h"
+#include "OrvkitCalls.h"
 #include "ScrollTextPanel.h"
 #include "ShadowLabel.h"
 #include "Texts.h"
@@ -265,9 +266,10 @@ void TAboutForm::SPStopPlay()
 
 void TAboutForm::Label1Click()
 {
-    // FIXME: calls GoOrvaneURL through OrvkitCalls once the binding is in the program.
     if (const auto &opener = makerSiteOpener())
         opener();
+    else
+        openOrvaneSite();
 }
 
 void TAboutForm::reject()

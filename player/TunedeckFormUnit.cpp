@@ -2,6 +2,7 @@
 
 #include "AboutFormUnit.h"
 #include "HelpEngine.h"
+#include "OrvkitCalls.h"
 #include "ShadowLabel.h"
 #include "TMediaPlayer.h"
 #include "Texts.h"
@@ -465,5 +466,6 @@ void TTunedeckform::about2Click()
 
 void TTunedeckform::AboutOrvaneSoftware1Click()
 {
-    // FIXME: calls the maker's about box once the shared library's binding is in the program.
+    // Returns at once; the box runs by itself and this window stays usable.
+    showOrvaneAboutBox(this);
 }
