@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
+#include <QLoggingCategory>
 #include <QPushButton>
 #include <QTimer>
 
@@ -40,6 +41,10 @@ private:
 
 namespace {
 
+// Playback state changes and the files started, for automation (off unless enabled with
+// QT_LOGGING_RULES="tunedeck.sequencer.debug=true").
+Q_LOGGING_CATEGORY(lcSequencer, "tunedeck.sequencer", QtWarningMsg)
+
 // Status panels the sequencer writes.
 constexpr int kStatePanel = 1;
 constexpr int kLengthPanel = 3;
@@ -68,6 +73,8 @@ QString trimBlanks(const QString &text)
 
 void setState(TTunedeckform *form, const QString &state)
 {
+    if (form->StatusBar->panelText(kStatePanel) != state)
+        qCDebug(lcSequencer, "status %s", qUtf8Printable(state));
     form->StatusBar->setPanelText(kStatePanel, state);
 }
 
@@ -152,6 +159,7 @@ void PlayNextEntry()
     }
 
     TMediaPlayer *device = form->LettoreMidi;
+    qCDebug(lcSequencer, "start %s", qUtf8Printable(name));
     device->setFileName(name);
     try {
         device->Open();
@@ -163,6 +171,7 @@ void PlayNextEntry()
     }
     device->SetMillisecondFormat();
     form->CurrentLength = static_cast<qint32>(device->GetLength());
+    qCDebug(lcSequencer, "length %d ms", form->CurrentLength);
     try {
         device->Play(TMediaPlayer::Notice::Requested);
     } catch (const EMCIDeviceError &) {

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The built program on an X server: its window appears with the application title, at the
+# layout's size, and Ctrl+X (then, in a second run, Alt+X) ends the process.
+#   main_window.sh PROGRAM ARTIFACT_DIR      (run under xvfb-run -a)
+# On failure the screenshot and the program's output stay in ARTIFACT_DIR.
+set -euo pipefail
+program=$(realpath "$1")
+artifacts=$2
+mkdir -p "$artifacts"
+work=$(mktemp -d)
+pid=""
+cleanup() {
+    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill "$pid"; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    import -window root "$artifacts/main_window-failure.png" 2>/dev/null || true
+    cp "$work"/*.png "$work"/*.log "$artifacts/" 2>/dev/null || true
+    exit 1
+}
+
+# Starts the program in an empty folder; sets pid and wid (its window).
+start() {
+    (cd "$work" && exec env TUNEDECK_OUTPUT=null "$program" >"$work/$1.log" 2>&1) &
+    pid=$!
+    wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | head -1) \
+        || fail "$1: the main window did not appear"
+    [ -n "$wid" ] || fail "$1: the main window did not appear"
+}
+
+# Waits for the program to end (no polling: tail returns when the process is gone).
+expect_end() {
+    timeout 20 tail --pid="$pid" -f /dev/null || fail "$1: the program did not end"
+    wait "$pid" || fail "$1: the program ended with status $?"
+    pid=""
+}
+
+start ctrl_x
+title=$(xdotool getwindowname "$wid")
+[ "$title" = "Tunedeck " ] || fail "title is '$title', expected 'Tunedeck ' with its trailing blank"
+size=$(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: //p')
+[ "$size" = "456x305" ] || fail "client size is $size, expected 456x305"
+import -window "$wid" "$work/main_window.png" || fail "no screenshot"
+xdotool windowfocus --sync "$wid"
+xdotool key --clearmodifiers ctrl+x
+expect_end ctrl_x
+cp "$work/main_window.png" "$artifacts/main_window.png"
+
+start alt_x
+xdotool windowfocus --sync "$wid"
+xdotool key --clearmodifiers alt+x
+expect_end alt_x
+echo "main window: title, size, Ctrl+X and Alt+X as expected"
