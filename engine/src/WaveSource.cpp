@@ -107,28 +107,26 @@ Result<std::unique_ptr<WaveSource>> WaveSource::decode(
 
     const auto lengthMs = static_cast<std::uint32_t>(
         std::min<long long>(info.frames * 1000 / info.samplerate, 0xFFFFFFFFLL));
-    if (info.samplerate == outputRate || frames == 0)
-        return std::unique_ptr<WaveSource>(new WaveSource(std::move(stereo), outputRate, lengthMs));
-
-    const double ratio = double(outputRate) / double(info.samplerate);
-    const auto outFrames = static_cast<std::size_t>(std::ceil(double(frames) * ratio));
-    std::vector<float> resampled((outFrames + 16) * 2, 0.0f);
-    SRC_DATA job {};
-    job.data_in = stereo.data();
-    job.input_frames = static_cast<long>(frames);
-    job.data_out = resampled.data();
-    job.output_frames = static_cast<long>(outFrames + 16);
-    job.src_ratio = ratio;
-    job.end_of_input = 1;
-    if (const int failure = src_simple(&job, SRC_SINC_MEDIUM_QUALITY, 2); failure != 0)
-        return Error { Error::Code::NotWave, src_strerror(failure), 0 };
-    resampled.resize(std::size_t(job.output_frames_gen) * 2);
-    return std::unique_ptr<WaveSource>(new WaveSource(std::move(resampled), outputRate, lengthMs));
+    auto source = std::unique_ptr<WaveSource>(
+        new WaveSource(std::move(stereo), info.samplerate, outputRate, lengthMs));
+    if (info.samplerate != outputRate) {
+        int failure = 0;
+        source->m_resampler.reset(src_new(SRC_SINC_MEDIUM_QUALITY, 2, &failure));
+        if (!source->m_resampler)
+            return Error { Error::Code::NotWave, src_strerror(failure), 0 };
+    }
+    return source;
 }
 
-WaveSource::WaveSource(std::vector<float> samples, int outputRate, std::uint32_t lengthMs)
+void WaveSource::ResamplerDeleter::operator()(SRC_STATE_tag *state) const
+{
+    src_delete(state);
+}
+
+WaveSource::WaveSource(std::vector<float> samples, int fileRate, int outputRate, std::uint32_t lengthMs)
     : m_samples(std::move(samples))
-    , m_rate(static_cast<std::uint32_t>(outputRate))
+    , m_fileRate(static_cast<std::uint32_t>(fileRate))
+    , m_outputRate(static_cast<std::uint32_t>(outputRate))
     , m_lengthMs(lengthMs)
 {
 }
@@ -136,11 +134,37 @@ WaveSource::WaveSource(std::vector<float> samples, int outputRate, std::uint32_t
 std::size_t WaveSource::render(float *out, std::size_t frames) noexcept
 {
     const std::size_t total = m_samples.size() / 2;
-    const std::size_t count = m_frame < total ? std::min(frames, total - m_frame) : 0;
-    std::copy_n(m_samples.data() + 2 * m_frame, 2 * count, out);
-    m_frame += count;
-    if (m_frame >= total)
-        m_atEnd = true;
+    std::size_t count = 0;
+    if (!m_resampler) {
+        count = m_inFrame < total ? std::min(frames, total - m_inFrame) : 0;
+        std::copy_n(m_samples.data() + 2 * m_inFrame, 2 * count, out);
+        m_inFrame += count;
+        if (m_inFrame >= total)
+            m_atEnd = true;
+    } else {
+        // All that is left goes in each time: the converter takes what it needs, and flushes
+        // its last frames once the input is used up.
+        while (count < frames) {
+            SRC_DATA job {};
+            job.data_in = m_samples.data() + 2 * m_inFrame;
+            job.input_frames = static_cast<long>(total - m_inFrame);
+            job.data_out = out + 2 * count;
+            job.output_frames = static_cast<long>(frames - count);
+            job.src_ratio = double(m_outputRate) / double(m_fileRate);
+            job.end_of_input = 1;
+            if (src_process(m_resampler.get(), &job) != 0) {
+                m_failed = true;
+                break;
+            }
+            m_inFrame += std::size_t(job.input_frames_used);
+            count += std::size_t(job.output_frames_gen);
+            if (job.output_frames_gen == 0 && job.input_frames_used == 0) {
+                m_atEnd = true;
+                break;
+            }
+        }
+    }
+    m_outFrames += count;
     return count;
 }
 
@@ -149,16 +173,18 @@ void WaveSource::seekMs(std::uint32_t positionMs) noexcept
     positionMs = std::min(positionMs, m_lengthMs);
     const std::size_t total = m_samples.size() / 2;
     m_baseMs = positionMs;
-    m_baseFrame = std::min<std::size_t>(std::uint64_t(positionMs) * m_rate / 1000, total);
-    m_frame = m_baseFrame;
+    m_inFrame = std::min<std::size_t>(std::uint64_t(positionMs) * m_fileRate / 1000, total);
+    m_outFrames = 0;
     m_atEnd = false;
+    if (m_resampler)
+        src_reset(m_resampler.get());
 }
 
 std::uint32_t WaveSource::positionMs() const noexcept
 {
     if (m_atEnd)
         return m_lengthMs;
-    const std::uint64_t ms = m_baseMs + std::uint64_t(m_frame - m_baseFrame) * 1000 / m_rate;
+    const std::uint64_t ms = m_baseMs + m_outFrames * 1000 / m_outputRate;
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, m_lengthMs));
 }
 
