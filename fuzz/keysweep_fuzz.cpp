@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     collect(hive.root(), keys);
     if (keys.size() < 2)
         return 0;
-    std::uint32_t choice = 2166136261u;  // FNV-1a over the input picks the key
+    std::uint32_t choice = 2166136261u; // FNV-1a over the input picks the key
     for (std::size_t i = 0; i < size; ++i)
         choice = (choice ^ data[i]) * 16777619u;
     HiveKey *chosen = keys[1 + choice % (keys.size() - 1)];

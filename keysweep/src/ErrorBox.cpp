@@ -28,7 +28,8 @@ bool socketAnswers(const std::string &path, bool abstract)
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + offset + path.size() + (abstract ? 0 : 1));
+    const auto length
+        = socklen_t(offsetof(sockaddr_un, sun_path) + offset + path.size() + (abstract ? 0 : 1));
     const bool answered = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), length) == 0;
     ::close(fd);
     return answered;
@@ -42,7 +43,8 @@ bool waylandAnswers()
     if (display[0] == '/')
         return socketAnswers(display, false);
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    return runtime != nullptr && *runtime != '\0' && socketAnswers(std::string(runtime) + "/" + display, false);
+    return runtime != nullptr && *runtime != '\0'
+        && socketAnswers(std::string(runtime) + "/" + display, false);
 }
 
 bool xAnswers()
@@ -56,7 +58,7 @@ bool xAnswers()
         return false;
     const std::string host = name.substr(0, colon);
     if (!host.empty() && host != "unix")
-        return true;  // a remote display: Qt will try it
+        return true; // a remote display: Qt will try it
     const std::string number = name.substr(colon + 1, name.find('.', colon) - colon - 1);
     if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
         return false;
@@ -66,7 +68,10 @@ bool xAnswers()
 
 } // namespace
 
-bool displayAvailable() { return waylandAnswers() || xAnswers(); }
+bool displayAvailable()
+{
+    return waylandAnswers() || xAnswers();
+}
 
 void showErrorBox(std::string_view text, std::string_view caption)
 {
@@ -77,7 +82,8 @@ void showErrorBox(std::string_view text, std::string_view caption)
     if (QApplication::instance() == nullptr)
         application = std::make_unique<QApplication>(argc, argv);
 
-    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(caption.data(), qsizetype(caption.size())),
+    QMessageBox box(QMessageBox::NoIcon,
+        QString::fromUtf8(caption.data(), qsizetype(caption.size())),
         QString::fromUtf8(text.data(), qsizetype(text.size())), QMessageBox::Ok);
     box.setAccessibleName(box.windowTitle());
     box.exec();

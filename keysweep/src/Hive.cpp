@@ -19,7 +19,10 @@ constexpr std::int64_t kTicksPerSecond = 10000000;
 constexpr std::size_t kMaxDepth = 512;
 
 // Wine's loader skips leading white space (isspace) before it looks at a line.
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // A key among its siblings. The view points into HiveKey::folded of the key it maps to, or
 // into a lookup's own string, so the map allocates nothing but its nodes.
@@ -33,12 +36,16 @@ struct ChildIdHash {
     std::size_t operator()(const ChildId &id) const noexcept
     {
         std::size_t hash = std::hash<std::u16string_view> {}(id.folded);
-        hash ^= std::hash<const void *> {}(id.parent) + 0x9e3779b97f4a7c15u + (hash << 6) + (hash >> 2);
+        hash ^= std::hash<const void *> {}(id.parent) + 0x9e3779b97f4a7c15u + (hash << 6)
+            + (hash >> 2);
         return hash;
     }
 };
 
-bool foldedLess(const HiveKey *a, const HiveKey *b) { return a->folded < b->folded; }
+bool foldedLess(const HiveKey *a, const HiveKey *b)
+{
+    return a->folded < b->folded;
+}
 
 // The length toUtf8 would give, without building the string.
 std::size_t utf8Length(std::u16string_view units)
@@ -62,7 +69,10 @@ std::size_t utf8Length(std::u16string_view units)
 
 } // namespace
 
-Result<std::unique_ptr<Hive>> Hive::parse(std::string_view bytes) { return parse(Bytes::copyOf(bytes)); }
+Result<std::unique_ptr<Hive>> Hive::parse(std::string_view bytes)
+{
+    return parse(Bytes::copyOf(bytes));
+}
 
 Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
 {
@@ -82,8 +92,8 @@ Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
     hive->m_keys.emplace_back();
     HiveKey *const root = &hive->m_keys.front();
     std::unordered_map<ChildId, HiveKey *, ChildIdHash> known;
-    known.reserve(text.size() / 256);  // about one key per section, sections of a few lines
-    DecodedPath path;                  // reused for every header
+    known.reserve(text.size() / 256); // about one key per section, sections of a few lines
+    DecodedPath path; // reused for every header
     // Sections come grouped by path, so the previous header's chain of keys usually matches the
     // next one's start; comparing escaped text skips most folding and hashing.
     std::vector<HiveKey *> lastChain;
@@ -95,7 +105,8 @@ Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
         for (std::size_t i = 0; i < decoded.components.size(); ++i) {
             const PathComponent &component = decoded.components[i];
             const std::size_t rawOffset = base + component.rawBegin;
-            const std::string_view raw = text.substr(rawOffset, component.rawEnd - component.rawBegin);
+            const std::string_view raw
+                = text.substr(rawOffset, component.rawEnd - component.rawBegin);
             if (reuse && i < lastChain.size() && lastRaw[i] == raw) {
                 key = lastChain[i];
                 continue;
@@ -126,7 +137,7 @@ Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
     };
 
     std::size_t pos = firstEnd == std::string_view::npos ? text.size() : firstEnd + 1;
-    std::size_t contentEnd = pos;  // end of the last non-blank line so far
+    std::size_t contentEnd = pos; // end of the last non-blank line so far
     while (pos < text.size()) {
         const std::size_t lineEnd = std::min(text.find('\n', pos), text.size());
         const std::size_t next = lineEnd == text.size() ? lineEnd : lineEnd + 1;
@@ -191,7 +202,8 @@ bool Hive::remove(HiveKey *key)
     return true;
 }
 
-std::string Hive::bareSection(const HiveKey *key, std::chrono::system_clock::time_point writeTime) const
+std::string Hive::bareSection(
+    const HiveKey *key, std::chrono::system_clock::time_point writeTime) const
 {
     std::vector<std::string_view> levels;
     for (const HiveKey *level = key; level->parent != nullptr; level = level->parent)
@@ -204,10 +216,12 @@ std::string Hive::bareSection(const HiveKey *key, std::chrono::system_clock::tim
     }
 
     using Ticks = std::chrono::duration<std::int64_t, std::ratio<1, kTicksPerSecond>>;
-    const std::int64_t unixTicks = std::chrono::duration_cast<Ticks>(writeTime.time_since_epoch()).count();
+    const std::int64_t unixTicks
+        = std::chrono::duration_cast<Ticks>(writeTime.time_since_epoch()).count();
     const std::int64_t fileTime = unixTicks + kTicksFrom1601To1970;
-    const std::int64_t seconds = unixTicks >= 0 ? unixTicks / kTicksPerSecond
-                                                : -((-unixTicks + kTicksPerSecond - 1) / kTicksPerSecond);
+    const std::int64_t seconds = unixTicks >= 0
+        ? unixTicks / kTicksPerSecond
+        : -((-unixTicks + kTicksPerSecond - 1) / kTicksPerSecond);
     char hex[32];
     std::snprintf(hex, sizeof hex, "%llx", static_cast<unsigned long long>(fileTime));
 

@@ -21,8 +21,7 @@ class FileDescriptor {
 public:
     explicit FileDescriptor(int fd)
         : m_fd(fd)
-    {
-    }
+    { }
     ~FileDescriptor()
     {
         if (m_fd >= 0)
@@ -65,7 +64,7 @@ Result<Bytes> readWholeFile(const std::filesystem::path &path)
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         return ioError("cannot open", path, errno);
-    struct stat info {};
+    struct stat info { };
     if (::fstat(fd.get(), &info) != 0)
         return ioError("cannot read", path, errno);
     if (!S_ISREG(info.st_mode))
@@ -96,7 +95,7 @@ Result<Bytes> readWholeFile(const std::filesystem::path &path)
 Result<void> replaceFileAtomically(const std::filesystem::path &path, const ByteProducer &produce)
 {
     std::filesystem::path target = path;
-    struct stat link {};
+    struct stat link { };
     if (::lstat(path.c_str(), &link) != 0)
         return ioError("cannot find", path, errno);
     if (S_ISLNK(link.st_mode)) {
@@ -106,7 +105,7 @@ Result<void> replaceFileAtomically(const std::filesystem::path &path, const Byte
         target = resolved;
         std::free(resolved);
     }
-    struct stat info {};
+    struct stat info { };
     if (::stat(target.c_str(), &info) != 0)
         return ioError("cannot find", target, errno);
     if (!S_ISREG(info.st_mode))
@@ -153,8 +152,9 @@ Result<void> replaceFileAtomically(const std::filesystem::path &path, const Byte
         return fail("cannot write", writeError);
 
     if (::fchown(fd.get(), info.st_uid, info.st_gid) != 0) {
-        struct stat made {};
-        if (::fstat(fd.get(), &made) != 0 || made.st_uid != info.st_uid || made.st_gid != info.st_gid)
+        struct stat made { };
+        if (::fstat(fd.get(), &made) != 0 || made.st_uid != info.st_uid
+            || made.st_gid != info.st_gid)
             return fail("cannot give the old owner to", errno);
     }
     if (::fchmod(fd.get(), info.st_mode & 07777) != 0)

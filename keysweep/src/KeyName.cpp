@@ -10,7 +10,10 @@ constexpr char32_t kReplacement = 0xFFFD;
 
 enum class BadByte { AsUnit, AsReplacement };
 
-bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+bool isContinuation(unsigned char byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
 
 // Decodes the UTF-8 sequence at `i` and moves `i` past it. Encoded surrogates (ED A0..BF xx) are
 // accepted and returned as the surrogate value, so names written by toUtf8 come back unchanged.
@@ -27,7 +30,7 @@ char32_t decodeOne(std::string_view text, std::size_t &i, BadByte badByte)
     }
     std::size_t length = 0;
     char32_t value = 0;
-    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+    unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
     if (lead >= 0xC2 && lead <= 0xDF) {
         length = 2;
         value = lead & 0x1F;
@@ -61,8 +64,7 @@ char32_t decodeOne(std::string_view text, std::size_t &i, BadByte badByte)
     return value;
 }
 
-template<typename Sink>
-void appendUnits(char32_t codePoint, Sink &&sink)
+template<typename Sink> void appendUnits(char32_t codePoint, Sink &&sink)
 {
     if (codePoint >= 0x10000) {
         codePoint -= 0x10000;
@@ -84,7 +86,10 @@ int hexValue(char c)
     return -1;
 }
 
-bool isOctal(char c) { return c >= '0' && c <= '7'; }
+bool isOctal(char c)
+{
+    return c >= '0' && c <= '7';
+}
 
 // The loader's unescaping. `sink(unit, rawStart)` receives each unit with the offset of the text
 // it came from. Returns the offset of `end`, or nothing for a malformed string.
@@ -107,15 +112,32 @@ std::optional<std::size_t> unescape(std::string_view text, char end, Sink &&sink
             const char escaped = text[i];
             char16_t simple = 0;
             switch (escaped) {
-            case 'a': simple = 0x07; break;
-            case 'b': simple = 0x08; break;
-            case 'e': simple = 0x1B; break;
-            case 'f': simple = 0x0C; break;
-            case 'n': simple = 0x0A; break;
-            case 'r': simple = 0x0D; break;
-            case 't': simple = 0x09; break;
-            case 'v': simple = 0x0B; break;
-            default: break;
+            case 'a':
+                simple = 0x07;
+                break;
+            case 'b':
+                simple = 0x08;
+                break;
+            case 'e':
+                simple = 0x1B;
+                break;
+            case 'f':
+                simple = 0x0C;
+                break;
+            case 'n':
+                simple = 0x0A;
+                break;
+            case 'r':
+                simple = 0x0D;
+                break;
+            case 't':
+                simple = 0x09;
+                break;
+            case 'v':
+                simple = 0x0B;
+                break;
+            default:
+                break;
             }
             if (simple != 0) {
                 ++i;
@@ -129,7 +151,8 @@ std::optional<std::size_t> unescape(std::string_view text, char end, Sink &&sink
                     continue;
                 }
                 unsigned value = 0;
-                for (int digits = 0; digits < 4 && i < text.size() && hexValue(text[i]) >= 0; ++digits)
+                for (int digits = 0; digits < 4 && i < text.size() && hexValue(text[i]) >= 0;
+                     ++digits)
                     value = value * 16 + unsigned(hexValue(text[i++]));
                 emit(char16_t(value));
                 continue;
@@ -207,7 +230,8 @@ std::u16string fromUtf8(std::string_view text)
     std::u16string units;
     units.reserve(text.size());
     for (std::size_t i = 0; i < text.size();)
-        appendUnits(decodeOne(text, i, BadByte::AsReplacement), [&](char16_t unit) { units.push_back(unit); });
+        appendUnits(decodeOne(text, i, BadByte::AsReplacement),
+            [&](char16_t unit) { units.push_back(unit); });
     return units;
 }
 

@@ -14,7 +14,7 @@ namespace keysweep {
 
 struct KeyStore::Branch {
     std::filesystem::path path;
-    std::unique_ptr<Hive> hive;  // null when the branch holds no keys
+    std::unique_ptr<Hive> hive; // null when the branch holds no keys
     bool writable = false;
 };
 
@@ -63,12 +63,12 @@ KeyStore::Branch *KeyStore::branchFor(KeyHandle root) const
 
     branch = std::make_unique<Branch>();
     branch->path = hivePath(root);
-    struct stat info {};
+    struct stat info { };
     if (::stat(branch->path.c_str(), &info) != 0)
-        return branch.get();  // missing: an empty branch
+        return branch.get(); // missing: an empty branch
     auto bytes = readWholeFile(branch->path);
     if (!bytes)
-        return branch.get();  // unreadable: as good as no keys for a full-access open
+        return branch.get(); // unreadable: as good as no keys for a full-access open
     auto hive = Hive::parse(std::move(bytes).value());
     if (!hive) {
         m_problems.push_back(Error { hive.error().code,
@@ -143,7 +143,8 @@ std::optional<KeyInfo> KeyStore::queryInfoKey(KeyHandle key) const
     return info;
 }
 
-std::optional<std::string> KeyStore::enumKey(KeyHandle key, std::uint32_t index, std::size_t capacity) const
+std::optional<std::string> KeyStore::enumKey(
+    KeyHandle key, std::uint32_t index, std::size_t capacity) const
 {
     const auto open = resolve(key);
     if (!open || index >= open->key->children.size())
@@ -163,7 +164,10 @@ bool KeyStore::deleteKey(KeyHandle base, std::string_view path)
     return key != nullptr && from->branch->hive->remove(key);
 }
 
-void KeyStore::closeKey(KeyHandle key) { m_open.erase(key); }
+void KeyStore::closeKey(KeyHandle key)
+{
+    m_open.erase(key);
+}
 
 std::vector<Error> KeyStore::commit()
 {
@@ -173,8 +177,8 @@ std::vector<Error> KeyStore::commit()
         if (!branch || !branch->hive || !branch->hive->changed())
             continue;
         const Hive &hive = *branch->hive;
-        auto written = replaceFileAtomically(
-            branch->path, [&](const std::function<void(std::string_view)> &sink) { hive.write(now, sink); });
+        auto written = replaceFileAtomically(branch->path,
+            [&](const std::function<void(std::string_view)> &sink) { hive.write(now, sink); });
         if (!written)
             errors.push_back(written.error());
     }

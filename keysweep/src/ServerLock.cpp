@@ -18,7 +18,7 @@ namespace {
 // The byte a wineserver locks for its whole life (and `wineserver -w` waits on).
 struct flock serverLockRange(short type)
 {
-    struct flock range {};
+    struct flock range { };
     range.l_type = type;
     range.l_whence = SEEK_SET;
     range.l_start = 0;
@@ -61,7 +61,8 @@ std::vector<std::filesystem::path> candidateFolders(
 
 // Any process whose working folder is the server folder is that prefix's wineserver: the server
 // changes into its folder at start. This works whatever folder layout the build uses.
-std::optional<ServerRunning> findServerProcess(const std::string &serverName, const std::filesystem::path &proc)
+std::optional<ServerRunning> findServerProcess(
+    const std::string &serverName, const std::filesystem::path &proc)
 {
     std::error_code error;
     std::filesystem::directory_iterator entries(proc, error);
@@ -70,7 +71,8 @@ std::optional<ServerRunning> findServerProcess(const std::string &serverName, co
     const std::string self = std::to_string(::getpid());
     for (const auto &entry : entries) {
         const std::string pid = entry.path().filename().string();
-        if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; })
+        if (pid.empty()
+            || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; })
             || pid == self)
             continue;
         const auto cwd = std::filesystem::read_symlink(entry.path() / "cwd", error);
@@ -94,12 +96,12 @@ ServerPlaces ServerPlaces::forThisProcess()
 
 std::string serverFolderName(const std::filesystem::path &prefix)
 {
-    struct stat info {};
+    struct stat info { };
     if (::stat(prefix.c_str(), &info) != 0)
         return {};
     char name[64];
-    std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(info.st_dev),
-        static_cast<unsigned long long>(info.st_ino));
+    std::snprintf(name, sizeof name, "server-%llx-%llx",
+        static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino));
     return name;
 }
 
@@ -115,7 +117,7 @@ std::variant<ServerLock, ServerRunning> ServerLock::acquire(
         const auto lockPath = folder / "lock";
         const int fd = ::open(lockPath.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0)
-            continue;  // no server ever ran from here, or not ours to lock
+            continue; // no server ever ran from here, or not ours to lock
         struct flock range = serverLockRange(F_WRLCK);
         if (::fcntl(fd, F_SETLK, &range) == 0) {
             lock.m_fds.push_back(fd);
@@ -125,7 +127,8 @@ std::variant<ServerLock, ServerRunning> ServerLock::acquire(
         const int error = errno;
         if (error == EAGAIN || error == EACCES) {
             struct flock holder = serverLockRange(F_WRLCK);
-            const pid_t pid = ::fcntl(fd, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK ? holder.l_pid : 0;
+            const pid_t pid
+                = ::fcntl(fd, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK ? holder.l_pid : 0;
             ::close(fd);
             return ServerRunning { pid, lockPath };
         }
@@ -154,7 +157,10 @@ ServerLock &ServerLock::operator=(ServerLock &&other) noexcept
     return *this;
 }
 
-ServerLock::~ServerLock() { release(); }
+ServerLock::~ServerLock()
+{
+    release();
+}
 
 void ServerLock::release()
 {

@@ -6,10 +6,12 @@ namespace keysweep {
 
 TRegistry::TRegistry(KeyStore &store)
     : m_store(store)
-{
-}
+{ }
 
-TRegistry::~TRegistry() { setRootKey(m_rootKey); }
+TRegistry::~TRegistry()
+{
+    setRootKey(m_rootKey);
+}
 
 void TRegistry::setRootKey(KeyHandle root)
 {
@@ -35,7 +37,10 @@ std::optional<KeyHandle> TRegistry::openKey(std::string_view path)
     return m_store.openKey(base, path, Access::All);
 }
 
-void TRegistry::closeKey(KeyHandle key) { m_store.closeKey(key); }
+void TRegistry::closeKey(KeyHandle key)
+{
+    m_store.closeKey(key);
+}
 
 bool TRegistry::deleteKey(std::string_view path)
 {

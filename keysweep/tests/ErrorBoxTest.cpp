@@ -57,7 +57,7 @@ TEST(ErrorBox, NoDisplayWithoutDisplayVariables)
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
     EXPECT_FALSE(keysweep::displayAvailable());
-    ::setenv("DISPLAY", ":4711", 1);  // a local display nobody serves
+    ::setenv("DISPLAY", ":4711", 1); // a local display nobody serves
     EXPECT_FALSE(keysweep::displayAvailable());
 }
 

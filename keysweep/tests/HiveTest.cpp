@@ -1,7 +1,7 @@
 // The hive reader and writer: what it refuses, which keys it finds, and that removing a key
 // changes nothing in the file but that key's sections.
-#include "PrefixFixture.h"
 #include "keysweep/Hive.h"
+#include "PrefixFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@ using namespace keysweep::test;
 namespace {
 
 using Clock = std::chrono::system_clock;
-const Clock::time_point kWriteTime = Clock::time_point(std::chrono::seconds(1796688663))
-    + std::chrono::milliseconds(560);
+const Clock::time_point kWriteTime
+    = Clock::time_point(std::chrono::seconds(1796688663)) + std::chrono::milliseconds(560);
 
 std::unique_ptr<Hive> parseOk(std::string_view text)
 {
@@ -42,14 +42,17 @@ void removeTree(Hive &hive, HiveKey *key)
     ASSERT_TRUE(hive.remove(key));
 }
 
-HiveKey *toolTest(Hive &hive) { return keyAt(hive, { u"Software", u"The toolTest" }); }
+HiveKey *toolTest(Hive &hive)
+{
+    return keyAt(hive, { u"Software", u"The toolTest" });
+}
 
 struct HeaderCase {
     const char *name;
     std::string_view bytes;
 };
 
-class RefusedHeader : public ::testing::TestWithParam<HeaderCase> {};
+class RefusedHeader : public ::testing::TestWithParam<HeaderCase> { };
 
 // Only a file whose first line is exactly the hive header is read at all.
 TEST_P(RefusedHeader, IsNotAHive)
@@ -97,7 +100,8 @@ TEST(Hive, MatchesWholeLevelsCaseInsensitively)
     std::vector<std::u16string> siblings;
     for (const HiveKey *key : toolTest(*hive)->children)
         siblings.push_back(key->name);
-    EXPECT_EQ(siblings, (std::vector<std::u16string> { u"Alpha", u"Alpha Sibling", u"AlphaBeta", u"Zeta" }));
+    EXPECT_EQ(siblings,
+        (std::vector<std::u16string> { u"Alpha", u"Alpha Sibling", u"AlphaBeta", u"Zeta" }));
 }
 
 // Removing a leaf drops exactly its section and the blank line before it; every other byte,
@@ -105,7 +109,8 @@ TEST(Hive, MatchesWholeLevelsCaseInsensitively)
 TEST(Hive, RemovingAKeyDropsExactlyItsSection)
 {
     auto hive = parseOk(kUserHive);
-    ASSERT_TRUE(hive->remove(keyAt(*hive, { u"Software", u"The toolTest", u"Alpha", u"Name[br]acket" })));
+    ASSERT_TRUE(
+        hive->remove(keyAt(*hive, { u"Software", u"The toolTest", u"Alpha", u"Name[br]acket" })));
     EXPECT_EQ(hive->serialize(kWriteTime),
         withoutSection(kUserHive, R"([Software\\The toolTest\\Alpha\\Name\[br\]acket])"));
 }
@@ -117,10 +122,11 @@ TEST(Hive, RemovingATreeKeepsSiblingsThatShareItsPrefix)
     auto hive = parseOk(kUserHive);
     removeTree(*hive, keyAt(*hive, { u"Software", u"The toolTest", u"Alpha" }));
     std::string expected(kUserHive);
-    for (const char *header : { R"([Software\\The toolTest\\Alpha])",
-             R"([Software\\The toolTest\\Alpha\\Beta 1\\Gamma Two])",
-             R"([Software\\The toolTest\\Alpha\\Name\[br\]acket])",
-             R"([Software\\The toolTest\\Alpha\\\xdcn\x00efc\x00f6d\xe9 \x41a\x43b\x44e\x447 \x5b50\x952e])" })
+    for (const char *header :
+        { R"([Software\\The toolTest\\Alpha])",
+            R"([Software\\The toolTest\\Alpha\\Beta 1\\Gamma Two])",
+            R"([Software\\The toolTest\\Alpha\\Name\[br\]acket])",
+            R"([Software\\The toolTest\\Alpha\\\xdcn\x00efc\x00f6d\xe9 \x41a\x43b\x44e\x447 \x5b50\x952e])" })
         expected = withoutSection(expected, header);
     EXPECT_EQ(hive->serialize(kWriteTime), expected);
 
@@ -136,7 +142,8 @@ TEST(Hive, ImplicitParentIsKeptWithABareSection)
 {
     auto hive = parseOk(kUserHive);
     removeTree(*hive, keyAt(*hive, { u"Software", u"The toolTest", u"Zeta", u"Deep", u"L1" }));
-    const std::string expected = withoutSection(kUserHive, R"([Software\\The toolTest\\Zeta\\Deep\\L1\\L2])")
+    const std::string expected
+        = withoutSection(kUserHive, R"([Software\\The toolTest\\Zeta\\Deep\\L1\\L2])")
         + "\n[Software\\\\The toolTest\\\\Zeta\\\\Deep] 1796688663\n#time=1dd86a89ce0f880\n";
     const std::string written = hive->serialize(kWriteTime);
     EXPECT_EQ(written, expected);
@@ -151,7 +158,8 @@ TEST(Hive, ImplicitParentIsKeptWithABareSection)
 TEST(Hive, ParentThatStaysAliveGetsNoSection)
 {
     auto hive = parseOk(kUserHive);
-    ASSERT_TRUE(hive->remove(keyAt(*hive, { u"Software", u"The toolTest", u"Alpha", u"Ünïcödé Ключ 子键" })));
+    ASSERT_TRUE(hive->remove(
+        keyAt(*hive, { u"Software", u"The toolTest", u"Alpha", u"Ünïcödé Ключ 子键" })));
     EXPECT_EQ(hive->serialize(kWriteTime),
         withoutSection(kUserHive,
             R"([Software\\The toolTest\\Alpha\\\xdcn\x00efc\x00f6d\xe9 \x41a\x43b\x44e\x447 \x5b50\x952e])"));
@@ -160,34 +168,40 @@ TEST(Hive, ParentThatStaysAliveGetsNoSection)
 // Removing the file's last section leaves no blank line at the end.
 TEST(Hive, RemovingTheLastSectionLeavesNoTrailingBlankLine)
 {
-    const std::string text = "WINE REGISTRY Version 2\n;; c\n\n#arch=win64\n\n[A] 1\n#time=1\n\n[A\\\\B] 2\n#time=2\n\"v\"=\"x\"\n";
+    const std::string text = "WINE REGISTRY Version 2\n;; c\n\n#arch=win64\n\n[A] "
+                             "1\n#time=1\n\n[A\\\\B] 2\n#time=2\n\"v\"=\"x\"\n";
     auto hive = parseOk(text);
     ASSERT_TRUE(hive->remove(keyAt(*hive, { u"A", u"B" })));
-    EXPECT_EQ(hive->serialize(kWriteTime), "WINE REGISTRY Version 2\n;; c\n\n#arch=win64\n\n[A] 1\n#time=1\n");
+    EXPECT_EQ(hive->serialize(kWriteTime),
+        "WINE REGISTRY Version 2\n;; c\n\n#arch=win64\n\n[A] 1\n#time=1\n");
 }
 
 // Duplicate and case-variant sections are one key; removing it drops all of them.
 TEST(Hive, CaseVariantSectionsAreOneKey)
 {
-    const std::string text = "WINE REGISTRY Version 2\n\n[Keep] 1\n\n[Dup\\\\X] 1\n\"a\"=\"1\"\n\n[Keep\\\\Y] 1\n\n[DUP\\\\x] 2\n\"b\"=\"2\"\n";
+    const std::string text = "WINE REGISTRY Version 2\n\n[Keep] 1\n\n[Dup\\\\X] "
+                             "1\n\"a\"=\"1\"\n\n[Keep\\\\Y] 1\n\n[DUP\\\\x] 2\n\"b\"=\"2\"\n";
     auto hive = parseOk(text);
     HiveKey *dup = keyAt(*hive, { u"dup", u"X" });
     ASSERT_NE(dup, nullptr);
     EXPECT_EQ(dup->sections.size(), 2u);
     ASSERT_TRUE(hive->remove(dup));
     EXPECT_EQ(hive->serialize(kWriteTime),
-        "WINE REGISTRY Version 2\n\n[Keep] 1\n\n[Dup] 1796688663\n#time=1dd86a89ce0f880\n\n[Keep\\\\Y] 1\n");
+        "WINE REGISTRY Version 2\n\n[Keep] 1\n\n[Dup] "
+        "1796688663\n#time=1dd86a89ce0f880\n\n[Keep\\\\Y] 1\n");
 }
 
 // Lines Wine's loader rejects (a header without its bracket, a path with a leading separator)
 // belong to no key and survive any removal around them; CRLF files keep CRLF.
 TEST(Hive, RejectedLinesAndLineEndsAreKept)
 {
-    const std::string text = "WINE REGISTRY Version 2\r\n\r\n[A\\\\B] 1\r\n\"v\"=hex:01,\\\r\n  02\r\n\r\n[Broken 1\r\n\"w\"=\"1\"\r\n\r\n[\\\\Lead] 1\r\n";
+    const std::string text = "WINE REGISTRY Version 2\r\n\r\n[A\\\\B] 1\r\n\"v\"=hex:01,\\\r\n  "
+                             "02\r\n\r\n[Broken 1\r\n\"w\"=\"1\"\r\n\r\n[\\\\Lead] 1\r\n";
     auto hive = parseOk(text);
     ASSERT_EQ(hive->root()->children.size(), 1u);
     removeTree(*hive, keyAt(*hive, { u"A" }));
-    EXPECT_EQ(hive->serialize(kWriteTime), "WINE REGISTRY Version 2\r\n\r\n[Broken 1\r\n\"w\"=\"1\"\r\n\r\n[\\\\Lead] 1\r\n");
+    EXPECT_EQ(hive->serialize(kWriteTime),
+        "WINE REGISTRY Version 2\r\n\r\n[Broken 1\r\n\"w\"=\"1\"\r\n\r\n[\\\\Lead] 1\r\n");
 }
 
 // The root can never go, nor a key that still has sub-keys; a removed key cannot go twice.
@@ -220,8 +234,9 @@ TEST(Hive, KeysDeeperThan512LevelsBelongToNoKey)
     std::string deep = "WINE REGISTRY Version 2\n\n[L";
     for (int level = 1; level < 513; ++level)
         deep += "\\\\L";
-    const std::string allowed = deep.substr(0, deep.size() - 3);  // 512 levels
-    auto hive = parseOk(deep + "] 1\n\n" + allowed.substr(std::string("WINE REGISTRY Version 2\n\n").size()) + "] 2\n");
+    const std::string allowed = deep.substr(0, deep.size() - 3); // 512 levels
+    auto hive = parseOk(deep + "] 1\n\n"
+        + allowed.substr(std::string("WINE REGISTRY Version 2\n\n").size()) + "] 2\n");
     std::size_t depth = 0;
     for (HiveKey *key = hive->root(); !key->children.empty(); key = key->children.front())
         ++depth;

@@ -10,11 +10,11 @@ namespace {
 
 struct EscapeCase {
     const char *name;
-    std::string_view escaped;  // up to and including the closing ']'
+    std::string_view escaped; // up to and including the closing ']'
     std::u16string decoded;
 };
 
-class DecodeEscaped : public ::testing::TestWithParam<EscapeCase> {};
+class DecodeEscaped : public ::testing::TestWithParam<EscapeCase> { };
 
 // Each escape form the loader reads gives the units Wine stored.
 TEST_P(DecodeEscaped, GivesTheUnitsWineStored)
@@ -29,14 +29,24 @@ INSTANTIATE_TEST_SUITE_P(KeyName, DecodeEscaped,
         EscapeCase { "HexUnitsPaddedBeforeHexDigits",
             R"(\xdcn\x00efc\x00f6d\xe9 \x41a\x43b\x44e\x447 \x5b50\x952e])", u"Ünïcödé Ключ 子键" },
         EscapeCase { "EscapedBrackets", R"(Name\[br\]acket])", u"Name[br]acket" },
-        EscapeCase { "OctalTakesAtMostThreeDigits", R"(\0017])", u"\u0001" u"7" },
+        EscapeCase { "OctalTakesAtMostThreeDigits", R"(\0017])",
+            u"\u0001"
+            u"7" },
         EscapeCase { "ShortOctal", R"(a\1b])", u"a\u0001b" },
         EscapeCase { "CEscapes", R"(\a\b\t\n\v\f\r\e])", u"\a\b\t\n\v\f\r\u001b" },
-        EscapeCase { "HexTakesAtMostFourDigits", R"(\x1F600])", u"\u1f60" u"0" },
+        EscapeCase { "HexTakesAtMostFourDigits", R"(\x1F600])",
+            u"\u1f60"
+            u"0" },
         EscapeCase { "BareXIsItself", R"(\xg])", u"xg" },
         EscapeCase { "OtherEscapedCharacterIsItself", R"(\q\"\\])", u"q\"\\" },
-        EscapeCase { "RawUtf8", "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac]", u"Grüße €" },
-        EscapeCase { "RawByteThatIsNotUtf8", "a\xff" "b]", u"a\u00ffb" },
+        EscapeCase { "RawUtf8",
+            "Gr\xc3\xbc\xc3\x9f"
+            "e \xe2\x82\xac]",
+            u"Grüße €" },
+        EscapeCase { "RawByteThatIsNotUtf8",
+            "a\xff"
+            "b]",
+            u"a\u00ffb" },
         EscapeCase { "SurrogatePairEscapes", R"(\xd83d\xde00])", u"\U0001F600" }),
     [](const auto &testCase) { return std::string(testCase.param.name); });
 
@@ -47,7 +57,7 @@ TEST(KeyName, UnterminatedOrBrokenTextIsMalformed)
     EXPECT_FALSE(decodeEscaped("Software\\\\Alpha", ']').has_value());
     EXPECT_FALSE(decodeEscaped("Alpha\\", ']').has_value());
     EXPECT_FALSE(decodeEscaped(std::string_view("Al\0pha]", 7), ']').has_value());
-    EXPECT_FALSE(decodeEscaped("Alpha\\]", ']').has_value());  // the bracket is escaped
+    EXPECT_FALSE(decodeEscaped("Alpha\\]", ']').has_value()); // the bracket is escaped
 }
 
 // Levels split at backslash units only, with doubled separators dropped; the escaped text of
@@ -60,9 +70,10 @@ TEST(KeyName, PathSplitsIntoLevelsAtBackslashUnits)
     ASSERT_EQ(path->components.size(), 3u);
     EXPECT_EQ(path->components[0].name, u"Software");
     EXPECT_EQ(path->components[1].name, u"Name[x]");
-    EXPECT_EQ(raw.substr(path->components[1].rawBegin, path->components[1].rawEnd - path->components[1].rawBegin),
+    EXPECT_EQ(raw.substr(path->components[1].rawBegin,
+                  path->components[1].rawEnd - path->components[1].rawBegin),
         R"(Name\[x\])");
-    EXPECT_EQ(path->components[2].name, u"\u041b");  // hex takes every digit it can: 41b
+    EXPECT_EQ(path->components[2].name, u"\u041b"); // hex takes every digit it can: 41b
     EXPECT_FALSE(path->leadingSeparator);
     EXPECT_EQ(raw[path->endOffset], ']');
 
@@ -76,21 +87,24 @@ TEST(KeyName, SimpleCaseFoldingMatchesCaseVariants)
 {
     EXPECT_EQ(foldCase(u"ÜNÏCÖDÉ КЛЮЧ 子键"), foldCase(u"ünïcödé ключ 子键"));
     EXPECT_EQ(foldCase(u"ΣΑΣ"), foldCase(u"σας"));
-    EXPECT_EQ(foldCase(u"\U00010400"), u"\U00010428");  // Deseret, outside the BMP
+    EXPECT_EQ(foldCase(u"\U00010400"), u"\U00010428"); // Deseret, outside the BMP
     EXPECT_NE(foldCase(u"Alpha"), foldCase(u"AlphaBeta"));
-    EXPECT_NE(foldCase(u"straße"), foldCase(u"STRASSE"));  // simple folding keeps ß
+    EXPECT_NE(foldCase(u"straße"), foldCase(u"STRASSE")); // simple folding keeps ß
 }
 
 // Names cross the command line as UTF-8 and come back as the same units, unpaired surrogates
 // included; bytes that are not UTF-8 cannot match a stored name.
 TEST(KeyName, Utf8RoundTripKeepsEveryUnit)
 {
-    const std::u16string names[] = { u"Ключ 子键", u"\U0001F600", std::u16string(1, char16_t(0xD800)) + u"x" };
+    const std::u16string names[]
+        = { u"Ключ 子键", u"\U0001F600", std::u16string(1, char16_t(0xD800)) + u"x" };
     for (const auto &name : names)
         EXPECT_EQ(fromUtf8(toUtf8(name)), name);
-    EXPECT_EQ(toUtf8(u"Grüße"), "Gr\xc3\xbc\xc3\x9f" "e");
+    EXPECT_EQ(toUtf8(u"Grüße"),
+        "Gr\xc3\xbc\xc3\x9f"
+        "e");
     EXPECT_EQ(fromUtf8("a\xff"), u"a\uFFFD");
-    EXPECT_EQ(fromUtf8("\xc0\xaf"), u"\uFFFD\uFFFD");  // an overlong '/'
+    EXPECT_EQ(fromUtf8("\xc0\xaf"), u"\uFFFD\uFFFD"); // an overlong '/'
 }
 
 } // namespace

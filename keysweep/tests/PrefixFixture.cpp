@@ -13,7 +13,8 @@ namespace keysweep::test {
 
 TempPrefix::TempPrefix()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "keysweep-test-XXXXXX").string();
+    std::string pattern
+        = (std::filesystem::temp_directory_path() / "keysweep-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
     m_root = pattern;
@@ -48,7 +49,7 @@ std::string readFile(const std::filesystem::path &path)
 
 ino_t inodeOf(const std::filesystem::path &path)
 {
-    struct stat info {};
+    struct stat info { };
     return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
 }
 
@@ -59,7 +60,7 @@ std::string withoutSection(std::string_view hive, std::string_view header)
     if (start == std::string::npos)
         throw std::runtime_error("no section " + std::string(header));
     std::size_t end = text.find("\n\n", start + 1);
-    end = end == std::string::npos ? text.size() : end + 1;  // through the line end of its last line
+    end = end == std::string::npos ? text.size() : end + 1; // through the line end of its last line
     text.erase(start, end - start);
     return text;
 }
@@ -79,7 +80,7 @@ ChildHolding::ChildHolding(What what, const std::filesystem::path &path)
         bool holding = false;
         if (what == What::LockOf) {
             const int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
-            struct flock range {};
+            struct flock range { };
             range.l_type = F_WRLCK;
             range.l_whence = SEEK_SET;
             range.l_len = 1;
@@ -91,8 +92,7 @@ ChildHolding::ChildHolding(What what, const std::filesystem::path &path)
         if (::write(ready[1], &status, 1) != 1)
             ::_exit(1);
         char ignored;
-        while (::read(release[0], &ignored, 1) > 0) {
-        }
+        while (::read(release[0], &ignored, 1) > 0) { }
         ::_exit(0);
     }
     ::close(ready[1]);
@@ -117,7 +117,7 @@ bool anotherProcessCanLock(const std::filesystem::path &lockFile)
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int fd = ::open(lockFile.c_str(), O_RDWR);
-        struct flock range {};
+        struct flock range { };
         range.l_type = F_WRLCK;
         range.l_whence = SEEK_SET;
         range.l_len = 1;

@@ -83,7 +83,7 @@ public:
     std::filesystem::path tmp() const { return m_path / "tmp"; }
 
 private:
-    std::filesystem::path m_root;  // holds the prefix and its tmp; removed at the end
+    std::filesystem::path m_root; // holds the prefix and its tmp; removed at the end
     std::filesystem::path m_path;
 };
 
@@ -108,7 +108,7 @@ public:
 
 private:
     pid_t m_pid = -1;
-    int m_release = -1;  // closing it lets the child end
+    int m_release = -1; // closing it lets the child end
 };
 
 // Whether another process could take the server lock of `lockFile` right now.

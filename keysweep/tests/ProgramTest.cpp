@@ -4,8 +4,8 @@
 #include "keysweep/KeyStore.h"
 #include "keysweep/ServerLock.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,8 +21,8 @@ struct Outcome {
 };
 
 // Runs the program with only the variables given (no DISPLAY, so no window can open).
-Outcome runProgram(const std::vector<std::string> &arguments, const std::vector<std::string> &environment,
-    const std::filesystem::path &errorFile)
+Outcome runProgram(const std::vector<std::string> &arguments,
+    const std::vector<std::string> &environment, const std::filesystem::path &errorFile)
 {
     std::vector<std::string> argv { KEYSWEEP_PROGRAM };
     argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -38,7 +38,8 @@ Outcome runProgram(const std::vector<std::string> &arguments, const std::vector<
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(
+        &actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = 0;
     Outcome outcome;
     if (::posix_spawn(&pid, KEYSWEEP_PROGRAM, &actions, nullptr, args.data(), env.data()) == 0) {
@@ -62,7 +63,8 @@ protected:
     Outcome run(const std::vector<std::string> &arguments)
     {
         return runProgram(arguments,
-            { "WINEPREFIX=" + prefix.path().string(), "TMPDIR=" + prefix.tmp().string(), "HOME=/nonexistent" },
+            { "WINEPREFIX=" + prefix.path().string(), "TMPDIR=" + prefix.tmp().string(),
+                "HOME=/nonexistent" },
             prefix.tmp() / "stderr.txt");
     }
 
@@ -85,8 +87,10 @@ TEST_F(Program, DeletesTheTreeInTheNamedPrefix)
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.standardError, "");
     KeyStore store(prefix.path());
-    EXPECT_FALSE(store.openKey(kLocalMachine, "Software\\The toolTest\\Alpha", Access::Read).has_value());
-    EXPECT_TRUE(store.openKey(kLocalMachine, "Software\\The toolTest\\Other", Access::Read).has_value());
+    EXPECT_FALSE(
+        store.openKey(kLocalMachine, "Software\\The toolTest\\Alpha", Access::Read).has_value());
+    EXPECT_TRUE(
+        store.openKey(kLocalMachine, "Software\\The toolTest\\Other", Access::Read).has_value());
     EXPECT_EQ(readFile(prefix.user()), kUserHive);
 }
 

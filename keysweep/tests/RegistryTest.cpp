@@ -39,7 +39,7 @@ TEST_F(Registry, DeletesTheTreeAndNothingElse)
     {
         TRegistry registry(store);
         EXPECT_TRUE(registry.deleteKey("Software\\The toolTest\\Alpha"));
-        EXPECT_EQ(registry.currentKey(), 0u);  // restored after the sub-keys went
+        EXPECT_EQ(registry.currentKey(), 0u); // restored after the sub-keys went
     }
     EXPECT_TRUE(store.commit().empty());
     EXPECT_FALSE(userKeyExists("Software\\The toolTest\\Alpha"));
@@ -53,11 +53,13 @@ TEST_F(Registry, DeletesTheTreeAndNothingElse)
 // refuses to delete a key that still has sub-keys, so any other order would leave keys behind.
 TEST_F(Registry, ThreeLevelsOfSeveralKeysGoCompletely)
 {
-    std::string hive = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n";
+    std::string hive
+        = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n";
     for (const char *a : { "A", "b", "C" })
         for (const char *b : { "x", "Y", "z" })
             for (const char *c : { "1", "2", "3", "4" })
-                hive += std::string("\n[Tree\\\\") + a + "\\\\" + b + "\\\\" + c + "] 1\n#time=1\n\"v\"=\"" + c + "\"\n";
+                hive += std::string("\n[Tree\\\\") + a + "\\\\" + b + "\\\\" + c
+                    + "] 1\n#time=1\n\"v\"=\"" + c + "\"\n";
     hive += "\n[Tree\\\\b] 1\n\"own\"=\"1\"\n\n[Treetop] 1\n";
     writeFile(prefix.machine(), hive);
 
@@ -67,13 +69,14 @@ TEST_F(Registry, ThreeLevelsOfSeveralKeysGoCompletely)
         registry.setRootKey(kLocalMachine);
         const auto tree = store.openKey(kLocalMachine, "Tree\\b", Access::All);
         ASSERT_TRUE(tree.has_value());
-        EXPECT_FALSE(store.deleteKey(kLocalMachine, "Tree\\b"));  // it has sub-keys
+        EXPECT_FALSE(store.deleteKey(kLocalMachine, "Tree\\b")); // it has sub-keys
         store.closeKey(*tree);
         EXPECT_TRUE(registry.deleteKey("Tree"));
     }
     EXPECT_TRUE(store.commit().empty());
     EXPECT_EQ(readFile(prefix.machine()),
-        "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n\n[Treetop] 1\n");
+        "WINE REGISTRY Version 2\n;; All keys relative to "
+        "REGISTRY\\\\Machine\n\n#arch=win64\n\n[Treetop] 1\n");
 }
 
 // At the top level a leading backslash means the root, as no current key is set.
@@ -85,7 +88,7 @@ TEST_F(Registry, LeadingBackslashIsTheSameKeyAtTopLevel)
     const auto absolute = registry.openKey("\\Software\\The toolTest\\Alpha");
     ASSERT_TRUE(relative && absolute);
     EXPECT_EQ(store.enumKey(*relative, 0, 64), store.enumKey(*absolute, 0, 64));
-    EXPECT_FALSE(registry.openKey("\\\\Software").has_value());  // a second backslash names no key
+    EXPECT_FALSE(registry.openKey("\\\\Software").has_value()); // a second backslash names no key
 }
 
 // Paths that name no level open nothing, so the root can never be deleted through them.
@@ -105,7 +108,8 @@ TEST_F(Registry, PathWithoutALevelOpensNothing)
 TEST_F(Registry, DoubledSeparatorsAreIgnored)
 {
     KeyStore store(prefix.path());
-    EXPECT_TRUE(store.openKey(kCurrentUser, "Software\\\\The toolTest\\Alpha\\", Access::All).has_value());
+    EXPECT_TRUE(
+        store.openKey(kCurrentUser, "Software\\\\The toolTest\\Alpha\\", Access::All).has_value());
 }
 
 // Sub-keys enumerate in folded-name order, and the longest name is counted in UTF-8 bytes so
@@ -118,12 +122,15 @@ TEST_F(Registry, EnumeratesInNameOrderWithRoomForUtf8Names)
     const auto info = store.queryInfoKey(*alpha);
     ASSERT_TRUE(info.has_value());
     EXPECT_EQ(info->subKeyCount, 3u);
-    const std::string unicode = "\xc3\x9cn\xc3\xaf" "c\xc3\xb6" "d\xc3\xa9 \xd0\x9a\xd0\xbb\xd1\x8e\xd1\x87 \xe5\xad\x90\xe9\x94\xae";
+    const std::string unicode
+        = "\xc3\x9cn\xc3\xaf"
+          "c\xc3\xb6"
+          "d\xc3\xa9 \xd0\x9a\xd0\xbb\xd1\x8e\xd1\x87 \xe5\xad\x90\xe9\x94\xae";
     EXPECT_EQ(info->longestSubKeyName, unicode.size());
     EXPECT_EQ(store.enumKey(*alpha, 0, 64), "Beta 1");
     EXPECT_EQ(store.enumKey(*alpha, 1, 64), "Name[br]acket");
     EXPECT_EQ(store.enumKey(*alpha, 2, unicode.size() + 1), unicode);
-    EXPECT_FALSE(store.enumKey(*alpha, 2, unicode.size()).has_value());  // no room for the end
+    EXPECT_FALSE(store.enumKey(*alpha, 2, unicode.size()).has_value()); // no room for the end
     EXPECT_FALSE(store.enumKey(*alpha, 3, 64).has_value());
 }
 
@@ -132,8 +139,10 @@ TEST_F(Registry, ReadOnlyHiveCannotBeOpenedWithFullAccess)
 {
     ::chmod(prefix.user().c_str(), 0444);
     KeyStore store(prefix.path());
-    EXPECT_TRUE(store.openKey(kCurrentUser, "Software\\The toolTest\\Alpha", Access::Read).has_value());
-    EXPECT_FALSE(store.openKey(kCurrentUser, "Software\\The toolTest\\Alpha", Access::All).has_value());
+    EXPECT_TRUE(
+        store.openKey(kCurrentUser, "Software\\The toolTest\\Alpha", Access::Read).has_value());
+    EXPECT_FALSE(
+        store.openKey(kCurrentUser, "Software\\The toolTest\\Alpha", Access::All).has_value());
     EXPECT_FALSE(store.deleteKey(kCurrentUser, "Software\\The toolTest\\AlphaBeta"));
 }
 

@@ -41,13 +41,20 @@ protected:
         return keysweep::run(arguments, context);
     }
 
-    static bool keyExists(const std::filesystem::path &prefixPath, KeyHandle root, std::string_view path)
+    static bool keyExists(
+        const std::filesystem::path &prefixPath, KeyHandle root, std::string_view path)
     {
         KeyStore store(prefixPath);
         return store.openKey(root, path, Access::Read).has_value();
     }
-    bool userHas(std::string_view path) const { return keyExists(prefix.path(), kCurrentUser, path); }
-    bool machineHas(std::string_view path) const { return keyExists(prefix.path(), kLocalMachine, path); }
+    bool userHas(std::string_view path) const
+    {
+        return keyExists(prefix.path(), kCurrentUser, path);
+    }
+    bool machineHas(std::string_view path) const
+    {
+        return keyExists(prefix.path(), kLocalMachine, path);
+    }
 
     void expectUntouched() const
     {
@@ -77,7 +84,7 @@ struct RootCase {
     KeyHandle expectedRoot;
 };
 
-class RootSwitch : public Run, public ::testing::WithParamInterface<RootCase> {};
+class RootSwitch : public Run, public ::testing::WithParamInterface<RootCase> { };
 
 // "-L" and "-C" are compared exactly; anything else means the current user. The same path
 // under the other root is untouched.
@@ -87,7 +94,8 @@ TEST_P(RootSwitch, SelectsTheRootExactly)
     const bool machine = GetParam().expectedRoot == kLocalMachine;
     EXPECT_EQ(machineHas(kAlpha), !machine);
     EXPECT_EQ(userHas(kAlpha), machine);
-    EXPECT_EQ(readFile(machine ? prefix.user() : prefix.machine()), machine ? kUserHive : kMachineHive);
+    EXPECT_EQ(
+        readFile(machine ? prefix.user() : prefix.machine()), machine ? kUserHive : kMachineHive);
     EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(reports.empty());
 }
@@ -96,10 +104,8 @@ INSTANTIATE_TEST_SUITE_P(Run, RootSwitch,
     ::testing::Values(RootCase { "MachineSwitch", "-L", kLocalMachine },
         RootCase { "UserSwitch", "-C", kCurrentUser },
         RootCase { "LowerCaseL", "-l", kCurrentUser },
-        RootCase { "LowerCaseC", "-c", kCurrentUser },
-        RootCase { "SlashL", "/L", kCurrentUser },
-        RootCase { "LWithMore", "-LX", kCurrentUser },
-        RootCase { "Empty", "", kCurrentUser }),
+        RootCase { "LowerCaseC", "-c", kCurrentUser }, RootCase { "SlashL", "/L", kCurrentUser },
+        RootCase { "LWithMore", "-LX", kCurrentUser }, RootCase { "Empty", "", kCurrentUser }),
     [](const auto &testCase) { return std::string(testCase.param.name); });
 
 // A single argument is taken as the switch: the path is empty, the box shows, nothing changes.
@@ -141,7 +147,8 @@ TEST_F(Run, LeadingBackslashDeletesTheSameKey)
 TEST_F(Run, AbsentKeyEndsSilently)
 {
     const ino_t before = inodeOf(prefix.user());
-    for (const char *path : { "Software\\The toolTest\\Alph", "Software\\Nothing\\Here", "\\", "\\\\" })
+    for (const char *path :
+        { "Software\\The toolTest\\Alph", "Software\\Nothing\\Here", "\\", "\\\\" })
         EXPECT_EQ(run({ "-C", path }), kExitOk) << path;
     EXPECT_EQ(inodeOf(prefix.user()), before);
     std::filesystem::remove(prefix.machine());
@@ -155,7 +162,9 @@ TEST_F(Run, AbsentKeyEndsSilently)
 // Paths differing in case, ASCII or not, name the stored key; only that key goes.
 TEST_F(Run, CaseVariantAndNonAsciiPathsFindTheKey)
 {
-    const std::string upper = "SOFTWARE\\THE TOOLTEST\\ALPHA\\\xc3\x9cN\xc3\x8f" "C\xc3\x96" "D\xc3\x89 \xd0\x9a\xd0\x9b\xd0\xae\xd0\xa7 \xe5\xad\x90\xe9\x94\xae";
+    const std::string upper = "SOFTWARE\\THE TOOLTEST\\ALPHA\\\xc3\x9cN\xc3\x8f"
+                              "C\xc3\x96"
+                              "D\xc3\x89 \xd0\x9a\xd0\x9b\xd0\xae\xd0\xa7 \xe5\xad\x90\xe9\x94\xae";
     EXPECT_EQ(run({ "-C", upper }), kExitOk);
     EXPECT_EQ(readFile(prefix.user()),
         withoutSection(kUserHive,
@@ -183,7 +192,8 @@ TEST_F(Run, UserdefIsNeverTouched)
 // distinct status, and no change.
 TEST_F(Run, NotAHiveIsRefusedAndLeftUntouched)
 {
-    const std::string regedit = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\The toolTest\\Alpha]\n\"a\"=\"1\"\n";
+    const std::string regedit
+        = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\The toolTest\\Alpha]\n\"a\"=\"1\"\n";
     writeFile(prefix.user(), regedit);
     EXPECT_EQ(run({ "-C", kAlpha }), kExitHiveRefused);
     ASSERT_EQ(reports.size(), 1u);
@@ -201,7 +211,7 @@ TEST_F(Run, ReadOnlyOrUnreadableHiveIsLeftSilently)
     EXPECT_EQ(readFile(prefix.user()), kUserHive);
 
     std::filesystem::remove(prefix.machine());
-    std::filesystem::create_directory(prefix.machine());  // a folder cannot be read as a file
+    std::filesystem::create_directory(prefix.machine()); // a folder cannot be read as a file
     EXPECT_EQ(run({ "-L", kAlpha }), kExitOk);
     EXPECT_TRUE(reports.empty());
 }
@@ -213,11 +223,12 @@ TEST_F(Run, ReplacementKeepsTheModeAndLeavesNoTemporaryFile)
     const ino_t before = inodeOf(prefix.user());
     EXPECT_EQ(run({ "-C", kAlpha }), kExitOk);
     EXPECT_NE(inodeOf(prefix.user()), before);
-    struct stat info {};
+    struct stat info { };
     ASSERT_EQ(::stat(prefix.user().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     for (const auto &entry : std::filesystem::directory_iterator(prefix.path()))
-        EXPECT_EQ(entry.path().filename().string().rfind(".keysweep-", 0), std::string::npos) << entry.path();
+        EXPECT_EQ(entry.path().filename().string().rfind(".keysweep-", 0), std::string::npos)
+            << entry.path();
 }
 
 // A symlinked hive: the file it names is replaced and the link stays a link.
@@ -259,7 +270,8 @@ TEST_F(Run, RunningServerIsRefused)
 // The upstream layout (<tmp>/.wine-<uid>/server-...) is checked too.
 TEST_F(Run, RunningServerInTheUpstreamLayoutIsRefused)
 {
-    const auto folder = prefix.tmp() / (".wine-" + std::to_string(::getuid())) / serverFolderName(prefix.path());
+    const auto folder
+        = prefix.tmp() / (".wine-" + std::to_string(::getuid())) / serverFolderName(prefix.path());
     std::filesystem::create_directories(folder);
     ChildHolding server(ChildHolding::What::LockOf, folder / "lock");
     EXPECT_EQ(run({ "-C", kAlpha }), kExitServerRunning);
@@ -292,7 +304,8 @@ TEST_F(Run, ServerLockExcludesOthersUntilReleased)
     {
         auto lock = ServerLock::acquire(prefix.path(), places);
         ASSERT_TRUE(std::holds_alternative<ServerLock>(lock));
-        EXPECT_EQ(std::get<ServerLock>(lock).heldLocks(), std::vector<std::filesystem::path> { folder / "lock" });
+        EXPECT_EQ(std::get<ServerLock>(lock).heldLocks(),
+            std::vector<std::filesystem::path> { folder / "lock" });
         EXPECT_FALSE(anotherProcessCanLock(folder / "lock"));
     }
     EXPECT_TRUE(anotherProcessCanLock(folder / "lock"));

@@ -16,8 +16,7 @@ public:
     explicit Bytes(std::size_t size)
         : m_data(std::make_unique_for_overwrite<char[]>(size))
         , m_size(size)
-    {
-    }
+    { }
     // A copy of `text`.
     static Bytes copyOf(std::string_view text)
     {

@@ -42,13 +42,13 @@ private:
 // One key of a hive. A key exists when a section names it or any key below it, so keys with no
 // section of their own ("implicit" keys) are found too. Owned by its Hive; never freed before it.
 struct HiveKey {
-    std::u16string name;                 // as first spelled in the file; empty for the root
-    std::u16string folded;               // foldCase(name): the identity among siblings
-    std::size_t utf8Length = 0;          // bytes of the name in UTF-8
+    std::u16string name; // as first spelled in the file; empty for the root
+    std::u16string folded; // foldCase(name): the identity among siblings
+    std::size_t utf8Length = 0; // bytes of the name in UTF-8
     HiveKey *parent = nullptr;
-    std::vector<HiveKey *> children;     // live sub-keys, ordered by folded name
-    SectionList sections;                // this key's own sections (duplicates merge)
-    std::size_t rawOffset = 0;           // the escaped name as first written in the file
+    std::vector<HiveKey *> children; // live sub-keys, ordered by folded name
+    SectionList sections; // this key's own sections (duplicates merge)
+    std::size_t rawOffset = 0; // the escaped name as first written in the file
     std::size_t rawLength = 0;
     std::size_t removedAnchor = SIZE_MAX; // first byte of the earliest removed section below
     bool removed = false;
@@ -94,18 +94,19 @@ public:
 
 private:
     struct Section {
-        std::size_t chunkBegin;  // from the blank lines before the header ...
-        std::size_t chunkEnd;    // ... to the end of the section's last non-blank line
-        HiveKey *key;            // null for a header the loader rejects
+        std::size_t chunkBegin; // from the blank lines before the header ...
+        std::size_t chunkEnd; // ... to the end of the section's last non-blank line
+        HiveKey *key; // null for a header the loader rejects
         bool removed = false;
     };
 
     Hive() = default;
-    std::string bareSection(const HiveKey *key, std::chrono::system_clock::time_point writeTime) const;
+    std::string bareSection(
+        const HiveKey *key, std::chrono::system_clock::time_point writeTime) const;
 
     Bytes m_bytes;
-    std::deque<HiveKey> m_keys;       // stable addresses; front() is the root
-    std::vector<Section> m_sections;  // in file order
+    std::deque<HiveKey> m_keys; // stable addresses; front() is the root
+    std::vector<Section> m_sections; // in file order
     std::vector<HiveKey *> m_touchedParents;
     std::string_view m_lineEnd = "\n";
     bool m_changed = false;

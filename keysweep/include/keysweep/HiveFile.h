@@ -22,6 +22,7 @@ using ByteProducer = std::function<void(const std::function<void(std::string_vie
 // followed and the file it names is replaced, so the link stays. A file with more than one hard
 // link fails with Error::Code::HardLinked, because replacing one name would split them. On any
 // failure the old file is left exactly as it was and the temporary file is removed.
-[[nodiscard]] Result<void> replaceFileAtomically(const std::filesystem::path &path, const ByteProducer &produce);
+[[nodiscard]] Result<void> replaceFileAtomically(
+    const std::filesystem::path &path, const ByteProducer &produce);
 
 } // namespace keysweep

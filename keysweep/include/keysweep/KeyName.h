@@ -13,16 +13,16 @@ namespace keysweep {
 
 // One level of an escaped key path as written in a hive, and where its escaped text lies.
 struct PathComponent {
-    std::u16string name;         // decoded
-    std::size_t rawBegin = 0;    // byte offsets of the escaped text, relative to the input
+    std::u16string name; // decoded
+    std::size_t rawBegin = 0; // byte offsets of the escaped text, relative to the input
     std::size_t rawEnd = 0;
 };
 
 // A section header's path, decoded the way Wine's loader decodes it.
 struct DecodedPath {
-    std::vector<PathComponent> components;  // empty levels (doubled separators) are dropped
-    bool leadingSeparator = false;          // Wine refuses such a path: it names no key
-    std::size_t endOffset = 0;              // offset of the closing `end` character
+    std::vector<PathComponent> components; // empty levels (doubled separators) are dropped
+    bool leadingSeparator = false; // Wine refuses such a path: it names no key
+    std::size_t endOffset = 0; // offset of the closing `end` character
 };
 
 // Decodes escaped text up to the first unescaped `end` character: `\\`, `\[`, `\]`, `\"`, the

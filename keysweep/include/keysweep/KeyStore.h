@@ -18,8 +18,8 @@ struct HiveKey;
 
 // An open key, or one of the two predefined roots. 0 is never a key.
 using KeyHandle = std::uint32_t;
-inline constexpr KeyHandle kCurrentUser = 0x80000001;   // $WINEPREFIX/user.reg
-inline constexpr KeyHandle kLocalMachine = 0x80000002;  // $WINEPREFIX/system.reg
+inline constexpr KeyHandle kCurrentUser = 0x80000001; // $WINEPREFIX/user.reg
+inline constexpr KeyHandle kLocalMachine = 0x80000002; // $WINEPREFIX/system.reg
 
 // What an open handle may do. A key opens with full access only when its hive can be rewritten.
 enum class Access { Read, All };
@@ -27,7 +27,7 @@ enum class Access { Read, All };
 // What a key's query returns.
 struct KeyInfo {
     std::uint32_t subKeyCount = 0;
-    std::uint32_t longestSubKeyName = 0;  // in bytes of UTF-8, without a terminator
+    std::uint32_t longestSubKeyName = 0; // in bytes of UTF-8, without a terminator
 };
 
 // Registry operations over the hive files of one Wine prefix: open, query, enumerate, delete and
@@ -56,7 +56,8 @@ public:
 
     // The name of sub-key `index` (in the order of folded names) if it fits, with a terminator,
     // in `capacity` bytes; nothing for a bad handle, an index past the end or a name too long.
-    std::optional<std::string> enumKey(KeyHandle key, std::uint32_t index, std::size_t capacity) const;
+    std::optional<std::string> enumKey(
+        KeyHandle key, std::uint32_t index, std::size_t capacity) const;
 
     // Deletes the key at `path` below `base` if it has no sub-keys and its hive can be written.
     bool deleteKey(KeyHandle base, std::string_view path);

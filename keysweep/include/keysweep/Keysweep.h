@@ -17,14 +17,14 @@ inline constexpr std::string_view kNoKeyCaption = "error";
 // Exit statuses. Every case of the deletion itself (done, key absent, key not openable) ends
 // with kExitOk; the others mean the hive files were left exactly as they were.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitServerRunning = 2;  // the prefix's wineserver runs
-inline constexpr int kExitHiveRefused = 3;    // the hive is not a Wine hive, or is hard-linked
-inline constexpr int kExitWriteFailed = 4;    // the new hive could not be written
+inline constexpr int kExitServerRunning = 2; // the prefix's wineserver runs
+inline constexpr int kExitHiveRefused = 3; // the hive is not a Wine hive, or is hard-linked
+inline constexpr int kExitWriteFailed = 4; // the new hive could not be written
 
 // What one run needs from its surroundings, so tests can run it in-process.
 struct RunContext {
-    std::filesystem::path prefix;   // the Wine prefix holding system.reg and user.reg
-    ServerPlaces serverPlaces;      // where that prefix's wineserver would be seen
+    std::filesystem::path prefix; // the Wine prefix holding system.reg and user.reg
+    ServerPlaces serverPlaces; // where that prefix's wineserver would be seen
     // Shows the error box (text, caption). Called at most once.
     std::function<void(std::string_view text, std::string_view caption)> showError;
     // Reports a refusal or failure to the user (one line, no line end).

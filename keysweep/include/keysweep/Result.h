@@ -9,9 +9,9 @@ namespace keysweep {
 // Why a key-store operation failed. The detail is a sentence for people, naming the file.
 struct Error {
     enum class Code {
-        NotAHive,    // the file's first line is not the hive header; the file is left alone
-        Io,          // a file or folder could not be read, written, synced or renamed
-        HardLinked,  // the hive has more than one name, so replacing it would split them
+        NotAHive, // the file's first line is not the hive header; the file is left alone
+        Io, // a file or folder could not be read, written, synced or renamed
+        HardLinked, // the hive has more than one name, so replacing it would split them
     };
 
     Code code;
@@ -19,17 +19,14 @@ struct Error {
 };
 
 // A value or an Error. No exception leaves the key store for bad input.
-template<typename T>
-class [[nodiscard]] Result {
+template<typename T> class [[nodiscard]] Result {
 public:
     Result(T value)
         : m_value(std::move(value))
-    {
-    }
+    { }
     Result(Error error)
         : m_value(std::move(error))
-    {
-    }
+    { }
 
     bool ok() const { return std::holds_alternative<T>(m_value); }
     explicit operator bool() const { return ok(); }
@@ -42,15 +39,13 @@ private:
     std::variant<T, Error> m_value;
 };
 
-template<>
-class [[nodiscard]] Result<void> {
+template<> class [[nodiscard]] Result<void> {
 public:
     Result() = default;
     Result(Error error)
         : m_error(std::move(error))
         , m_failed(true)
-    {
-    }
+    { }
 
     bool ok() const { return !m_failed; }
     explicit operator bool() const { return ok(); }

@@ -12,11 +12,11 @@ namespace keysweep {
 // `socket`). Upstream Wine uses <sharedTmp>/.wine-<uid>/; Debian's build uses a folder named in
 // the prefix's file `wineserver`, created under $TMPDIR, /tmp or the user's runtime folder.
 struct ServerPlaces {
-    std::filesystem::path tmpDir;                // $TMPDIR of this run, may be empty
+    std::filesystem::path tmpDir; // $TMPDIR of this run, may be empty
     std::filesystem::path sharedTmp = "/tmp";
-    std::filesystem::path runtimeDir;            // /run/user/<uid>, may be empty
+    std::filesystem::path runtimeDir; // /run/user/<uid>, may be empty
     uid_t uid = 0;
-    std::filesystem::path proc = "/proc";        // scanned for a server whatever its layout
+    std::filesystem::path proc = "/proc"; // scanned for a server whatever its layout
 
     // The places for this process: $TMPDIR, /tmp, /run/user/<uid> and /proc.
     static ServerPlaces forThisProcess();
@@ -29,7 +29,7 @@ std::string serverFolderName(const std::filesystem::path &prefix);
 // A prefix's wineserver seen running: its pid where known (0 otherwise) and how it was seen.
 struct ServerRunning {
     pid_t pid = 0;
-    std::filesystem::path evidence;  // the lock file it holds, or its /proc entry
+    std::filesystem::path evidence; // the lock file it holds, or its /proc entry
 };
 
 // Holds Wine's server lock of one prefix. A live wineserver holds a write lock on byte 0 of its
