@@ -20,12 +20,6 @@ constexpr std::uint64_t frameAt(std::int64_t timeUs, std::uint32_t sampleRate)
     return timeUs <= 0 ? 0 : static_cast<std::uint64_t>(timeUs) * sampleRate / 1'000'000u;
 }
 
-bool isNoteEvent(std::uint8_t status)
-{
-    const std::uint8_t kind = status & 0xF0;
-    return kind == 0x80 || kind == 0x90 || kind == 0xA0;
-}
-
 } // namespace
 
 MidiSource::MidiSource(MidiFile file, Synth &synth)
@@ -38,6 +32,7 @@ MidiSource::MidiSource(MidiFile file, Synth &synth)
     for (const MidiEvent &event : events)
         m_eventFrames.push_back(frameAt(event.timeUs, m_sampleRate));
     m_endFrame = m_eventFrames.empty() ? 0 : m_eventFrames.back();
+    m_chase.reserve(events.size());
     // The end is never before the length in ms (the length is truncated from the same time).
     m_endFrame = std::max<std::uint64_t>(m_endFrame, std::uint64_t(lengthMs()) * m_sampleRate / 1000);
 }
@@ -169,11 +164,55 @@ void MidiSource::seekMs(std::uint32_t positionMs) noexcept
     fluid_synth_system_reset(synth);
     const auto events = m_file.events();
     const std::int64_t targetUs = std::int64_t(positionMs) * 1000;
-    std::size_t index = 0;
-    for (; index < events.size() && events[index].timeUs < targetUs; ++index) {
-        if (!isNoteEvent(events[index].status))
-            send(events[index]);
+    const std::size_t index = static_cast<std::size_t>(
+        std::lower_bound(events.begin(), events.end(), targetUs,
+            [](const MidiEvent &event, std::int64_t us) { return event.timeUs < us; })
+        - events.begin());
+
+    // Walking back from the target, keep each controller, program, pressure and bend only where
+    // no later event of the same kind on the same channel overrides it; everything whose effect
+    // depends on what came before (bank selects, RPN/NRPN selection and data entry, channel mode
+    // messages, sysex) is kept as it is. Replayed in order, the kept events leave every channel
+    // as the whole song would, at a cost that no longer grows with the song.
+    bool controllerSeen[16][128] = {};
+    bool programSeen[16] = {};
+    bool pressureSeen[16] = {};
+    bool bendSeen[16] = {};
+    m_chase.clear(); // capacity reserved for every event, so this never allocates
+    for (std::size_t i = index; i-- > 0;) {
+        const MidiEvent &event = events[i];
+        const int channel = event.status & 0x0F;
+        bool keep = false;
+        switch (event.status & 0xF0) {
+        case 0xB0: {
+            const int number = event.data1 & 0x7F;
+            const bool dependent = number == 0 || number == 32 || number == 6 || number == 38
+                || (number >= 96 && number <= 101) || number >= 120;
+            keep = dependent || !controllerSeen[channel][number];
+            controllerSeen[channel][number] = true;
+            break;
+        }
+        case 0xC0:
+            keep = !programSeen[channel];
+            programSeen[channel] = true;
+            break;
+        case 0xD0:
+            keep = !pressureSeen[channel];
+            pressureSeen[channel] = true;
+            break;
+        case 0xE0:
+            keep = !bendSeen[channel];
+            bendSeen[channel] = true;
+            break;
+        default:
+            keep = event.status == 0xF0;
+            break;
+        }
+        if (keep)
+            m_chase.push_back(static_cast<std::uint32_t>(i));
     }
+    for (auto kept = m_chase.rbegin(); kept != m_chase.rend(); ++kept)
+        send(events[*kept]);
     for (int channel = 0; channel < 16; ++channel) {
         fluid_synth_cc(synth, channel, 64, 0);
         fluid_synth_cc(synth, channel, 66, 0);

@@ -40,6 +40,7 @@ private:
     std::uint32_t m_sampleRate;
     std::vector<std::uint64_t> m_eventFrames; // frame of each event of m_file.events()
     std::uint64_t m_endFrame = 0;             // frame of the last event, End of Track included
+    std::vector<std::uint32_t> m_chase;       // seek's scratch list; capacity for every event
 
     // Render thread state.
     std::size_t m_cursor = 0;           // next event to send

@@ -101,6 +101,88 @@ TEST_F(MidiPlayback, SeekRestoresEveryChannelsStateWithPedalsReleased)
     EXPECT_EQ(channel0.pitchBendRangeSemitones, 12);
 }
 
+// Seeking anywhere leaves every channel exactly as playing through to that point does, however
+// the song mixes controllers, resets, bank selects, RPN and NRPN data entry and bends (pedals
+// aside: a seek releases them).
+TEST_F(MidiPlayback, SeekMatchesPlayingThroughOnABusySong)
+{
+    std::uint32_t random = 12345;
+    const auto next = [&random](std::uint32_t range) {
+        random = random * 1103515245u + 12345u;
+        return (random >> 16) % range;
+    };
+    TrackWriter track;
+    const int controllers[] = { 1, 7, 10, 11, 64, 66, 91, 93, 0, 32, 121 };
+    for (int i = 0; i < 1500; ++i) {
+        const int channel = int(next(16));
+        const std::uint32_t delta = next(3) == 0 ? next(40) : 0;
+        switch (next(8)) {
+        case 0:
+            track.controller(delta, channel, controllers[next(std::size(controllers))], int(next(128)));
+            break;
+        case 1:
+            track.program(delta, channel, int(next(128)));
+            break;
+        case 2:
+            track.pitchBend(delta, channel, int(next(16384)));
+            break;
+        case 3: // RPN 0..2 with data entry
+            track.controller(delta, channel, 101, 0)
+                .controller(0, channel, 100, int(next(3)))
+                .controller(0, channel, 6, int(next(24)))
+                .controller(0, channel, 38, int(next(128)));
+            break;
+        case 4: // an NRPN, then the selection back to none
+            track.controller(delta, channel, 99, 1)
+                .controller(0, channel, 98, int(next(128)))
+                .controller(0, channel, 6, int(next(128)))
+                .controller(0, channel, 101, 127)
+                .controller(0, channel, 100, 127);
+            break;
+        case 5:
+            track.channelMessage(delta, std::uint8_t(0xD0 | channel), int(next(128)));
+            break;
+        default: {
+            const int key = 40 + int(next(40));
+            track.noteOn(delta, channel, key, 1 + int(next(127))).noteOff(next(20), channel, key);
+            break;
+        }
+        }
+    }
+    track.endOfTrack(480);
+    const auto path = write("busy.mid", SmfWriter(0, kTicksPerQuarter).track(track).bytes());
+
+    Device through(nullptr, OutputMode::Offline);
+    Device sought(nullptr, OutputMode::Offline);
+    ASSERT_TRUE(through.open(path));
+    ASSERT_TRUE(sought.open(path));
+    through.play();
+    std::uint32_t playedMs = 0;
+    const std::uint32_t lengthMs = sought.lengthMs();
+    ASSERT_GT(lengthMs, 3000u);
+    for (const std::uint32_t targetMs : { 990u, lengthMs / 30 * 10, lengthMs / 20 * 10, lengthMs / 10 * 10 }) {
+        pumpFrames(through, (targetMs - playedMs) * kRate / 1000);
+        playedMs = targetMs;
+        ASSERT_TRUE(sought.seekMs(targetMs));
+        std::vector<float> none; // a block of no frames applies the seek and plays nothing
+        sought.pump(none);
+        for (int channel = 0; channel < 16; ++channel) {
+            SCOPED_TRACE("at " + std::to_string(targetMs) + " ms, channel " + std::to_string(channel));
+            const auto expected = through.channelState(channel);
+            const auto actual = sought.channelState(channel);
+            EXPECT_EQ(actual.bank, expected.bank);
+            EXPECT_EQ(actual.program, expected.program);
+            EXPECT_EQ(actual.pitchBend, expected.pitchBend);
+            EXPECT_EQ(actual.pitchBendRangeSemitones, expected.pitchBendRangeSemitones);
+            for (int number = 0; number < 128; ++number) {
+                if (number == 64 || number == 66)
+                    continue;
+                EXPECT_EQ(actual.controllers[number], expected.controllers[number]) << "CC " << number;
+            }
+        }
+    }
+}
+
 // A seek between notes is silent: the note held since the start is not left sounding.
 TEST_F(MidiPlayback, SeekLeavesNoHangingNotes)
 {
