@@ -5,11 +5,11 @@
 #   - Open -> first audio block and seek latency on the null output (targets 30 ms and 20 ms)
 #   - CPU while a song plays in real time on the null output
 # Usage: bench/engine.sh [SONG.mid]   (BUILD_DIR=... to reuse a build; RUNS=n render runs)
-# Builds tdplay and enginebench in Release into build/bench unless BUILD_DIR names a build.
+# Builds tdplay and enginebench in Release into build/bench-engine unless BUILD_DIR names a build.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${BUILD_DIR:-$root/build/bench}"
+build="${BUILD_DIR:-$root/build/bench-engine}"
 runs="${RUNS:-3}"
 media="${TUNEDECK_MEDIA_DIR:-$root/../shared/media}"
 song="${1:-$media/debian/mma/deep-river.mid}"
