@@ -1,6 +1,8 @@
 #include "TunedeckFormUnit.h"
 
 #include "AboutFormUnit.h"
+#include "FilCtl95.h"
+#include "FilCtl95Pictures.h"
 #include "HelpEngine.h"
 #include "OrvkitCalls.h"
 #include "ShadowLabel.h"
@@ -11,7 +13,6 @@
 #include "UnitGenerale.h"
 
 #include <QAction>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFrame>
@@ -181,7 +182,7 @@ void TTunedeckform::createComponents()
         look->standardIcon(QStyle::SP_DialogHelpButton),
         look->standardIcon(QStyle::SP_DialogCloseButton),
     };
-    IconeAudio = { look->standardIcon(QStyle::SP_FileIcon) };
+    IconeAudio = { QIcon(filctl95::picturePixmap(filctl95::Picture::AudioFile)) };
 
     // Top bar: the menu tool bar on the left, the now-playing area on the right.
     Panel1 = new QFrame(this);
@@ -238,13 +239,12 @@ void TTunedeckform::createComponents()
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(0, 23, 457, 262);
 
-    // Placeholders for the drive box and the folder list; the browser brings its own classes.
-    TdDrive = new QComboBox(GroupBox1);
+    TdDrive = new TDrive95ComboBox(GroupBox1);
     TdDrive->setObjectName(QStringLiteral("TdDrive"));
     TdDrive->setAccessibleName(QStringLiteral("Drive"));
     TdDrive->setGeometry(8, 16, 169, 22);
 
-    TdDirectory = new QListWidget(GroupBox1);
+    TdDirectory = new TDirectory95ListBox(GroupBox1);
     TdDirectory->setObjectName(QStringLiteral("TdDirectory"));
     TdDirectory->setAccessibleName(QStringLiteral("Folders"));
     TdDirectory->setGeometry(8, 40, 169, 70);
@@ -344,6 +344,7 @@ void TTunedeckform::createComponents()
     connect(PauseButt, &QPushButton::clicked, this, &TTunedeckform::PauseButtClick);
     connect(ResButt, &QPushButton::clicked, this, &TTunedeckform::ResButtClick);
     connect(SkipButt, &QPushButton::clicked, this, &TTunedeckform::SkipButtClick);
+    connectBrowser();
     connect(ExitButt, &QPushButton::clicked, this, &QWidget::close);
     connect(LettoreMidi, &TMediaPlayer::OnNotify, this, &TTunedeckform::LettoreMidiNotify);
     connect(TimerPlay, &QTimer::timeout, this, &TTunedeckform::TimerPlayTimer);
@@ -431,11 +432,13 @@ void TTunedeckform::FormCreate()
     TunedeckApplication::setTitleWindow(this);
     TunedeckApplication::setTitle(texts::kApplicationTitle);
     setCaption(texts::kMainCaption);
+    FillFileView();
     repaint();
 }
 
 void TTunedeckform::FormShow()
 {
+    FillFileView();
 }
 
 void TTunedeckform::showEvent(QShowEvent *event)

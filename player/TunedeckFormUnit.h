@@ -6,7 +6,6 @@
 #include <QWidget>
 
 class QAction;
-class QComboBox;
 class QFileDialog;
 class QFrame;
 class QGroupBox;
@@ -17,6 +16,8 @@ class QPushButton;
 class QTimer;
 class QToolButton;
 class QTreeWidget;
+class TDirectory95ListBox;
+class TDrive95ComboBox;
 class TMediaPlayer;
 class TShadowLabel;
 class TTrackBar95;
@@ -82,6 +83,32 @@ public:
     void ResTimerTimer();
 
     // Browser and play list (TunedeckFormBrowser.cpp)
+    // Empties the file view and lists the playable files of the process's current directory,
+    // sorted in the user locale's collation order, none selected. A folder that cannot be read
+    // leaves the view empty.
+    void FillFileView();
+    // Whether the name's extension (from its last ".", with no "/" after it) is ".MID", ".RMI"
+    // or ".WAV" in any case of the ASCII letters.
+    static bool IsAudioFile(const QString &fileName);
+    // Appends the file view's selected files (in view order) to the play list.
+    void AddOneButtClick();
+    // Appends every file of the file view to the play list.
+    void AddAllButtClick();
+    // Removes the selected play-list entries; none stays selected.
+    void RemoveOneButtClick();
+    void RemoveAllButtClick();
+    // Drag handlers: `source` is what is dragged, `position` the pointer in the target's
+    // viewport. The over-handlers set `accept` for a drag from the file view.
+    void ListaDragOver(QObject *source, QPoint position, bool &accept);
+    void ListaDragDrop(QObject *source, QPoint position);
+    void TdfileVDragOver(QObject *source, QPoint position, bool &accept);
+    void TdfileVDragDrop(QObject *source, QPoint position);
+    // Moves the folder list to the drive box's drive, asking "Drive not ready" while it cannot.
+    void TdDriveChange();
+    void TdDirectoryChange();
+    // Connects the browser's and the play list's events to the handlers above; called once by
+    // createComponents.
+    void connectBrowser();
 
     // Play-list files (TunedeckFormPlayListFiles.cpp)
     void OpenPlayList1Click();
@@ -99,8 +126,8 @@ public:
     TShadowLabel *ShadowLabel1 = nullptr;
     QLabel *FNPlay = nullptr;
     QGroupBox *GroupBox1 = nullptr;
-    QComboBox *TdDrive = nullptr;
-    QListWidget *TdDirectory = nullptr;
+    TDrive95ComboBox *TdDrive = nullptr;
+    TDirectory95ListBox *TdDirectory = nullptr;
     QTreeWidget *TdfileV = nullptr;
     QPushButton *AddOneButt = nullptr;
     QPushButton *AddAllButt = nullptr;

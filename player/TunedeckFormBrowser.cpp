@@ -1,0 +1,368 @@
+// The main window's file browser and play-list editing: filling the file view, the four editing
+// buttons, dragging from the file view onto the play list, and the drive and folder changes.
+// Everything here runs on the UI thread. The play list is two parallel sequences, Lista's
+// display names and PlayListPaths' full names; every operation changes both at the same indices
+// before it returns, so they always have the same length when another handler runs.
+#include "TunedeckFormUnit.h"
+
+#include "FilCtl95.h"
+#include "FilCtl95Pictures.h"
+#include "FileNames.h"
+#include "MessageBoxes.h"
+#include "Texts.h"
+
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QListWidget>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include <dirent.h>
+
+namespace texts = tunedeck::texts;
+
+namespace {
+
+// Distance in pixels, along either axis, the pointer must travel with the button down before a
+// press on the file view turns into a drag.
+constexpr int kDragThresholdPx = 5;
+
+// What a drag from the file view carries; the file view itself travels as the drag's source.
+const QString kFileViewDragFormat = QStringLiteral("application/x-tunedeck-file-view");
+
+// Above this many separate runs of selected entries, Remove rebuilds the play list instead of
+// deleting run by run, so removing is linear in the list's length however scattered the
+// selection is.
+constexpr qsizetype kMaxRunsRemovedInPlace = 16;
+
+// Whether the extension (from the last "."; a "/" after it leaves none) is ".MID", ".RMI" or
+// ".WAV" in any case. The letters compare as ASCII, so no locale can change the answer.
+bool hasAudioExtension(QByteArrayView name)
+{
+    const qsizetype dot = name.lastIndexOf('.');
+    if (dot < 0 || name.size() - dot != 4 || name.sliced(dot).contains('/'))
+        return false;
+    char upper[3];
+    for (int i = 0; i < 3; ++i) {
+        const char c = name[dot + 1 + i];
+        upper[i] = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+    }
+    const QByteArrayView extension(upper, 3);
+    return extension == "MID" || extension == "RMI" || extension == "WAV";
+}
+
+// A name that is empty, "." or ".." once blanks and control characters are cut from both ends.
+bool isBlankOrDots(QByteArrayView name)
+{
+    qsizetype first = 0;
+    qsizetype last = name.size();
+    while (first < last && static_cast<unsigned char>(name[first]) <= ' ')
+        ++first;
+    while (last > first && static_cast<unsigned char>(name[last - 1]) <= ' ')
+        --last;
+    const QByteArrayView trimmed = name.sliced(first, last - first);
+    return trimmed.isEmpty() || trimmed == "." || trimmed == "..";
+}
+
+// Whether a drag's source is the file view: a list view named exactly "TdfileV".
+bool isFileView(const QObject *source)
+{
+    return qobject_cast<const QAbstractItemView *>(source)
+        && source->objectName() == QLatin1String("TdfileV");
+}
+
+// Watches the file view's and the play list's viewports: turns a press and a 5-pixel move on
+// the file view into a drag that carries the file view, and hands drags over either view to the
+// window's drag handlers. Owned by the window; UI thread only.
+class BrowserDragFilter final : public QObject {
+public:
+    explicit BrowserDragFilter(TTunedeckform *form)
+        : QObject(form)
+        , m_form(form)
+    {
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        const bool onFileView = watched == m_form->TdfileV->viewport();
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+            if (onFileView)
+                armDrag(static_cast<QMouseEvent *>(event));
+            return false;
+        case QEvent::MouseMove:
+            return onFileView && maybeStartDrag(static_cast<QMouseEvent *>(event));
+        case QEvent::MouseButtonRelease:
+            m_armed = false;
+            return false;
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto *drag = static_cast<QDragMoveEvent *>(event);
+            bool accept = false;
+            if (onFileView)
+                m_form->TdfileVDragOver(drag->source(), drag->position().toPoint(), accept);
+            else
+                m_form->ListaDragOver(drag->source(), drag->position().toPoint(), accept);
+            accept ? drag->acceptProposedAction() : drag->ignore();
+            return true;
+        }
+        case QEvent::Drop: {
+            auto *drop = static_cast<QDropEvent *>(event);
+            if (onFileView)
+                m_form->TdfileVDragDrop(drop->source(), drop->position().toPoint());
+            else
+                m_form->ListaDragDrop(drop->source(), drop->position().toPoint());
+            drop->acceptProposedAction();
+            return true;
+        }
+        default:
+            return false;
+        }
+    }
+
+private:
+    void armDrag(const QMouseEvent *press)
+    {
+        const QPoint at = press->position().toPoint();
+        m_armed = press->button() == Qt::LeftButton
+            && !(press->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier))
+            && m_form->TdfileV->itemAt(at) != nullptr;
+        m_pressedAt = at;
+    }
+
+    bool maybeStartDrag(const QMouseEvent *move)
+    {
+        if (!m_armed || !(move->buttons() & Qt::LeftButton))
+            return false;
+        const QPoint travelled = move->position().toPoint() - m_pressedAt;
+        if (std::abs(travelled.x()) < kDragThresholdPx && std::abs(travelled.y()) < kDragThresholdPx)
+            return true; // Not yet a drag; keep the view from extending its selection meanwhile.
+        m_armed = false;
+        auto *drag = new QDrag(m_form->TdfileV);
+        auto *data = new QMimeData;
+        data->setData(kFileViewDragFormat, m_form->TdfileV->objectName().toUtf8());
+        drag->setMimeData(data);
+        drag->setPixmap(filctl95::picturePixmap(filctl95::Picture::AudioFile));
+        drag->exec(Qt::CopyAction);
+        return true;
+    }
+
+    TTunedeckform *m_form;
+    bool m_armed = false;
+    QPoint m_pressedAt;
+};
+
+// Appends each item's caption to Lista and the folder list's folder joined with it to
+// PlayListPaths (one "/" between them; the root "/" already ends with one).
+void appendToPlayList(TTunedeckform &form, const QList<QTreeWidgetItem *> &items)
+{
+    if (items.isEmpty())
+        return;
+    const QString folder = form.TdDirectory->Directory();
+    const QString prefix = folder.endsWith(u'/') ? folder : folder + u'/';
+    QStringList captions;
+    captions.reserve(items.size());
+    form.PlayListPaths.reserve(form.PlayListPaths.size() + items.size());
+    for (const QTreeWidgetItem *item : items) {
+        const QString caption = item->text(0);
+        captions.append(caption);
+        form.PlayListPaths.append(prefix + caption);
+    }
+    form.Lista->addItems(captions);
+}
+
+} // namespace
+
+bool TTunedeckform::IsAudioFile(const QString &fileName)
+{
+    return hasAudioExtension(tunedeck::fileNameToBytes(fileName));
+}
+
+void TTunedeckform::connectBrowser()
+{
+    connect(TdDrive, &TDrive95ComboBox::driveChanged, this, &TTunedeckform::TdDriveChange);
+    connect(TdDirectory, &TDirectory95ListBox::directoryChanged, this, &TTunedeckform::TdDirectoryChange);
+    connect(TdDirectory, &TDirectory95ListBox::folderNotOpened, this,
+        [](const QString &, const QString &reason) { tunedeck::showGeneralError(reason); });
+    connect(AddOneButt, &QPushButton::clicked, this, &TTunedeckform::AddOneButtClick);
+    connect(AddAllButt, &QPushButton::clicked, this, &TTunedeckform::AddAllButtClick);
+    connect(RemoveOneButt, &QPushButton::clicked, this, &TTunedeckform::RemoveOneButtClick);
+    connect(RemoveAllButt, &QPushButton::clicked, this, &TTunedeckform::RemoveAllButtClick);
+    connect(TdfileV, &QTreeWidget::itemDoubleClicked, this, &TTunedeckform::AddOneButtClick);
+
+    // The file view is the window's only drag source, with a drag of its own making.
+    TdfileV->setDragEnabled(true);
+    TdfileV->setDragDropMode(QAbstractItemView::DragDrop);
+    Lista->setDragEnabled(false);
+    Lista->setAcceptDrops(true);
+    TdfileV->setAcceptDrops(true);
+    auto *filter = new BrowserDragFilter(this);
+    TdfileV->viewport()->installEventFilter(filter);
+    Lista->viewport()->installEventFilter(filter);
+}
+
+void TTunedeckform::FillFileView()
+{
+    TdfileV->clear();
+
+    // The process's current directory is where the folder list last moved; no attribute is
+    // tested, so a folder named like a song is listed too.
+    QStringList names;
+    if (DIR *dir = ::opendir(".")) {
+        while (const dirent *entry = ::readdir(dir)) {
+            const QByteArrayView name(entry->d_name, qsizetype(std::strlen(entry->d_name)));
+            if (isBlankOrDots(name) || !hasAudioExtension(name))
+                continue;
+            names.append(tunedeck::fileNameFromBytes(name));
+        }
+        ::closedir(dir);
+    }
+    filctl95::sortByCollation(names, Qt::CaseSensitive);
+
+    const QIcon &symbol = IconeAudio.value(0);
+    QList<QTreeWidgetItem *> items;
+    items.reserve(names.size());
+    for (const QString &name : std::as_const(names)) {
+        auto *item = new QTreeWidgetItem(QStringList { name });
+        item->setIcon(0, symbol);
+        items.append(item);
+    }
+    TdfileV->addTopLevelItems(items);
+    TdfileV->clearSelection();
+}
+
+void TTunedeckform::AddOneButtClick()
+{
+    const QModelIndexList selected = TdfileV->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return;
+    std::vector<int> rows;
+    rows.reserve(std::size_t(selected.size()));
+    for (const QModelIndex &index : selected)
+        rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    QList<QTreeWidgetItem *> items;
+    items.reserve(qsizetype(rows.size()));
+    for (const int row : rows)
+        items.append(TdfileV->topLevelItem(row));
+    appendToPlayList(*this, items);
+}
+
+void TTunedeckform::AddAllButtClick()
+{
+    QList<QTreeWidgetItem *> items;
+    const int count = TdfileV->topLevelItemCount();
+    items.reserve(count);
+    for (int row = 0; row < count; ++row)
+        items.append(TdfileV->topLevelItem(row));
+    appendToPlayList(*this, items);
+}
+
+void TTunedeckform::RemoveOneButtClick()
+{
+    const QModelIndexList selected = Lista->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return;
+    const int count = Lista->count();
+    std::vector<bool> doomed(std::size_t(count), false);
+    for (const QModelIndex &index : selected)
+        doomed[std::size_t(index.row())] = true;
+
+    // Runs of selected entries, from the last to the first, so earlier indices stay valid.
+    std::vector<std::pair<int, int>> runs; // (first row, length)
+    for (int row = count - 1; row >= 0; --row) {
+        if (!doomed[std::size_t(row)])
+            continue;
+        if (!runs.empty() && runs.back().first == row + 1) {
+            runs.back() = { row, runs.back().second + 1 };
+        } else {
+            runs.push_back({ row, 1 });
+        }
+    }
+
+    Lista->clearSelection();
+    if (qsizetype(runs.size()) <= kMaxRunsRemovedInPlace) {
+        for (const auto &[first, length] : runs) {
+            Lista->model()->removeRows(first, length);
+            PlayListPaths.remove(first, length);
+        }
+        return;
+    }
+
+    QStringList keptNames;
+    QStringList keptPaths;
+    keptNames.reserve(count);
+    keptPaths.reserve(count);
+    for (int row = 0; row < count; ++row) {
+        if (doomed[std::size_t(row)])
+            continue;
+        keptNames.append(Lista->item(row)->text());
+        keptPaths.append(PlayListPaths.at(row));
+    }
+    const int scrolledTo = Lista->verticalScrollBar()->value();
+    Lista->clear();
+    Lista->addItems(keptNames);
+    PlayListPaths = std::move(keptPaths);
+    Lista->verticalScrollBar()->setValue(scrolledTo);
+}
+
+void TTunedeckform::RemoveAllButtClick()
+{
+    Lista->clear();
+    PlayListPaths.clear();
+}
+
+void TTunedeckform::ListaDragOver(QObject *source, QPoint, bool &accept)
+{
+    if (qobject_cast<QAbstractItemView *>(source))
+        accept = isFileView(source);
+}
+
+void TTunedeckform::ListaDragDrop(QObject *source, QPoint)
+{
+    // The drop point does not matter: the file view's whole selection joins the end.
+    if (qobject_cast<QAbstractItemView *>(source))
+        AddOneButtClick();
+}
+
+void TTunedeckform::TdfileVDragOver(QObject *source, QPoint, bool &accept)
+{
+    if (qobject_cast<QAbstractItemView *>(source))
+        accept = isFileView(source);
+}
+
+void TTunedeckform::TdfileVDragDrop(QObject *, QPoint)
+{
+    // Dropping back on the file view ends the drag; nothing else happens.
+}
+
+void TTunedeckform::TdDriveChange()
+{
+    for (;;) {
+        const QString previous = TdDirectory->Drive();
+        if (TdDirectory->setDrive(TdDrive->Drive()))
+            return;
+        const auto choice = tunedeck::showMessage(tunedeck::MessageKind::Error,
+            texts::kDriveNotReady, tunedeck::MessageButtons::AbortRetry);
+        if (choice == tunedeck::MessageResult::Retry)
+            continue;
+        // Back to the folder list's drive; the change event this raises finds the folder list
+        // already there and ends at once.
+        TdDrive->setDrive(previous);
+        return;
+    }
+}
+
+void TTunedeckform::TdDirectoryChange()
+{
+    FillFileView();
+}
