@@ -39,6 +39,7 @@ std::function<void()> &makerSiteOpener()
 
 // The panel's text, line by line. Its fixed lines sit at fixed numbers: the countdown at the
 // end is timed to the window closing itself when the last line has scrolled out.
+// clang-format off
 constexpr const char *kPanelLines[] = {
     /* 0 */ "'So you found the back door... ",
     "Nobody double-clicks a version number",
@@ -97,9 +98,11 @@ constexpr const char *kPanelLines[] = {
     /* 147 */ "Click",
     "", "",
 };
+// clang-format on
 static_assert(std::size(kPanelLines) == 150);
 
-QFont layoutFont(const char *family, int pixelSize, bool bold, bool italic = false, bool underline = false)
+QFont layoutFont(
+    const char *family, int pixelSize, bool bold, bool italic = false, bool underline = false)
 {
     QFont font(TunedeckApplication::fontFamily(QLatin1String(family)));
     font.setPixelSize(pixelSize);
@@ -151,12 +154,14 @@ TAboutForm::TAboutForm(QWidget *parent)
     AppName->setGeometry(71, 12, 181, 36);
     AppName->setFont(layoutFont("Arial", 32, true, true));
 
-    AOKButt = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
+    AOKButt = new QPushButton(
+        style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
     AOKButt->setObjectName(QStringLiteral("AOKButt"));
     AOKButt->setGeometry(256, 104, 89, 25);
     AOKButt->setDefault(true);
 
-    BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogHelpButton), QStringLiteral("The Author"), this);
+    BitBtn2 = new QPushButton(
+        style()->standardIcon(QStyle::SP_DialogHelpButton), QStringLiteral("The Author"), this);
     BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
     BitBtn2->setGeometry(152, 104, 91, 25);
     BitBtn2->setAutoDefault(false); // Enter presses OK, whichever button has the focus.
@@ -196,7 +201,8 @@ void TAboutForm::FormCreate()
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();
         const QSize outer = frameGeometry().size();
-        move(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
+        move(area.x() + (area.width() - outer.width()) / 2,
+            area.y() + (area.height() - outer.height()) / 2);
     }
     AboutVer->setText(QStringLiteral("V1.6.0"));
     s_revealStep = kStepCreated;
@@ -273,8 +279,7 @@ void TAboutForm::Label1Click()
 }
 
 void TAboutForm::reject()
-{
-}
+{ }
 
 void TAboutForm::closeWindow()
 {

@@ -192,8 +192,8 @@ void AboutFormTest::theShortestRevealArmsOkAndOkStartsThePanel()
     QCOMPARE(TAboutForm::revealStep(), 0);
     QVERIFY(form->isVisible());
     // The panel covers the name, version and maker line; icon and buttons stay in view.
-    for (QWidget *covered : { static_cast<QWidget *>(form->AppName), static_cast<QWidget *>(form->AboutVer),
-             static_cast<QWidget *>(form->Label1) })
+    for (QWidget *covered : { static_cast<QWidget *>(form->AppName),
+             static_cast<QWidget *>(form->AboutVer), static_cast<QWidget *>(form->Label1) })
         QCOMPARE(form->childAt(covered->geometry().center()), form->SP);
     QVERIFY(form->childAt(form->AppLogo->geometry().center()) != form->SP);
 }
@@ -279,8 +279,8 @@ void AboutFormTest::singleClicksDoNothingButOnTheMakerLine()
     doubleClick(form->AppLogo);
     doubleClick(form->AppLogo);
     QCOMPARE(TAboutForm::revealStep(), 1);
-    for (QWidget *label : { static_cast<QWidget *>(form->AppLogo), static_cast<QWidget *>(form->AppName),
-             static_cast<QWidget *>(form->AboutVer) })
+    for (QWidget *label : { static_cast<QWidget *>(form->AppLogo),
+             static_cast<QWidget *>(form->AppName), static_cast<QWidget *>(form->AboutVer) })
         QTest::mouseClick(label, Qt::LeftButton);
     QCOMPARE(TAboutForm::revealStep(), 1);
     QCOMPARE(m_siteOpened, 0);
@@ -290,6 +290,9 @@ void AboutFormTest::singleClicksDoNothingButOnTheMakerLine()
     doubleClick(form->Label1); // Its own clicks, and no step change.
     QCOMPARE(TAboutForm::revealStep(), 1);
     QVERIFY(form->isVisible());
+    const int byMouse = m_siteOpened;
+    QTest::keyClick(form->Label1, Qt::Key_Space); // The keyboard's way to the maker line.
+    QCOMPARE(m_siteOpened, byMouse + 1);
 }
 
 void AboutFormTest::enterPressesOkAndEscapeDoesNothing_data()
@@ -337,13 +340,17 @@ void AboutFormTest::thePanelHoldsItsFixedLinesAtTheirNumbers()
     const QList<std::pair<int, QString>> fixed {
         { 111, QStringLiteral("Click OK NOW") },
         { 134, QStringLiteral("Ok I'll click that button 4 you...") },
-        { 136, QStringLiteral("3") }, { 139, QStringLiteral("2") }, { 142, QStringLiteral("1") },
-        { 145, QStringLiteral("0") }, { 147, QStringLiteral("Click") },
+        { 136, QStringLiteral("3") },
+        { 139, QStringLiteral("2") },
+        { 142, QStringLiteral("1") },
+        { 145, QStringLiteral("0") },
+        { 147, QStringLiteral("Click") },
     };
     for (const auto &[number, text] : fixed)
         QCOMPARE(lines.at(number), text);
     QVERIFY(lines.at(0).startsWith(u'\'') && lines.at(0).endsWith(u' '));
-    const QList<int> spoken { 0, 1, 2, 9, 14, 18, 19, 49, 71, 93, 111, 134, 136, 139, 142, 145, 147 };
+    const QList<int> spoken { 0, 1, 2, 9, 14, 18, 19, 49, 71, 93, 111, 134, 136, 139, 142, 145,
+        147 };
     for (int i = 0; i < lines.size(); ++i) {
         const bool poem = i >= 24 && i <= 48;
         if (spoken.contains(i))

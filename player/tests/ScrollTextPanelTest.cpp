@@ -16,7 +16,8 @@ constexpr QRgb kEmboss = 0xffff0000; // Button-highlight colour: the embossed co
 
 // A panel ticked by hand: Interval 0 keeps its worker asleep. Pure colours and no antialiasing,
 // so ink can be told from background pixel by pixel.
-std::unique_ptr<TScrollTextPanel> makePanel(const QStringList &lines, QSize size = QSize(281, 105), int fontPx = 11)
+std::unique_ptr<TScrollTextPanel> makePanel(
+    const QStringList &lines, QSize size = QSize(281, 105), int fontPx = 11)
 {
     auto panel = std::make_unique<TScrollTextPanel>();
     panel->setIntervalMs(0);
@@ -134,7 +135,8 @@ void ScrollTextPanelTest::settingActiveToItsValueRaisesNothing()
 // 105 px high with 1 px bevels: a 97 px text area; the last frame shows only the extra blank line.
 void ScrollTextPanelTest::aVerticalPassIsTheAreaHeightPlusOneLineHeightPerLine()
 {
-    auto panel = makePanel({ QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three") });
+    auto panel
+        = makePanel({ QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three") });
     QSignalSpy stops(panel.get(), &TScrollTextPanel::OnStopPlay);
     panel->setActive(true);
     QCOMPARE(panel->textArea(), QRect(4, 4, 273, 97));
@@ -146,7 +148,8 @@ void ScrollTextPanelTest::leadingBlankLinesAreSkippedAndLaterOnesCount()
 {
     const QString blanks[] = { QString(), QStringLiteral("  "), QStringLiteral("\t \x01") };
     auto plain = makePanel({ QStringLiteral("Text") });
-    auto padded = makePanel({ blanks[0], blanks[1], blanks[2], QStringLiteral("Text"), QString(), QString() });
+    auto padded = makePanel(
+        { blanks[0], blanks[1], blanks[2], QStringLiteral("Text"), QString(), QString() });
     plain->setActive(true);
     padded->setActive(true);
     const int lineHeight = lineSpacingOf(*plain);
@@ -267,7 +270,8 @@ void ScrollTextPanelTest::embossedTextMakesLinesOnePixelTaller()
 {
     QFETCH(TScrollTextPanel::TPanelBevel, style);
     QFETCH(QPoint, embossOffset);
-    const QStringList lines { QStringLiteral("HHHH"), QStringLiteral("HHHH"), QString(), QStringLiteral("HHHH") };
+    const QStringList lines { QStringLiteral("HHHH"), QStringLiteral("HHHH"), QString(),
+        QStringLiteral("HHHH") };
     auto plain = makePanel(lines);
     auto embossed = makePanel(lines);
     embossed->setTextStyle(style);
@@ -331,7 +335,8 @@ void ScrollTextPanelTest::textEntersAtTheBottomAndMovesUp()
 
 void ScrollTextPanelTest::horizontalTextIsCentredVerticallyAndEntersAtTheRight()
 {
-    const QStringList lines { QString(), QStringLiteral("Hello"), QStringLiteral("World!"), QString() };
+    const QStringList lines { QString(), QStringLiteral("Hello"), QStringLiteral("World!"),
+        QString() };
     auto panel = makePanel(lines);
     panel->setScrollDirection(TScrollTextPanel::TScrollDirection::sdHorizontal);
     panel->setActive(true);
@@ -398,10 +403,14 @@ void ScrollTextPanelTest::glyphTakesItsPlaceBesideTheText_data()
     QTest::addColumn<QRect>("textArea");
     using G = TScrollTextPanel::TGlyphLayout;
     // 281 x 105 with 1 px bevels: the text area before the glyph is (4, 4)-(277, 101).
-    QTest::newRow("left") << G::glGlyphLeft << QPoint(7, 44) << QRect(QPoint(27, 4), QPoint(276, 100));
-    QTest::newRow("right") << G::glGlyphRight << QPoint(258, 44) << QRect(QPoint(4, 4), QPoint(253, 100));
-    QTest::newRow("top") << G::glGlyphTop << QPoint(132, 7) << QRect(QPoint(4, 30), QPoint(276, 100));
-    QTest::newRow("bottom") << G::glGlyphBottom << QPoint(132, 82) << QRect(QPoint(4, 4), QPoint(276, 74));
+    QTest::newRow("left") << G::glGlyphLeft << QPoint(7, 44)
+                          << QRect(QPoint(27, 4), QPoint(276, 100));
+    QTest::newRow("right") << G::glGlyphRight << QPoint(258, 44)
+                           << QRect(QPoint(4, 4), QPoint(253, 100));
+    QTest::newRow("top") << G::glGlyphTop << QPoint(132, 7)
+                         << QRect(QPoint(4, 30), QPoint(276, 100));
+    QTest::newRow("bottom") << G::glGlyphBottom << QPoint(132, 82)
+                            << QRect(QPoint(4, 4), QPoint(276, 74));
 }
 
 void ScrollTextPanelTest::glyphTakesItsPlaceBesideTheText()

@@ -124,7 +124,8 @@ void ScrollTextPanelThreadTest::theEndOfAPassIsHandedToTheUiThread()
     auto panel = makePanel({ QStringLiteral("short") }, QSize(60, 20));
     auto *child = new QLabel(QStringLiteral("child"), panel.get());
     std::thread::id stoppedOn;
-    connect(panel.get(), &TScrollTextPanel::OnStopPlay, panel.get(),
+    connect(
+        panel.get(), &TScrollTextPanel::OnStopPlay, panel.get(),
         [&] { stoppedOn = std::this_thread::get_id(); }, Qt::DirectConnection);
     QSignalSpy stops(panel.get(), &TScrollTextPanel::OnStopPlay);
     panel->setActive(true);

@@ -11,8 +11,7 @@ namespace tunedeck {
 struct CrossThreadWakeup::Waker::Descriptor {
     explicit Descriptor(int descriptor)
         : fd(descriptor)
-    {
-    }
+    { }
     ~Descriptor() { ::close(fd); }
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;

@@ -5,8 +5,8 @@
 #include <QBitmap>
 #include <QEvent>
 #include <QFontMetrics>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 
 #include <algorithm>
 #include <climits>
@@ -43,10 +43,12 @@ QRect fromEdges(int left, int top, int right, int bottom)
 }
 
 // A bevel `widthPx` thick along the inside of `rect`, which then shrinks inside it.
-void drawBevel(QPainter &painter, QRect &rect, const QColor &topLeft, const QColor &bottomRight, int widthPx)
+void drawBevel(
+    QPainter &painter, QRect &rect, const QColor &topLeft, const QColor &bottomRight, int widthPx)
 {
     for (int i = 0; i < widthPx && rect.width() > 0 && rect.height() > 0; ++i) {
-        const int l = rect.x(), t = rect.y(), r = rect.x() + rect.width(), b = rect.y() + rect.height();
+        const int l = rect.x(), t = rect.y(), r = rect.x() + rect.width(),
+                  b = rect.y() + rect.height();
         painter.fillRect(fromEdges(l, t, r - 1, t + 1), topLeft);
         painter.fillRect(fromEdges(l, t, l + 1, b - 1), topLeft);
         painter.fillRect(fromEdges(r - 1, t, r, b), bottomRight);
@@ -357,7 +359,8 @@ void TScrollTextPanel::computeLayoutLocked()
     }
 
     const QFontMetrics metrics(font());
-    m_lineHeightPx = std::max(1, metrics.lineSpacing() + (m_textStyle != TPanelBevel::bvNone ? 1 : 0));
+    m_lineHeightPx
+        = std::max(1, metrics.lineSpacing() + (m_textStyle != TPanelBevel::bvNone ? 1 : 0));
 
     const int b = m_borderWidthPx + (m_bevelOuter != TPanelBevel::bvNone ? m_bevelWidthPx : 0)
         + (m_bevelInner != TPanelBevel::bvNone ? m_bevelWidthPx : 0);
@@ -412,7 +415,8 @@ void TScrollTextPanel::computeLayoutLocked()
                 break;
             }
         }
-        const qint64 spare = qint64(bottom - t) - qint64(lastTextLine - m_firstTextLine + 1) * m_lineHeightPx;
+        const qint64 spare
+            = qint64(bottom - t) - qint64(lastTextLine - m_firstTextLine + 1) * m_lineHeightPx;
         if (spare > 0) {
             t += static_cast<int>(spare / 2);
             bottom -= static_cast<int>(spare / 2);
@@ -533,7 +537,8 @@ void TScrollTextPanel::composeFrameLocked()
         std::lock_guard lock(m_mailboxMutex);
         if (m_shownFrame.size() == image.size() && m_shownFrame.format() == image.format()
             && m_shownFrame.bytesPerLine() == image.bytesPerLine())
-            std::memcpy(m_shownFrame.bits(), image.constBits(), static_cast<size_t>(image.sizeInBytes()));
+            std::memcpy(
+                m_shownFrame.bits(), image.constBits(), static_cast<size_t>(image.sizeInBytes()));
         else
             m_shownFrame = image.copy();
     }
@@ -560,7 +565,8 @@ void TScrollTextPanel::paintEvent(QPaintEvent *)
         if (kind == TPanelBevel::bvNone)
             return;
         const bool lowered = kind == TPanelBevel::bvLowered;
-        drawBevel(painter, rest, lowered ? shadow : highlight, lowered ? highlight : shadow, m_bevelWidthPx);
+        drawBevel(painter, rest, lowered ? shadow : highlight, lowered ? highlight : shadow,
+            m_bevelWidthPx);
     };
     bevel(m_bevelOuter);
     drawBevel(painter, rest, color(), color(), m_borderWidthPx);

@@ -65,7 +65,8 @@ public:
     // Paints the background of `rect` on `canvas` instead of the plain fill with the canvas
     // brush. Called on the UI thread when the panel paints and, with AsyncDrawing, on the worker
     // for each frame: it must only draw, and may not touch widgets.
-    using TPaintClientEvent = std::function<void(TScrollTextPanel *sender, QPainter &canvas, const QRect &rect)>;
+    using TPaintClientEvent
+        = std::function<void(TScrollTextPanel *sender, QPainter &canvas, const QRect &rect)>;
 
     explicit TScrollTextPanel(QWidget *parent = nullptr);
     // Deactivates the panel (raising OnStopPlay when it was active) and joins the worker.

@@ -1,15 +1,14 @@
 #include "ShadowLabel.h"
 
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QStyle>
 
 #include <algorithm>
 
 TShadowLabel::TShadowLabel(QWidget *parent)
     : TShadowLabel(QString(), parent)
-{
-}
+{ }
 
 TShadowLabel::TShadowLabel(const QString &text, QWidget *parent)
     : QLabel(text, parent)
@@ -60,18 +59,19 @@ void TShadowLabel::paintEvent(QPaintEvent *)
     const int flags = QStyle::visualAlignment(layoutDirection(), alignment())
         | (wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine);
 
-    const bool left = m_position == ShadowPosition::UpperLeft
-        || m_position == ShadowPosition::LowerLeft;
-    const bool up = m_position == ShadowPosition::UpperLeft
-        || m_position == ShadowPosition::UpperRight;
-    const QPoint offset(left ? -m_shadowSizePx : m_shadowSizePx, up ? -m_shadowSizePx : m_shadowSizePx);
+    const bool left
+        = m_position == ShadowPosition::UpperLeft || m_position == ShadowPosition::LowerLeft;
+    const bool up
+        = m_position == ShadowPosition::UpperLeft || m_position == ShadowPosition::UpperRight;
+    const QPoint offset(
+        left ? -m_shadowSizePx : m_shadowSizePx, up ? -m_shadowSizePx : m_shadowSizePx);
 
     painter.setFont(font());
     if (m_shadowSizePx > 0) {
         painter.setPen(shadowColor());
         painter.drawText(place.translated(offset), flags, text());
     }
-    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-        foregroundRole()));
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
     painter.drawText(place, flags, text());
 }

@@ -10,9 +10,9 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <utility>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -211,9 +211,10 @@ void TTickTimer::workerLoop(std::shared_ptr<Shared> shared)
                 appliedNice = s.niceValue;
         }
         const std::uint64_t epoch = s.epoch;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(s.intervalMs);
-        const bool interrupted = s.wake.wait_until(lock, deadline,
-            [&] { return s.terminated || s.suspended || s.epoch != epoch; });
+        const auto deadline
+            = std::chrono::steady_clock::now() + std::chrono::milliseconds(s.intervalMs);
+        const bool interrupted = s.wake.wait_until(
+            lock, deadline, [&] { return s.terminated || s.suspended || s.epoch != epoch; });
         if (interrupted || !s.enabled || !s.onTimer)
             continue;
 

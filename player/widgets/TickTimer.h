@@ -31,7 +31,15 @@ class TTickTimer : public QObject {
 public:
     // Mapped onto the worker's nice value, from 19 (tpIdle) to -20 (tpTimeCritical); a raise the
     // process may not make is left undone.
-    enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+    enum class TThreadPriority {
+        tpIdle,
+        tpLowest,
+        tpLower,
+        tpNormal,
+        tpHigher,
+        tpHighest,
+        tpTimeCritical
+    };
     Q_ENUM(TThreadPriority)
 
     using TimerProc = std::function<void()>;
