@@ -171,6 +171,52 @@ std::optional<std::size_t> unescape(std::string_view text, char end, Sink &&sink
     return std::nullopt;
 }
 
+// Nearly every header is plain ASCII with `\\` between levels; this decodes those without the
+// per-unit work of unescape(). False means "not plain": the general decoder takes over.
+bool decodePlainPath(std::string_view text, char end, DecodedPath &path)
+{
+    std::size_t used = 0;
+    std::size_t start = 0;
+    bool inLevel = false;
+    path.leadingSeparator = false;
+    const auto closeLevel = [&](std::size_t at) {
+        if (used == path.components.size())
+            path.components.emplace_back();
+        PathComponent &level = path.components[used++];
+        level.name.assign(text.begin() + std::ptrdiff_t(start), text.begin() + std::ptrdiff_t(at));
+        level.rawBegin = start;
+        level.rawEnd = at;
+        inLevel = false;
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == end) {
+            if (inLevel)
+                closeLevel(i);
+            path.components.resize(used);
+            path.endOffset = i;
+            return true;
+        }
+        if (c == '\\') {
+            if (i + 1 >= text.size() || text[i + 1] != '\\')
+                return false;
+            if (i == 0)
+                path.leadingSeparator = true;
+            if (inLevel)
+                closeLevel(i);
+            ++i;
+            continue;
+        }
+        if (c == '\0' || static_cast<unsigned char>(c) >= 0x80)
+            return false;
+        if (!inLevel) {
+            start = i;
+            inLevel = true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 std::optional<std::u16string> decodeEscaped(std::string_view text, char end)
@@ -183,6 +229,8 @@ std::optional<std::u16string> decodeEscaped(std::string_view text, char end)
 
 bool decodeKeyPath(std::string_view text, char end, DecodedPath &path)
 {
+    if (decodePlainPath(text, end, path))
+        return true;
     // Levels are reused rather than rebuilt, so their strings keep their capacity.
     std::size_t used = 0;
     PathComponent *current = nullptr;

@@ -82,6 +82,24 @@ TEST(KeyName, PathSplitsIntoLevelsAtBackslashUnits)
     EXPECT_TRUE(leading->leadingSeparator);
 }
 
+// A plain ASCII path and the same path spelled with escapes decode alike, offsets included.
+TEST(KeyName, PlainAndEscapedPathsDecodeAlike)
+{
+    const auto plain = decodeKeyPath(R"(Software\\The toolTest\\Alpha] 1)", ']');
+    const auto escaped = decodeKeyPath(R"(Software\\The toolTest\\\x41lpha] 1)", ']');
+    ASSERT_TRUE(plain && escaped);
+    ASSERT_EQ(plain->components.size(), 3u);
+    ASSERT_EQ(escaped->components.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(plain->components[i].name, escaped->components[i].name);
+        EXPECT_EQ(plain->components[i].rawBegin, escaped->components[i].rawBegin);
+    }
+    EXPECT_EQ(plain->components[1].rawEnd, 22u);
+    EXPECT_EQ(plain->endOffset, 29u);
+    EXPECT_FALSE(decodeKeyPath(R"(Software\\Alpha)", ']').has_value());
+    EXPECT_TRUE(decodeKeyPath(R"(\\Alpha])", ']')->leadingSeparator);
+}
+
 // Case-variant names, ASCII or not, are one key; different names stay different.
 TEST(KeyName, SimpleCaseFoldingMatchesCaseVariants)
 {
