@@ -1,9 +1,11 @@
 #include "keysweep/HiveFile.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,6 +59,21 @@ bool writeAll(int fd, std::string_view bytes)
     return true;
 }
 
+// A hive of tens of megabytes faults in page by page as it is read; huge pages cut that work
+// several hundredfold where the system offers them. Only advice: failure changes nothing.
+void adviseHugePages(Bytes &bytes)
+{
+    constexpr std::uintptr_t kPage = 4096;
+    constexpr std::size_t kWorthIt = std::size_t(4) << 20;
+    if (bytes.size() < kWorthIt)
+        return;
+    const auto begin = reinterpret_cast<std::uintptr_t>(bytes.data());
+    const std::uintptr_t first = (begin + kPage - 1) & ~(kPage - 1);
+    const std::uintptr_t last = (begin + bytes.size()) & ~(kPage - 1);
+    if (last > first)
+        ::madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+}
+
 } // namespace
 
 Result<Bytes> readWholeFile(const std::filesystem::path &path)
@@ -71,6 +88,7 @@ Result<Bytes> readWholeFile(const std::filesystem::path &path)
         return Error { Error::Code::Io, "cannot read " + path.string() + ": not a regular file" };
     // One byte more than the size, so a file that grew meanwhile is noticed and read whole.
     Bytes bytes(std::size_t(info.st_size) + 1);
+    adviseHugePages(bytes);
     std::size_t filled = 0;
     for (;;) {
         if (filled == bytes.size()) {
