@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <unordered_map>
 
 namespace keysweep {
 
@@ -13,6 +12,9 @@ namespace {
 // FILETIME counts 100 ns ticks from 1601; Unix time counts from 1970.
 constexpr std::int64_t kTicksFrom1601To1970 = 116444736000000000;
 constexpr std::int64_t kTicksPerSecond = 10000000;
+
+// Keys are made in blocks of this many, so a hive of many keys costs few allocations.
+constexpr std::size_t kKeysPerBlock = 1024;
 
 // Windows allows keys 512 levels deep. A header naming a deeper key is left to no key, which
 // also bounds the depth of every walk over the tree (the deletion recurses once per level).
@@ -24,22 +26,68 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
-// A key among its siblings. The view points into HiveKey::folded of the key it maps to, or
-// into a lookup's own string, so the map allocates nothing but its nodes.
-struct ChildId {
-    const HiveKey *parent;
-    std::u16string_view folded;
-    bool operator==(const ChildId &) const = default;
-};
+std::size_t hashOf(const HiveKey *parent, std::u16string_view folded)
+{
+    std::size_t hash = std::hash<std::u16string_view> {}(folded);
+    hash ^= std::hash<const void *> {}(parent) + 0x9e3779b97f4a7c15u + (hash << 6) + (hash >> 2);
+    return hash;
+}
 
-struct ChildIdHash {
-    std::size_t operator()(const ChildId &id) const noexcept
+// Finds a key by parent and folded name while the file is read: open addressing over the keys
+// themselves, so an entry costs one pointer and the index frees in one piece.
+class KeyIndex {
+public:
+    explicit KeyIndex(std::size_t expected)
     {
-        std::size_t hash = std::hash<std::u16string_view> {}(id.folded);
-        hash ^= std::hash<const void *> {}(id.parent) + 0x9e3779b97f4a7c15u + (hash << 6)
-            + (hash >> 2);
-        return hash;
+        std::size_t size = 64;
+        while (size < expected * 2)
+            size <<= 1;
+        m_slots.assign(size, Slot {});
     }
+
+    HiveKey *find(const HiveKey *parent, std::u16string_view folded, std::size_t hash) const
+    {
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Slot &slot = m_slots[i];
+            if (slot.key == nullptr)
+                return nullptr;
+            if (slot.hash == hash && slot.key->parent == parent && slot.key->folded == folded)
+                return slot.key;
+        }
+    }
+
+    void insert(HiveKey *key, std::size_t hash)
+    {
+        if ((m_count + 1) * 2 > m_slots.size()) {
+            std::vector<Slot> old(m_slots.size() * 2, Slot {});
+            old.swap(m_slots);
+            for (const Slot &moved : old) {
+                if (moved.key != nullptr)
+                    place(moved.key, moved.hash);
+            }
+        }
+        place(key, hash);
+        ++m_count;
+    }
+
+private:
+    void place(HiveKey *key, std::size_t hash)
+    {
+        const std::size_t mask = m_slots.size() - 1;
+        std::size_t i = hash & mask;
+        while (m_slots[i].key != nullptr)
+            i = (i + 1) & mask;
+        m_slots[i] = Slot { hash, key };
+    }
+
+    // The hash is kept so a probe rarely has to look at a key itself.
+    struct Slot {
+        std::size_t hash = 0;
+        HiveKey *key = nullptr;
+    };
+    std::vector<Slot> m_slots; // a power of two long, at most half full
+    std::size_t m_count = 0;
 };
 
 bool foldedLess(const HiveKey *a, const HiveKey *b)
@@ -89,10 +137,8 @@ Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
     if (first != kHiveHeader)
         return Error { Error::Code::NotAHive, {} };
 
-    hive->m_keys.emplace_back();
-    HiveKey *const root = &hive->m_keys.front();
-    std::unordered_map<ChildId, HiveKey *, ChildIdHash> known;
-    known.reserve(text.size() / 256); // about one key per section, sections of a few lines
+    HiveKey *const root = &hive->newKey();
+    KeyIndex known(text.size() / 256); // about one key per section, sections of a few lines
     DecodedPath path; // reused for every header
     // Sections come grouped by path, so the previous header's chain of keys usually matches the
     // next one's start; comparing escaped text skips most folding and hashing.
@@ -113,11 +159,11 @@ Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
             }
             reuse = false;
             std::u16string folded = foldCase(component.name);
-            const auto found = known.find(ChildId { key, folded });
-            if (found != known.end()) {
-                key = found->second;
+            const std::size_t hash = hashOf(key, folded);
+            if (HiveKey *found = known.find(key, folded, hash)) {
+                key = found;
             } else {
-                HiveKey &created = hive->m_keys.emplace_back();
+                HiveKey &created = hive->newKey();
                 created.name = component.name;
                 created.folded = std::move(folded);
                 created.utf8Length = utf8Length(created.name);
@@ -125,7 +171,7 @@ Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
                 created.rawOffset = rawOffset;
                 created.rawLength = raw.size();
                 key->children.push_back(&created);
-                known.emplace(ChildId { key, created.folded }, &created);
+                known.insert(&created, hash);
                 key = &created;
             }
             lastChain.resize(i);
@@ -165,9 +211,24 @@ Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
     if (!hive->m_sections.empty())
         hive->m_sections.back().chunkEnd = contentEnd;
 
-    for (HiveKey &key : hive->m_keys)
-        std::sort(key.children.begin(), key.children.end(), foldedLess);
+    for (std::size_t block = 0; block < hive->m_keyBlocks.size(); ++block) {
+        const std::size_t count
+            = block + 1 == hive->m_keyBlocks.size() ? hive->m_keysInLastBlock : kKeysPerBlock;
+        for (std::size_t i = 0; i < count; ++i) {
+            HiveKey &key = hive->m_keyBlocks[block][i];
+            std::sort(key.children.begin(), key.children.end(), foldedLess);
+        }
+    }
     return hive;
+}
+
+HiveKey &Hive::newKey()
+{
+    if (m_keyBlocks.empty() || m_keysInLastBlock == kKeysPerBlock) {
+        m_keyBlocks.push_back(std::make_unique<HiveKey[]>(kKeysPerBlock));
+        m_keysInLastBlock = 0;
+    }
+    return m_keyBlocks.back()[m_keysInLastBlock++];
 }
 
 HiveKey *Hive::child(const HiveKey *parent, std::u16string_view name) const

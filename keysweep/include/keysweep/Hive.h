@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -72,7 +71,7 @@ public:
     Hive &operator=(const Hive &) = delete;
 
     // The branch root: the key the file's paths are relative to. It can never be removed.
-    HiveKey *root() { return &m_keys.front(); }
+    HiveKey *root() { return &m_keyBlocks.front()[0]; }
 
     // The live sub-key of `parent` with this name (compared case-insensitively), or null.
     HiveKey *child(const HiveKey *parent, std::u16string_view name) const;
@@ -105,7 +104,12 @@ private:
         const HiveKey *key, std::chrono::system_clock::time_point writeTime) const;
 
     Bytes m_bytes;
-    std::deque<HiveKey> m_keys; // stable addresses; front() is the root
+    HiveKey &newKey();
+
+    // Keys live in blocks that never move, so pointers to them stay valid; the first key of the
+    // first block is the root.
+    std::vector<std::unique_ptr<HiveKey[]>> m_keyBlocks;
+    std::size_t m_keysInLastBlock = 0;
     std::vector<Section> m_sections; // in file order
     std::vector<HiveKey *> m_touchedParents;
     std::string_view m_lineEnd = "\n";
