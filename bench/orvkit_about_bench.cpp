@@ -91,8 +91,8 @@ int main(int argc, char **argv)
     for (const Figure &figure : figures) {
         const bool late = figure.ms > figure.budgetMs;
         over = over || late;
-        std::printf("%-34s %8.3f ms  (budget %5.1f)%s\n", figure.name, figure.ms,
-            figure.budgetMs, late ? "  over budget" : "");
+        std::printf("%-34s %8.3f ms  (budget %5.1f)%s\n", figure.name, figure.ms, figure.budgetMs,
+            late ? "  over budget" : "");
     }
     return over ? 1 : 0;
 }

@@ -116,8 +116,7 @@ void AboutAnimation::composeFrame(int n)
     SetCanvasBrush(m_frame, kBlue);
     InvertWithBrush(frame, kInnerBox);
 
-    CopyBlock(frame, 0, 0, kAboutWidth, kTitleStripHeight, *m_title.image(), 0, 0,
-        RasterOp::And);
+    CopyBlock(frame, 0, 0, kAboutWidth, kTitleStripHeight, *m_title.image(), 0, 0, RasterOp::And);
     drawCredits(m_frame, kCreditsArea);
 }
 
@@ -128,8 +127,7 @@ void AboutAnimation::drawCredits(Canvas &destination, const QRect &area)
     if (m_credits.isNull())
         return;
     QPainter &credits = *m_credits.painter();
-    CopyBlock(credits, 0, 0, area.width(), area.height(), *destination.image(), area.x(),
-        area.y());
+    CopyBlock(credits, 0, 0, area.width(), area.height(), *destination.image(), area.x(), area.y());
 
     int top = area.height() - static_cast<int>(std::trunc(m_creditsOffset));
     SetCanvasFont(m_credits, kCreditsPoints, QString::fromLatin1(kCreditsFace), kBlack, 0);

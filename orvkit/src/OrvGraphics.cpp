@@ -141,9 +141,8 @@ QString BitmapResourcePath(std::uintptr_t module, std::uintptr_t bitmap)
 {
     if (bitmap == 0)
         return {};
-    const QString folder = module == 0
-        ? QString::fromLatin1(kOwnResourceFolder)
-        : QString::fromUtf8(reinterpret_cast<const char *>(module));
+    const QString folder = module == 0 ? QString::fromLatin1(kOwnResourceFolder)
+                                       : QString::fromUtf8(reinterpret_cast<const char *>(module));
     if (bitmap <= kLargestBitmapId)
         return folder + QStringLiteral("/#") + QString::number(bitmap);
     const QString name = QString::fromUtf8(reinterpret_cast<const char *>(bitmap));
@@ -167,23 +166,23 @@ void SetCanvasBrush(Canvas &canvas, ColorValue color)
     canvas.hasBrush = true;
 }
 
-QFont SetCanvasFont(Canvas &canvas, int points, const QString &face, ColorValue color,
-    unsigned flags)
+QFont SetCanvasFont(
+    Canvas &canvas, int points, const QString &face, ColorValue color, unsigned flags)
 {
     if (canvas.isNull())
         return {};
     return SetContextFont(*canvas.context, points, face, color, flags);
 }
 
-QFont SetContextFont(QPainter &context, int points, const QString &face, ColorValue color,
-    unsigned flags)
+QFont SetContextFont(
+    QPainter &context, int points, const QString &face, ColorValue color, unsigned flags)
 {
     const int pixelsPerInch = context.device() ? context.device()->logicalDpiX() : 96;
     return CreateContextFont(context, -mulDiv(points, pixelsPerInch, 72), face, color, flags);
 }
 
-QFont CreateContextFont(QPainter &context, int height, const QString &face, ColorValue color,
-    unsigned flags)
+QFont CreateContextFont(
+    QPainter &context, int height, const QString &face, ColorValue color, unsigned flags)
 {
     QFont font(face);
     if (height != 0)
@@ -223,8 +222,8 @@ void CopyBlock(QPainter &context, int x, int y, int width, int height, const QIm
     const QPainter::CompositionMode previous = context.compositionMode();
     context.setCompositionMode(op == RasterOp::And ? QPainter::RasterOp_SourceAndDestination
                                                    : QPainter::CompositionMode_Source);
-    context.drawImage(QPoint(x + available.x() - sourceX, y + available.y() - sourceY), source,
-        available);
+    context.drawImage(
+        QPoint(x + available.x() - sourceX, y + available.y() - sourceY), source, available);
     context.setCompositionMode(previous);
 }
 

@@ -108,22 +108,22 @@ void SetCanvasBrush(Canvas &canvas, ColorValue color);
 
 // SetContextFont on the canvas's context. Returns the font selected (a default QFont for a null
 // canvas).
-QFont SetCanvasFont(Canvas &canvas, int points, const QString &face, ColorValue color,
-    unsigned flags);
+QFont SetCanvasFont(
+    Canvas &canvas, int points, const QString &face, ColorValue color, unsigned flags);
 
 // Selects a font of the given size in points, converted to a character height in pixels at the
 // context's horizontal resolution (its device's logicalDpiX, not the vertical one), rounded to
 // the nearest pixel: at 96 pixels per inch, 8 points are 11 pixels, 10 are 13 and 26 are 35.
 // Sets the text colour to the colour and returns the font.
-QFont SetContextFont(QPainter &context, int points, const QString &face, ColorValue color,
-    unsigned flags);
+QFont SetContextFont(
+    QPainter &context, int points, const QString &face, ColorValue color, unsigned flags);
 
 // Selects a font of the given height in pixels (negative: the character height, as
 // SetContextFont gives; positive heights are taken as the same size), with weight 700 for
 // StyleBold and 400 otherwise, italic, underline and strike-out from the flags; 0 gives the
 // face's default size. Sets the text colour to the colour and returns the font.
-QFont CreateContextFont(QPainter &context, int height, const QString &face, ColorValue color,
-    unsigned flags);
+QFont CreateContextFont(
+    QPainter &context, int height, const QString &face, ColorValue color, unsigned flags);
 
 // Width and height, in pixels, of the whole text in the context's current font. The height is
 // the font's line height (ascent plus descent), whatever the text.

@@ -84,8 +84,8 @@ private Q_SLOTS:
         QPointer<AboutWindow> box = currentAboutBox();
         QTRY_VERIFY(box->framesTaken() >= 5);
         QVERIFY(box->shownCreditsOffset() > 0);
-        QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("OkButton")),
-            Qt::LeftButton);
+        QTest::mouseClick(
+            box->findChild<QPushButton *>(QStringLiteral("OkButton")), Qt::LeftButton);
         QTRY_VERIFY(!box);
         QVERIFY(!currentAboutBox());
     }
@@ -120,8 +120,8 @@ private Q_SLOTS:
         QVERIFY(OrvAboutBox(0) != 0);
         QPointer<AboutWindow> box = currentAboutBox();
         QTRY_VERIFY(box->isVisible());
-        QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("GoButton")),
-            Qt::LeftButton);
+        QTest::mouseClick(
+            box->findChild<QPushButton *>(QStringLiteral("GoButton")), Qt::LeftButton);
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
         QCOMPARE(opened.count(), 1);
         QCOMPARE(opened.at(0).at(0).toUrl(), QUrl(QString::fromLatin1(kMakerAddress)));

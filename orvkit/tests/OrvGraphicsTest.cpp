@@ -110,10 +110,12 @@ private Q_SLOTS:
     // Module and bitmap arguments resolve to resource paths as the public header documents.
     void bitmapArgumentsMapToResourcePaths()
     {
-        const auto address = [](const char *text) { return reinterpret_cast<std::uintptr_t>(text); };
+        const auto address
+            = [](const char *text) { return reinterpret_cast<std::uintptr_t>(text); };
         QCOMPARE(BitmapResourcePath(0, address("DYK")), QStringLiteral(":/orvkit/DYK"));
         QCOMPARE(BitmapResourcePath(0, 100), QStringLiteral(":/orvkit/#100"));
-        QCOMPARE(BitmapResourcePath(address(":/app"), address("logo")), QStringLiteral(":/app/logo"));
+        QCOMPARE(
+            BitmapResourcePath(address(":/app"), address("logo")), QStringLiteral(":/app/logo"));
         QCOMPARE(BitmapResourcePath(address(":/app"), 7), QStringLiteral(":/app/#7"));
         QCOMPARE(BitmapResourcePath(address(":/app"), address(":/other/pic")),
             QStringLiteral(":/other/pic"));

@@ -53,13 +53,13 @@ ORVKIT_EXPORT uintptr_t OrvAboutBox(uintptr_t owner);
  * on the screen and owned by parent (a window handle, or 0). Only the low 16 bits of width and
  * height are used. Returns the splash window's handle; the caller removes the splash by
  * destroying that window, or by destroying its owner. Returns 0 if no window was made. */
-ORVKIT_EXPORT uintptr_t OrvSplashScreen(uintptr_t parent, uintptr_t picture, uintptr_t width,
-    uintptr_t height);
+ORVKIT_EXPORT uintptr_t OrvSplashScreen(
+    uintptr_t parent, uintptr_t picture, uintptr_t width, uintptr_t height);
 
 /* Like OrvSplashScreen, with the picture loaded from a bitmap resource of module (see above).
  * A bitmap that cannot be loaded gives a white splash. */
-ORVKIT_EXPORT uintptr_t OrvSplashScreenRES(uintptr_t parent, uintptr_t module, uintptr_t bitmap,
-    uintptr_t width, uintptr_t height);
+ORVKIT_EXPORT uintptr_t OrvSplashScreenRES(
+    uintptr_t parent, uintptr_t module, uintptr_t bitmap, uintptr_t width, uintptr_t height);
 
 /* Opens the maker's web site in the user's browser. owner (a window handle, or 0) has no
  * effect. Returns a value greater than 32 when the browser was asked to open the address, and a
