@@ -65,7 +65,8 @@ int main(int argc, char **argv)
     tunedeck::Device device(nullptr, tunedeck::OutputMode::Null);
     // The first open loads what a program does once at start (soundfont pages, caches).
     if (auto opened = device.open(song); !opened) {
-        std::fprintf(stderr, "enginebench: %s: %s\n", song, tunedeck::errorText(opened.error().code));
+        std::fprintf(
+            stderr, "enginebench: %s: %s\n", song, tunedeck::errorText(opened.error().code));
         return 1;
     }
 
@@ -84,7 +85,8 @@ int main(int argc, char **argv)
     std::vector<double> seekLatency;
     const std::uint32_t length = device.lengthMs();
     for (int round = 0; round < kRounds; ++round) {
-        const std::uint32_t target = std::uint32_t(std::uint64_t(length) * (round + 1) / (kRounds + 2));
+        const std::uint32_t target
+            = std::uint32_t(std::uint64_t(length) * (round + 1) / (kRounds + 2));
         const auto start = Clock::now();
         if (!device.seekMs(target))
             return 1;

@@ -46,8 +46,7 @@ TMediaPlayer::ResultCode resultCodeOf(tunedeck::Error::Code code)
 
 EMCIDeviceError::EMCIDeviceError(const QString &message)
     : std::runtime_error(message.toStdString())
-{
-}
+{ }
 
 struct TMediaPlayer::Private {
     std::unique_ptr<tunedeck::Device> device;
@@ -87,18 +86,54 @@ TMediaPlayer::~TMediaPlayer()
     d->device.reset();
 }
 
-QString TMediaPlayer::FileName() const { return d->fileName; }
-void TMediaPlayer::setFileName(const QString &name) { d->fileName = name; }
-TMediaPlayer::TMPDeviceTypes TMediaPlayer::DeviceType() const { return TMPDeviceTypes::dtAutoSelect; }
-bool TMediaPlayer::AutoRewind() const { return d->autoRewind; }
-void TMediaPlayer::setAutoRewind(bool on) { d->autoRewind = on; }
-bool TMediaPlayer::AutoOpen() const { return false; }
-bool TMediaPlayer::Shareable() const { return false; }
-bool TMediaPlayer::AutoEnable() const { return false; }
-bool TMediaPlayer::IsOpen() const { return d->isOpen; }
-quint16 TMediaPlayer::DeviceId() const { return d->deviceId; }
-quint32 TMediaPlayer::LastError() const { return d->lastError; }
-TMediaPlayer::TMPNotifyValues TMediaPlayer::NotifyResult() const { return d->notifyResult; }
+QString TMediaPlayer::FileName() const
+{
+    return d->fileName;
+}
+void TMediaPlayer::setFileName(const QString &name)
+{
+    d->fileName = name;
+}
+TMediaPlayer::TMPDeviceTypes TMediaPlayer::DeviceType() const
+{
+    return TMPDeviceTypes::dtAutoSelect;
+}
+bool TMediaPlayer::AutoRewind() const
+{
+    return d->autoRewind;
+}
+void TMediaPlayer::setAutoRewind(bool on)
+{
+    d->autoRewind = on;
+}
+bool TMediaPlayer::AutoOpen() const
+{
+    return false;
+}
+bool TMediaPlayer::Shareable() const
+{
+    return false;
+}
+bool TMediaPlayer::AutoEnable() const
+{
+    return false;
+}
+bool TMediaPlayer::IsOpen() const
+{
+    return d->isOpen;
+}
+quint16 TMediaPlayer::DeviceId() const
+{
+    return d->deviceId;
+}
+quint32 TMediaPlayer::LastError() const
+{
+    return d->lastError;
+}
+TMediaPlayer::TMPNotifyValues TMediaPlayer::NotifyResult() const
+{
+    return d->notifyResult;
+}
 
 void TMediaPlayer::requireOpen() const
 {

@@ -39,8 +39,14 @@ constexpr std::uint64_t pack(std::uint32_t high, std::uint32_t low)
 {
     return (std::uint64_t(high) << 32) | low;
 }
-constexpr std::uint32_t highOf(std::uint64_t value) { return std::uint32_t(value >> 32); }
-constexpr std::uint32_t lowOf(std::uint64_t value) { return std::uint32_t(value); }
+constexpr std::uint32_t highOf(std::uint64_t value)
+{
+    return std::uint32_t(value >> 32);
+}
+constexpr std::uint32_t lowOf(std::uint64_t value)
+{
+    return std::uint32_t(value);
+}
 
 enum class Container { Midi, Wave };
 
@@ -82,7 +88,8 @@ Result<Container> sniff(const std::filesystem::path &path)
     if (extension == ".mid" || extension == ".midi" || extension == ".rmi" || extension == ".kar")
         return Container::Midi;
     if (extension == ".wav" || extension == ".wave") {
-        if (got < 12 && std::string_view("RIFF").starts_with(bytes.substr(0, std::min<std::size_t>(got, 4))))
+        if (got < 12
+            && std::string_view("RIFF").starts_with(bytes.substr(0, std::min<std::size_t>(got, 4))))
             return Error { Error::Code::Truncated, "the wave header is cut short", got };
         return Container::Wave;
     }
@@ -219,9 +226,10 @@ struct Device::Impl {
             if (current->failed() || current->atEnd()) {
                 // The run ends here unless the owner has sent a newer command meanwhile.
                 std::uint64_t expected = commandNow;
-                if (command.compare_exchange_strong(expected, commandNow & ~std::uint64_t(1),
-                        std::memory_order_acq_rel)) {
-                    notice = Notice { current->failed() ? Notice::Kind::Failed : Notice::Kind::Finished,
+                if (command.compare_exchange_strong(
+                        expected, commandNow & ~std::uint64_t(1), std::memory_order_acq_rel)) {
+                    notice = Notice { current->failed() ? Notice::Kind::Failed
+                                                        : Notice::Kind::Finished,
                         highOf(commandNow) };
                 }
                 playing = false;
@@ -286,7 +294,8 @@ struct Device::Impl {
     void sendCommand(bool play)
     {
         ++commandSerial;
-        command.store(pack(runId, (commandSerial << 1) | (play ? 1u : 0u)), std::memory_order_release);
+        command.store(
+            pack(runId, (commandSerial << 1) | (play ? 1u : 0u)), std::memory_order_release);
     }
 
     void requestSeek(std::uint32_t positionMs)
@@ -315,7 +324,8 @@ struct Device::Impl {
             return *outputError;
         if (!synth)
             return *synthError;
-        return std::unique_ptr<Source>(std::make_unique<MidiSource>(std::move(song).value(), *synth));
+        return std::unique_ptr<Source>(
+            std::make_unique<MidiSource>(std::move(song).value(), *synth));
     }
 };
 
@@ -369,8 +379,8 @@ Device::Device(Listener listener, OutputMode mode)
                 lossReported = true;
                 std::uint64_t now = d.command.load(std::memory_order_acquire);
                 if ((now & 1) != 0
-                    && d.command.compare_exchange_strong(now, now & ~std::uint64_t(1),
-                        std::memory_order_acq_rel)
+                    && d.command.compare_exchange_strong(
+                        now, now & ~std::uint64_t(1), std::memory_order_acq_rel)
                     && d.listener)
                     d.listener(Notice { Notice::Kind::Failed, highOf(now) });
             }
@@ -450,8 +460,14 @@ void Device::close()
     d.open = false;
 }
 
-bool Device::isOpen() const { return m_impl->open; }
-MediaKind Device::kind() const { return m_impl->kind; }
+bool Device::isOpen() const
+{
+    return m_impl->open;
+}
+MediaKind Device::kind() const
+{
+    return m_impl->kind;
+}
 
 void Device::play()
 {
@@ -507,9 +523,18 @@ std::uint32_t Device::lengthMs() const
     return m_impl->open ? m_impl->length.load(std::memory_order_relaxed) : 0;
 }
 
-std::uint32_t Device::runId() const { return m_impl->runId; }
-int Device::sampleRate() const { return m_impl->sampleRate; }
-OutputMode Device::outputMode() const { return m_impl->mode; }
+std::uint32_t Device::runId() const
+{
+    return m_impl->runId;
+}
+int Device::sampleRate() const
+{
+    return m_impl->sampleRate;
+}
+OutputMode Device::outputMode() const
+{
+    return m_impl->mode;
+}
 
 std::size_t Device::pump(std::span<float> out)
 {

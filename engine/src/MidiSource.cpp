@@ -34,7 +34,8 @@ MidiSource::MidiSource(MidiFile file, Synth &synth)
     m_endFrame = m_eventFrames.empty() ? 0 : m_eventFrames.back();
     m_chase.reserve(events.size());
     // The end is never before the length in ms (the length is truncated from the same time).
-    m_endFrame = std::max<std::uint64_t>(m_endFrame, std::uint64_t(lengthMs()) * m_sampleRate / 1000);
+    m_endFrame
+        = std::max<std::uint64_t>(m_endFrame, std::uint64_t(lengthMs()) * m_sampleRate / 1000);
 }
 
 MediaKind MidiSource::kind() const

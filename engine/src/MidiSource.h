@@ -39,15 +39,15 @@ private:
     Synth &m_synth;
     std::uint32_t m_sampleRate;
     std::vector<std::uint64_t> m_eventFrames; // frame of each event of m_file.events()
-    std::uint64_t m_endFrame = 0;             // frame of the last event, End of Track included
-    std::vector<std::uint32_t> m_chase;       // seek's scratch list; capacity for every event
+    std::uint64_t m_endFrame = 0; // frame of the last event, End of Track included
+    std::vector<std::uint32_t> m_chase; // seek's scratch list; capacity for every event
 
     // Render thread state.
-    std::size_t m_cursor = 0;           // next event to send
-    std::uint64_t m_frame = 0;          // next frame to render
-    std::uint64_t m_baseFrame = 0;      // frame of the last seek target ...
-    std::uint32_t m_baseMs = 0;         // ... and the target itself, so positions stay exact
-    std::uint64_t m_idleFrames = 0;     // frames rendered while not playing, for release tails
+    std::size_t m_cursor = 0; // next event to send
+    std::uint64_t m_frame = 0; // next frame to render
+    std::uint64_t m_baseFrame = 0; // frame of the last seek target ...
+    std::uint32_t m_baseMs = 0; // ... and the target itself, so positions stay exact
+    std::uint64_t m_idleFrames = 0; // frames rendered while not playing, for release tails
     bool m_atEnd = false;
     bool m_failed = false;
 };

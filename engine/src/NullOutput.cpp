@@ -23,8 +23,7 @@ public:
     explicit NullOutput(int sampleRate)
         : m_sampleRate(sampleRate)
         , m_buffer(kNullBlockFrames * 2)
-    {
-    }
+    { }
     ~NullOutput() override { stop(); }
 
     int sampleRate() const override { return m_sampleRate; }

@@ -58,7 +58,8 @@ public:
         SDL_AudioSpec obtained {};
         // SDL converts format and channels for us; a different rate is taken as offered, since
         // the synthesiser and the wave resampler follow the output's rate.
-        m_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+        m_device
+            = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
         if (m_device == 0) {
             failure = SDL_GetError();
             return false;

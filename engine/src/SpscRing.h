@@ -9,8 +9,7 @@ namespace tunedeck {
 
 // A fixed-size lock-free ring for one producer thread and one consumer thread. push() is safe on
 // the render thread: it never blocks and never allocates. Holds at most Capacity - 1 items.
-template<typename T, std::size_t Capacity>
-class SpscRing {
+template<typename T, std::size_t Capacity> class SpscRing {
     static_assert(Capacity >= 2 && (Capacity & (Capacity - 1)) == 0, "a power of two");
 
 public:

@@ -132,8 +132,7 @@ Synth::Synth(fluid_settings_t *settings, fluid_synth_t *synth, int sampleRate)
     : m_settings(settings)
     , m_synth(synth)
     , m_sampleRate(sampleRate)
-{
-}
+{ }
 
 bool Synth::write(float *out, int frames) noexcept
 {

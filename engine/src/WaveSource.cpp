@@ -30,7 +30,8 @@ Result<SndFilePtr> openSndFile(const std::filesystem::path &path, SF_INFO &info)
         return Error { Error::Code::NotWave, sf_strerror(nullptr), 0 };
     SndFilePtr owned(file);
     if (info.samplerate <= 0 || info.channels <= 0 || info.frames < 0)
-        return Error { Error::Code::NotWave, "the header gives no usable rate or channel count", 0 };
+        return Error { Error::Code::NotWave, "the header gives no usable rate or channel count",
+            0 };
     return owned;
 }
 
@@ -92,10 +93,12 @@ Result<std::unique_ptr<WaveSource>> WaveSource::decode(
 
     const auto frames = static_cast<std::size_t>(info.frames);
     std::vector<float> stereo(frames * 2, 0.0f);
-    std::vector<float> chunk(static_cast<std::size_t>(kDecodeChunkFrames) * std::size_t(info.channels));
+    std::vector<float> chunk(
+        static_cast<std::size_t>(kDecodeChunkFrames) * std::size_t(info.channels));
     std::size_t decoded = 0;
     while (decoded < frames) {
-        const sf_count_t wanted = std::min<sf_count_t>(kDecodeChunkFrames, sf_count_t(frames - decoded));
+        const sf_count_t wanted
+            = std::min<sf_count_t>(kDecodeChunkFrames, sf_count_t(frames - decoded));
         const sf_count_t got = sf_readf_float(file, chunk.data(), wanted);
         if (got <= 0)
             break; // Data cut short: the rest stays silent, as other players do.
@@ -123,13 +126,13 @@ void WaveSource::ResamplerDeleter::operator()(SRC_STATE_tag *state) const
     src_delete(state);
 }
 
-WaveSource::WaveSource(std::vector<float> samples, int fileRate, int outputRate, std::uint32_t lengthMs)
+WaveSource::WaveSource(
+    std::vector<float> samples, int fileRate, int outputRate, std::uint32_t lengthMs)
     : m_samples(std::move(samples))
     , m_fileRate(static_cast<std::uint32_t>(fileRate))
     , m_outputRate(static_cast<std::uint32_t>(outputRate))
     , m_lengthMs(lengthMs)
-{
-}
+{ }
 
 std::size_t WaveSource::render(float *out, std::size_t frames) noexcept
 {

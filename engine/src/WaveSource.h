@@ -53,9 +53,9 @@ private:
     std::unique_ptr<SRC_STATE_tag, ResamplerDeleter> m_resampler; // null when the rates agree
 
     // Render thread state.
-    std::size_t m_inFrame = 0;          // next frame of m_samples to use
-    std::uint64_t m_outFrames = 0;      // frames rendered since the last seek
-    std::uint32_t m_baseMs = 0;         // the last seek target
+    std::size_t m_inFrame = 0; // next frame of m_samples to use
+    std::uint64_t m_outFrames = 0; // frames rendered since the last seek
+    std::uint32_t m_baseMs = 0; // the last seek target
     bool m_atEnd = false;
     bool m_failed = false;
 };

@@ -31,8 +31,8 @@ public:
     }
 
     // The `index`-th notice, waiting up to `timeout` for it to arrive.
-    std::optional<tunedeck::Notice> waitFor(std::size_t index,
-        std::chrono::milliseconds timeout = std::chrono::seconds(20))
+    std::optional<tunedeck::Notice> waitFor(
+        std::size_t index, std::chrono::milliseconds timeout = std::chrono::seconds(20))
     {
         std::unique_lock lock(m_mutex);
         if (!m_changed.wait_for(lock, timeout, [&] { return m_notices.size() > index; }))

@@ -118,7 +118,8 @@ TEST_F(MidiPlayback, SeekMatchesPlayingThroughOnABusySong)
         const std::uint32_t delta = next(3) == 0 ? next(40) : 0;
         switch (next(8)) {
         case 0:
-            track.controller(delta, channel, controllers[next(std::size(controllers))], int(next(128)));
+            track.controller(
+                delta, channel, controllers[next(std::size(controllers))], int(next(128)));
             break;
         case 1:
             track.program(delta, channel, int(next(128)));
@@ -160,14 +161,16 @@ TEST_F(MidiPlayback, SeekMatchesPlayingThroughOnABusySong)
     std::uint32_t playedMs = 0;
     const std::uint32_t lengthMs = sought.lengthMs();
     ASSERT_GT(lengthMs, 3000u);
-    for (const std::uint32_t targetMs : { 990u, lengthMs / 30 * 10, lengthMs / 20 * 10, lengthMs / 10 * 10 }) {
+    for (const std::uint32_t targetMs :
+        { 990u, lengthMs / 30 * 10, lengthMs / 20 * 10, lengthMs / 10 * 10 }) {
         pumpFrames(through, (targetMs - playedMs) * kRate / 1000);
         playedMs = targetMs;
         ASSERT_TRUE(sought.seekMs(targetMs));
         std::vector<float> none; // a block of no frames applies the seek and plays nothing
         sought.pump(none);
         for (int channel = 0; channel < 16; ++channel) {
-            SCOPED_TRACE("at " + std::to_string(targetMs) + " ms, channel " + std::to_string(channel));
+            SCOPED_TRACE(
+                "at " + std::to_string(targetMs) + " ms, channel " + std::to_string(channel));
             const auto expected = through.channelState(channel);
             const auto actual = sought.channelState(channel);
             EXPECT_EQ(actual.bank, expected.bank);
@@ -177,7 +180,8 @@ TEST_F(MidiPlayback, SeekMatchesPlayingThroughOnABusySong)
             for (int number = 0; number < 128; ++number) {
                 if (number == 64 || number == 66)
                     continue;
-                EXPECT_EQ(actual.controllers[number], expected.controllers[number]) << "CC " << number;
+                EXPECT_EQ(actual.controllers[number], expected.controllers[number])
+                    << "CC " << number;
             }
         }
     }
@@ -214,7 +218,8 @@ TEST_F(MidiPlayback, EndOfSongReleasesPedalsAndNotes)
     Device device(nullptr, OutputMode::Offline);
     TrackWriter track;
     track.controller(0, 0, 64, 127).noteOn(0, 0, 60, 100).endOfTrack(960); // no note off
-    ASSERT_TRUE(device.open(write("held.mid", SmfWriter(0, kTicksPerQuarter).track(track).bytes())));
+    ASSERT_TRUE(
+        device.open(write("held.mid", SmfWriter(0, kTicksPerQuarter).track(track).bytes())));
     renderToEnd(device);
     EXPECT_EQ(device.channelState(0).controllers[64], 0);
     pumpFrames(device, kRate * 2); // release and reverb tails
@@ -229,7 +234,8 @@ TEST_F(MidiPlayback, TempoChangesGiveExactFrameCounts)
     conductor.tempo(0, 500'000).tempo(960, 1'000'000).tempo(960, 250'000).endOfTrack(960);
     TrackWriter notes;
     notes.noteOn(0, 0, 60, 90).noteOff(2880, 0, 60).endOfTrack(0);
-    const auto path = write("tempo.mid", SmfWriter(1, kTicksPerQuarter).track(conductor).track(notes).bytes());
+    const auto path
+        = write("tempo.mid", SmfWriter(1, kTicksPerQuarter).track(conductor).track(notes).bytes());
 
     Device device(nullptr, OutputMode::Offline);
     ASSERT_TRUE(device.open(path));
@@ -248,7 +254,7 @@ struct ContainerCase {
     std::uint32_t lengthMs;
 };
 
-class MidiContainers : public MidiPlayback, public ::testing::WithParamInterface<ContainerCase> {};
+class MidiContainers : public MidiPlayback, public ::testing::WithParamInterface<ContainerCase> { };
 
 // Every container and time division plays for exactly its length and reports its end.
 TEST_P(MidiContainers, PlaysForItsLengthAndReportsTheEnd)
@@ -271,7 +277,8 @@ namespace {
 using tunedeck::MediaKind;
 
 // A note held for one second (960 ticks at 480 per quarter and 120 bpm).
-TrackWriter oneSecondTrack(testsupport::RunningStatus runningStatus = testsupport::RunningStatus::Off,
+TrackWriter oneSecondTrack(
+    testsupport::RunningStatus runningStatus = testsupport::RunningStatus::Off,
     bool endOfTrack = true)
 {
     TrackWriter track(runningStatus);
@@ -298,12 +305,17 @@ std::vector<ContainerCase> containerCases()
             SmfWriter(2, kTicksPerQuarter).track(oneSecondTrack()).track(oneSecondTrack()).bytes(),
             MediaKind::Smf2, 2000 },
         { "RmiWrapper", testsupport::wrapRmi(smf0), MediaKind::Rmi, 1000 },
-        { "SmpteDivision", SmfWriter::smpte(0, 25, 40).track(smpteTrack).bytes(), MediaKind::Smf0, 1000 },
+        { "SmpteDivision", SmfWriter::smpte(0, 25, 40).track(smpteTrack).bytes(), MediaKind::Smf0,
+            1000 },
         { "RunningStatus",
-            SmfWriter(0, kTicksPerQuarter).track(oneSecondTrack(testsupport::RunningStatus::On)).bytes(),
+            SmfWriter(0, kTicksPerQuarter)
+                .track(oneSecondTrack(testsupport::RunningStatus::On))
+                .bytes(),
             MediaKind::Smf0, 1000 },
         { "LenientMissingEndOfTrack",
-            SmfWriter(0, kTicksPerQuarter).track(oneSecondTrack(testsupport::RunningStatus::Off, false)).bytes(),
+            SmfWriter(0, kTicksPerQuarter)
+                .track(oneSecondTrack(testsupport::RunningStatus::Off, false))
+                .bytes(),
             MediaKind::Smf0, 1000 },
         { "LenientTrackLengthPastTheEnd",
             SmfWriter(0, kTicksPerQuarter)
@@ -311,7 +323,10 @@ std::vector<ContainerCase> containerCases()
                 .bytes(),
             MediaKind::Smf0, 1000 },
         { "LenientUnknownChunkSkipped",
-            SmfWriter(0, kTicksPerQuarter).chunk("XTRA", unknownBody).track(oneSecondTrack()).bytes(),
+            SmfWriter(0, kTicksPerQuarter)
+                .chunk("XTRA", unknownBody)
+                .track(oneSecondTrack())
+                .bytes(),
             MediaKind::Smf0, 1000 },
         { "LenientLongHeader",
             SmfWriter(0, kTicksPerQuarter).headerExtra(extraHeader).track(oneSecondTrack()).bytes(),

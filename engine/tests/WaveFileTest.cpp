@@ -34,7 +34,8 @@ struct WaveCase {
 
 // A tone in every channel; with two channels the right one is at half the level, so a swap of
 // sides shows.
-std::filesystem::path writeTone(const std::filesystem::path &path, const WaveCase &wave, sf_count_t &frames)
+std::filesystem::path writeTone(
+    const std::filesystem::path &path, const WaveCase &wave, sf_count_t &frames)
 {
     SF_INFO info {};
     info.samplerate = wave.sampleRate;
@@ -47,8 +48,8 @@ std::filesystem::path writeTone(const std::filesystem::path &path, const WaveCas
     frames = sf_count_t(std::llround(kDurationSeconds * wave.sampleRate));
     std::vector<float> samples(std::size_t(frames) * std::size_t(wave.channels));
     for (sf_count_t i = 0; i < frames; ++i) {
-        const double value
-            = kAmplitude * std::sin(2 * std::numbers::pi * wave.toneHz * double(i) / wave.sampleRate);
+        const double value = kAmplitude
+            * std::sin(2 * std::numbers::pi * wave.toneHz * double(i) / wave.sampleRate);
         for (int c = 0; c < wave.channels; ++c)
             samples[std::size_t(i) * std::size_t(wave.channels) + std::size_t(c)]
                 = float(wave.channels == 2 && c == 1 ? value / 2 : value);

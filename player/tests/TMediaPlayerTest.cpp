@@ -64,7 +64,10 @@ private:
     QString song(const QString &name, std::uint32_t lengthMs)
     {
         testsupport::TrackWriter track;
-        track.program(0, 0, 0).noteOn(0, 0, 60, 100).noteOff(lengthMs * 960 / 1000, 0, 60).endOfTrack();
+        track.program(0, 0, 0)
+            .noteOn(0, 0, 60, 100)
+            .noteOff(lengthMs * 960 / 1000, 0, 60)
+            .endOfTrack();
         const QString path = m_dir.filePath(name);
         const bool written = testsupport::writeFile(QFile::encodeName(path).toStdString(),
             testsupport::SmfWriter(0, 480).track(track).bytes());
@@ -177,9 +180,9 @@ private Q_SLOTS:
         QTest::newRow("cut short")
             << textFile(QStringLiteral("cut.mid"), QByteArray("MThd\0\0\0\6\0\1\0\1\1\xE0", 14))
             << quint32(TMediaPlayer::rcTruncated);
-        QTest::newRow("not wave")
-            << textFile(QStringLiteral("bad.wav"), QByteArray("RIFF\x20\0\0\0WAVEjunkjunkjunkjunkjunk", 32))
-            << quint32(TMediaPlayer::rcNotWave);
+        QTest::newRow("not wave") << textFile(
+            QStringLiteral("bad.wav"), QByteArray("RIFF\x20\0\0\0WAVEjunkjunkjunkjunkjunk", 32))
+                                  << quint32(TMediaPlayer::rcNotWave);
     }
 
     // A file that cannot be opened raises EMCIDeviceError with the text of its own code, and
@@ -206,11 +209,13 @@ private Q_SLOTS:
         std::set<QString> texts;
         for (quint32 code = TMediaPlayer::rcSuccess; code <= TMediaPlayer::rcNotOpen; ++code) {
             const QString text = player.ErrorText(code);
-            QVERIFY2(text != QStringLiteral("Unknown error code"), qPrintable(QString::number(code)));
+            QVERIFY2(
+                text != QStringLiteral("Unknown error code"), qPrintable(QString::number(code)));
             texts.insert(text);
         }
         QCOMPARE(texts.size(), std::size_t(TMediaPlayer::rcNotOpen) + 1);
-        QCOMPARE(player.ErrorText(TMediaPlayer::rcNotOpen + 1), QStringLiteral("Unknown error code"));
+        QCOMPARE(
+            player.ErrorText(TMediaPlayer::rcNotOpen + 1), QStringLiteral("Unknown error code"));
         QCOMPARE(player.ErrorText(0xFFFFFFFFu), QStringLiteral("Unknown error code"));
     }
 
@@ -328,7 +333,8 @@ private Q_SLOTS:
         // A second, later end shows that no other notice was on its way.
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(notices.count(), 2, kNoticeTimeoutMs);
-        QCOMPARE(notices.results(), (QList { NotifyValue::nvSuccessful, NotifyValue::nvSuccessful }));
+        QCOMPARE(
+            notices.results(), (QList { NotifyValue::nvSuccessful, NotifyValue::nvSuccessful }));
     }
 
     void endingOperationsAbortTheNotice_data()
@@ -390,7 +396,8 @@ private Q_SLOTS:
         player.Play();
         player.Play();
         QTRY_COMPARE_WITH_TIMEOUT(notices.count(), 2, kNoticeTimeoutMs);
-        QCOMPARE(notices.results(), (QList { NotifyValue::nvSuperseded, NotifyValue::nvSuccessful }));
+        QCOMPARE(
+            notices.results(), (QList { NotifyValue::nvSuperseded, NotifyValue::nvSuccessful }));
     }
 
     // Close twice in a row: the second does nothing.
@@ -455,7 +462,8 @@ private Q_SLOTS:
             player->Play();
             // Without running the event loop, wait for the engine to reach the end.
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            while (player->GetPosition() < player->GetLength() && std::chrono::steady_clock::now() < deadline)
+            while (player->GetPosition() < player->GetLength()
+                && std::chrono::steady_clock::now() < deadline)
                 std::this_thread::yield();
             QCOMPARE(player->GetPosition(), player->GetLength());
             delete player;

@@ -26,18 +26,22 @@ struct MediaInfo {
 
 // Which output a Device renders into.
 enum class OutputMode {
-    Auto,    // the sound card through SDL; the null output when TUNEDECK_OUTPUT=null or when no
-             // sound device can be opened
-    Sdl,     // the sound card only; fails with NoOutput when none can be opened
-    Null,    // a clock-driven output that discards the sound in real time
-    Offline, // no thread: the owner calls Device::pump() to render, as fast as it likes
+    // The sound card through SDL; the null output when TUNEDECK_OUTPUT=null or when no sound
+    // device can be opened.
+    Auto,
+    // The sound card only; open() fails with NoOutput when none can be opened.
+    Sdl,
+    // A clock-driven output that discards the sound in real time.
+    Null,
+    // No thread: the owner calls Device::pump() to render, as fast as it likes.
+    Offline,
 };
 
 // Something that happened while a file played, sent from the engine to its owner.
 struct Notice {
     enum class Kind {
         Finished, // the playing reached the end of the file
-        Failed,   // the output or the source failed while playing; playing has stopped
+        Failed, // the output or the source failed while playing; playing has stopped
     };
     Kind kind = Kind::Finished;
     // The run the notice belongs to (see Device::runId()); a notice whose run has since ended
@@ -49,7 +53,7 @@ struct Notice {
 struct ChannelState {
     int bank = 0;
     int program = 0;
-    int pitchBend = 8192;      // 0..16383, 8192 is the centre
+    int pitchBend = 8192; // 0..16383, 8192 is the centre
     int pitchBendRangeSemitones = 2;
     int controllers[128] = {}; // the synthesiser's values of CC 0..127
 };

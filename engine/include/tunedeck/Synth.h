@@ -47,8 +47,8 @@ private:
     fluid_settings_t *m_settings;
     fluid_synth_t *m_synth;
     int m_sampleRate;
-    std::uint64_t m_framesWritten = 0;          // modulo kBlockFrames: where in its block it stands
-    float m_scratch[2 * kBlockFrames] = {};     // for dropBuffered(), so it never allocates
+    std::uint64_t m_framesWritten = 0; // modulo kBlockFrames: where in its block it stands
+    float m_scratch[2 * kBlockFrames] = {}; // for dropBuffered(), so it never allocates
 };
 
 } // namespace tunedeck
