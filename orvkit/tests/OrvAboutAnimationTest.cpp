@@ -105,19 +105,6 @@ private Q_SLOTS:
         // Text had been showing in between.
         QVERIFY(midway != first.copy(kCreditsArea));
     }
-
-    // Each opening makes its animation anew: the credits start again from the lower edge.
-    void aNewAnimationStartsItsCreditsAfresh()
-    {
-        AboutAnimation used;
-        for (int frame = 0; frame < 200; ++frame)
-            used.composeFrame(frame % kTileSize);
-        QVERIFY(used.creditsOffset() > 0);
-        AboutAnimation fresh;
-        QCOMPARE(fresh.creditsOffset(), 0.0);
-        AboutAnimation reference;
-        QCOMPARE(composed(fresh, 3), composed(reference, 3));
-    }
 };
 
 QTEST_MAIN(OrvAboutAnimationTest)

@@ -77,18 +77,6 @@ private Q_SLOTS:
         QVERIFY(canvas.isNull());
     }
 
-    // Freeing makes the record a null canvas that can be filled again.
-    void freedCanvasCanBeFilledAgain()
-    {
-        Canvas canvas = CreateCanvas(4, 4);
-        SetCanvasBrush(canvas, 0xFF);
-        FreeCanvas(canvas);
-        QVERIFY(canvas.isNull());
-        QVERIFY(!canvas.hasBrush);
-        canvas = CreateCanvas(6, 5);
-        QCOMPARE(canvas.image()->size(), QSize(6, 5));
-    }
-
     void ownBitmapsLoadAtTheirSizes_data()
     {
         QTest::addColumn<QString>("name");
