@@ -6,7 +6,9 @@ set(tunedeck_player_sources
     ${CMAKE_CURRENT_LIST_DIR}/AboutFormUnit.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HelpEngine.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MessageBoxes.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/OrvkitCalls.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TunedeckApplication.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TunedeckFormBrowser.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TunedeckFormPlayListFiles.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TunedeckFormUnit.cpp
     ${CMAKE_CURRENT_LIST_DIR}/UnitGenerale.cpp
@@ -16,9 +18,12 @@ add_library(tunedeck_player STATIC ${tunedeck_player_sources})
 add_library(Tunedeck::Player ALIAS tunedeck_player)
 target_include_directories(tunedeck_player PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(tunedeck_player
-    PUBLIC Qt6::Widgets Tunedeck::MediaPlayer Tunedeck::PlayListFile Tunedeck::Trackbar95 Tunedeck::ShadowLabel Tunedeck::ScrollText
+    PUBLIC Qt6::Widgets Tunedeck::MediaPlayer Tunedeck::PlayListFile Tunedeck::Trackbar95 Tunedeck::ShadowLabel Tunedeck::ScrollText Tunedeck::FilCtl95
     PRIVATE Tunedeck::Warnings)
 set_target_properties(tunedeck_player PROPERTIES AUTOMOC ON)
+# The maker's shared library: the program needs it at load time and finds it beside itself
+# ($ORIGIN).
+target_link_libraries(tunedeck_player PUBLIC Tunedeck::Orvkit)
 qt_add_resources(tunedeck_player tunedeck_player_icons
     PREFIX /
     BASE ${CMAKE_CURRENT_LIST_DIR}
@@ -63,4 +68,16 @@ if(TUNEDECK_TESTS)
     td_add_qttest(PlayListFilesFormTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/PlayListFilesFormTest.cpp
         LIBS Tunedeck::Player Tunedeck::TestSupport)
+endif()
+
+# The calls into liborvkit: through the Help menu and the maker's line, and as the program's
+# load-time binding.
+if(TUNEDECK_TESTS)
+    td_add_qttest(OrvkitCallsTest LABEL integration
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/OrvkitCallsTest.cpp
+        LIBS Tunedeck::Player)
+    add_test(NAME OrvkitBindingTest COMMAND ${CMAKE_COMMAND} -DREADELF=${CMAKE_READELF}
+        -DNM=${CMAKE_NM} -DPROGRAM=$<TARGET_FILE:tunedeck>
+        -P ${CMAKE_CURRENT_LIST_DIR}/tests/CheckOrvkitBinding.cmake)
+    set_tests_properties(OrvkitBindingTest PROPERTIES LABELS unit)
 endif()
