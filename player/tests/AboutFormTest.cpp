@@ -54,6 +54,7 @@ private Q_SLOTS:
     void creationSetsCaptionVersionPlaceAndStep();
     void controlsStandWhereTheLayoutPutsThem_data();
     void controlsStandWhereTheLayoutPutsThem();
+    void labelsCarryTheirFontsAndColours();
     void theFirstDoubleClicksOfAFreshWindowOnlyClearTheStep();
     void iconDoubleClicksToggleAndAnythingOutOfOrderResets();
     void theShortestRevealArmsOkAndOkStartsThePanel();
@@ -135,6 +136,27 @@ void AboutFormTest::controlsStandWhereTheLayoutPutsThem()
     if (!text.isEmpty())
         QCOMPARE(control->property("text").toString(), text);
     QVERIFY(!control->accessibleName().isEmpty() || !text.isEmpty());
+}
+
+void AboutFormTest::labelsCarryTheirFontsAndColours()
+{
+    TAboutForm form;
+    const QFont version = form.AboutVer->font();
+    QCOMPARE(version.pixelSize(), 15);
+    QVERIFY(version.bold());
+    QCOMPARE(form.AboutVer->palette().color(QPalette::WindowText), QColor(Qt::black));
+    const QFont maker = form.Label1->font();
+    QCOMPARE(maker.pixelSize(), 13);
+    QVERIFY(maker.bold() && maker.italic() && maker.underline());
+    QCOMPARE(form.Label1->palette().color(QPalette::WindowText), QColor(Qt::blue));
+    const QFont name = form.AppName->font();
+    QCOMPARE(name.pixelSize(), 32);
+    QVERIFY(name.bold() && name.italic());
+    QCOMPARE(form.AppName->shadowSize(), 1);
+    QCOMPARE(form.AppName->shadowPosition(), TShadowLabel::ShadowPosition::UpperLeft);
+    QCOMPARE(form.AppName->shadowColor(), form.AppName->palette().color(QPalette::Light));
+    QCOMPARE(form.SP->font(), form.font()); // The panel takes the window's font.
+    QCOMPARE(form.SP->intervalMs(), 70u);
 }
 
 // A new window starts at 9, so each of these double-clicks finds a step other than the one it

@@ -115,6 +115,8 @@ private Q_SLOTS:
     void newLinesRestartARunningPass();
     void stoppingClearsTheText();
     void aPanelStartedAgainRunsAFreshPass();
+    void bevelsFrameTheInterior_data();
+    void bevelsFrameTheInterior();
 };
 
 void ScrollTextPanelTest::settingActiveToItsValueRaisesNothing()
@@ -468,6 +470,41 @@ void ScrollTextPanelTest::aPanelStartedAgainRunsAFreshPass()
     panel->setActive(true);
     QCOMPARE(panel->scrollOffset(), 0);
     QCOMPARE(ticksToStop(*panel), pass);
+}
+
+void ScrollTextPanelTest::bevelsFrameTheInterior_data()
+{
+    QTest::addColumn<TScrollTextPanel::TPanelBevel>("outer");
+    QTest::addColumn<int>("borderPx");
+    QTest::addColumn<QRgb>("topLeft");
+    QTest::addColumn<QRgb>("bottomRight");
+    QTest::addColumn<QRect>("textArea");
+    using B = TScrollTextPanel::TPanelBevel;
+    const QRgb shadow = qRgb(0, 0, 255), light = kEmboss, face = qRgb(255, 255, 255);
+    QTest::newRow("lowered (the default)")
+        << B::bvLowered << 0 << shadow << light << QRect(4, 4, 92, 32);
+    QTest::newRow("raised") << B::bvRaised << 0 << light << shadow << QRect(4, 4, 92, 32);
+    QTest::newRow("none, 2 px border") << B::bvNone << 2 << face << face << QRect(5, 5, 90, 30);
+}
+
+// The outer bevel's colours, the border in the panel colour, and the text area inside both.
+void ScrollTextPanelTest::bevelsFrameTheInterior()
+{
+    QFETCH(TScrollTextPanel::TPanelBevel, outer);
+    QFETCH(int, borderPx);
+    QFETCH(QRgb, topLeft);
+    QFETCH(QRgb, bottomRight);
+    QFETCH(QRect, textArea);
+    auto panel = makePanel({ QStringLiteral("a") }, QSize(100, 40));
+    panel->setBevelOuter(outer);
+    panel->setBorderWidth(borderPx);
+    const QImage idle = panel->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(idle.pixel(0, 20), topLeft | 0xff000000);
+    QCOMPARE(idle.pixel(50, 0), topLeft | 0xff000000);
+    QCOMPARE(idle.pixel(99, 20), bottomRight | 0xff000000);
+    QCOMPARE(idle.pixel(50, 39), bottomRight | 0xff000000);
+    panel->setActive(true);
+    QCOMPARE(panel->textArea(), textArea);
 }
 
 QTEST_MAIN(ScrollTextPanelTest)
