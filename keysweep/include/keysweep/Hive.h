@@ -103,8 +103,9 @@ private:
     std::string bareSection(
         const HiveKey *key, std::chrono::system_clock::time_point writeTime) const;
 
-    Bytes m_bytes;
     HiveKey &newKey();
+
+    Bytes m_bytes;
 
     // Keys live in blocks that never move, so pointers to them stay valid; the first key of the
     // first block is the root.
