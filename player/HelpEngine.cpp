@@ -27,7 +27,8 @@ QString readHelpFile(const QString &helpFile)
     QFile file(helpFile);
     if (!QFileInfo(helpFile).isFile() || !file.open(QIODevice::ReadOnly)) {
         tunedeck::showCaptionedMessage(tunedeck::MessageKind::Error, HelpEngine::kHelpCaption,
-            QStringLiteral("Cannot find or open the help file") + QStringLiteral("\r\n") + helpFile);
+            QStringLiteral("Cannot find or open the help file") + QStringLiteral("\r\n")
+                + helpFile);
         return {};
     }
     if (file.size() > kMaxHelpFileBytes) {

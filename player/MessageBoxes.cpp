@@ -32,8 +32,8 @@ protected:
     }
 };
 
-MessageResult runBox(QMessageBox::Icon icon, const QString &caption, const QString &text,
-    MessageButtons buttons)
+MessageResult runBox(
+    QMessageBox::Icon icon, const QString &caption, const QString &text, MessageButtons buttons)
 {
     CentredMessageBox box(icon, caption, text, QMessageBox::NoButton);
     box.setWindowModality(Qt::ApplicationModal);

@@ -18,8 +18,8 @@ enum class MessageResult { Ok, Abort, Retry };
 // Shows a modal box of `kind` centred on the screen and returns when the user has closed it.
 // The box runs its own event loop, so timer ticks and device notices go on being handled
 // beneath it and may change the window's state before this returns. UI thread only.
-MessageResult showMessage(MessageKind kind, const QString &text,
-    MessageButtons buttons = MessageButtons::Ok);
+MessageResult showMessage(
+    MessageKind kind, const QString &text, MessageButtons buttons = MessageButtons::Ok);
 
 // The same box with a caption of the caller's own (the help engine reports its own failures
 // under its own name). UI thread only.

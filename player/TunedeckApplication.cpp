@@ -15,8 +15,7 @@ QPointer<QWidget> TunedeckApplication::s_titleWindow;
 
 TunedeckApplication::TunedeckApplication(int &argc, char **argv)
     : QApplication(argc, argv)
-{
-}
+{ }
 
 bool TunedeckApplication::notify(QObject *receiver, QEvent *event)
 {

@@ -11,6 +11,7 @@
 #include "TunedeckFormUnit.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -200,20 +201,42 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("hint");
-        QTest::newRow("Play") << "PlayButt" << "&Play" << "Start playing";
-        QTest::newRow("Stop") << "StopButt" << "&Stop" << "Stop playing";
-        QTest::newRow("Pause") << "PauseButt" << "P&ause" << "Pause playing";
-        QTest::newRow("Resume") << "ResButt" << "R&esume" << "Resume playing";
-        QTest::newRow("Skip") << "SkipButt" << "S&kip" << "Skip current file";
-        QTest::newRow("Exit") << "ExitButt" << "E&xit" << "Exit Tunedeck";
-        QTest::newRow("Add") << "AddOneButt" << "A&dd" << "Add the selected file to the list";
-        QTest::newRow("AddAll") << "AddAllButt" << "Add a&ll" << "Add all file to the list";
-        QTest::newRow("Remove") << "RemoveOneButt" << "&Remove"
+        QTest::newRow("Play") << "PlayButt"
+                              << "&Play"
+                              << "Start playing";
+        QTest::newRow("Stop") << "StopButt"
+                              << "&Stop"
+                              << "Stop playing";
+        QTest::newRow("Pause") << "PauseButt"
+                               << "P&ause"
+                               << "Pause playing";
+        QTest::newRow("Resume") << "ResButt"
+                                << "R&esume"
+                                << "Resume playing";
+        QTest::newRow("Skip") << "SkipButt"
+                              << "S&kip"
+                              << "Skip current file";
+        QTest::newRow("Exit") << "ExitButt"
+                              << "E&xit"
+                              << "Exit Tunedeck";
+        QTest::newRow("Add") << "AddOneButt"
+                             << "A&dd"
+                             << "Add the selected file to the list";
+        QTest::newRow("AddAll") << "AddAllButt"
+                                << "Add a&ll"
+                                << "Add all file to the list";
+        QTest::newRow("Remove") << "RemoveOneButt"
+                                << "&Remove"
                                 << "Remove the selected file from the list";
-        QTest::newRow("RemoveAll") << "RemoveAllButt" << "Remo&ve all"
+        QTest::newRow("RemoveAll") << "RemoveAllButt"
+                                   << "Remo&ve all"
                                    << "Remove all the files from the list";
-        QTest::newRow("File") << "ToolButton1" << "&File" << "";
-        QTest::newRow("Help") << "ToolButton2" << "&Help" << "";
+        QTest::newRow("File") << "ToolButton1"
+                              << "&File"
+                              << "";
+        QTest::newRow("Help") << "ToolButton2"
+                              << "&Help"
+                              << "";
     }
     void buttonsHaveCaptionsAndHints()
     {
@@ -255,8 +278,7 @@ private Q_SLOTS:
                 { "N1", "", {}, false },
                 { "Exit1", "E&xit", QKeySequence(Qt::CTRL | Qt::Key_X), true } });
         check(m_form->MainHelpMenu,
-            { { "Contents1", "&Contents", QKeySequence(Qt::Key_F1), true },
-                { "N2", "", {}, false },
+            { { "Contents1", "&Contents", QKeySequence(Qt::Key_F1), true }, { "N2", "", {}, false },
                 { "AboutOrvaneSoftware1", "About &Orvane Labs", {}, false },
                 { "about2", "&About", QKeySequence(Qt::CTRL | Qt::Key_A), true } });
     }
@@ -337,8 +359,8 @@ private Q_SLOTS:
         QVERIFY(form->LettoreMidi->IsOpen());
         QCOMPARE(form->StatusBar->panelText(1), QStringLiteral("Playing"));
         QPointer<TMediaPlayer> device = form->LettoreMidi;
-        QCOMPARE(runProgramLoop([form] { QTest::keyClick(form, Qt::Key_X, Qt::ControlModifier); }),
-            0);
+        QCOMPARE(
+            runProgramLoop([form] { QTest::keyClick(form, Qt::Key_X, Qt::ControlModifier); }), 0);
         m_form.reset(); // What main does when the loop has ended.
         QVERIFY(device.isNull());
     }
@@ -358,7 +380,8 @@ private Q_SLOTS:
             QCOMPARE(modal->windowTitle(), QStringLiteral("About Tunedeck"));
             QCOMPARE(modal->size(), QSize(347, 131));
             QVERIFY(!m_form->isEnabled() || QApplication::activeModalWidget() == modal);
-            modal->close();
+            // What its OK button does; the window has no close box.
+            qobject_cast<QDialog *>(modal)->done(QDialog::Accepted);
         });
         QTest::keyClick(m_form.get(), Qt::Key_A, Qt::ControlModifier);
         QVERIFY(showActive(m_form.get())); // The offscreen platform does not reactivate it.
@@ -401,6 +424,23 @@ private Q_SLOTS:
         QCOMPARE(boxes.boxes().first().caption, HelpEngine::kHelpCaption);
         QVERIFY(boxes.boxes().first().text.contains(empty.path()));
         QVERIFY(!HelpEngine::window(m_form.get()));
+    }
+
+    // Tab moves through the controls in the layout's order: the play list, the editing buttons,
+    // the transport buttons, then the file view, the drive box and the folder list.
+    void tabFollowsTheLayoutOrder()
+    {
+        const QStringList expected { "Lista", "AddOneButt", "AddAllButt", "RemoveOneButt",
+            "RemoveAllButt", "PlayButt", "StopButt", "PauseButt", "ResButt", "SkipButt",
+            "ExitButt", "TdfileV", "TdDrive", "TdDirectory", "PosBar" };
+        QStringList chain;
+        QWidget *widget = m_form->Lista;
+        do {
+            if (expected.contains(widget->objectName()) && !chain.contains(widget->objectName()))
+                chain.append(widget->objectName());
+            widget = widget->nextInFocusChain();
+        } while (widget != m_form->Lista);
+        QCOMPARE(chain, expected);
     }
 
     // Every control can be told apart by assistive technology.

@@ -72,14 +72,22 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("letter") << "No MCI device open" << "No MCI device open.";
-        QTest::newRow("digit") << "Error 5" << "Error 5.";
-        QTest::newRow("slash sorts after the stop") << "a/" << "a/.";
-        QTest::newRow("full stop") << "Done." << "Done.";
-        QTest::newRow("exclamation sorts before") << "Oops!" << "Oops!";
-        QTest::newRow("comma sorts before") << "a," << "a,";
-        QTest::newRow("dash sorts before") << "a-" << "a-";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("letter") << "No MCI device open"
+                                << "No MCI device open.";
+        QTest::newRow("digit") << "Error 5"
+                               << "Error 5.";
+        QTest::newRow("slash sorts after the stop") << "a/"
+                                                    << "a/.";
+        QTest::newRow("full stop") << "Done."
+                                   << "Done.";
+        QTest::newRow("exclamation sorts before") << "Oops!"
+                                                  << "Oops!";
+        QTest::newRow("comma sorts before") << "a,"
+                                            << "a,";
+        QTest::newRow("dash sorts before") << "a-"
+                                           << "a-";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void reportTextEndsWithAFullStopOnlyAfterHigherCharacters()
     {

@@ -333,7 +333,8 @@ private Q_SLOTS:
     void playWithAnEmptyListWarns()
     {
         clickPlay();
-        QCOMPARE(m_boxes->texts(), QStringList { QStringLiteral("No midi to play in the playlist") });
+        QCOMPARE(
+            m_boxes->texts(), QStringList { QStringLiteral("No midi to play in the playlist") });
         QCOMPARE(m_boxes->boxes().first().caption, QStringLiteral("Warning"));
         expectStopped();
     }
@@ -345,21 +346,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("missing file") << QStringLiteral("@missing.mid")
-                                      << QStringLiteral("Unable to play the file: ")
-                                      << QStringLiteral("Information");
-        QTest::newRow("folder with a song's name") << QStringLiteral("@folder.mid")
-                                                  << QStringLiteral("Unable to play the file: ")
-                                                  << QStringLiteral("Information");
+        QTest::newRow("missing file")
+            << QStringLiteral("@missing.mid") << QStringLiteral("Unable to play the file: ")
+            << QStringLiteral("Information");
+        QTest::newRow("folder with a song's name")
+            << QStringLiteral("@folder.mid") << QStringLiteral("Unable to play the file: ")
+            << QStringLiteral("Information");
         QTest::newRow("empty file") << mediaFile("jazz-soft/test-empty-file.mid")
-                                    << QStringLiteral("Unknow Format")
-                                    << QStringLiteral("Error");
+                                    << QStringLiteral("Unknow Format") << QStringLiteral("Error");
         QTest::newRow("not a song") << mediaFile("jazz-soft/test-not-a-midi-file.mid")
-                                    << QStringLiteral("Unknow Format")
-                                    << QStringLiteral("Error");
+                                    << QStringLiteral("Unknow Format") << QStringLiteral("Error");
         QTest::newRow("header only") << mediaFile("derived/mid-bad/header-only.mid")
-                                     << QStringLiteral("Unknow Format")
-                                     << QStringLiteral("Error");
+                                     << QStringLiteral("Unknow Format") << QStringLiteral("Error");
     }
     void unplayableEntryShowsItsBoxAndLeavesTheList()
     {
@@ -420,7 +418,8 @@ private Q_SLOTS:
         // Play with the list empty (a is playing): the warning box opens.
         clickPlay();
         QVERIFY(startedBeneath);
-        QCOMPARE(m_boxes->texts(), QStringList { QStringLiteral("No midi to play in the playlist") });
+        QCOMPARE(
+            m_boxes->texts(), QStringList { QStringLiteral("No midi to play in the playlist") });
         QCOMPARE(playing(), b);
         QCOMPARE(state(), QStringLiteral("Playing"));
     }

@@ -110,11 +110,11 @@ private:
     QList<ShownBox> m_boxes;
 };
 
-#define TUNEDECK_PLAYER_TEST_MAIN(TestObject)                                                    \
-    int main(int argc, char **argv)                                                              \
-    {                                                                                            \
-        TunedeckApplication application(argc, argv);                                            \
-        TunedeckApplication::loadFonts();                                                        \
-        TestObject test;                                                                         \
-        return QTest::qExec(&test, argc, argv);                                                  \
+#define TUNEDECK_PLAYER_TEST_MAIN(TestObject)                                                      \
+    int main(int argc, char **argv)                                                                \
+    {                                                                                              \
+        TunedeckApplication application(argc, argv);                                               \
+        TunedeckApplication::loadFonts();                                                          \
+        TestObject test;                                                                           \
+        return QTest::qExec(&test, argc, argv);                                                    \
     }

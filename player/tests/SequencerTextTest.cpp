@@ -37,12 +37,21 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("title");
-        QTest::newRow("full name") << "/music/set one/song.mid" << "song.mid"
+        QTest::newRow("full name") << "/music/set one/song.mid"
+                                   << "song.mid"
                                    << "Tunedeck [song.mid]";
-        QTest::newRow("bare name") << "song.mid" << "song.mid" << "Tunedeck [song.mid]";
-        QTest::newRow("colon kept") << "/music/a:b.mid" << "a:b.mid" << "Tunedeck [a:b.mid]";
-        QTest::newRow("empty") << "" << "" << "Tunedeck ";
-        QTest::newRow("blanks and controls") << " \t\x01 " << " \t\x01 " << "Tunedeck ";
+        QTest::newRow("bare name") << "song.mid"
+                                   << "song.mid"
+                                   << "Tunedeck [song.mid]";
+        QTest::newRow("colon kept") << "/music/a:b.mid"
+                                    << "a:b.mid"
+                                    << "Tunedeck [a:b.mid]";
+        QTest::newRow("empty") << ""
+                               << ""
+                               << "Tunedeck ";
+        QTest::newRow("blanks and controls") << " \t\x01 "
+                                             << " \t\x01 "
+                                             << "Tunedeck ";
     }
     void playingTitleShowsTheDisplayName()
     {

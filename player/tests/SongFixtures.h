@@ -16,7 +16,9 @@ inline constexpr std::uint32_t kTicksPerSecond = 960;
 inline QString writeSong(const QString &folder, const QString &name, std::uint32_t lengthMs)
 {
     testsupport::TrackWriter track;
-    track.program(0, 0, 0).noteOn(0, 0, 60, 100).noteOff(lengthMs * kTicksPerSecond / 1000, 0, 60)
+    track.program(0, 0, 0)
+        .noteOn(0, 0, 60, 100)
+        .noteOff(lengthMs * kTicksPerSecond / 1000, 0, 60)
         .endOfTrack();
     const testsupport::Bytes bytes = testsupport::SmfWriter(0, 480).track(track).bytes();
     const QString path = QDir(folder).filePath(name);

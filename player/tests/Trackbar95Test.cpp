@@ -54,8 +54,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("property");
         QTest::addColumn<QVariant>("sameValue");
         QTest::addColumn<QVariant>("newValue");
-        QTest::newRow("FixedLength") << QByteArray("FixedLength") << QVariant(false) << QVariant(true);
-        QTest::newRow("SelEnabled") << QByteArray("SelEnabled") << QVariant(false) << QVariant(true);
+        QTest::newRow("FixedLength")
+            << QByteArray("FixedLength") << QVariant(false) << QVariant(true);
+        QTest::newRow("SelEnabled")
+            << QByteArray("SelEnabled") << QVariant(false) << QVariant(true);
         QTest::newRow("Thumb") << QByteArray("Thumb") << QVariant(true) << QVariant(false);
         QTest::newRow("ThumbSize") << QByteArray("ThumbSize") << QVariant(9) << QVariant(12);
     }

@@ -18,11 +18,10 @@ public:
         // through this proxy.
         : QProxyStyle(QStyleFactory::create(QApplication::style()->name()))
         , m_bar(bar)
-    {
-    }
+    { }
 
-    int pixelMetric(PixelMetric metric, const QStyleOption *option,
-        const QWidget *widget) const override
+    int pixelMetric(
+        PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
     {
         // The base style asks for some metrics without naming the widget; this style serves
         // one bar only.
@@ -46,8 +45,7 @@ TTrackBar95::TTrackBar95(Qt::Orientation orientation, QWidget *parent)
 
 TTrackBar95::TTrackBar95(QWidget *parent)
     : TTrackBar95(Qt::Horizontal, parent)
-{
-}
+{ }
 
 TTrackBar95::~TTrackBar95()
 {
