@@ -5,7 +5,7 @@
 #   bench/play_cpu.sh [build-folder] [song...]  (default build/bench; the bundled MIDI examples)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$here/build/bench}
+build=$(realpath -m "${1:-$here/build/bench}")
 shift || true
 songs=("$@")
 if [ ${#songs[@]} -eq 0 ]; then
@@ -37,15 +37,17 @@ cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
 # The player: Add all, Play, and count its CPU time from "Playing" to "Stopped".
 log="$work/player.log"
+: >"$log"
 (cd "$work/songs" && exec env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/player.raw" \
     QT_LOGGING_RULES="tunedeck.sequencer.debug=true" "$build/bin/tunedeck" >"$log" 2>&1) &
 pid=$!
 wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name Tunedeck | head -1)
 xdotool windowfocus --sync "$wid"
 xdotool key --clearmodifiers alt+l alt+p
-timeout 30 bash -c "tail -n +1 -f '$log' | grep -q -m1 'status Playing'"
+# grep ends at the first match; tail ends with the program.
+timeout 30 grep -q -m1 'status Playing' < <(tail --pid="$pid" -n +1 -f "$log")
 cpu0=$(cpu_ticks "$pid"); wall0=$(date +%s%N)
-timeout 3600 bash -c "tail -n +1 -f '$log' | grep -q -m1 'status Stopped'"
+timeout 3600 grep -q -m1 'status Stopped' < <(tail --pid="$pid" -n +1 -f "$log")
 cpu1=$(cpu_ticks "$pid"); wall1=$(date +%s%N)
 kill "$pid"; wait "$pid" 2>/dev/null || true; pid=""
 player_cpu=$(awk -v t="$((cpu1 - cpu0))" -v hz="$tick" 'BEGIN { printf "%.2f", t / hz }')

@@ -5,7 +5,7 @@
 #   bench/startup.sh [build-folder] [runs]     (default build/bench, configured RelWithDebInfo; 5)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$here/build/bench}
+build=$(realpath -m "${1:-$here/build/bench}")
 runs=${2:-5}
 
 if [ -z "${DISPLAY:-}" ]; then
@@ -21,11 +21,13 @@ trap 'rm -rf "$work"' EXIT
 echo "run  first-paint-ms  idle-peak-rss-kB   (output: ${TUNEDECK_OUTPUT:-auto}, folder: empty)"
 for run in $(seq "$runs"); do
     log="$work/run$run.log"
+    : >"$log"
     start_ms=$(date +%s%3N)
     (cd "$work" && exec env QT_LOGGING_RULES="tunedeck.startup.debug=true" \
         "$build/bin/tunedeck" >"$log" 2>&1) &
     pid=$!
-    timeout 30 bash -c "tail -n +1 -f '$log' | grep -q -m1 'first paint at'"
+    # grep ends at the first match; tail ends with the program.
+    timeout 30 grep -q -m1 'first paint at' < <(tail --pid="$pid" -n +1 -f "$log")
     paint_ms=$(sed -n 's/.*first paint at \([0-9]*\) ms.*/\1/p' "$log" | head -1)
     sleep 3 # Idle: the display timer ticks, nothing plays.
     rss=$(awk '/VmHWM/ { print $2 }' "/proc/$pid/status")

@@ -25,9 +25,10 @@ fail() {
     exit 1
 }
 
-# Waits until the program's log has a line matching $1 (tail follows the file as it grows).
+# Waits until the program's log has a line matching $1: grep ends at the first match, and tail,
+# which follows the file as it grows, ends with the program.
 await_log() {
-    timeout "$2" bash -c "tail -n +1 -f '$work/program.log' | grep -q -m1 -- '$1'" \
+    timeout "$2" grep -q -m1 -- "$1" < <(tail --pid="$pid" -n +1 -f "$work/program.log") \
         || fail "no '$1' in the program's log within $2 s"
 }
 
@@ -39,6 +40,7 @@ done
 count=$(ls "$work/songs" | wc -l)
 [ "$count" -ge 2 ] || fail "fewer than two example songs in $examples"
 
+: >"$work/program.log"
 (cd "$work/songs" && exec env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/capture.raw" \
     QT_LOGGING_RULES="tunedeck.sequencer.debug=true" "$program" >"$work/program.log" 2>&1) &
 pid=$!
