@@ -62,9 +62,13 @@ if(TUNEDECK_TESTS)
     td_add_qttest(PlayQueueTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/PlayQueueTest.cpp
         LIBS Tunedeck::Player Tunedeck::TestSupport)
+    set_property(TEST PlayQueueTest APPEND PROPERTY ENVIRONMENT
+        "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/tests/qtest-watchdog.tsan.supp")
     td_add_qttest(MainWindowTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/MainWindowTest.cpp
         LIBS Tunedeck::Player Tunedeck::TestSupport)
+    set_property(TEST MainWindowTest APPEND PROPERTY ENVIRONMENT
+        "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/tests/qtest-watchdog.tsan.supp")
     td_add_qttest(PlayListFilesFormTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/PlayListFilesFormTest.cpp
         LIBS Tunedeck::Player Tunedeck::TestSupport)
