@@ -26,8 +26,8 @@ PY
 fi
 
 echo "== warm cache, locale ${LANG:-C}"
-QT_QPA_PLATFORM=offscreen "$build/bin/browser_bench" "$folder"
+QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy TUNEDECK_OUTPUT=null "$build/bin/browser_bench" "$folder"
 # Qt collates with ICU's own data, so a real locale's order is measured even where the C
 # library has no such locale installed.
 echo "== warm cache, locale en_US.UTF-8"
-LANG=en_US.UTF-8 QT_QPA_PLATFORM=offscreen "$build/bin/browser_bench" "$folder"
+LANG=en_US.UTF-8 QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy TUNEDECK_OUTPUT=null "$build/bin/browser_bench" "$folder"

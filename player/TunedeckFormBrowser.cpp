@@ -15,6 +15,7 @@
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QItemSelection>
 #include <QListWidget>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -180,6 +181,22 @@ void appendToPlayList(TTunedeckform &form, const QList<QTreeWidgetItem *> &items
     form.Lista->addItems(captions);
 }
 
+// Which of the view's first `count` rows are selected, read from the selection's ranges. Linear
+// in the rows and the ranges; asking the selection model row by row (as selectedRows() does)
+// costs the number of ranges for every row, which is quadratic for a scattered selection.
+std::vector<bool> selectedRows(const QAbstractItemView *view, int count)
+{
+    std::vector<bool> selected(std::size_t(std::max(count, 0)), false);
+    const QItemSelection ranges = view->selectionModel()->selection();
+    for (const QItemSelectionRange &range : ranges) {
+        if (range.parent().isValid())
+            continue;
+        for (int row = std::max(range.top(), 0); row <= range.bottom() && row < count; ++row)
+            selected[std::size_t(row)] = true;
+    }
+    return selected;
+}
+
 } // namespace
 
 bool TTunedeckform::IsAudioFile(const QString &fileName)
@@ -232,7 +249,8 @@ void TTunedeckform::FillFileView()
     QList<QTreeWidgetItem *> items;
     items.reserve(names.size());
     for (const QString &name : std::as_const(names)) {
-        auto *item = new QTreeWidgetItem(QStringList { name });
+        auto *item = new QTreeWidgetItem;
+        item->setText(0, name);
         item->setIcon(0, symbol);
         items.append(item);
     }
@@ -242,18 +260,12 @@ void TTunedeckform::FillFileView()
 
 void TTunedeckform::AddOneButtClick()
 {
-    const QModelIndexList selected = TdfileV->selectionModel()->selectedRows();
-    if (selected.isEmpty())
-        return;
-    std::vector<int> rows;
-    rows.reserve(std::size_t(selected.size()));
-    for (const QModelIndex &index : selected)
-        rows.push_back(index.row());
-    std::sort(rows.begin(), rows.end());
+    const std::vector<bool> selected = selectedRows(TdfileV, TdfileV->topLevelItemCount());
     QList<QTreeWidgetItem *> items;
-    items.reserve(qsizetype(rows.size()));
-    for (const int row : rows)
-        items.append(TdfileV->topLevelItem(row));
+    for (int row = 0; row < int(selected.size()); ++row) {
+        if (selected[std::size_t(row)])
+            items.append(TdfileV->topLevelItem(row));
+    }
     appendToPlayList(*this, items);
 }
 
@@ -269,13 +281,8 @@ void TTunedeckform::AddAllButtClick()
 
 void TTunedeckform::RemoveOneButtClick()
 {
-    const QModelIndexList selected = Lista->selectionModel()->selectedRows();
-    if (selected.isEmpty())
-        return;
     const int count = Lista->count();
-    std::vector<bool> doomed(std::size_t(count), false);
-    for (const QModelIndex &index : selected)
-        doomed[std::size_t(index.row())] = true;
+    const std::vector<bool> doomed = selectedRows(Lista, count);
 
     // Runs of selected entries, from the last to the first, so earlier indices stay valid.
     std::vector<std::pair<int, int>> runs; // (first row, length)
@@ -289,8 +296,10 @@ void TTunedeckform::RemoveOneButtClick()
         }
     }
 
-    Lista->clearSelection();
+    if (runs.empty())
+        return;
     if (qsizetype(runs.size()) <= kMaxRunsRemovedInPlace) {
+        Lista->clearSelection();
         for (const auto &[first, length] : runs) {
             Lista->model()->removeRows(first, length);
             PlayListPaths.remove(first, length);
@@ -308,6 +317,7 @@ void TTunedeckform::RemoveOneButtClick()
         keptNames.append(Lista->item(row)->text());
         keptPaths.append(PlayListPaths.at(row));
     }
+    // Clearing the list drops the selection with it, in one step however scattered it was.
     const int scrolledTo = Lista->verticalScrollBar()->value();
     Lista->clear();
     Lista->addItems(keptNames);

@@ -94,6 +94,18 @@ void sortByCollation(QStringList &names, Qt::CaseSensitivity sensitivity)
 {
     QCollator collator;
     collator.setCaseSensitivity(sensitivity);
+    // The C locale collates by code point, which plain comparisons give without sort keys.
+    if (collator.locale().language() == QLocale::C) {
+        if (sensitivity == Qt::CaseSensitive) {
+            std::sort(names.begin(), names.end());
+        } else {
+            std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+                const int order = a.compare(b, Qt::CaseInsensitive);
+                return order != 0 ? order < 0 : a < b;
+            });
+        }
+        return;
+    }
     struct Keyed {
         QCollatorSortKey key;
         qsizetype index;
