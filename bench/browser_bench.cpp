@@ -5,8 +5,8 @@
 //
 //   browser_bench <folder>    (run on the offscreen platform; see bench/browser.sh)
 #include "FilCtl95.h"
-#include "TunedeckFormUnit.h"
 #include "TunedeckApplication.h"
+#include "TunedeckFormUnit.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -59,7 +59,8 @@ std::size_t bareReaddir(const char *folder)
 bool report(const char *what, double ms, double limitMs)
 {
     const bool over = ms > limitMs;
-    std::printf("%-44s %9.2f ms   (limit %.0f ms)%s\n", what, ms, limitMs, over ? "   OVER LIMIT" : "");
+    std::printf(
+        "%-44s %9.2f ms   (limit %.0f ms)%s\n", what, ms, limitMs, over ? "   OVER LIMIT" : "");
     return !over;
 }
 
@@ -75,7 +76,8 @@ int main(int argc, char **argv)
     const QString folder = QString::fromLocal8Bit(argv[1]);
     TTunedeckform form;
     if (!form.TdDirectory->setDirectory(folder)) {
-        std::fprintf(stderr, "cannot open %s: %s\n", argv[1], qPrintable(form.TdDirectory->lastError()));
+        std::fprintf(
+            stderr, "cannot open %s: %s\n", argv[1], qPrintable(form.TdDirectory->lastError()));
         return 2;
     }
 
@@ -87,9 +89,11 @@ int main(int argc, char **argv)
     std::printf("%-44s %9.2f ms\n", "bare readdir", readdirMs);
     bool ok = report("FillFileView", fillMs, readdirMs * kListingRatioLimit);
     std::printf("%-44s %9.2f x\n", "FillFileView / bare readdir", fillMs / readdirMs);
-    const double changeMs = bestOf([&] { (void)form.TdDirectory->setDirectory(QStringLiteral("/")); },
-        [&] { (void)form.TdDirectory->setDirectory(folder); });
-    std::printf("%-44s %9.2f ms   (folder list and file view)\n", "change of folder into it", changeMs);
+    const double changeMs
+        = bestOf([&] { (void)form.TdDirectory->setDirectory(QStringLiteral("/")); },
+            [&] { (void)form.TdDirectory->setDirectory(folder); });
+    std::printf(
+        "%-44s %9.2f ms   (folder list and file view)\n", "change of folder into it", changeMs);
 
     const auto clear = [&] { form.RemoveAllButtClick(); };
     ok &= report(qPrintable(QStringLiteral("Add all of %1").arg(files)),
@@ -100,10 +104,12 @@ int main(int argc, char **argv)
         form.AddAllButtClick();
         QItemSelection selection;
         for (int row = 0; row < form.Lista->count(); row += 2)
-            selection.select(form.Lista->model()->index(row, 0), form.Lista->model()->index(row, 0));
+            selection.select(
+                form.Lista->model()->index(row, 0), form.Lista->model()->index(row, 0));
         form.Lista->selectionModel()->select(selection, QItemSelectionModel::Select);
     };
-    ok &= report(qPrintable(QStringLiteral("Remove of %1 selected of %2").arg((files + 1) / 2).arg(files)),
+    ok &= report(
+        qPrintable(QStringLiteral("Remove of %1 selected of %2").arg((files + 1) / 2).arg(files)),
         bestOf(selectEveryOther, [&] { form.RemoveOneButtClick(); }), kEditLimitMs);
 
     const auto fill = [&] {

@@ -89,8 +89,7 @@ public:
     explicit BrowserDragFilter(TTunedeckform *form)
         : QObject(form)
         , m_form(form)
-    {
-    }
+    { }
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
@@ -145,7 +144,8 @@ private:
         if (!m_armed || !(move->buttons() & Qt::LeftButton))
             return false;
         const QPoint travelled = move->position().toPoint() - m_pressedAt;
-        if (std::abs(travelled.x()) < kDragThresholdPx && std::abs(travelled.y()) < kDragThresholdPx)
+        if (std::abs(travelled.x()) < kDragThresholdPx
+            && std::abs(travelled.y()) < kDragThresholdPx)
             return true; // Not yet a drag; keep the view from extending its selection meanwhile.
         m_armed = false;
         auto *drag = new QDrag(m_form->TdfileV);
@@ -207,7 +207,8 @@ bool TTunedeckform::IsAudioFile(const QString &fileName)
 void TTunedeckform::connectBrowser()
 {
     connect(TdDrive, &TDrive95ComboBox::driveChanged, this, &TTunedeckform::TdDriveChange);
-    connect(TdDirectory, &TDirectory95ListBox::directoryChanged, this, &TTunedeckform::TdDirectoryChange);
+    connect(TdDirectory, &TDirectory95ListBox::directoryChanged, this,
+        &TTunedeckform::TdDirectoryChange);
     connect(TdDirectory, &TDirectory95ListBox::folderNotOpened, this,
         [](const QString &, const QString &reason) { tunedeck::showGeneralError(reason); });
     connect(AddOneButt, &QPushButton::clicked, this, &TTunedeckform::AddOneButtClick);

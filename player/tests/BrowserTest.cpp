@@ -83,7 +83,10 @@ void selectLista(TTunedeckform &form, const QList<int> &rows)
         form.Lista->item(row)->setSelected(true);
 }
 
-QString lastComponent(const QString &path) { return path.section(u'/', -1); }
+QString lastComponent(const QString &path)
+{
+    return path.section(u'/', -1);
+}
 
 } // namespace
 
@@ -134,11 +137,13 @@ private Q_SLOTS:
     // nothing is selected afterwards.
     void listsPlayableNamesOnly()
     {
-        touch({ "song.mid", "Bell.Rmi", "HORN.WAV", "song.midi", "song.mp3", "README", "mid", ".mid" });
+        touch({ "song.mid", "Bell.Rmi", "HORN.WAV", "song.midi", "song.mp3", "README", "mid",
+            ".mid" });
         QVERIFY(QDir().mkpath(path("old.mid")));
         QVERIFY(QDir().mkpath(path("Older.midi")));
         open(QStringLiteral("."));
-        QCOMPARE(fileViewCaptions(*m_form), QStringList({ ".mid", "Bell.Rmi", "HORN.WAV", "old.mid", "song.mid" }));
+        QCOMPARE(fileViewCaptions(*m_form),
+            QStringList({ ".mid", "Bell.Rmi", "HORN.WAV", "old.mid", "song.mid" }));
         QVERIFY(selectedFileViewRows(*m_form).isEmpty());
     }
 
@@ -160,7 +165,8 @@ private Q_SLOTS:
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         touch({ "cherry.mid", "Banana.mid", "apple.mid" });
         open(QStringLiteral("."));
-        QCOMPARE(fileViewCaptions(*m_form), QStringList({ "apple.mid", "Banana.mid", "cherry.mid" }));
+        QCOMPARE(
+            fileViewCaptions(*m_form), QStringList({ "apple.mid", "Banana.mid", "cherry.mid" }));
     }
 
     // A refill drops the selection, so Add does nothing until the user selects again.
@@ -212,7 +218,8 @@ private Q_SLOTS:
     {
         QVERIFY(m_form->TdDirectory->setDirectory(QStringLiteral("/")));
         m_form->TdfileV->clear();
-        m_form->TdfileV->addTopLevelItem(new QTreeWidgetItem(QStringList { QStringLiteral("SONG.MID") }));
+        m_form->TdfileV->addTopLevelItem(
+            new QTreeWidgetItem(QStringList { QStringLiteral("SONG.MID") }));
         selectFileView(*m_form, { 0 });
         click(m_form->AddOneButt);
         QCOMPARE(m_form->PlayListPaths, QStringList({ "/SONG.MID" }));
@@ -331,8 +338,10 @@ private Q_SLOTS:
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
         QWidget *viewport = m_form->TdfileV->viewport();
-        const QPoint start = m_form->TdfileV->visualItemRect(m_form->TdfileV->topLevelItem(0)).center();
-        const auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButtons buttons, Qt::KeyboardModifiers keys) {
+        const QPoint start
+            = m_form->TdfileV->visualItemRect(m_form->TdfileV->topLevelItem(0)).center();
+        const auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButtons buttons,
+                              Qt::KeyboardModifiers keys) {
             QMouseEvent event(type, at, viewport->mapToGlobal(at),
                 type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons, keys);
             QApplication::sendEvent(viewport, &event);
@@ -371,20 +380,24 @@ private Q_SLOTS:
 
         QList<ShownBox> shown;
         QStringList answers { QStringLiteral("&Retry"), QStringLiteral("&Abort") };
-        connect(tunedeck::MessageBoxHub::instance(), &tunedeck::MessageBoxHub::aboutToShow, m_form.get(),
-            [&](QMessageBox *box) {
+        connect(tunedeck::MessageBoxHub::instance(), &tunedeck::MessageBoxHub::aboutToShow,
+            m_form.get(), [&](QMessageBox *box) {
                 ShownBox seen { box->windowTitle(), box->text(), box->icon(), {}, {} };
                 for (QAbstractButton *button : box->buttons())
                     seen.buttons.append(button->text());
-                seen.buttons.append(box->defaultButton() ? box->defaultButton()->text() : QString());
+                seen.buttons.append(
+                    box->defaultButton() ? box->defaultButton()->text() : QString());
                 shown.append(seen);
                 const QString answer = answers.takeFirst();
-                QMetaObject::invokeMethod(box, [box, answer] {
-                    for (QAbstractButton *button : box->buttons()) {
-                        if (button->text() == answer)
-                            button->click();
-                    }
-                }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    box,
+                    [box, answer] {
+                        for (QAbstractButton *button : box->buttons()) {
+                            if (button->text() == answer)
+                                button->click();
+                        }
+                    },
+                    Qt::QueuedConnection);
             });
 
         m_form->TdDrive->setDrive(path("b"));
@@ -414,11 +427,12 @@ private Q_SLOTS:
         m_form->TdDrive->setDriveSource(drives);
 
         int boxes = 0;
-        connect(tunedeck::MessageBoxHub::instance(), &tunedeck::MessageBoxHub::aboutToShow, m_form.get(),
-            [&](QMessageBox *box) {
+        connect(tunedeck::MessageBoxHub::instance(), &tunedeck::MessageBoxHub::aboutToShow,
+            m_form.get(), [&](QMessageBox *box) {
                 ++boxes;
                 drives->refused->clear(); // The medium is in now.
-                QMetaObject::invokeMethod(box, [box] { box->defaultButton()->click(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    box, [box] { box->defaultButton()->click(); }, Qt::QueuedConnection);
             });
 
         m_form->TdDrive->setDrive(path("b"));

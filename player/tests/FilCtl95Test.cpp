@@ -35,7 +35,10 @@ public:
     QList<DriveInfo> list;
     std::shared_ptr<ReadControl> control = std::make_shared<ReadControl>();
 
-    void add(const QString &root, DriveKind kind) { list.append({ root, kind, root + QStringLiteral(" [x]") }); }
+    void add(const QString &root, DriveKind kind)
+    {
+        list.append({ root, kind, root + QStringLiteral(" [x]") });
+    }
     QList<DriveInfo> drives() const override { return list; }
     FolderReadFunction folderReader() const override
     {
@@ -76,7 +79,10 @@ QImage rowPicture(const QListWidget &list, int row)
     return list.item(row)->data(Qt::DecorationRole).value<QPixmap>().toImage();
 }
 
-QImage expected(Picture picture) { return picturePixmap(picture).toImage(); }
+QImage expected(Picture picture)
+{
+    return picturePixmap(picture).toImage();
+}
 
 } // namespace
 
@@ -256,7 +262,8 @@ private Q_SLOTS:
         const int readsBefore = m_drives->control->reads;
 
         bool handledMeanwhile = false;
-        QMetaObject::invokeMethod(this, [&] { handledMeanwhile = true; }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [&] { handledMeanwhile = true; }, Qt::QueuedConnection);
         QVERIFY(!list.setDrive(path("b")));
         QVERIFY(handledMeanwhile);
         QCOMPARE(list.Directory(), path("a"));
@@ -333,8 +340,10 @@ private Q_SLOTS:
         QCOMPARE(box.count(), 2);
         QCOMPARE(box.itemText(0), path("a") + QStringLiteral(" [x]"));
         QCOMPARE(box.Drive(), path("b"));
-        QCOMPARE(box.itemIcon(1).pixmap(kPictureSize, kPictureSize).toImage(), expected(Picture::Network));
-        QCOMPARE(box.itemIcon(0).pixmap(kPictureSize, kPictureSize).toImage(), expected(Picture::Fixed));
+        QCOMPARE(box.itemIcon(1).pixmap(kPictureSize, kPictureSize).toImage(),
+            expected(Picture::Network));
+        QCOMPARE(
+            box.itemIcon(0).pixmap(kPictureSize, kPictureSize).toImage(), expected(Picture::Fixed));
     }
 
     // Another drive, set by the program or picked from the keyboard, signals once; the drive
@@ -389,7 +398,8 @@ private Q_SLOTS:
             QVERIFY2(!seen.contains(image), qPrintable(QString::number(i)));
             seen.append(image);
 
-            const QImage shown = picturePixmap(picture).toImage().convertToFormat(QImage::Format_ARGB32);
+            const QImage shown
+                = picturePixmap(picture).toImage().convertToFormat(QImage::Format_ARGB32);
             QCOMPARE(qAlpha(shown.pixel(0, kPictureSize - 1)), 0);
             int opaque = 0;
             for (int y = 0; y < kPictureSize; ++y) {

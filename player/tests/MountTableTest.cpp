@@ -18,8 +18,14 @@ public:
     QSet<QString> files;
     mutable QStringList asked;
 
-    bool isRemovableDevice(quint32 major, quint32) const override { return removableMajors.contains(major); }
-    QString volumeLabel(const MountEntry &entry) const override { return labelsBySource.value(entry.source); }
+    bool isRemovableDevice(quint32 major, quint32) const override
+    {
+        return removableMajors.contains(major);
+    }
+    QString volumeLabel(const MountEntry &entry) const override
+    {
+        return labelsBySource.value(entry.source);
+    }
     bool isFolder(const QString &path) const override
     {
         asked.append(path);
@@ -29,29 +35,29 @@ public:
 
 // A desktop with a container engine, removable media, network shares and the usual pseudo
 // file systems, in the order a kernel lists them (children after parents).
-const char kDesktopTable[] =
-    "22 1 8:2 / / rw,relatime shared:1 - ext4 /dev/sda2 rw\n"
-    "23 22 0:21 / /proc rw,nosuid shared:5 - proc proc rw\n"
-    "24 22 0:22 / /sys rw,nosuid shared:6 - sysfs sysfs rw\n"
-    "25 24 0:23 / /sys/fs/cgroup rw shared:7 - cgroup2 cgroup2 rw\n"
-    "26 22 0:5 / /dev rw,nosuid shared:2 - devtmpfs udev rw\n"
-    "27 26 0:24 / /dev/shm rw shared:3 - tmpfs tmpfs rw\n"
-    "28 22 0:25 / /run rw shared:4 - tmpfs tmpfs rw\n"
-    "29 28 0:26 / /run/user/1000 rw shared:8 - tmpfs tmpfs rw\n"
-    "30 22 8:3 / /home rw,relatime shared:9 - ext4 /dev/sda3 rw\n"
-    "31 22 8:1 / /boot/efi rw shared:10 - vfat /dev/sda1 rw\n"
-    "32 22 0:27 / /tmp rw shared:11 - tmpfs tmpfs rw\n"
-    "33 28 8:17 / /run/media/bob/DISK rw shared:12 - exfat /dev/sdb1 rw\n"
-    "34 22 8:33 / /mnt/stick rw shared:13 - vfat /dev/sdc1 rw\n"
-    "35 22 11:0 / /mnt/cd ro shared:14 - iso9660 /dev/sr0 ro\n"
-    "36 22 0:40 / /mnt/nas rw shared:15 - nfs4 NAS:/Export/Music rw\n"
-    "37 22 0:41 / /mnt/My\\040Share rw shared:16 - cifs //Server/Music rw\n"
-    "38 30 0:42 / /home/bob/remote rw - fuse.sshfs Bob@Host:/srv rw\n"
-    "39 22 0:43 / /var/lib/docker/overlay2/abc/merged rw - overlay overlay rw\n"
-    "40 22 8:2 /etc/hostname /etc/hostname rw - ext4 /dev/sda2 rw\n"
-    "41 22 7:0 / /snap/core/1 ro - squashfs /dev/loop0 ro\n"
-    "42 22 8:49 / /media/bob/OLD rw - vfat /dev/sdd1 rw\n"
-    "43 22 8:50 / /media/bob/OLD rw - ext4 /dev/sdd2 rw\n";
+const char kDesktopTable[]
+    = "22 1 8:2 / / rw,relatime shared:1 - ext4 /dev/sda2 rw\n"
+      "23 22 0:21 / /proc rw,nosuid shared:5 - proc proc rw\n"
+      "24 22 0:22 / /sys rw,nosuid shared:6 - sysfs sysfs rw\n"
+      "25 24 0:23 / /sys/fs/cgroup rw shared:7 - cgroup2 cgroup2 rw\n"
+      "26 22 0:5 / /dev rw,nosuid shared:2 - devtmpfs udev rw\n"
+      "27 26 0:24 / /dev/shm rw shared:3 - tmpfs tmpfs rw\n"
+      "28 22 0:25 / /run rw shared:4 - tmpfs tmpfs rw\n"
+      "29 28 0:26 / /run/user/1000 rw shared:8 - tmpfs tmpfs rw\n"
+      "30 22 8:3 / /home rw,relatime shared:9 - ext4 /dev/sda3 rw\n"
+      "31 22 8:1 / /boot/efi rw shared:10 - vfat /dev/sda1 rw\n"
+      "32 22 0:27 / /tmp rw shared:11 - tmpfs tmpfs rw\n"
+      "33 28 8:17 / /run/media/bob/DISK rw shared:12 - exfat /dev/sdb1 rw\n"
+      "34 22 8:33 / /mnt/stick rw shared:13 - vfat /dev/sdc1 rw\n"
+      "35 22 11:0 / /mnt/cd ro shared:14 - iso9660 /dev/sr0 ro\n"
+      "36 22 0:40 / /mnt/nas rw shared:15 - nfs4 NAS:/Export/Music rw\n"
+      "37 22 0:41 / /mnt/My\\040Share rw shared:16 - cifs //Server/Music rw\n"
+      "38 30 0:42 / /home/bob/remote rw - fuse.sshfs Bob@Host:/srv rw\n"
+      "39 22 0:43 / /var/lib/docker/overlay2/abc/merged rw - overlay overlay rw\n"
+      "40 22 8:2 /etc/hostname /etc/hostname rw - ext4 /dev/sda2 rw\n"
+      "41 22 7:0 / /snap/core/1 ro - squashfs /dev/loop0 ro\n"
+      "42 22 8:49 / /media/bob/OLD rw - vfat /dev/sdd1 rw\n"
+      "43 22 8:50 / /media/bob/OLD rw - ext4 /dev/sdd2 rw\n";
 
 FakeFacts desktopFacts()
 {
@@ -65,7 +71,10 @@ FakeFacts desktopFacts()
 
 class StickFacts final : public MountFacts {
 public:
-    bool isRemovableDevice(quint32 major, quint32 minor) const override { return major == 8 && minor == 33; }
+    bool isRemovableDevice(quint32 major, quint32 minor) const override
+    {
+        return major == 8 && minor == 33;
+    }
     QString volumeLabel(const MountEntry &) const override { return {}; }
     bool isFolder(const QString &) const override { return true; }
 };
@@ -97,8 +106,8 @@ private Q_SLOTS:
     // octal escapes in names are undone.
     void parsesFieldsAndUndoesEscapes()
     {
-        const auto entries = parseMountInfo(
-            "37 22 0:41 / /mnt/My\\040Share\\134x rw shared:16 master:2 - cifs //Server/A\\011B rw\n");
+        const auto entries = parseMountInfo("37 22 0:41 / /mnt/My\\040Share\\134x rw shared:16 "
+                                            "master:2 - cifs //Server/A\\011B rw\n");
         QCOMPARE(entries.size(), 1);
         QCOMPARE(entries[0].mountPoint, QStringLiteral("/mnt/My Share\\x"));
         QCOMPARE(entries[0].fsType, QStringLiteral("cifs"));
@@ -130,8 +139,9 @@ private Q_SLOTS:
     {
         const auto drives = drivesFromMounts(parseMountInfo(kDesktopTable), desktopFacts());
         QCOMPARE(rootsOf(drives),
-            QStringList({ "/", "/boot/efi", "/home", "/home/bob/remote", "/media/bob/OLD", "/mnt/My Share",
-                "/mnt/cd", "/mnt/nas", "/mnt/stick", "/run/media/bob/DISK", "/tmp" }));
+            QStringList(
+                { "/", "/boot/efi", "/home", "/home/bob/remote", "/media/bob/OLD", "/mnt/My Share",
+                    "/mnt/cd", "/mnt/nas", "/mnt/stick", "/run/media/bob/DISK", "/tmp" }));
     }
 
     // Each kind gets its text: local drives show the label in brackets, in lower case (empty
@@ -185,7 +195,8 @@ private Q_SLOTS:
     void keepsAnOverlayRoot()
     {
         const auto drives = drivesFromMounts(
-            parseMountInfo("1 0 0:50 / / rw - overlay overlay rw\n2 1 0:51 / /proc rw - proc proc rw\n"),
+            parseMountInfo(
+                "1 0 0:50 / / rw - overlay overlay rw\n2 1 0:51 / /proc rw - proc proc rw\n"),
             desktopFacts());
         QCOMPARE(rootsOf(drives), QStringList({ "/" }));
     }
@@ -198,7 +209,8 @@ private Q_SLOTS:
         QCOMPARE(driveRootOf(QStringLiteral("/home/bob/music"), drives), QStringLiteral("/home"));
         QCOMPARE(driveRootOf(QStringLiteral("/home"), drives), QStringLiteral("/home"));
         QCOMPARE(driveRootOf(QStringLiteral("/home2/x"), drives), QStringLiteral("/"));
-        QCOMPARE(driveRootOf(QStringLiteral("/home/bob/remote/a"), drives), QStringLiteral("/home/bob/remote"));
+        QCOMPARE(driveRootOf(QStringLiteral("/home/bob/remote/a"), drives),
+            QStringLiteral("/home/bob/remote"));
         QCOMPARE(driveRootOf(QStringLiteral("/proc/1"), drives), QStringLiteral("/"));
     }
 };

@@ -1,7 +1,7 @@
 #include "FilCtl95.h"
 
-#include "FileNames.h"
 #include "FilCtl95Pictures.h"
+#include "FileNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -62,8 +62,9 @@ public:
     SystemFacts()
     {
         const QDir byLabel(QStringLiteral("/dev/disk/by-label"));
-        for (const QString &name : byLabel.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
-            struct stat info {};
+        for (const QString &name :
+            byLabel.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+            struct stat info { };
             if (::stat(QFile::encodeName(byLabel.filePath(name)).constData(), &info) == 0)
                 m_labels.insert(quint64(info.st_rdev), unescapeLabel(name));
         }
@@ -71,12 +72,15 @@ public:
 
     bool isRemovableDevice(quint32 major, quint32 minor) const override
     {
-        const QString device = QFileInfo(QStringLiteral("/sys/dev/block/%1:%2").arg(major).arg(minor))
-                                   .canonicalFilePath();
+        const QString device
+            = QFileInfo(QStringLiteral("/sys/dev/block/%1:%2").arg(major).arg(minor))
+                  .canonicalFilePath();
         if (device.isEmpty())
             return false;
         // A partition has no flag of its own; its disk is the folder above it.
-        const QString disk = QFileInfo::exists(device + QStringLiteral("/partition")) ? QFileInfo(device).path() : device;
+        const QString disk = QFileInfo::exists(device + QStringLiteral("/partition"))
+            ? QFileInfo(device).path()
+            : device;
         QFile flag(disk + QStringLiteral("/removable"));
         return flag.open(QIODevice::ReadOnly) && flag.read(1) == "1";
     }
@@ -85,7 +89,7 @@ public:
     {
         quint64 device = makedev(entry.deviceMajor, entry.deviceMinor);
         // Some file systems (btrfs) report an anonymous device; the source names the real one.
-        struct stat info {};
+        struct stat info { };
         if (entry.deviceMajor == 0 && entry.source.startsWith(u"/dev/")
             && ::stat(tunedeck::fileNameToBytes(entry.source).constData(), &info) == 0)
             device = info.st_rdev;
@@ -94,8 +98,9 @@ public:
 
     bool isFolder(const QString &path) const override
     {
-        struct stat info {};
-        return ::stat(tunedeck::fileNameToBytes(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+        struct stat info { };
+        return ::stat(tunedeck::fileNameToBytes(path).constData(), &info) == 0
+            && S_ISDIR(info.st_mode);
     }
 
 private:
@@ -123,7 +128,8 @@ QString currentDirectory()
             return {};
         buffer.resize(buffer.size() * 2);
     }
-    return tunedeck::fileNameFromBytes(QByteArrayView(buffer.constData(), qsizetype(std::strlen(buffer.constData()))));
+    return tunedeck::fileNameFromBytes(
+        QByteArrayView(buffer.constData(), qsizetype(std::strlen(buffer.constData()))));
 }
 
 // Joins a folder and a name below it.
@@ -145,10 +151,10 @@ public:
     PictureRowDelegate(int minimumRowHeight, QObject *parent)
         : QStyledItemDelegate(parent)
         , m_minimumRowHeight(minimumRowHeight)
-    {
-    }
+    { }
 
-    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+        const QModelIndex &index) const override
     {
         QStyleOptionViewItem background = option;
         initStyleOption(&background, index);
@@ -170,7 +176,8 @@ public:
             row.right() - (pictureLeft + kPictureSize + kTextGap), row.height());
         const bool selected = option.state & QStyle::State_Selected;
         painter->save();
-        painter->setPen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->setPen(
+            option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
         painter->setFont(option.font);
         painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
             option.fontMetrics.elidedText(text, Qt::ElideRight, textRect.width()));
@@ -266,8 +273,8 @@ void TDrive95ComboBox::refreshDrives()
     if (drives == m_drives)
         return;
     const QString shown = Drive();
-    const bool stillThere = std::any_of(drives.begin(), drives.end(),
-        [&](const DriveInfo &drive) { return drive.root == shown; });
+    const bool stillThere = std::any_of(
+        drives.begin(), drives.end(), [&](const DriveInfo &drive) { return drive.root == shown; });
     fill(drives, stillThere ? shown : driveRootOf(currentDirectory(), drives));
 }
 
@@ -303,7 +310,8 @@ TDirectory95ListBox::TDirectory95ListBox(QWidget *parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     // Row height: the open-folder picture's 16 pixels plus one, or the text height if larger.
     setItemDelegate(new PictureRowDelegate(kPictureSize + 1, this));
-    connect(this, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) { openRow(row(item)); });
+    connect(this, &QListWidget::itemDoubleClicked, this,
+        [this](QListWidgetItem *item) { openRow(row(item)); });
 
     QString start = currentDirectory();
     if (start.isEmpty()) {
@@ -315,7 +323,8 @@ TDirectory95ListBox::TDirectory95ListBox(QWidget *parent)
     m_directory = cleanFolder(start);
     m_driveRoot = driveRootOf(m_directory, m_source->drives());
     m_driveFolders.insert(m_driveRoot, m_directory);
-    const FolderListing listing = readFolderWithin(m_source->folderReader(), m_directory, m_readTimeout);
+    const FolderListing listing
+        = readFolderWithin(m_source->folderReader(), m_directory, m_readTimeout);
     m_subFolders = listing.subFolders;
     sortByCollation(m_subFolders, Qt::CaseInsensitive);
     rebuildRows();
@@ -327,7 +336,8 @@ void TDirectory95ListBox::setDriveSource(std::shared_ptr<DriveSource> source)
     m_driveRoot = driveRootOf(m_directory, m_source->drives());
     m_driveFolders.clear();
     m_driveFolders.insert(m_driveRoot, m_directory);
-    const FolderListing listing = readFolderWithin(m_source->folderReader(), m_directory, m_readTimeout);
+    const FolderListing listing
+        = readFolderWithin(m_source->folderReader(), m_directory, m_readTimeout);
     m_subFolders = listing.subFolders;
     sortByCollation(m_subFolders, Qt::CaseInsensitive);
     rebuildRows();
@@ -349,7 +359,8 @@ bool TDirectory95ListBox::setDrive(const QString &root)
     if (root == m_driveRoot)
         return true;
     const QList<DriveInfo> drives = m_source->drives();
-    if (std::none_of(drives.begin(), drives.end(), [&](const DriveInfo &drive) { return drive.root == root; })) {
+    if (std::none_of(drives.begin(), drives.end(),
+            [&](const DriveInfo &drive) { return drive.root == root; })) {
         m_lastError = QStringLiteral("%1 is not mounted").arg(root);
         return false;
     }
@@ -368,7 +379,8 @@ bool TDirectory95ListBox::setDrive(const QString &root)
     return moveTo(target, root, listing);
 }
 
-bool TDirectory95ListBox::moveTo(const QString &folder, const QString &driveRoot, const FolderListing &listing)
+bool TDirectory95ListBox::moveTo(
+    const QString &folder, const QString &driveRoot, const FolderListing &listing)
 {
     if (::chdir(tunedeck::fileNameToBytes(folder).constData()) != 0) {
         m_lastError = QString::fromLocal8Bit(std::strerror(errno));
@@ -422,22 +434,25 @@ void TDirectory95ListBox::rebuildRows()
     pathNames = below.split(u'/', Qt::SkipEmptyParts);
 
     clear();
-    const auto addRow = [this](const QString &text, const QString &path, int indent, const QPixmap &picture) {
-        auto *row = new QListWidgetItem(text, this);
-        row->setData(kPathRole, path);
-        row->setData(kIndentRole, indent);
-        row->setData(Qt::DecorationRole, picture);
-        row->setToolTip(path);
-        return row;
-    };
+    const auto addRow
+        = [this](const QString &text, const QString &path, int indent, const QPixmap &picture) {
+              auto *row = new QListWidgetItem(text, this);
+              row->setData(kPathRole, path);
+              row->setData(kIndentRole, indent);
+              row->setData(Qt::DecorationRole, picture);
+              row->setToolTip(path);
+              return row;
+          };
 
     // Path rows: the root, then each folder down to the current one; row i stands 4·i+2 pixels in.
     QString path = m_driveRoot;
-    QListWidgetItem *currentRowItem = addRow(m_driveRoot, path, 2, pathNames.isEmpty() ? current : open);
+    QListWidgetItem *currentRowItem
+        = addRow(m_driveRoot, path, 2, pathNames.isEmpty() ? current : open);
     for (qsizetype i = 0; i < pathNames.size(); ++i) {
         path = childOf(path, pathNames[i]);
         const bool isCurrent = i == pathNames.size() - 1;
-        QListWidgetItem *row = addRow(pathNames[i], path, int(4 * (i + 1) + 2), isCurrent ? current : open);
+        QListWidgetItem *row
+            = addRow(pathNames[i], path, int(4 * (i + 1) + 2), isCurrent ? current : open);
         if (isCurrent)
             currentRowItem = row;
     }

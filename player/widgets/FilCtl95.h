@@ -112,7 +112,8 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    bool moveTo(const QString &folder, const QString &driveRoot, const filctl95::FolderListing &listing);
+    bool moveTo(
+        const QString &folder, const QString &driveRoot, const filctl95::FolderListing &listing);
     void openRow(int row);
     void rebuildRows();
 

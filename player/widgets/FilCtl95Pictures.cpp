@@ -36,7 +36,10 @@ void box(QPainter &p, int x, int y, int w, int h, QRgb fill, QRgb edge)
     p.fillRect(x + 1, y + 1, w - 2, h - 2, QColor(fill));
 }
 
-void dot(QPainter &p, int x, int y, QRgb colour) { p.fillRect(x, y, 1, 1, QColor(colour)); }
+void dot(QPainter &p, int x, int y, QRgb colour)
+{
+    p.fillRect(x, y, 1, 1, QColor(colour));
+}
 
 // A disk drive's case, lying flat across the lower half.
 void driveCase(QPainter &p, QRgb light)
@@ -182,7 +185,8 @@ QImage pictureImage(Picture picture)
     // The bottom-left pixel carries the transparent colour, whatever was drawn.
     canvas.setPixel(0, kPictureSize - 1, kKey);
     QList<QRgb> palette(kVga.begin(), kVga.end());
-    return canvas.convertToFormat(QImage::Format_Indexed8, palette, Qt::ThresholdDither | Qt::AvoidDither);
+    return canvas.convertToFormat(
+        QImage::Format_Indexed8, palette, Qt::ThresholdDither | Qt::AvoidDither);
 }
 
 QPixmap picturePixmap(Picture picture)
@@ -190,7 +194,8 @@ QPixmap picturePixmap(Picture picture)
     const QImage image = pictureImage(picture);
     QPixmap pixmap = QPixmap::fromImage(image);
     const QColor transparent = image.pixelColor(0, kPictureSize - 1);
-    pixmap.setMask(QBitmap::fromImage(image.createMaskFromColor(transparent.rgb(), Qt::MaskInColor)));
+    pixmap.setMask(
+        QBitmap::fromImage(image.createMaskFromColor(transparent.rgb(), Qt::MaskInColor)));
     return pixmap;
 }
 

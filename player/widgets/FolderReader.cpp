@@ -57,7 +57,10 @@ Registry &registry()
 // How often a wait without an event counter looks whether its read is done, in milliseconds.
 constexpr int kLookIntervalMs = 20;
 
-QString errorText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 } // namespace
 
@@ -68,8 +71,9 @@ FolderListing readFolder(const QString &folder)
     DIR *dir = ::opendir(path.constData());
     if (!dir) {
         const int error = errno;
-        listing.outcome = (error == ENOENT || error == ENOTDIR) ? FolderListing::Outcome::Missing
-                                                                : FolderListing::Outcome::Unreadable;
+        listing.outcome = (error == ENOENT || error == ENOTDIR)
+            ? FolderListing::Outcome::Missing
+            : FolderListing::Outcome::Unreadable;
         listing.error = errorText(error);
         return listing;
     }
@@ -80,11 +84,12 @@ FolderListing readFolder(const QString &folder)
             continue;
         bool isFolder = entry->d_type == DT_DIR;
         if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
-            struct stat info {};
+            struct stat info { };
             isFolder = ::fstatat(dirFd, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
         }
         if (isFolder)
-            listing.subFolders.append(tunedeck::fileNameFromBytes(QByteArrayView(name, qsizetype(std::strlen(name)))));
+            listing.subFolders.append(
+                tunedeck::fileNameFromBytes(QByteArrayView(name, qsizetype(std::strlen(name)))));
     }
     ::closedir(dir);
     return listing;
@@ -116,7 +121,9 @@ void sortByCollation(QStringList &names, Qt::CaseSensitivity sensitivity)
     // case first gives the same order there and changes nothing where the collator folds itself.
     for (qsizetype i = 0; i < names.size(); ++i) {
         const QString &name = names[i];
-        keyed.push_back({ collator.sortKey(sensitivity == Qt::CaseInsensitive ? name.toCaseFolded() : name), i });
+        keyed.push_back(
+            { collator.sortKey(sensitivity == Qt::CaseInsensitive ? name.toCaseFolded() : name),
+                i });
     }
     std::sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) {
         if (const int order = a.key.compare(b.key); order != 0)

@@ -30,13 +30,15 @@ constexpr std::array<std::string_view, 5> kSystemTrees { "/proc", "/sys", "/dev"
 bool isOneOf(const QString &type, auto &list)
 {
     const QByteArray bytes = type.toUtf8();
-    return std::any_of(list.begin(), list.end(),
-        [&](std::string_view item) { return bytes == QByteArrayView(item.data(), qsizetype(item.size())); });
+    return std::any_of(list.begin(), list.end(), [&](std::string_view item) {
+        return bytes == QByteArrayView(item.data(), qsizetype(item.size()));
+    });
 }
 
 bool isAtOrBelow(const QString &path, QStringView tree)
 {
-    return path == tree || (path.startsWith(tree) && path.size() > tree.size() && path[tree.size()] == u'/');
+    return path == tree
+        || (path.startsWith(tree) && path.size() > tree.size() && path[tree.size()] == u'/');
 }
 
 bool isInSystemTree(const QString &path)
@@ -59,7 +61,8 @@ QString unescapeField(QByteArrayView field)
         const auto isOctal = [](char d) { return d >= '0' && d <= '7'; };
         if (c == '\\' && i + 3 < field.size() && isOctal(field[i + 1]) && isOctal(field[i + 2])
             && isOctal(field[i + 3])) {
-            const int value = (field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0');
+            const int value
+                = (field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0');
             if (value <= 0xFF) {
                 bytes.append(static_cast<char>(value));
                 i += 3;
@@ -146,7 +149,8 @@ std::optional<DriveKind> kindOf(const MountEntry &entry, const MountFacts &facts
     if (type == u"tmpfs" || type == u"ramfs")
         return DriveKind::Ram;
     if (isAtOrBelow(entry.mountPoint, u"/media") || isAtOrBelow(entry.mountPoint, u"/run/media")
-        || (entry.deviceMajor != 0 && facts.isRemovableDevice(entry.deviceMajor, entry.deviceMinor)))
+        || (entry.deviceMajor != 0
+            && facts.isRemovableDevice(entry.deviceMajor, entry.deviceMinor)))
         return DriveKind::Removable;
     return DriveKind::Fixed;
 }
