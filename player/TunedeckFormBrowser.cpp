@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <vector>
 
 #include <dirent.h>
@@ -39,6 +40,9 @@ constexpr int kDragThresholdPx = 5;
 
 // What a drag from the file view carries; the file view itself travels as the drag's source.
 const QString kFileViewDragFormat = QStringLiteral("application/x-tunedeck-file-view");
+
+// From this many playable names on, sorting them runs beside making their items.
+constexpr qsizetype kNamesWorthASecondThread = 2000;
 
 // Above this many separate runs of selected entries, Remove rebuilds the play list instead of
 // deleting run by run, so removing is linear in the list's length however scattered the
@@ -244,17 +248,26 @@ void TTunedeckform::FillFileView()
         }
         ::closedir(dir);
     }
-    filctl95::sortByCollation(names, Qt::CaseSensitive);
-
+    // On a large folder the collation order is worked out on a second thread while this one
+    // makes the items; each takes about as long as reading the folder.
+    const auto policy
+        = names.size() >= kNamesWorthASecondThread ? std::launch::async : std::launch::deferred;
+    auto order = std::async(policy, [names, locale = QLocale()] {
+        return filctl95::collationOrder(names, Qt::CaseSensitive, locale);
+    });
     const QIcon &symbol = IconeAudio.value(0);
-    QList<QTreeWidgetItem *> items;
-    items.reserve(names.size());
+    std::vector<QTreeWidgetItem *> unsorted;
+    unsorted.reserve(std::size_t(names.size()));
     for (const QString &name : std::as_const(names)) {
         auto *item = new QTreeWidgetItem;
         item->setText(0, name);
         item->setIcon(0, symbol);
-        items.append(item);
+        unsorted.push_back(item);
     }
+    QList<QTreeWidgetItem *> items;
+    items.reserve(names.size());
+    for (const qsizetype index : order.get())
+        items.append(unsorted[std::size_t(index)]);
     TdfileV->addTopLevelItems(items);
     TdfileV->clearSelection();
 }

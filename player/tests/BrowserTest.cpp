@@ -6,6 +6,7 @@
 #include "FilCtl95.h"
 #include "TunedeckFormUnit.h"
 
+#include <QCollator>
 #include <QDrag>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -167,6 +168,23 @@ private Q_SLOTS:
         open(QStringLiteral("."));
         QCOMPARE(
             fileViewCaptions(*m_form), QStringList({ "apple.mid", "Banana.mid", "cherry.mid" }));
+    }
+
+    // A folder large enough to be sorted beside the listing comes out in the same order.
+    void aLargeFolderIsSortedTheSameWay()
+    {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        QStringList names;
+        for (int i = 0; i < 2500; ++i)
+            names.append(
+                QStringLiteral("%1%2.mid").arg(i % 2 ? u'B' : u'a').arg((i * 7919) % 2500));
+        touch(names);
+        open(QStringLiteral("."));
+        QStringList expected = names;
+        QCollator collator;
+        std::sort(expected.begin(), expected.end(),
+            [&](const QString &a, const QString &b) { return collator.compare(a, b) < 0; });
+        QCOMPARE(fileViewCaptions(*m_form), expected);
     }
 
     // A refill drops the selection, so Add does nothing until the user selects again.

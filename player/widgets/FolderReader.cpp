@@ -95,45 +95,44 @@ FolderListing readFolder(const QString &folder)
     return listing;
 }
 
+std::vector<qsizetype> collationOrder(
+    const QStringList &names, Qt::CaseSensitivity sensitivity, const QLocale &locale)
+{
+    std::vector<qsizetype> order(std::size_t(names.size()));
+    for (qsizetype i = 0; i < names.size(); ++i)
+        order[std::size_t(i)] = i;
+    // The C locale collates by code point, which plain comparisons give without sort keys.
+    if (locale.language() == QLocale::C) {
+        std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+            if (sensitivity == Qt::CaseInsensitive) {
+                if (const int byCase = names[a].compare(names[b], Qt::CaseInsensitive); byCase != 0)
+                    return byCase < 0;
+            }
+            return names[a] < names[b];
+        });
+        return order;
+    }
+    QCollator collator(locale);
+    collator.setCaseSensitivity(sensitivity);
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(std::size_t(names.size()));
+    for (const QString &name : names)
+        keys.push_back(collator.sortKey(name));
+    std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+        if (const int byKey = keys[std::size_t(a)].compare(keys[std::size_t(b)]); byKey != 0)
+            return byKey < 0;
+        return names[a] < names[b];
+    });
+    return order;
+}
+
 void sortByCollation(QStringList &names, Qt::CaseSensitivity sensitivity)
 {
-    QCollator collator;
-    collator.setCaseSensitivity(sensitivity);
-    // The C locale collates by code point, which plain comparisons give without sort keys.
-    if (collator.locale().language() == QLocale::C) {
-        if (sensitivity == Qt::CaseSensitive) {
-            std::sort(names.begin(), names.end());
-        } else {
-            std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-                const int order = a.compare(b, Qt::CaseInsensitive);
-                return order != 0 ? order < 0 : a < b;
-            });
-        }
-        return;
-    }
-    struct Keyed {
-        QCollatorSortKey key;
-        qsizetype index;
-    };
-    std::vector<Keyed> keyed;
-    keyed.reserve(std::size_t(names.size()));
-    // The C locale's collator compares code points and ignores the case setting; folding the
-    // case first gives the same order there and changes nothing where the collator folds itself.
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        const QString &name = names[i];
-        keyed.push_back(
-            { collator.sortKey(sensitivity == Qt::CaseInsensitive ? name.toCaseFolded() : name),
-                i });
-    }
-    std::sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) {
-        if (const int order = a.key.compare(b.key); order != 0)
-            return order < 0;
-        return names[a.index] < names[b.index];
-    });
+    const std::vector<qsizetype> order = collationOrder(names, sensitivity, QLocale());
     QStringList sorted;
     sorted.reserve(names.size());
-    for (const Keyed &item : keyed)
-        sorted.append(names[item.index]);
+    for (const qsizetype index : order)
+        sorted.append(names[index]);
     names = std::move(sorted);
 }
 

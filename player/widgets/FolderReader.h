@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 
 #include <chrono>
 #include <functional>
+#include <vector>
 
 // Reading a folder for the folder list without ever letting a dead drive freeze the window: the
 // read runs on a worker thread, and the UI thread waits for it only so long.
@@ -35,9 +37,14 @@ FolderListing readFolder(const QString &folder);
 FolderListing readFolderWithin(
     const FolderReadFunction &read, const QString &folder, std::chrono::milliseconds timeout);
 
-// Sorts `names` in the user locale's collation order (QCollator on the default QLocale), with
-// `sensitivity`; names that collate equal stand in code-point order. O(n log n) comparisons of
-// precomputed sort keys, so large folders sort quickly. Any thread.
+// The indices of `names` in `locale`'s collation order with `sensitivity`; names that collate
+// equal stand in code-point order. O(n log n) comparisons of precomputed sort keys, so large
+// folders sort quickly. Any thread (the names are only read).
+std::vector<qsizetype> collationOrder(
+    const QStringList &names, Qt::CaseSensitivity sensitivity, const QLocale &locale);
+
+// Sorts `names` by collationOrder() in the default QLocale, the user's unless a program set
+// another.
 void sortByCollation(QStringList &names, Qt::CaseSensitivity sensitivity);
 
 } // namespace filctl95
