@@ -3,6 +3,7 @@
 #include "AboutFormUnit.h"
 #include "FilCtl95.h"
 #include "FilCtl95Pictures.h"
+#include "GradientCaption.h"
 #include "HelpEngine.h"
 #include "OrvkitCalls.h"
 #include "ShadowLabel.h"
@@ -154,6 +155,38 @@ TTunedeckform::TTunedeckform(QWidget *parent)
     createMenus();
     setTabOrder();
     FormCreate();
+    // Once the window is complete, its title bar takes over (the client area moves below it).
+    createCaption();
+    GradientCaption1->refresh();
+}
+
+void TTunedeckform::createCaption()
+{
+    // The product name in two colours on the painted title bar.
+    GradientCaption1 = new TGradientCaption(this);
+    QFont arial(QStringLiteral("Arial"));
+    arial.setPixelSize(12);
+    arial.setBold(true);
+    GradientCaption1->setFont(arial); // Clears DefaultFont.
+    GradientCaption1->setFontColor(Qt::yellow);
+    GradientCaption1->setGradientInactive(true);
+    TCaptionPart *tune = GradientCaption1->Captions().add();
+    tune->setCaption(QStringLiteral("Tune"));
+    tune->setFont(arial);
+    tune->setFontColor(Qt::white);
+    TCaptionPart *deck = GradientCaption1->Captions().add();
+    deck->setCaption(QStringLiteral("deck"));
+    QFont arialItalic = arial;
+    arialItalic.setItalic(true);
+    deck->setFont(arialItalic);
+    deck->setFontColor(Qt::yellow);
+}
+
+QRect TTunedeckform::clientRect() const
+{
+    const QWidget *bar = GradientCaption1 ? GradientCaption1->captionBar() : nullptr;
+    const int top = bar ? bar->height() : 0;
+    return { 0, top, width(), height() - top };
 }
 
 TTunedeckform::~TTunedeckform()

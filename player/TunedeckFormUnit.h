@@ -17,6 +17,7 @@ class QTimer;
 class QToolButton;
 class QTreeWidget;
 class TDirectory95ListBox;
+class TGradientCaption;
 class TDrive95ComboBox;
 class TMediaPlayer;
 class TShadowLabel;
@@ -62,6 +63,9 @@ public:
     // is what the Linux task bar shows.
     QString Caption() const { return m_caption; }
     void setCaption(const QString &caption);
+    // The client area in window coordinates: 456 x 305 below the painted title bar (the whole
+    // window when the title bar is not active). Components of the window stand inside it.
+    QRect clientRect() const;
 
     // Start-up and commands
     void FormCreate();
@@ -157,6 +161,7 @@ public:
     QAction *about2 = nullptr;
     QFileDialog *OpenDialog = nullptr;
     QFileDialog *SaveDialog = nullptr;
+    TGradientCaption *GradientCaption1 = nullptr;
     // Menu pictures by index: 0 open, 1 save, 2 about, 3 help contents, 4 exit.
     QList<QIcon> MenuIcons;
     // File-view pictures: index 0, the file symbol every item shows.
@@ -174,6 +179,7 @@ protected:
 
 private:
     void createComponents();
+    void createCaption();
     void createMenus();
     void setTabOrder();
     // Marks the position bar's changes made by the display update, which never seek.

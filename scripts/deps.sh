@@ -11,7 +11,7 @@ packages=(
     libgtest-dev libgmock-dev
     clang libclang-rt-14-dev
     python3 python3-mido
-    xvfb xauth xdotool x11-utils imagemagick sox
+    xvfb xauth xdotool x11-utils openbox imagemagick sox
 )
 
 missing=()

@@ -72,6 +72,9 @@ struct Form {
     TGradientCaption *caption;
 
     Form()
+        // The main window's flags: a customised title bar with minimise and close boxes.
+        : widget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     {
         widget.setFixedSize(456, 305);
         child = new QLabel(QStringLiteral("client"), &widget);
@@ -295,6 +298,7 @@ void GradientCaptionTest::activeCaptionReplacesTheFrameAndKeepsTheClientArea()
     form.caption->setActive(false);
     QVERIFY(!form.caption->captionBar());
     QVERIFY(!(form.widget.windowFlags() & Qt::FramelessWindowHint));
+    QVERIFY(form.widget.windowFlags() & Qt::WindowMinimizeButtonHint); // The native frame's boxes.
     QCOMPARE(form.widget.size(), QSize(456, 305));
     QCOMPARE(form.child->geometry(), QRect(10, 20, 100, 16));
 }

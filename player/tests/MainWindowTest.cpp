@@ -177,7 +177,9 @@ private Q_SLOTS:
         auto *widget = m_form->findChild<QWidget *>(name);
         QVERIFY2(widget, qPrintable(name));
         QCOMPARE(widget->parentWidget()->objectName(), parentName);
-        QCOMPARE(widget->geometry(), geometry);
+        // The window's own components stand in its client area, below the painted title bar.
+        const QPoint origin = widget->parentWidget() == m_form.get() ? m_form->clientRect().topLeft() : QPoint();
+        QCOMPARE(widget->geometry().translated(-origin), geometry);
     }
 
     // The label beside "Playing:" starts at its place and grows with its text.
@@ -298,19 +300,24 @@ private Q_SLOTS:
         QCOMPARE(opened, (QStringList { "MainFileMenu", "MainHelpMenu" }));
     }
 
-    // Fixed size, no maximise button.
+    // Fixed size, no maximise button; the client area is 456 x 305 below the painted title bar,
+    // which has a minimise box and a disabled maximise box.
     void windowCannotBeResized()
     {
         TTunedeckform &form = *m_form;
-        QCOMPARE(form.minimumSize(), QSize(456, 305));
-        QCOMPARE(form.maximumSize(), QSize(456, 305));
+        QCOMPARE(form.clientRect().size(), QSize(456, 305));
+        const QSize whole = form.size();
+        QVERIFY(whole.height() > 305);
+        QCOMPARE(form.minimumSize(), whole);
+        QCOMPARE(form.maximumSize(), whole);
         QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
-        QVERIFY(form.windowFlags() & Qt::WindowMinimizeButtonHint);
+        QVERIFY(form.findChild<QWidget *>(QStringLiteral("CaptionMinimiseButton")));
+        QVERIFY(!form.findChild<QWidget *>(QStringLiteral("CaptionMaximiseButton"))->isEnabled());
         form.show();
         form.resize(600, 400);
-        QCOMPARE(form.size(), QSize(456, 305));
+        QCOMPARE(form.size(), whole);
         form.showMaximized();
-        QCOMPARE(form.size(), QSize(456, 305));
+        QCOMPARE(form.size(), whole);
     }
 
     // Exit button click, Alt+X and Ctrl+X each end the program's event loop.

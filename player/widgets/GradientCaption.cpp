@@ -548,7 +548,13 @@ void TGradientCaption::hook()
     else
         m_form->resize(client.width(), client.height() + height);
 
-    m_form->setWindowFlag(Qt::FramelessWindowHint, true);
+    // Qt drops FramelessWindowHint from a customised window that asks for title-bar buttons, so
+    // the buttons' hints go while the strip draws its own boxes; they come back with unhook().
+    constexpr Qt::WindowFlags kTitleBarHints = Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+        | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint
+        | Qt::WindowContextHelpButtonHint;
+    m_nativeFlags = m_form->windowFlags();
+    m_form->setWindowFlags((m_nativeFlags & ~kTitleBarHints) | Qt::CustomizeWindowHint | Qt::FramelessWindowHint);
     auto *bar = new GradientCaptionBar(this, m_form);
     bar->setGeometry(0, 0, m_form->width(), height);
     bar->layoutButtons();
@@ -579,7 +585,7 @@ void TGradientCaption::unhook()
         m_form->setFixedSize(whole.width(), whole.height() - height);
     else
         m_form->resize(whole.width(), whole.height() - height);
-    m_form->setWindowFlag(Qt::FramelessWindowHint, false);
+    m_form->setWindowFlags(m_nativeFlags);
     if (wasVisible)
         m_form->show();
 }

@@ -183,6 +183,7 @@ private:
     QColor m_fontInactiveColor;
     QColor m_startColor;
     QString m_formCaption;
+    Qt::WindowFlags m_nativeFlags; // The form's own flags while the strip stands in for its frame.
     int m_gradientSteps = 64;
     THideDirection m_hideDirection = THideDirection::hdLeftToRight;
     bool m_active = true;

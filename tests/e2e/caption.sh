@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# The painted title bar on an X server: dragging the caption moves the window; then, with a
+# window manager (openbox), the minimise box iconifies it, the caption looks different while another
+# window is active, and the close box ends the program. Keeps screenshots of the active and
+# the inactive caption.
+#   caption.sh PROGRAM ARTIFACT_DIR      (run under xvfb-run -a)
+set -euo pipefail
+program=$(realpath "$1")
+artifacts=$2
+mkdir -p "$artifacts"
+work=$(mktemp -d)
+pid=""
+wm=""
+other=""
+cleanup() {
+    for p in $pid $other $wm; do kill "$p" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    import -window root "$artifacts/caption-failure.png" 2>/dev/null || true
+    cp "$work"/*.png "$work"/*.log "$artifacts/" 2>/dev/null || true
+    exit 1
+}
+
+# Polls `$@` until it succeeds, for at most about 10 s.
+await() {
+    for _ in $(seq 100); do
+        "$@" >/dev/null 2>&1 && return 0
+        xdotool sleep 0.1
+    done
+    return 1
+}
+
+geometry() { eval "$(xdotool getwindowgeometry --shell "$wid")"; }
+# The colour of one pixel of a screenshot, as "r,g,b".
+pixel() { convert "$1" -format "%[fx:int(255*u.r)],%[fx:int(255*u.g)],%[fx:int(255*u.b)]" -crop "1x1+$2+$3" info:; }
+
+(cd "$work" && exec env TUNEDECK_OUTPUT=null "$program" >"$work/tunedeck.log" 2>&1) &
+pid=$!
+wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | head -1) \
+    || fail "the main window did not appear"
+
+# Dragging the caption moves the window. This runs before the window manager starts: the
+# program then follows the pointer itself. (Under openbox the platform's system move takes
+# over, and it does not follow the synthetic pointer motion xdotool makes.)
+geometry
+startX=$X
+startY=$Y
+xdotool mousemove --sync $((X + 120)) $((Y + 8)) mousedown 1
+for step in 1 2 3 4 5; do
+    xdotool mousemove --sync $((startX + 120 + step * 20)) $((startY + 8 + step * 10))
+done
+xdotool mouseup 1
+await bash -c "[ \"\$(xdotool getwindowgeometry --shell $wid | sed -n 's/^X=//p')\" -gt $((startX + 50)) ]" \
+    || fail "dragging the caption did not move the window"
+
+openbox >"$work/openbox.log" 2>&1 &
+wm=$!
+await bash -c "xprop -root _NET_SUPPORTED | grep -q _NET_ACTIVE_WINDOW" || fail "the window manager did not start"
+
+# Active: the caption runs to the active end colour.
+xdotool windowactivate --sync "$wid"
+geometry
+import -window "$wid" "$work/caption-active.png" || fail "no screenshot"
+activeEnd=$(pixel "$work/caption-active.png" $((WIDTH - 70)) 2)
+
+# Another window takes the focus: the caption turns to its inactive look.
+xmessage -geometry +0+400 "another window" &
+other=$!
+otherWid=$(timeout 10 xdotool search --sync --onlyvisible --class Xmessage | head -1) || fail "no second window"
+xdotool windowactivate --sync "$otherWid"
+await bash -c "[ \"\$(xdotool getactivewindow)\" = $otherWid ]" || fail "the other window did not become active"
+import -window "$wid" "$work/caption-inactive.png" || fail "no screenshot"
+inactiveEnd=$(pixel "$work/caption-inactive.png" $((WIDTH - 70)) 2)
+[ "$activeEnd" != "$inactiveEnd" ] || fail "active and inactive captions look the same ($activeEnd)"
+kill "$other"
+other=""
+
+# The minimise box iconifies the window.
+xdotool windowactivate --sync "$wid"
+geometry
+xdotool mousemove --sync $((X + WIDTH - 45)) $((Y + 8)) click 1
+await bash -c "xprop -id $wid WM_STATE | grep -q Iconic" || fail "the minimise box did not iconify the window"
+
+# Back again, the close box ends the program.
+xdotool windowmap --sync "$wid"
+xdotool windowactivate --sync "$wid"
+geometry
+xdotool mousemove --sync $((X + WIDTH - 6)) $((Y + 8)) click 1
+timeout 20 tail --pid="$pid" -f /dev/null || fail "the close box did not end the program"
+wait "$pid" || fail "the program ended with status $?"
+pid=""
+
+cp "$work/caption-active.png" "$work/caption-inactive.png" "$artifacts/"
+echo "caption: drag, inactive look ($activeEnd -> $inactiveEnd), minimise and close as expected"
