@@ -10,6 +10,7 @@ set(TUNEDECK_TEST_ENV
     "TUNEDECK_MEDIA_DIR=${TUNEDECK_MEDIA_DIR}"
     "TUNEDECK_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
     "ASAN_OPTIONS=detect_leaks=0"
+    "TSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/cmake/tsan.supp"
     "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
 
 # td_add_gtest(name LABEL unit SOURCES a.cpp b.cpp LIBS lib...)
