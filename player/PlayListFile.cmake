@@ -1,8 +1,14 @@
-# Play-list files (".tdl") and the byte-exact file-name conversion they rely on.
-add_library(tunedeck_playlistfile STATIC FileNames.cpp PlayListFile.cpp)
+# File names as the bytes the file system uses, for everything that crosses into files.
+add_library(tunedeck_filenames STATIC FileNames.cpp)
+add_library(Tunedeck::FileNames ALIAS tunedeck_filenames)
+target_include_directories(tunedeck_filenames PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(tunedeck_filenames PUBLIC Qt6::Core PRIVATE Tunedeck::Warnings)
+
+# Play-list files (".tdl").
+add_library(tunedeck_playlistfile STATIC PlayListFile.cpp)
 add_library(Tunedeck::PlayListFile ALIAS tunedeck_playlistfile)
 target_include_directories(tunedeck_playlistfile PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(tunedeck_playlistfile PUBLIC Qt6::Core PRIVATE Tunedeck::Warnings)
+target_link_libraries(tunedeck_playlistfile PUBLIC Qt6::Core Tunedeck::FileNames PRIVATE Tunedeck::Warnings)
 
 if(TUNEDECK_TESTS)
     td_add_qttest(PlayListFileTest LABEL unit

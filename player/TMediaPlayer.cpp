@@ -1,8 +1,9 @@
 #include "TMediaPlayer.h"
 
+#include "FileNames.h"
+
 #include "tunedeck/Device.h"
 
-#include <QFile>
 #include <QMetaObject>
 
 #include <filesystem>
@@ -176,7 +177,8 @@ void TMediaPlayer::engineNotice(bool failed, quint32 runId)
 void TMediaPlayer::Open()
 {
     Close();
-    const QByteArray encoded = QFile::encodeName(d->fileName);
+    // The browser keeps names that are not UTF-8 as escaped bytes; these give the bytes back.
+    const QByteArray encoded = tunedeck::fileNameToBytes(d->fileName);
     const auto result = d->device->open(std::filesystem::path(encoded.toStdString()));
     if (!result) {
         d->lastError = resultCodeOf(result.error().code);

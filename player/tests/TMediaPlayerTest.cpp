@@ -4,6 +4,8 @@
 
 #include "TMediaPlayer.h"
 
+#include "FileNames.h"
+
 #include <testsupport/MidiWriter.h>
 
 #include <QCoreApplication>
@@ -15,6 +17,8 @@
 #include <QTest>
 
 #include <chrono>
+#include <cstdio>
+#include <unistd.h>
 #include <cmath>
 #include <functional>
 #include <numbers>
@@ -411,6 +415,23 @@ private Q_SLOTS:
         player.Close();
         QVERIFY(!player.IsOpen());
         QCOMPARE(player.GetPosition(), 0u);
+    }
+
+    // A file whose name is not UTF-8 (as the browser keeps it: escaped bytes) opens by its own
+    // bytes.
+    void opensANameThatIsNotUtf8()
+    {
+        const QByteArray folder = QFile::encodeName(m_dir.path());
+        const QByteArray name = folder + "/M\xfcller \xff.wav";
+        const QString plain = tone(QStringLiteral("plain.wav"), 300);
+        QVERIFY(!plain.isEmpty());
+        QVERIFY(::rename(QFile::encodeName(plain).constData(), name.constData()) == 0);
+        TMediaPlayer player;
+        open(player, tunedeck::fileNameFromBytes(name));
+        const bool opened = player.IsOpen();
+        player.Close();
+        ::unlink(name.constData()); // QTemporaryDir cannot remove a name it cannot decode.
+        QVERIFY(opened);
     }
 
     // Real files of the shared media folder: a wave file and a song each open with the length
