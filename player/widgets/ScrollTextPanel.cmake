@@ -25,11 +25,6 @@ if(TUNEDECK_TESTS)
         LIBS Tunedeck::ScrollText)
 endif()
 
-if(TUNEDECK_TESTS)
-    # QtTest's own watchdog thread trips ThreadSanitizer; see the file.
-    set_property(TEST TickTimerTest ScrollTextPanelTest ScrollTextPanelThreadTest APPEND PROPERTY
-        ENVIRONMENT "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/../tests/qtest-watchdog.tsan.supp")
-endif()
 
 # Timing figures for bench/scrolltext.sh; built only on request.
 add_executable(scrolltext_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/scrolltext_bench.cpp)
