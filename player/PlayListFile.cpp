@@ -41,6 +41,8 @@ void forEachLine(QByteArrayView bytes, OnLine &&onLine)
     // passed, so every byte is looked at a bounded number of times.
     const char *const begin = bytes.data();
     const qsizetype size = bytes.size();
+    if (size == 0)
+        return; // An empty view may have no data at all, and memchr must not see null.
     const auto nextOf = [&](char c, qsizetype from) {
         const void *hit = std::memchr(begin + from, c, static_cast<std::size_t>(size - from));
         return hit ? static_cast<const char *>(hit) - begin : size;

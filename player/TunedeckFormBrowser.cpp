@@ -90,14 +90,17 @@ bool isFileView(const QObject *source)
 // window's drag handlers. Owned by the window; UI thread only.
 class BrowserDragFilter final : public QObject {
 public:
-    explicit BrowserDragFilter(TTunedeckform *form)
+    // `fileViewport` is only compared with, never used: while the window is being destroyed its
+    // views (and this filter's events from them) outlive the window's own members.
+    BrowserDragFilter(TTunedeckform *form, const QObject *fileViewport)
         : QObject(form)
         , m_form(form)
+        , m_fileViewport(fileViewport)
     { }
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        const bool onFileView = watched == m_form->TdfileV->viewport();
+        const bool onFileView = watched == m_fileViewport;
         switch (event->type()) {
         case QEvent::MouseButtonPress:
             if (onFileView)
@@ -162,6 +165,7 @@ private:
     }
 
     TTunedeckform *m_form;
+    const QObject *m_fileViewport;
     bool m_armed = false;
     QPoint m_pressedAt;
 };
@@ -227,7 +231,7 @@ void TTunedeckform::connectBrowser()
     Lista->setDragEnabled(false);
     Lista->setAcceptDrops(true);
     TdfileV->setAcceptDrops(true);
-    auto *filter = new BrowserDragFilter(this);
+    auto *filter = new BrowserDragFilter(this, TdfileV->viewport());
     TdfileV->viewport()->installEventFilter(filter);
     Lista->viewport()->installEventFilter(filter);
 }
