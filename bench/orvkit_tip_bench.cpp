@@ -1,6 +1,7 @@
 // Times the tip dialog's file work on a tip file of the largest supported size: counting the
 // lines when the dialog opens, and the re-read from the file's beginning that every "Next >>"
 // makes (worst case: the last line). Prints milliseconds, best of several runs.
+#include "BestOf.h"
 #include "OrvTip.h"
 
 #include <QCoreApplication>
@@ -11,22 +12,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-
-namespace {
-
-double bestOf(int runs, const auto &work)
-{
-    double best = 1e300;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        best = std::min(best, static_cast<double>(timer.nsecsElapsed()) / 1e6);
-    }
-    return best;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -43,9 +28,9 @@ int main(int argc, char **argv)
 
     std::uint16_t counted = 0;
     QString last;
-    const double countMs = bestOf(5, [&] { counted = orvkit::countTips(file); });
-    const double lastMs = bestOf(5, [&] { last = orvkit::readTip(file, counted); });
-    const double firstMs = bestOf(5, [&] { last = orvkit::readTip(file, 1); });
+    const double countMs = bestOfMs(5, [&] { counted = orvkit::countTips(file); });
+    const double lastMs = bestOfMs(5, [&] { last = orvkit::readTip(file, counted); });
+    const double firstMs = bestOfMs(5, [&] { last = orvkit::readTip(file, 1); });
     std::printf("tip file: %d lines of %d bytes (%.1f MiB), %u counted\n", lines, lineBytes,
         double(file.size()) / (1024.0 * 1024.0), unsigned(counted));
     std::printf("count on opening:   %8.2f ms\n", countMs);

@@ -1,5 +1,6 @@
 // Saves and loads a play list of many entries and compares that with writing and reading the
 // same bytes with plain write(2)/read(2). Prints milliseconds and the ratios.
+#include "BestOf.h"
 #include "PlayListFile.h"
 
 #include <QCoreApplication>
@@ -11,22 +12,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
-
-namespace {
-
-double bestOf(int runs, const auto &work)
-{
-    double best = 1e300;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        best = std::min(best, static_cast<double>(timer.nsecsElapsed()) / 1e6);
-    }
-    return best;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -48,11 +33,11 @@ int main(int argc, char **argv)
     }());
 
     const int runs = 7;
-    const double saveMs = bestOf(runs, [&] { tunedeck::playlistfile::save(path, names); });
+    const double saveMs = bestOfMs(runs, [&] { tunedeck::playlistfile::save(path, names); });
     qsizetype loaded = 0;
-    const double loadMs = bestOf(runs, [&] { loaded = tunedeck::playlistfile::load(path).size(); });
+    const double loadMs = bestOfMs(runs, [&] { loaded = tunedeck::playlistfile::load(path).size(); });
 
-    const double writeMs = bestOf(runs, [&] {
+    const double writeMs = bestOfMs(runs, [&] {
         // Same steps as the save: a new file, one write, flushed to the page cache, renamed.
         const QByteArray tmp = rawPath + ".tmp";
         const int fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -61,7 +46,7 @@ int main(int argc, char **argv)
         ::close(fd);
         ::rename(tmp.constData(), rawPath.constData());
     });
-    const double durableWriteMs = bestOf(runs, [&] {
+    const double durableWriteMs = bestOfMs(runs, [&] {
         // What a save that survives a crash must do: the same, with fsync before the rename.
         const QByteArray tmp = rawPath + ".tmp";
         const int fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -70,7 +55,7 @@ int main(int argc, char **argv)
         ::close(fd);
         ::rename(tmp.constData(), rawPath.constData());
     });
-    const double readMs = bestOf(runs, [&] {
+    const double readMs = bestOfMs(runs, [&] {
         std::vector<char> buffer(bytes.size());
         const int fd = ::open(rawPath.constData(), O_RDONLY);
         if (fd < 0 || ::read(fd, buffer.data(), buffer.size()) != bytes.size())
