@@ -197,6 +197,10 @@ TTunedeckform::~TTunedeckform()
     // Close the device's file before the other components go, so the sound stops first.
     delete LettoreMidi;
     LettoreMidi = nullptr;
+    // Destroy the controls while this is still a whole TTunedeckform: their last events pass
+    // through the window's event filters, which may look at the window's members.
+    const QList<QWidget *> controls = findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    qDeleteAll(controls);
     Tunedeckform = nullptr;
 }
 
