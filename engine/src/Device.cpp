@@ -98,21 +98,6 @@ Result<Container> sniff(const std::filesystem::path &path)
     return Error { Error::Code::UnknownFormat, path.string(), 0 };
 }
 
-MediaKind mediaKindOf(MidiKind kind)
-{
-    switch (kind) {
-    case MidiKind::Smf0:
-        return MediaKind::Smf0;
-    case MidiKind::Smf1:
-        return MediaKind::Smf1;
-    case MidiKind::Smf2:
-        return MediaKind::Smf2;
-    case MidiKind::Rmi:
-        return MediaKind::Rmi;
-    }
-    return MediaKind::Smf1;
-}
-
 } // namespace
 
 const char *mediaKindName(MediaKind kind) noexcept

@@ -38,9 +38,9 @@ MidiSource::MidiSource(MidiFile file, Synth &synth)
         = std::max<std::uint64_t>(m_endFrame, std::uint64_t(lengthMs()) * m_sampleRate / 1000);
 }
 
-MediaKind MidiSource::kind() const
+MediaKind mediaKindOf(MidiKind kind)
 {
-    switch (m_file.kind()) {
+    switch (kind) {
     case MidiKind::Smf0:
         return MediaKind::Smf0;
     case MidiKind::Smf1:
@@ -51,6 +51,11 @@ MediaKind MidiSource::kind() const
         return MediaKind::Rmi;
     }
     return MediaKind::Smf1;
+}
+
+MediaKind MidiSource::kind() const
+{
+    return mediaKindOf(m_file.kind());
 }
 
 void MidiSource::send(const MidiEvent &event) noexcept

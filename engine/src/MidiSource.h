@@ -10,6 +10,9 @@ namespace tunedeck {
 
 class Synth;
 
+// The media kind a song reports, from the container it came in.
+MediaKind mediaKindOf(MidiKind kind);
+
 // Plays a MIDI song through a synthesiser, sending each event at its exact sample frame. The
 // synthesiser is borrowed: the device owns it and keeps it for the next song.
 class MidiSource final : public Source {
