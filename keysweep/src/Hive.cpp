@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace keysweep {
 
@@ -24,6 +25,23 @@ constexpr std::size_t kMaxDepth = 512;
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Where the last line with a non-blank character before `at` ends (just past its line end), or
+// `floor` when there is none after it. `at` is the start of a line or the end of the text; the
+// blank lines before a header belong to that header's section.
+std::size_t endOfContentBefore(std::string_view text, std::size_t at, std::size_t floor)
+{
+    std::size_t end = at;
+    while (end > floor) {
+        std::size_t i = text[end - 1] == '\n' ? end - 1 : end;
+        while (i > floor && isBlank(text[i - 1]))
+            --i;
+        if (i > floor && text[i - 1] != '\n')
+            return end;
+        end = i;
+    }
+    return floor;
 }
 
 std::size_t hashOf(const HiveKey *parent, std::u16string_view folded)
@@ -140,24 +158,35 @@ Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
     HiveKey *const root = &hive->newKey();
     KeyIndex known(text.size() / 256); // about one key per section, sections of a few lines
     DecodedPath path; // reused for every header
-    // Sections come grouped by path, so the previous header's chain of keys usually matches the
-    // next one's start; comparing escaped text skips most folding and hashing.
-    std::vector<HiveKey *> lastChain;
-    std::vector<std::string_view> lastRaw;
 
-    const auto keyFor = [&](const DecodedPath &decoded, std::size_t base) {
-        HiveKey *key = root;
-        bool reuse = true;
-        for (std::size_t i = 0; i < decoded.components.size(); ++i) {
-            const PathComponent &component = decoded.components[i];
-            const std::size_t rawOffset = base + component.rawBegin;
-            const std::string_view raw
-                = text.substr(rawOffset, component.rawEnd - component.rawBegin);
-            if (reuse && i < lastChain.size() && lastRaw[i] == raw) {
-                key = lastChain[i];
-                continue;
-            }
-            reuse = false;
+    // Sections come grouped by path, so a header mostly repeats the previous one's first levels
+    // byte for byte. Those levels are taken from the previous header's chain of keys; only the
+    // text after them is decoded, folded and looked up. A level boundary is a clean cut for the
+    // decoder: the separator before it ends any escape.
+    std::string_view lastHeader;
+    std::vector<std::size_t> lastBegins; // where each level of lastHeader begins in it
+    std::vector<HiveKey *> lastChain; // the key of each of those levels
+
+    // The key a header names, or null for a header the loader rejects. `header` is the text
+    // after the '[' up to the line end, found at `base` in the file.
+    const auto keyFor = [&](std::string_view header, std::size_t base) -> HiveKey * {
+        const std::size_t common = std::size_t(
+            std::mismatch(header.begin(), header.end(), lastHeader.begin(), lastHeader.end()).first
+            - header.begin());
+        std::size_t reused = 0;
+        while (reused + 1 < lastBegins.size() && lastBegins[reused + 1] <= common)
+            ++reused;
+        const std::size_t from = reused == 0 ? 0 : lastBegins[reused];
+        // A separator at the start of the whole path makes the loader reject it; after reused
+        // levels it is only a doubled separator, whose empty level is dropped.
+        if (!decodeKeyPath(header.substr(from), ']', path) || (reused == 0 && path.leadingSeparator)
+            || reused + path.components.size() > kMaxDepth)
+            return nullptr;
+        HiveKey *key = reused == 0 ? root : lastChain[reused - 1];
+        lastChain.resize(reused);
+        lastBegins.resize(reused);
+        for (const PathComponent &component : path.components) {
+            const std::size_t begin = from + component.rawBegin;
             std::u16string folded = foldCase(component.name);
             const std::size_t hash = hashOf(key, folded);
             if (HiveKey *found = known.find(key, folded, hash)) {
@@ -168,48 +197,48 @@ Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
                 created.folded = std::move(folded);
                 created.utf8Length = utf8Length(created.name);
                 created.parent = key;
-                created.rawOffset = rawOffset;
-                created.rawLength = raw.size();
+                created.rawOffset = base + begin;
+                created.rawLength = component.rawEnd - component.rawBegin;
                 key->children.push_back(&created);
                 known.insert(&created, hash);
                 key = &created;
             }
-            lastChain.resize(i);
-            lastRaw.resize(i);
             lastChain.push_back(key);
-            lastRaw.push_back(raw);
+            lastBegins.push_back(begin);
         }
+        lastHeader = header;
         return key;
     };
 
-    std::size_t pos = firstEnd == std::string_view::npos ? text.size() : firstEnd + 1;
-    std::size_t contentEnd = pos; // end of the last non-blank line so far
+    // A header is a line whose first non-blank character is '['; such a '[' is searched for
+    // directly, so the lines between headers are passed over many bytes at a time. `pos` is
+    // always the start of a line.
+    const std::size_t floor = firstEnd == std::string_view::npos ? text.size() : firstEnd + 1;
+    std::size_t pos = floor;
     while (pos < text.size()) {
-        const std::size_t lineEnd = std::min(text.find('\n', pos), text.size());
+        const void *hit = std::memchr(text.data() + pos, '[', text.size() - pos);
+        if (hit == nullptr)
+            break;
+        const std::size_t bracket = std::size_t(static_cast<const char *>(hit) - text.data());
+        std::size_t lineStart = bracket;
+        while (lineStart > pos && isBlank(text[lineStart - 1]))
+            --lineStart;
+        const std::size_t lineEnd = std::min(text.find('\n', bracket), text.size());
         const std::size_t next = lineEnd == text.size() ? lineEnd : lineEnd + 1;
-        const std::string_view line = text.substr(pos, lineEnd - pos);
-        std::size_t k = 0;
-        while (k < line.size() && isBlank(line[k]))
-            ++k;
-        if (k < line.size()) {
-            if (line[k] == '[') {
-                if (!hive->m_sections.empty())
-                    hive->m_sections.back().chunkEnd = contentEnd;
-                Section section { contentEnd, next, nullptr };
-                const std::size_t base = pos + k + 1;
-                if (decodeKeyPath(line.substr(k + 1), ']', path) && !path.leadingSeparator
-                    && path.components.size() <= kMaxDepth) {
-                    section.key = keyFor(path, base);
-                    section.key->sections.push_back(std::uint32_t(hive->m_sections.size()));
-                }
-                hive->m_sections.push_back(section);
-            }
-            contentEnd = next;
+        if (lineStart == pos || text[lineStart - 1] == '\n') {
+            const std::size_t chunkBegin = endOfContentBefore(text, lineStart, floor);
+            if (!hive->m_sections.empty())
+                hive->m_sections.back().chunkEnd = chunkBegin;
+            Section section { chunkBegin, next, nullptr };
+            section.key = keyFor(text.substr(bracket + 1, lineEnd - bracket - 1), bracket + 1);
+            if (section.key != nullptr)
+                section.key->sections.push_back(std::uint32_t(hive->m_sections.size()));
+            hive->m_sections.push_back(section);
         }
         pos = next;
     }
     if (!hive->m_sections.empty())
-        hive->m_sections.back().chunkEnd = contentEnd;
+        hive->m_sections.back().chunkEnd = endOfContentBefore(text, text.size(), floor);
 
     for (std::size_t block = 0; block < hive->m_keyBlocks.size(); ++block) {
         const std::size_t count

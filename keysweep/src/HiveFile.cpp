@@ -1,7 +1,6 @@
 #include "keysweep/HiveFile.h"
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -59,22 +58,33 @@ bool writeAll(int fd, std::string_view bytes)
     return true;
 }
 
-// A hive of tens of megabytes faults in page by page as it is read; huge pages cut that work
-// several hundredfold where the system offers them. Only advice: failure changes nothing.
-void adviseHugePages(Bytes &bytes)
-{
-    constexpr std::uintptr_t kPage = 4096;
-    constexpr std::size_t kWorthIt = std::size_t(4) << 20;
-    if (bytes.size() < kWorthIt)
-        return;
-    const auto begin = reinterpret_cast<std::uintptr_t>(bytes.data());
-    const std::uintptr_t first = (begin + kPage - 1) & ~(kPage - 1);
-    const std::uintptr_t last = (begin + bytes.size()) & ~(kPage - 1);
-    if (last > first)
-        ::madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
-}
+// From this size on a file is mapped rather than read: the parse then works on the page cache
+// itself, and neither a copy nor the faults of a fresh buffer as large as the file are paid.
+constexpr std::size_t kMapFrom = std::size_t(1) << 20;
 
 } // namespace
+
+Bytes Bytes::mapFile(int fd, std::size_t size)
+{
+    Bytes bytes;
+    if (size == 0)
+        return bytes;
+    // Populated at once: the parse reads every page in order, and one call maps them all.
+    void *address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (address == MAP_FAILED)
+        return bytes;
+    bytes.m_view = static_cast<const char *>(address);
+    bytes.m_size = size;
+    bytes.m_mapLength = size;
+    bytes.m_mapped = true;
+    return bytes;
+}
+
+Bytes::~Bytes()
+{
+    if (m_mapped)
+        ::munmap(const_cast<char *>(m_view), m_mapLength);
+}
 
 Result<Bytes> readWholeFile(const std::filesystem::path &path)
 {
@@ -86,9 +96,14 @@ Result<Bytes> readWholeFile(const std::filesystem::path &path)
         return ioError("cannot read", path, errno);
     if (!S_ISREG(info.st_mode))
         return Error { Error::Code::Io, "cannot read " + path.string() + ": not a regular file" };
+    if (std::size_t(info.st_size) >= kMapFrom) {
+        // Only the server, locked out while keysweep runs, writes a hive, and it replaces the
+        // file by renaming a new one over it, so the mapped bytes cannot change under us.
+        if (Bytes mapped = Bytes::mapFile(fd.get(), std::size_t(info.st_size)); mapped.isMapped())
+            return mapped;
+    }
     // One byte more than the size, so a file that grew meanwhile is noticed and read whole.
     Bytes bytes(std::size_t(info.st_size) + 1);
-    adviseHugePages(bytes);
     std::size_t filled = 0;
     for (;;) {
         if (filled == bytes.size()) {

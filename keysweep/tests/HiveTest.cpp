@@ -52,6 +52,12 @@ struct HeaderCase {
     std::string_view bytes;
 };
 
+// Names the case in test listings (instead of dumping its bytes).
+void PrintTo(const HeaderCase &header, std::ostream *out)
+{
+    *out << header.name;
+}
+
 class RefusedHeader : public ::testing::TestWithParam<HeaderCase> { };
 
 // Only a file whose first line is exactly the hive header is read at all.
@@ -202,6 +208,43 @@ TEST(Hive, RejectedLinesAndLineEndsAreKept)
     removeTree(*hive, keyAt(*hive, { u"A" }));
     EXPECT_EQ(hive->serialize(kWriteTime),
         "WINE REGISTRY Version 2\r\n\r\n[Broken 1\r\n\"w\"=\"1\"\r\n\r\n[\\\\Lead] 1\r\n");
+}
+
+// A header is a line whose first non-blank character is '['; a bracket anywhere else in a line,
+// even in a value, opens no section.
+TEST(Hive, HeadersStartLinesOnly)
+{
+    const std::string text = "WINE REGISTRY Version 2\n\n[A] 1\n\"v\"=\"[B] x\"\n \t[C] 1\n"
+                             "\"w\"=\"1\"\n  \n\t\n";
+    auto hive = parseOk(text);
+    EXPECT_NE(keyAt(*hive, { u"A" }), nullptr);
+    EXPECT_EQ(keyAt(*hive, { u"B" }), nullptr);
+    ASSERT_NE(keyAt(*hive, { u"C" }), nullptr);
+    ASSERT_TRUE(hive->remove(keyAt(*hive, { u"C" })));
+    EXPECT_EQ(hive->serialize(kWriteTime), "WINE REGISTRY Version 2\n\n[A] 1\n\"v\"=\"[B] x\"\n  \n\t\n");
+}
+
+// Consecutive headers that start alike name the same keys as they would apart: an escape
+// just before a separator, a doubled separator after shared levels, and a shared prefix that
+// ends inside a level.
+TEST(Hive, HeadersSharingTheirStartNameTheSameKeys)
+{
+    auto hive = parseOk(R"(WINE REGISTRY Version 2
+
+[A\\\x41\\B] 1
+
+[A\\\x41\\\\C] 1
+
+[A\\\x410\\D] 1
+
+[A\\\x41\\B\\E] 1
+)");
+    EXPECT_NE(keyAt(*hive, { u"A", u"A", u"B" }), nullptr);
+    EXPECT_NE(keyAt(*hive, { u"A", u"A", u"C" }), nullptr);
+    EXPECT_NE(keyAt(*hive, { u"A", u"\u0410", u"D" }), nullptr);
+    EXPECT_NE(keyAt(*hive, { u"A", u"A", u"B", u"E" }), nullptr);
+    EXPECT_EQ(hive->root()->children.size(), 1u);
+    EXPECT_EQ(keyAt(*hive, { u"A" })->children.size(), 2u);
 }
 
 // The root can never go, nor a key that still has sub-keys; a removed key cannot go twice.

@@ -171,6 +171,23 @@ TEST_F(Run, CaseVariantAndNonAsciiPathsFindTheKey)
             R"([Software\\The toolTest\\Alpha\\\xdcn\x00efc\x00f6d\xe9 \x41a\x43b\x44e\x447 \x5b50\x952e])"));
 }
 
+// A hive of more than a megabyte (read through a mapping rather than into memory) loses the
+// same sections as a small one, and every byte after them stays.
+TEST_F(Run, LargeHiveLosesExactlyTheSameSections)
+{
+    ASSERT_EQ(run({ "-C", kAlpha }), kExitOk);
+    const std::string smallResult = readFile(prefix.user());
+    std::string filler;
+    for (int i = 0; i < 25000; ++i)
+        filler += "\n[Software\\\\Filler\\\\Key " + std::to_string(i)
+            + "] 1796688663\n\"v\"=dword:00000001\n";
+    ASSERT_GT(filler.size(), std::size_t(1) << 20);
+    writeFile(prefix.user(), std::string(kUserHive) + filler);
+    ASSERT_EQ(run({ "-C", kAlpha }), kExitOk);
+    EXPECT_EQ(readFile(prefix.user()), smallResult + filler);
+    EXPECT_TRUE(userHas("Software\\Filler\\Key 24999"));
+}
+
 // Deleting the only sub-key of a key that has no section keeps that key.
 TEST_F(Run, ImplicitParentIsKept)
 {
