@@ -4,6 +4,7 @@
 # library is defined below (fragments are included in name order; add yours in this file).
 set(tunedeck_player_sources
     ${CMAKE_CURRENT_LIST_DIR}/AboutFormUnit.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/FileView.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HelpEngine.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MessageBoxes.cpp
     ${CMAKE_CURRENT_LIST_DIR}/OrvkitCalls.cpp

@@ -8,6 +8,7 @@
 #include "FilCtl95.h"
 #include "FilCtl95Pictures.h"
 #include "FileNames.h"
+#include "FileView.h"
 #include "MessageBoxes.h"
 #include "Texts.h"
 
@@ -21,11 +22,9 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTreeWidget>
 
 #include <algorithm>
 #include <cstring>
-#include <future>
 #include <vector>
 
 #include <dirent.h>
@@ -40,9 +39,6 @@ constexpr int kDragThresholdPx = 5;
 
 // What a drag from the file view carries; the file view itself travels as the drag's source.
 const QString kFileViewDragFormat = QStringLiteral("application/x-tunedeck-file-view");
-
-// From this many playable names on, sorting them runs beside making their items.
-constexpr qsizetype kNamesWorthASecondThread = 2000;
 
 // Above this many separate runs of selected entries, Remove rebuilds the play list instead of
 // deleting run by run, so removing is linear in the list's length however scattered the
@@ -142,7 +138,7 @@ private:
         const QPoint at = press->position().toPoint();
         m_armed = press->button() == Qt::LeftButton
             && !(press->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier))
-            && m_form->TdfileV->itemAt(at) != nullptr;
+            && m_form->TdfileV->hasRowAt(at);
         m_pressedAt = at;
     }
 
@@ -170,19 +166,20 @@ private:
     QPoint m_pressedAt;
 };
 
-// Appends each item's caption to Lista and the folder list's folder joined with it to
-// PlayListPaths (one "/" between them; the root "/" already ends with one).
-void appendToPlayList(TTunedeckform &form, const QList<QTreeWidgetItem *> &items)
+// Appends the file view's captions of `rows` to Lista and the folder list's folder joined with
+// each to PlayListPaths (one "/" between them; the root "/" already ends with one).
+void appendToPlayList(TTunedeckform &form, const std::vector<int> &rows)
 {
-    if (items.isEmpty())
+    if (rows.empty())
         return;
     const QString folder = form.TdDirectory->Directory();
     const QString prefix = folder.endsWith(u'/') ? folder : folder + u'/';
+    const QStringList &shown = form.TdfileV->captions();
     QStringList captions;
-    captions.reserve(items.size());
-    form.PlayListPaths.reserve(form.PlayListPaths.size() + items.size());
-    for (const QTreeWidgetItem *item : items) {
-        const QString caption = item->text(0);
+    captions.reserve(qsizetype(rows.size()));
+    form.PlayListPaths.reserve(form.PlayListPaths.size() + qsizetype(rows.size()));
+    for (const int row : rows) {
+        const QString &caption = shown.at(row);
         captions.append(caption);
         form.PlayListPaths.append(prefix + caption);
     }
@@ -223,7 +220,7 @@ void TTunedeckform::connectBrowser()
     connect(AddAllButt, &QPushButton::clicked, this, &TTunedeckform::AddAllButtClick);
     connect(RemoveOneButt, &QPushButton::clicked, this, &TTunedeckform::RemoveOneButtClick);
     connect(RemoveAllButt, &QPushButton::clicked, this, &TTunedeckform::RemoveAllButtClick);
-    connect(TdfileV, &QTreeWidget::itemDoubleClicked, this, &TTunedeckform::AddOneButtClick);
+    connect(TdfileV, &TFileView::rowDoubleClicked, this, &TTunedeckform::AddOneButtClick);
 
     // The file view is the window's only drag source, with a drag of its own making.
     TdfileV->setDragEnabled(true);
@@ -238,8 +235,6 @@ void TTunedeckform::connectBrowser()
 
 void TTunedeckform::FillFileView()
 {
-    TdfileV->clear();
-
     // The process's current directory is where the folder list last moved; no attribute is
     // tested, so a folder named like a song is listed too.
     QStringList names;
@@ -252,49 +247,30 @@ void TTunedeckform::FillFileView()
         }
         ::closedir(dir);
     }
-    // On a large folder the collation order is worked out on a second thread while this one
-    // makes the items; each takes about as long as reading the folder.
-    const auto policy
-        = names.size() >= kNamesWorthASecondThread ? std::launch::async : std::launch::deferred;
-    auto order = std::async(policy, [names, locale = QLocale()] {
-        return filctl95::collationOrder(names, Qt::CaseSensitive, locale);
-    });
-    const QIcon &symbol = IconeAudio.value(0);
-    std::vector<QTreeWidgetItem *> unsorted;
-    unsorted.reserve(std::size_t(names.size()));
-    for (const QString &name : std::as_const(names)) {
-        auto *item = new QTreeWidgetItem;
-        item->setText(0, name);
-        item->setIcon(0, symbol);
-        unsorted.push_back(item);
-    }
-    QList<QTreeWidgetItem *> items;
-    items.reserve(names.size());
-    for (const qsizetype index : order.get())
-        items.append(unsorted[std::size_t(index)]);
-    TdfileV->addTopLevelItems(items);
-    TdfileV->clearSelection();
+    QStringList sorted;
+    sorted.reserve(names.size());
+    for (const qsizetype index : filctl95::collationOrder(names, Qt::CaseSensitive, QLocale()))
+        sorted.append(names.at(index));
+    TdfileV->setCaptions(std::move(sorted), IconeAudio.value(0));
 }
 
 void TTunedeckform::AddOneButtClick()
 {
-    const std::vector<bool> selected = selectedRows(TdfileV, TdfileV->topLevelItemCount());
-    QList<QTreeWidgetItem *> items;
+    const std::vector<bool> selected = selectedRows(TdfileV, TdfileV->count());
+    std::vector<int> rows;
     for (int row = 0; row < int(selected.size()); ++row) {
         if (selected[std::size_t(row)])
-            items.append(TdfileV->topLevelItem(row));
+            rows.push_back(row);
     }
-    appendToPlayList(*this, items);
+    appendToPlayList(*this, rows);
 }
 
 void TTunedeckform::AddAllButtClick()
 {
-    QList<QTreeWidgetItem *> items;
-    const int count = TdfileV->topLevelItemCount();
-    items.reserve(count);
-    for (int row = 0; row < count; ++row)
-        items.append(TdfileV->topLevelItem(row));
-    appendToPlayList(*this, items);
+    std::vector<int> rows(std::size_t(TdfileV->count()));
+    for (std::size_t row = 0; row < rows.size(); ++row)
+        rows[row] = int(row);
+    appendToPlayList(*this, rows);
 }
 
 void TTunedeckform::RemoveOneButtClick()

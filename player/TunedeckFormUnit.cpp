@@ -3,6 +3,7 @@
 #include "AboutFormUnit.h"
 #include "FilCtl95.h"
 #include "FilCtl95Pictures.h"
+#include "FileView.h"
 #include "GradientCaption.h"
 #include "HelpEngine.h"
 #include "OrvkitCalls.h"
@@ -27,7 +28,6 @@
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
-#include <QTreeWidget>
 
 #include <array>
 #include <memory>
@@ -286,15 +286,11 @@ void TTunedeckform::createComponents()
     TdDirectory->setAccessibleName(QStringLiteral("Folders"));
     TdDirectory->setGeometry(8, 40, 169, 70);
 
-    TdfileV = new QTreeWidget(GroupBox1);
+    TdfileV = new TFileView(GroupBox1);
     TdfileV->setObjectName(QStringLiteral("TdfileV"));
     TdfileV->setAccessibleName(QStringLiteral("Files"));
     TdfileV->setGeometry(8, 112, 169, 113);
-    TdfileV->setColumnCount(1);
-    TdfileV->setHeaderLabels({ QStringLiteral("Filename") });
     TdfileV->setColumnWidth(0, 145);
-    TdfileV->header()->setVisible(false);
-    TdfileV->setRootIsDecorated(false);
     TdfileV->setSelectionMode(QAbstractItemView::ExtendedSelection);
     TdfileV->setEditTriggers(QAbstractItemView::NoEditTriggers);
     TdfileV->setIconSize(QSize(16, 16));

@@ -15,8 +15,8 @@ class QMenu;
 class QPushButton;
 class QTimer;
 class QToolButton;
-class QTreeWidget;
 class TDirectory95ListBox;
+class TFileView;
 class TGradientCaption;
 class TDrive95ComboBox;
 class TMediaPlayer;
@@ -132,7 +132,7 @@ public:
     QGroupBox *GroupBox1 = nullptr;
     TDrive95ComboBox *TdDrive = nullptr;
     TDirectory95ListBox *TdDirectory = nullptr;
-    QTreeWidget *TdfileV = nullptr;
+    TFileView *TdfileV = nullptr;
     QPushButton *AddOneButt = nullptr;
     QPushButton *AddAllButt = nullptr;
     QPushButton *RemoveOneButt = nullptr;

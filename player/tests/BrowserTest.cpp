@@ -4,6 +4,7 @@
 #include "PlayerTestMain.h"
 
 #include "FilCtl95.h"
+#include "FileView.h"
 #include "TunedeckFormUnit.h"
 
 #include <QCollator>
@@ -14,7 +15,6 @@
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTemporaryDir>
-#include <QTreeWidget>
 
 #include <memory>
 
@@ -47,8 +47,8 @@ public:
 QStringList fileViewCaptions(const TTunedeckform &form)
 {
     QStringList captions;
-    for (int i = 0; i < form.TdfileV->topLevelItemCount(); ++i)
-        captions.append(form.TdfileV->topLevelItem(i)->text(0));
+    for (int i = 0; i < form.TdfileV->count(); ++i)
+        captions.append(form.TdfileV->caption(i));
     return captions;
 }
 
@@ -63,8 +63,8 @@ QStringList listaTexts(const TTunedeckform &form)
 QList<int> selectedFileViewRows(const TTunedeckform &form)
 {
     QList<int> rows;
-    for (int i = 0; i < form.TdfileV->topLevelItemCount(); ++i) {
-        if (form.TdfileV->topLevelItem(i)->isSelected())
+    for (int i = 0; i < form.TdfileV->count(); ++i) {
+        if (form.TdfileV->selectionModel()->isRowSelected(i))
             rows.append(i);
     }
     return rows;
@@ -74,7 +74,7 @@ void selectFileView(TTunedeckform &form, const QList<int> &rows)
 {
     form.TdfileV->clearSelection();
     for (const int row : rows)
-        form.TdfileV->topLevelItem(row)->setSelected(true);
+        form.TdfileV->setRowSelected(row, true);
 }
 
 void selectLista(TTunedeckform &form, const QList<int> &rows)
@@ -235,9 +235,7 @@ private Q_SLOTS:
     void theRootFolderGivesNoDoubledSeparator()
     {
         QVERIFY(m_form->TdDirectory->setDirectory(QStringLiteral("/")));
-        m_form->TdfileV->clear();
-        m_form->TdfileV->addTopLevelItem(
-            new QTreeWidgetItem(QStringList { QStringLiteral("SONG.MID") }));
+        m_form->TdfileV->setCaptions({ QStringLiteral("SONG.MID") }, QIcon());
         selectFileView(*m_form, { 0 });
         click(m_form->AddOneButt);
         QCOMPARE(m_form->PlayListPaths, QStringList({ "/SONG.MID" }));
@@ -356,8 +354,7 @@ private Q_SLOTS:
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
         QWidget *viewport = m_form->TdfileV->viewport();
-        const QPoint start
-            = m_form->TdfileV->visualItemRect(m_form->TdfileV->topLevelItem(0)).center();
+        const QPoint start = m_form->TdfileV->rowRect(0).center();
         const auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButtons buttons,
                               Qt::KeyboardModifiers keys) {
             QMouseEvent event(type, at, viewport->mapToGlobal(at),
@@ -478,7 +475,7 @@ private Q_SLOTS:
         QRandomGenerator generator(seed);
         for (int step = 0; step < 400; ++step) {
             const int action = generator.bounded(8);
-            const int files = m_form->TdfileV->topLevelItemCount();
+            const int files = m_form->TdfileV->count();
             const QString folder = m_form->TdDirectory->Directory();
             switch (action) {
             case 0: { // select some files, then Add or drop
@@ -494,13 +491,13 @@ private Q_SLOTS:
                     m_form->ListaDragDrop(m_form->TdfileV, QPoint(1, 1));
                 }
                 for (const int row : rows)
-                    model.append(folder + u'/' + m_form->TdfileV->topLevelItem(row)->text(0));
+                    model.append(folder + u'/' + m_form->TdfileV->caption(row));
                 break;
             }
             case 1:
                 click(m_form->AddAllButt);
                 for (int row = 0; row < files; ++row)
-                    model.append(folder + u'/' + m_form->TdfileV->topLevelItem(row)->text(0));
+                    model.append(folder + u'/' + m_form->TdfileV->caption(row));
                 break;
             case 2:
             case 3: {
