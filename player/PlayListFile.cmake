@@ -1,5 +1,5 @@
 # File names as the bytes the file system uses, for everything that crosses into files.
-add_library(tunedeck_filenames STATIC FileNames.cpp)
+add_library(tunedeck_filenames STATIC FileNames.cpp PathList.cpp)
 add_library(Tunedeck::FileNames ALIAS tunedeck_filenames)
 target_include_directories(tunedeck_filenames PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(tunedeck_filenames PUBLIC Qt6::Core PRIVATE Tunedeck::Warnings)
@@ -13,6 +13,8 @@ target_link_libraries(tunedeck_playlistfile PUBLIC Qt6::Core Tunedeck::FileNames
 if(TUNEDECK_TESTS)
     td_add_qttest(PlayListFileTest LABEL unit
         SOURCES tests/PlayListFileTest.cpp LIBS Tunedeck::PlayListFile)
+    td_add_qttest(PathListTest LABEL unit
+        SOURCES tests/PathListTest.cpp LIBS Tunedeck::FileNames)
 endif()
 
 if(TUNEDECK_TESTS)

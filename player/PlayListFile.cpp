@@ -5,9 +5,22 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QtEndian>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <new>
+#include <tuple>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace tunedeck {
 
@@ -30,49 +43,245 @@ namespace playlistfile {
 
 namespace {
 
-// Calls `onLine` with each line of `bytes` by the reading rules (see parse()).
-template<typename OnLine>
-void forEachLine(QByteArrayView bytes, OnLine &&onLine)
-{
-    if (const qsizetype nul = bytes.indexOf('\0'); nul >= 0)
-        bytes = bytes.first(nul);
+using Span = PathList::Span;
+using Spans = PathList::Spans;
 
-    // memchr finds each kind of line end many bytes at a time; the next of each is kept until
-    // passed, so every byte is looked at a bounded number of times.
-    const char *const begin = bytes.data();
-    const qsizetype size = bytes.size();
-    if (size == 0)
-        return; // An empty view may have no data at all, and memchr must not see null.
-    const auto nextOf = [&](char c, qsizetype from) {
-        const void *hit = std::memchr(begin + from, c, static_cast<std::size_t>(size - from));
-        return hit ? static_cast<const char *>(hit) - begin : size;
-    };
-    qsizetype nextCr = nextOf('\r', 0);
-    qsizetype nextLf = nextOf('\n', 0);
-    qsizetype start = 0;
-    while (start < size) {
-        if (nextCr < start)
-            nextCr = nextOf('\r', start);
-        if (nextLf < start)
-            nextLf = nextOf('\n', start);
-        const qsizetype end = std::min(nextCr, nextLf);
-        if (end == size)
-            break;
-        onLine(bytes.sliced(start, end - start));
-        // CR LF is one line end; LF CR is two.
-        start = (end == nextCr && nextLf == end + 1) ? end + 2 : end + 1;
+// Which of 64 bytes of text may end a line or the text: bit i is set when byte i is no greater
+// than CR. That takes in NUL, LF and CR with one comparison; the few other control characters a
+// name may hold are passed over one by one.
+quint64 candidatesScalar(const char *block, int length)
+{
+    quint64 candidates = 0;
+    for (int i = 0; i < length; ++i)
+        candidates |= quint64(static_cast<unsigned char>(block[i]) <= '\r') << i;
+    return candidates;
+}
+
+#if defined(__x86_64__)
+inline quint64 candidatesSse2(const char *block)
+{
+    const __m128i cr = _mm_set1_epi8('\r');
+    quint64 candidates = 0;
+    for (int part = 0; part < 4; ++part) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * part));
+        // v <= CR (unsigned) exactly when min(v, CR) == v.
+        const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, cr), v));
+        candidates |= quint64(quint32(mask)) << (16 * part);
     }
-    if (start < size)
-        onLine(bytes.sliced(start));
+    return candidates;
+}
+
+__attribute__((target("avx2"))) inline quint64 candidatesAvx2(const char *block)
+{
+    const __m256i cr = _mm256_set1_epi8('\r');
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(block));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(block + 32));
+    const int lowMask = _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(low, cr), low));
+    const int highMask = _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(high, cr), high));
+    return quint64(quint32(lowMask)) | quint64(quint32(highMask)) << 32;
+}
+
+bool haveAvx2()
+{
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+}
+#endif
+
+// Splits text into lines as it arrives, piece by piece, so each piece is split while it is still
+// in the cache after being read. Positions are offsets from the start of the text. It looks at
+// 64 bytes at a time, and at each byte that may end a line one by one.
+class LineSplitter {
+public:
+    // Fills `lines`, which must be empty; the capacity it has is used first.
+    explicit LineSplitter(Spans &lines)
+        : m_lines(lines)
+    {
+        m_state.out = m_lines.resizeForOverwrite(m_lines.capacity());
+        m_state.room = m_lines.size();
+    }
+
+    // Splits `text[from, to)`, where `text` holds everything fed so far. Returns false once a
+    // NUL has ended the text; nothing after it counts.
+    bool feed(const char *text, qsizetype from, qsizetype to)
+    {
+        qsizetype at = from;
+#if defined(__x86_64__)
+        at = haveAvx2() ? feedBlocksAvx2(text, at, to) : feedBlocksSse2(text, at, to);
+#endif
+        State state = m_state;
+        for (; at < to && !state.ended; at += 64) {
+            const int length = int(std::min<qsizetype>(64, to - at));
+            takeCandidates(state, text, at, to, candidatesScalar(text + at, length));
+        }
+        m_state = state;
+        return !m_state.ended;
+    }
+
+    // The text is complete at `size` bytes (or earlier, at a NUL): a last line without an end
+    // counts.
+    void finish(qsizetype size)
+    {
+        State &state = m_state;
+        const qsizetype end = state.ended ? state.end : size;
+        if (state.lineStart < end) {
+            if (state.count == state.room)
+                std::tie(state.out, state.room) = grow(state.count + 1);
+            state.out[state.count++] = { state.lineStart, end - state.lineStart };
+        }
+        m_lines.truncate(state.count);
+    }
+
+private:
+    // Copied into a local while blocks are taken, so it can live in registers: as far as the
+    // compiler knows, the spans written through `out` could be the members themselves.
+    struct State {
+        Span *out = nullptr;
+        qsizetype room = 0; // spans `out` has in all
+        qsizetype count = 0;
+        qsizetype lineStart = 0;
+        qsizetype lfCompletes = -1; // where an LF would complete a CR's line end
+        qsizetype end = 0; // where a NUL ended the text
+        bool ended = false;
+    };
+
+#if defined(__x86_64__)
+    // Each takes the whole 64-byte blocks of `text[at, to)` and returns where it stopped.
+    __attribute__((target("avx2"))) qsizetype feedBlocksAvx2(const char *text, qsizetype at, qsizetype to)
+    {
+        State state = m_state;
+        for (; to - at >= 64 && !state.ended; at += 64) {
+            if (const quint64 candidates = candidatesAvx2(text + at))
+                takeCandidates(state, text, at, to, candidates);
+        }
+        m_state = state;
+        return at;
+    }
+
+    qsizetype feedBlocksSse2(const char *text, qsizetype at, qsizetype to)
+    {
+        State state = m_state;
+        for (; to - at >= 64 && !state.ended; at += 64) {
+            if (const quint64 candidates = candidatesSse2(text + at))
+                takeCandidates(state, text, at, to, candidates);
+        }
+        m_state = state;
+        return at;
+    }
+#endif
+
+    // Takes the bytes of the block at `base` marked in `candidates`, in order; the text fed so
+    // far ends at `to`.
+    Q_ALWAYS_INLINE void takeCandidates(State &state, const char *text, qsizetype base, qsizetype to, quint64 candidates)
+    {
+        if (state.count + 64 > state.room)
+            std::tie(state.out, state.room) = grow(state.count + 64);
+        do {
+            const int bit = qCountTrailingZeroBits(candidates);
+            const qsizetype at = base + bit;
+            candidates &= candidates - 1;
+            // CR LF, the line end play lists are written with, is taken as one: both bytes at
+            // once, and the LF's own turn skipped.
+            if (at + 1 < to && qFromLittleEndian<quint16>(text + at) == quint16('\r' | '\n' << 8)) {
+                state.out[state.count++] = { state.lineStart, at - state.lineStart };
+                state.lineStart = at + 2;
+                state.lfCompletes = at + 1; // for an LF first in the next block
+                candidates &= ~(quint64(2) << bit);
+                continue;
+            }
+            switch (text[at]) {
+            case '\n':
+                // An LF right after a CR completes that CR's line end.
+                if (at != state.lfCompletes)
+                    state.out[state.count++] = { state.lineStart, at - state.lineStart };
+                state.lineStart = at + 1;
+                break;
+            case '\r':
+                state.out[state.count++] = { state.lineStart, at - state.lineStart };
+                state.lineStart = at + 1;
+                state.lfCompletes = at + 1;
+                break;
+            case '\0':
+                state.ended = true;
+                state.end = at;
+                return;
+            default:
+                break;
+            }
+        } while (candidates != 0);
+    }
+
+    // Lines are written straight into the list, which is kept longer than needed and cut to
+    // length at the end: appending one by one cost more than the whole scan. Makes room for at
+    // least `spans` spans and returns where they are and how many fit (returned rather than
+    // stored, so the block loops' state never leaves their registers).
+    Q_NEVER_INLINE std::pair<Span *, qsizetype> grow(qsizetype spans)
+    {
+        Span *const out = m_lines.resizeForOverwrite(std::max(m_lines.size() * 2, spans + 1024));
+        return { out, m_lines.size() };
+    }
+
+    Spans &m_lines;
+    State m_state;
+};
+
+// Lines are rarely shorter than this; the guess only saves regrowing the list.
+constexpr qsizetype kLikelyLineLength = 48;
+
+Spans splitLines(QByteArrayView bytes)
+{
+    Spans lines;
+    lines.reserve(bytes.size() / kLikelyLineLength + 1);
+    LineSplitter splitter(lines);
+    splitter.feed(bytes.data(), 0, bytes.size());
+    splitter.finish(bytes.size());
+    return lines;
+}
+
+// Reads `fd` to its end into `bytes`, splitting as it goes; `sizeHint` is what fstat said.
+void readAndSplit(int fd, qsizetype sizeHint, QByteArray &bytes, Spans &lines)
+{
+    // Pieces small enough to be split while the processor's cache still holds them.
+    constexpr qsizetype kPiece = 1024 * 1024;
+    // One byte more than the file holds, so reading to its end needs no regrowth.
+    bytes.resize(std::max<qsizetype>(sizeHint + 1, kPiece)); // left uninitialised
+    lines.reserve(sizeHint / kLikelyLineLength + 1);
+    LineSplitter splitter(lines);
+    qsizetype size = 0;
+    for (;;) {
+        if (size == bytes.size())
+            bytes.resize(bytes.size() * 2); // The file grew while we read it.
+        const qsizetype want = std::min(kPiece, bytes.size() - size);
+        const ssize_t got = ::read(fd, bytes.data() + size, std::size_t(want));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break; // The end, or an error: what was read counts.
+        const bool more = splitter.feed(bytes.constData(), size, size + got);
+        size += got;
+        if (!more)
+            break;
+    }
+    splitter.finish(size);
+    bytes.truncate(size);
 }
 
 } // namespace
 
 QList<QByteArray> parse(QByteArrayView bytes)
 {
+    const Spans spans = splitLines(bytes);
     QList<QByteArray> lines;
-    forEachLine(bytes, [&](QByteArrayView line) { lines.append(line.toByteArray()); });
+    lines.reserve(spans.size());
+    for (const Span &span : spans)
+        lines.append(bytes.sliced(span.start, span.size).toByteArray());
     return lines;
+}
+
+PathList parseList(QByteArray bytes)
+{
+    Spans spans = splitLines(bytes);
+    return PathList(std::move(bytes), std::move(spans));
 }
 
 QByteArray serialise(const QList<QByteArray> &names)
@@ -89,19 +298,31 @@ QByteArray serialise(const QList<QByteArray> &names)
     return bytes;
 }
 
-QStringList load(const QString &fileName)
+PathList load(const QString &fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    // Opened without waiting, so a pipe with no writer cannot hang the window; only regular
+    // files are read.
+    const int fd = ::open(fileNameToBytes(fileName).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         throw EFOpenError(fileName);
-    const QByteArray bytes = file.readAll();
-
-    QStringList names;
-    forEachLine(bytes, [&](QByteArrayView line) { names.append(fileNameFromBytes(line)); });
-    return names;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        throw EFOpenError(fileName);
+    }
+    QByteArray bytes;
+    Spans lines;
+    try {
+        readAndSplit(fd, qsizetype(status.st_size), bytes, lines);
+    } catch (const std::bad_alloc &) {
+        ::close(fd);
+        throw EFOpenError(fileName); // far too big to be a play list
+    }
+    ::close(fd);
+    return PathList(std::move(bytes), std::move(lines));
 }
 
-void save(const QString &fileName, const QStringList &names)
+void save(const QString &fileName, const PathList &names)
 {
     // The replacement below would quietly swap a read-only file for a writable one. A file the
     // user protected stays protected, by its mode bits too, so not even root replaces a file
@@ -112,15 +333,7 @@ void save(const QString &fileName, const QStringList &names)
         && (!target.isFile() || !target.isWritable() || !(target.permissions() & kAnyWrite)))
         throw EFCreateError(fileName);
 
-    qsizetype sizeHint = 0;
-    for (const QString &name : names)
-        sizeHint += name.size() + 2;
-    QByteArray bytes;
-    bytes.reserve(sizeHint);
-    for (const QString &name : names) {
-        appendFileNameBytes(bytes, name);
-        bytes.append("\r\n", 2);
-    }
+    const QByteArray bytes = names.toLines();
 
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))

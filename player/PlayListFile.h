@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "PathList.h"
+
 #include <stdexcept>
 
 namespace tunedeck {
@@ -35,19 +37,22 @@ namespace playlistfile {
 // is two line ends with an empty line between them), a last line without an end counts, and a NUL
 // ends the text. Every line, empty or not, is one entry; nothing is trimmed.
 QList<QByteArray> parse(QByteArrayView bytes);
+// The same lines as a play list whose store is `bytes` itself: no name is copied.
+PathList parseList(QByteArray bytes);
 
 // The bytes of a file holding `names`: each followed by CR LF; no names give no bytes.
 QByteArray serialise(const QList<QByteArray> &names);
 
-// Reads the file at `fileName` whole and parses it. Throws EFOpenError when it cannot be opened;
-// a read that stops early is not an error: what was read counts.
-QStringList load(const QString &fileName);
+// Reads the file at `fileName` whole and parses it. Throws EFOpenError when it cannot be opened
+// or is not a file one can read to its end (a folder, a pipe, a device); a read that stops early
+// is not an error: what was read counts.
+PathList load(const QString &fileName);
 
 // Writes `names` to `fileName` through a temporary file in the same folder that replaces it only
 // once everything is written, so a failure leaves any earlier file as it was. Throws
 // EFCreateError when the file cannot be created (a folder we may not write to, a read-only file)
 // and EWriteError when the bytes cannot all be written.
-void save(const QString &fileName, const QStringList &names);
+void save(const QString &fileName, const PathList &names);
 
 } // namespace playlistfile
 

@@ -173,15 +173,18 @@ void appendToPlayList(TTunedeckform &form, const std::vector<int> &rows)
     if (rows.empty())
         return;
     const QString folder = form.TdDirectory->Directory();
-    const QString prefix = folder.endsWith(u'/') ? folder : folder + u'/';
+    const QByteArray prefix = tunedeck::fileNameToBytes(folder.endsWith(u'/') ? folder : folder + u'/');
     const QStringList &shown = form.TdfileV->captions();
     QStringList captions;
     captions.reserve(qsizetype(rows.size()));
-    form.PlayListPaths.reserve(form.PlayListPaths.size() + qsizetype(rows.size()));
+    qsizetype bytes = 0;
+    for (const int row : rows)
+        bytes += prefix.size() + shown.at(row).size();
+    form.PlayListPaths.reserve(qsizetype(rows.size()), bytes);
     for (const int row : rows) {
         const QString &caption = shown.at(row);
         captions.append(caption);
-        form.PlayListPaths.append(prefix + caption);
+        form.PlayListPaths.appendJoined(prefix, caption);
     }
     form.Lista->addItems(captions);
 }
@@ -302,20 +305,16 @@ void TTunedeckform::RemoveOneButtClick()
     }
 
     QStringList keptNames;
-    QStringList keptPaths;
     keptNames.reserve(count);
-    keptPaths.reserve(count);
     for (int row = 0; row < count; ++row) {
-        if (doomed[std::size_t(row)])
-            continue;
-        keptNames.append(Lista->item(row)->text());
-        keptPaths.append(PlayListPaths.at(row));
+        if (!doomed[std::size_t(row)])
+            keptNames.append(Lista->item(row)->text());
     }
     // Clearing the list drops the selection with it, in one step however scattered it was.
     const int scrolledTo = Lista->verticalScrollBar()->value();
     Lista->clear();
     Lista->addItems(keptNames);
-    PlayListPaths = std::move(keptPaths);
+    PlayListPaths.removeFlagged(doomed);
     Lista->verticalScrollBar()->setValue(scrolledTo);
 }
 

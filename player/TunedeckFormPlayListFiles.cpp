@@ -45,7 +45,7 @@ void TTunedeckform::OpenPlayList1Click()
 
     // The file is read whole before the list is touched, so a file that cannot be opened
     // leaves the user's list as it was.
-    QStringList names;
+    tunedeck::PathList names;
     try {
         names = tunedeck::playlistfile::load(fileName);
     } catch (const std::exception &error) {
@@ -55,8 +55,8 @@ void TTunedeckform::OpenPlayList1Click()
 
     QStringList shown;
     shown.reserve(names.size());
-    for (const QString &name : names)
-        shown.append(DisplayName(name));
+    for (qsizetype i = 0; i < names.size(); ++i)
+        shown.append(names.displayNameAt(i));
     PlayListPaths = std::move(names);
     Lista->clear();
     Lista->addItems(shown);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PathList.h"
+
 #include <QIcon>
 #include <QList>
 #include <QStringList>
@@ -169,7 +171,7 @@ public:
 
     // The play list's full file names, parallel to Lista's display names. Held by the window
     // rather than at file scope so that each window (tests make several) has its own list.
-    QStringList PlayListPaths;
+    tunedeck::PathList PlayListPaths;
     // Length in ms of the file last opened for playing, as the device reported it; 0 until the
     // first file opens, never cleared.
     qint32 CurrentLength = 0;

@@ -212,7 +212,7 @@ private Q_SLOTS:
 
         click(m_form->AddOneButt);
         QCOMPARE(listaTexts(*m_form), QStringList({ "x.mid", "a.mid", "c.mid", "d.mid" }));
-        QCOMPARE(m_form->PlayListPaths,
+        QCOMPARE(m_form->PlayListPaths.toStringList(),
             QStringList({ "/x.mid", path("a.mid"), path("c.mid"), path("d.mid") }));
         QCOMPARE(selectedFileViewRows(*m_form), QList<int>({ 0, 2, 3 }));
         QVERIFY(m_form->Lista->item(0)->isSelected());
@@ -228,7 +228,7 @@ private Q_SLOTS:
         click(m_form->AddOneButt);
         click(m_form->AddOneButt);
         QCOMPARE(listaTexts(*m_form), QStringList({ "SONG.MID", "SONG.MID" }));
-        QCOMPARE(m_form->PlayListPaths, QStringList({ path("SONG.MID"), path("SONG.MID") }));
+        QCOMPARE(m_form->PlayListPaths.toStringList(), QStringList({ path("SONG.MID"), path("SONG.MID") }));
     }
 
     // In the root folder the full name has a single "/" before the file's name.
@@ -238,7 +238,7 @@ private Q_SLOTS:
         m_form->TdfileV->setCaptions({ QStringLiteral("SONG.MID") }, QIcon());
         selectFileView(*m_form, { 0 });
         click(m_form->AddOneButt);
-        QCOMPARE(m_form->PlayListPaths, QStringList({ "/SONG.MID" }));
+        QCOMPARE(m_form->PlayListPaths.toStringList(), QStringList({ "/SONG.MID" }));
     }
 
     // Add all takes every file in view order, selected or not; an empty view adds nothing, and
@@ -251,7 +251,7 @@ private Q_SLOTS:
         QCOMPARE(m_form->Lista->count(), 0);
         click(m_form->AddAllButt);
         QCOMPARE(listaTexts(*m_form), QStringList({ "a.mid", "b.wav" }));
-        QCOMPARE(m_form->PlayListPaths, QStringList({ path("a.mid"), path("b.wav") }));
+        QCOMPARE(m_form->PlayListPaths.toStringList(), QStringList({ path("a.mid"), path("b.wav") }));
 
         QVERIFY(QDir().mkpath(path("empty")));
         open(QStringLiteral("empty"));
@@ -272,7 +272,7 @@ private Q_SLOTS:
         selectLista(*m_form, { 0, 2 });
         click(m_form->RemoveOneButt);
         QCOMPARE(listaTexts(*m_form), QStringList({ "b.mid" }));
-        QCOMPARE(m_form->PlayListPaths, QStringList({ path("b.mid") }));
+        QCOMPARE(m_form->PlayListPaths.toStringList(), QStringList({ path("b.mid") }));
         QVERIFY(m_form->Lista->selectedItems().isEmpty());
     }
 
@@ -294,7 +294,7 @@ private Q_SLOTS:
         QCOMPARE(listaTexts(*m_form), kept);
         QCOMPARE(m_form->PlayListPaths.size(), kept.size());
         for (qsizetype i = 0; i < kept.size(); ++i)
-            QCOMPARE(m_form->PlayListPaths[i], path(kept[i]));
+            QCOMPARE(m_form->PlayListPaths.at(i), path(kept[i]));
         QVERIFY(m_form->Lista->selectedItems().isEmpty());
     }
 
@@ -326,7 +326,7 @@ private Q_SLOTS:
         QVERIFY(accept);
         m_form->ListaDragDrop(m_form->TdfileV, middle);
         QCOMPARE(listaTexts(*m_form), QStringList({ "a.mid", "b.mid", "c.mid", "a.mid", "c.mid" }));
-        QCOMPARE(m_form->PlayListPaths.last(), path("c.mid"));
+        QCOMPARE(m_form->PlayListPaths.at(m_form->PlayListPaths.size() - 1), path("c.mid"));
     }
 
     // A drag from the file view may be dropped back on it, which changes nothing.
@@ -530,10 +530,10 @@ private Q_SLOTS:
             }
             QVERIFY2(m_form->Lista->count() == m_form->PlayListPaths.size(),
                 qPrintable(QStringLiteral("seed %1, step %2").arg(seed).arg(step)));
-            QVERIFY2(m_form->PlayListPaths == model,
+            QVERIFY2(m_form->PlayListPaths.toStringList() == model,
                 qPrintable(QStringLiteral("seed %1, step %2").arg(seed).arg(step)));
             for (int i = 0; i < m_form->Lista->count(); ++i)
-                QCOMPARE(m_form->Lista->item(i)->text(), lastComponent(m_form->PlayListPaths[i]));
+                QCOMPARE(m_form->Lista->item(i)->text(), lastComponent(m_form->PlayListPaths.at(i)));
         }
     }
 };

@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -29,6 +30,41 @@ void writeAll(const QString &path, const QByteArray &bytes)
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
+// The names of `list` as bytes.
+QList<QByteArray> names(const PathList &list)
+{
+    QList<QByteArray> bytes;
+    for (qsizetype i = 0; i < list.size(); ++i)
+        bytes.append(list.bytesAt(i).toByteArray());
+    return bytes;
+}
+
+// The reading rules applied one byte at a time, as plainly as they can be put.
+QList<QByteArray> splitByteByByte(const QByteArray &bytes)
+{
+    QList<QByteArray> lines;
+    QByteArray line;
+    bool hasLine = false;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (c == '\0')
+            break;
+        if (c == '\n' && i > 0 && bytes[i - 1] == '\r')
+            continue; // completes the CR's line end
+        if (c == '\r' || c == '\n') {
+            lines.append(line);
+            line.clear();
+            hasLine = false;
+            continue;
+        }
+        line.append(c);
+        hasLine = true;
+    }
+    if (hasLine)
+        lines.append(line);
+    return lines;
+}
+
 } // namespace
 
 class PlayListFileTest : public QObject {
@@ -37,6 +73,8 @@ class PlayListFileTest : public QObject {
 private Q_SLOTS:
     void readingSplitsLinesByEveryKindOfLineEnd_data();
     void readingSplitsLinesByEveryKindOfLineEnd();
+    void largeFilesSplitAsALineByLineReadingDoes();
+    void loadingSomethingThatIsNotAFileThrowsCannotOpen();
     void writingEndsEveryLineWithCrLfAndAddsNothingElse();
     void savedListLoadsBackUnchanged();
     void namesThatAreNotUtf8SurviveSaveAndLoadByteForByte();
@@ -79,6 +117,52 @@ void PlayListFileTest::readingSplitsLinesByEveryKindOfLineEnd()
     QFETCH(QByteArray, bytes);
     QFETCH(QList<QByteArray>, lines);
     QCOMPARE(playlistfile::parse(bytes), lines);
+    QCOMPARE(names(playlistfile::parseList(bytes)), lines);
+
+    // The file reader splits the text piece by piece as it reads; it must agree.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("rules.tdl"));
+    writeAll(path, bytes);
+    QCOMPARE(names(playlistfile::load(path)), lines);
+}
+
+void PlayListFileTest::largeFilesSplitAsALineByLineReadingDoes()
+{
+    // Long texts of short lines with every kind of line end, a few other control characters,
+    // and line ends placed where the reader's pieces and the scan's blocks meet.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("large.tdl"));
+    QRandomGenerator random(20261208);
+    const char alphabet[] = { 'a', '/', ' ', '\xc3', '\r', '\n', '\t', '\x0b', '\r', '\n' };
+    for (int round = 0; round < 6; ++round) {
+        QByteArray bytes(700 * 1024 + random.bounded(200), Qt::Uninitialized);
+        for (char &c : bytes)
+            c = alphabet[random.bounded(int(sizeof alphabet))];
+        for (const qsizetype piece : { 256 * 1024, 512 * 1024 }) {
+            bytes[piece - 1] = '\r';
+            bytes[piece] = '\n';
+            bytes[piece + 63] = '\r';
+            bytes[piece + 64] = '\n';
+        }
+        if (round % 2 == 1)
+            bytes[random.bounded(qsizetype(300 * 1024), bytes.size())] = '\0';
+
+        const QList<QByteArray> expected = splitByteByByte(bytes);
+        QCOMPARE(playlistfile::parse(bytes), expected);
+        writeAll(path, bytes);
+        QCOMPARE(names(playlistfile::load(path)), expected);
+    }
+}
+
+void PlayListFileTest::loadingSomethingThatIsNotAFileThrowsCannotOpen()
+{
+    QTemporaryDir dir;
+    QVERIFY_THROWS_EXCEPTION(EFOpenError, playlistfile::load(dir.path()));
+
+    // A pipe nobody writes to would block a plain open forever.
+    const QString fifo = dir.filePath(QStringLiteral("pipe.tdl"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QVERIFY_THROWS_EXCEPTION(EFOpenError, playlistfile::load(fifo));
 }
 
 void PlayListFileTest::writingEndsEveryLineWithCrLfAndAddsNothingElse()
@@ -89,10 +173,10 @@ void PlayListFileTest::writingEndsEveryLineWithCrLfAndAddsNothingElse()
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("empty.tdl"));
-    playlistfile::save(path, {});
+    playlistfile::save(path, PathList());
     QVERIFY(QFile::exists(path));
     QCOMPARE(QFileInfo(path).size(), 0);
-    QCOMPARE(playlistfile::load(path), QStringList());
+    QCOMPARE(playlistfile::load(path).toStringList(), QStringList());
 }
 
 void PlayListFileTest::savedListLoadsBackUnchanged()
@@ -101,14 +185,14 @@ void PlayListFileTest::savedListLoadsBackUnchanged()
     const QString path = dir.filePath(QStringLiteral("list.tdl"));
     const QStringList names { QStringLiteral("/music/Ode to Joy.mid"), QStringLiteral("/music/ä ö ü.rmi"),
         QStringLiteral("chime.wav"), QStringLiteral("/music/Ode to Joy.mid") };
-    playlistfile::save(path, names);
+    playlistfile::save(path, PathList::fromStringList(names));
     QCOMPARE(readAll(path),
         QByteArray("/music/Ode to Joy.mid\r\n/music/\xc3\xa4 \xc3\xb6 \xc3\xbc.rmi\r\nchime.wav\r\n"
                    "/music/Ode to Joy.mid\r\n"));
-    QCOMPARE(playlistfile::load(path), names);
+    QCOMPARE(playlistfile::load(path).toStringList(), names);
 
     // Saving again replaces the whole file.
-    playlistfile::save(path, { QStringLiteral("x") });
+    playlistfile::save(path, PathList::fromStringList({ QStringLiteral("x") }));
     QCOMPARE(readAll(path), QByteArray("x\r\n"));
 }
 
@@ -119,12 +203,13 @@ void PlayListFileTest::namesThatAreNotUtf8SurviveSaveAndLoadByteForByte()
     const QByteArray original("/musik/M\xfcller \xff\xfe.mid\r\n/a/\xc3\x28.mid\r\n/b/\xed\xa0\x80.wav\r\n");
     writeAll(path, original);
 
-    const QStringList names = playlistfile::load(path);
+    // Through text and back: what the window shows and stores must not lose a byte either.
+    const QStringList names = playlistfile::load(path).toStringList();
     QCOMPARE(names.size(), 3);
     QVERIFY(names[0].startsWith(QStringLiteral("/musik/M")));
 
     const QString copy = dir.filePath(QStringLiteral("copy.tdl"));
-    playlistfile::save(copy, names);
+    playlistfile::save(copy, PathList::fromStringList(names));
     QCOMPARE(readAll(copy), original);
 }
 
@@ -170,7 +255,7 @@ void PlayListFileTest::savingOverAReadOnlyFileThrowsAndKeepsIt()
     writeAll(path, "old\r\n");
     QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
     try {
-        playlistfile::save(path, { QStringLiteral("new") });
+        playlistfile::save(path, PathList::fromStringList({ QStringLiteral("new") }));
         QFAIL("no error");
     } catch (const EFCreateError &error) {
         QCOMPARE(QString::fromUtf8(error.what()), QStringLiteral("Cannot create file ") + path);
@@ -183,7 +268,7 @@ void PlayListFileTest::savingIntoAFolderThatCannotBeWrittenThrowsCannotCreate()
     QTemporaryDir dir;
     // A folder that is gone cannot be written by anyone, root included.
     const QString missing = dir.filePath(QStringLiteral("removed/list.tdl"));
-    QVERIFY_THROWS_EXCEPTION(EFCreateError, playlistfile::save(missing, { QStringLiteral("a") }));
+    QVERIFY_THROWS_EXCEPTION(EFCreateError, playlistfile::save(missing, PathList::fromStringList({ QStringLiteral("a") })));
 
     if (geteuid() == 0)
         return; // Root writes into read-only folders; the mode check below means nothing then.
@@ -192,7 +277,7 @@ void PlayListFileTest::savingIntoAFolderThatCannotBeWrittenThrowsCannotCreate()
     const QString path = locked + QStringLiteral("/list.tdl");
     writeAll(path, "old\r\n");
     QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    QVERIFY_THROWS_EXCEPTION(EFCreateError, playlistfile::save(path, { QStringLiteral("a") }));
+    QVERIFY_THROWS_EXCEPTION(EFCreateError, playlistfile::save(path, PathList::fromStringList({ QStringLiteral("a") })));
     QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QCOMPARE(readAll(path), QByteArray("old\r\n"));
 }
@@ -215,7 +300,7 @@ void PlayListFileTest::aWriteThatFailsPartWayThrowsStreamErrorAndKeepsTheOldFile
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
     bool threw = false;
     try {
-        playlistfile::save(path, names);
+        playlistfile::save(path, PathList::fromStringList(names));
     } catch (const EWriteError &error) {
         threw = QString::fromUtf8(error.what()) == QStringLiteral("Stream write error");
     }

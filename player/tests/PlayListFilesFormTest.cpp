@@ -123,7 +123,7 @@ private Q_SLOTS:
 private:
     void setList(const QStringList &paths)
     {
-        m_form->PlayListPaths = paths;
+        m_form->PlayListPaths = tunedeck::PathList::fromStringList(paths);
         m_form->Lista->clear();
         for (const QString &path : paths)
             m_form->Lista->addItem(path.section(QLatin1Char('/'), -1));
@@ -144,12 +144,12 @@ void PlayListFilesFormTest::threeEntriesSaveAsThreeCrLfLinesAndLoadBack()
     m_form->SavePlayList1->trigger();
     QCOMPARE(readAll(dir.filePath(QStringLiteral("list.tdl"))),
         QByteArray("/music/a.mid\r\n/music/b b.rmi \r\nc.wav\r\n"));
-    QCOMPARE(m_form->PlayListPaths, paths); // Saving changes nothing.
+    QCOMPARE(m_form->PlayListPaths.toStringList(), paths); // Saving changes nothing.
 
     setList({});
     answerFileDialog(dir.path(), QStringLiteral("list.tdl"));
     m_form->OpenPlayList1->trigger();
-    QCOMPARE(m_form->PlayListPaths, paths);
+    QCOMPARE(m_form->PlayListPaths.toStringList(), paths);
     QCOMPARE(listaTexts(m_form->Lista),
         (QStringList { QStringLiteral("a.mid"), QStringLiteral("b b.rmi "), QStringLiteral("c.wav") }));
     QVERIFY(m_boxes.isEmpty());
@@ -183,7 +183,7 @@ void PlayListFilesFormTest::loadingReplacesTheListAndShowsDisplayNames()
     setList({ QStringLiteral("/old/entry.mid"), QStringLiteral("/old/other.mid") });
     answerFileDialog(dir.path(), QStringLiteral("mixed.tdl"));
     m_form->OpenPlayList1->trigger();
-    QCOMPARE(m_form->PlayListPaths,
+    QCOMPARE(m_form->PlayListPaths.toStringList(),
         (QStringList { QStringLiteral("/m/one.mid"), QString(), QStringLiteral("/m/two.mid"), QStringLiteral("song.mid") }));
     QCOMPARE(listaTexts(m_form->Lista),
         (QStringList { QStringLiteral("one.mid"), QString(), QStringLiteral("two.mid"), QStringLiteral("song.mid") }));
@@ -197,7 +197,7 @@ void PlayListFilesFormTest::cancellingEitherDialogChangesNothing()
     m_form->OpenPlayList1->trigger();
     answerFileDialog(dir.path(), QString());
     m_form->SavePlayList1->trigger();
-    QCOMPARE(m_form->PlayListPaths, QStringList { QStringLiteral("/m/a.mid") });
+    QCOMPARE(m_form->PlayListPaths.toStringList(), QStringList { QStringLiteral("/m/a.mid") });
     QCOMPARE(m_form->Lista->count(), 1);
     QVERIFY(QDir(dir.path()).isEmpty());
     QVERIFY(m_boxes.isEmpty());
@@ -220,7 +220,7 @@ void PlayListFilesFormTest::fileGoneBeforeLoadingKeepsTheListAndReportsIt()
         });
     m_form->OpenPlayList1->trigger();
     QCOMPARE(m_boxes, QStringList { QStringLiteral("Cannot open file ") + path + QLatin1Char('.') });
-    QCOMPARE(m_form->PlayListPaths, QStringList { QStringLiteral("/m/kept.mid") });
+    QCOMPARE(m_form->PlayListPaths.toStringList(), QStringList { QStringLiteral("/m/kept.mid") });
     QCOMPARE(m_form->Lista->count(), 1);
 }
 
@@ -241,7 +241,7 @@ void PlayListFilesFormTest::failedSaveKeepsTheOldFileAndReportsIt()
     QVERIFY(!m_boxes.isEmpty());
     QCOMPARE(m_boxes.last(), QStringLiteral("Cannot create file ") + path + QLatin1Char('.'));
     QCOMPARE(readAll(path), QByteArray("/m/old.mid\r\n"));
-    QCOMPARE(m_form->PlayListPaths, QStringList { QStringLiteral("/m/new.mid") });
+    QCOMPARE(m_form->PlayListPaths.toStringList(), QStringList { QStringLiteral("/m/new.mid") });
 }
 
 void PlayListFilesFormTest::savingWhileAFilePlaysWritesOnlyWaitingEntries()
@@ -252,7 +252,7 @@ void PlayListFilesFormTest::savingWhileAFilePlaysWritesOnlyWaitingEntries()
     setList(songs);
 
     m_form->PlayButtClick();
-    QCOMPARE(m_form->PlayListPaths, songs.mid(1)); // a.mid was taken out and plays.
+    QCOMPARE(m_form->PlayListPaths.toStringList(), songs.mid(1)); // a.mid was taken out and plays.
 
     answerFileDialog(dir.path(), QStringLiteral("waiting.tdl"));
     m_form->SavePlayList1->trigger();

@@ -99,7 +99,7 @@ private Q_SLOTS:
         QCOMPARE(state(), QStringLiteral("Playing"));
         QVERIFY(!form().StopButt->isHidden());
         QCOMPARE(form().Lista->count(), 2);
-        QCOMPARE(form().PlayListPaths, (QStringList { b, c }));
+        QCOMPARE(form().PlayListPaths.toStringList(), (QStringList { b, c }));
         QCOMPARE(form().FNPlay->text(), QStringLiteral("a.mid"));
         QCOMPARE(form().windowTitle(), QStringLiteral("Tunedeck [a.mid]"));
         QTRY_COMPARE_WITH_TIMEOUT(playing(), b, kSongEndTimeoutMs);
@@ -127,7 +127,7 @@ private Q_SLOTS:
         append(d);
         // Remove the middle entry (c), as Remove does.
         delete form().Lista->takeItem(1);
-        form().PlayListPaths.removeAt(1);
+        form().PlayListPaths.remove(1, 1);
         QCOMPARE(playing(), a);
         QVERIFY(form().LettoreMidi->IsOpen());
         QCOMPARE(state(), QStringLiteral("Playing"));
@@ -375,7 +375,7 @@ private Q_SLOTS:
         QCOMPARE(m_boxes->texts(), QStringList { message + QStringLiteral("\r\n") + path });
         QCOMPARE(m_boxes->boxes().first().caption, caption);
         expectStopped();
-        QCOMPARE(form().PlayListPaths, QStringList { next });
+        QCOMPARE(form().PlayListPaths.toStringList(), QStringList { next });
         QCOMPARE(form().Lista->count(), 1);
 
         // The display shows nothing, and the bar cannot be moved into a file that is not open.
@@ -398,7 +398,7 @@ private Q_SLOTS:
         clickPlay();
         QTRY_COMPARE_WITH_TIMEOUT(m_boxes->boxes().size(), 1, kSongEndTimeoutMs);
         expectStopped();
-        QCOMPARE(form().PlayListPaths, QStringList { c });
+        QCOMPARE(form().PlayListPaths.toStringList(), QStringList { c });
     }
 
     // While a box is open the display goes on updating, and a song that ends beneath it starts
