@@ -176,7 +176,7 @@ private:
     {
         if (state.count + 64 > state.room)
             std::tie(state.out, state.room) = grow(state.count + 64);
-        do {
+        while (candidates != 0) {
             const int bit = qCountTrailingZeroBits(candidates);
             const qsizetype at = base + bit;
             candidates &= candidates - 1;
@@ -208,7 +208,7 @@ private:
             default:
                 break;
             }
-        } while (candidates != 0);
+        }
     }
 
     // Lines are written straight into the list, which is kept longer than needed and cut to

@@ -102,6 +102,13 @@ void PlayListFileTest::readingSplitsLinesByEveryKindOfLineEnd_data()
     QTest::newRow("empty line in the middle")
         << QByteArray("a\r\n\r\nb\r\n") << QList<QByteArray> { "a", "", "b" };
     QTest::newRow("only a line end") << QByteArray("\r\n") << QList<QByteArray> { "" };
+    QTest::newRow("no line end at all") << QByteArray("abc") << QList<QByteArray> { "abc" };
+    QTest::newRow("a block and a byte, no line end")
+        << QByteArray(65, 'x') << QList<QByteArray> { QByteArray(65, 'x') };
+    QTest::newRow("line end after a whole block")
+        << QByteArray(64, 'x').append("\r\ny") << QList<QByteArray> { QByteArray(64, 'x'), "y" };
+    QTest::newRow("CR ends a block, its LF starts the next")
+        << QByteArray(63, 'x').append("\r\ny") << QList<QByteArray> { QByteArray(63, 'x'), "y" };
     QTest::newRow("blanks are kept")
         << QByteArray("  /m/a.mid  \r\n\t\r\n") << QList<QByteArray> { "  /m/a.mid  ", "\t" };
     QTest::newRow("NUL ends the text")
