@@ -38,9 +38,13 @@ QList<QByteArray> splitByteByByte(QByteArrayView bytes)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const QByteArrayView bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
-    const QList<QByteArray> lines = tunedeck::playlistfile::parse(bytes);
-    if (lines != splitByteByByte(bytes))
-        std::abort();
+    using tunedeck::playlistfile::LineScan;
+    const QList<QByteArray> lines = splitByteByByte(bytes);
+    for (const LineScan scan : { LineScan::Sse2, LineScan::Portable, LineScan::Widest }) {
+        tunedeck::playlistfile::useLineScanForTesting(scan);
+        if (tunedeck::playlistfile::parse(bytes) != lines)
+            std::abort();
+    }
     const tunedeck::PathList list = tunedeck::playlistfile::parseList(bytes.toByteArray());
     if (list.size() != lines.size())
         std::abort();

@@ -8,6 +8,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -88,6 +89,8 @@ bool haveAvx2()
 }
 #endif
 
+std::atomic<LineScan> g_lineScan { LineScan::Widest };
+
 // Splits text into lines as it arrives, piece by piece, so each piece is split while it is still
 // in the cache after being read. Positions are offsets from the start of the text. It looks at
 // 64 bytes at a time, and at each byte that may end a line one by one.
@@ -107,7 +110,16 @@ public:
     {
         qsizetype at = from;
 #if defined(__x86_64__)
-        at = haveAvx2() ? feedBlocksAvx2(text, at, to) : feedBlocksSse2(text, at, to);
+        switch (g_lineScan.load(std::memory_order_relaxed)) {
+        case LineScan::Widest:
+            at = haveAvx2() ? feedBlocksAvx2(text, at, to) : feedBlocksSse2(text, at, to);
+            break;
+        case LineScan::Sse2:
+            at = feedBlocksSse2(text, at, to);
+            break;
+        case LineScan::Portable:
+            break;
+        }
 #endif
         State state = m_state;
         for (; at < to && !state.ended; at += 64) {
@@ -267,6 +279,11 @@ void readAndSplit(int fd, qsizetype sizeHint, QByteArray &bytes, Spans &lines)
 }
 
 } // namespace
+
+void useLineScanForTesting(LineScan scan)
+{
+    g_lineScan.store(scan, std::memory_order_relaxed);
+}
 
 QList<QByteArray> parse(QByteArrayView bytes)
 {

@@ -54,6 +54,12 @@ PathList load(const QString &fileName);
 // and EWriteError when the bytes cannot all be written.
 void save(const QString &fileName, const PathList &names);
 
+// How the reader looks for line ends. It takes the widest block scan the processor has; tests
+// pin each in turn, since a machine runs only one of them otherwise. Portable is the scan for
+// processors without vector instructions we use.
+enum class LineScan { Widest, Sse2, Portable };
+void useLineScanForTesting(LineScan scan);
+
 } // namespace playlistfile
 
 } // namespace tunedeck
