@@ -135,12 +135,12 @@ std::size_t utf8Length(std::u16string_view units)
 
 } // namespace
 
-Result<std::unique_ptr<Hive>> Hive::parse(std::string_view bytes)
+Result<std::unique_ptr<Hive>> Hive::parse(std::string_view bytes, std::span<const std::u16string> focus)
 {
-    return parse(Bytes::copyOf(bytes));
+    return parse(Bytes::copyOf(bytes), focus);
 }
 
-Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
+Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes, std::span<const std::u16string> focus)
 {
     std::unique_ptr<Hive> hive(new Hive);
     hive->m_bytes = std::move(bytes);
@@ -156,7 +156,9 @@ Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
         return Error { Error::Code::NotAHive, {} };
 
     HiveKey *const root = &hive->newKey();
-    KeyIndex known(text.size() / 256); // about one key per section, sections of a few lines
+    // Sized for one key per section of ten lines or so, and grown when there are more: a table
+    // much larger than the keys would spread its lookups over memory the caches do not hold.
+    KeyIndex known(text.size() / 1024);
     DecodedPath path; // reused for every header
 
     // Sections come grouped by path, so a header mostly repeats the previous one's first levels
@@ -165,10 +167,14 @@ Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
     // decoder: the separator before it ends any escape.
     std::string_view lastHeader;
     std::vector<std::size_t> lastBegins; // where each level of lastHeader begins in it
-    std::vector<HiveKey *> lastChain; // the key of each of those levels
+    std::vector<HiveKey *> lastChain; // the key of each of those levels that has one
+    // The level at which lastHeader left the focus (SIZE_MAX: it did not). Its levels before
+    // that one have keys; a header sharing that level with it leaves the focus there too, which
+    // is known without decoding it.
+    std::size_t lastLeftAt = SIZE_MAX;
 
-    // The key a header names, or null for a header the loader rejects. `header` is the text
-    // after the '[' up to the line end, found at `base` in the file.
+    // The key a header names, or null for a header the loader rejects or one outside the focus.
+    // `header` is the text after the '[' up to the line end, found at `base` in the file.
     const auto keyFor = [&](std::string_view header, std::size_t base) -> HiveKey * {
         const std::size_t common = std::size_t(
             std::mismatch(header.begin(), header.end(), lastHeader.begin(), lastHeader.end()).first
@@ -176,6 +182,8 @@ Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
         std::size_t reused = 0;
         while (reused + 1 < lastBegins.size() && lastBegins[reused + 1] <= common)
             ++reused;
+        if (lastLeftAt < reused)
+            return nullptr;
         const std::size_t from = reused == 0 ? 0 : lastBegins[reused];
         // A separator at the start of the whole path makes the loader reject it; after reused
         // levels it is only a doubled separator, whose empty level is dropped.
@@ -185,9 +193,18 @@ Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
         HiveKey *key = reused == 0 ? root : lastChain[reused - 1];
         lastChain.resize(reused);
         lastBegins.resize(reused);
+        lastHeader = header;
+        lastLeftAt = SIZE_MAX;
         for (const PathComponent &component : path.components) {
-            const std::size_t begin = from + component.rawBegin;
+            const std::size_t level = lastBegins.size();
+            lastBegins.push_back(from + component.rawBegin);
+            if (lastLeftAt != SIZE_MAX)
+                continue; // only the levels' places are wanted now
             std::u16string folded = foldCase(component.name);
+            if (level < focus.size() && folded != focus[level]) {
+                lastLeftAt = level;
+                continue;
+            }
             const std::size_t hash = hashOf(key, folded);
             if (HiveKey *found = known.find(key, folded, hash)) {
                 key = found;
@@ -197,17 +214,15 @@ Result<std::unique_ptr<Hive>> Hive::parse(Bytes bytes)
                 created.folded = std::move(folded);
                 created.utf8Length = utf8Length(created.name);
                 created.parent = key;
-                created.rawOffset = base + begin;
+                created.rawOffset = base + lastBegins.back();
                 created.rawLength = component.rawEnd - component.rawBegin;
                 key->children.push_back(&created);
                 known.insert(&created, hash);
                 key = &created;
             }
             lastChain.push_back(key);
-            lastBegins.push_back(begin);
         }
-        lastHeader = header;
-        return key;
+        return lastLeftAt == SIZE_MAX ? key : nullptr;
     };
 
     // A header is a line whose first non-blank character is '['; such a '[' is searched for

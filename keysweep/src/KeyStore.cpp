@@ -33,12 +33,38 @@ bool canRewrite(const std::filesystem::path &path, const struct stat &info)
     return ::access(real.parent_path().c_str(), W_OK | X_OK) == 0;
 }
 
+// Which branch a predefined root names: 0 user, 1 machine, -1 neither.
+int branchIndex(KeyHandle root)
+{
+    return root == kCurrentUser ? 0 : root == kLocalMachine ? 1 : -1;
+}
+
 } // namespace
 
 KeyStore::KeyStore(std::filesystem::path prefix)
     : m_prefix(std::move(prefix))
 {
     m_branches.resize(2);
+    m_focus.resize(2);
+}
+
+void KeyStore::limitTo(KeyHandle root, std::string_view path)
+{
+    const int index = branchIndex(root);
+    if (index < 0 || m_branches[std::size_t(index)])
+        return;
+    const std::u16string units = fromUtf8(path);
+    if (!units.empty() && units.front() == u'\\')
+        return;
+    std::vector<std::u16string> levels;
+    std::size_t start = 0;
+    while (start <= units.size()) {
+        const std::size_t end = std::min(units.find(u'\\', start), units.size());
+        if (end > start)
+            levels.push_back(foldCase(std::u16string_view(units).substr(start, end - start)));
+        start = end + 1;
+    }
+    m_focus[std::size_t(index)] = std::move(levels);
 }
 
 KeyStore::~KeyStore() = default;
@@ -54,7 +80,7 @@ std::filesystem::path KeyStore::hivePath(KeyHandle root) const
 
 KeyStore::Branch *KeyStore::branchFor(KeyHandle root) const
 {
-    const int index = root == kCurrentUser ? 0 : root == kLocalMachine ? 1 : -1;
+    const int index = branchIndex(root);
     if (index < 0)
         return nullptr;
     auto &branch = m_branches[std::size_t(index)];
@@ -69,7 +95,7 @@ KeyStore::Branch *KeyStore::branchFor(KeyHandle root) const
     auto bytes = readWholeFile(branch->path);
     if (!bytes)
         return branch.get(); // unreadable: as good as no keys for a full-access open
-    auto hive = Hive::parse(std::move(bytes).value());
+    auto hive = Hive::parse(std::move(bytes).value(), m_focus[std::size_t(index)]);
     if (!hive) {
         m_problems.push_back(Error { hive.error().code,
             branch->path.string() + " is not a Wine registry file (its first line is not \""

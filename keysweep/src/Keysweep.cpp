@@ -23,6 +23,17 @@ std::filesystem::path defaultPrefix()
     return ".wine";
 }
 
+std::string_view parentPath(std::string_view path)
+{
+    // As the accessor reads it from the root: one leading backslash is dropped.
+    if (!path.empty() && path.front() == '\\')
+        path.remove_prefix(1);
+    while (!path.empty() && path.back() == '\\')
+        path.remove_suffix(1);
+    const std::size_t last = path.rfind('\\');
+    return last == std::string_view::npos ? std::string_view() : path.substr(0, last);
+}
+
 int run(std::span<const std::string> arguments, const RunContext &context)
 {
     KeyStore store(context.prefix);
@@ -57,6 +68,9 @@ int run(std::span<const std::string> arguments, const RunContext &context)
         }
         serverLock.emplace(std::move(std::get<ServerLock>(lock)));
 
+        // Only the key's parent and what lies below it take part in the deletion (the parent
+        // for the siblings that keep it alive), so only that part of the hive is modelled.
+        store.limitTo(registry.rootKey(), parentPath(path));
         if (const auto key = registry.openKey(path)) {
             registry.closeKey(*key);
             registry.deleteKey(path);

@@ -1,6 +1,7 @@
 // The hive reader and writer: what it refuses, which keys it finds, and that removing a key
 // changes nothing in the file but that key's sections.
 #include "keysweep/Hive.h"
+#include "keysweep/KeyName.h"
 #include "PrefixFixture.h"
 
 #include <gtest/gtest.h>
@@ -287,3 +288,119 @@ TEST(Hive, KeysDeeperThan512LevelsBelongToNoKey)
 }
 
 } // namespace
+
+namespace {
+
+// Every key of `hive` but the root, parents before children.
+void collectKeys(HiveKey *key, std::vector<HiveKey *> &keys)
+{
+    for (HiveKey *child : key->children) {
+        keys.push_back(child);
+        collectKeys(child, keys);
+    }
+}
+
+std::vector<std::u16string> namesTo(const HiveKey *key)
+{
+    std::vector<std::u16string> names;
+    for (; key->parent != nullptr; key = key->parent)
+        names.insert(names.begin(), key->name);
+    return names;
+}
+
+HiveKey *keyAt(Hive &hive, const std::vector<std::u16string> &names)
+{
+    HiveKey *key = hive.root();
+    for (const auto &name : names) {
+        key = hive.child(key, name);
+        if (key == nullptr)
+            return nullptr;
+    }
+    return key;
+}
+
+// Sections out of order, the focus's levels spelled with other cases, escapes and doubled
+// separators, and a sibling whose name starts like the focus's last level.
+constexpr std::string_view kInterleavedHive = R"(WINE REGISTRY Version 2
+;; All keys relative to REGISTRY\\User\\S-1-5-21-0-0-0-1000
+
+#arch=win64
+
+[Software\\Bench\\Target\\A] 1796688663
+"v"=dword:00000001
+
+[Software\\Aardvark\\Group 1] 1796688663
+"v"=dword:00000002
+
+[SOFTWARE\\BENCH\\Target\\B] 1796688663
+
+[Software\\BenchMark\\Target] 1796688663
+
+[Software\\Ben\x63h\\Other] 1796688663
+
+[Software\\\\Bench\\Target] 1796688663
+"w"="x"
+
+[Software\\Aardvark\\Group 1\\Key] 1796688663
+
+[Software] 1796688663
+
+[Software\\Bench\\Target\\A\\Deep] 1796688663
+
+[Zebra\\Bench\\Target] 1796688663
+)";
+
+} // namespace
+
+// The hive read for one deletion holds only the parent's part; removing any key from it must
+// write exactly what removing it from the whole tree writes.
+TEST(Hive, FocusedReadWritesTheSameDeletionAsTheWholeTree)
+{
+    for (const std::string_view text : { kUserHive, kInterleavedHive }) {
+        auto whole = parseOk(text);
+        std::vector<HiveKey *> keys;
+        collectKeys(whole->root(), keys);
+        ASSERT_GT(keys.size(), 5u);
+        for (const HiveKey *key : keys) {
+            const std::vector<std::u16string> names = namesTo(key);
+            std::vector<std::u16string> focus;
+            for (std::size_t level = 0; level + 1 < names.size(); ++level)
+                focus.push_back(foldCase(names[level]));
+            SCOPED_TRACE(toUtf8(names.back()) + " at depth " + std::to_string(names.size()));
+
+            auto full = parseOk(text);
+            auto focused = Hive::parse(std::string(text), focus);
+            ASSERT_TRUE(focused);
+            HiveKey *inFull = keyAt(*full, names);
+            HiveKey *inFocused = keyAt(*focused.value(), names);
+            ASSERT_NE(inFull, nullptr);
+            ASSERT_NE(inFocused, nullptr);
+            EXPECT_EQ(inFocused->parent->children.size(), inFull->parent->children.size());
+            removeTree(*full, inFull);
+            removeTree(*focused.value(), inFocused);
+            EXPECT_EQ(focused.value()->serialize(kWriteTime), full->serialize(kWriteTime));
+        }
+    }
+}
+
+TEST(Hive, FocusedReadHoldsOnlyThePathAndBelow)
+{
+    const std::vector<std::u16string> focus { u"software", u"bench" };
+    auto parsed = Hive::parse(std::string(kInterleavedHive), focus);
+    ASSERT_TRUE(parsed);
+    Hive &hive = *parsed.value();
+    HiveKey *bench = keyAt(hive, { u"Software", u"Bench" });
+    ASSERT_NE(bench, nullptr);
+    // Target (spelled three ways) and Other (with an escaped c) are both below Bench.
+    ASSERT_EQ(bench->children.size(), 2u);
+    HiveKey *target = hive.child(bench, u"Target");
+    ASSERT_NE(target, nullptr);
+    EXPECT_EQ(target->sections.size(), 1u);
+    EXPECT_EQ(target->children.size(), 2u);
+    EXPECT_NE(hive.child(bench, u"Other"), nullptr);
+    EXPECT_EQ(keyAt(hive, { u"Software", u"Aardvark" }), nullptr);
+    EXPECT_EQ(keyAt(hive, { u"Software", u"BenchMark" }), nullptr);
+    EXPECT_EQ(keyAt(hive, { u"Zebra" }), nullptr);
+    // Nothing removed, nothing changed: every section outside the focus is written as read.
+    EXPECT_EQ(hive.serialize(kWriteTime), kInterleavedHive);
+}

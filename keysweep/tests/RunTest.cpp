@@ -142,6 +142,34 @@ TEST_F(Run, LeadingBackslashDeletesTheSameKey)
     EXPECT_TRUE(userHas("Software\\The toolTest\\Alpha Sibling"));
 }
 
+// The hive is read only for the key's parent and below; paths the accessor reads the same way
+// must still find the key, and its siblings (which keep the parent alive) must stay.
+TEST_F(Run, DoubledOrTrailingSeparatorsDeleteTheSameKey)
+{
+    ASSERT_EQ(run({ "-C", kAlpha }), kExitOk);
+    const std::string expected = readFile(prefix.user());
+    for (const char *path : { "Software\\The toolTest\\\\Alpha", "Software\\The toolTest\\Alpha\\",
+             "\\SOFTWARE\\the TOOLTEST\\alpha\\\\" }) {
+        writeFile(prefix.user(), kUserHive);
+        EXPECT_EQ(run({ "-C", path }), kExitOk) << path;
+        EXPECT_EQ(readFile(prefix.user()), expected) << path;
+    }
+}
+
+TEST(RunPaths, ParentPathIsThePathWithoutItsLastLevel)
+{
+    EXPECT_EQ(parentPath("A\\B\\C"), "A\\B");
+    EXPECT_EQ(parentPath("\\A\\B"), "A");
+    EXPECT_EQ(parentPath("A\\B\\\\"), "A");
+    EXPECT_EQ(parentPath("A\\\\B"), "A\\");
+    EXPECT_EQ(parentPath("A"), "");
+    EXPECT_EQ(parentPath("\\A"), "");
+    EXPECT_EQ(parentPath(""), "");
+    // A second leading backslash makes the accessor refuse the path, and the store ignores a
+    // focus that starts with one.
+    EXPECT_EQ(parentPath("\\\\A\\B"), "\\A");
+}
+
 // An absent key, a path that names no level, and a hive that does not exist all end silently
 // with status 0 and leave the files as they were (not even rewritten).
 TEST_F(Run, AbsentKeyEndsSilently)

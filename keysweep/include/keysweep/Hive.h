@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,9 +64,16 @@ public:
     // its line end) is not kHiveHeader. Any later line is taken as Wine's loader takes it; a line
     // it would skip, or a header naming a key more than 512 levels deep, is kept untouched and
     // belongs to no key.
-    [[nodiscard]] static Result<std::unique_ptr<Hive>> parse(Bytes bytes);
+    //
+    // `focus` (folded levels, see foldCase) limits the keys made to those on its path and below
+    // it: a section whose path leaves it is kept untouched like a rejected one, and its keys are
+    // absent from the tree. Deleting a key needs only its parent's part of the hive, and a large
+    // hive is read several times faster so. Empty: every key.
+    [[nodiscard]] static Result<std::unique_ptr<Hive>> parse(
+        Bytes bytes, std::span<const std::u16string> focus = {});
     // The same over a copy of `bytes` (tests and the fuzzer).
-    [[nodiscard]] static Result<std::unique_ptr<Hive>> parse(std::string_view bytes);
+    [[nodiscard]] static Result<std::unique_ptr<Hive>> parse(
+        std::string_view bytes, std::span<const std::u16string> focus = {});
 
     Hive(const Hive &) = delete;
     Hive &operator=(const Hive &) = delete;

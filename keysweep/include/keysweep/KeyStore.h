@@ -75,6 +75,12 @@ public:
     // The file behind a predefined root.
     std::filesystem::path hivePath(KeyHandle root) const;
 
+    // Makes the hive of `root`, when it is read, hold only the keys on `path` (split as openKey
+    // splits it) and below it; the rest of the file stays in it untouched but is not seen here.
+    // For a store that will touch nothing else, since a large hive reads several times faster
+    // so. No effect once the hive was read, or for a path openKey would refuse.
+    void limitTo(KeyHandle root, std::string_view path);
+
 private:
     struct Branch;
     struct OpenKey {
@@ -90,6 +96,7 @@ private:
     std::filesystem::path m_prefix;
     // user, machine; a branch is read on first use, also by a query, hence mutable.
     mutable std::vector<std::unique_ptr<Branch>> m_branches;
+    std::vector<std::vector<std::u16string>> m_focus; // per branch: folded levels, see limitTo
     std::unordered_map<KeyHandle, OpenKey> m_open;
     KeyHandle m_nextHandle = 1;
     mutable std::vector<Error> m_problems;

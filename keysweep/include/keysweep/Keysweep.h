@@ -40,4 +40,8 @@ std::filesystem::path defaultPrefix();
 // server lock is held from that check until the changed hive has been renamed into place.
 int run(std::span<const std::string> arguments, const RunContext &context);
 
+// The parent of the key `path` names, read as run() reads it from the root (one leading
+// backslash dropped, trailing ones ignored): empty for a key straight below the root.
+std::string_view parentPath(std::string_view path);
+
 } // namespace keysweep
