@@ -1,7 +1,9 @@
 // Feeds arbitrary bytes to the hive reader. For a file it accepts, one key chosen from the bytes
 // is removed with everything below it, and the written file must read back as a hive in which
-// that key is gone and its parent is still there.
+// that key is gone and its parent is still there. Read again holding only the key's parent and
+// below (as keysweep reads it), the same removal must write the same bytes.
 #include "keysweep/Hive.h"
+#include "keysweep/KeyName.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -62,8 +64,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         path.insert(path.begin(), key->name);
     removeTree(hive, chosen);
 
+    std::vector<std::u16string> focus;
+    for (std::size_t level = 0; level + 1 < path.size(); ++level)
+        focus.push_back(foldCase(path[level]));
+    auto focused = Hive::parse(bytes, focus);
+    if (!focused)
+        __builtin_trap();
+    HiveKey *again = walk(*focused.value(), path);
+    if (again == nullptr)
+        __builtin_trap();
+    removeTree(*focused.value(), again);
+
     const auto writeTime = std::chrono::system_clock::time_point(std::chrono::seconds(1796688663));
-    auto reread = Hive::parse(hive.serialize(writeTime));
+    const std::string written = hive.serialize(writeTime);
+    if (focused.value()->serialize(writeTime) != written)
+        __builtin_trap();
+    auto reread = Hive::parse(written);
     if (!reread)
         __builtin_trap();
     if (walk(*reread.value(), path) != nullptr)
