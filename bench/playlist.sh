@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Save and load of a 100 000-entry play list against plain write/read of the same bytes.
-#   bench/playlist.sh [entries] [processes]
+#   bench/playlist.sh [entries] [processes]     (builds in build/bench, configured RelWithDebInfo)
 # Each process takes the best of 15 runs of every figure. Where a process's buffers land in
 # memory moves its figures by up to a third on some processors, so several processes run and
 # the median of their ratios is printed last.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/bench"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target playlist_bench >/dev/null
+if [ ! -f "$build/build.ninja" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$build" -j2 --target playlist_bench >/dev/null
 entries=${1:-100000}
 processes=${2:-5}
 out=$(mktemp)
