@@ -285,34 +285,10 @@ void useLineScanForTesting(LineScan scan)
     g_lineScan.store(scan, std::memory_order_relaxed);
 }
 
-QList<QByteArray> parse(QByteArrayView bytes)
-{
-    const Spans spans = splitLines(bytes);
-    QList<QByteArray> lines;
-    lines.reserve(spans.size());
-    for (const Span &span : spans)
-        lines.append(bytes.sliced(span.start, span.size).toByteArray());
-    return lines;
-}
-
 PathList parseList(QByteArray bytes)
 {
     Spans spans = splitLines(bytes);
     return PathList(std::move(bytes), std::move(spans));
-}
-
-QByteArray serialise(const QList<QByteArray> &names)
-{
-    qsizetype total = 0;
-    for (const QByteArray &name : names)
-        total += name.size() + 2;
-    QByteArray bytes;
-    bytes.reserve(total);
-    for (const QByteArray &name : names) {
-        bytes.append(name);
-        bytes.append("\r\n", 2);
-    }
-    return bytes;
 }
 
 PathList load(const QString &fileName)

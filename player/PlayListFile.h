@@ -35,13 +35,9 @@ namespace playlistfile {
 
 // Splits a file's bytes into its lines: CR LF, a lone LF and a lone CR each end a line (so LF CR
 // is two line ends with an empty line between them), a last line without an end counts, and a NUL
-// ends the text. Every line, empty or not, is one entry; nothing is trimmed.
-QList<QByteArray> parse(QByteArrayView bytes);
-// The same lines as a play list whose store is `bytes` itself: no name is copied.
+// ends the text. Every line, empty or not, is one entry; nothing is trimmed. The list's store is
+// `bytes` itself: no name is copied. (A file holding a list is its PathList::toLines().)
 PathList parseList(QByteArray bytes);
-
-// The bytes of a file holding `names`: each followed by CR LF; no names give no bytes.
-QByteArray serialise(const QList<QByteArray> &names);
 
 // Reads the file at `fileName` whole and parses it. Throws EFOpenError when it cannot be opened
 // or is not a file one can read to its end (a folder, a pipe, a device); a read that stops early
