@@ -24,15 +24,21 @@ std::unique_ptr<Hive> parseOk(std::string_view text)
 }
 
 // Walks a path of names from the root; null when any level is missing.
-HiveKey *keyAt(Hive &hive, std::initializer_list<std::u16string_view> names)
+template<typename Names>
+HiveKey *keyAt(Hive &hive, const Names &names)
 {
     HiveKey *key = hive.root();
-    for (const auto name : names) {
+    for (const auto &name : names) {
         key = hive.child(key, name);
         if (key == nullptr)
             return nullptr;
     }
     return key;
+}
+
+HiveKey *keyAt(Hive &hive, std::initializer_list<std::u16string_view> names)
+{
+    return keyAt<std::initializer_list<std::u16string_view>>(hive, names);
 }
 
 // Removes a key and everything below it, children first, as the accessor does.
@@ -308,16 +314,6 @@ std::vector<std::u16string> namesTo(const HiveKey *key)
     return names;
 }
 
-HiveKey *keyAt(Hive &hive, const std::vector<std::u16string> &names)
-{
-    HiveKey *key = hive.root();
-    for (const auto &name : names) {
-        key = hive.child(key, name);
-        if (key == nullptr)
-            return nullptr;
-    }
-    return key;
-}
 
 // Sections out of order, the focus's levels spelled with other cases, escapes and doubled
 // separators, and a sibling whose name starts like the focus's last level.
