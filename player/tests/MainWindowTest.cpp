@@ -77,11 +77,6 @@ bool showActive(QWidget *window)
     return QTest::qWaitForWindowActive(window);
 }
 
-QString mediaFile(const char *relative)
-{
-    return QDir(qEnvironmentVariable("TUNEDECK_MEDIA_DIR")).filePath(QLatin1String(relative));
-}
-
 } // namespace
 
 class MainWindowTest : public QObject {
@@ -356,10 +351,11 @@ private Q_SLOTS:
     // the file and stops the sound.
     void endingWhilePlayingClosesTheDevice()
     {
-        const QString song = mediaFile("jazz-soft/test-c-major-scale.mid");
-        QVERIFY(QFile::exists(song));
+        QTemporaryDir folder;
+        const QString song = writeSong(folder.path(), QStringLiteral("scale.mid"), 8000);
+        QVERIFY(!song.isEmpty());
         TTunedeckform *form = m_form.get();
-        form->Lista->addItem(QStringLiteral("test-c-major-scale.mid"));
+        form->Lista->addItem(QStringLiteral("scale.mid"));
         form->PlayListPaths.append(song);
         QVERIFY(showActive(form));
         QTest::mouseClick(form->PlayButt, Qt::LeftButton);

@@ -7,6 +7,9 @@
 #include "Trackbar95.h"
 #include "TunedeckFormUnit.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -20,11 +23,6 @@ namespace {
 
 // Generous limit for a short song to end on a loaded machine; never a measure of speed.
 constexpr int kSongEndTimeoutMs = 20000;
-
-QString mediaFile(const char *relative)
-{
-    return QDir(qEnvironmentVariable("TUNEDECK_MEDIA_DIR")).filePath(QLatin1String(relative));
-}
 
 } // namespace
 
@@ -352,11 +350,11 @@ private Q_SLOTS:
         QTest::newRow("folder with a song's name")
             << QStringLiteral("@folder.mid") << QStringLiteral("Unable to play the file: ")
             << QStringLiteral("Information");
-        QTest::newRow("empty file") << mediaFile("jazz-soft/test-empty-file.mid")
+        QTest::newRow("empty file") << QStringLiteral("@empty.mid")
                                     << QStringLiteral("Unknow Format") << QStringLiteral("Error");
-        QTest::newRow("not a song") << mediaFile("jazz-soft/test-not-a-midi-file.mid")
+        QTest::newRow("not a song") << QStringLiteral("@not-a-song.mid")
                                     << QStringLiteral("Unknow Format") << QStringLiteral("Error");
-        QTest::newRow("header only") << mediaFile("derived/mid-bad/header-only.mid")
+        QTest::newRow("header only") << QStringLiteral("@header-only.mid")
                                      << QStringLiteral("Unknow Format") << QStringLiteral("Error");
     }
     void unplayableEntryShowsItsBoxAndLeavesTheList()
@@ -368,6 +366,19 @@ private Q_SLOTS:
             path = m_dir->filePath(path.mid(1));
         if (path.endsWith(QStringLiteral("folder.mid")))
             QVERIFY(QDir().mkpath(path));
+        // Files that are not songs: nothing at all, text, and a header that promises three
+        // tracks and holds none.
+        static const QHash<QString, QByteArray> contents {
+            { QStringLiteral("empty.mid"), QByteArray() },
+            { QStringLiteral("not-a-song.mid"), QByteArray("not a midi file") },
+            { QStringLiteral("header-only.mid"),
+                QByteArray::fromHex("4d54686400000006000100030180") },
+        };
+        if (const auto it = contents.find(QFileInfo(path).fileName()); it != contents.end()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QCOMPARE(file.write(*it), it->size());
+        }
         const QString next = song("next.mid", 300);
         append(path);
         append(next);
