@@ -35,9 +35,9 @@ namespace playlistfile {
 
 // Splits a file's bytes into its lines: CR LF, a lone LF and a lone CR each end a line (so LF CR
 // is two line ends with an empty line between them), a last line without an end counts, and a NUL
-// ends the text. Every line, empty or not, is one entry; nothing is trimmed. The list's store is
-// `bytes` itself: no name is copied. (A file holding a list is its PathList::toLines().)
-PathList parseList(QByteArray bytes);
+// ends the text. Every line, empty or not, is one entry; nothing is trimmed. (A file holding a
+// list is its PathList::toLines().)
+PathList parseList(QByteArrayView bytes);
 
 // Reads the file at `fileName` whole and parses it. Throws EFOpenError when it cannot be opened
 // or is not a file one can read to its end (a folder, a pipe, a device); a read that stops early
@@ -49,12 +49,6 @@ PathList load(const QString &fileName);
 // EFCreateError when the file cannot be created (a folder we may not write to, a read-only file)
 // and EWriteError when the bytes cannot all be written.
 void save(const QString &fileName, const PathList &names);
-
-// How the reader looks for line ends. It takes the widest block scan the processor has; tests
-// pin each in turn, since a machine runs only one of them otherwise. Portable is the scan for
-// processors without vector instructions we use.
-enum class LineScan { Widest, Sse2, Portable };
-void useLineScanForTesting(LineScan scan);
 
 } // namespace playlistfile
 

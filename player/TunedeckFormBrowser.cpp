@@ -40,11 +40,6 @@ constexpr int kDragThresholdPx = 5;
 // What a drag from the file view carries; the file view itself travels as the drag's source.
 const QString kFileViewDragFormat = QStringLiteral("application/x-tunedeck-file-view");
 
-// Above this many separate runs of selected entries, Remove rebuilds the play list instead of
-// deleting run by run, so removing is linear in the list's length however scattered the
-// selection is.
-constexpr qsizetype kMaxRunsRemovedInPlace = 16;
-
 // Whether the extension (from the last "."; a "/" after it leaves none) is ".MID", ".RMI" or
 // ".WAV" in any case. The letters compare as ASCII, so no locale can change the answer.
 bool hasAudioExtension(QByteArrayView name)
@@ -173,14 +168,12 @@ void appendToPlayList(TTunedeckform &form, const std::vector<int> &rows)
     if (rows.empty())
         return;
     const QString folder = form.TdDirectory->Directory();
-    const QByteArray prefix = tunedeck::fileNameToBytes(folder.endsWith(u'/') ? folder : folder + u'/');
+    const QByteArray prefix
+        = tunedeck::fileNameToBytes(folder.endsWith(u'/') ? folder : folder + u'/');
     const QStringList &shown = form.TdfileV->captions();
     QStringList captions;
     captions.reserve(qsizetype(rows.size()));
-    qsizetype bytes = 0;
-    for (const int row : rows)
-        bytes += prefix.size() + shown.at(row).size();
-    form.PlayListPaths.reserve(qsizetype(rows.size()), bytes);
+    form.PlayListPaths.reserve(qsizetype(rows.size()));
     for (const int row : rows) {
         const QString &caption = shown.at(row);
         captions.append(caption);
@@ -278,39 +271,18 @@ void TTunedeckform::AddAllButtClick()
 
 void TTunedeckform::RemoveOneButtClick()
 {
+    // The list is rebuilt from the entries that stay, so removing costs the same however
+    // scattered the selection is; clearing drops the selection with it.
     const int count = Lista->count();
     const std::vector<bool> doomed = selectedRows(Lista, count);
-
-    // Runs of selected entries, from the last to the first, so earlier indices stay valid.
-    std::vector<std::pair<int, int>> runs; // (first row, length)
-    for (int row = count - 1; row >= 0; --row) {
-        if (!doomed[std::size_t(row)])
-            continue;
-        if (!runs.empty() && runs.back().first == row + 1) {
-            runs.back() = { row, runs.back().second + 1 };
-        } else {
-            runs.push_back({ row, 1 });
-        }
-    }
-
-    if (runs.empty())
+    if (std::find(doomed.begin(), doomed.end(), true) == doomed.end())
         return;
-    if (qsizetype(runs.size()) <= kMaxRunsRemovedInPlace) {
-        Lista->clearSelection();
-        for (const auto &[first, length] : runs) {
-            Lista->model()->removeRows(first, length);
-            PlayListPaths.remove(first, length);
-        }
-        return;
-    }
-
     QStringList keptNames;
     keptNames.reserve(count);
     for (int row = 0; row < count; ++row) {
         if (!doomed[std::size_t(row)])
             keptNames.append(Lista->item(row)->text());
     }
-    // Clearing the list drops the selection with it, in one step however scattered it was.
     const int scrolledTo = Lista->verticalScrollBar()->value();
     Lista->clear();
     Lista->addItems(keptNames);

@@ -1,7 +1,7 @@
 // Play-list files: the reading rules, the exact bytes written, names that are not UTF-8, and
 // failures that must leave the user's files alone.
-#include "FileNames.h"
 #include "PlayListFile.h"
+#include "FileNames.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -9,8 +9,8 @@
 #include <QTest>
 
 #include <csignal>
-#include <sys/stat.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tunedeck;
@@ -30,10 +30,6 @@ void writeAll(const QString &path, const QByteArray &bytes)
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
-// Every way the reader can scan; a machine uses only one unless told.
-const playlistfile::LineScan kScans[] = { playlistfile::LineScan::Widest, playlistfile::LineScan::Sse2,
-    playlistfile::LineScan::Portable };
-
 // The names of `list` as bytes.
 QList<QByteArray> names(const PathList &list)
 {
@@ -43,42 +39,14 @@ QList<QByteArray> names(const PathList &list)
     return bytes;
 }
 
-// The reading rules applied one byte at a time, as plainly as they can be put.
-QList<QByteArray> splitByteByByte(const QByteArray &bytes)
-{
-    QList<QByteArray> lines;
-    QByteArray line;
-    bool hasLine = false;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const char c = bytes[i];
-        if (c == '\0')
-            break;
-        if (c == '\n' && i > 0 && bytes[i - 1] == '\r')
-            continue; // completes the CR's line end
-        if (c == '\r' || c == '\n') {
-            lines.append(line);
-            line.clear();
-            hasLine = false;
-            continue;
-        }
-        line.append(c);
-        hasLine = true;
-    }
-    if (hasLine)
-        lines.append(line);
-    return lines;
-}
-
 } // namespace
 
 class PlayListFileTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void cleanup() { playlistfile::useLineScanForTesting(playlistfile::LineScan::Widest); }
     void readingSplitsLinesByEveryKindOfLineEnd_data();
     void readingSplitsLinesByEveryKindOfLineEnd();
-    void largeFilesSplitAsALineByLineReadingDoes();
     void loadingSomethingThatIsNotAFileThrowsCannotOpen();
     void writingEndsEveryLineWithCrLfAndAddsNothingElse();
     void savedListLoadsBackUnchanged();
@@ -108,17 +76,13 @@ void PlayListFileTest::readingSplitsLinesByEveryKindOfLineEnd_data()
         << QByteArray("a\r\n\r\nb\r\n") << QList<QByteArray> { "a", "", "b" };
     QTest::newRow("only a line end") << QByteArray("\r\n") << QList<QByteArray> { "" };
     QTest::newRow("no line end at all") << QByteArray("abc") << QList<QByteArray> { "abc" };
-    QTest::newRow("a block and a byte, no line end")
-        << QByteArray(65, 'x') << QList<QByteArray> { QByteArray(65, 'x') };
-    QTest::newRow("line end after a whole block")
-        << QByteArray(64, 'x').append("\r\ny") << QList<QByteArray> { QByteArray(64, 'x'), "y" };
-    QTest::newRow("CR ends a block, its LF starts the next")
-        << QByteArray(63, 'x').append("\r\ny") << QList<QByteArray> { QByteArray(63, 'x'), "y" };
+    QTest::newRow("CR at the very end, no LF after it")
+        << QByteArray("a\r\nb\r") << QList<QByteArray> { "a", "b" };
+    QTest::newRow("CR LF then a NUL") << QByteArray("a\r\n\0\r\n", 5) << QList<QByteArray> { "a" };
     QTest::newRow("blanks are kept")
         << QByteArray("  /m/a.mid  \r\n\t\r\n") << QList<QByteArray> { "  /m/a.mid  ", "\t" };
-    QTest::newRow("NUL ends the text")
-        << QByteArray("a\r\nb", 4).append('\0').append("x\r\nc\r\n")
-        << QList<QByteArray> { "a", "b" };
+    QTest::newRow("NUL ends the text") << QByteArray("a\r\nb", 4).append('\0').append("x\r\nc\r\n")
+                                       << QList<QByteArray> { "a", "b" };
     QTest::newRow("NUL first") << QByteArray("\0a\r\n", 4) << QList<QByteArray>();
     QTest::newRow("equal lines stay two entries")
         << QByteArray("x.mid\r\nx.mid\r\n") << QList<QByteArray> { "x.mid", "x.mid" };
@@ -131,44 +95,8 @@ void PlayListFileTest::readingSplitsLinesByEveryKindOfLineEnd()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("rules.tdl"));
     writeAll(path, bytes);
-    for (const playlistfile::LineScan scan : kScans) {
-        playlistfile::useLineScanForTesting(scan);
-        QCOMPARE(names(playlistfile::parseList(bytes)), lines);
-        // The file reader splits the text piece by piece as it reads; it must agree.
-        QCOMPARE(names(playlistfile::load(path)), lines);
-    }
-}
-
-void PlayListFileTest::largeFilesSplitAsALineByLineReadingDoes()
-{
-    // Long texts of short lines with every kind of line end, a few other control characters,
-    // and line ends placed where the reader's pieces and the scan's blocks meet.
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("large.tdl"));
-    QRandomGenerator random(20261208);
-    const char alphabet[] = { 'a', '/', ' ', '\xc3', '\r', '\n', '\t', '\x0b', '\r', '\n' };
-    for (int round = 0; round < 4; ++round) {
-        QByteArray bytes(2300 * 1024 + random.bounded(200), Qt::Uninitialized);
-        for (char &c : bytes)
-            c = alphabet[random.bounded(int(sizeof alphabet))];
-        // The reader's pieces are a megabyte; round 2 has a CR LF split across each boundary.
-        for (const qsizetype piece : { 1024 * 1024, 2048 * 1024 }) {
-            bytes[piece - 1] = '\r';
-            bytes[piece] = round == 2 ? '\n' : 'a';
-            bytes[piece + 63] = '\r';
-            bytes[piece + 64] = '\n';
-        }
-        if (round % 2 == 1)
-            bytes[random.bounded(qsizetype(1500 * 1024), bytes.size())] = '\0';
-
-        const QList<QByteArray> expected = splitByteByByte(bytes);
-        writeAll(path, bytes);
-        for (const playlistfile::LineScan scan : kScans) {
-            playlistfile::useLineScanForTesting(scan);
-            QCOMPARE(names(playlistfile::parseList(bytes)), expected);
-            QCOMPARE(names(playlistfile::load(path)), expected);
-        }
-    }
+    QCOMPARE(names(playlistfile::parseList(bytes)), lines);
+    QCOMPARE(names(playlistfile::load(path)), lines);
 }
 
 void PlayListFileTest::loadingSomethingThatIsNotAFileThrowsCannotOpen()
@@ -200,8 +128,9 @@ void PlayListFileTest::savedListLoadsBackUnchanged()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("list.tdl"));
-    const QStringList names { QStringLiteral("/music/Ode to Joy.mid"), QStringLiteral("/music/ä ö ü.rmi"),
-        QStringLiteral("chime.wav"), QStringLiteral("/music/Ode to Joy.mid") };
+    const QStringList names { QStringLiteral("/music/Ode to Joy.mid"),
+        QStringLiteral("/music/ä ö ü.rmi"), QStringLiteral("chime.wav"),
+        QStringLiteral("/music/Ode to Joy.mid") };
     playlistfile::save(path, PathList::fromStringList(names));
     QCOMPARE(readAll(path),
         QByteArray("/music/Ode to Joy.mid\r\n/music/\xc3\xa4 \xc3\xb6 \xc3\xbc.rmi\r\nchime.wav\r\n"
@@ -217,7 +146,8 @@ void PlayListFileTest::namesThatAreNotUtf8SurviveSaveAndLoadByteForByte()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("latin1.tdl"));
-    const QByteArray original("/musik/M\xfcller \xff\xfe.mid\r\n/a/\xc3\x28.mid\r\n/b/\xed\xa0\x80.wav\r\n");
+    const QByteArray original(
+        "/musik/M\xfcller \xff\xfe.mid\r\n/a/\xc3\x28.mid\r\n/b/\xed\xa0\x80.wav\r\n");
     writeAll(path, original);
 
     // Through text and back: what the window shows and stores must not lose a byte either.
@@ -237,7 +167,8 @@ void PlayListFileTest::fileNameConversionIsLosslessForAnyBytes()
         QByteArray bytes(random->bounded(0, 24), Qt::Uninitialized);
         for (char &c : bytes) {
             // Mostly high bytes, so broken and valid sequences both turn up often.
-            c = static_cast<char>(random->bounded(0, 4) == 0 ? random->bounded(1, 0x80) : random->bounded(0x80, 0x100));
+            c = static_cast<char>(random->bounded(0, 4) == 0 ? random->bounded(1, 0x80)
+                                                             : random->bounded(0x80, 0x100));
         }
         QCOMPARE(fileNameToBytes(fileNameFromBytes(bytes)), bytes);
     }
@@ -285,7 +216,8 @@ void PlayListFileTest::savingIntoAFolderThatCannotBeWrittenThrowsCannotCreate()
     QTemporaryDir dir;
     // A folder that is gone cannot be written by anyone, root included.
     const QString missing = dir.filePath(QStringLiteral("removed/list.tdl"));
-    QVERIFY_THROWS_EXCEPTION(EFCreateError, playlistfile::save(missing, PathList::fromStringList({ QStringLiteral("a") })));
+    QVERIFY_THROWS_EXCEPTION(EFCreateError,
+        playlistfile::save(missing, PathList::fromStringList({ QStringLiteral("a") })));
 
     if (geteuid() == 0)
         return; // Root writes into read-only folders; the mode check below means nothing then.
@@ -294,8 +226,10 @@ void PlayListFileTest::savingIntoAFolderThatCannotBeWrittenThrowsCannotCreate()
     const QString path = locked + QStringLiteral("/list.tdl");
     writeAll(path, "old\r\n");
     QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    QVERIFY_THROWS_EXCEPTION(EFCreateError, playlistfile::save(path, PathList::fromStringList({ QStringLiteral("a") })));
-    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QVERIFY_THROWS_EXCEPTION(
+        EFCreateError, playlistfile::save(path, PathList::fromStringList({ QStringLiteral("a") })));
+    QFile::setPermissions(
+        locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QCOMPARE(readAll(path), QByteArray("old\r\n"));
 }
 
