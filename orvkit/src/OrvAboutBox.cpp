@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <system_error>
+#include <utility>
 
 namespace orvkit {
 
@@ -34,9 +35,6 @@ const char *const kTitleFace = "Arial";
 constexpr int kTitlePoints = 26;
 const char *const kCreditsFace = "System";
 constexpr int kCreditsPoints = 10;
-
-// The GUI thread looks for a new frame this often; a little more often than frames come.
-constexpr int kFramePollMs = 15;
 
 // The credit column, top to bottom; nullptr is an empty slot, half a line high.
 const char *const kCreditSlots[] = {
@@ -197,10 +195,6 @@ AboutWindow::AboutWindow()
     m_firstAnimation->composeFrame(0);
     m_shown = m_firstAnimation->frame().copy();
     m_shownCreditsOffset = 0.0;
-
-    m_frameTimer = new QTimer(this);
-    m_frameTimer->setInterval(kFramePollMs);
-    connect(m_frameTimer, &QTimer::timeout, this, &AboutWindow::takeLatestFrame);
 }
 
 AboutWindow::~AboutWindow()
@@ -220,7 +214,6 @@ bool AboutWindow::startAnimation()
         return false;
     }
     m_threadHandle = static_cast<std::uintptr_t>(m_thread.native_handle());
-    m_frameTimer->start();
     return true;
 }
 
@@ -235,7 +228,11 @@ void AboutWindow::animate(std::unique_ptr<AboutAnimation> animation)
         {
             std::unique_lock lock(m_mutex);
             m_latest = std::move(made);
-            m_hasLatest = true;
+            // A frame left in an empty mailbox asks the window to take it; a newer frame
+            // replaces one not yet taken without asking again.
+            if (!std::exchange(m_hasLatest, true))
+                QMetaObject::invokeMethod(
+                    this, &AboutWindow::takeLatestFrame, Qt::QueuedConnection);
             // Sleeps between frames, but wakes at once when the window asks it to stop.
             m_wake.wait_for(lock, std::chrono::milliseconds(kFrameIntervalMs),
                 [this] { return !m_animating.load(); });
@@ -272,8 +269,6 @@ void AboutWindow::stopAnimation()
     m_wake.notify_all();
     if (m_thread.joinable())
         m_thread.join();
-    if (m_frameTimer)
-        m_frameTimer->stop();
 }
 
 void AboutWindow::paintEvent(QPaintEvent *)

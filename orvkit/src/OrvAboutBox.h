@@ -13,7 +13,6 @@
 #include <thread>
 
 class QPushButton;
-class QTimer;
 
 // The maker's about box: a small always-on-top tool window whose client area is an animation
 // (a drifting tiled background, an inverted frame around the shadowed maker name, and a column
@@ -65,8 +64,8 @@ struct AboutFrame {
 };
 
 // The about box's window. Lives on the GUI thread; its animation thread composes frames into a
-// mailbox of its own, guarded by a mutex, which the window empties on a timer and paints. The
-// destructor (and closing) stops the animation thread and joins it.
+// mailbox of its own, guarded by a mutex, and a queued call has the window take the frame and
+// paint it. The destructor (and closing) stops the animation thread and joins it.
 class AboutWindow : public QWidget {
     Q_OBJECT
 
@@ -99,7 +98,6 @@ private:
 
     QPushButton *m_okButton = nullptr;
     QPushButton *m_goButton = nullptr;
-    QTimer *m_frameTimer = nullptr;
     QImage m_shown; // the frame on screen; GUI thread only
     double m_shownCreditsOffset = 0.0;
     int m_framesTaken = 0;

@@ -5,22 +5,17 @@
 #include <QCollator>
 #include <QEventLoop>
 #include <QHash>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <vector>
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,11 +29,10 @@ struct PendingRead {
     std::mutex mutex;
     bool done = false;
     FolderListing result;
-    // Event counters (eventfd) of the UI thread's waits for this read; the worker writes to
-    // each when it is done. A waiter removes its descriptor (under the mutex) before closing it.
-    // The wake-up goes through a descriptor rather than a posted Qt event so that the hand-over
-    // is one that ThreadSanitizer can see.
-    std::vector<int> waiters;
+    // The event loops of the UI thread's waits for this read; the worker asks each to quit, by a
+    // queued call, when it is done. A waiter removes its loop (under the mutex) before the loop
+    // goes.
+    std::vector<QEventLoop *> waiters;
 };
 
 // Reads still running, by folder, so that retrying a stuck drive does not pile up threads.
@@ -53,9 +47,6 @@ Registry &registry()
     static auto *instance = new Registry;
     return *instance;
 }
-
-// How often a wait without an event counter looks whether its read is done, in milliseconds.
-constexpr int kLookIntervalMs = 20;
 
 QString errorText(int error)
 {
@@ -160,50 +151,24 @@ FolderListing readFolderWithin(
                 const std::lock_guard pendingLock(pending->mutex);
                 pending->result = std::move(result);
                 pending->done = true;
-                for (const int waiter : pending->waiters) {
-                    const std::uint64_t one = 1;
-                    [[maybe_unused]] const auto written = ::write(waiter, &one, sizeof one);
-                }
+                for (QEventLoop *waiter : pending->waiters)
+                    QMetaObject::invokeMethod(waiter, &QEventLoop::quit, Qt::QueuedConnection);
             }).detach();
         }
     }
 
-    // Without a descriptor to be woken through, the wait ends on the time-out, or as soon after
-    // the read as a periodic look notices it.
-    const int wakeUp = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     QEventLoop loop;
     {
         const std::lock_guard lock(pending->mutex);
-        if (pending->done) {
-            if (wakeUp >= 0)
-                ::close(wakeUp);
+        if (pending->done)
             return pending->result;
-        }
-        if (wakeUp >= 0)
-            pending->waiters.push_back(wakeUp);
-    }
-    std::optional<QSocketNotifier> notifier;
-    QTimer look;
-    if (wakeUp >= 0) {
-        notifier.emplace(wakeUp, QSocketNotifier::Read);
-        QObject::connect(&*notifier, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
-    } else {
-        QObject::connect(&look, &QTimer::timeout, &loop, [&] {
-            const std::lock_guard lock(pending->mutex);
-            if (pending->done)
-                loop.quit();
-        });
-        look.start(kLookIntervalMs);
+        pending->waiters.push_back(&loop);
     }
     QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
-    notifier.reset();
 
     const std::lock_guard lock(pending->mutex);
-    if (wakeUp >= 0) {
-        std::erase(pending->waiters, wakeUp);
-        ::close(wakeUp);
-    }
+    std::erase(pending->waiters, &loop);
     if (pending->done)
         return pending->result;
     FolderListing stuck;

@@ -1,6 +1,5 @@
 # The scrolling text panel (TScrollTextPanel) and its tick worker (TTickTimer).
 add_library(tunedeck_scrolltext STATIC
-    ${CMAKE_CURRENT_LIST_DIR}/CrossThreadWakeup.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TickTimer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ScrollTextPanel.cpp)
 add_library(Tunedeck::ScrollText ALIAS tunedeck_scrolltext)
@@ -26,6 +25,8 @@ if(TUNEDECK_TESTS)
 endif()
 
 
-# Timing figures for bench/scrolltext.sh; built only on request.
-add_executable(scrolltext_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/scrolltext_bench.cpp)
-target_link_libraries(scrolltext_bench PRIVATE Tunedeck::ScrollText Tunedeck::Warnings)
+# Timing figures for bench/scrolltext.sh.
+if(TUNEDECK_BENCH)
+    add_executable(scrolltext_bench ${CMAKE_SOURCE_DIR}/bench/scrolltext_bench.cpp)
+    target_link_libraries(scrolltext_bench PRIVATE Tunedeck::ScrollText Tunedeck::Warnings)
+endif()

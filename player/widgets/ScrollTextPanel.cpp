@@ -70,15 +70,11 @@ QFont unsharedCopy(const QFont &font)
 TScrollTextPanel::TScrollTextPanel(QWidget *parent)
     : QWidget(parent)
     , m_uiThread(std::this_thread::get_id())
-    , m_frameWakeup(new tunedeck::CrossThreadWakeup(this))
     , m_tickTimer(std::make_unique<TTickTimer>())
 {
-    m_frameWaker = m_frameWakeup->waker();
-    connect(m_frameWakeup, &tunedeck::CrossThreadWakeup::woken, this, &TScrollTextPanel::showFrame);
-
     m_tickTimer->setEnabled(false);
     m_tickTimer->setIntervalMs(30);
-    m_tickTimer->setSyncEvent(!m_frameWakeup->isValid());
+    m_tickTimer->setSyncEvent(false);
     m_tickTimer->setOnTimer([this] { tick(); });
 
     setAccessibleName(tr("Scrolling text"));
@@ -196,8 +192,7 @@ void TScrollTextPanel::setAlignment(TAlignment alignment)
 void TScrollTextPanel::setAsyncDrawing(bool asyncDrawing)
 {
     m_asyncDrawing = asyncDrawing;
-    // Without a wakeup for finished frames, frames are drawn on the UI thread.
-    m_tickTimer->setSyncEvent(!asyncDrawing || !m_frameWakeup->isValid());
+    m_tickTimer->setSyncEvent(!asyncDrawing);
 }
 
 void TScrollTextPanel::setGlyph(const QPixmap &glyph)
@@ -541,16 +536,25 @@ void TScrollTextPanel::composeFrameLocked()
                 m_shownFrame.bits(), image.constBits(), static_cast<size_t>(image.sizeInBytes()));
         else
             m_shownFrame = image.copy();
+        // From the worker, a frame left in a mailbox nobody has been asked to empty yet asks
+        // the UI thread to show it; later frames replace it without asking again. The worker is
+        // joined before this object goes, so the call always has a receiver.
+        if (std::this_thread::get_id() != m_uiThread) {
+            if (!std::exchange(m_framePosted, true))
+                QMetaObject::invokeMethod(this, &TScrollTextPanel::showFrame, Qt::QueuedConnection);
+            return;
+        }
     }
-    if (std::this_thread::get_id() == m_uiThread)
-        update(m_textArea);
-    else
-        m_frameWaker.wake();
+    update(m_textArea);
 }
 
 // UI thread, after the worker left a frame in the mailbox.
 void TScrollTextPanel::showFrame()
 {
+    {
+        std::lock_guard lock(m_mailboxMutex);
+        m_framePosted = false;
+    }
     if (m_active)
         update(m_textArea);
 }

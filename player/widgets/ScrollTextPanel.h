@@ -1,7 +1,5 @@
 #pragma once
 
-#include "CrossThreadWakeup.h"
-
 #include <QImage>
 #include <QPixmap>
 #include <QPointer>
@@ -189,9 +187,11 @@ private:
     TPanelBevel m_textStyle = TPanelBevel::bvNone;
     TPaintClientEvent m_onPaintClient;
 
-    // The latest finished frame, for paintEvent(); guarded by m_mailboxMutex.
+    // The latest finished frame, for paintEvent(), and whether a call to show it is on its way;
+    // guarded by m_mailboxMutex.
     std::mutex m_mailboxMutex;
     QImage m_shownFrame;
+    bool m_framePosted = false;
 
     std::atomic<bool> m_cycled = false;
     bool m_asyncDrawing = true;
@@ -205,8 +205,6 @@ private:
     QColor m_color; // Invalid: follow the palette.
     std::vector<QPointer<QWidget>> m_hiddenChildren;
     std::thread::id m_uiThread;
-    tunedeck::CrossThreadWakeup *m_frameWakeup = nullptr; // A child; brings frames to the UI.
-    tunedeck::CrossThreadWakeup::Waker m_frameWaker;
     // Last, so it goes first: its destructor joins the worker while everything a tick reads
     // still exists, and the pointer is never written while the worker could read it.
     const std::unique_ptr<TTickTimer> m_tickTimer;

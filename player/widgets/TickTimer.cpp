@@ -1,7 +1,5 @@
 #include "TickTimer.h"
 
-#include "CrossThreadWakeup.h"
-
 #include <QTimer>
 
 #include <algorithm>
@@ -61,17 +59,16 @@ struct TTickTimer::Shared {
     const std::function<void()> *handoff = nullptr;
     bool handoffDone = false;
     bool uiInHandoff = false;
-    tunedeck::CrossThreadWakeup::Waker waker;
+    // Receives the queued call that runs a handoff; alive while `terminated` is false.
+    TTickTimer *owner = nullptr;
 };
 
 TTickTimer::TTickTimer(QObject *parent)
     : QObject(parent)
     , m_shared(std::make_shared<Shared>())
     , m_timer(new QTimer(this))
-    , m_wakeup(new tunedeck::CrossThreadWakeup(this))
 {
-    m_shared->waker = m_wakeup->waker();
-    connect(m_wakeup, &tunedeck::CrossThreadWakeup::woken, this, &TTickTimer::runHandoff);
+    m_shared->owner = this;
     connect(m_timer, &QTimer::timeout, this, [this] {
         const TimerProc tick = m_onTimer; // The tick may replace OnTimer.
         if (tick)
@@ -166,8 +163,7 @@ bool TTickTimer::isTicking() const
 void TTickTimer::reevaluate()
 {
     const bool due = m_intervalMs != 0 && m_enabled && m_onTimer;
-    // Without a wakeup the worker could not hand anything to the UI thread: tick from the UI.
-    const bool threaded = m_threaded && m_wakeup->isValid();
+    const bool threaded = m_threaded;
 
     m_timer->stop();
     {
@@ -251,7 +247,8 @@ bool TTickTimer::handOver(Shared &s, const std::function<void()> &procedure)
         return false;
     s.handoff = &procedure;
     s.handoffDone = false;
-    s.waker.wake();
+    // Under the lock, so the destructor cannot have begun: the owner is alive.
+    QMetaObject::invokeMethod(s.owner, &TTickTimer::runHandoff, Qt::QueuedConnection);
     s.wake.wait(lock, [&] { return s.handoffDone || (s.terminated && !s.uiInHandoff); });
     s.handoff = nullptr;
     return s.handoffDone;
@@ -270,7 +267,7 @@ bool TTickTimer::synchronize(const std::function<void()> &procedure)
     return true;
 }
 
-// UI thread, on the wakeup. The procedure may destroy this timer, so past that point only the
+// UI thread, on the queued call. The procedure may destroy this timer, so past that point only the
 // shared structure (held here) is touched.
 void TTickTimer::runHandoff()
 {

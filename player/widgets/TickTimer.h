@@ -8,10 +8,6 @@
 
 class QTimer;
 
-namespace tunedeck {
-class CrossThreadWakeup;
-}
-
 // A periodic timer whose ticks come from a worker thread of its own: the worker sleeps Interval
 // milliseconds, then runs OnTimer, on the UI thread (waiting for it) when SyncEvent is true,
 // otherwise on the worker itself. The period is therefore Interval plus the tick's own time.
@@ -87,7 +83,6 @@ private:
     std::shared_ptr<Shared> m_shared;
     std::thread m_worker; // Started at the first resume.
     QTimer *m_timer = nullptr; // Non-threaded operation; owned as a child.
-    tunedeck::CrossThreadWakeup *m_wakeup = nullptr; // Brings handoffs to the UI; a child.
     TimerProc m_onTimer;
     quint32 m_intervalMs = 1000;
     bool m_enabled = true;
