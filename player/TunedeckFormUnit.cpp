@@ -45,22 +45,24 @@ constexpr int kResTimerIntervalMs = 200;
 // The window's fixed client size, in pixels; the layout is not scaled.
 constexpr QSize kClientSize(456, 305);
 
-struct PanelSpec {
-    const char *text;
+// One panel of the status bar: its first text, width and look.
+struct StatusPanel {
+    QString text;
     int width; // The last panel takes the remaining width.
     Qt::Alignment alignment;
     bool lowered;
     const char *accessibleName;
 };
 
-const std::array<PanelSpec, TStatusBar::kPanelCount> kPanels { {
-    { "Status:", 45, Qt::AlignRight | Qt::AlignVCenter, false, "Status caption" },
-    { "Stopped", 65, Qt::AlignCenter, true, "Status" },
-    { "Length:", 50, Qt::AlignRight | Qt::AlignVCenter, false, "Length caption" },
-    { "00:00", 45, Qt::AlignCenter, true, "Length" },
-    { "Position:", 55, Qt::AlignRight | Qt::AlignVCenter, false, "Position caption" },
-    { "00:00", 45, Qt::AlignCenter, true, "Position" },
-    { "Gauge", 45, Qt::AlignLeft | Qt::AlignVCenter, false, "Gauge" },
+const std::array<StatusPanel, TStatusBar::kPanelCount> kPanels { {
+    { QStringLiteral("Status:"), 45, Qt::AlignRight | Qt::AlignVCenter, false, "Status caption" },
+    { texts::kStatusStopped, 65, Qt::AlignCenter, true, "Status" },
+    { QStringLiteral("Length:"), 50, Qt::AlignRight | Qt::AlignVCenter, false, "Length caption" },
+    { texts::kZeroTime, 45, Qt::AlignCenter, true, "Length" },
+    { QStringLiteral("Position:"), 55, Qt::AlignRight | Qt::AlignVCenter, false,
+        "Position caption" },
+    { texts::kZeroTime, 45, Qt::AlignCenter, true, "Position" },
+    { QStringLiteral("Gauge"), 45, Qt::AlignLeft | Qt::AlignVCenter, false, "Gauge" },
 } };
 
 // The last panel's text is never drawn: the position bar covers that place.
@@ -95,17 +97,17 @@ TStatusBar::TStatusBar(QWidget *parent)
     setObjectName(QStringLiteral("StatusBar"));
     setAccessibleName(QStringLiteral("Status bar"));
     setAutoFillBackground(true);
-    for (const PanelSpec &spec : kPanels) {
+    for (const StatusPanel &panel : kPanels) {
         auto *label = new QLabel(this);
-        label->setAlignment(spec.alignment);
-        label->setFrameStyle(spec.lowered ? QFrame::Panel | QFrame::Sunken : QFrame::NoFrame);
-        label->setAccessibleName(QLatin1String(spec.accessibleName));
+        label->setAlignment(panel.alignment);
+        label->setFrameStyle(panel.lowered ? QFrame::Panel | QFrame::Sunken : QFrame::NoFrame);
+        label->setAccessibleName(QLatin1String(panel.accessibleName));
         label->setTextFormat(Qt::PlainText);
-        label->setText(QLatin1String(spec.text));
+        label->setText(panel.text);
         m_panels.append(label);
     }
     m_panels[kGaugePanel]->setText(QString());
-    m_panels[kGaugePanel]->setProperty("panelText", QLatin1String(kPanels[kGaugePanel].text));
+    m_panels[kGaugePanel]->setProperty("panelText", kPanels[kGaugePanel].text);
 }
 
 QString TStatusBar::panelText(int index) const

@@ -100,7 +100,8 @@ public:
     void AddOneButtClick();
     // Appends every file of the file view to the play list.
     void AddAllButtClick();
-    // Removes the selected play-list entries; none stays selected.
+    // Removes the selected play-list entries from Lista and PlayListPaths alike; none stays
+    // selected.
     void RemoveOneButtClick();
     void RemoveAllButtClick();
     // Drag handlers: `source` is what is dragged, `position` the pointer in the target's
@@ -109,7 +110,8 @@ public:
     void ListaDragDrop(QObject *source, QPoint position);
     void TdfileVDragOver(QObject *source, QPoint position, bool &accept);
     void TdfileVDragDrop(QObject *source, QPoint position);
-    // Moves the folder list to the drive box's drive, asking "Drive not ready" while it cannot.
+    // Moves the folder list to the drive box's drive. While it cannot, asks "Drive not ready"
+    // (Abort, Retry); Abort puts the drive box back on the folder list's drive.
     void TdDriveChange();
     void TdDirectoryChange();
     // Connects the browser's and the play list's events to the handlers above; called once by
