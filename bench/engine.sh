@@ -19,7 +19,7 @@ if [ ! -f "$song" ]; then
     exit 1
 fi
 if [ -z "${BUILD_DIR:-}" ]; then
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTUNEDECK_TESTS=OFF >/dev/null
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTUNEDECK_TESTS=OFF -DTUNEDECK_BENCH=ON >/dev/null
 fi
 cmake --build "$build" -j2 --target tdplay enginebench >/dev/null
 

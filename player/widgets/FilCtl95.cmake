@@ -7,7 +7,7 @@ add_library(tunedeck_filctl95 STATIC
     ${CMAKE_CURRENT_LIST_DIR}/MountTable.cpp)
 add_library(Tunedeck::FilCtl95 ALIAS tunedeck_filctl95)
 target_include_directories(tunedeck_filctl95 PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(tunedeck_filctl95 PUBLIC Qt6::Widgets Tunedeck::PlayListFile
+target_link_libraries(tunedeck_filctl95 PUBLIC Qt6::Widgets Tunedeck::FileNames
     PRIVATE Threads::Threads Tunedeck::Warnings)
 
 if(TUNEDECK_TESTS)
