@@ -231,8 +231,7 @@ void AboutWindow::animate(std::unique_ptr<AboutAnimation> animation)
             // A frame left in an empty mailbox asks the window to take it; a newer frame
             // replaces one not yet taken without asking again.
             if (!std::exchange(m_hasLatest, true))
-                QMetaObject::invokeMethod(
-                    this, &AboutWindow::takeLatestFrame, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(this, "takeLatestFrame", Qt::QueuedConnection);
             // Sleeps between frames, but wakes at once when the window asks it to stop.
             m_wake.wait_for(lock, std::chrono::milliseconds(kFrameIntervalMs),
                 [this] { return !m_animating.load(); });

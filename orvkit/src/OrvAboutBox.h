@@ -93,7 +93,7 @@ protected:
 
 private:
     void animate(std::unique_ptr<AboutAnimation> animation); // on the animation thread
-    void takeLatestFrame(); // on the GUI thread
+    Q_INVOKABLE void takeLatestFrame(); // on the GUI thread
     void stopAnimation();
 
     QPushButton *m_okButton = nullptr;

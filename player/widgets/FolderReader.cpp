@@ -152,7 +152,7 @@ FolderListing readFolderWithin(
                 pending->result = std::move(result);
                 pending->done = true;
                 for (QEventLoop *waiter : pending->waiters)
-                    QMetaObject::invokeMethod(waiter, &QEventLoop::quit, Qt::QueuedConnection);
+                    QMetaObject::invokeMethod(waiter, "quit", Qt::QueuedConnection);
             }).detach();
         }
     }

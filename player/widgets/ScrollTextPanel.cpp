@@ -541,7 +541,7 @@ void TScrollTextPanel::composeFrameLocked()
         // joined before this object goes, so the call always has a receiver.
         if (std::this_thread::get_id() != m_uiThread) {
             if (!std::exchange(m_framePosted, true))
-                QMetaObject::invokeMethod(this, &TScrollTextPanel::showFrame, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(this, "showFrame", Qt::QueuedConnection);
             return;
         }
     }

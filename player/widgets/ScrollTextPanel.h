@@ -160,7 +160,7 @@ private:
     // If active: layout under the image lock, optionally restarting the pass, and a repaint.
     void relayout(bool restartPass);
     void composeFrameLocked();
-    void showFrame();
+    Q_INVOKABLE void showFrame();
 
     // Guards everything a frame reads or writes: the image, the layout, the lines, the frame
     // font and colours, the scroll offset and the active flag. Written on the UI thread under

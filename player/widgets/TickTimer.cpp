@@ -248,7 +248,7 @@ bool TTickTimer::handOver(Shared &s, const std::function<void()> &procedure)
     s.handoff = &procedure;
     s.handoffDone = false;
     // Under the lock, so the destructor cannot have begun: the owner is alive.
-    QMetaObject::invokeMethod(s.owner, &TTickTimer::runHandoff, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(s.owner, "runHandoff", Qt::QueuedConnection);
     s.wake.wait(lock, [&] { return s.handoffDone || (s.terminated && !s.uiInHandoff); });
     s.handoff = nullptr;
     return s.handoffDone;

@@ -76,7 +76,7 @@ private:
     struct Shared;
 
     void reevaluate();
-    void runHandoff();
+    Q_INVOKABLE void runHandoff();
     static void workerLoop(std::shared_ptr<Shared> shared);
     static bool handOver(Shared &shared, const std::function<void()> &procedure);
 
