@@ -1,7 +1,7 @@
 # The Tunedeck program: its windows and sequencer as a library (linked by the program and by
-# every player test), the help file beside the binary, and the thin main.
-# Other modules of the program append their sources to tunedeck_player_sources before the
-# library is defined below (fragments are included in name order; add yours in this file).
+# every player test), the help file beside the binary, and the thin main. The window's sources
+# are all listed here; parts with a library of their own (the device, the play list, the widget
+# families) come from their own fragments and are linked below.
 set(tunedeck_player_sources
     ${CMAKE_CURRENT_LIST_DIR}/AboutFormUnit.cpp
     ${CMAKE_CURRENT_LIST_DIR}/FileView.cpp
@@ -54,22 +54,15 @@ if(TUNEDECK_TESTS)
     td_add_qttest(AboutFormTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/AboutFormTest.cpp
         LIBS Tunedeck::Player)
-    # QtTest's own watchdog thread trips ThreadSanitizer; see the file.
-    set_property(TEST AboutFormTest APPEND PROPERTY ENVIRONMENT
-        "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/tests/qtest-watchdog.tsan.supp")
     td_add_qttest(SequencerTextTest LABEL unit
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/SequencerTextTest.cpp
         LIBS Tunedeck::Player)
     td_add_qttest(PlayQueueTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/PlayQueueTest.cpp
         LIBS Tunedeck::Player Tunedeck::TestSupport)
-    set_property(TEST PlayQueueTest APPEND PROPERTY ENVIRONMENT
-        "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/tests/qtest-watchdog.tsan.supp")
     td_add_qttest(MainWindowTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/MainWindowTest.cpp
         LIBS Tunedeck::Player Tunedeck::TestSupport)
-    set_property(TEST MainWindowTest APPEND PROPERTY ENVIRONMENT
-        "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/tests/qtest-watchdog.tsan.supp")
     td_add_qttest(PlayListFilesFormTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/PlayListFilesFormTest.cpp
         LIBS Tunedeck::Player Tunedeck::TestSupport)
@@ -85,4 +78,5 @@ if(TUNEDECK_TESTS)
         -DNM=${CMAKE_NM} -DPROGRAM=$<TARGET_FILE:tunedeck>
         -P ${CMAKE_CURRENT_LIST_DIR}/tests/CheckOrvkitBinding.cmake)
     set_tests_properties(OrvkitBindingTest PROPERTIES LABELS unit)
+    td_note_test_target(tunedeck unit)
 endif()

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Tunedeck builds, runs and tests with. Only what is missing is
 # fetched, so a second run costs a few seconds. Needs root (or sudo) the first time.
+#   scripts/deps.sh          what scripts/test.sh needs
+#   scripts/deps.sh fuzz     and the clang toolchain for the fuzz preset's libFuzzer targets
 set -euo pipefail
 
 packages=(
@@ -8,11 +10,13 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     libfluidsynth-dev fluidsynth libsndfile1-dev libsamplerate0-dev libsdl2-dev
     timgm6mb-soundfont fonts-liberation2 fonts-dejavu-core fonts-wine
-    libgtest-dev libgmock-dev
-    clang libclang-rt-14-dev
+    libgtest-dev libgmock-dev clang-format
     python3 python3-mido
     xvfb xauth xdotool x11-utils openbox imagemagick sox
 )
+if [ "${1:-}" = fuzz ]; then
+    packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -90,14 +90,6 @@ Result<std::filesystem::path> keepSoundfontLoaded()
 
 } // namespace
 
-// FluidSynth reads soundfont samples with OpenMP. libgomp is not built for ThreadSanitizer, so
-// the bookkeeping of its thread pool would be reported as races in every program that loads a
-// soundfont; the sanitizer's runtime asks for this list at start and ignores that library.
-extern "C" const char *__tsan_default_suppressions()
-{
-    return "called_from_lib:libgomp.so.1\n";
-}
-
 Result<std::filesystem::path> findSoundfont()
 {
     if (const char *chosen = std::getenv("TUNEDECK_SOUNDFONT"); chosen && *chosen) {
