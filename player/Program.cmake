@@ -48,8 +48,8 @@ qt_add_executable(tunedeck ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(tunedeck PRIVATE Tunedeck::Player Tunedeck::Warnings)
 set_target_properties(tunedeck PROPERTIES
     WIN32_EXECUTABLE ON
-    BUILD_RPATH "$ORIGIN"
-    INSTALL_RPATH "$ORIGIN")
+    BUILD_RPATH "$ORIGIN")
+# Install rules and the installed RUNPATH: cmake/TunedeckInstall.cmake.
 
 if(TUNEDECK_TESTS)
     td_add_qttest(MessageBoxTest LABEL unit
