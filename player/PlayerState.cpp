@@ -5,6 +5,7 @@
 #include "TunedeckFormUnit.h"
 
 #include <QAbstractItemModel>
+#include <QAccessible>
 #include <QEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -104,16 +105,28 @@ bool PlayerState::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
+namespace {
+
+// Gives `widget` its new accessible name and announces the change to assistive technology.
+void setLiveName(QWidget *widget, const QString &name)
+{
+    if (widget->accessibleName() == name)
+        return;
+    widget->setAccessibleName(name);
+    QAccessibleEvent changed(widget, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
+}
+
+} // namespace
+
 void PlayerState::updateAccessibleTexts(const PlayerSnapshot &state)
 {
-    // Setting a different name announces it (a name-changed event) to assistive technology.
     TStatusBar *bar = m_form->StatusBar;
-    bar->panel(kStatePanel)->setAccessibleName(QStringLiteral("Status: ") + state.statusText);
-    bar->panel(kLengthPanel)->setAccessibleName(QStringLiteral("Length: ") + state.lengthText);
-    bar->panel(kPositionPanel)
-        ->setAccessibleName(QStringLiteral("Position: ") + state.positionText);
-    m_form->FNPlay->setAccessibleName(state.playingText.isEmpty()
-            ? QStringLiteral("Playing: nothing")
-            : QStringLiteral("Playing: ") + state.playingText);
-    m_form->setAccessibleName(state.title.trimmed());
+    setLiveName(bar->panel(kStatePanel), QStringLiteral("Status: ") + state.statusText);
+    setLiveName(bar->panel(kLengthPanel), QStringLiteral("Length: ") + state.lengthText);
+    setLiveName(bar->panel(kPositionPanel), QStringLiteral("Position: ") + state.positionText);
+    setLiveName(m_form->FNPlay,
+        state.playingText.isEmpty() ? QStringLiteral("Playing: nothing")
+                                    : QStringLiteral("Playing: ") + state.playingText);
+    setLiveName(m_form, state.title.trimmed());
 }

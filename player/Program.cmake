@@ -74,6 +74,11 @@ if(TUNEDECK_TESTS)
         LIBS Tunedeck::Player Tunedeck::TestSupport)
     set_property(TEST MainWindowTest APPEND PROPERTY ENVIRONMENT
         "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/tests/qtest-watchdog.tsan.supp")
+    td_add_qttest(DesktopTest LABEL integration
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/DesktopTest.cpp
+        LIBS Tunedeck::Player Tunedeck::TestSupport)
+    # The second start it runs is the real program.
+    add_dependencies(DesktopTest tunedeck)
     td_add_qttest(PlayListFilesFormTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/PlayListFilesFormTest.cpp
         LIBS Tunedeck::Player Tunedeck::TestSupport)
