@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QListWidget>
+#include <QLoggingCategory>
 #include <QMimeData>
 #include <QUrl>
 #include <QPushButton>
@@ -23,6 +24,10 @@
 namespace tunedeck::desktop {
 
 namespace {
+
+// Entries arriving from outside the window, for automation (off unless enabled with
+// QT_LOGGING_RULES="tunedeck.desktop.debug=true").
+Q_LOGGING_CATEGORY(lcDesktop, "tunedeck.desktop", QtWarningMsg)
 
 bool endsWithTdl(QByteArrayView name)
 {
@@ -150,6 +155,8 @@ qsizetype appendFiles(TTunedeckform *form, const QList<QByteArray> &names,
     for (qsizetype i = 0; i < added; ++i)
         form->PlayListPaths.appendBytes(files.paths.bytesAt(i));
     form->Lista->addItems(files.shown);
+    for (const QString &name : std::as_const(files.shown))
+        qCDebug(lcDesktop, "appended %s", qUtf8Printable(name));
     // Playing and the report wait until the caller has returned: both may open a modal box,
     // and a caller on the bus must have its answer first.
     QTimer::singleShot(0, form, [form, startPlay = startPlaying && added > 0,
