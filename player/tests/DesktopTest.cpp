@@ -7,6 +7,7 @@
 #include "DesktopFiles.h"
 #include "FileNames.h"
 #include "FileView.h"
+#include "HelpEngine.h"
 #include "Mpris.h"
 #include "PlayListFile.h"
 #include "PlayerState.h"
@@ -521,6 +522,27 @@ private Q_SLOTS:
         QTest::keyClick(m_form->Lista, Qt::Key_Delete);
         QCOMPARE(m_form->Lista->count(), 0);
         QCOMPARE(m_form->PlayListPaths.size(), 0);
+    }
+
+    // The help window opens fully on the screen, beside the main window when there is room.
+    void helpWindowBesideTheOwner_data()
+    {
+        QTest::addColumn<QRect>("owner");
+        QTest::addColumn<QRect>("expectedFrame");
+        const QRect screen(0, 0, 1280, 1024);
+        QTest::newRow("room on the right") << QRect(100, 100, 460, 330) << QRect(568, 100, 524, 464);
+        QTest::newRow("room on the left") << QRect(800, 100, 460, 330) << QRect(268, 100, 524, 464);
+        QTest::newRow("low on the screen") << QRect(100, 900, 460, 124) << QRect(568, 560, 524, 464);
+        QTest::newRow("no room beside") << QRect(400, 100, 460, 330) << QRect(400, 100, 524, 464);
+    }
+    void helpWindowBesideTheOwner()
+    {
+        QFETCH(QRect, owner);
+        QFETCH(QRect, expectedFrame);
+        const QMargins frame(2, 22, 2, 2);
+        const QRect placed =
+            HelpEngine::placeBeside(owner, QSize(520, 440), frame, QRect(0, 0, 1280, 1024));
+        QCOMPARE(placed.marginsAdded(frame), expectedFrame);
     }
 
     // While the File or Help menu is open, its items hang below its tool button in the tree.
