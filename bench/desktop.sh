@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The program started with files, as a file manager starts it: milliseconds from launching
-# `tunedeck a.mid b.wav` until its first audio block of a.mid has been rendered (the position
-# reported on the bus has moved past 0; the bus is asked every few milliseconds, so the figure
-# includes up to one question's delay), and the milliseconds a second start `tunedeck c.mid`
+# The program started with files, as a file manager starts it: milliseconds from the process's
+# start until Play has opened a.mid and started the device (from the program's own log; the
+# first block follows within one output period), milliseconds from launching `tunedeck a.mid
+# b.wav` until the first audio block of a.mid has been rendered as seen from outside (the
+# position on the bus has moved past 0; each question costs a gdbus start, so this includes up
+# to one question's delay), and the milliseconds a second start `tunedeck c.mid`
 # takes to hand its file over and end. A private session bus and Xvfb when there is no display.
 #   bench/desktop.sh [build-folder] [runs]     (default build/bench, configured RelWithDebInfo; 5)
 set -euo pipefail
@@ -38,10 +40,12 @@ position() {
         2>/dev/null | sed -n 's/.*int64 \([0-9]*\).*/\1/p'
 }
 
-echo "run  first-block-ms (budget $budget_first_block_ms)  hand-over-ms (budget $budget_hand_over_ms)   output: ${TUNEDECK_OUTPUT:-auto}"
+echo "run  play-started-ms  first-block-seen-ms (budget $budget_first_block_ms)  hand-over-ms (budget $budget_hand_over_ms)   output: ${TUNEDECK_OUTPUT:-auto}"
 for run in $(seq "$runs"); do
     start_ms=$(date +%s%3N)
-    (cd "$work" && exec "$build/bin/tunedeck" a.mid b.wav >"$work/run$run.log" 2>&1) &
+    (cd "$work" && exec env QT_LOGGING_RULES="tunedeck.sequencer.debug=true" \
+        QT_MESSAGE_PATTERN="%{time process} %{message}" \
+        "$build/bin/tunedeck" a.mid b.wav >"$work/run$run.log" 2>&1) &
     pid=$!
     first=""
     for _ in $(seq 2000); do
@@ -54,5 +58,6 @@ for run in $(seq "$runs"); do
     gdbus call --session --dest org.mpris.MediaPlayer2.tunedeck --object-path /org/mpris/MediaPlayer2 \
         --method org.mpris.MediaPlayer2.Quit >/dev/null 2>&1 || kill "$pid"
     wait "$pid" || true
-    printf '%3d  %14s  %28s\n' "$run" "${first:-none}" "$hand"
+    started=$(awk '/ start / { printf "%d", $1 * 1000; exit }' "$work/run$run.log")
+    printf '%3d  %15s  %37s  %28s\n' "$run" "${started:-none}" "${first:-none}" "$hand"
 done
