@@ -80,7 +80,8 @@ QRect HelpEngine::placeBeside(QRect ownerFrame, QSize size, QMargins frame, QRec
 {
     constexpr int kGap = 8;
     const QSize outer = size.grownBy(frame).boundedTo(screen.size());
-    const int top = std::clamp(ownerFrame.top(), screen.top(), screen.bottom() + 1 - outer.height());
+    const int top =
+        std::clamp(ownerFrame.top(), screen.top(), screen.bottom() + 1 - outer.height());
     int left = ownerFrame.right() + 1 + kGap;
     if (left + outer.width() > screen.right() + 1) {
         left = ownerFrame.left() - kGap - outer.width();

@@ -40,8 +40,8 @@ bool isStopped(const PlayerSnapshot &state)
 
 void emitPropertiesChanged(const QString &interface, const QVariantMap &changed)
 {
-    QDBusMessage signal = QDBusMessage::createSignal(
-        kObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
+    QDBusMessage signal = QDBusMessage::createSignal(kObjectPath,
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
     signal << interface << changed << QStringList();
     QDBusConnection::sessionBus().send(signal);
 }

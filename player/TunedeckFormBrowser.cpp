@@ -114,8 +114,7 @@ public:
             auto *drag = static_cast<QDragMoveEvent *>(event);
             if (!drag->source()) {
                 // From another program: local files for the play list, nothing for the view.
-                bool accept = !onFileView && tunedeck::desktop::acceptsDroppedUrls(drag->mimeData());
-                if (accept) {
+                if (!onFileView && tunedeck::desktop::acceptsDroppedUrls(drag->mimeData())) {
                     drag->setDropAction(Qt::CopyAction);
                     drag->accept();
                 } else {
@@ -248,7 +247,8 @@ void TTunedeckform::connectBrowser()
     connect(RemoveAllButt, &QPushButton::clicked, this, &TTunedeckform::RemoveAllButtClick);
     connect(TdfileV, &TFileView::rowDoubleClicked, this, &TTunedeckform::AddOneButtClick);
     // Delete on the play list removes its selected entries, as Remove does.
-    auto *removeKey = new QShortcut(QKeySequence::Delete, Lista, nullptr, nullptr, Qt::WidgetShortcut);
+    auto *removeKey =
+        new QShortcut(QKeySequence::Delete, Lista, nullptr, nullptr, Qt::WidgetShortcut);
     connect(removeKey, &QShortcut::activated, this, &TTunedeckform::RemoveOneButtClick);
 
     // The file view is the window's only drag source, with a drag of its own making.

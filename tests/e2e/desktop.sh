@@ -66,10 +66,15 @@ mpris org.freedesktop.DBus.Properties.Get string:org.mpris.MediaPlayer2.Player \
 import -window "$wid" "$work/paused.png" 2>/dev/null || true
 
 # The open dialog, opened and cancelled, must not leave its settings in the home folder.
-xdotool windowfocus --sync "$wid"
-xdotool key --clearmodifiers ctrl+o
-dialog=$(timeout 20 xdotool search --sync --onlyvisible --pid "$pid" --name 'Open|Play' | grep -v "^$wid$" | head -1) \
-    || fail "the open dialog did not appear"
+# Without a window manager the first key can go astray while focus settles: up to three tries.
+dialog=""
+for _ in 1 2 3; do
+    xdotool windowfocus --sync "$wid"
+    xdotool key --clearmodifiers ctrl+o
+    dialog=$(timeout 5 xdotool search --sync --onlyvisible --pid "$pid" --name 'Open|Play' \
+        | grep -v "^$wid$" | head -1) && [ -n "$dialog" ] && break
+done
+[ -n "$dialog" ] || fail "the open dialog did not appear"
 xdotool windowfocus --sync "$dialog" key Escape
 timeout 20 bash -c "while xdotool search --onlyvisible --pid $pid --name 'Open|Play' | grep -qv '^$wid\$'; do sleep 0.1; done" \
     || fail "the open dialog did not close"
