@@ -57,10 +57,14 @@ QTextBrowser *openWindow(QWidget *owner, const QString &helpFile, const QString 
         // Beside the owner's window, fully on its screen, so neither hides the other.
         QWidget *top = owner ? owner->window() : nullptr;
         if (top && top->screen()) {
-            const QMargins frame(top->geometry().left() - top->frameGeometry().left(),
+            QMargins frame(top->geometry().left() - top->frameGeometry().left(),
                 top->geometry().top() - top->frameGeometry().top(),
                 top->frameGeometry().right() - top->geometry().right(),
                 top->frameGeometry().bottom() - top->geometry().bottom());
+            // A frameless owner (its title bar is painted) says nothing of the window
+            // manager's frame the help window will get; allow for a usual one.
+            if (frame.isNull())
+                frame = QMargins(4, 28, 4, 4);
             browser->setGeometry(HelpEngine::placeBeside(top->frameGeometry(), browser->size(),
                 frame, top->screen()->availableGeometry()));
         }
