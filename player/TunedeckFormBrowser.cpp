@@ -5,9 +5,9 @@
 // before it returns, so they always have the same length when another handler runs.
 #include "TunedeckFormUnit.h"
 
+#include "DesktopFiles.h"
 #include "FilCtl95.h"
 #include "FilCtl95Pictures.h"
-#include "DesktopFiles.h"
 #include "FileNames.h"
 #include "FileView.h"
 #include "MessageBoxes.h"

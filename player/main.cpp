@@ -73,7 +73,7 @@ int main(int argc, char **argv)
         if (lcStartup().isDebugEnabled())
             form.installEventFilter(&probe);
         form.show();
-        // Media keys and a second start reach this window over the session bus, when there is one.
+        // Media keys and a second start reach this window over the session bus, if there is one.
         auto *bus = new tunedeck::mpris::Service(&form);
         bus->registerOnBus();
         if (!files.isEmpty()) {

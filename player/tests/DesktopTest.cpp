@@ -263,7 +263,8 @@ private Q_SLOTS:
     void secondStartHandsOver()
     {
         requireBus();
-        const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/tunedeck");
+        const QString program =
+            QCoreApplication::applicationDirPath() + QStringLiteral("/tunedeck");
         if (!QFileInfo(program).isExecutable())
             QSKIP("the tunedeck program is not built beside the tests");
         startPlaying({ song(QStringLiteral("a.mid")) });
@@ -521,7 +522,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(
             accessibleName(statusPanel), QStringLiteral("Status: Paused"), kWaitMs);
         m_form->StopButt->click();
-        QTRY_COMPARE_WITH_TIMEOUT(accessibleName(m_form.get()), QStringLiteral("Tunedeck"), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            accessibleName(m_form.get()), QStringLiteral("Tunedeck"), kWaitMs);
         QCOMPARE(accessibleName(m_form->FNPlay), QStringLiteral("Playing: nothing"));
 
         m_form->Lista->setFocus();
@@ -536,10 +538,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<QRect>("owner");
         QTest::addColumn<QRect>("expectedFrame");
-        const QRect screen(0, 0, 1280, 1024);
-        QTest::newRow("room on the right") << QRect(100, 100, 460, 330) << QRect(568, 100, 524, 464);
+        QTest::newRow("room on the right")
+            << QRect(100, 100, 460, 330) << QRect(568, 100, 524, 464);
         QTest::newRow("room on the left") << QRect(800, 100, 460, 330) << QRect(268, 100, 524, 464);
-        QTest::newRow("low on the screen") << QRect(100, 900, 460, 124) << QRect(568, 560, 524, 464);
+        QTest::newRow("low on the screen")
+            << QRect(100, 900, 460, 124) << QRect(568, 560, 524, 464);
         QTest::newRow("no room beside") << QRect(400, 100, 460, 330) << QRect(400, 100, 524, 464);
     }
     void helpWindowBesideTheOwner()
