@@ -69,12 +69,17 @@ QString accessibleName(QWidget *widget)
     return node ? node->text(QAccessible::Name) : QString();
 }
 
+bool openSong(tunedeck::Device &device, const QString &song)
+{
+    return bool(device.open(std::filesystem::path(tunedeck::fileNameToBytes(song).toStdString())));
+}
+
 // The peak of a song rendered offline at `volume`.
 float renderedPeak(const QString &song, float volume)
 {
     tunedeck::Device device([](tunedeck::Notice) { }, tunedeck::OutputMode::Offline);
     device.setVolume(volume);
-    if (!device.open(std::filesystem::path(tunedeck::fileNameToBytes(song).toStdString())))
+    if (!openSong(device, song))
         return -1;
     device.play();
     std::vector<float> block(2 * 512);
@@ -500,6 +505,23 @@ private Q_SLOTS:
         QVERIFY(full > 0.01f);
         QCOMPARE(half, full * 0.5f);
         QCOMPARE(renderedPeak(a, 0.0f), 0.0f);
+
+        // A change takes effect with the next block: two devices in step, one turned down.
+        tunedeck::Device steady([](tunedeck::Notice) { }, tunedeck::OutputMode::Offline);
+        tunedeck::Device turned([](tunedeck::Notice) { }, tunedeck::OutputMode::Offline);
+        QVERIFY(openSong(steady, a) && openSong(turned, a));
+        steady.play();
+        turned.play();
+        std::vector<float> loud(2 * 512);
+        std::vector<float> quiet(2 * 512);
+        for (int block = 0; block < 100; ++block) {
+            if (block == 50)
+                turned.setVolume(0.5f);
+            steady.pump(loud);
+            turned.pump(quiet);
+            for (std::size_t i = 0; i < loud.size(); ++i)
+                QCOMPARE(quiet[i], block < 50 ? loud[i] : loud[i] * 0.5f);
+        }
     }
 
     // The live texts: status panels, the "Playing:" label and the window carry their values in
