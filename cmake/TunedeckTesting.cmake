@@ -5,7 +5,15 @@ include(GoogleTest)
 # (in the environment at configure time, or on the cmake command line) adds rows of real files,
 # and without one those rows skip.
 set(TUNEDECK_MEDIA_DIR "$ENV{TUNEDECK_MEDIA_DIR}" CACHE PATH "Real songs and wave files for tests (optional)")
+# A home and XDG folders of the tests' own, so no test writes into the real home folder.
+set(TUNEDECK_TEST_HOME "${CMAKE_BINARY_DIR}/test-home")
+file(MAKE_DIRECTORY "${TUNEDECK_TEST_HOME}/config" "${TUNEDECK_TEST_HOME}/cache"
+    "${TUNEDECK_TEST_HOME}/data")
 set(TUNEDECK_TEST_ENV
+    "HOME=${TUNEDECK_TEST_HOME}"
+    "XDG_CONFIG_HOME=${TUNEDECK_TEST_HOME}/config"
+    "XDG_CACHE_HOME=${TUNEDECK_TEST_HOME}/cache"
+    "XDG_DATA_HOME=${TUNEDECK_TEST_HOME}/data"
     "QT_QPA_PLATFORM=offscreen"
     "SDL_AUDIODRIVER=dummy"
     "TUNEDECK_OUTPUT=null"

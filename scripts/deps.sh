@@ -13,6 +13,7 @@ packages=(
     libgtest-dev libgmock-dev clang-format
     python3 python3-mido
     xvfb xauth xdotool x11-utils openbox imagemagick sox
+    dbus-daemon dbus-bin desktop-file-utils libxml2-utils
 )
 if [ "${1:-}" = fuzz ]; then
     packages+=(clang libclang-rt-14-dev)
