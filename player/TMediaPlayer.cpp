@@ -76,7 +76,7 @@ TMediaPlayer::TMediaPlayer(QObject *parent)
         const bool failed = notice.kind == tunedeck::Notice::Kind::Failed;
         const quint32 runId = notice.runId;
         QMetaObject::invokeMethod(
-            this, [this, failed, runId] { engineNotice(failed, runId); }, Qt::QueuedConnection);
+            this, "engineNotice", Qt::QueuedConnection, Q_ARG(bool, failed), Q_ARG(quint32, runId));
     });
 }
 

@@ -92,7 +92,7 @@ Q_SIGNALS:
 
 private:
     // UI thread: a notice of the engine for run `runId` arrived.
-    void engineNotice(bool failed, quint32 runId);
+    Q_INVOKABLE void engineNotice(bool failed, quint32 runId);
     // UI thread: ends a pending notice (if any) with `result`, delivered as a queued event.
     void endPendingNotice(TMPNotifyValues result);
     // UI thread: posts a notice of `result` to be raised after the current operation returns.
