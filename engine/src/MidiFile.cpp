@@ -400,12 +400,15 @@ void MidiParser::finish()
     } else {
         std::vector<TempoChange> changes;
         for (const MidiEvent &event : events) {
-            // A Set Tempo shorter than its three bytes says nothing; it stays in the list only.
+            // A Set Tempo shorter than its three bytes says nothing; one of 0 µs per quarter would
+            // stop time, and players ignore it: the tempo before it holds. Both stay in the list
+            // of events only.
             if (event.isMeta() && event.metaType == kMetaSetTempo && event.dataLength >= 3) {
                 const auto bytes = m_file.payloadOf(event);
-                changes.push_back({ event.tick,
-                    std::uint32_t { bytes[0] } << 16 | std::uint32_t { bytes[1] } << 8
-                        | bytes[2] });
+                const std::uint32_t usPerQuarter = std::uint32_t { bytes[0] } << 16
+                    | std::uint32_t { bytes[1] } << 8 | bytes[2];
+                if (usPerQuarter != 0)
+                    changes.push_back({ event.tick, usPerQuarter });
             }
         }
         m_file.m_tempoMap = TempoMap(m_file.m_ticksPerQuarter, changes);
