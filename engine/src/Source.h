@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tunedeck/Device.h"
+#include "tunedeck/Result.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -36,6 +37,8 @@ public:
     virtual bool atEnd() const noexcept = 0;
     // True once rendering has failed for good; the device then reports a failure.
     virtual bool failed() const noexcept { return false; }
+    // Why rendering failed, once failed() is true.
+    virtual Error::Code failure() const noexcept { return Error::Code::Io; }
 };
 
 } // namespace tunedeck
