@@ -71,39 +71,38 @@ void MidiSource::send(const MidiEvent &event) noexcept
     const int channel = event.status & 0x0F;
     switch (event.status & 0xF0) {
     case 0x80:
-        fluid_synth_noteoff(synth, channel, event.data1);
+        fluid_synth_noteoff(synth, channel, event.data1());
         return;
     case 0x90:
-        if (event.data2 == 0)
-            fluid_synth_noteoff(synth, channel, event.data1);
+        if (event.data2() == 0)
+            fluid_synth_noteoff(synth, channel, event.data1());
         else
-            fluid_synth_noteon(synth, channel, event.data1, event.data2);
+            fluid_synth_noteon(synth, channel, event.data1(), event.data2());
         return;
     case 0xA0:
-        fluid_synth_key_pressure(synth, channel, event.data1, event.data2);
+        fluid_synth_key_pressure(synth, channel, event.data1(), event.data2());
         return;
     case 0xB0:
-        fluid_synth_cc(synth, channel, event.data1, event.data2);
+        fluid_synth_cc(synth, channel, event.data1(), event.data2());
         return;
     case 0xC0:
-        fluid_synth_program_change(synth, channel, event.data1);
+        fluid_synth_program_change(synth, channel, event.data1());
         return;
     case 0xD0:
-        fluid_synth_channel_pressure(synth, channel, event.data1);
+        fluid_synth_channel_pressure(synth, channel, event.data1());
         return;
     case 0xE0:
-        fluid_synth_pitch_bend(synth, channel, event.data1 | (event.data2 << 7));
+        fluid_synth_pitch_bend(synth, channel, event.data1() | (event.data2() << 7));
         return;
     default:
         break;
     }
-    if (event.status == 0xF0 && event.dataLength > 0) {
+    const auto payload = event.status == 0xF0 ? m_file.payloadOf(event)
+                                              : std::span<const std::uint8_t> {};
+    if (!payload.empty()) {
         // Payload without F0; FluidSynth wants it without the closing F7 as well.
-        const auto payload = m_file.payload();
-        if (std::size_t(event.dataOffset) + event.dataLength > payload.size())
-            return;
-        const char *data = reinterpret_cast<const char *>(payload.data() + event.dataOffset);
-        int length = static_cast<int>(event.dataLength);
+        const char *data = reinterpret_cast<const char *>(payload.data());
+        int length = static_cast<int>(payload.size());
         if (length > 0 && static_cast<std::uint8_t>(data[length - 1]) == 0xF7)
             --length;
         if (length > 0)
@@ -125,7 +124,7 @@ void MidiSource::releasePedalsAndNotes() noexcept
 
 std::uint64_t MidiSource::frameOfCursor() noexcept
 {
-    return m_walker.tickToFrame(m_file.events()[m_cursor].tick, m_sampleRate);
+    return m_walker.tickToFrame(m_file.events()[m_cursor].tick(), m_sampleRate);
 }
 
 bool MidiSource::chase() noexcept
@@ -148,7 +147,7 @@ bool MidiSource::chase() noexcept
             bool keep = false;
             switch (event.status & 0xF0) {
             case 0xB0: {
-                const int number = event.data1 & 0x7F;
+                const int number = event.data1();
                 const bool dependent = number == 0 || number == 32 || number == 6 || number == 38
                     || (number >= 96 && number <= 101) || number >= 120;
                 keep = dependent || !m_controllerSeen[channel][number];
@@ -273,10 +272,16 @@ void MidiSource::seekMs(std::uint32_t positionMs) noexcept
     m_synth.dropBuffered();
     const auto events = m_file.events();
     const std::int64_t targetUs = std::int64_t(positionMs) * 1000;
-    const std::size_t index = static_cast<std::size_t>(
-        std::lower_bound(events.begin(), events.end(), targetUs,
-            [](const MidiEvent &event, std::int64_t us) { return event.timeUs < us; })
-        - events.begin());
+    // The first event that sounds at or after the target: every tick up to `before` sounds
+    // earlier (time never stands still, a tempo of 0 being ignored).
+    std::size_t index = 0;
+    if (targetUs > 0) {
+        const std::uint64_t before = m_file.tempoMap().usToTick(targetUs - 1);
+        index = static_cast<std::size_t>(
+            std::upper_bound(events.begin(), events.end(), before,
+                [](std::uint64_t tick, const MidiEvent &event) { return tick < event.tick(); })
+            - events.begin());
+    }
     m_chaseList.clear(); // capacity reserved, so this never allocates
     std::memset(m_controllerSeen, 0, sizeof m_controllerSeen);
     std::memset(m_programSeen, 0, sizeof m_programSeen);
