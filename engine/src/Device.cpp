@@ -471,6 +471,8 @@ Result<void> Device::seekMs(std::uint32_t positionMs)
     if (positionMs > lengthMs())
         return Error { Error::Code::InvalidArgument, "the position lies past the end", 0 };
     ++d.runId;
+    if (!d.handovers.empty() && d.handovers.back()->source)
+        d.handovers.back()->source->prepareSeek(positionMs);
     d.requestSeek(positionMs);
     d.sendCommand(false);
     return {};

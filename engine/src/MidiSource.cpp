@@ -206,7 +206,7 @@ std::size_t MidiSource::render(float *out, std::size_t frames) noexcept
     }
     const auto events = m_file.events();
     std::size_t done = 0;
-    std::size_t budget = kEventsPerBlock;
+    std::size_t budget = kEventsPerBlock * std::max<std::size_t>(1, frames / kBudgetFrames);
     while (done < frames) {
         // Events fall due at their frame; past the budget they wait for the next call, late
         // rather than holding up the block.

@@ -16,13 +16,16 @@ MediaKind mediaKindOf(MidiKind kind);
 // Plays a MIDI song through a synthesiser, sending each event at its exact sample frame. The
 // synthesiser is borrowed: the device owns it and keeps it for the next song.
 //
-// Work per block is bounded whatever the song holds: at most kEventsPerBlock events are sent in
-// one render() or renderIdle() call, the rest are sent late in the blocks that follow; a seek's
+// Work per block is bounded whatever the song holds: at most kEventsPerBlock events are sent
+// per kBudgetFrames frames rendered, the rest are sent late in the blocks that follow; a seek's
 // chase (see seekMs) is spread over blocks the same way, silent meanwhile.
 class MidiSource final : public Source {
 public:
-    // Events sent at most per render() or renderIdle() call.
-    static constexpr std::size_t kEventsPerBlock = 2048;
+    // Events sent at most per render() call of up to kBudgetFrames frames (longer calls get
+    // as many more shares as they are longer): about 44 000 events a second, beyond any real
+    // song's density, at a few milliseconds of synthesiser time per share at worst.
+    static constexpr std::size_t kEventsPerBlock = 512;
+    static constexpr std::size_t kBudgetFrames = 512;
 
     // Owner's thread.
     MidiSource(MidiFile file, Synth &synth);

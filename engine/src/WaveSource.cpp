@@ -254,42 +254,66 @@ long WaveSource::produce(float *out, long frames)
 
 void WaveSource::decodeLoop()
 {
+    // The ring's data while it is filled ahead of a seek the render thread has not asked for
+    // yet: tagged with a serial no seek has, so nothing of it is played before that seek.
+    constexpr std::uint32_t kAheadOfSeek = 0xFFFFFFFFu;
     std::uint32_t handledSerial = 0;
+    std::uint32_t handledHint = 0;
+    // The fill started at open counts as announced for position 0.
+    bool filledAhead = true;
+    std::uint32_t filledAheadMs = 0;
     bool ended = false;
+    const auto restart = [&](std::uint32_t ms, std::uint32_t serial, std::uint64_t head) {
+        const long long frame = std::min<long long>(
+            static_cast<long long>(static_cast<long double>(ms) * m_fileRate / 1000.0L), m_frames);
+        if (sf_seek(m_file, frame, SEEK_SET) < 0)
+            fail(Error::Code::Io);
+        if (m_converter)
+            m_converter->reset();
+        m_readFrom = frame;
+        m_decodedFrames = 0;
+        ended = false;
+        m_endAt.store(~std::uint64_t { 0 }, std::memory_order_relaxed);
+        m_filledFrom.store(head, std::memory_order_relaxed);
+        m_filledSerial.store(serial, std::memory_order_release);
+    };
     for (;;) {
         {
             std::unique_lock lock(m_mutex);
             if (m_stopping)
                 return;
         }
+        // The seek first: seeing a seek implies seeing the announcement made before it.
         const std::uint64_t seek = m_seek.load(std::memory_order_acquire);
-        const auto serial = static_cast<std::uint32_t>(seek >> 32);
+        const std::uint64_t hint = m_hint.load(std::memory_order_acquire);
         const std::uint64_t head = m_head.load(std::memory_order_relaxed);
+        if (static_cast<std::uint32_t>(hint >> 32) != handledHint) {
+            handledHint = static_cast<std::uint32_t>(hint >> 32);
+            filledAhead = true;
+            filledAheadMs = static_cast<std::uint32_t>(hint);
+            restart(filledAheadMs, kAheadOfSeek, head);
+        }
+        const auto serial = static_cast<std::uint32_t>(seek >> 32);
         if (serial != handledSerial) {
             handledSerial = serial;
             const auto ms = static_cast<std::uint32_t>(seek);
-            const long long frame = std::min<long long>(
-                static_cast<long long>(static_cast<long double>(ms) * m_fileRate / 1000.0L),
-                m_frames);
-            if (sf_seek(m_file, frame, SEEK_SET) < 0)
-                fail(Error::Code::Io);
-            if (m_converter)
-                m_converter->reset();
-            m_readFrom = frame;
-            m_decodedFrames = 0;
-            ended = false;
-            m_endAt.store(~std::uint64_t { 0 }, std::memory_order_relaxed);
-            m_filledFrom.store(head, std::memory_order_relaxed);
-            m_filledSerial.store(serial, std::memory_order_release);
+            if (filledAhead && filledAheadMs == ms)
+                m_filledSerial.store(serial, std::memory_order_release); // already read from there
+            else
+                restart(ms, serial, head);
+            filledAhead = false;
         }
-        // Frames before the last seek's start are never read again, so their room is free.
         const std::uint64_t tail = std::max(m_tail.load(std::memory_order_acquire),
             m_filledFrom.load(std::memory_order_relaxed));
         const std::uint64_t used = head > tail ? head - tail : 0;
         const std::size_t space = m_ringFrames > used ? m_ringFrames - std::size_t(used) : 0;
         if (ended || failed() || space < std::size_t(kChunkFrames)) {
             std::unique_lock lock(m_mutex);
-            m_wake.wait_for(lock, kDecoderPoll, [this] { return m_stopping; });
+            m_wake.wait_for(lock, kDecoderPoll, [&] {
+                return m_stopping
+                    || static_cast<std::uint32_t>(m_hint.load(std::memory_order_relaxed) >> 32)
+                    != handledHint;
+            });
             continue;
         }
         const long got = produce(m_outChunk.data(), kChunkFrames);
@@ -345,14 +369,23 @@ std::size_t WaveSource::take(float *out, std::size_t frames) noexcept
 void WaveSource::seekMs(std::uint32_t positionMs) noexcept
 {
     positionMs = std::min(positionMs, m_lengthMs);
-    // Already there (the seek to 0 of a fresh source): keep what the decoder has read.
-    if (positionMs == m_baseMs && m_outFrames == 0 && !m_atEnd)
+    // Already there with the ring filled from here (the seek to 0 of a fresh source).
+    if (positionMs == m_baseMs && m_outFrames == 0 && !m_atEnd
+        && m_filledSerial.load(std::memory_order_acquire) == m_wantSerial)
         return;
     m_baseMs = positionMs;
     m_outFrames = 0;
     m_atEnd = false;
     ++m_wantSerial;
     m_seek.store(std::uint64_t { m_wantSerial } << 32 | positionMs, std::memory_order_release);
+}
+
+void WaveSource::prepareSeek(std::uint32_t positionMs) noexcept
+{
+    ++m_hintSerial;
+    m_hint.store(std::uint64_t { m_hintSerial } << 32 | std::min(positionMs, m_lengthMs),
+        std::memory_order_release);
+    m_wake.notify_all();
 }
 
 std::uint32_t WaveSource::positionMs() const noexcept

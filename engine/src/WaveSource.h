@@ -56,6 +56,9 @@ public:
     std::uint32_t lengthMs() const override { return m_lengthMs; }
     std::size_t render(float *out, std::size_t frames) noexcept override;
     void seekMs(std::uint32_t positionMs) noexcept override;
+    // Sets the decoder reading from `positionMs` at once, so the seek that follows finds the
+    // ring filled from there.
+    void prepareSeek(std::uint32_t positionMs) noexcept override;
     std::uint32_t positionMs() const noexcept override;
     bool atEnd() const noexcept override { return m_atEnd; }
     bool failed() const noexcept override;
@@ -92,6 +95,9 @@ private:
     alignas(64) std::atomic<std::uint64_t> m_tail { 0 };
     // Render thread -> decoder: the seek wanted, serial (high) and target ms (low).
     std::atomic<std::uint64_t> m_seek { 0 };
+    // Owner -> decoder: the seek announced by prepareSeek(), serial (high) and ms (low).
+    std::atomic<std::uint64_t> m_hint { 0 };
+    std::uint32_t m_hintSerial = 0; // owner's thread
     // Decoder -> render thread: the seek the ring's data now belongs to, where that data starts
     // (stored before the serial), and where it ends once the file is read to its end.
     std::atomic<std::uint64_t> m_filledFrom { 0 };
