@@ -22,6 +22,7 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace tunedeck {
 
@@ -248,7 +249,14 @@ struct Device::Impl {
         handover->source = std::move(next);
         handover->serial = ++handoverSerial;
         if (Handover *withdrawn = offered.exchange(handover.get(), std::memory_order_acq_rel)) {
-            std::erase_if(handovers, [withdrawn](const auto &h) { return h.get() == withdrawn; });
+            const auto at = std::find_if(handovers.begin(), handovers.end(),
+                [withdrawn](const auto &h) { return h.get() == withdrawn; });
+            if (at != handovers.end()) {
+                std::vector<std::unique_ptr<Handover>> gone;
+                gone.push_back(std::move(*at));
+                handovers.erase(at);
+                dispose(std::move(gone));
+            }
         }
         handovers.push_back(std::move(handover));
         if (!outputThreaded())
@@ -260,8 +268,26 @@ struct Device::Impl {
     void collectRetired()
     {
         const std::uint64_t playing = taken.load(std::memory_order_acquire);
-        while (!handovers.empty() && handovers.front()->serial < playing)
+        std::vector<std::unique_ptr<Handover>> retired;
+        while (!handovers.empty() && handovers.front()->serial < playing) {
+            retired.push_back(std::move(handovers.front()));
             handovers.pop_front();
+        }
+        dispose(std::move(retired));
+    }
+
+    // Frees sources on a thread of their own: giving back the memory of a song of millions of
+    // events takes tens of milliseconds, which the owner's thread need not wait for. None of
+    // them is used by anyone any more.
+    static void dispose(std::vector<std::unique_ptr<Handover>> retired)
+    {
+        if (retired.empty())
+            return;
+        try {
+            std::thread([gone = std::move(retired)]() mutable { gone.clear(); }).detach();
+        } catch (const std::system_error &) {
+            // No thread to be had: they are freed here when `retired` goes.
+        }
     }
 
     void sendCommand(bool play)
@@ -373,7 +399,11 @@ Device::~Device()
     d.noticeThread.join();
     d.current = nullptr;
     d.offered.store(nullptr, std::memory_order_relaxed);
+    std::vector<std::unique_ptr<Impl::Handover>> remaining;
+    for (auto &handover : d.handovers)
+        remaining.push_back(std::move(handover));
     d.handovers.clear();
+    Impl::dispose(std::move(remaining));
     d.output.reset();
 }
 

@@ -254,13 +254,10 @@ long WaveSource::produce(float *out, long frames)
 
 void WaveSource::decodeLoop()
 {
-    // The ring's data while it is filled ahead of a seek the render thread has not asked for
-    // yet: tagged with a serial no seek has, so nothing of it is played before that seek.
-    constexpr std::uint32_t kAheadOfSeek = 0xFFFFFFFFu;
     std::uint32_t handledSerial = 0;
     std::uint32_t handledHint = 0;
-    // The fill started at open counts as announced for position 0.
-    bool filledAhead = true;
+    // The fill started at open belongs to serial 0, position 0, which a fresh source stands at.
+    bool filledAhead = false;
     std::uint32_t filledAheadMs = 0;
     bool ended = false;
     const auto restart = [&](std::uint32_t ms, std::uint32_t serial, std::uint64_t head) {
@@ -275,7 +272,7 @@ void WaveSource::decodeLoop()
         ended = false;
         m_endAt.store(~std::uint64_t { 0 }, std::memory_order_relaxed);
         m_filledFrom.store(head, std::memory_order_relaxed);
-        m_filledSerial.store(serial, std::memory_order_release);
+        m_filled.store(std::uint64_t { serial } << 32 | ms, std::memory_order_release);
     };
     for (;;) {
         {
@@ -297,10 +294,14 @@ void WaveSource::decodeLoop()
         if (serial != handledSerial) {
             handledSerial = serial;
             const auto ms = static_cast<std::uint32_t>(seek);
-            if (filledAhead && filledAheadMs == ms)
-                m_filledSerial.store(serial, std::memory_order_release); // already read from there
-            else
+            if (filledAhead && filledAheadMs == ms) {
+                // Already read from there (the render thread may have taken it over already).
+                std::uint64_t ahead = std::uint64_t { kAheadOfSeek } << 32 | ms;
+                m_filled.compare_exchange_strong(ahead, std::uint64_t { serial } << 32 | ms,
+                    std::memory_order_acq_rel);
+            } else {
                 restart(ms, serial, head);
+            }
             filledAhead = false;
         }
         const std::uint64_t tail = std::max(m_tail.load(std::memory_order_acquire),
@@ -348,7 +349,14 @@ std::size_t WaveSource::take(float *out, std::size_t frames) noexcept
 {
     if (m_atEnd)
         return 0;
-    if (m_filledSerial.load(std::memory_order_acquire) != m_wantSerial)
+    std::uint64_t filled = m_filled.load(std::memory_order_acquire);
+    if (filled == (std::uint64_t { kAheadOfSeek } << 32 | m_baseMs) && m_outFrames == 0) {
+        // Read ahead from this very target: take it over instead of waiting for the decoder.
+        const std::uint64_t mine = std::uint64_t { m_wantSerial } << 32 | m_baseMs;
+        if (m_filled.compare_exchange_strong(filled, mine, std::memory_order_acq_rel))
+            filled = mine;
+    }
+    if (static_cast<std::uint32_t>(filled >> 32) != m_wantSerial)
         return 0; // the decoder has not yet started on the last seek: silence, position stays
     std::uint64_t tail = m_tail.load(std::memory_order_relaxed);
     tail = std::max(tail, m_filledFrom.load(std::memory_order_relaxed));
@@ -371,7 +379,8 @@ void WaveSource::seekMs(std::uint32_t positionMs) noexcept
     positionMs = std::min(positionMs, m_lengthMs);
     // Already there with the ring filled from here (the seek to 0 of a fresh source).
     if (positionMs == m_baseMs && m_outFrames == 0 && !m_atEnd
-        && m_filledSerial.load(std::memory_order_acquire) == m_wantSerial)
+        && static_cast<std::uint32_t>(m_filled.load(std::memory_order_acquire) >> 32)
+            == m_wantSerial)
         return;
     m_baseMs = positionMs;
     m_outFrames = 0;

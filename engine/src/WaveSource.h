@@ -101,7 +101,11 @@ private:
     // Decoder -> render thread: the seek the ring's data now belongs to, where that data starts
     // (stored before the serial), and where it ends once the file is read to its end.
     std::atomic<std::uint64_t> m_filledFrom { 0 };
-    std::atomic<std::uint32_t> m_filledSerial { 0 };
+    // Serial (high) and start ms (low) of what the ring holds. While the decoder reads ahead of
+    // an announced seek the serial is kAheadOfSeek; the seek, once it comes, takes the data
+    // over (either thread may make that step, by compare-and-swap).
+    std::atomic<std::uint64_t> m_filled { 0 };
+    static constexpr std::uint32_t kAheadOfSeek = 0xFFFFFFFFu;
     std::atomic<std::uint64_t> m_endAt { ~std::uint64_t { 0 } };
     std::atomic<int> m_failure { -1 }; // an Error::Code once failed
 
