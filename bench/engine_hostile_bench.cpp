@@ -7,6 +7,7 @@
 //   enginehostilebench latency DIR       the set written to DIR, then the figures
 //   enginehostilebench song PATH         a 60 MB song of 10.5 M notes, all at tick 0
 //   enginehostilebench longwave PATH     a sparse 16-bit stereo wave of 2 h 10 min
+//   enginehostilebench set DIR           only the hostile set, for trying other players on it
 
 #include "testsupport/HostileFiles.h"
 #include "testsupport/MidiWriter.h"
@@ -177,8 +178,15 @@ int main(int argc, char **argv)
         return latency(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "song") == 0)
         return writeSong(argv[2]) ? 0 : 1;
+    if (argc == 3 && std::strcmp(argv[1], "set") == 0) {
+        std::filesystem::create_directories(argv[2]);
+        for (const auto &file : testsupport::writeHostileSet(argv[2]))
+            std::printf("%s\t%s\n", file.name.c_str(), file.path.c_str());
+        return 0;
+    }
     if (argc == 3 && std::strcmp(argv[1], "longwave") == 0)
         return testsupport::writeSparseWave(argv[2], 2 * 3600 + 600) ? 0 : 1;
-    std::fprintf(stderr, "usage: enginehostilebench latency DIR | song PATH | longwave PATH\n");
+    std::fprintf(
+        stderr, "usage: enginehostilebench latency DIR | song PATH | longwave PATH | set DIR\n");
     return 2;
 }
