@@ -62,11 +62,35 @@ measure "tdplay --render --max-seconds 5" 60 "$tdplay" --render "$work/out.wav" 
 if command -v sox >/dev/null; then
     measure "sox, decode 5 s (no device)" - sox -q "$work/long.wav" -t null /dev/null trim 0 5
 fi
+# paplay and play -q need a sound server: the running one, else a private PulseAudio with a
+# null sink in the work folder.
+pulse_pid=""
+if command -v pactl >/dev/null && ! pactl info >/dev/null 2>&1 && command -v pulseaudio >/dev/null
+then
+    mkdir -p "$work/pulse/home" "$work/pulse/run"
+    HOME="$work/pulse/home" XDG_RUNTIME_DIR="$work/pulse/run" pulseaudio -n --daemonize=no \
+        --exit-idle-time=-1 -L "module-null-sink sink_name=bench" \
+        -L "module-native-protocol-unix socket=$work/pulse/socket auth-anonymous=1" \
+        >/dev/null 2>&1 &
+    pulse_pid=$!
+    export PULSE_SERVER="unix:$work/pulse/socket"
+    for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+fi
 if command -v pactl >/dev/null && pactl info >/dev/null 2>&1; then
+    measure "tdplay, 5 s through PulseAudio (SDL)" 60 \
+        env SDL_AUDIODRIVER=pulseaudio timeout 5 "$tdplay" "$work/long.wav"
     measure "paplay, 5 s" - timeout 5 paplay "$work/long.wav"
-    measure "play -q, 5 s" - timeout 5 play -q "$work/long.wav"
+    if ls /usr/lib/*/sox/libsox_fmt_pulse* >/dev/null 2>&1; then
+        measure "play -q, 5 s" - env AUDIODRIVER=pulseaudio timeout 5 play -q "$work/long.wav"
+    else
+        echo "  play -q: sox has no PulseAudio output here (libsox-fmt-pulse), not measured"
+    fi
 else
-    echo "  paplay / play -q: no sound server answers here, not measured"
+    echo "  paplay / play -q: no sound server can be started here, not measured"
+fi
+if [ -n "$pulse_pid" ]; then
+    kill "$pulse_pid" 2>/dev/null || true
+    wait "$pulse_pid" 2>/dev/null || true
 fi
 
 echo "Hostile set (ms):"
