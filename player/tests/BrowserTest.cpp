@@ -346,7 +346,7 @@ private Q_SLOTS:
     }
 
     // A drag starts from the file view once the pointer has moved 5 pixels with the left
-    // button down after a press on an item without Shift or Ctrl; 4 pixels are not enough.
+    // button down after a press on an item; 4 pixels are not enough.
     void aDragStartsAfterFivePixels()
     {
         touch({ "a.mid", "b.mid" });
@@ -370,11 +370,8 @@ private Q_SLOTS:
         send(QEvent::MouseMove, start + QPoint(0, 5), Qt::LeftButton, Qt::NoModifier);
         QCOMPARE(drags(), 1);
         send(QEvent::MouseButtonRelease, start, Qt::NoButton, Qt::NoModifier);
-
-        send(QEvent::MouseButtonPress, start, Qt::LeftButton, Qt::ShiftModifier);
-        send(QEvent::MouseMove, start + QPoint(9, 0), Qt::LeftButton, Qt::ShiftModifier);
-        QCOMPARE(drags(), 1);
-        send(QEvent::MouseButtonRelease, start, Qt::NoButton, Qt::NoModifier);
+        // What a drop does, and that Shift or Ctrl start none: BrowserDragTest, on a platform
+        // that drops.
     }
 
     // Choosing a drive that cannot be read shows "Drive not ready" with Abort and Retry (Retry
