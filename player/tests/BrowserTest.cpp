@@ -170,6 +170,31 @@ private Q_SLOTS:
             fileViewCaptions(*m_form), QStringList({ "apple.mid", "Banana.mid", "cherry.mid" }));
     }
 
+    // In the C locale (LC_ALL=C) the file view sorts as the folder list does: without regard to
+    // case, names equal but for case in code order (upper case first), not all upper-case names
+    // before all lower-case ones.
+    void sortsWithoutRegardToCaseInTheCLocale()
+    {
+        QLocale::setDefault(QLocale::c());
+        const QStringList names { "b", "B", "a", "C", "_z", "Ab" };
+        QStringList songs;
+        for (const QString &name : names) {
+            songs.append(name + QStringLiteral(".mid"));
+            QVERIFY(QDir().mkpath(path(QStringLiteral("sub/") + name)));
+        }
+        touch(songs);
+        open(QStringLiteral("."));
+        QCOMPARE(fileViewCaptions(*m_form),
+            QStringList({ "_z.mid", "a.mid", "Ab.mid", "B.mid", "b.mid", "C.mid" }));
+
+        open(QStringLiteral("sub"));
+        QStringList folders;
+        for (int row = m_form->TdDirectory->count() - names.size(); row < m_form->TdDirectory->count();
+             ++row)
+            folders.append(m_form->TdDirectory->item(row)->text());
+        QCOMPARE(folders, QStringList({ "_z", "a", "Ab", "B", "b", "C" }));
+    }
+
     // A folder large enough to be sorted beside the listing comes out in the same order.
     void aLargeFolderIsSortedTheSameWay()
     {
