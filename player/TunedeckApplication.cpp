@@ -7,6 +7,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <exception>
 
 QString TunedeckApplication::s_title;
@@ -76,6 +77,15 @@ bool hasFamily(const QString &family)
     return QFontDatabase::families().contains(family, Qt::CaseInsensitive);
 }
 
+// Whether `family` has a face of its own at bold weight or heavier.
+bool hasBoldFace(const QString &family)
+{
+    const QStringList styles = QFontDatabase::styles(family);
+    return std::any_of(styles.begin(), styles.end(), [&](const QString &style) {
+        return QFontDatabase::weight(family, style) >= QFont::Bold;
+    });
+}
+
 } // namespace
 
 void TunedeckApplication::loadFonts()
@@ -111,5 +121,23 @@ QFont TunedeckApplication::windowFont()
     const QString family = fontFamily(QStringLiteral("MS Sans Serif"));
     QFont font(family);
     font.setPixelSize(family == u"MS Sans Serif" ? kBitmapWindowFontPx : kScalableWindowFontPx);
+    return font;
+}
+
+QFont TunedeckApplication::boldWindowFont()
+{
+    QFont font = windowFont();
+    if (!hasBoldFace(font.family())) {
+        // Tahoma (Wine's, beside MS Sans Serif) is its closest relative.
+        for (const char *fallback : { "Tahoma", "Liberation Sans", "DejaVu Sans" }) {
+            const QString family = QLatin1String(fallback);
+            if (hasFamily(family) && hasBoldFace(family)) {
+                font.setFamily(family);
+                font.setPixelSize(kScalableWindowFontPx);
+                break;
+            }
+        }
+    }
+    font.setBold(true);
     return font;
 }

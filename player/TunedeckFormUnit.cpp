@@ -259,9 +259,7 @@ void TTunedeckform::createComponents()
 
     ShadowLabel1 = new TShadowLabel(QStringLiteral("Playing:"), Panel1);
     ShadowLabel1->setObjectName(QStringLiteral("ShadowLabel1"));
-    QFont bold = font();
-    bold.setBold(true);
-    ShadowLabel1->setFont(bold);
+    ShadowLabel1->setFont(TunedeckApplication::boldWindowFont());
     ShadowLabel1->setGeometry(174, 7, 48, 13);
 
     FNPlay = new QLabel(Panel1);
