@@ -7,6 +7,7 @@
 #include "GradientCaption.h"
 #include "HelpEngine.h"
 #include "OrvkitCalls.h"
+#include "PlayListDialog.h"
 #include "ShadowLabel.h"
 #include "TMediaPlayer.h"
 #include "Texts.h"
@@ -365,9 +366,9 @@ void TTunedeckform::createComponents()
     ResTimer->setInterval(kResTimerIntervalMs);
     ResTimer->setSingleShot(true);
 
-    OpenDialog = new QFileDialog(this);
+    OpenDialog = new TPlayListDialog(QFileDialog::AcceptOpen, this);
     OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
-    SaveDialog = new QFileDialog(this);
+    SaveDialog = new TPlayListDialog(QFileDialog::AcceptSave, this);
     SaveDialog->setObjectName(QStringLiteral("SaveDialog"));
 
     connect(PlayButt, &QPushButton::clicked, this, &TTunedeckform::PlayButtClick);
