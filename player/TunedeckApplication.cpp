@@ -139,5 +139,8 @@ QFont TunedeckApplication::boldWindowFont()
         }
     }
     font.setBold(true);
+    // Drawn in whole pixels, as the bitmap face it stands in for: a smoothed edge would blend
+    // into the one-pixel shadow that labels in this font draw.
+    font.setStyleStrategy(QFont::NoAntialias);
     return font;
 }
