@@ -38,7 +38,8 @@ void TPlayListDialog::accept()
         const QFileInfo folder(QFileInfo(chosen).absolutePath());
         if (!chosen.isEmpty() && !folder.isDir()) {
             tunedeck::showCaptionedMessage(tunedeck::MessageKind::Warning, windowTitle(),
-                QStringLiteral("%1\nThe folder does not exist.\nCheck the folder name and try again.")
+                QStringLiteral(
+                    "%1\nThe folder does not exist.\nCheck the folder name and try again.")
                     .arg(QDir::toNativeSeparators(chosen)));
             return;
         }

@@ -36,7 +36,10 @@ public:
     explicit MouseScript(QList<std::function<void()>> steps)
         : m_steps(std::move(steps))
     { }
-    void start() { QTimer::singleShot(0, [this] { next(); }); }
+    void start()
+    {
+        QTimer::singleShot(0, [this] { next(); });
+    }
     bool done() const { return m_next == m_steps.size(); }
     // Every step has returned.
     bool finished() const { return m_returned == m_steps.size(); }
@@ -109,8 +112,8 @@ private Q_SLOTS:
         QTest::mouseClick(files, Qt::LeftButton, {}, form->TdfileV->rowRect(0).center());
         const QPoint pressAt = form->TdfileV->rowRect(1).center();
         const QPoint farAway = pressAt + QPoint(0, QApplication::startDragDistance() + 2);
-        const QPoint onTarget = ontoPlayList ? target->rect().center()
-                                             : form->TdfileV->rowRect(2).center();
+        const QPoint onTarget
+            = ontoPlayList ? target->rect().center() : form->TdfileV->rowRect(2).center();
         MouseScript script({
             [&] { QTest::mousePress(files, Qt::LeftButton, modifiers, pressAt); },
             [&] { QTest::mouseMove(files, pressAt + QPoint(0, 2)); },
