@@ -31,6 +31,8 @@ TMediaPlayer::ResultCode resultCodeOf(tunedeck::Error::Code code)
         return TMediaPlayer::rcTruncated;
     case Code::NotWave:
         return TMediaPlayer::rcNotWave;
+    case Code::WaveRate:
+        return TMediaPlayer::rcWaveRate;
     case Code::NoSoundfont:
         return TMediaPlayer::rcNoSoundfont;
     case Code::NoOutput:
@@ -290,6 +292,8 @@ QString TMediaPlayer::ErrorText(quint32 code) const
         return QString::fromUtf8(tunedeck::errorText(Code::Truncated));
     case rcNotWave:
         return QString::fromUtf8(tunedeck::errorText(Code::NotWave));
+    case rcWaveRate:
+        return QString::fromUtf8(tunedeck::errorText(Code::WaveRate));
     case rcNoSoundfont:
         return QString::fromUtf8(tunedeck::errorText(Code::NoSoundfont));
     case rcNoOutput:

@@ -45,6 +45,7 @@ public:
         rcSynthFailed = 10,
         rcOutOfRange = 11,
         rcNotOpen = 12,
+        rcWaveRate = 13,
     };
 
     explicit TMediaPlayer(QObject *parent = nullptr);

@@ -15,21 +15,20 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <optional>
 #include <semaphore>
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace tunedeck {
 
 namespace {
 
 constexpr int kDefaultSampleRate = 44100;
-// The render thread normally takes a new file within one block; past this the output is taken
-// to be stuck and is stopped to make the hand-over.
-constexpr auto kSwapTimeout = std::chrono::seconds(2);
 // Notices are rare (one per run at most), so a small ring never fills in practice.
 constexpr std::size_t kNoticeRingSize = 64;
 // How often the notice thread, when idle, checks that the sound device is still there.
@@ -126,11 +125,17 @@ struct Device::Impl {
     std::unique_ptr<Synth> synth;
     std::optional<Error> synthError;
 
-    // Owner's thread. `source` is what the render thread plays (or is about to); `retiring` is
-    // the one it replaced, destroyed once the render thread has let go of it.
-    std::unique_ptr<Source> source;
-    std::unique_ptr<Source> retiring;
-    bool swapPending = false;
+    // One source offered to the render thread (null: the file was closed), numbered in the
+    // order offered.
+    struct Handover {
+        std::unique_ptr<Source> source;
+        std::uint64_t serial = 0;
+    };
+
+    // Owner's thread: the hand-overs the render thread may still use or has yet to take, oldest
+    // first. The newest holds what plays (or is about to).
+    std::deque<std::unique_ptr<Handover>> handovers;
+    std::uint64_t handoverSerial = 0;
     bool open = false;
     MediaKind kind = MediaKind::Smf0;
     std::uint32_t runId = 1;
@@ -143,11 +148,11 @@ struct Device::Impl {
     // seek serial (high), target ms (low). Stored before `command`, loaded after it.
     std::atomic<std::uint64_t> seekRequest { 0 };
     std::atomic<std::uint32_t> length { 0 };
-    // The next source, written before swapRequested is set; the render thread takes it and
-    // releases swapDone.
-    Source *incoming = nullptr;
-    std::atomic<bool> swapRequested { false };
-    std::binary_semaphore swapDone { 0 };
+    // The newest hand-over that the render thread has not taken yet, or null. Either side takes
+    // it by exchange, so one not yet taken can be replaced without waiting.
+    std::atomic<Handover *> offered { nullptr };
+    // Render thread -> owner: serial of the hand-over it plays; the older ones are free.
+    std::atomic<std::uint64_t> taken { 0 };
 
     // Render thread -> owner: seek serial the position belongs to (high), position ms (low).
     std::atomic<std::uint64_t> published { 0 };
@@ -188,14 +193,14 @@ struct Device::Impl {
     // the synthesiser outlives it.
     void applySwap() noexcept
     {
-        if (!swapRequested.load(std::memory_order_acquire))
+        Handover *next = offered.exchange(nullptr, std::memory_order_acq_rel);
+        if (!next)
             return;
         if (current)
             current->silence();
-        current = incoming;
+        current = next->source.get();
         wasPlaying = false;
-        swapRequested.store(false, std::memory_order_relaxed);
-        swapDone.release();
+        taken.store(next->serial, std::memory_order_release);
     }
 
     // Runs on the output's thread once per block and never waits for another thread.
@@ -231,6 +236,8 @@ struct Device::Impl {
                     notice = Notice { current->failed() ? Notice::Kind::Failed
                                                         : Notice::Kind::Finished,
                         highOf(commandNow) };
+                    if (current->failed())
+                        notice->reason = current->failure();
                 }
                 playing = false;
             }
@@ -248,46 +255,53 @@ struct Device::Impl {
 
     bool outputThreaded() const { return output != nullptr; }
 
-    // Owner's thread. Hands `next` to the render thread without waiting for it: the source it
-    // replaces is kept in `retiring` until the render thread has let go of it.
+    // Owner's thread. Hands `next` to the render thread without waiting for it: a hand-over
+    // still untaken is withdrawn and freed at once, and a source the render thread may still be
+    // using is kept until it has taken a newer one.
     void swapSource(std::unique_ptr<Source> next)
     {
-        finishSwap();
-        incoming = next.get();
-        retiring = std::move(source);
-        source = std::move(next);
-        swapPending = true;
-        swapRequested.store(true, std::memory_order_release);
-        if (!outputThreaded())
-            finishSwap(); // No render thread: the owner makes the hand-over itself.
-    }
-
-    // Owner's thread. Waits (at most about one block) until the render thread has taken the
-    // last source offered, then frees the one it replaced.
-    void finishSwap()
-    {
-        if (!swapPending)
-            return;
-        if (!outputThreaded()) {
-            applySwap();
-            static_cast<void>(swapDone.try_acquire());
-        } else if (!swapDone.try_acquire_for(kSwapTimeout)) {
-            // The output is stuck; stopping it guarantees the render function is not running.
-            output->stop();
-            applySwap();
-            static_cast<void>(swapDone.try_acquire());
-            output->start(&Impl::renderCallback, this);
+        auto handover = std::make_unique<Handover>();
+        handover->source = std::move(next);
+        handover->serial = ++handoverSerial;
+        if (Handover *withdrawn = offered.exchange(handover.get(), std::memory_order_acq_rel)) {
+            const auto at = std::find_if(handovers.begin(), handovers.end(),
+                [withdrawn](const auto &h) { return h.get() == withdrawn; });
+            if (at != handovers.end()) {
+                std::vector<std::unique_ptr<Handover>> gone;
+                gone.push_back(std::move(*at));
+                handovers.erase(at);
+                dispose(std::move(gone));
+            }
         }
-        swapPending = false;
-        retiring.reset();
+        handovers.push_back(std::move(handover));
+        if (!outputThreaded())
+            applySwap(); // No render thread: the owner makes the hand-over itself.
+        collectRetired();
     }
 
-    // Owner's thread. Frees a replaced source if the render thread has already let go of it.
+    // Owner's thread. Frees the sources that the render thread has let go of.
     void collectRetired()
     {
-        if (swapPending && outputThreaded() && swapDone.try_acquire()) {
-            swapPending = false;
-            retiring.reset();
+        const std::uint64_t playing = taken.load(std::memory_order_acquire);
+        std::vector<std::unique_ptr<Handover>> retired;
+        while (!handovers.empty() && handovers.front()->serial < playing) {
+            retired.push_back(std::move(handovers.front()));
+            handovers.pop_front();
+        }
+        dispose(std::move(retired));
+    }
+
+    // Frees sources on a thread of their own: giving back the memory of a song of millions of
+    // events takes tens of milliseconds, which the owner's thread need not wait for. None of
+    // them is used by anyone any more.
+    static void dispose(std::vector<std::unique_ptr<Handover>> retired)
+    {
+        if (retired.empty())
+            return;
+        try {
+            std::thread([gone = std::move(retired)]() mutable { gone.clear(); }).detach();
+        } catch (const std::system_error &) {
+            // No thread to be had: they are freed here when `retired` goes.
         }
     }
 
@@ -312,7 +326,7 @@ struct Device::Impl {
         if (container.value() == Container::Wave) {
             if (!output && mode != OutputMode::Offline)
                 return *outputError;
-            auto wave = WaveSource::decode(path, sampleRate);
+            auto wave = WaveSource::open(path, sampleRate, mode == OutputMode::Offline);
             if (!wave)
                 return wave.error();
             return std::unique_ptr<Source>(std::move(wave).value());
@@ -399,8 +413,12 @@ Device::~Device()
     d.noticeReady.release();
     d.noticeThread.join();
     d.current = nullptr;
-    d.retiring.reset();
-    d.source.reset();
+    d.offered.store(nullptr, std::memory_order_relaxed);
+    std::vector<std::unique_ptr<Impl::Handover>> remaining;
+    for (auto &handover : d.handovers)
+        remaining.push_back(std::move(handover));
+    d.handovers.clear();
+    Impl::dispose(std::move(remaining));
     d.output.reset();
 }
 
@@ -498,6 +516,8 @@ Result<void> Device::seekMs(std::uint32_t positionMs)
     if (positionMs > lengthMs())
         return Error { Error::Code::InvalidArgument, "the position lies past the end", 0 };
     ++d.runId;
+    if (!d.handovers.empty() && d.handovers.back()->source)
+        d.handovers.back()->source->prepareSeek(positionMs);
     d.requestSeek(positionMs);
     d.sendCommand(false);
     return {};

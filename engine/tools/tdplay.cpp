@@ -5,11 +5,15 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -22,7 +26,7 @@ constexpr auto kStatusInterval = std::chrono::milliseconds(200);
 
 const char kUsage[] = "Usage: tdplay FILE...\n"
                       "       tdplay --info FILE...\n"
-                      "       tdplay --render OUT.wav [--pcm16] FILE\n"
+                      "       tdplay --render OUT.wav [--pcm16] [--max-seconds N] FILE\n"
                       "\n"
                       "Plays MIDI songs (.mid, .rmi) and wave files through the sound card, one\n"
                       "after another, showing the position on one status line. Without a sound\n"
@@ -32,7 +36,8 @@ const char kUsage[] = "Usage: tdplay FILE...\n"
                       "             (smf0, smf1, smf2, rmi, wav) and the length in ms; or the\n"
                       "             name, 'error' and why the file cannot be played\n"
                       "  --render   render FILE as fast as possible to OUT.wav, 44100 Hz stereo,\n"
-                      "             32-bit float (or 16-bit PCM with --pcm16)\n"
+                      "             32-bit float (or 16-bit PCM with --pcm16); at most N\n"
+                      "             seconds of it with --max-seconds N\n"
                       "  --help     show this text\n"
                       "\n"
                       "MIDI songs need a General MIDI soundfont: $TUNEDECK_SOUNDFONT, else\n"
@@ -70,9 +75,21 @@ int info(std::span<char *const> files)
     return status;
 }
 
-int render(const char *outPath, const char *file, bool pcm16)
+// Renders `file` into `outPath`, at most `maxSeconds` of it when that is not 0. Fails when the
+// file cannot be opened, fails while rendering, or the output cannot be written.
+int render(const char *outPath, const char *file, bool pcm16, unsigned long maxSeconds)
 {
-    tunedeck::Device device(nullptr, tunedeck::OutputMode::Offline);
+    std::atomic<bool> failed { false };
+    std::atomic<int> reason { 0 };
+    std::optional<tunedeck::Device> owned;
+    tunedeck::Device &device = owned.emplace(
+        [&](tunedeck::Notice notice) {
+            if (notice.kind == tunedeck::Notice::Kind::Failed) {
+                reason = static_cast<int>(notice.reason);
+                failed = true;
+            }
+        },
+        tunedeck::OutputMode::Offline);
     if (auto opened = device.open(file); !opened) {
         std::fprintf(stderr, "tdplay: %s: %s\n", file, describe(opened.error()).c_str());
         return 1;
@@ -89,15 +106,29 @@ int render(const char *outPath, const char *file, bool pcm16)
     if (pcm16) // Clip instead of wrapping around where the mix is louder than full scale.
         sf_command(out, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     std::vector<float> block(kRenderBlockFrames * 2);
+    const std::uint64_t limit = maxSeconds == 0
+        ? ~std::uint64_t { 0 }
+        : std::uint64_t { maxSeconds } * std::uint64_t(device.sampleRate());
+    std::uint64_t total = 0;
     device.play();
     bool written = true;
-    while (device.isPlaying() && written) {
+    while (device.isPlaying() && written && total < limit) {
         const std::size_t frames = device.pump(block);
-        written = sf_writef_float(out, block.data(), sf_count_t(frames)) == sf_count_t(frames);
+        const auto keep = static_cast<sf_count_t>(std::min<std::uint64_t>(frames, limit - total));
+        written = sf_writef_float(out, block.data(), keep) == keep;
+        total += std::uint64_t(keep);
     }
     if (!written)
         std::fprintf(stderr, "tdplay: %s: %s\n", outPath, sf_strerror(out));
-    return sf_close(out) == 0 && written ? 0 : 1;
+    const bool closed = sf_close(out) == 0;
+    // The notice thread reports a failure shortly after the block that met it; the device's
+    // destructor joins that thread, so the flag is final once the device is gone.
+    owned.reset();
+    if (failed) {
+        std::fprintf(stderr, "tdplay: %s: rendering failed: %s\n", file,
+            tunedeck::errorText(static_cast<tunedeck::Error::Code>(reason.load())));
+    }
+    return closed && written && !failed ? 0 : 1;
 }
 
 // Plays one file to its end through the real output, refreshing the status line.
@@ -146,18 +177,28 @@ int main(int argc, char **argv)
         return info(args.subspan(1));
     if (first == "--render") {
         bool pcm16 = false;
+        unsigned long maxSeconds = 0;
         std::vector<const char *> rest;
-        for (const char *arg : args.subspan(1)) {
-            if (std::strcmp(arg, "--pcm16") == 0)
+        const auto options = args.subspan(1);
+        for (std::size_t i = 0; i < options.size(); ++i) {
+            if (std::strcmp(options[i], "--pcm16") == 0) {
                 pcm16 = true;
-            else
-                rest.push_back(arg);
+            } else if (std::strcmp(options[i], "--max-seconds") == 0 && i + 1 < options.size()) {
+                char *end = nullptr;
+                maxSeconds = std::strtoul(options[++i], &end, 10);
+                if (*end != '\0' || maxSeconds == 0) {
+                    std::fputs(kUsage, stderr);
+                    return 1;
+                }
+            } else {
+                rest.push_back(options[i]);
+            }
         }
         if (rest.size() != 2) {
             std::fputs(kUsage, stderr);
             return 1;
         }
-        return render(rest[0], rest[1], pcm16);
+        return render(rest[0], rest[1], pcm16, maxSeconds);
     }
 
     std::mutex mutex;

@@ -211,15 +211,15 @@ private Q_SLOTS:
     {
         TMediaPlayer player;
         std::set<QString> texts;
-        for (quint32 code = TMediaPlayer::rcSuccess; code <= TMediaPlayer::rcNotOpen; ++code) {
+        for (quint32 code = TMediaPlayer::rcSuccess; code <= TMediaPlayer::rcWaveRate; ++code) {
             const QString text = player.ErrorText(code);
             QVERIFY2(
                 text != QStringLiteral("Unknown error code"), qPrintable(QString::number(code)));
             texts.insert(text);
         }
-        QCOMPARE(texts.size(), std::size_t(TMediaPlayer::rcNotOpen) + 1);
+        QCOMPARE(texts.size(), std::size_t(TMediaPlayer::rcWaveRate) + 1);
         QCOMPARE(
-            player.ErrorText(TMediaPlayer::rcNotOpen + 1), QStringLiteral("Unknown error code"));
+            player.ErrorText(TMediaPlayer::rcWaveRate + 1), QStringLiteral("Unknown error code"));
         QCOMPARE(player.ErrorText(0xFFFFFFFFu), QStringLiteral("Unknown error code"));
     }
 

@@ -47,6 +47,9 @@ struct Notice {
     // The run the notice belongs to (see Device::runId()); a notice whose run has since ended
     // is stale and can be ignored.
     std::uint32_t runId = 0;
+    // Failed only: why (Io when the sound device went away, Truncated or Io when a wave file
+    // could no longer be read).
+    Error::Code reason = Error::Code::Io;
 };
 
 // A channel's controller state as the synthesiser holds it (for tests and diagnostics).
@@ -65,8 +68,9 @@ struct ChannelState {
 // Threading: every member function except the listener is called from one thread, the owner's
 // (in the player: the UI thread). Commands take effect on the render thread at its next block;
 // positionMs() and lengthMs() read atomics and never wait. open() and close() hand the new file
-// over without waiting, unless the render thread has not yet taken the previous hand-over (then
-// they wait at most about one block). The listener is called on the
+// over without waiting for the render thread, and the render thread's work per block is bounded
+// whatever the file holds, so stopping the output (destructor) waits at most one block. The
+// listener is called on the
 // notice thread, never on the render thread and never after the destructor has returned.
 class Device {
 public:
@@ -86,9 +90,9 @@ public:
     [[nodiscard]] static Result<MediaInfo> probe(const std::filesystem::path &path);
 
     // Closes any open file, then opens `path` stopped at position 0. Fails with FileNotFound,
-    // Io, UnknownFormat, NotMidi, Malformed, Truncated, NotWave, NoSoundfont or NoOutput; the
-    // device is then closed. A wave file is decoded completely here, so the render thread never
-    // reads a file.
+    // Io, UnknownFormat, NotMidi, Malformed, Truncated, NotWave, WaveRate, NoSoundfont or
+    // NoOutput; the device is then closed. Of a wave file only the header is read here; the
+    // file's own decoder thread reads it as it plays.
     [[nodiscard]] Result<void> open(const std::filesystem::path &path);
     // Stops and forgets the open file; does nothing when none is open.
     void close();

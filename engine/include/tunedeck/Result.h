@@ -18,6 +18,7 @@ struct Error {
         Malformed,        // a MIDI file whose structure cannot be (no tracks, bad counts, bad events)
         Truncated,        // cut short where nothing usable is left
         NotWave,          // claims to be a wave file but libsndfile refuses it
+        WaveRate,         // a wave file whose sample rate is too far from any output's to play
         NoSoundfont,      // no General MIDI soundfont could be found or loaded
         NoOutput,         // no audio output could be opened, not even the null one
         Synth,            // FluidSynth refused to start
