@@ -71,7 +71,11 @@ SplashWindow *showSplash(
     QWidget *owner, const QImage *picture, std::uint16_t width, std::uint16_t height)
 {
     // One splash at a time: the canvas is process-wide, so an older window must not outlive it.
+    // The owner may be that older window (the handle of the splash now shown); it is gone once
+    // the old splash is, and the new one then stands alone.
+    const QPointer<QWidget> guardedOwner(owner);
     delete s_splash.window.data();
+    owner = guardedOwner.data();
     s_splash.window = nullptr;
     s_splash.active = true;
     FreeCanvas(s_splash.canvas);
