@@ -1,5 +1,6 @@
 #include "TipFile.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace orvkit {
@@ -23,9 +24,10 @@ std::size_t findLineStop(std::string_view bytes, std::size_t at)
 
 } // namespace
 
-TipLineReader::TipLineReader(Text text, LineFn onLine)
+TipLineReader::TipLineReader(Text text, LineFn onLine, std::size_t keepBytes)
     : m_onLine(std::move(onLine))
     , m_text(text)
+    , m_keepBytes(keepBytes)
 { }
 
 bool TipLineReader::feed(std::string_view bytes)
@@ -43,8 +45,10 @@ bool TipLineReader::feed(std::string_view bytes)
         const std::size_t textEnd = stop == std::string_view::npos ? bytes.size() : stop;
         if (textEnd > at) {
             m_inLine = true;
-            if (m_text == Text::Keep)
-                m_line.append(bytes.substr(at, textEnd - at));
+            if (m_text == Text::Keep && m_line.size() < m_keepBytes) {
+                const std::size_t room = m_keepBytes - m_line.size();
+                m_line.append(bytes.substr(at, std::min(textEnd - at, room)));
+            }
         }
         if (stop == std::string_view::npos)
             break;
