@@ -5,8 +5,38 @@
 #include <QGuiApplication>
 #include <QThread>
 #include <QUrl>
+#include <QtGlobal>
+
+#include <atomic>
 
 namespace orvkit {
+
+namespace {
+
+// Qt's desktop services tell stderr why they could not open an address ("Unable to detect a web
+// browser..."), and the library prints nothing. While one of the library's calls runs on the GUI
+// thread, what that thread logs is dropped; other threads' messages go on to the handler that
+// was installed before, which comes back when the call ends.
+class QuietGuiThread {
+public:
+    QuietGuiThread() { s_previous.store(qInstallMessageHandler(&filter)); }
+    ~QuietGuiThread() { qInstallMessageHandler(s_previous.exchange(nullptr)); }
+    QuietGuiThread(const QuietGuiThread &) = delete;
+    QuietGuiThread &operator=(const QuietGuiThread &) = delete;
+
+private:
+    static void filter(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if (onGuiThread())
+            return;
+        if (const QtMessageHandler previous = s_previous.load())
+            previous(type, context, message);
+    }
+
+    static inline std::atomic<QtMessageHandler> s_previous { nullptr };
+};
+
+} // namespace
 
 bool onGuiThread()
 {
@@ -22,6 +52,7 @@ std::intptr_t openMakerSite()
 {
     if (!onGuiThread())
         return kShellCannotRun;
+    const QuietGuiThread quiet;
     return QDesktopServices::openUrl(QUrl(QString::fromLatin1(kMakerAddress)))
         ? kShellOpened
         : kShellNoAssociation;

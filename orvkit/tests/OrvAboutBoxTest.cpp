@@ -10,10 +10,15 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QUrl>
 
+#include <cstdio>
 #include <thread>
+
+#include <unistd.h>
 
 using namespace orvkit;
 
@@ -202,6 +207,42 @@ private Q_SLOTS:
         std::thread caller([&fromThread] { fromThread = GoOrvaneURL(0); });
         caller.join();
         QVERIFY(fromThread <= 32);
+    }
+
+    // Without a browser, Qt's desktop services explain on stderr why nothing opened; the library
+    // prints nothing, so none of it reaches stderr through Qt's own message handler. A message
+    // after the call gets through as before.
+    void goOrvaneUrlWithoutABrowserPrintsNothing()
+    {
+        QTemporaryDir noPrograms;
+        QVERIFY(noPrograms.isValid());
+        QTemporaryFile captured;
+        QVERIFY(captured.open());
+        const QByteArray path = qgetenv("PATH");
+        const QByteArray browser = qgetenv("BROWSER");
+        qputenv("PATH", QFile::encodeName(noPrograms.path()));
+        qunsetenv("BROWSER");
+        qunsetenv("DEFAULT_BROWSER");
+        qputenv("QT_FORCE_STDERR_LOGGING", "1");
+        const QtMessageHandler testHandler = qInstallMessageHandler(nullptr);
+        std::fflush(stderr);
+        const int savedStderr = ::dup(STDERR_FILENO);
+        ::dup2(captured.handle(), STDERR_FILENO);
+
+        const intptr_t result = GoOrvaneURL(0);
+        qWarning("after the call");
+
+        std::fflush(stderr);
+        ::dup2(savedStderr, STDERR_FILENO);
+        ::close(savedStderr);
+        qInstallMessageHandler(testHandler);
+        qputenv("PATH", path);
+        if (!browser.isEmpty())
+            qputenv("BROWSER", browser);
+        QVERIFY(result <= 32);
+        captured.seek(0);
+        QCOMPARE(QString::fromLocal8Bit(captured.readAll()).trimmed(),
+            QStringLiteral("after the call"));
     }
 };
 
