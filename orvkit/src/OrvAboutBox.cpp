@@ -67,12 +67,17 @@ const char *const kCreditSlots[] = {
 
 // The one about box of the process. A QPointer, so it reads null once the window is deleted.
 QPointer<AboutWindow> s_aboutBox;
+// Whether the running application will call closeAboutBoxAtExit when it goes.
+bool s_exitHookAdded = false;
 
 // Ends a box still open when the application goes away, so that its thread is joined while Qt
-// is still there.
+// is still there, and leaves nothing for a later application to find. Qt runs it at the start
+// of the application's destruction, before the widgets go, and forgets it afterwards.
 void closeAboutBoxAtExit()
 {
+    s_exitHookAdded = false;
     delete s_aboutBox.data();
+    s_aboutBox = nullptr;
 }
 
 } // namespace
@@ -305,11 +310,10 @@ std::uintptr_t openAboutBox()
         return s_aboutBox->threadHandle();
     }
 
-    static const bool exitHookAdded = [] {
+    if (!s_exitHookAdded) {
         qAddPostRoutine(closeAboutBoxAtExit);
-        return true;
-    }();
-    Q_UNUSED(exitHookAdded);
+        s_exitHookAdded = true;
+    }
 
     auto *box = new AboutWindow;
     if (!box->startAnimation()) {
