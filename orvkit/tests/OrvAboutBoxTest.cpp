@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -15,9 +17,11 @@
 #include <QTest>
 #include <QUrl>
 
+#include <cerrno>
 #include <cstdio>
 #include <thread>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace orvkit;
@@ -179,6 +183,35 @@ private Q_SLOTS:
         fresh.composeFrame(0);
         QCOMPARE(second->shownFrame(), fresh.frame());
         QTRY_VERIFY(second->framesTaken() >= 2);
+    }
+
+    // The animation thread runs one nice step above the thread that opened the box where this
+    // process may raise a thread (a probe thread tries), at the same step where it may not; the
+    // box animates either way.
+    void animationThreadRunsAboveItsCaller()
+    {
+        bool mayRaise = false;
+        std::thread probe([&mayRaise] {
+            const auto self = static_cast<id_t>(gettid());
+            errno = 0;
+            const int nice = getpriority(PRIO_PROCESS, self);
+            mayRaise = errno == 0 && setpriority(PRIO_PROCESS, self, nice - 1) == 0;
+        });
+        probe.join();
+        const int callerNice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+
+        QVERIFY(OrvAboutBox(0) != 0);
+        QPointer<AboutWindow> box = currentAboutBox();
+        QTRY_VERIFY(box->framesTaken() >= 2);
+        QList<int> nices;
+        const QDir tasks(QStringLiteral("/proc/self/task"));
+        for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+            if (comm.open(QIODevice::ReadOnly)
+                && comm.readAll().trimmed() == QByteArray(kAnimationThreadName))
+                nices << getpriority(PRIO_PROCESS, task.toUInt());
+        }
+        QCOMPARE(nices, QList<int>({ mayRaise ? callerNice - 1 : callerNice }));
     }
 
     // Widgets belong to the GUI thread: a call from elsewhere starts nothing and says so.
