@@ -15,8 +15,10 @@ namespace {
 
 // Qt's desktop services tell stderr why they could not open an address ("Unable to detect a web
 // browser..."), and the library prints nothing. While one of the library's calls runs on the GUI
-// thread, what that thread logs is dropped; other threads' messages go on to the handler that
-// was installed before, which comes back when the call ends.
+// thread, the debug, info and warning messages of that thread are dropped (a URL handler that
+// the application installed runs inside the call, and is quietened with it); critical and fatal
+// messages, and other threads' messages, go on to the handler that was installed before, which
+// comes back when the call ends.
 class QuietGuiThread {
 public:
     QuietGuiThread() { s_previous.store(qInstallMessageHandler(&filter)); }
@@ -27,7 +29,7 @@ public:
 private:
     static void filter(QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
-        if (onGuiThread())
+        if (onGuiThread() && type != QtCriticalMsg && type != QtFatalMsg)
             return;
         if (const QtMessageHandler previous = s_previous.load())
             previous(type, context, message);
