@@ -12,14 +12,15 @@ constexpr char kLineFeed = '\n';
 constexpr char kCtrlZ = '\x1a';
 
 // The first carriage return or Ctrl-Z at or after `at`, the bytes that end a line or the content;
-// npos if none. A plain loop: find_first_of would search the two-byte set once per byte.
+// npos if none. Two memchr-backed searches, the second only up to the line's end: lines may be
+// hundreds of megabytes long.
 std::size_t findLineStop(std::string_view bytes, std::size_t at)
 {
-    for (; at < bytes.size(); ++at) {
-        if (bytes[at] == kCarriageReturn || bytes[at] == kCtrlZ)
-            return at;
-    }
-    return std::string_view::npos;
+    const std::size_t carriageReturn = bytes.find(kCarriageReturn, at);
+    const std::size_t lineEnd
+        = carriageReturn == std::string_view::npos ? bytes.size() : carriageReturn;
+    const std::size_t ctrlZ = bytes.substr(0, lineEnd).find(kCtrlZ, at);
+    return ctrlZ != std::string_view::npos ? ctrlZ : carriageReturn;
 }
 
 } // namespace
