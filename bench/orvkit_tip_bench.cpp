@@ -27,6 +27,8 @@
 
 namespace {
 
+// A click on "Next >>" or an opening should answer well within a tenth of a second.
+constexpr double kReadBudgetMs = 100.0;
 constexpr double kRepaintBudgetMs = 50.0;
 constexpr double kPeakBudgetMiB = 400.0;
 
@@ -84,7 +86,8 @@ int hugeLine(int argc, char **argv, int mebibytes)
     ToolTip(0, 0, 0, reinterpret_cast<std::uintptr_t>(path.constData()), 0);
 
     std::printf("tip file: one line of %d MiB, then a short line\n", mebibytes);
-    std::printf("open (count + first read):  %8.1f ms\n", openMs);
+    std::printf("open (count + first read):  %8.1f ms   (not budgeted: reads the whole file)\n",
+        openMs);
     std::printf("repaint, long line's tip:   %8.2f ms   (budget %.0f ms)\n", longMs,
         kRepaintBudgetMs);
     std::printf("repaint, short tip:         %8.2f ms   (budget %.0f ms)\n", shortMs,
@@ -123,8 +126,8 @@ int main(int argc, char **argv)
     const double firstMs = bestOfMs(5, [&] { last = orvkit::readTip(file, 1); });
     std::printf("tip file: %d lines of %d bytes (%.1f MiB), %u counted\n", lines, lineBytes,
         double(file.size()) / (1024.0 * 1024.0), unsigned(counted));
-    std::printf("count on opening:   %8.2f ms\n", countMs);
-    std::printf("Next to last line:  %8.2f ms\n", lastMs);
-    std::printf("Next to first line: %8.2f ms\n", firstMs);
+    std::printf("count on opening:   %8.2f ms   (budget %.0f ms)\n", countMs, kReadBudgetMs);
+    std::printf("Next to last line:  %8.2f ms   (budget %.0f ms)\n", lastMs, kReadBudgetMs);
+    std::printf("Next to first line: %8.2f ms   (budget %.0f ms)\n", firstMs, kReadBudgetMs);
     return 0;
 }
