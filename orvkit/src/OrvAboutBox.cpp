@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <system_error>
 

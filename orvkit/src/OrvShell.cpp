@@ -21,8 +21,17 @@ namespace {
 // comes back when the call ends.
 class QuietGuiThread {
 public:
-    QuietGuiThread() { s_previous.store(qInstallMessageHandler(&filter)); }
-    ~QuietGuiThread() { qInstallMessageHandler(s_previous.exchange(nullptr)); }
+    // Nested spells (a URL handler that calls back into the library) keep the outermost one.
+    QuietGuiThread()
+    {
+        if (s_depth++ == 0)
+            s_previous.store(qInstallMessageHandler(&filter));
+    }
+    ~QuietGuiThread()
+    {
+        if (--s_depth == 0)
+            qInstallMessageHandler(s_previous.exchange(nullptr));
+    }
     QuietGuiThread(const QuietGuiThread &) = delete;
     QuietGuiThread &operator=(const QuietGuiThread &) = delete;
 
@@ -36,6 +45,7 @@ private:
     }
 
     static inline std::atomic<QtMessageHandler> s_previous { nullptr };
+    static inline int s_depth = 0; // GUI thread only
 };
 
 } // namespace

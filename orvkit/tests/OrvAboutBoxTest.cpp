@@ -37,6 +37,25 @@ Q_SIGNALS:
     void opened(const QUrl &url);
 };
 
+// A URL handler that opens the site once more from inside itself, as a program might that
+// hands the address on; Qt sends the inner call to the platform.
+class ReentrantOpener : public QObject {
+    Q_OBJECT
+
+public Q_SLOTS:
+    void open(const QUrl &) { innerResult = GoOrvaneURL(0); }
+
+public:
+    intptr_t innerResult = 99;
+};
+
+// The messages that reach the program's own handler.
+QStringList s_logged;
+void recordMessage(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    s_logged << message;
+}
+
 class OrvAboutBoxTest : public QObject {
     Q_OBJECT
 
@@ -276,6 +295,23 @@ private Q_SLOTS:
         captured.seek(0);
         QCOMPARE(QString::fromLocal8Bit(captured.readAll()).trimmed(),
             QStringLiteral("after the call"));
+    }
+
+    // A call made from inside another keeps quiet too, and the program's own message handler is
+    // in place again once the outer call has returned.
+    void nestedGoOrvaneUrlRestoresTheProgramsHandler()
+    {
+        ReentrantOpener opener;
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &opener, "open");
+        s_logged.clear();
+        const QtMessageHandler testHandler = qInstallMessageHandler(recordMessage);
+        const intptr_t outer = GoOrvaneURL(0);
+        qWarning("after the call");
+        qInstallMessageHandler(testHandler);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QVERIFY(outer > 32);
+        QVERIFY(opener.innerResult <= 32);
+        QCOMPARE(s_logged, QStringList({ "after the call" }));
     }
 };
 
