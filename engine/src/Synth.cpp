@@ -104,16 +104,26 @@ Result<std::filesystem::path> findSoundfont()
         if (isReadableFile(chosen))
             return std::filesystem::path(chosen);
         return Error { Error::Code::NoSoundfont,
-            std::string("TUNEDECK_SOUNDFONT names no readable file: ") + chosen, 0 };
+            std::string("looked for $TUNEDECK_SOUNDFONT = ") + chosen
+                + ", which is not a readable file",
+            0 };
     }
-    std::string tried;
+    std::string tried = "looked for $TUNEDECK_SOUNDFONT (not set), then ";
+    bool first = true;
     for (const char *candidate : kDefaultSoundfonts) {
         if (isReadableFile(candidate))
             return std::filesystem::path(candidate);
-        tried += tried.empty() ? "tried " : ", ";
+        tried += first ? "" : ", ";
         tried += candidate;
+        first = false;
     }
     return Error { Error::Code::NoSoundfont, tried, 0 };
+}
+
+const char *soundfontAdvice() noexcept
+{
+    return "Install one (on Debian: fluid-soundfont-gm or timgm6mb-soundfont), or name a "
+           "soundfont file in TUNEDECK_SOUNDFONT.";
 }
 
 Result<std::unique_ptr<Synth>> Synth::create(int sampleRate)
