@@ -12,6 +12,7 @@ packages=(
     clang libclang-rt-14-dev
     python3 python3-mido
     xvfb xauth xdotool x11-utils openbox imagemagick sox
+    pulseaudio pulseaudio-utils
 )
 
 missing=()
