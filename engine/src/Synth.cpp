@@ -2,6 +2,8 @@
 
 #include <fluidsynth.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -35,12 +37,15 @@ void quietFluidSynth()
     });
 }
 
+std::atomic<double> g_gain { 0.2 }; // FluidSynth's own default
+
 fluid_settings_t *makeSettings(int sampleRate)
 {
     fluid_settings_t *settings = new_fluid_settings();
     if (!settings)
         return nullptr;
     fluid_settings_setnum(settings, "synth.sample-rate", sampleRate);
+    fluid_settings_setnum(settings, "synth.gain", g_gain.load());
     fluid_settings_setint(settings, "synth.cpu-cores", 1);
     return settings;
 }
@@ -118,6 +123,11 @@ Result<std::filesystem::path> findSoundfont()
         first = false;
     }
     return Error { Error::Code::NoSoundfont, tried, 0 };
+}
+
+void setSynthGain(double gain) noexcept
+{
+    g_gain.store(std::clamp(gain, 0.0, 10.0));
 }
 
 const char *soundfontAdvice() noexcept

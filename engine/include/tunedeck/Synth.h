@@ -19,6 +19,10 @@ namespace tunedeck {
 // One sentence telling people what to install when no soundfont is found.
 const char *soundfontAdvice() noexcept;
 
+// FluidSynth's master gain (0 to 10, its default 0.2) for every synthesiser created afterwards.
+// Values outside the range are clamped.
+void setSynthGain(double gain) noexcept;
+
 // A FluidSynth synthesiser with the General MIDI soundfont loaded. The soundfont's samples are
 // read from disk once per process and shared by every Synth (one is kept for the process's
 // lifetime). Not thread-safe: one thread at a time renders and sends events.

@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""tdplay from the outside: exit statuses and messages for each failure, and its keys on a
+terminal (q quits, Ctrl+C ends the status line), with the terminal restored afterwards."""
+import os
+import pty
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+import unittest
+
+TDPLAY = sys.argv.pop(1)
+EXAMPLES = sys.argv.pop(1)
+WAVE = os.path.join(EXAMPLES, "westminster_chimes.wav")
+SONG = os.path.join(EXAMPLES, "ode_to_joy.mid")
+
+
+def run(*args, **env):
+    environment = dict(os.environ, **env)
+    for name, value in env.items():
+        if value is None:
+            del environment[name]
+    return subprocess.run([TDPLAY, *args], capture_output=True, text=True, env=environment,
+                          timeout=120)
+
+
+class Statuses(unittest.TestCase):
+    def test_command_line(self):
+        self.assertEqual(run("--version").returncode, 0)
+        self.assertRegex(run("--version").stdout, r"^tdplay \d+\.\d+\.\d+\n$")
+        for args in (["--gain", "11", WAVE], ["--gain", "x", WAVE], ["--output", "alsa", WAVE],
+                     ["--bogus", WAVE], []):
+            with self.subTest(args=args):
+                self.assertEqual(run(*args).returncode, 2)
+
+    def test_missing_soundfont_is_explained_once(self):
+        other = SONG.replace("ode_to_joy", "twinkle_twinkle")
+        result = run("--soundfont", "/nonexistent/gm.sf2", "--output", "null", SONG, other)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(SONG + ": No General MIDI soundfont found (looked for "
+                      "$TUNEDECK_SOUNDFONT = /nonexistent/gm.sf2", result.stderr)
+        self.assertEqual(result.stderr.count("fluid-soundfont-gm or timgm6mb-soundfont"), 1)
+        self.assertEqual(result.stderr.count(SONG), 1)
+
+    def test_no_sound_device_fails(self):
+        result = run(WAVE, SDL_AUDIODRIVER="no-such-driver", TUNEDECK_OUTPUT=None)
+        self.assertEqual(result.returncode, 1)
+        lines = [l for l in result.stderr.splitlines() if l.startswith("tdplay:")]
+        self.assertEqual(lines, ["tdplay: " + WAVE + ": No audio output can be opened (SDL "
+                                 "audio: Audio target 'no-such-driver' not available)"])
+
+    def test_null_output_plays_without_a_status_line_off_a_terminal(self):
+        with tempfile.TemporaryDirectory() as folder:
+            short = os.path.join(folder, "short.wav")
+            subprocess.run(["sox", "-n", "-r", "22050", short, "synth", "0.3", "sine", "440"],
+                           check=True)
+            result = run("--output", "null", short)
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stderr, "")
+
+
+class Keys(unittest.TestCase):
+    def play_on_terminal(self, keys):
+        pid, master = pty.fork()
+        if pid == 0:
+            os.execv(TDPLAY, [TDPLAY, "--output", "null", WAVE])
+        output = b""
+        # The status line shows once the file plays; then the keys go in.
+        while b"/ " not in output:
+            output += os.read(master, 1024)
+        os.write(master, keys)
+        while True:
+            try:
+                chunk = os.read(master, 1024)
+            except OSError:
+                break
+            if not chunk:
+                break
+            output += chunk
+        _, status = os.waitpid(pid, 0)
+        return os.waitstatus_to_exitcode(status), output.decode(errors="replace"), master
+
+    def test_quit_key(self):
+        code, output, _ = self.play_on_terminal(b"q")
+        self.assertEqual(code, 0)
+        self.assertTrue(output.endswith("\r\n"), repr(output[-80:]))
+
+    def test_interrupt_ends_the_line(self):
+        code, output, _ = self.play_on_terminal(b"\x03")
+        self.assertEqual(code, 130)
+        self.assertTrue(output.endswith("\r\n"), repr(output[-80:]))
+
+    def test_terminal_is_restored(self):
+        pid, master = pty.fork()
+        if pid == 0:
+            os.execv(TDPLAY, [TDPLAY, "--output", "null", WAVE])
+        output = b""
+        while b"/ " not in output:
+            output += os.read(master, 1024)
+        during = termios.tcgetattr(master)[3]
+        os.write(master, b" ")  # pause, then quit
+        os.write(master, b"q")
+        os.waitpid(pid, 0)
+        after = termios.tcgetattr(master)[3]
+        self.assertFalse(during & termios.ECHO)
+        self.assertTrue(after & termios.ECHO and after & termios.ICANON)
+
+
+if __name__ == "__main__":
+    unittest.main()
