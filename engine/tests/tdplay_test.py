@@ -3,6 +3,9 @@
 terminal (q quits, Ctrl+C ends the status line), with the terminal restored afterwards."""
 import os
 import pty
+import re
+import select
+import signal
 import subprocess
 import sys
 import tempfile
@@ -61,6 +64,13 @@ class Statuses(unittest.TestCase):
 
 
 class Keys(unittest.TestCase):
+    # A tdplay that ignores its keys would keep the test waiting: end it instead.
+    def setUp(self):
+        signal.alarm(60)
+
+    def tearDown(self):
+        signal.alarm(0)
+
     def play_on_terminal(self, keys):
         pid, master = pty.fork()
         if pid == 0:
@@ -90,6 +100,35 @@ class Keys(unittest.TestCase):
         code, output, _ = self.play_on_terminal(b"\x03")
         self.assertEqual(code, 130)
         self.assertTrue(output.endswith("\r\n"), repr(output[-80:]))
+
+    def test_arrows_seek_while_paused(self):
+        pid, master = pty.fork()
+        if pid == 0:
+            os.execv(TDPLAY, [TDPLAY, "--output", "null", WAVE])
+        output = ""
+
+        def read_until(pattern):
+            nonlocal output
+            while True:
+                found = list(re.finditer(pattern, output))
+                if found:
+                    return found[-1]
+                ready, _, _ = select.select([master], [], [], 20)
+                self.assertTrue(ready, "tdplay stopped answering: " + repr(output[-200:]))
+                output += os.read(master, 1024).decode(errors="replace")
+
+        read_until(r"/ ")
+        os.write(master, b" ")
+        paused = read_until(r"(\d\d):(\d\d) / \d\d:\d\d  \(paused\)")
+        before = int(paused.group(1)) * 60 + int(paused.group(2))
+        os.write(master, b"\x1b[C")
+        pattern = r"%02d:%02d / \d\d:\d\d  \(paused\)" % divmod(before + 5, 60)
+        read_until(pattern)
+        os.write(master, b"\x1b[D")
+        read_until(r"%02d:%02d / \d\d:\d\d  \(paused\)" % divmod(before, 60))
+        os.write(master, b"q")
+        _, status = os.waitpid(pid, 0)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0)
 
     def test_terminal_is_restored(self):
         pid, master = pty.fork()

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -158,28 +159,47 @@ private:
 
 enum class Key { None, PauseResume, Back, Forward, Next, Quit };
 
-// Waits up to `timeout` for a key on stdin and returns it; None on time-out or another key.
-Key readKey(std::chrono::milliseconds timeout)
+// Reads one byte from stdin if it comes within `timeoutMs`.
+std::optional<char> readByte(int timeoutMs)
 {
     pollfd in { STDIN_FILENO, POLLIN, 0 };
-    if (::poll(&in, 1, int(timeout.count())) <= 0)
+    char byte = 0;
+    if (::poll(&in, 1, timeoutMs) <= 0 || ::read(STDIN_FILENO, &byte, 1) != 1)
+        return std::nullopt;
+    return byte;
+}
+
+// Waits up to `timeout` for a key on stdin and returns it; None on time-out or another key.
+// Keys are read one at a time, so several typed at once are each seen.
+Key readKey(std::chrono::milliseconds timeout)
+{
+    const auto byte = readByte(int(timeout.count()));
+    if (!byte)
         return Key::None;
-    char bytes[8] = {};
-    const ssize_t got = ::read(STDIN_FILENO, bytes, sizeof bytes);
-    if (got <= 0)
-        return Key::None;
-    const std::string_view key(bytes, std::size_t(got));
-    if (key == " ")
+    switch (*byte) {
+    case ' ':
         return Key::PauseResume;
-    if (key == "\x1b[D" || key == "\x1bOD")
-        return Key::Back;
-    if (key == "\x1b[C" || key == "\x1bOC")
-        return Key::Forward;
-    if (key == "n" || key == "N")
+    case 'n':
+    case 'N':
         return Key::Next;
-    if (key == "q" || key == "Q")
+    case 'q':
+    case 'Q':
         return Key::Quit;
-    return Key::None;
+    case '\x1b': {
+        // An arrow: ESC [ C or ESC O C (and D), sent by the terminal in one go.
+        const auto introducer = readByte(50);
+        if (!introducer || (*introducer != '[' && *introducer != 'O'))
+            return Key::None;
+        const auto arrow = readByte(50);
+        if (arrow == 'C')
+            return Key::Forward;
+        if (arrow == 'D')
+            return Key::Back;
+        return Key::None;
+    }
+    default:
+        return Key::None;
+    }
 }
 
 enum class Outcome { Played, Failed, Next, Quit, Interrupted };
@@ -190,6 +210,7 @@ struct Player {
     std::condition_variable &changed;
     bool &finished;
     bool &failed;
+    std::uint32_t &finishedRun; // the run the last notice belonged to
     bool showStatus; // stderr is a terminal
     bool keys; // stdin is a terminal in single-key mode
 };
@@ -242,11 +263,7 @@ Outcome play(Player &p, const char *file, bool &soundfontExplained)
                 else
                     p.device.play();
             } else if (key == Key::Back || key == Key::Forward) {
-                // A seek ends the run; its notice then belongs to the new one.
-                {
-                    std::lock_guard lock(p.mutex);
-                    p.finished = false;
-                }
+                // A seek starts a new run; a notice of the old one no longer counts.
                 seekBy(p.device, key == Key::Back ? -5000 : 5000, paused);
             } else if (key == Key::Next) {
                 outcome = Outcome::Next;
@@ -256,7 +273,7 @@ Outcome play(Player &p, const char *file, bool &soundfontExplained)
                 break;
             }
             std::lock_guard lock(p.mutex);
-            if (p.finished)
+            if (p.finished && p.finishedRun == p.device.runId())
                 break;
         } else {
             std::unique_lock lock(p.mutex);
@@ -362,11 +379,13 @@ int main(int argc, char **argv)
     std::condition_variable changed;
     bool finished = false;
     bool failed = false;
+    std::uint32_t finishedRun = 0;
     tunedeck::Device device(
         [&](tunedeck::Notice notice) {
             // On the engine's notice thread.
             std::lock_guard lock(mutex);
             finished = true;
+            finishedRun = notice.runId;
             failed = notice.kind == tunedeck::Notice::Kind::Failed;
             changed.notify_all();
         },
@@ -377,7 +396,8 @@ int main(int argc, char **argv)
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
     const KeyboardMode keyboard;
-    Player player { device, mutex, changed, finished, failed, ::isatty(STDERR_FILENO) == 1,
+    Player player { device, mutex, changed, finished, failed, finishedRun,
+        ::isatty(STDERR_FILENO) == 1,
         keyboard.active() };
     int status = 0;
     bool soundfontExplained = false;
