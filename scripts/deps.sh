@@ -14,7 +14,7 @@ packages=(
     xvfb xauth xdotool x11-utils openbox imagemagick sox
     # A private sound server with a null sink for the output tests and bench: PulseAudio runs
     # as one process, where PipeWire would need its session manager and Pulse layer beside it.
-    pulseaudio pulseaudio-utils
+    pulseaudio pulseaudio-utils libpulse-dev
 )
 
 missing=()

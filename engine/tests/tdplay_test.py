@@ -63,6 +63,37 @@ class Statuses(unittest.TestCase):
         self.assertEqual(result.stderr, "")
 
 
+class Info(unittest.TestCase):
+    def test_verbose_info_describes_a_song(self):
+        def track(*events):
+            body = b"".join(events) + b"\x00\xff\x2f\x00"
+            return b"MTrk" + len(body).to_bytes(4, "big") + body
+
+        def meta(kind, text):
+            return b"\x00\xff" + bytes([kind, len(text)]) + text
+
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "song.mid")
+            conductor = track(meta(0x03, b"Conductor"), meta(0x02, b"(c) 1996 Someone"),
+                              b"\x00\xff\x51\x03" + (400000).to_bytes(3, "big"))
+            # A note of two quarters: 480 ticks as a variable-length number.
+            piano = track(meta(0x03, b"Piano"), b"\x00\x90\x3c\x5a", b"\x83\x60\x80\x3c\x00")
+            with open(path, "wb") as out:
+                out.write(b"MThd\x00\x00\x00\x06\x00\x01\x00\x02\x00\xf0" + conductor + piano)
+            plain = run("--info", path)
+            verbose = run("--info", "-v", path, WAVE)
+        self.assertEqual(plain.stdout, path + "\tsmf1\t800\n")
+        self.assertEqual(verbose.returncode, 0)
+        self.assertEqual(verbose.stdout.splitlines(), [
+            path + "\tsmf1\t800",
+            "  format 1, 2 tracks, 240 ticks per quarter",
+            "  tempo at start 150.00 bpm (400000 us per quarter)",
+            "  track 1 name: Conductor",
+            "  copyright: (c) 1996 Someone",
+            "  track 2 name: Piano",
+            WAVE + "\twav\t10000"])
+
+
 class Keys(unittest.TestCase):
     # A tdplay that ignores its keys would keep the test waiting: end it instead.
     def setUp(self):

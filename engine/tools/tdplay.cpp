@@ -2,6 +2,7 @@
 // to a wave file, for headless machines, scripts and benchmarks.
 
 #include "tunedeck/Device.h"
+#include "tunedeck/MidiFile.h"
 #include "tunedeck/Synth.h"
 
 #include <poll.h>
@@ -31,7 +32,7 @@ constexpr auto kStatusInterval = std::chrono::milliseconds(200);
 const char kVersion[] = TUNEDECK_VERSION;
 
 const char kUsage[] = "Usage: tdplay [OPTION]... FILE...\n"
-                      "       tdplay --info FILE...\n"
+                      "       tdplay --info [-v] FILE...\n"
                       "       tdplay --render OUT.wav [--pcm16] FILE\n"
                       "\n"
                       "Plays MIDI songs (.mid, .rmi) and wave files through the sound card, one\n"
@@ -41,7 +42,9 @@ const char kUsage[] = "Usage: tdplay [OPTION]... FILE...\n"
                       "\n"
                       "  --info        print one tab-separated line per file: the name, the kind\n"
                       "                (smf0, smf1, smf2, rmi, wav) and the length in ms; or the\n"
-                      "                name, 'error' and why the file cannot be played\n"
+                      "                name, 'error' and why the file cannot be played; with -v\n"
+                      "                also a song's format, tracks, tempo at the start and\n"
+                      "                its track-name and copyright texts\n"
                       "  --render      render FILE as fast as possible to OUT.wav, 44100 Hz\n"
                       "                stereo, 32-bit float (or 16-bit PCM with --pcm16)\n"
                       "  --soundfont FILE  the General MIDI soundfont to use\n"
@@ -74,7 +77,47 @@ std::string formatTime(std::uint32_t ms)
     return text;
 }
 
-int info(std::span<char *const> files)
+// A meta event's text as one printable line: control bytes become '?'.
+std::string printable(std::span<const std::uint8_t> bytes)
+{
+    std::string text;
+    for (std::uint8_t byte : bytes)
+        text += byte < 0x20 || byte == 0x7F ? '?' : char(byte);
+    return text;
+}
+
+// For --info -v: a song's format, tracks, division, tempo at the start, and the texts of its
+// track-name and copyright meta events, each on an indented line.
+void printSongDetails(const char *file)
+{
+    const auto song = tunedeck::MidiFile::read(file);
+    if (!song)
+        return;
+    const tunedeck::MidiFile &midi = song.value();
+    std::printf("  format %d, %d track%s, ", midi.format(), midi.trackCount(),
+        midi.trackCount() == 1 ? "" : "s");
+    if (midi.ticksPerQuarter() != 0)
+        std::printf("%u ticks per quarter\n", unsigned(midi.ticksPerQuarter()));
+    else
+        std::printf("SMPTE %d frames per second, %d ticks per frame\n",
+            midi.smpteFramesPerSecond(), midi.ticksPerFrame());
+    const std::uint32_t usPerQuarter = midi.tempoMap().usPerQuarterAt(0);
+    std::printf("  tempo at start %.2f bpm (%u us per quarter)\n",
+        usPerQuarter ? 60'000'000.0 / usPerQuarter : 0.0, usPerQuarter);
+    constexpr std::uint8_t kCopyright = 0x02;
+    constexpr std::uint8_t kTrackName = 0x03;
+    for (const tunedeck::MidiEvent &event : midi.events()) {
+        if (!event.isMeta() || (event.metaType != kCopyright && event.metaType != kTrackName))
+            continue;
+        const std::string text = printable(midi.payloadOf(event));
+        if (event.metaType == kCopyright)
+            std::printf("  copyright: %s\n", text.c_str());
+        else
+            std::printf("  track %u name: %s\n", unsigned(event.track) + 1, text.c_str());
+    }
+}
+
+int info(std::span<char *const> files, bool verbose)
 {
     int status = 0;
     for (const char *file : files) {
@@ -82,6 +125,8 @@ int info(std::span<char *const> files)
         if (probed) {
             std::printf("%s\t%s\t%u\n", file, tunedeck::mediaKindName(probed.value().kind),
                 probed.value().lengthMs);
+            if (verbose && probed.value().kind != tunedeck::MediaKind::Wave)
+                printSongDetails(file);
         } else {
             std::printf("%s\terror\t%s\n", file, describe(probed.error()).c_str());
             status = 1;
@@ -351,8 +396,17 @@ int main(int argc, char **argv)
         return 2;
     }
     const std::string_view first = args[0];
-    if (first == "--info")
-        return info(std::span<char *const>(args).subspan(1));
+    if (first == "--info") {
+        std::vector<char *> files;
+        bool verbose = false;
+        for (char *arg : std::span<char *const>(args).subspan(1)) {
+            if (std::strcmp(arg, "-v") == 0 || std::strcmp(arg, "--verbose") == 0)
+                verbose = true;
+            else
+                files.push_back(arg);
+        }
+        return info(files, verbose);
+    }
     if (first == "--render") {
         bool pcm16 = false;
         std::vector<const char *> rest;
