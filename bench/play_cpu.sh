@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # CPU while one MIDI song plays in real time through a private PulseAudio server (null sink):
-# tdplay and the whole player (display timer included) against `fluidsynth -a pulse` on the same
-# song and soundfont, side by side; then Open -> first sound at the server.
+# tdplay and the whole player (display timer included) against `fluidsynth -a pulseaudio` on the
+# same song and soundfont, side by side; then Open -> first sound at the server.
 #   bench/play_cpu.sh [build-folder] [song]  (default build/bench; examples/ode_to_joy.mid)
 # Budgets: tdplay and the player at most 0.8x fluidsynth's CPU; Open -> first sound 100 ms.
 set -euo pipefail
@@ -54,7 +54,7 @@ measure() {
 }
 
 read -r td_cpu td_wall < <(measure "$build/bin/tdplay" --output sdl "$song")
-read -r fs_cpu fs_wall < <(measure fluidsynth -n -i -q -a pulse "$soundfont" "$song")
+read -r fs_cpu fs_wall < <(measure fluidsynth -n -i -q -a pulseaudio "$soundfont" "$song")
 
 # The player: Add all, Play, and count its CPU time from "Playing" to "Stopped".
 log="$work/player.log"
@@ -80,7 +80,7 @@ row() {
     printf '%-12s %8s %8s %8s %14s\n' "$1" "$2" "$3" \
         "$(awk -v c="$2" -v w="$3" 'BEGIN { printf "%.1f", 100 * c / w }')" "$4"
 }
-ratio() { awk -v a="$1" -v b="$fs_cpu" 'BEGIN { printf "%.2fx (<= 0.8x)", b > 0 ? a / b : 0 }'; }
+ratio() { awk -v a="$1" -v b="$fs_cpu" 'BEGIN { printf "%.2fx (<= 0.8x)", (b > 0 ? a / b : 0) }'; }
 row tdplay "$td_cpu" "$td_wall" "$(ratio "$td_cpu")"
 row tunedeck "$pl_cpu" "$pl_wall" "$(ratio "$pl_cpu")"
 row fluidsynth "$fs_cpu" "$fs_wall" "1.00x"
