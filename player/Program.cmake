@@ -74,8 +74,6 @@ if(TUNEDECK_TESTS)
     td_add_qttest(SoundServerTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/SoundServerTest.cpp
         LIBS Tunedeck::Player Tunedeck::TestSupport)
-    set_property(TEST SoundServerTest APPEND PROPERTY ENVIRONMENT
-        "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/tests/qtest-watchdog.tsan.supp")
     td_add_qttest(PlayListFilesFormTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/PlayListFilesFormTest.cpp
         LIBS Tunedeck::Player Tunedeck::TestSupport)
