@@ -284,3 +284,31 @@ TEST_F(PulseOutputTest, LostServerFailsThePlayAndTheNextPlayFindsTheNewOne)
     device.close();
     EXPECT_TRUE(waitUntil([] { return sinkInputs().empty(); })) << "close left the stream open";
 }
+
+// The stream goes to whatever device is the default: when the default changes while a file
+// plays, the stream moves with it.
+TEST_F(PulseOutputTest, StreamFollowsTheDefaultDevice)
+{
+    const auto loaded = capture("pactl load-module module-null-sink sink_name=second");
+    ASSERT_TRUE(loaded) << "cannot add a second sink";
+    const auto sinks = capture("pactl list short sinks").value_or("");
+    const auto line = sinks.find("\tsecond\t");
+    ASSERT_NE(line, std::string::npos) << sinks;
+    const std::string secondIndex = sinks.substr(sinks.rfind('\n', line) + 1,
+        line - (sinks.rfind('\n', line) + 1));
+    const auto onSink = [](const std::string &index) {
+        // The second column of the short list is the sink each stream plays on.
+        const auto used = capture("pactl list short sink-inputs | cut -f2").value_or("");
+        return ("\n" + used).find("\n" + index + "\n") != std::string::npos;
+    };
+
+    Device device(nullptr, OutputMode::Sdl);
+    ASSERT_TRUE(device.open(tone("long.wav", 8000)));
+    device.play();
+    ASSERT_TRUE(waitUntil([] { return !sinkInputs().empty(); }));
+    EXPECT_FALSE(onSink(secondIndex));
+    ASSERT_TRUE(capture("pactl set-default-sink second"));
+    EXPECT_TRUE(waitUntil([&] { return onSink(secondIndex); }))
+        << capture("pactl list short sink-inputs").value_or("");
+    EXPECT_TRUE(device.isPlaying());
+}
