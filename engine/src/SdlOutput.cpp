@@ -75,9 +75,11 @@ std::string validUtf8(const std::string &text)
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3
-            : (lead >> 3) == 30                                              ? 4
-                                                                             : 0;
+        std::size_t length = lead < 0x80 ? 1
+            : (lead >> 5) == 6           ? 2
+            : (lead >> 4) == 14          ? 3
+            : (lead >> 3) == 30          ? 4
+                                         : 0;
         bool valid = length != 0 && i + length <= text.size();
         for (std::size_t k = 1; valid && k < length; ++k)
             valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;

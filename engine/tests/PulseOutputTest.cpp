@@ -37,11 +37,11 @@ using testsupport::PrivateServer;
 using testsupport::sinkInputs;
 using testsupport::SmfWriter;
 using testsupport::TrackWriter;
+using testsupport::waitUntil;
 using tunedeck::Device;
 using tunedeck::Error;
 using tunedeck::Notice;
 using tunedeck::OutputMode;
-using testsupport::waitUntil;
 
 namespace {
 
@@ -101,7 +101,8 @@ private:
 
 // Frame indices where the left channel's level crosses `threshold`: the first frame above it
 // after at least `gapFrames` below it (or from the start).
-std::vector<std::size_t> onsets(const std::vector<float> &sound, float threshold, std::size_t gapFrames)
+std::vector<std::size_t> onsets(
+    const std::vector<float> &sound, float threshold, std::size_t gapFrames)
 {
     std::vector<std::size_t> found;
     std::size_t quiet = gapFrames;
@@ -294,8 +295,8 @@ TEST_F(PulseOutputTest, StreamFollowsTheDefaultDevice)
     const auto sinks = capture("pactl list short sinks").value_or("");
     const auto line = sinks.find("\tsecond\t");
     ASSERT_NE(line, std::string::npos) << sinks;
-    const std::string secondIndex = sinks.substr(sinks.rfind('\n', line) + 1,
-        line - (sinks.rfind('\n', line) + 1));
+    const std::string secondIndex
+        = sinks.substr(sinks.rfind('\n', line) + 1, line - (sinks.rfind('\n', line) + 1));
     const auto onSink = [](const std::string &index) {
         // The second column of the short list is the sink each stream plays on.
         const auto used = capture("pactl list short sink-inputs | cut -f2").value_or("");

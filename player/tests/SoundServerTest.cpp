@@ -58,8 +58,9 @@ private Q_SLOTS:
         append(second);
         QTest::mouseClick(m_form->PlayButt, Qt::LeftButton);
         QCOMPARE(state(), QStringLiteral("Playing"));
-        QVERIFY2(waitUntil([] { return sinkInputs().find("media.name = \"first.wav\"")
-                                    != std::string::npos; }),
+        QVERIFY2(waitUntil([] {
+            return sinkInputs().find("media.name = \"first.wav\"") != std::string::npos;
+        }),
             "the song did not reach the server");
 
         m_server->kill();
@@ -89,8 +90,9 @@ private Q_SLOTS:
         append(first);
         QTest::mouseClick(m_form->PlayButt, Qt::LeftButton);
         QCOMPARE(state(), QStringLiteral("Playing"));
-        QVERIFY2(waitUntil([] { return sinkInputs().find("media.name = \"first.wav\"")
-                                    != std::string::npos; }),
+        QVERIFY2(waitUntil([] {
+            return sinkInputs().find("media.name = \"first.wav\"") != std::string::npos;
+        }),
             "the Play after the restart did not reach the new server");
         QCOMPARE(boxes.boxes().size(), 2);
         QTest::mouseClick(m_form->StopButt, Qt::LeftButton);

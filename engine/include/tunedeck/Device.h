@@ -67,10 +67,11 @@ struct ChannelState {
 //
 // Threading: every member function except the listener is called from one thread, the owner's
 // (in the player: the UI thread). Commands take effect on the render thread at its next block;
-// positionMs() and lengthMs() read atomics and never wait. open() and close() hand the new file
-// over without waiting, unless the render thread has not yet taken the previous hand-over (then
-// they wait at most about one block). The listener is called on the
-// notice thread, never on the render thread and never after the destructor has returned.
+// positionMs() and lengthMs() read atomics and never wait. On the null and offline outputs open()
+// and close() hand the new file over without waiting, unless the render thread has not yet taken
+// the previous hand-over (then they wait at most about one block); on the SDL output they close
+// the file's stream, which waits for SDL's thread to finish its block. The listener is called on
+// the notice thread, never on the render thread and never after the destructor has returned.
 class Device {
 public:
     using Listener = std::function<void(Notice)>;
