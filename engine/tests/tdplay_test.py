@@ -63,6 +63,25 @@ class Statuses(unittest.TestCase):
         self.assertEqual(result.stderr, "")
 
 
+class Gain(unittest.TestCase):
+    def test_gain_scales_the_synthesiser(self):
+        import array
+        import wave
+
+        def peak(*gain):
+            with tempfile.TemporaryDirectory() as folder:
+                out = os.path.join(folder, "out.wav")
+                self.assertEqual(run(*gain, "--render", out, "--pcm16", SONG).returncode, 0)
+                with wave.open(out) as rendered:
+                    samples = array.array("h", rendered.readframes(rendered.getnframes()))
+            return max(abs(x) for x in samples)
+
+        silent, default, loud = peak("--gain", "0"), peak(), peak("--gain", "0.8")
+        self.assertLessEqual(silent, 1)  # one step of rounding at most
+        self.assertGreater(default, 0)
+        self.assertGreater(loud, 2 * default)
+
+
 class Info(unittest.TestCase):
     def test_verbose_info_describes_a_song(self):
         def track(*events):
