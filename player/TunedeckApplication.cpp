@@ -5,17 +5,39 @@
 #include <QFontDatabase>
 #include <QWidget>
 
+#include <QDir>
 #include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
 
+#include <algorithm>
 #include <exception>
 
 QString TunedeckApplication::s_title;
 QString TunedeckApplication::s_helpFile;
 QPointer<QWidget> TunedeckApplication::s_titleWindow;
 
+namespace {
+
+// Qt's file dialogs remember their last folder and history in the user's QtProject.conf. The
+// program keeps no settings, so Qt's user settings go to a folder of this run's own, removed
+// when the program ends.
+void keepQtSettingsPrivate()
+{
+    static QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/tunedeck-settings-XXXXXX"));
+    if (!folder.isValid())
+        return;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
+}
+
+} // namespace
+
 TunedeckApplication::TunedeckApplication(int &argc, char **argv)
     : QApplication(argc, argv)
-{ }
+{
+    keepQtSettingsPrivate();
+}
 
 bool TunedeckApplication::notify(QObject *receiver, QEvent *event)
 {
@@ -76,6 +98,15 @@ bool hasFamily(const QString &family)
     return QFontDatabase::families().contains(family, Qt::CaseInsensitive);
 }
 
+// Whether `family` has a face of its own at bold weight or heavier.
+bool hasBoldFace(const QString &family)
+{
+    const QStringList styles = QFontDatabase::styles(family);
+    return std::any_of(styles.begin(), styles.end(), [&](const QString &style) {
+        return QFontDatabase::weight(family, style) >= QFont::Bold;
+    });
+}
+
 } // namespace
 
 void TunedeckApplication::loadFonts()
@@ -111,5 +142,26 @@ QFont TunedeckApplication::windowFont()
     const QString family = fontFamily(QStringLiteral("MS Sans Serif"));
     QFont font(family);
     font.setPixelSize(family == u"MS Sans Serif" ? kBitmapWindowFontPx : kScalableWindowFontPx);
+    return font;
+}
+
+QFont TunedeckApplication::boldWindowFont()
+{
+    QFont font = windowFont();
+    if (!hasBoldFace(font.family())) {
+        // Tahoma (Wine's, beside MS Sans Serif) is its closest relative.
+        for (const char *fallback : { "Tahoma", "Liberation Sans", "DejaVu Sans" }) {
+            const QString family = QLatin1String(fallback);
+            if (hasFamily(family) && hasBoldFace(family)) {
+                font.setFamily(family);
+                font.setPixelSize(kScalableWindowFontPx);
+                break;
+            }
+        }
+    }
+    font.setBold(true);
+    // Drawn in whole pixels, as the bitmap face it stands in for: a smoothed edge would blend
+    // into the one-pixel shadow that labels in this font draw.
+    font.setStyleStrategy(QFont::NoAntialias);
     return font;
 }

@@ -6,7 +6,10 @@
 #include "FileView.h"
 #include "GradientCaption.h"
 #include "HelpEngine.h"
+#include "MenuButtonAccessible.h"
 #include "OrvkitCalls.h"
+#include "PlayListDialog.h"
+#include "PlayerState.h"
 #include "ShadowLabel.h"
 #include "TMediaPlayer.h"
 #include "Texts.h"
@@ -158,6 +161,9 @@ TTunedeckform::TTunedeckform(QWidget *parent)
     // Once the window is complete, its title bar takes over (the client area moves below it).
     createCaption();
     GradientCaption1->refresh();
+    // What the window shows, kept readable for assistive technology and the bus.
+    makeMenuButtonsAccessible({ ToolButton1, ToolButton2 });
+    new PlayerState(this);
 }
 
 void TTunedeckform::createCaption()
@@ -259,9 +265,7 @@ void TTunedeckform::createComponents()
 
     ShadowLabel1 = new TShadowLabel(QStringLiteral("Playing:"), Panel1);
     ShadowLabel1->setObjectName(QStringLiteral("ShadowLabel1"));
-    QFont bold = font();
-    bold.setBold(true);
-    ShadowLabel1->setFont(bold);
+    ShadowLabel1->setFont(TunedeckApplication::boldWindowFont());
     ShadowLabel1->setGeometry(174, 7, 48, 13);
 
     FNPlay = new QLabel(Panel1);
@@ -367,9 +371,9 @@ void TTunedeckform::createComponents()
     ResTimer->setInterval(kResTimerIntervalMs);
     ResTimer->setSingleShot(true);
 
-    OpenDialog = new QFileDialog(this);
+    OpenDialog = new TPlayListDialog(QFileDialog::AcceptOpen, this);
     OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
-    SaveDialog = new QFileDialog(this);
+    SaveDialog = new TPlayListDialog(QFileDialog::AcceptSave, this);
     SaveDialog->setObjectName(QStringLiteral("SaveDialog"));
 
     connect(PlayButt, &QPushButton::clicked, this, &TTunedeckform::PlayButtClick);

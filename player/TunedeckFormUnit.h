@@ -8,7 +8,6 @@
 #include <QWidget>
 
 class QAction;
-class QFileDialog;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -22,6 +21,7 @@ class TFileView;
 class TGradientCaption;
 class TDrive95ComboBox;
 class TMediaPlayer;
+class TPlayListDialog;
 class TShadowLabel;
 class TTrackBar95;
 
@@ -161,8 +161,8 @@ public:
     QAction *N2 = nullptr;
     QAction *AboutOrvaneSoftware1 = nullptr;
     QAction *about2 = nullptr;
-    QFileDialog *OpenDialog = nullptr;
-    QFileDialog *SaveDialog = nullptr;
+    TPlayListDialog *OpenDialog = nullptr;
+    TPlayListDialog *SaveDialog = nullptr;
     TGradientCaption *GradientCaption1 = nullptr;
     // Menu pictures by index: 0 open, 1 save, 2 about, 3 help contents, 4 exit.
     QList<QIcon> MenuIcons;
@@ -175,6 +175,9 @@ public:
     // Length in ms of the file last opened for playing, as the device reported it; 0 until the
     // first file opens, never cleared.
     qint32 CurrentLength = 0;
+    // What the missing-soundfont box last reported (empty: not shown in this run); the box
+    // comes again only when the search finds something different.
+    QString SoundfontProblemShown;
 
 protected:
     void showEvent(QShowEvent *event) override;
