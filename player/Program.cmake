@@ -68,6 +68,10 @@ if(TUNEDECK_TESTS)
     td_add_qttest(MainWindowTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/MainWindowTest.cpp
         LIBS Tunedeck::Player Tunedeck::TestSupport)
+    # The window against a private PulseAudio server (skips without one).
+    td_add_qttest(SoundServerTest LABEL integration
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/SoundServerTest.cpp
+        LIBS Tunedeck::Player Tunedeck::TestSupport)
     td_add_qttest(DesktopTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/DesktopTest.cpp
         LIBS Tunedeck::Player Tunedeck::TestSupport)

@@ -14,6 +14,9 @@ packages=(
     python3 python3-mido
     xvfb xauth xdotool x11-utils openbox imagemagick sox
     dbus-daemon dbus-bin desktop-file-utils libxml2-utils
+    # A private sound server with a null sink for the output tests and bench: PulseAudio runs
+    # as one process, where PipeWire would need its session manager and Pulse layer beside it.
+    pulseaudio pulseaudio-utils libpulse-dev
 )
 if [ "${1:-}" = fuzz ]; then
     packages+=(clang libclang-rt-14-dev)

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <semaphore>
 #include <string_view>
@@ -120,10 +121,20 @@ struct Device::Impl {
     Listener listener;
     OutputMode mode = OutputMode::Auto;
     int sampleRate = kDefaultSampleRate;
+    // Written by the owner only, under outputMutex, which the notice thread holds while it
+    // checks the output for a loss. In OutputMode::Sdl the output exists while a file is open.
     std::unique_ptr<Output> output;
-    std::optional<Error> outputError;
+    std::mutex outputMutex;
+    std::uint32_t outputGeneration = 0; // counts the outputs opened, under outputMutex
+    std::string streamName; // the open file's name, for the output's stream
     std::unique_ptr<Synth> synth;
-    std::optional<Error> synthError;
+
+    // Why the last Failed notice was sent: set by the owner when the output cannot be opened
+    // again for play(), or by the notice thread (outputLost) when the output went away.
+    std::optional<Error> failure;
+    std::atomic<bool> outputLost { false };
+    // A run that failed on the owner's thread, reported by the notice thread; 0 when none.
+    std::atomic<std::uint32_t> failedRun { 0 };
 
     // One source offered to the render thread (null: the file was closed), numbered in the
     // order offered.
@@ -318,14 +329,61 @@ struct Device::Impl {
         seekRequest.store(pack(seekSerial, positionMs), std::memory_order_release);
     }
 
+    // Owner's thread. Takes the output away from the render and notice threads and closes it;
+    // a hand-over still pending is completed by the owner.
+    void closeOutput()
+    {
+        std::unique_ptr<Output> old;
+        {
+            std::lock_guard lock(outputMutex);
+            old = std::move(output);
+        }
+        if (!old)
+            return;
+        old->stop();
+        // No render thread now: the owner takes any hand-over still pending itself.
+        applySwap();
+        collectRetired();
+        old.reset();
+    }
+
+    // Owner's thread, OutputMode::Sdl: replaces the output by a new one for the open file, so
+    // a sound server that went away and came back is found again.
+    Result<void> reopenOutput()
+    {
+        closeOutput();
+        auto opened = openSdlOutput(sampleRate, streamName);
+        if (!opened)
+            return opened.error();
+        {
+            std::lock_guard lock(outputMutex);
+            output = std::move(opened).value();
+            ++outputGeneration;
+        }
+        outputLost.store(false, std::memory_order_relaxed);
+        output->start(&Impl::renderCallback, this);
+        return {};
+    }
+
+    bool outputGone() const { return !output || output->lost(); }
+
+    // Owner's thread: an output for `path` to play through, when it needs one of its own.
+    Result<void> prepareOutput(const std::filesystem::path &path)
+    {
+        if (mode != OutputMode::Sdl)
+            return {};
+        streamName = path.filename().string();
+        return reopenOutput();
+    }
+
     Result<std::unique_ptr<Source>> build(const std::filesystem::path &path)
     {
         auto container = sniff(path);
         if (!container)
             return container.error();
         if (container.value() == Container::Wave) {
-            if (!output && mode != OutputMode::Offline)
-                return *outputError;
+            if (auto ready = prepareOutput(path); !ready)
+                return ready.error();
             auto wave = WaveSource::open(path, sampleRate, mode == OutputMode::Offline);
             if (!wave)
                 return wave.error();
@@ -334,10 +392,15 @@ struct Device::Impl {
         auto song = MidiFile::read(path);
         if (!song)
             return song.error();
-        if (!output && mode != OutputMode::Offline)
-            return *outputError;
-        if (!synth)
-            return *synthError;
+        if (!synth) {
+            // Looked for again at every song, so a soundfont installed meanwhile is found.
+            auto made = Synth::create(sampleRate);
+            if (!made)
+                return made.error();
+            synth = std::move(made).value();
+        }
+        if (auto ready = prepareOutput(path); !ready)
+            return ready.error();
         return std::unique_ptr<Source>(
             std::make_unique<MidiSource>(std::move(song).value(), *synth));
     }
@@ -350,21 +413,9 @@ Device::Device(Listener listener, OutputMode mode)
     d.listener = std::move(listener);
 
     if (mode == OutputMode::Auto) {
+        // The sound card unless the null output is asked for; never the null output silently.
         const char *forced = std::getenv("TUNEDECK_OUTPUT");
-        if (forced && std::string_view(forced) == "null") {
-            mode = OutputMode::Null;
-        } else if (auto sdl = openSdlOutput(kDefaultSampleRate)) {
-            d.output = std::move(sdl).value();
-            mode = OutputMode::Sdl;
-        } else {
-            mode = OutputMode::Null;
-        }
-    } else if (mode == OutputMode::Sdl) {
-        auto sdl = openSdlOutput(kDefaultSampleRate);
-        if (sdl)
-            d.output = std::move(sdl).value();
-        else
-            d.outputError = sdl.error();
+        mode = forced && std::string_view(forced) == "null" ? OutputMode::Null : OutputMode::Sdl;
     }
     if (mode == OutputMode::Null)
         d.output = openNullOutput(kDefaultSampleRate);
@@ -372,13 +423,12 @@ Device::Device(Listener listener, OutputMode mode)
     if (d.output)
         d.sampleRate = d.output->sampleRate();
 
+    // Without a soundfont songs fail to open (and look for it again); waves still play.
     if (auto synth = Synth::create(d.sampleRate))
         d.synth = std::move(synth).value();
-    else
-        d.synthError = synth.error();
 
     d.noticeThread = std::thread([&d] {
-        bool lossReported = false;
+        std::uint32_t checkedGeneration = 0; // the last output found lost
         for (;;) {
             const bool woken = d.noticeReady.try_acquire_for(kOutputCheckInterval);
             if (d.noticeStop.load(std::memory_order_acquire))
@@ -387,17 +437,30 @@ Device::Device(Listener listener, OutputMode mode)
                 if (d.listener)
                     d.listener(*notice);
             }
-            if (!woken && !lossReported && d.output && d.output->lost()) {
-                // The render thread has stopped for good, so the run that was playing fails
-                // here; the same compare-and-swap as at the end of a file keeps it to one notice.
-                lossReported = true;
-                std::uint64_t now = d.command.load(std::memory_order_acquire);
-                if ((now & 1) != 0
-                    && d.command.compare_exchange_strong(
-                        now, now & ~std::uint64_t(1), std::memory_order_acq_rel)
-                    && d.listener)
-                    d.listener(Notice { Notice::Kind::Failed, highOf(now) });
+            if (const std::uint32_t run = d.failedRun.exchange(0, std::memory_order_acq_rel);
+                run != 0 && d.listener)
+                d.listener(Notice { Notice::Kind::Failed, run });
+            if (woken)
+                continue;
+            std::optional<Notice> lost;
+            {
+                std::lock_guard lock(d.outputMutex);
+                if (d.output && checkedGeneration != d.outputGeneration && d.output->lost()) {
+                    // The render thread has stopped for good, so the run that was playing
+                    // fails here; the same compare-and-swap as at the end of a file keeps it
+                    // to one notice.
+                    checkedGeneration = d.outputGeneration;
+                    std::uint64_t now = d.command.load(std::memory_order_acquire);
+                    if ((now & 1) != 0
+                        && d.command.compare_exchange_strong(
+                            now, now & ~std::uint64_t(1), std::memory_order_acq_rel)) {
+                        d.outputLost.store(true, std::memory_order_release);
+                        lost = Notice { Notice::Kind::Failed, highOf(now) };
+                    }
+                }
             }
+            if (lost && d.listener)
+                d.listener(*lost);
         }
     });
     if (d.output)
@@ -407,8 +470,7 @@ Device::Device(Listener listener, OutputMode mode)
 Device::~Device()
 {
     Impl &d = *m_impl;
-    if (d.output)
-        d.output->stop();
+    d.closeOutput();
     d.noticeStop.store(true, std::memory_order_release);
     d.noticeReady.release();
     d.noticeThread.join();
@@ -419,7 +481,6 @@ Device::~Device()
         remaining.push_back(std::move(handover));
     d.handovers.clear();
     Impl::dispose(std::move(remaining));
-    d.output.reset();
 }
 
 Result<MediaInfo> Device::probe(const std::filesystem::path &path)
@@ -443,6 +504,8 @@ Result<void> Device::open(const std::filesystem::path &path)
 {
     Impl &d = *m_impl;
     d.collectRetired();
+    d.failure.reset();
+    d.outputLost.store(false, std::memory_order_relaxed);
     if (d.open) {
         // Silenced and its run ended now; the source itself is replaced in one step below, so
         // opening costs no wait for the render thread.
@@ -468,14 +531,17 @@ Result<void> Device::open(const std::filesystem::path &path)
 void Device::close()
 {
     Impl &d = *m_impl;
-    if (!d.open)
-        return;
-    ++d.runId;
-    d.requestSeek(0);
-    d.sendCommand(false);
-    d.swapSource(nullptr);
-    d.length.store(0, std::memory_order_relaxed);
-    d.open = false;
+    if (d.open) {
+        ++d.runId;
+        d.requestSeek(0);
+        d.sendCommand(false);
+        d.swapSource(nullptr);
+        d.length.store(0, std::memory_order_relaxed);
+        d.open = false;
+    }
+    // Nothing left to play: the stream leaves the sound server until the next file.
+    if (d.mode == OutputMode::Sdl)
+        d.closeOutput();
 }
 
 bool Device::isOpen() const
@@ -489,9 +555,20 @@ MediaKind Device::kind() const
 
 void Device::play()
 {
-    m_impl->collectRetired();
-    if (m_impl->open)
-        m_impl->sendCommand(true);
+    Impl &d = *m_impl;
+    d.collectRetired();
+    if (!d.open)
+        return;
+    if (d.mode == OutputMode::Sdl && d.outputGone()) {
+        // The output went away since the file was opened: try a new one before giving up.
+        if (auto reopened = d.reopenOutput(); !reopened) {
+            d.failure = reopened.error();
+            d.failedRun.store(d.runId, std::memory_order_release);
+            d.noticeReady.release();
+            return;
+        }
+    }
+    d.sendCommand(true);
 }
 
 void Device::pause()
@@ -547,6 +624,17 @@ std::uint32_t Device::runId() const
 {
     return m_impl->runId;
 }
+Error Device::lastFailure() const
+{
+    const Impl &d = *m_impl;
+    if (d.failure)
+        return *d.failure;
+    if (d.outputLost.load(std::memory_order_acquire))
+        return Error { Error::Code::OutputLost,
+            "the sound server stopped or the sound device was removed", 0 };
+    return Error { Error::Code::Synth, "the sound could not be rendered", 0 };
+}
+
 int Device::sampleRate() const
 {
     return m_impl->sampleRate;

@@ -25,6 +25,8 @@ const char *errorText(Error::Code code) noexcept
         return "No General MIDI soundfont found";
     case Error::Code::NoOutput:
         return "No audio output can be opened";
+    case Error::Code::OutputLost:
+        return "The audio output was lost";
     case Error::Code::Synth:
         return "The synthesiser cannot start";
     case Error::Code::InvalidArgument:
