@@ -74,8 +74,8 @@ KeyStore::Branch *KeyStore::branchFor(KeyHandle root) const
     auto bytes = readWholeFile(branch->path);
     if (!bytes) {
         if (bytes.error().code == Error::Code::NotAFile)
-            m_problems.push_back(Error { Error::Code::NotAFile,
-                bytes.error().detail + "; it was left untouched" });
+            m_problems.push_back(
+                Error { Error::Code::NotAFile, bytes.error().detail + "; it was left untouched" });
         return branch.get(); // unreadable: as good as no keys for a full-access open
     }
     auto hive = Hive::parse(std::move(bytes).value());
@@ -124,8 +124,7 @@ HiveKey *KeyStore::find(Branch &branch, HiveKey *from, std::u16string_view units
     return namedALevel ? key : nullptr;
 }
 
-std::optional<KeyHandle> KeyStore::openKey(
-    KeyHandle base, std::u16string_view path, Access access)
+std::optional<KeyHandle> KeyStore::openKey(KeyHandle base, std::u16string_view path, Access access)
 {
     const auto from = resolve(base);
     if (!from)
@@ -148,7 +147,8 @@ std::optional<KeyInfo> KeyStore::queryInfoKey(KeyHandle key) const
     KeyInfo info;
     info.subKeyCount = std::uint32_t(open->key->children.size());
     for (const HiveKey *child : open->key->children)
-        info.longestSubKeyName = std::max(info.longestSubKeyName, std::uint32_t(child->name.size()));
+        info.longestSubKeyName
+            = std::max(info.longestSubKeyName, std::uint32_t(child->name.size()));
     return info;
 }
 

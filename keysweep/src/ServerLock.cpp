@@ -57,8 +57,8 @@ void makeServerFolders(
             const std::string name = std::filesystem::path(made).filename().string();
             const auto file = prefix / "wineserver";
             const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0400);
-            const bool written = fd >= 0
-                && ::write(fd, name.data(), name.size()) == ssize_t(name.size());
+            const bool written
+                = fd >= 0 && ::write(fd, name.data(), name.size()) == ssize_t(name.size());
             if (fd >= 0)
                 ::close(fd);
             if (written) {

@@ -1,8 +1,8 @@
 // The hive reader and writer: what it refuses, which keys it finds, and that removing a key
 // changes nothing in the file but that key's sections.
 #include "keysweep/Hive.h"
-#include "keysweep/KeyName.h"
 #include "PrefixFixture.h"
+#include "keysweep/KeyName.h"
 
 #include <gtest/gtest.h>
 
@@ -24,8 +24,7 @@ std::unique_ptr<Hive> parseOk(std::string_view text)
 }
 
 // Walks a path of names from the root; null when any level is missing.
-template<typename Names>
-HiveKey *keyAt(Hive &hive, const Names &names)
+template<typename Names> HiveKey *keyAt(Hive &hive, const Names &names)
 {
     HiveKey *key = hive.root();
     for (const auto &name : names) {
@@ -222,16 +221,18 @@ TEST(Hive, RejectedLinesAndLineEndsAreKept)
 // parent's tree therefore takes that section too.
 TEST(Hive, LeadingSeparatorNamesTheSameKey)
 {
-    const std::string text = "WINE REGISTRY Version 2\n\n[Software\\\\KS\\\\Alpha] 1\n\"a\"=\"1\"\n\n"
-                             "[\\\\Software\\\\KS\\\\Alpha\\\\LeadSep] 1\n\"b\"=\"2\"\n\n"
-                             "[Software\\\\KS\\\\Beta] 1\n";
+    const std::string text
+        = "WINE REGISTRY Version 2\n\n[Software\\\\KS\\\\Alpha] 1\n\"a\"=\"1\"\n\n"
+          "[\\\\Software\\\\KS\\\\Alpha\\\\LeadSep] 1\n\"b\"=\"2\"\n\n"
+          "[Software\\\\KS\\\\Beta] 1\n";
     auto hive = parseOk(text);
     HiveKey *alpha = keyAt(*hive, { u"Software", u"KS", u"Alpha" });
     ASSERT_NE(alpha, nullptr);
     ASSERT_EQ(alpha->children.size(), 1u);
     EXPECT_EQ(alpha->children[0]->name, u"LeadSep");
     removeTree(*hive, alpha);
-    EXPECT_EQ(hive->serialize(kWriteTime), "WINE REGISTRY Version 2\n\n[Software\\\\KS\\\\Beta] 1\n");
+    EXPECT_EQ(
+        hive->serialize(kWriteTime), "WINE REGISTRY Version 2\n\n[Software\\\\KS\\\\Beta] 1\n");
 }
 
 // A header is a line whose first non-blank character is '['; a bracket anywhere else in a line,
@@ -245,7 +246,8 @@ TEST(Hive, HeadersStartLinesOnly)
     EXPECT_EQ(keyAt(*hive, { u"B" }), nullptr);
     ASSERT_NE(keyAt(*hive, { u"C" }), nullptr);
     ASSERT_TRUE(hive->remove(keyAt(*hive, { u"C" })));
-    EXPECT_EQ(hive->serialize(kWriteTime), "WINE REGISTRY Version 2\n\n[A] 1\n\"v\"=\"[B] x\"\n  \n\t\n");
+    EXPECT_EQ(
+        hive->serialize(kWriteTime), "WINE REGISTRY Version 2\n\n[A] 1\n\"v\"=\"[B] x\"\n  \n\t\n");
 }
 
 // Consecutive headers that start alike name the same keys as they would apart: an escape

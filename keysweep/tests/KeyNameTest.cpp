@@ -85,8 +85,8 @@ TEST(KeyName, PathSplitsIntoLevelsAtBackslashUnits)
 // names the same key as one without it, and one made only of separators names the root.
 TEST(KeyName, EmptyLevelsAreSkippedWhereverTheyAre)
 {
-    for (const std::string_view raw : { R"(\\Software\\KS\\LeadSep])", R"(Software\\\\KS\\LeadSep\\])",
-             R"(\\\\Software\\KS\\\\LeadSep])" }) {
+    for (const std::string_view raw : { R"(\\Software\\KS\\LeadSep])",
+             R"(Software\\\\KS\\LeadSep\\])", R"(\\\\Software\\KS\\\\LeadSep])" }) {
         const auto path = decodeKeyPath(raw, ']');
         ASSERT_TRUE(path.has_value()) << raw;
         std::vector<std::u16string> names;

@@ -168,7 +168,8 @@ TEST_F(Registry, ReadOnlyHiveCannotBeOpenedWithFullAccess)
 TEST_F(Registry, HandleToADeletedKeyAnswersNothing)
 {
     KeyStore store(prefix.path());
-    const auto beta = store.openKey(kCurrentUser, u"Software\\The toolTest\\AlphaBeta", Access::All);
+    const auto beta
+        = store.openKey(kCurrentUser, u"Software\\The toolTest\\AlphaBeta", Access::All);
     ASSERT_TRUE(beta.has_value());
     EXPECT_TRUE(store.deleteKey(kCurrentUser, u"Software\\The toolTest\\AlphaBeta"));
     EXPECT_FALSE(store.queryInfoKey(*beta).has_value());

@@ -210,8 +210,12 @@ TEST_F(Run, CasePairsWineKeepsApartStayApart)
     }
     // A real case pair still matches: Σ and σ lower-case alike.
     writeFile(prefix.user(), hive + "\n[Software\\\\KS\\\\Fold\\\\\\x03a3A] 1\n");
-    EXPECT_EQ(run({ "-C", "software\\ks\\fold\\\xcf\x83" "a" }), kExitOk);
-    EXPECT_FALSE(userHas("Software\\KS\\Fold\\\xce\xa3" "A"));
+    EXPECT_EQ(run({ "-C",
+                  "software\\ks\\fold\\\xcf\x83"
+                  "a" }),
+        kExitOk);
+    EXPECT_FALSE(userHas("Software\\KS\\Fold\\\xce\xa3"
+                         "A"));
 }
 
 // Deleting the only sub-key of a key that has no section keeps that key.
@@ -262,8 +266,8 @@ TEST_F(Run, HiveThatIsNotARegularFileIsRefused)
     std::filesystem::create_directory(prefix.machine());
     EXPECT_EQ(run({ "-L", kAlpha }), kExitHiveRefused);
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_NE(reports[0].find(prefix.machine().string() + " is not a regular file"),
-        std::string::npos);
+    EXPECT_NE(
+        reports[0].find(prefix.machine().string() + " is not a regular file"), std::string::npos);
 }
 
 // The hive is replaced by a new file with the old mode, and no temporary file stays behind.
@@ -370,10 +374,11 @@ TEST_F(Run, MissingServerFolderIsMadeAndLocked)
             if (named) {
                 EXPECT_EQ(folderName, "wine-Named1");
             }
-            EXPECT_EQ(lockFile,
-                prefix.tmp() / folderName / serverFolderName(prefix.path()) / "lock");
+            EXPECT_EQ(
+                lockFile, prefix.tmp() / folderName / serverFolderName(prefix.path()) / "lock");
             struct stat info { };
-            for (const auto &folder : { lockFile.parent_path(), lockFile.parent_path().parent_path() }) {
+            for (const auto &folder :
+                { lockFile.parent_path(), lockFile.parent_path().parent_path() }) {
                 ASSERT_EQ(::stat(folder.c_str(), &info), 0) << folder;
                 EXPECT_EQ(info.st_mode & 07777, 0700u) << folder;
             }

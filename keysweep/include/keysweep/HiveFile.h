@@ -12,8 +12,8 @@ namespace keysweep {
 // never waited on) and with Error::Code::Io (and the system's reason) when it cannot read it.
 [[nodiscard]] Result<std::string> readWholeFile(const std::filesystem::path &path);
 
-// Replaces the file at `path` with `bytes` so that a crash leaves either the old or the new bytes, never a
-// mix: a temporary file in the same folder gets them, the old file's mode and owner, and an
+// Replaces the file at `path` with `bytes` so that a crash leaves either the old or the new bytes,
+// never a mix: a temporary file in the same folder gets them, the old file's mode and owner, and an
 // fsync; it is then renamed over the old one and the folder is synced. A symbolic link is
 // followed and the file it names is replaced, so the link stays. A file with more than one hard
 // link fails with Error::Code::HardLinked, because replacing one name would split them. On any

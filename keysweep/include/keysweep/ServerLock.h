@@ -34,9 +34,9 @@ struct ServerRunning {
 
 // Holds Wine's server lock of one prefix. A live wineserver holds a write lock on byte 0 of its
 // `lock` file for its whole life, and a starting one waits while someone else holds it; so
-// while this object lives, no server runs for the prefix and none can start. Owns the lock files' descriptors; the locks go when it is destroyed. Used from
-// one thread; POSIX locks belong to the process, so a second ServerLock in the same process does
-// not exclude the first.
+// while this object lives, no server runs for the prefix and none can start. Owns the lock files'
+// descriptors; the locks go when it is destroyed. Used from one thread; POSIX locks belong to the
+// process, so a second ServerLock in the same process does not exclude the first.
 class ServerLock {
 public:
     // Takes the lock in every server folder of `prefix`, after checking that no server runs: a
