@@ -22,7 +22,7 @@ export LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 mkdir -p "$TMPDIR"
 cleanup() {
-    for p in "$prefix" "$twin"; do
+    for p in "$prefix" "$twin" "$work/probe"; do
         WINEPREFIX="$p" wineserver -k >/dev/null 2>&1 || true
         WINEPREFIX="$p" wineserver -w >/dev/null 2>&1 || true
     done
@@ -69,9 +69,8 @@ wine reg add 'HKLM\Software\KeysweepTest\Alpha' /v m /d machine /f >/dev/null
 wine reg add 'HKLM\Software\KeysweepTest\Alpha\Below' /v b /d below /f >/dev/null
 wine reg add 'HKLM\Software\KeysweepTest\AlphaBeta' /v m /d kept /f >/dev/null
 wineserver -w
-# Sections Wine reads but does not write this way: a leading separator, and a key 603 levels deep.
+# A key 603 levels deep, which Wine loads (and `wine reg add` cannot make).
 {
-    printf '\n[\\\\Software\\\\KeysweepTest\\\\Alpha\\\\LeadSep] 1796736615\n"v"="lead"\n'
     printf '\n[Software\\\\KeysweepTest\\\\Chain'
     for _ in $(seq 602); do printf '\\\\L'; done
     printf '] 1796736615\n"v"="deep"\n'
@@ -80,7 +79,6 @@ wineserver -w
 check "set up Alpha\\Level 3\\Sub c\\Leaf" present "$base\\Alpha\\Level 3\\Sub c\\Leaf"
 check "set up Zeta\\Deep\\L1\\L2" present "$base\\Zeta\\Deep\\L1\\L2"
 check "set up the non-ASCII key" present "$base\\ünïcödé ключ 子键"
-check "set up Alpha\\LeadSep (leading separator)" present "$base\\Alpha\\LeadSep"
 check "set up Chain\\L\\L (603 levels)" present "$base\\Chain\\L\\L"
 for name in "${pairs[@]}"; do check "set up Fold\\$name" present "$base\\Fold\\$name"; done
 check "set up HKLM Alpha\\Below" present 'HKLM\Software\KeysweepTest\Alpha\Below'
@@ -100,6 +98,15 @@ check "says why" grep -q "is running" "$work/stderr.txt"
 check "changed nothing while the server ran" test "$before" = "$(sha256sum "$prefix/user.reg")"
 wineserver -k
 wineserver -w
+
+# A header with a leading separator, which Wine reads as the same path without it (and never
+# writes: any save turns it into the plain form, so it is added only now).
+printf '\n[\\\\Software\\\\KeysweepTest\\\\Alpha\\\\LeadSep] 1796736615\n"v"="lead"\n' >>"$prefix/user.reg"
+cp -a "$prefix" "$work/probe"
+check "set up Alpha\\LeadSep (leading separator)" env WINEPREFIX="$work/probe" wine reg query "$base\\Alpha\\LeadSep"
+WINEPREFIX="$work/probe" wineserver -k || true
+WINEPREFIX="$work/probe" wineserver -w
+check "the leading separator is still in the hive" grep -qF '[\\Software\\KeysweepTest\\Alpha\\LeadSep]' "$prefix/user.reg"
 
 # The same deletions: keysweep on the prefix, `wine reg delete` on its twin.
 cp -a "$prefix" "$twin"
