@@ -64,7 +64,8 @@ void makeServerFolders(
             if (written) {
                 debian = name;
             } else {
-                ::unlink(file.c_str());
+                if (fd >= 0)
+                    ::unlink(file.c_str()); // ours, but not whole
                 ::rmdir(made.c_str());
             }
         }
