@@ -16,9 +16,11 @@ if [ ! -x "$keysweep" ]; then
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/keysweep-bench-XXXXXX")
-export TMPDIR="$work/tmp" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-mkdir -p "$work/prefix" "$TMPDIR"
+# A home of its own: wineboot's menu builder writes below $HOME and the XDG folders.
+export HOME="$work/home" TMPDIR="$work/tmp" WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset DISPLAY WAYLAND_DISPLAY XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME
+mkdir -p "$work/prefix" "$TMPDIR" "$HOME"
 have_wine=0
 if command -v wine >/dev/null 2>&1 && command -v wineserver >/dev/null 2>&1; then have_wine=1; fi
 cleanup() {

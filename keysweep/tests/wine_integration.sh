@@ -17,10 +17,12 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/keysweep-wine-XXXXXX")
 prefix="$work/prefix"
 twin="$work/twin"
-export WINEPREFIX="$prefix" TMPDIR="$work/tmp" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# A home of its own: wineboot's menu builder writes below $HOME and the XDG folders.
+export HOME="$work/home" WINEPREFIX="$prefix" TMPDIR="$work/tmp" WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export LC_ALL=C.UTF-8
-unset DISPLAY WAYLAND_DISPLAY
-mkdir -p "$TMPDIR"
+unset DISPLAY WAYLAND_DISPLAY XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME
+mkdir -p "$TMPDIR" "$HOME"
 cleanup() {
     for p in "$prefix" "$twin" "$work/probe"; do
         WINEPREFIX="$p" wineserver -k >/dev/null 2>&1 || true
