@@ -3,7 +3,15 @@ include(GoogleTest)
 # Tests run headless: Qt on its offscreen platform, the engine on the clock-driven null output,
 # and the examples/fixtures of the shared media folder found through TUNEDECK_MEDIA_DIR.
 set(TUNEDECK_MEDIA_DIR "${CMAKE_SOURCE_DIR}/../shared/media" CACHE PATH "Real songs and wave files for tests")
+# A home and XDG folders of the tests' own, so no test writes into the real home folder.
+set(TUNEDECK_TEST_HOME "${CMAKE_BINARY_DIR}/test-home")
+file(MAKE_DIRECTORY "${TUNEDECK_TEST_HOME}/config" "${TUNEDECK_TEST_HOME}/cache"
+    "${TUNEDECK_TEST_HOME}/data")
 set(TUNEDECK_TEST_ENV
+    "HOME=${TUNEDECK_TEST_HOME}"
+    "XDG_CONFIG_HOME=${TUNEDECK_TEST_HOME}/config"
+    "XDG_CACHE_HOME=${TUNEDECK_TEST_HOME}/cache"
+    "XDG_DATA_HOME=${TUNEDECK_TEST_HOME}/data"
     "QT_QPA_PLATFORM=offscreen"
     "SDL_AUDIODRIVER=dummy"
     "TUNEDECK_OUTPUT=null"

@@ -3,9 +3,12 @@
 #include "MessageBoxes.h"
 
 #include <QFile>
+#include <QScreen>
 #include <QFileInfo>
 #include <QTextBrowser>
 #include <QUrl>
+
+#include <algorithm>
 
 const QString HelpEngine::kHelpCaption = QStringLiteral("Tunedeck Help");
 
@@ -51,6 +54,20 @@ QTextBrowser *openWindow(QWidget *owner, const QString &helpFile, const QString 
         browser->setAccessibleName(QStringLiteral("Help"));
         browser->setOpenExternalLinks(true);
         browser->resize(520, 440);
+        // Beside the owner's window, fully on its screen, so neither hides the other.
+        QWidget *top = owner ? owner->window() : nullptr;
+        if (top && top->screen()) {
+            QMargins frame(top->geometry().left() - top->frameGeometry().left(),
+                top->geometry().top() - top->frameGeometry().top(),
+                top->frameGeometry().right() - top->geometry().right(),
+                top->frameGeometry().bottom() - top->geometry().bottom());
+            // A frameless owner (its title bar is painted) says nothing of the window
+            // manager's frame the help window will get; allow for a usual one.
+            if (frame.isNull())
+                frame = QMargins(4, 28, 4, 4);
+            browser->setGeometry(HelpEngine::placeBeside(top->frameGeometry(), browser->size(),
+                frame, top->screen()->availableGeometry()));
+        }
     }
     // Relative links and pictures resolve beside the help file.
     browser->document()->setBaseUrl(QUrl::fromLocalFile(QFileInfo(helpFile).absoluteFilePath()));
@@ -62,6 +79,21 @@ QTextBrowser *openWindow(QWidget *owner, const QString &helpFile, const QString 
 }
 
 } // namespace
+
+QRect HelpEngine::placeBeside(QRect ownerFrame, QSize size, QMargins frame, QRect screen)
+{
+    constexpr int kGap = 8;
+    const QSize outer = size.grownBy(frame).boundedTo(screen.size());
+    const int top =
+        std::clamp(ownerFrame.top(), screen.top(), screen.bottom() + 1 - outer.height());
+    int left = ownerFrame.right() + 1 + kGap;
+    if (left + outer.width() > screen.right() + 1) {
+        left = ownerFrame.left() - kGap - outer.width();
+        if (left < screen.left()) // No room on either side: on the screen, over the owner.
+            left = std::clamp(ownerFrame.left(), screen.left(), screen.right() + 1 - outer.width());
+    }
+    return QRect(QPoint(left, top), outer).marginsRemoved(frame);
+}
 
 QTextBrowser *HelpEngine::window(QWidget *owner)
 {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QMargins>
+#include <QRect>
+#include <QSize>
 #include <QString>
 
 class QWidget;
@@ -20,6 +23,11 @@ public:
     static bool showContents(QWidget *owner, const QString &helpFile);
     // Shows topic `context` of `helpFile`. Returns false after reporting a failure.
     static bool showTopic(QWidget *owner, const QString &helpFile, int context);
+    // Where a help window of `size` (its frame adds `frame`) opens for an owner whose frame is
+    // `ownerFrame`: beside it on the right, else on the left, when the screen's available area
+    // has room there; else wherever it lies fully on the screen. Returns the window's geometry
+    // without its frame.
+    static QRect placeBeside(QRect ownerFrame, QSize size, QMargins frame, QRect screen);
     // The help window of `owner` (object name "HelpWindow"), or nullptr while none was opened.
     static QTextBrowser *window(QWidget *owner);
 };

@@ -4,10 +4,14 @@
 # library is defined below (fragments are included in name order; add yours in this file).
 set(tunedeck_player_sources
     ${CMAKE_CURRENT_LIST_DIR}/AboutFormUnit.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DesktopFiles.cpp
     ${CMAKE_CURRENT_LIST_DIR}/FileView.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HelpEngine.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/MenuButtonAccessible.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MessageBoxes.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Mpris.cpp
     ${CMAKE_CURRENT_LIST_DIR}/OrvkitCalls.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PlayerState.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TunedeckApplication.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TunedeckFormBrowser.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TunedeckFormPlayListFiles.cpp
@@ -19,7 +23,7 @@ add_library(tunedeck_player STATIC ${tunedeck_player_sources})
 add_library(Tunedeck::Player ALIAS tunedeck_player)
 target_include_directories(tunedeck_player PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(tunedeck_player
-    PUBLIC Qt6::Widgets Tunedeck::MediaPlayer Tunedeck::PlayListFile Tunedeck::GradientCaption Tunedeck::Trackbar95 Tunedeck::ShadowLabel Tunedeck::ScrollText Tunedeck::FilCtl95
+    PUBLIC Qt6::Widgets Qt6::DBus Tunedeck::MediaPlayer Tunedeck::PlayListFile Tunedeck::GradientCaption Tunedeck::Trackbar95 Tunedeck::ShadowLabel Tunedeck::ScrollText Tunedeck::FilCtl95
     PRIVATE Tunedeck::Warnings)
 set_target_properties(tunedeck_player PROPERTIES AUTOMOC ON)
 # The maker's shared library: the program needs it at load time and finds it beside itself
@@ -44,8 +48,8 @@ qt_add_executable(tunedeck ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(tunedeck PRIVATE Tunedeck::Player Tunedeck::Warnings)
 set_target_properties(tunedeck PROPERTIES
     WIN32_EXECUTABLE ON
-    BUILD_RPATH "$ORIGIN"
-    INSTALL_RPATH "$ORIGIN")
+    BUILD_RPATH "$ORIGIN")
+# Install rules and the installed RUNPATH: cmake/TunedeckInstall.cmake.
 
 if(TUNEDECK_TESTS)
     td_add_qttest(MessageBoxTest LABEL unit
@@ -70,6 +74,11 @@ if(TUNEDECK_TESTS)
         LIBS Tunedeck::Player Tunedeck::TestSupport)
     set_property(TEST MainWindowTest APPEND PROPERTY ENVIRONMENT
         "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/tests/qtest-watchdog.tsan.supp")
+    td_add_qttest(DesktopTest LABEL integration
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/DesktopTest.cpp
+        LIBS Tunedeck::Player Tunedeck::TestSupport)
+    # The second start it runs is the real program.
+    add_dependencies(DesktopTest tunedeck)
     td_add_qttest(PlayListFilesFormTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/PlayListFilesFormTest.cpp
         LIBS Tunedeck::Player Tunedeck::TestSupport)

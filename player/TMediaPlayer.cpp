@@ -304,3 +304,13 @@ QString TMediaPlayer::ErrorText(quint32 code) const
         return QStringLiteral("Unknown error code");
     }
 }
+
+void TMediaPlayer::SetVolume(double volume)
+{
+    d->device->setVolume(static_cast<float>(volume));
+}
+
+double TMediaPlayer::Volume() const
+{
+    return d->device->volume();
+}

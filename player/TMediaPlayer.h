@@ -79,6 +79,10 @@ public:
     void Stop();
     void Pause();
     void Seek(quint32 positionMs);
+    // Output volume 0..1 (clamped), for this and every later file; 1 at the start. Takes
+    // effect within one audio block.
+    void SetVolume(double volume);
+    double Volume() const;
     // Text for a result code; "Unknown error code" for codes without one.
     QString ErrorText(quint32 code) const;
 

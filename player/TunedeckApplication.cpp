@@ -5,7 +5,10 @@
 #include <QFontDatabase>
 #include <QWidget>
 
+#include <QDir>
 #include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <exception>
 
@@ -13,9 +16,27 @@ QString TunedeckApplication::s_title;
 QString TunedeckApplication::s_helpFile;
 QPointer<QWidget> TunedeckApplication::s_titleWindow;
 
+namespace {
+
+// Qt's file dialogs remember their last folder and history in the user's QtProject.conf. The
+// program keeps no settings, so Qt's user settings go to a folder of this run's own, removed
+// when the program ends.
+void keepQtSettingsPrivate()
+{
+    static QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/tunedeck-settings-XXXXXX"));
+    if (!folder.isValid())
+        return;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
+}
+
+} // namespace
+
 TunedeckApplication::TunedeckApplication(int &argc, char **argv)
     : QApplication(argc, argv)
-{ }
+{
+    keepQtSettingsPrivate();
+}
 
 bool TunedeckApplication::notify(QObject *receiver, QEvent *event)
 {

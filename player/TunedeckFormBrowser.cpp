@@ -5,6 +5,7 @@
 // before it returns, so they always have the same length when another handler runs.
 #include "TunedeckFormUnit.h"
 
+#include "DesktopFiles.h"
 #include "FilCtl95.h"
 #include "FilCtl95Pictures.h"
 #include "FileNames.h"
@@ -22,6 +23,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 
 #include <algorithm>
 #include <cstring>
@@ -110,6 +112,16 @@ public:
         case QEvent::DragEnter:
         case QEvent::DragMove: {
             auto *drag = static_cast<QDragMoveEvent *>(event);
+            if (!drag->source()) {
+                // From another program: local files for the play list, nothing for the view.
+                if (!onFileView && tunedeck::desktop::acceptsDroppedUrls(drag->mimeData())) {
+                    drag->setDropAction(Qt::CopyAction);
+                    drag->accept();
+                } else {
+                    drag->ignore();
+                }
+                return true;
+            }
             bool accept = false;
             if (onFileView)
                 m_form->TdfileVDragOver(drag->source(), drag->position().toPoint(), accept);
@@ -120,6 +132,16 @@ public:
         }
         case QEvent::Drop: {
             auto *drop = static_cast<QDropEvent *>(event);
+            if (!drop->source()) {
+                if (onFileView || !tunedeck::desktop::acceptsDroppedUrls(drop->mimeData())) {
+                    drop->ignore();
+                    return true;
+                }
+                tunedeck::desktop::dropFiles(m_form, drop->mimeData());
+                drop->setDropAction(Qt::CopyAction);
+                drop->accept();
+                return true;
+            }
             if (onFileView)
                 m_form->TdfileVDragDrop(drop->source(), drop->position().toPoint());
             else
@@ -224,6 +246,10 @@ void TTunedeckform::connectBrowser()
     connect(RemoveOneButt, &QPushButton::clicked, this, &TTunedeckform::RemoveOneButtClick);
     connect(RemoveAllButt, &QPushButton::clicked, this, &TTunedeckform::RemoveAllButtClick);
     connect(TdfileV, &TFileView::rowDoubleClicked, this, &TTunedeckform::AddOneButtClick);
+    // Delete on the play list removes its selected entries, as Remove does.
+    auto *removeKey =
+        new QShortcut(QKeySequence::Delete, Lista, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(removeKey, &QShortcut::activated, this, &TTunedeckform::RemoveOneButtClick);
 
     // The file view is the window's only drag source, with a drag of its own making.
     TdfileV->setDragEnabled(true);

@@ -6,7 +6,9 @@
 #include "FileView.h"
 #include "GradientCaption.h"
 #include "HelpEngine.h"
+#include "MenuButtonAccessible.h"
 #include "OrvkitCalls.h"
+#include "PlayerState.h"
 #include "ShadowLabel.h"
 #include "TMediaPlayer.h"
 #include "Texts.h"
@@ -158,6 +160,9 @@ TTunedeckform::TTunedeckform(QWidget *parent)
     // Once the window is complete, its title bar takes over (the client area moves below it).
     createCaption();
     GradientCaption1->refresh();
+    // What the window shows, kept readable for assistive technology and the bus.
+    makeMenuButtonsAccessible({ ToolButton1, ToolButton2 });
+    new PlayerState(this);
 }
 
 void TTunedeckform::createCaption()

@@ -1,10 +1,19 @@
+#include "DesktopFiles.h"
+#include "Mpris.h"
 #include "Texts.h"
 #include "TunedeckApplication.h"
 #include "TunedeckFormUnit.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QEvent>
+#include <QList>
 #include <QLoggingCategory>
+#include <QTimer>
+
+#include <cerrno>
+
+#include <unistd.h>
 
 namespace {
 
@@ -25,12 +34,34 @@ public:
     }
 };
 
+QByteArray workingFolder()
+{
+    QByteArray folder(4096, Qt::Uninitialized);
+    while (!::getcwd(folder.data(), size_t(folder.size()))) {
+        if (errno != ERANGE)
+            return {};
+        folder.resize(folder.size() * 2);
+    }
+    folder.truncate(qsizetype(qstrlen(folder.constData())));
+    return folder;
+}
+
 } // namespace
 
-// The program reads no command line, no settings and no registry-like store.
+// The command line names files to play (what a file manager's "Open with" passes); the program
+// reads no settings and no registry-like store. A second start with files hands them to the
+// window already running and ends.
 int main(int argc, char **argv)
 {
     TunedeckApplication application(argc, argv);
+    // Qt has taken its own options out of argv by now; the rest are file names, as bytes.
+    QList<QByteArray> files;
+    for (int i = 1; i < argc; ++i)
+        files.append(QByteArray(argv[i]));
+    const QByteArray folder = files.isEmpty() ? QByteArray() : workingFolder();
+    if (!files.isEmpty() && tunedeck::mpris::handOverFiles(files, folder))
+        return 0;
+
     TunedeckApplication::loadFonts();
     TunedeckApplication::setTitle(tunedeck::texts::kStartupTitle);
     TunedeckApplication::setHelpFile(tunedeck::texts::kHelpFileName);
@@ -42,6 +73,14 @@ int main(int argc, char **argv)
         if (lcStartup().isDebugEnabled())
             form.installEventFilter(&probe);
         form.show();
+        // Media keys and a second start reach this window over the session bus, if there is one.
+        auto *bus = new tunedeck::mpris::Service(&form);
+        bus->registerOnBus();
+        if (!files.isEmpty()) {
+            QTimer::singleShot(0, &form, [&form, &files, &folder] {
+                tunedeck::desktop::appendFiles(&form, files, folder, true);
+            });
+        }
         result = TunedeckApplication::exec();
         // Leaving this block destroys the window and its device, which closes an open file.
     }

@@ -12,6 +12,7 @@ packages=(
     clang libclang-rt-14-dev
     python3 python3-mido
     xvfb xauth xdotool x11-utils openbox imagemagick sox
+    dbus-daemon dbus-bin desktop-file-utils libxml2-utils
     wine wine64  # keysweep's integration test and bench compare with Wine 8 (about 100 MB)
 )
 

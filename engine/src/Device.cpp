@@ -164,9 +164,24 @@ struct Device::Impl {
     std::atomic<bool> noticeStop { false };
     std::thread noticeThread;
 
+    // Output gain for every block, 1 for unchanged samples. Owner -> render thread.
+    std::atomic<float> volume { 1.0f };
+
     static void renderCallback(void *context, float *out, std::size_t frames) noexcept
     {
-        static_cast<Impl *>(context)->renderBlock(out, frames);
+        auto *impl = static_cast<Impl *>(context);
+        impl->renderBlock(out, frames);
+        impl->applyVolume(out, frames);
+    }
+
+    // Render thread: scales the finished block by the owner's volume.
+    void applyVolume(float *out, std::size_t frames) const noexcept
+    {
+        const float gain = volume.load(std::memory_order_relaxed);
+        if (gain == 1.0f)
+            return;
+        for (std::size_t i = 0; i < 2 * frames; ++i)
+            out[i] *= gain;
     }
 
     // Render thread. Takes a new source when one is offered; the old one is silenced first, as
@@ -529,7 +544,18 @@ std::size_t Device::pump(std::span<float> out)
         return 0;
     }
     d.renderBlock(out.data(), out.size() / 2);
+    d.applyVolume(out.data(), out.size() / 2);
     return d.lastFileFrames;
+}
+
+void Device::setVolume(float gain)
+{
+    m_impl->volume.store(std::clamp(gain, 0.0f, 1.0f), std::memory_order_relaxed);
+}
+
+float Device::volume() const
+{
+    return m_impl->volume.load(std::memory_order_relaxed);
 }
 
 ChannelState Device::channelState(int channel) const

@@ -119,6 +119,11 @@ public:
     // changes on open(), close(), stop() and seekMs(), never on play() or pause().
     std::uint32_t runId() const;
 
+    // Scales every sample the output receives by `gain` (clamped to 0..1) from the next block
+    // on; 1, the start value, leaves the sound as the file has it. Never waits.
+    void setVolume(float gain);
+    float volume() const;
+
     // Sample rate of the output in Hz; the output always takes interleaved stereo floats.
     int sampleRate() const;
     OutputMode outputMode() const;

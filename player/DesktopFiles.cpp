@@ -1,0 +1,173 @@
+#include "DesktopFiles.h"
+
+#include "FileNames.h"
+#include "FolderReader.h"
+#include "MessageBoxes.h"
+#include "PlayListFile.h"
+#include "Texts.h"
+#include "TunedeckFormUnit.h"
+
+#include <QFile>
+#include <QListWidget>
+#include <QLoggingCategory>
+#include <QMimeData>
+#include <QUrl>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstring>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace tunedeck::desktop {
+
+namespace {
+
+// Entries arriving from outside the window, for automation (off unless enabled with
+// QT_LOGGING_RULES="tunedeck.desktop.debug=true").
+Q_LOGGING_CATEGORY(lcDesktop, "tunedeck.desktop", QtWarningMsg)
+
+bool endsWithTdl(QByteArrayView name)
+{
+    return name.size() > 4 && name[name.size() - 4] == '.'
+        && name.last(3).compare("tdl", Qt::CaseInsensitive) == 0;
+}
+
+// Whether the file's first bytes are a standard MIDI file, a RIFF MIDI file or a RIFF wave.
+bool hasPlayableContent(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(12);
+    if (head.startsWith("MThd"))
+        return true;
+    return head.size() == 12 && head.startsWith("RIFF")
+        && (head.sliced(8) == "RMID" || head.sliced(8) == "WAVE");
+}
+
+QByteArray absoluteName(const QByteArray &name, const QByteArray &workingFolder)
+{
+    if (name.startsWith('/') || workingFolder.isEmpty())
+        return name;
+    return workingFolder.endsWith('/') ? workingFolder + name : workingFolder + '/' + name;
+}
+
+void appendEntry(ExpandedFiles &result, QByteArrayView bytes)
+{
+    result.paths.appendBytes(bytes);
+    result.shown.append(result.paths.displayNameAt(result.paths.size() - 1));
+}
+
+// The folder's playable files as the file view lists and orders them.
+void appendFolder(ExpandedFiles &result, const QByteArray &folder)
+{
+    QStringList names;
+    if (DIR *dir = ::opendir(folder.constData())) {
+        while (const dirent *entry = ::readdir(dir)) {
+            const QByteArrayView name(entry->d_name, qsizetype(std::strlen(entry->d_name)));
+            const QString text = fileNameFromBytes(name);
+            if (name == "." || name == ".." || !TTunedeckform::IsAudioFile(text))
+                continue;
+            struct stat info {};
+            const QByteArray full = folder + '/' + name.toByteArray();
+            if (::stat(full.constData(), &info) == 0 && S_ISREG(info.st_mode))
+                names.append(text);
+        }
+        ::closedir(dir);
+    }
+    const QByteArray prefix = folder.endsWith('/') ? folder : folder + '/';
+    for (const qsizetype index : filctl95::collationOrder(names, Qt::CaseSensitive, QLocale()))
+        appendEntry(result, prefix + fileNameToBytes(names.at(index)));
+}
+
+} // namespace
+
+ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &workingFolder)
+{
+    ExpandedFiles result;
+    for (const QByteArray &given : names) {
+        const QByteArray name = absoluteName(given, workingFolder);
+        const QString text = fileNameFromBytes(name);
+        struct stat info {};
+        if (given.isEmpty() || ::stat(name.constData(), &info) != 0) {
+            result.rejected.append(fileNameFromBytes(given));
+            continue;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            appendFolder(result, name);
+            continue;
+        }
+        if (!S_ISREG(info.st_mode)) {
+            result.rejected.append(fileNameFromBytes(given));
+        } else if (TTunedeckform::IsAudioFile(text)) {
+            appendEntry(result, name);
+        } else if (endsWithTdl(name)) {
+            try {
+                const PathList entries = playlistfile::load(text);
+                for (qsizetype i = 0; i < entries.size(); ++i)
+                    appendEntry(result, entries.bytesAt(i));
+            } catch (const std::exception &) {
+                result.rejected.append(fileNameFromBytes(given));
+            }
+        } else if (hasPlayableContent(text)) {
+            appendEntry(result, name);
+        } else {
+            result.rejected.append(fileNameFromBytes(given));
+        }
+    }
+    return result;
+}
+
+bool acceptsDroppedUrls(const QMimeData *data)
+{
+    if (!data || !data->hasUrls())
+        return false;
+    const QList<QUrl> urls = data->urls();
+    return !urls.isEmpty()
+        && std::all_of(urls.begin(), urls.end(), [](const QUrl &url) { return url.isLocalFile(); });
+}
+
+void dropFiles(TTunedeckform *form, const QMimeData *data)
+{
+    if (!acceptsDroppedUrls(data))
+        return;
+    QList<QByteArray> names;
+    for (const QUrl &url : data->urls()) {
+        // The URL's path as the file system's bytes, so names that are not UTF-8 survive.
+        names.append(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+    }
+    appendFiles(form, names, QByteArray(), false);
+}
+
+QString rejectedFilesText(const QStringList &rejected)
+{
+    return texts::kUnableToPlayFile + texts::kLineBreak + rejected.join(texts::kLineBreak);
+}
+
+qsizetype appendFiles(TTunedeckform *form, const QList<QByteArray> &names,
+    const QByteArray &workingFolder, bool startPlaying)
+{
+    ExpandedFiles files = expandFileNames(names, workingFolder);
+    const qsizetype added = files.paths.size();
+    for (qsizetype i = 0; i < added; ++i)
+        form->PlayListPaths.appendBytes(files.paths.bytesAt(i));
+    form->Lista->addItems(files.shown);
+    for (const QString &name : std::as_const(files.shown))
+        qCDebug(lcDesktop, "appended %s", qUtf8Printable(name));
+    // Playing and the report wait until the caller has returned: both may open a modal box,
+    // and a caller on the bus must have its answer first.
+    QTimer::singleShot(0, form, [form, startPlay = startPlaying && added > 0,
+                                    rejected = std::move(files.rejected)] {
+        // Stopped is the look with the Stop button hidden; paused and playing both show it.
+        if (startPlay && form->StopButt->isHidden() && form->Lista->count() > 0)
+            form->PlayButtClick();
+        if (!rejected.isEmpty())
+            showGeneralError(rejectedFilesText(rejected));
+    });
+    return added;
+}
+
+} // namespace tunedeck::desktop

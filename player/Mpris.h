@@ -1,0 +1,180 @@
+#pragma once
+
+#include "PlayerState.h"
+
+#include <QByteArray>
+#include <QDBusAbstractAdaptor>
+#include <QDBusObjectPath>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+
+class TTunedeckform;
+
+// The program on the session bus: the media-player interfaces every desktop's media keys and
+// sound widgets speak (name org.mpris.MediaPlayer2.tunedeck, object /org/mpris/MediaPlayer2),
+// and the hand-over of files from a second start of the program. Every command runs the window's
+// own handler (the transport buttons', the position bar's), and every property is read from the
+// window's controls through PlayerState, so the window and the bus cannot disagree. UI thread.
+namespace tunedeck::mpris {
+
+inline const QString kServiceName = QStringLiteral("org.mpris.MediaPlayer2.tunedeck");
+inline const QString kObjectPath = QStringLiteral("/org/mpris/MediaPlayer2");
+inline const QString kRootInterface = QStringLiteral("org.mpris.MediaPlayer2");
+inline const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
+// The program's own interface on the same object: files from a second start.
+inline const QString kInstanceInterface = QStringLiteral("org.tunedeck.Instance");
+
+// A second start's side: hands `names` (file-system bytes, relative to `workingFolder`) to the
+// program already running on the session bus. False when there is no bus, no such program or
+// it did not answer; the caller then runs on its own.
+bool handOverFiles(const QList<QByteArray> &names, const QByteArray &workingFolder);
+
+// The running program's side: registered on the session bus for the window's lifetime.
+class Service : public QObject {
+    Q_OBJECT
+
+public:
+    explicit Service(TTunedeckform *form);
+    ~Service() override;
+
+    // Takes the bus name and exports the object. False (and nothing exported) without a
+    // session bus or when another program holds the name.
+    bool registerOnBus();
+
+    TTunedeckform *form() const { return m_form; }
+    PlayerState *state() const { return m_state; }
+
+    // The commands, as the interfaces' methods call them.
+    void play();
+    void pause();
+    void playPause();
+    void stop();
+    void next();
+    void seek(qint64 offsetUs);
+    void setPosition(const QDBusObjectPath &track, qint64 positionUs);
+    void openUri(const QString &uri);
+    void setVolume(double volume);
+    void addFiles(const QList<QByteArray> &names, const QByteArray &workingFolder);
+
+    // Properties of the player interface, from a snapshot.
+    static QString playbackStatus(const PlayerSnapshot &state);
+    static QVariantMap metadata(const PlayerSnapshot &state);
+    static QDBusObjectPath trackId(const PlayerSnapshot &state);
+    qint64 positionUs() const;
+    static bool canPlay(const PlayerSnapshot &state);
+
+Q_SIGNALS:
+    void seeked(qint64 positionUs);
+
+private:
+    void stateChanged(const PlayerSnapshot &before, const PlayerSnapshot &after);
+    // Moves the position bar to `positionUs` as a user would; the bar's handler decides
+    // whether that is worth a seek.
+    void moveBar(qint64 positionUs);
+    void checkSeeked();
+
+    TTunedeckform *m_form;
+    PlayerState *m_state;
+    bool m_registered = false;
+    qint64 m_lastSeekedMs = -1;
+};
+
+class RootAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
+    Q_PROPERTY(bool CanQuit READ canQuit)
+    Q_PROPERTY(bool CanRaise READ canRaise)
+    Q_PROPERTY(bool HasTrackList READ hasTrackList)
+    Q_PROPERTY(QString Identity READ identity)
+    Q_PROPERTY(QString DesktopEntry READ desktopEntry)
+    Q_PROPERTY(QStringList SupportedUriSchemes READ supportedUriSchemes)
+    Q_PROPERTY(QStringList SupportedMimeTypes READ supportedMimeTypes)
+
+public:
+    explicit RootAdaptor(Service *service);
+
+    bool canQuit() const { return true; }
+    bool canRaise() const { return true; }
+    bool hasTrackList() const { return false; }
+    QString identity() const { return QStringLiteral("Tunedeck"); }
+    QString desktopEntry() const { return QStringLiteral("tunedeck"); }
+    QStringList supportedUriSchemes() const { return { QStringLiteral("file") }; }
+    QStringList supportedMimeTypes() const;
+
+public Q_SLOTS:
+    void Raise();
+    void Quit();
+
+private:
+    Service *m_service;
+};
+
+class PlayerAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
+    Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
+    Q_PROPERTY(double Rate READ rate WRITE setRate)
+    Q_PROPERTY(double MinimumRate READ rate)
+    Q_PROPERTY(double MaximumRate READ rate)
+    Q_PROPERTY(QVariantMap Metadata READ metadata)
+    Q_PROPERTY(double Volume READ volume WRITE setVolume)
+    Q_PROPERTY(qlonglong Position READ position)
+    Q_PROPERTY(bool CanGoNext READ canGoNext)
+    Q_PROPERTY(bool CanGoPrevious READ canGoPrevious)
+    Q_PROPERTY(bool CanPlay READ canPlay)
+    Q_PROPERTY(bool CanPause READ canPause)
+    Q_PROPERTY(bool CanSeek READ canSeek)
+    Q_PROPERTY(bool CanControl READ canControl)
+
+public:
+    explicit PlayerAdaptor(Service *service);
+
+    QString playbackStatus() const;
+    double rate() const { return 1.0; }
+    void setRate(double) { }
+    QVariantMap metadata() const;
+    double volume() const;
+    void setVolume(double volume);
+    qlonglong position() const;
+    bool canGoNext() const;
+    bool canGoPrevious() const { return false; }
+    bool canPlay() const;
+    bool canPause() const;
+    bool canSeek() const;
+    bool canControl() const { return true; }
+
+public Q_SLOTS:
+    void Play();
+    void Pause();
+    void PlayPause();
+    void Stop();
+    void Next();
+    void Previous();
+    void Seek(qlonglong offset);
+    void SetPosition(const QDBusObjectPath &trackId, qlonglong position);
+    void OpenUri(const QString &uri);
+
+Q_SIGNALS:
+    void Seeked(qlonglong position);
+
+private:
+    Service *m_service;
+};
+
+class InstanceAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.tunedeck.Instance")
+
+public:
+    explicit InstanceAdaptor(Service *service);
+
+public Q_SLOTS:
+    void AddFiles(const QList<QByteArray> &names, const QByteArray &workingFolder);
+
+private:
+    Service *m_service;
+};
+
+} // namespace tunedeck::mpris

@@ -1,0 +1,636 @@
+// The program on the desktop: files from the command line and from a second start, drops from
+// other programs, the media-player interface on a private session bus, the device's volume and
+// the live texts assistive technology reads.
+#include "PlayerTestMain.h"
+#include "SongFixtures.h"
+
+#include "DesktopFiles.h"
+#include "FileNames.h"
+#include "FileView.h"
+#include "HelpEngine.h"
+#include "Mpris.h"
+#include "PlayListFile.h"
+#include "PlayerState.h"
+#include "TMediaPlayer.h"
+#include "Trackbar95.h"
+#include "TunedeckFormUnit.h"
+#include "tunedeck/Device.h"
+
+#include <QAccessible>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusVariant>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+constexpr int kWaitMs = 20000;
+const QString kBusName = QStringLiteral("desktop-test-client");
+
+QList<QByteArray> bytesOf(const QStringList &names)
+{
+    QList<QByteArray> result;
+    for (const QString &name : names)
+        result.append(tunedeck::fileNameToBytes(name));
+    return result;
+}
+
+QStringList listTexts(const QListWidget *list)
+{
+    QStringList texts;
+    for (int row = 0; row < list->count(); ++row)
+        texts.append(list->item(row)->text());
+    return texts;
+}
+
+// What assistive technology reads as the widget's name.
+QString accessibleName(QWidget *widget)
+{
+    QAccessibleInterface *node = QAccessible::queryAccessibleInterface(widget);
+    return node ? node->text(QAccessible::Name) : QString();
+}
+
+bool openSong(tunedeck::Device &device, const QString &song)
+{
+    return bool(device.open(std::filesystem::path(tunedeck::fileNameToBytes(song).toStdString())));
+}
+
+// The peak of a song rendered offline at `volume`.
+float renderedPeak(const QString &song, float volume)
+{
+    tunedeck::Device device([](tunedeck::Notice) { }, tunedeck::OutputMode::Offline);
+    device.setVolume(volume);
+    if (!openSong(device, song))
+        return -1;
+    device.play();
+    std::vector<float> block(2 * 512);
+    float peak = 0;
+    for (int i = 0; i < 400; ++i) {
+        device.pump(block);
+        for (const float sample : block)
+            peak = std::max(peak, std::abs(sample));
+    }
+    return peak;
+}
+
+} // namespace
+
+class DesktopTest : public QObject {
+    Q_OBJECT
+
+private:
+    QString song(const QString &name, std::uint32_t lengthMs = 60000)
+    {
+        const QString path = writeSong(m_dir->path(), name, lengthMs);
+        if (path.isEmpty())
+            qFatal("cannot write a test song");
+        return path;
+    }
+    QString status() const { return m_form->StatusBar->panelText(1); }
+    QString playing() const { return m_form->FNPlay->text(); }
+
+    // Calls a method of the player over the bus from a connection of its own, answered while
+    // this thread's event loop runs.
+    QDBusMessage callPlayer(const QString &interface, const QString &method,
+        const QVariantList &arguments = {})
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            tunedeck::mpris::kServiceName, tunedeck::mpris::kObjectPath, interface, method);
+        call.setArguments(arguments);
+        QDBusPendingCallWatcher watcher(m_client.asyncCall(call));
+        QSignalSpy finished(&watcher, &QDBusPendingCallWatcher::finished);
+        if (!watcher.isFinished() && !finished.wait(kWaitMs))
+            return {};
+        return watcher.reply();
+    }
+    QVariant property(const QString &name)
+    {
+        const QDBusMessage reply = callPlayer(QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("Get"), { tunedeck::mpris::kPlayerInterface, name });
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            return {};
+        return reply.arguments().first().value<QDBusVariant>().variant();
+    }
+    void requireBus()
+    {
+        if (!m_busReady)
+            QSKIP(qPrintable(m_busMissing));
+    }
+    void startPlaying(const QStringList &songs)
+    {
+        tunedeck::desktop::appendFiles(m_form.get(), bytesOf(songs), QByteArray(), true);
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("Playing"), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(m_form->LettoreMidi->IsOpen(), kWaitMs);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // A session bus of the test's own, so nothing reaches the desktop running the tests.
+        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+        if (daemon.isEmpty()) {
+            m_busMissing = QStringLiteral("dbus-daemon is not installed (scripts/deps.sh)");
+            return;
+        }
+        m_daemon.start(daemon, { QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                   QStringLiteral("--print-address") });
+        if (!m_daemon.waitForStarted() || !m_daemon.waitForReadyRead(kWaitMs)) {
+            m_busMissing = QStringLiteral("the private dbus-daemon did not start");
+            return;
+        }
+        m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8());
+        m_client = QDBusConnection::connectToBus(m_address, kBusName);
+        m_busReady = m_client.isConnected() && QDBusConnection::sessionBus().isConnected();
+        if (!m_busReady)
+            m_busMissing = QStringLiteral("cannot connect to the private session bus");
+    }
+
+    void cleanupTestCase()
+    {
+        QDBusConnection::disconnectFromBus(kBusName);
+        m_daemon.terminate();
+        m_daemon.waitForFinished();
+    }
+
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_form = std::make_unique<TTunedeckform>();
+        m_form->show();
+        m_service = new tunedeck::mpris::Service(m_form.get());
+        if (m_busReady)
+            QVERIFY(m_service->registerOnBus());
+    }
+
+    void cleanup()
+    {
+        m_form.reset();
+        m_dir.reset();
+    }
+
+    // Names as a file manager passes them: each kind of argument in order, Play starting with
+    // the first entry and the rest queued behind it; bad names reported once, together.
+    void filesFromOutside_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QStringList>("queued");
+        QTest::addColumn<QStringList>("rejected");
+        QTest::newRow("songs in order") << QStringList { "b.mid", "a.mid", "c.wav" } << "b.mid"
+                                        << QStringList { "a.mid", "c.wav" } << QStringList {};
+        QTest::newRow("play-list file") << QStringList { "list.tdl", "a.mid" } << "c.wav"
+                                        << QStringList { "b.mid", "a.mid" } << QStringList {};
+        QTest::newRow("folder in the file view's order")
+            << QStringList { "folder" } << "A.mid" << QStringList { "b.RMI", "c.wav" }
+            << QStringList {};
+        QTest::newRow("song known by its content")
+            << QStringList { "song-without-extension", "notes.txt" } << "song-without-extension"
+            << QStringList {} << QStringList { "notes.txt" };
+        QTest::newRow("bad names reported once")
+            << QStringList { "missing.mid", "a.mid", "", "b.mid" } << "a.mid"
+            << QStringList { "b.mid" } << QStringList { "missing.mid", "" };
+    }
+    void filesFromOutside()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, first);
+        QFETCH(QStringList, queued);
+        QFETCH(QStringList, rejected);
+        const QString a = song(QStringLiteral("a.mid"));
+        const QString b = song(QStringLiteral("b.mid"));
+        song(QStringLiteral("c.wav")); // Listed by its extension; never opened here.
+        QFile::copy(a, m_dir->filePath(QStringLiteral("song-without-extension")));
+        QFile notes(m_dir->filePath(QStringLiteral("notes.txt")));
+        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("not a song") > 0);
+        notes.close();
+        tunedeck::PathList list;
+        list.append(m_dir->filePath(QStringLiteral("c.wav")));
+        list.append(b);
+        tunedeck::playlistfile::save(m_dir->filePath(QStringLiteral("list.tdl")), list);
+        QDir(m_dir->path()).mkdir(QStringLiteral("folder"));
+        for (const char *name : { "c.wav", "A.mid", "b.RMI" })
+            QFile::copy(a, m_dir->filePath(QStringLiteral("folder/") + QLatin1String(name)));
+        QDir(m_dir->path()).mkdir(QStringLiteral("folder/sub.mid"));
+        // The play-list file's first entry is a wave file that is a song in disguise.
+        QFile::remove(m_dir->filePath(QStringLiteral("c.wav")));
+        QFile::copy(writeSong(m_dir->path(), QStringLiteral("real.mid"), 60000),
+            m_dir->filePath(QStringLiteral("c.wav")));
+
+        BoxRecorder boxes;
+        tunedeck::desktop::appendFiles(
+            m_form.get(), bytesOf(arguments), tunedeck::fileNameToBytes(m_dir->path()), true);
+        QTRY_COMPARE_WITH_TIMEOUT(playing(), first, kWaitMs);
+        QCOMPARE(listTexts(m_form->Lista), queued);
+        QCOMPARE(m_form->PlayListPaths.size(), qsizetype(queued.size()));
+        if (rejected.isEmpty()) {
+            QVERIFY(boxes.boxes().isEmpty());
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes().size(), 1, kWaitMs);
+            QCOMPARE(boxes.boxes().first().text,
+                tunedeck::generalErrorText(tunedeck::desktop::rejectedFilesText(rejected)));
+        }
+        QCOMPARE(status(), QStringLiteral("Playing"));
+    }
+
+    // A paused song stays paused when more files arrive; they join the end.
+    void filesWhilePaused()
+    {
+        startPlaying({ song(QStringLiteral("a.mid")) });
+        m_form->PauseButtClick();
+        tunedeck::desktop::appendFiles(
+            m_form.get(), bytesOf({ song(QStringLiteral("b.mid")) }), QByteArray(), true);
+        QCoreApplication::processEvents();
+        QCOMPARE(status(), QStringLiteral("Paused"));
+        QCOMPARE(listTexts(m_form->Lista), QStringList { "b.mid" });
+    }
+
+    // A second start hands its files to the running window and ends at once with 0.
+    void secondStartHandsOver()
+    {
+        requireBus();
+        const QString program =
+            QCoreApplication::applicationDirPath() + QStringLiteral("/tunedeck");
+        if (!QFileInfo(program).isExecutable())
+            QSKIP("the tunedeck program is not built beside the tests");
+        startPlaying({ song(QStringLiteral("a.mid")) });
+        song(QStringLiteral("c.mid"));
+        QProcess second;
+        second.setWorkingDirectory(m_dir->path());
+        QSignalSpy finished(&second, &QProcess::finished);
+        second.start(program, { QStringLiteral("c.mid") });
+        QVERIFY(finished.wait(kWaitMs));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(listTexts(m_form->Lista), QStringList { "c.mid" }, kWaitMs);
+        QCOMPARE(m_form->PlayListPaths.at(0), m_dir->filePath(QStringLiteral("c.mid")));
+        QCOMPARE(playing(), QStringLiteral("a.mid"));
+    }
+
+    // Files dragged from a file manager join the play list's end; remote ones and drops on the
+    // file view are refused.
+    void dropsFromOtherPrograms_data()
+    {
+        QTest::addColumn<bool>("onPlayList");
+        QTest::addColumn<bool>("withRemote");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("files and a folder on the play list")
+            << true << false << QStringList { "x.mid", "a.mid", "b.mid", "f.mid" };
+        QTest::newRow("a remote URL refuses the drop") << true << true << QStringList { "x.mid" };
+        QTest::newRow("the file view takes nothing") << false << false << QStringList { "x.mid" };
+    }
+    void dropsFromOtherPrograms()
+    {
+        QFETCH(bool, onPlayList);
+        QFETCH(bool, withRemote);
+        QFETCH(QStringList, expected);
+        m_form->Lista->addItem(QStringLiteral("x.mid"));
+        m_form->PlayListPaths.append(QStringLiteral("/x.mid"));
+        QDir(m_dir->path()).mkdir(QStringLiteral("folder"));
+        writeSong(m_dir->filePath(QStringLiteral("folder")), QStringLiteral("f.mid"), 1000);
+        QList<QUrl> urls { QUrl::fromLocalFile(song(QStringLiteral("a.mid"))),
+            QUrl::fromLocalFile(song(QStringLiteral("b.mid"))),
+            QUrl::fromLocalFile(m_dir->filePath(QStringLiteral("folder"))) };
+        if (withRemote)
+            urls.append(QUrl(QStringLiteral("https://example.org/song.mid")));
+        QMimeData data;
+        data.setUrls(urls);
+        QWidget *target = onPlayList ? m_form->Lista->viewport() : m_form->TdfileV->viewport();
+        const QPoint at(10, 10);
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(target, &enter);
+        QCOMPARE(enter.isAccepted(), onPlayList && !withRemote);
+        QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(target, &drop);
+        QCOMPARE(listTexts(m_form->Lista), expected);
+        QCOMPARE(m_form->PlayListPaths.size(), qsizetype(expected.size()));
+        QCOMPARE(status(), QStringLiteral("Stopped"));
+    }
+
+    // Each command over the bus leaves the window exactly as its button does.
+    void busCommandsMatchButtons_data()
+    {
+        QTest::addColumn<QString>("from"); // stopped, playing or paused
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QString>("button");
+        QTest::newRow("Play when stopped") << "stopped" << "Play" << "PlayButt";
+        QTest::newRow("Play when paused") << "paused" << "Play" << "ResButt";
+        QTest::newRow("Pause") << "playing" << "Pause" << "PauseButt";
+        QTest::newRow("PlayPause when playing") << "playing" << "PlayPause" << "PauseButt";
+        QTest::newRow("PlayPause when paused") << "paused" << "PlayPause" << "ResButt";
+        QTest::newRow("Stop") << "playing" << "Stop" << "StopButt";
+        QTest::newRow("Next") << "playing" << "Next" << "SkipButt";
+    }
+    void busCommandsMatchButtons()
+    {
+        requireBus();
+        QFETCH(QString, from);
+        QFETCH(QString, method);
+        QFETCH(QString, button);
+        const QStringList songs { song(QStringLiteral("a.mid")), song(QStringLiteral("b.mid")),
+            song(QStringLiteral("c.mid")) };
+        const auto prepare = [&] {
+            m_form->StopButtClick();
+            m_form->RemoveAllButtClick();
+            tunedeck::desktop::appendFiles(m_form.get(), bytesOf(songs), QByteArray(), false);
+            if (from != u"stopped")
+                m_form->PlayButtClick();
+            if (from == u"paused")
+                m_form->PauseButtClick();
+        };
+        const auto look = [&] {
+            const PlayerSnapshot state = PlayerState::read(m_form.get());
+            return QStringList { state.statusText, state.playingText, state.title,
+                listTexts(m_form->Lista).join(u','), m_form->LettoreMidi->FileName(),
+                QString::number(m_form->StopButt->isHidden()),
+                QString::number(m_form->ResButt->isHidden()) };
+        };
+        prepare();
+        m_form->findChild<QPushButton *>(button)->click();
+        const QStringList byButton = look();
+        prepare();
+        const QDBusMessage reply = callPlayer(tunedeck::mpris::kPlayerInterface, method);
+        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(look(), byButton);
+        // The bus reads back what the window shows.
+        QCOMPARE(property(QStringLiteral("PlaybackStatus")).toString(),
+            PlayerState::statusName(PlayerState::read(m_form.get()).status));
+    }
+
+    // Properties read back the window's state, and changes arrive as PropertiesChanged.
+    void propertiesFollowTheWindow()
+    {
+        requireBus();
+        QStringList statuses;
+        QStringList tracks;
+        QDBusConnection::connectToBus(m_address, kBusName)
+            .connect(tunedeck::mpris::kServiceName, tunedeck::mpris::kObjectPath,
+                QStringLiteral("org.freedesktop.DBus.Properties"),
+                QStringLiteral("PropertiesChanged"), this,
+                SLOT(recordPropertiesChanged(QString, QVariantMap, QStringList)));
+        m_statuses = &statuses;
+        m_tracks = &tracks;
+        QCOMPARE(property(QStringLiteral("PlaybackStatus")).toString(), QStringLiteral("Stopped"));
+        QCOMPARE(property(QStringLiteral("CanPlay")).toBool(), false);
+        const QString a = song(QStringLiteral("a.mid"), 61000);
+        tunedeck::desktop::appendFiles(
+            m_form.get(), bytesOf({ a, song(QStringLiteral("b.mid")) }), QByteArray(), false);
+        m_form->PlayButt->click();
+        QTRY_COMPARE_WITH_TIMEOUT(statuses, QStringList { "Playing" }, kWaitMs);
+        m_form->PauseButt->click();
+        QTRY_COMPARE_WITH_TIMEOUT(statuses, (QStringList { "Playing", "Paused" }), kWaitMs);
+        const QVariantMap metadata = qdbus_cast<QVariantMap>(property(QStringLiteral("Metadata")));
+        QCOMPARE(metadata.value(QStringLiteral("xesam:title")).toString(), QStringLiteral("a.mid"));
+        QCOMPARE(metadata.value(QStringLiteral("mpris:length")).toLongLong(), 61000000LL);
+        QCOMPARE(metadata.value(QStringLiteral("xesam:url")).toString(),
+            QUrl::fromLocalFile(a).toString(QUrl::FullyEncoded));
+        QCOMPARE(property(QStringLiteral("CanGoNext")).toBool(), true);
+        QCOMPARE(property(QStringLiteral("Volume")).toDouble(), 1.0);
+        const qsizetype tracksBefore = tracks.size();
+        m_form->SkipButt->click();
+        QTRY_VERIFY_WITH_TIMEOUT(tracks.size() > tracksBefore, kWaitMs);
+        QVERIFY(tracks.last().endsWith(QString::number(m_form->LettoreMidi->DeviceId())));
+        QCOMPARE(qdbus_cast<QVariantMap>(property(QStringLiteral("Metadata")))
+                     .value(QStringLiteral("xesam:title")).toString(),
+            QStringLiteral("b.mid"));
+        m_form->StopButt->click();
+        QTRY_COMPARE_WITH_TIMEOUT(statuses.last(), QStringLiteral("Stopped"), kWaitMs);
+        QCOMPARE(statuses, (QStringList { "Playing", "Paused", "Playing", "Stopped" }));
+        // The volume: set over the bus, held by the device, announced.
+        QDBusMessage set = callPlayer(QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("Set"),
+            { tunedeck::mpris::kPlayerInterface, QStringLiteral("Volume"),
+                QVariant::fromValue(QDBusVariant(0.5)) });
+        QCOMPARE(set.type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(m_form->LettoreMidi->Volume(), 0.5);
+        QTRY_COMPARE_WITH_TIMEOUT(m_volumes, QList<double> { 0.5 }, kWaitMs);
+        m_statuses = nullptr;
+        m_tracks = nullptr;
+    }
+
+    void recordPropertiesChanged(const QString &, const QVariantMap &changed, const QStringList &)
+    {
+        if (m_statuses && changed.contains(QStringLiteral("PlaybackStatus")))
+            m_statuses->append(changed.value(QStringLiteral("PlaybackStatus")).toString());
+        if (m_tracks && changed.contains(QStringLiteral("Metadata"))) {
+            m_tracks->append(qdbus_cast<QVariantMap>(changed.value(QStringLiteral("Metadata")))
+                                 .value(QStringLiteral("mpris:trackid"))
+                                 .value<QDBusObjectPath>()
+                                 .path());
+        }
+        if (changed.contains(QStringLiteral("Volume")))
+            m_volumes.append(changed.value(QStringLiteral("Volume")).toDouble());
+    }
+
+    // Seek and SetPosition move the position as the bar does: within three seconds of where
+    // the song is nothing happens; further, the song moves there and Seeked says so.
+    void seeksAsTheBarDoes_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<qlonglong>("argumentUs");
+        QTest::addColumn<bool>("rightTrack");
+        QTest::addColumn<qint64>("expectedMs"); // -1: unchanged
+        QTest::newRow("Seek within three seconds") << "Seek" << 3000000LL << true << qint64(-1);
+        QTest::newRow("Seek further") << "Seek" << 20000000LL << true << qint64(20000);
+        QTest::newRow("SetPosition") << "SetPosition" << 40500000LL << true << qint64(40000);
+        QTest::newRow("SetPosition of another track")
+            << "SetPosition" << 40000000LL << false << qint64(-1);
+        QTest::newRow("the bar in the window") << "" << 30000000LL << true << qint64(30000);
+    }
+    void seeksAsTheBarDoes()
+    {
+        requireBus();
+        QFETCH(QString, method);
+        QFETCH(qlonglong, argumentUs);
+        QFETCH(bool, rightTrack);
+        QFETCH(qint64, expectedMs);
+        startPlaying({ song(QStringLiteral("a.mid")) });
+        m_form->PauseButtClick();
+        const qint64 before = m_form->LettoreMidi->GetPosition();
+        QSignalSpy seeked(m_service, &tunedeck::mpris::Service::seeked);
+        QVariantList arguments { argumentUs };
+        if (method == u"SetPosition") {
+            const QString track = rightTrack
+                ? tunedeck::mpris::Service::trackId(PlayerState::read(m_form.get())).path()
+                : QStringLiteral("/org/tunedeck/track/9999");
+            arguments.prepend(QVariant::fromValue(QDBusObjectPath(track)));
+        }
+        if (method.isEmpty()) {
+            m_form->TimerPlayTimer();
+            m_form->PosBar->setValue(int(argumentUs / 1000000));
+            QTRY_COMPARE_WITH_TIMEOUT(seeked.size(), 1, kWaitMs);
+        } else {
+            QCOMPARE(callPlayer(tunedeck::mpris::kPlayerInterface, method, arguments).type(),
+                QDBusMessage::ReplyMessage);
+        }
+        if (expectedMs < 0) {
+            QCOMPARE(qint64(m_form->LettoreMidi->GetPosition()), before);
+            QCOMPARE(seeked.size(), 0);
+        } else {
+            QCOMPARE(qint64(m_form->LettoreMidi->GetPosition()), expectedMs);
+            QCOMPARE(m_form->PosBar->value(), int(expectedMs / 1000));
+            QCOMPARE(seeked.size(), 1);
+            QCOMPARE(seeked.first().first().toLongLong(), expectedMs * 1000);
+        }
+        QCOMPARE(status(), QStringLiteral("Paused"));
+    }
+
+    // Volume scales what the device renders.
+    void volumeScalesTheSound()
+    {
+        const QString a = song(QStringLiteral("a.mid"));
+        const float full = renderedPeak(a, 1.0f);
+        const float half = renderedPeak(a, 0.5f);
+        if (full < 0)
+            QSKIP("no soundfont to render a song with");
+        QVERIFY(full > 0.01f);
+        QCOMPARE(half, full * 0.5f);
+        QCOMPARE(renderedPeak(a, 0.0f), 0.0f);
+
+        // A change takes effect with the next block: two devices in step, one turned down.
+        tunedeck::Device steady([](tunedeck::Notice) { }, tunedeck::OutputMode::Offline);
+        tunedeck::Device turned([](tunedeck::Notice) { }, tunedeck::OutputMode::Offline);
+        QVERIFY(openSong(steady, a) && openSong(turned, a));
+        steady.play();
+        turned.play();
+        std::vector<float> loud(2 * 512);
+        std::vector<float> quiet(2 * 512);
+        for (int block = 0; block < 100; ++block) {
+            if (block == 50)
+                turned.setVolume(0.5f);
+            steady.pump(loud);
+            turned.pump(quiet);
+            for (std::size_t i = 0; i < loud.size(); ++i)
+                QCOMPARE(quiet[i], block < 50 ? loud[i] : loud[i] * 0.5f);
+        }
+    }
+
+    // The live texts: status panels, the "Playing:" label and the window carry their values in
+    // the names assistive technology reads; Delete removes like Remove. (The name-changed events
+    // go to the platform's bridge, which the offscreen platform has not.)
+    void accessibleLiveTexts()
+    {
+        QLabel *statusPanel = m_form->StatusBar->panel(1);
+        QCOMPARE(accessibleName(statusPanel), QStringLiteral("Status: Stopped"));
+        QCOMPARE(accessibleName(m_form->FNPlay), QStringLiteral("Playing: nothing"));
+        QCOMPARE(accessibleName(m_form.get()), QStringLiteral("Tunedeck"));
+        startPlaying({ song(QStringLiteral("a.mid"), 119000), song(QStringLiteral("b.mid")) });
+        QTRY_COMPARE_WITH_TIMEOUT(
+            accessibleName(statusPanel), QStringLiteral("Status: Playing"), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(accessibleName(m_form->StatusBar->panel(3)),
+            QStringLiteral("Length: 01:59"), kWaitMs);
+        QCOMPARE(accessibleName(m_form->FNPlay), QStringLiteral("Playing: a.mid"));
+        QCOMPARE(accessibleName(m_form.get()), QStringLiteral("Tunedeck [a.mid]"));
+        m_form->PauseButt->click();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            accessibleName(statusPanel), QStringLiteral("Status: Paused"), kWaitMs);
+        m_form->StopButt->click();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            accessibleName(m_form.get()), QStringLiteral("Tunedeck"), kWaitMs);
+        QCOMPARE(accessibleName(m_form->FNPlay), QStringLiteral("Playing: nothing"));
+
+        m_form->Lista->setFocus();
+        m_form->Lista->setCurrentRow(0);
+        QTest::keyClick(m_form->Lista, Qt::Key_Delete);
+        QCOMPARE(m_form->Lista->count(), 0);
+        QCOMPARE(m_form->PlayListPaths.size(), 0);
+    }
+
+    // The help window opens fully on the screen, beside the main window when there is room.
+    void helpWindowBesideTheOwner_data()
+    {
+        QTest::addColumn<QRect>("owner");
+        QTest::addColumn<QRect>("expectedFrame");
+        QTest::newRow("room on the right")
+            << QRect(100, 100, 460, 330) << QRect(568, 100, 524, 464);
+        QTest::newRow("room on the left") << QRect(800, 100, 460, 330) << QRect(268, 100, 524, 464);
+        QTest::newRow("low on the screen")
+            << QRect(100, 900, 460, 124) << QRect(568, 560, 524, 464);
+        QTest::newRow("no room beside") << QRect(400, 100, 460, 330) << QRect(400, 100, 524, 464);
+    }
+    void helpWindowBesideTheOwner()
+    {
+        QFETCH(QRect, owner);
+        QFETCH(QRect, expectedFrame);
+        const QMargins frame(2, 22, 2, 2);
+        const QRect placed =
+            HelpEngine::placeBeside(owner, QSize(520, 440), frame, QRect(0, 0, 1280, 1024));
+        QCOMPARE(placed.marginsAdded(frame), expectedFrame);
+    }
+
+    // While the File or Help menu is open, its items hang below its tool button in the tree.
+    void menusInTheAccessibleTree_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("item");
+        QTest::newRow("File") << "ToolButton1" << "Open Play List";
+        QTest::newRow("Help") << "ToolButton2" << "About Orvane Labs";
+    }
+    void menusInTheAccessibleTree()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, item);
+        auto *tool = m_form->findChild<QToolButton *>(button);
+        QAccessibleInterface *window = QAccessible::queryAccessibleInterface(m_form.get());
+        QAccessibleInterface *node = QAccessible::queryAccessibleInterface(tool);
+        QVERIFY(window && node);
+        // The button is reached from the window through its parents' children.
+        QAccessibleInterface *up = node;
+        while (up && up->object() != m_form.get())
+            up = up->parent();
+        QVERIFY(up);
+        QCOMPARE(node->childCount(), 0);
+        QStringList seen;
+        QAccessibleInterface *menuParent = nullptr;
+        QTimer::singleShot(0, this, [&] {
+            QMenu *menu = tool->menu();
+            QTRY_VERIFY(menu->isVisible());
+            if (node->childCount() == 1) {
+                QAccessibleInterface *popup = node->child(0);
+                menuParent = popup->parent();
+                for (int i = 0; i < popup->childCount(); ++i)
+                    seen.append(popup->child(i)->text(QAccessible::Name));
+            }
+            menu->close();
+        });
+        tool->showMenu();
+        QCOMPARE(menuParent ? menuParent->object() : nullptr, static_cast<QObject *>(tool));
+        QVERIFY2(seen.contains(item), qPrintable(seen.join(u'|')));
+        QCOMPARE(node->childCount(), 0);
+    }
+
+private:
+    QProcess m_daemon;
+    QString m_address;
+    QString m_busMissing;
+    bool m_busReady = false;
+    QDBusConnection m_client { QString() };
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TTunedeckform> m_form;
+    tunedeck::mpris::Service *m_service = nullptr;
+    QStringList *m_statuses = nullptr;
+    QStringList *m_tracks = nullptr;
+    QList<double> m_volumes;
+};
+
+TUNEDECK_PLAYER_TEST_MAIN(DesktopTest)
+#include "DesktopTest.moc"

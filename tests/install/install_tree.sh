@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Installs the build tree into a scratch prefix, moves the prefix elsewhere (so nothing can lean
+# on the build folder or on where it was installed), and checks what a desktop needs: the files,
+# a valid desktop entry, relative RUNPATHs only, and programs that run from the prefix.
+#   install_tree.sh BUILD_DIR EXAMPLES_DIR
+set -euo pipefail
+build=$(realpath "$1")
+examples=$(realpath "$2")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$work/staged" >"$work/install.log" \
+    || fail "cmake --install failed: $(cat "$work/install.log")"
+mv "$work/staged" "$work/moved"
+p="$work/moved"
+
+for f in bin/tunedeck bin/tdplay bin/keysweep bin/Tunedeck.hlp lib/liborvkit.so.1 \
+    include/orvkit/orvkit.h share/applications/tunedeck.desktop share/mime/packages/tunedeck.xml \
+    share/icons/hicolor/48x48/apps/tunedeck.png share/icons/hicolor/64x64/apps/tunedeck.png \
+    share/icons/hicolor/128x128/apps/tunedeck.png share/icons/hicolor/256x256/apps/tunedeck.png; do
+    [ -e "$p/$f" ] || fail "$f is not installed"
+done
+
+if command -v desktop-file-validate >/dev/null; then
+    desktop-file-validate "$p/share/applications/tunedeck.desktop" || fail "desktop entry invalid"
+else
+    echo "desktop-file-validate is not installed (scripts/deps.sh installs it); entry not validated"
+fi
+grep -q '^Exec=tunedeck %F$' "$p/share/applications/tunedeck.desktop" || fail "Exec is not 'tunedeck %F'"
+if command -v xmllint >/dev/null; then
+    xmllint --noout "$p/share/mime/packages/tunedeck.xml" || fail "MIME package is not well-formed"
+fi
+
+# Every RUNPATH, installed and in the build tree, is relative to the binary (CMake pads build
+# RUNPATHs with empty entries to make room for the installed one; they name no folder).
+for bin in "$p"/bin/* "$p"/lib/*.so* "$build"/bin/*; do
+    [ -f "$bin" ] && [ ! -L "$bin" ] || continue
+    head -c 4 "$bin" | grep -q ELF || continue
+    runpath=$(readelf -d "$bin" | sed -n 's/.*(\(RUNPATH\|RPATH\)).*\[\(.*\)\]/\2/p')
+    [ -z "$runpath" ] && continue
+    tr ':' '\n' <<<"$runpath" | while read -r entry; do
+        case "$entry" in '$ORIGIN'* | '') ;; *) fail "$bin has RUNPATH entry $entry" ;; esac
+    done
+done
+
+# The program finds the library in the prefix, and the engine's player runs from there.
+ldd "$p/bin/tunedeck" | grep -q "liborvkit.so.1 => $p/bin/../lib/liborvkit.so.1" \
+    || fail "tunedeck does not resolve liborvkit from the prefix: $(ldd "$p/bin/tunedeck" | grep orvkit)"
+song=$(ls "$examples"/*.mid | head -1)
+"$p/bin/tdplay" --info "$song" >"$work/info.log" 2>&1 || fail "tdplay --info failed: $(cat "$work/info.log")"
+echo "installed tree: files present, entry valid, RUNPATHs relative, tdplay --info: $(head -1 "$work/info.log")"
