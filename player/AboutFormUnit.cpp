@@ -198,12 +198,7 @@ TAboutForm::~TAboutForm()
 void TAboutForm::FormCreate()
 {
     setWindowTitle(tunedeck::texts::kAboutCaption);
-    if (QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->geometry();
-        const QSize outer = frameGeometry().size();
-        move(area.x() + (area.width() - outer.width()) / 2,
-            area.y() + (area.height() - outer.height()) / 2);
-    }
+    centreOnScreen();
     AboutVer->setText(QStringLiteral("V1.6.0"));
     s_revealStep = kStepCreated;
 }
@@ -280,6 +275,54 @@ void TAboutForm::Label1Click()
 
 void TAboutForm::reject()
 { }
+
+void TAboutForm::centreOnScreen()
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->geometry();
+    const QSize outer = frameGeometry().size();
+    m_centredOuterSize = outer;
+    move(area.x() + (area.width() - outer.width()) / 2,
+        area.y() + (area.height() - outer.height()) / 2);
+}
+
+bool TAboutForm::event(QEvent *event)
+{
+    const bool handled = QDialog::event(event);
+    // Before the window is shown its frame is unknown and the outer size is the client size;
+    // the window manager's frame shows up with the first move or resize after mapping.
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Move:
+    case QEvent::Resize:
+        if (isVisible() && frameGeometry().size() != m_centredOuterSize)
+            centreOnScreen();
+        break;
+    default:
+        break;
+    }
+    return handled;
+}
+
+void TAboutForm::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !(windowState() & Qt::WindowMinimized))
+        return;
+    // Restored once the state change has been handled, not from within it.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (isVisible() && (windowState() & Qt::WindowMinimized)) {
+                setWindowState(windowState() & ~Qt::WindowMinimized);
+                raise();
+                activateWindow();
+            }
+        },
+        Qt::QueuedConnection);
+}
 
 void TAboutForm::closeWindow()
 {

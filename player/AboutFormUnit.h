@@ -56,7 +56,17 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    bool event(QEvent *event) override;
+    // A window manager may minimise the window whatever its hints ask; it comes straight back,
+    // since the main window stays blocked while it is open.
+    void changeEvent(QEvent *event) override;
 
 private:
     void closeWindow();
+    // Moves the window so that its outer frame stands in the middle of the screen.
+    void centreOnScreen();
+
+    // The outer size the window was last centred with: a window manager's frame, known only
+    // after the window is shown, makes it centre again.
+    QSize m_centredOuterSize;
 };

@@ -48,8 +48,7 @@ public:
     {
         if (!index.isValid())
             return Qt::ItemIsDropEnabled;
-        return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled
-            | Qt::ItemNeverHasChildren;
+        return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
     }
 
 private:

@@ -315,6 +315,34 @@ PathList load(const QString &fileName)
     return PathList(std::move(bytes), std::move(lines));
 }
 
+namespace {
+
+// Writes `bytes` over the file at `fileName`, which must exist: cut to nothing, written, and
+// flushed to the disk before it is closed. Throws EFCreateError when the file cannot be opened
+// for writing and EWriteError when the bytes cannot all be written (the file then ends early).
+void writeInPlace(const QString &fileName, const QByteArray &bytes)
+{
+    const int fd = ::open(fileNameToBytes(fileName).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0)
+        throw EFCreateError(fileName);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            ::close(fd);
+            throw EWriteError();
+        }
+        done += written;
+    }
+    const bool synced = ::fsync(fd) == 0;
+    if (::close(fd) != 0 || !synced)
+        throw EWriteError();
+}
+
+} // namespace
+
 void save(const QString &fileName, const PathList &names)
 {
     // The replacement below would quietly swap a read-only file for a writable one. A file the
@@ -329,14 +357,27 @@ void save(const QString &fileName, const PathList &names)
     const QByteArray bytes = names.toLines();
 
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        throw EFCreateError(fileName);
+    if (!file.open(QIODevice::WriteOnly)) {
+        // No temporary file beside it (a folder the user may not write to): a file that is
+        // there and writable is written in place instead.
+        if (!target.exists())
+            throw EFCreateError(fileName);
+        writeInPlace(fileName, bytes);
+        return;
+    }
     if (file.write(bytes) != bytes.size()) {
         file.cancelWriting();
         throw EWriteError();
     }
-    if (!file.commit())
-        throw EWriteError();
+    if (!file.commit()) {
+        // Not all written (a full disk): a write error, the old file untouched. Written, but the
+        // temporary file could not take the name (its own, longer name did not fit beside it,
+        // for one): in place too.
+        if (file.error() == QFileDevice::WriteError || file.error() == QFileDevice::ResourceError
+            || !target.exists())
+            throw EWriteError();
+        writeInPlace(fileName, bytes);
+    }
 }
 
 } // namespace playlistfile

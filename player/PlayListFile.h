@@ -45,9 +45,11 @@ PathList parseList(QByteArray bytes);
 PathList load(const QString &fileName);
 
 // Writes `names` to `fileName` through a temporary file in the same folder that replaces it only
-// once everything is written, so a failure leaves any earlier file as it was. Throws
-// EFCreateError when the file cannot be created (a folder we may not write to, a read-only file)
-// and EWriteError when the bytes cannot all be written.
+// once everything is written, so a failure leaves any earlier file as it was. Where no temporary
+// file can stand beside it (a folder the user may not write to), a writable file that is there
+// is written in place instead: cut to nothing, written and flushed to the disk. Throws
+// EFCreateError when the file cannot be created (a new file in a folder we may not write to, a
+// read-only file) and EWriteError when the bytes cannot all be written.
 void save(const QString &fileName, const PathList &names);
 
 // How the reader looks for line ends. It takes the widest block scan the processor has; tests

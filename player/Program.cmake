@@ -11,6 +11,7 @@ set(tunedeck_player_sources
     ${CMAKE_CURRENT_LIST_DIR}/MessageBoxes.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Mpris.cpp
     ${CMAKE_CURRENT_LIST_DIR}/OrvkitCalls.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PlayListDialog.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PlayerState.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TunedeckApplication.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TunedeckFormBrowser.cpp

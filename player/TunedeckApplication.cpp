@@ -10,6 +10,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <exception>
 
 QString TunedeckApplication::s_title;
@@ -97,6 +98,15 @@ bool hasFamily(const QString &family)
     return QFontDatabase::families().contains(family, Qt::CaseInsensitive);
 }
 
+// Whether `family` has a face of its own at bold weight or heavier.
+bool hasBoldFace(const QString &family)
+{
+    const QStringList styles = QFontDatabase::styles(family);
+    return std::any_of(styles.begin(), styles.end(), [&](const QString &style) {
+        return QFontDatabase::weight(family, style) >= QFont::Bold;
+    });
+}
+
 } // namespace
 
 void TunedeckApplication::loadFonts()
@@ -132,5 +142,26 @@ QFont TunedeckApplication::windowFont()
     const QString family = fontFamily(QStringLiteral("MS Sans Serif"));
     QFont font(family);
     font.setPixelSize(family == u"MS Sans Serif" ? kBitmapWindowFontPx : kScalableWindowFontPx);
+    return font;
+}
+
+QFont TunedeckApplication::boldWindowFont()
+{
+    QFont font = windowFont();
+    if (!hasBoldFace(font.family())) {
+        // Tahoma (Wine's, beside MS Sans Serif) is its closest relative.
+        for (const char *fallback : { "Tahoma", "Liberation Sans", "DejaVu Sans" }) {
+            const QString family = QLatin1String(fallback);
+            if (hasFamily(family) && hasBoldFace(family)) {
+                font.setFamily(family);
+                font.setPixelSize(kScalableWindowFontPx);
+                break;
+            }
+        }
+    }
+    font.setBold(true);
+    // Drawn in whole pixels, as the bitmap face it stands in for: a smoothed edge would blend
+    // into the one-pixel shadow that labels in this font draw.
+    font.setStyleStrategy(QFont::NoAntialias);
     return font;
 }

@@ -36,6 +36,9 @@ public:
     static void loadFonts();
     // "MS Sans Serif" 8 pt, the font of every window, or a close sans where it is missing.
     static QFont windowFont();
+    // The window font in bold. The bundled "MS Sans Serif" has no bold face (a regular face
+    // asked for bold is drawn regular), so this falls back to a close sans that has one.
+    static QFont boldWindowFont();
     // The family to use for a font the layout names (e.g. "Arial", "Tahoma"): that family when
     // present, else a metric-compatible or close sans.
     static QString fontFamily(const QString &layoutFamily);

@@ -251,9 +251,10 @@ void TTunedeckform::connectBrowser()
         new QShortcut(QKeySequence::Delete, Lista, nullptr, nullptr, Qt::WidgetShortcut);
     connect(removeKey, &QShortcut::activated, this, &TTunedeckform::RemoveOneButtClick);
 
-    // The file view is the window's only drag source, with a drag of its own making.
-    TdfileV->setDragEnabled(true);
-    TdfileV->setDragDropMode(QAbstractItemView::DragDrop);
+    // The file view is the window's only drag source, with a drag of its own making only: the
+    // view's own drag would start from a press with Shift or Ctrl too, so it stays off, and a
+    // move with the button down after such a press extends the selection instead.
+    TdfileV->setDragDropMode(QAbstractItemView::DropOnly);
     Lista->setDragEnabled(false);
     Lista->setAcceptDrops(true);
     TdfileV->setAcceptDrops(true);

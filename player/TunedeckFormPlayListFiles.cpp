@@ -1,45 +1,16 @@
 #include "TunedeckFormUnit.h"
 
 #include "MessageBoxes.h"
+#include "PlayListDialog.h"
 #include "PlayListFile.h"
 #include "UnitGenerale.h"
 
-#include <QFileDialog>
 #include <QListWidget>
-
-namespace {
-
-const QString kPlayListFilter = QStringLiteral("Tunedeck PlayList (*.tdl)");
-
-// Both dialogs: "tdl" added to a name typed without extension, the one filter, and the name
-// last chosen in this dialog (each remembers its own; a QFileDialog keeps it between runs).
-void prepare(QFileDialog *dialog, QFileDialog::AcceptMode mode)
-{
-    dialog->setAcceptMode(mode);
-    dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    dialog->setDefaultSuffix(QStringLiteral("tdl"));
-    dialog->setNameFilter(kPlayListFilter);
-    // Saving asks before it replaces a file (Qt's default, stated here because it matters), and
-    // both dialogs insist on an existing folder.
-    dialog->setOption(QFileDialog::DontConfirmOverwrite, false);
-    dialog->setSizeGripEnabled(mode == QFileDialog::AcceptSave);
-}
-
-// The chosen file, or an empty string when the user cancelled. Runs the dialog modally: the
-// sequencer may take entries out of the play list meanwhile.
-QString runDialog(QFileDialog *dialog)
-{
-    if (dialog->exec() != QDialog::Accepted)
-        return {};
-    return dialog->selectedFiles().value(0);
-}
-
-} // namespace
 
 void TTunedeckform::OpenPlayList1Click()
 {
-    prepare(OpenDialog, QFileDialog::AcceptOpen);
-    const QString fileName = runDialog(OpenDialog);
+    // The dialog runs modally: the sequencer may take entries out of the play list meanwhile.
+    const QString fileName = OpenDialog->choose();
     if (fileName.isEmpty())
         return;
 
@@ -64,8 +35,7 @@ void TTunedeckform::OpenPlayList1Click()
 
 void TTunedeckform::SavePlayList1Click()
 {
-    prepare(SaveDialog, QFileDialog::AcceptSave);
-    const QString fileName = runDialog(SaveDialog);
+    const QString fileName = SaveDialog->choose();
     if (fileName.isEmpty())
         return;
 

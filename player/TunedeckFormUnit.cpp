@@ -8,6 +8,7 @@
 #include "HelpEngine.h"
 #include "MenuButtonAccessible.h"
 #include "OrvkitCalls.h"
+#include "PlayListDialog.h"
 #include "PlayerState.h"
 #include "ShadowLabel.h"
 #include "TMediaPlayer.h"
@@ -264,9 +265,7 @@ void TTunedeckform::createComponents()
 
     ShadowLabel1 = new TShadowLabel(QStringLiteral("Playing:"), Panel1);
     ShadowLabel1->setObjectName(QStringLiteral("ShadowLabel1"));
-    QFont bold = font();
-    bold.setBold(true);
-    ShadowLabel1->setFont(bold);
+    ShadowLabel1->setFont(TunedeckApplication::boldWindowFont());
     ShadowLabel1->setGeometry(174, 7, 48, 13);
 
     FNPlay = new QLabel(Panel1);
@@ -372,9 +371,9 @@ void TTunedeckform::createComponents()
     ResTimer->setInterval(kResTimerIntervalMs);
     ResTimer->setSingleShot(true);
 
-    OpenDialog = new QFileDialog(this);
+    OpenDialog = new TPlayListDialog(QFileDialog::AcceptOpen, this);
     OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
-    SaveDialog = new QFileDialog(this);
+    SaveDialog = new TPlayListDialog(QFileDialog::AcceptSave, this);
     SaveDialog->setObjectName(QStringLiteral("SaveDialog"));
 
     connect(PlayButt, &QPushButton::clicked, this, &TTunedeckform::PlayButtClick);

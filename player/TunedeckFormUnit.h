@@ -8,7 +8,6 @@
 #include <QWidget>
 
 class QAction;
-class QFileDialog;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -22,6 +21,7 @@ class TFileView;
 class TGradientCaption;
 class TDrive95ComboBox;
 class TMediaPlayer;
+class TPlayListDialog;
 class TShadowLabel;
 class TTrackBar95;
 
@@ -161,8 +161,8 @@ public:
     QAction *N2 = nullptr;
     QAction *AboutOrvaneSoftware1 = nullptr;
     QAction *about2 = nullptr;
-    QFileDialog *OpenDialog = nullptr;
-    QFileDialog *SaveDialog = nullptr;
+    TPlayListDialog *OpenDialog = nullptr;
+    TPlayListDialog *SaveDialog = nullptr;
     TGradientCaption *GradientCaption1 = nullptr;
     // Menu pictures by index: 0 open, 1 save, 2 about, 3 help contents, 4 exit.
     QList<QIcon> MenuIcons;

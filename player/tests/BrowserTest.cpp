@@ -170,6 +170,31 @@ private Q_SLOTS:
             fileViewCaptions(*m_form), QStringList({ "apple.mid", "Banana.mid", "cherry.mid" }));
     }
 
+    // In the C locale (LC_ALL=C) the file view sorts as the folder list does: without regard to
+    // case, names equal but for case in code order (upper case first), not all upper-case names
+    // before all lower-case ones.
+    void sortsWithoutRegardToCaseInTheCLocale()
+    {
+        QLocale::setDefault(QLocale::c());
+        const QStringList names { "b", "B", "a", "C", "_z", "Ab" };
+        QStringList songs;
+        for (const QString &name : names) {
+            songs.append(name + QStringLiteral(".mid"));
+            QVERIFY(QDir().mkpath(path(QStringLiteral("sub/") + name)));
+        }
+        touch(songs);
+        open(QStringLiteral("."));
+        QCOMPARE(fileViewCaptions(*m_form),
+            QStringList({ "_z.mid", "a.mid", "Ab.mid", "B.mid", "b.mid", "C.mid" }));
+
+        open(QStringLiteral("sub"));
+        QStringList folders;
+        for (int row = m_form->TdDirectory->count() - names.size(); row < m_form->TdDirectory->count();
+             ++row)
+            folders.append(m_form->TdDirectory->item(row)->text());
+        QCOMPARE(folders, QStringList({ "_z", "a", "Ab", "B", "b", "C" }));
+    }
+
     // A folder large enough to be sorted beside the listing comes out in the same order.
     void aLargeFolderIsSortedTheSameWay()
     {
@@ -346,7 +371,7 @@ private Q_SLOTS:
     }
 
     // A drag starts from the file view once the pointer has moved 5 pixels with the left
-    // button down after a press on an item without Shift or Ctrl; 4 pixels are not enough.
+    // button down after a press on an item; 4 pixels are not enough.
     void aDragStartsAfterFivePixels()
     {
         touch({ "a.mid", "b.mid" });
@@ -370,11 +395,8 @@ private Q_SLOTS:
         send(QEvent::MouseMove, start + QPoint(0, 5), Qt::LeftButton, Qt::NoModifier);
         QCOMPARE(drags(), 1);
         send(QEvent::MouseButtonRelease, start, Qt::NoButton, Qt::NoModifier);
-
-        send(QEvent::MouseButtonPress, start, Qt::LeftButton, Qt::ShiftModifier);
-        send(QEvent::MouseMove, start + QPoint(9, 0), Qt::LeftButton, Qt::ShiftModifier);
-        QCOMPARE(drags(), 1);
-        send(QEvent::MouseButtonRelease, start, Qt::NoButton, Qt::NoModifier);
+        // What a drop does, and that Shift or Ctrl start none: BrowserDragTest, on a platform
+        // that drops.
     }
 
     // Choosing a drive that cannot be read shows "Drive not ready" with Abort and Retry (Retry

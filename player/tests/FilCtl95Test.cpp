@@ -84,6 +84,30 @@ QImage expected(Picture picture)
     return picturePixmap(picture).toImage();
 }
 
+// Where the list draws row `row`'s picture: its distance in pixels from the row's left edge,
+// found by matching the picture's opaque pixels against the painted list; -1 when nowhere.
+int paintedPictureLeft(QListWidget &list, int row)
+{
+    const QImage painted = list.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage picture = rowPicture(list, row).convertToFormat(QImage::Format_ARGB32);
+    const QRect rect = list.visualItemRect(list.item(row));
+    const int top = rect.top() + (rect.height() - picture.height()) / 2;
+    for (int left = 0; left + picture.width() <= rect.width(); ++left) {
+        bool matches = true;
+        for (int y = 0; y < picture.height() && matches; ++y) {
+            for (int x = 0; x < picture.width() && matches; ++x) {
+                const QRgb want = picture.pixel(x, y);
+                if (qAlpha(want) == 255)
+                    matches = (painted.pixel(rect.left() + left + x, top + y) & 0xffffff)
+                        == (want & 0xffffff);
+            }
+        }
+        if (matches)
+            return left;
+    }
+    return -1;
+}
+
 } // namespace
 
 class FilCtl95Test : public QObject {
@@ -152,6 +176,35 @@ private Q_SLOTS:
         QCOMPARE(rowTexts(list), QStringList({ path("a"), "x" }));
         QCOMPARE(list.currentRow(), 0);
         QCOMPARE(rowPicture(list, 0), expected(Picture::CurrentFolder));
+    }
+
+    // Path row i (the root is row 0) draws its picture 4·i + 2 pixels in; the sub-folders stand
+    // 4·d + 6 pixels in, d counting the separators of the current folder's full name as the
+    // drive's root has one: 10 pixels at the root as one folder below it.
+    void rowsAreIndentedByTheirLevel_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QList<int>>("indents");
+        QTest::newRow("root") << QString() << QList<int>({ 2, 10, 10 });
+        QTest::newRow("one below") << "m" << QList<int>({ 2, 6, 10, 10 });
+        QTest::newRow("two below") << "m/n" << QList<int>({ 2, 6, 10, 14, 14 });
+    }
+
+    void rowsAreIndentedByTheirLevel()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QList<int>, indents);
+        const QString inside = folder.isEmpty() ? QStringLiteral("a") : QStringLiteral("a/") + folder;
+        makeFolders({ inside + QStringLiteral("/x"), inside + QStringLiteral("/y") });
+        TDirectory95ListBox list;
+        list.setDriveSource(m_drives);
+        list.resize(169, 120);
+        QVERIFY(list.setDirectory(path(inside)));
+        QCOMPARE(list.count(), indents.size());
+        QList<int> painted;
+        for (int row = 0; row < list.count(); ++row)
+            painted.append(paintedPictureLeft(list, row));
+        QCOMPARE(painted, indents);
     }
 
     // Enter on a sub-folder opens it; a double click on a path row goes back up. Each move

@@ -123,6 +123,45 @@ private Q_SLOTS:
         QVERIFY(!form.LettoreMidi->IsOpen());
     }
 
+    // "Playing:" stands in a bold face (one the system really has, not a regular face asked to
+    // be bold), fits its place, and its shadow shows: light pixels up and to the left of the
+    // text, where the text itself does not cover them.
+    void playingLabelIsBoldWithItsShadow()
+    {
+        TTunedeckform &form = *m_form;
+        const QFontInfo shown(form.ShadowLabel1->font());
+        QVERIFY2(shown.bold(), qPrintable(shown.family()));
+        QVERIFY2(shown.weight() >= QFont::DemiBold, qPrintable(shown.family()));
+        QVERIFY2(shown.styleName().contains(u"Bold", Qt::CaseInsensitive),
+            qPrintable(shown.family() + u' ' + shown.styleName()));
+
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        TShadowLabel &label = *form.ShadowLabel1;
+        QVERIFY(QFontMetrics(label.font()).horizontalAdvance(label.text()) + label.shadowSize()
+            <= label.width());
+        const QImage image = label.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        // The shadow (the light colour) is lighter than the background, the text darker.
+        const int background = label.palette().color(QPalette::Window).lightness();
+        QVERIFY(label.shadowColor().lightness() > background + 8);
+        QVERIFY(label.palette().color(QPalette::WindowText).lightness() < background - 64);
+        const auto lightness = [&](int x, int y) { return QColor(image.pixel(x, y)).lightness(); };
+        int shadowPixels = 0;
+        int textPixels = 0;
+        for (int y = 0; y + 1 < image.height(); ++y) {
+            for (int x = 0; x + 1 < image.width(); ++x) {
+                textPixels += lightness(x, y) < background - 64 ? 1 : 0;
+                // Light where the text lies one pixel down and to the right.
+                shadowPixels += lightness(x, y) > background + 8
+                        && lightness(x + 1, y + 1) < background - 64
+                    ? 1
+                    : 0;
+            }
+        }
+        QVERIFY2(textPixels > 30, qPrintable(QString::number(textPixels)));
+        QVERIFY2(shadowPixels > 10, qPrintable(QString::number(shadowPixels)));
+    }
+
     // The window title (what the task bar shows) is the application title with its trailing
     // blank; the caption the title bar paints is the product and version.
     void titleHasTheTrailingBlank()

@@ -144,9 +144,9 @@ private Q_SLOTS:
                     "/mnt/cd", "/mnt/nas", "/mnt/stick", "/run/media/bob/DISK", "/tmp" }));
     }
 
-    // Each kind gets its text: local drives show the label in brackets, in lower case (empty
-    // brackets without a label); removable drives show no label; network drives show the remote
-    // source in lower case.
+    // Each kind gets its text: local drives show the label in brackets, in lower case, and only
+    // the root when they have no label ("/", not "/ []"); removable drives show no label;
+    // network drives show the remote source in lower case.
     void givesEachKindItsText()
     {
         const auto drives = drivesFromMounts(parseMountInfo(kDesktopTable), desktopFacts());
@@ -157,7 +157,8 @@ private Q_SLOTS:
         };
         expect("/", DriveKind::Fixed, "/ [system]");
         expect("/home", DriveKind::Fixed, "/home [data disk]");
-        expect("/tmp", DriveKind::Ram, "/tmp []");
+        expect("/tmp", DriveKind::Ram, "/tmp");
+        expect("/boot/efi", DriveKind::Fixed, "/boot/efi");
         expect("/mnt/cd", DriveKind::CdRom, "/mnt/cd [audio_cd]");
         expect("/mnt/nas", DriveKind::Network, "/mnt/nas nas:/export/music");
         expect("/mnt/My Share", DriveKind::Network, "/mnt/My Share //server/music");
@@ -179,6 +180,7 @@ private Q_SLOTS:
         const auto drives = drivesFromMounts(parseMountInfo(kDesktopTable), StickFacts());
         QCOMPARE(driveAt(drives, QStringLiteral("/mnt/stick")).kind, DriveKind::Removable);
         QCOMPARE(driveAt(drives, QStringLiteral("/home")).kind, DriveKind::Fixed);
+        QCOMPARE(driveAt(drives, QStringLiteral("/")).text, QStringLiteral("/"));
     }
 
     // Network mount points are never looked at, so a dead server cannot stall the list.

@@ -3,14 +3,20 @@
 #include "FileNames.h"
 #include "PlayListFile.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
-#include <sys/stat.h>
+#include <cstring>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace tunedeck;
@@ -28,6 +34,25 @@ void writeAll(const QString &path, const QByteArray &bytes)
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// Started as "PlayListFileTest --save-two-names PATH" (by a test that saves as another user):
+// saves two names to PATH and ends with the outcome as its exit status.
+const char kSaveSwitch[] = "--save-two-names";
+constexpr int kSaveNotRun = 4;
+
+// Saves "/m/a.mid" and "/m/b.mid" to `path`: 0 when saved, 1 for "Cannot create file", 2 for
+// another error.
+int saveTwoNames(const QString &path)
+{
+    try {
+        playlistfile::save(path, PathList::fromStringList({ QStringLiteral("/m/a.mid"), QStringLiteral("/m/b.mid") }));
+        return 0;
+    } catch (const EFCreateError &) {
+        return 1;
+    } catch (...) {
+        return 2;
+    }
 }
 
 // Every way the reader can scan; a machine uses only one unless told.
@@ -88,6 +113,8 @@ private Q_SLOTS:
     void loadingAMissingFileThrowsCannotOpen();
     void savingOverAReadOnlyFileThrowsAndKeepsIt();
     void savingIntoAFolderThatCannotBeWrittenThrowsCannotCreate();
+    void savingOverAWritableFileWithNoRoomForATemporaryOneWritesInPlace_data();
+    void savingOverAWritableFileWithNoRoomForATemporaryOneWritesInPlace();
     void aWriteThatFailsPartWayThrowsStreamErrorAndKeepsTheOldFile();
 };
 
@@ -286,17 +313,79 @@ void PlayListFileTest::savingIntoAFolderThatCannotBeWrittenThrowsCannotCreate()
     // A folder that is gone cannot be written by anyone, root included.
     const QString missing = dir.filePath(QStringLiteral("removed/list.tdl"));
     QVERIFY_THROWS_EXCEPTION(EFCreateError, playlistfile::save(missing, PathList::fromStringList({ QStringLiteral("a") })));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("removed"))));
+}
 
-    if (geteuid() == 0)
-        return; // Root writes into read-only folders; the mode check below means nothing then.
-    const QString locked = dir.filePath(QStringLiteral("locked"));
-    QVERIFY(QDir().mkdir(locked));
-    const QString path = locked + QStringLiteral("/list.tdl");
-    writeAll(path, "old\r\n");
-    QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    QVERIFY_THROWS_EXCEPTION(EFCreateError, playlistfile::save(path, PathList::fromStringList({ QStringLiteral("a") })));
-    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QCOMPARE(readAll(path), QByteArray("old\r\n"));
+void PlayListFileTest::savingOverAWritableFileWithNoRoomForATemporaryOneWritesInPlace_data()
+{
+    QTest::addColumn<bool>("readOnlyFolder");
+    // A folder the user may not write to, holding a file the user may: run as an unprivileged
+    // user (root writes into any folder, so as root the save runs in a child process that has
+    // given up root for "nobody").
+    QTest::newRow("read-only folder") << true;
+    // A name of the longest length the file system allows leaves no room for the suffix of a
+    // temporary name beside it: this stops the temporary file for root as well.
+    QTest::newRow("longest name") << false;
+}
+
+void PlayListFileTest::savingOverAWritableFileWithNoRoomForATemporaryOneWritesInPlace()
+{
+    QFETCH(bool, readOnlyFolder);
+    QTemporaryDir dir;
+    QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+            | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther));
+    const QString folder = dir.filePath(QStringLiteral("folder"));
+    QVERIFY(QDir().mkdir(folder));
+    const long nameMax = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
+    QVERIFY(nameMax > 8);
+    const QString name = readOnlyFolder ? QStringLiteral("list.tdl")
+                                        : QString(int(nameMax) - 4, QLatin1Char('n')) + QStringLiteral(".tdl");
+    const QString path = folder + u'/' + name;
+    writeAll(path, QByteArray(4000, 'o') + "\r\n");
+    const auto everyone = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+        | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
+    QVERIFY(QFile::setPermissions(path, everyone));
+    if (readOnlyFolder) {
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner
+                | QFileDevice::ReadOther | QFileDevice::ExeOther));
+    }
+    int outcome = -1;
+    if (readOnlyFolder && geteuid() == 0) {
+        const passwd *nobody = ::getpwnam("nobody");
+        if (!nobody)
+            QSKIP("runs as root and the system has no user \"nobody\" to save as");
+        const uid_t uid = nobody->pw_uid;
+        const gid_t gid = nobody->pw_gid;
+        // The child starts this program afresh (only system calls between fork and exec, as
+        // the test's watchdog is another thread), as "nobody", to do the save.
+        const QByteArray program = QFile::encodeName(QCoreApplication::applicationFilePath());
+        const QByteArray target = QFile::encodeName(path);
+        char *const arguments[]
+            = { const_cast<char *>(program.constData()), const_cast<char *>(kSaveSwitch),
+                  const_cast<char *>(target.constData()), nullptr };
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            if (::setgroups(0, nullptr) == 0 && ::setgid(gid) == 0 && ::setuid(uid) == 0)
+                ::execv(arguments[0], arguments);
+            ::_exit(kSaveNotRun);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        outcome = WEXITSTATUS(status);
+        if (outcome == kSaveNotRun) {
+            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            QSKIP("runs as root, and \"nobody\" cannot start this test program to save as");
+        }
+    } else {
+        outcome = saveTwoNames(path);
+    }
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    QCOMPARE(outcome, 0); // 1: "Cannot create file", 2: another error
+    QCOMPARE(readAll(path), QByteArray("/m/a.mid\r\n/m/b.mid\r\n"));
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList { name }); // No leftovers.
 }
 
 void PlayListFileTest::aWriteThatFailsPartWayThrowsStreamErrorAndKeepsTheOldFile()
@@ -329,5 +418,13 @@ void PlayListFileTest::aWriteThatFailsPartWayThrowsStreamErrorAndKeepsTheOldFile
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList { QStringLiteral("big.tdl") });
 }
 
-QTEST_GUILESS_MAIN(PlayListFileTest)
+int main(int argc, char **argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], kSaveSwitch) == 0)
+        return saveTwoNames(QFile::decodeName(argv[2]));
+    QCoreApplication application(argc, argv);
+    PlayListFileTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "PlayListFileTest.moc"

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -69,6 +70,26 @@ void answerFileDialog(const QString &folder, const QString &name,
     });
 }
 
+// Hands the next file dialog to `handle` from inside its own event loop, once it is up.
+void whenFileDialogOpens(std::function<void(QFileDialog *)> handle)
+{
+    QTimer::singleShot(0, qApp, [=] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog) {
+            whenFileDialogOpens(handle); // Not up yet: look again.
+            return;
+        }
+        handle(dialog);
+    });
+}
+
+// The name the dialog's file name box shows.
+QString typedName(QFileDialog *dialog)
+{
+    auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    return edit ? edit->text() : QStringLiteral("<no file name box>");
+}
+
 QStringList listaTexts(const QListWidget *lista)
 {
     QStringList texts;
@@ -119,6 +140,8 @@ private Q_SLOTS:
     void fileGoneBeforeLoadingKeepsTheListAndReportsIt();
     void failedSaveKeepsTheOldFileAndReportsIt();
     void savingWhileAFilePlaysWritesOnlyWaitingEntries();
+    void saveDialogStaysOpenForAFolderThatDoesNotExist();
+    void eachDialogOpensWithTheFullNameLastChosenInIt();
 
 private:
     void setList(const QStringList &paths)
@@ -259,6 +282,70 @@ void PlayListFilesFormTest::savingWhileAFilePlaysWritesOnlyWaitingEntries()
     QCOMPARE(readAll(dir.filePath(QStringLiteral("waiting.tdl"))),
         QFile::encodeName(songs[1]) + "\r\n" + QFile::encodeName(songs[2]) + "\r\n");
     m_form->StopButtClick();
+}
+
+// A name typed into a folder that does not exist is refused by the save dialog itself: a warning,
+// and the dialog stays open for another name; nothing is written and no "Cannot create file"
+// follows.
+void PlayListFilesFormTest::saveDialogStaysOpenForAFolderThatDoesNotExist()
+{
+    QTemporaryDir dir;
+    setList({ QStringLiteral("/m/a.mid") });
+    bool stayedOpen = false;
+    whenFileDialogOpens([&](QFileDialog *dialog) {
+        dialog->setDirectory(dir.path());
+        dialog->selectFile(QStringLiteral("missing/list.tdl"));
+        static_cast<QDialog *>(dialog)->accept(); // QFileDialog::accept, as OK would.
+        // The warning has been answered by now (the box hub closes it from its own loop).
+        QTimer::singleShot(0, dialog, [&stayedOpen, dialog] {
+            stayedOpen = dialog->isVisible();
+            dialog->reject();
+        });
+    });
+    m_form->SavePlayList1->trigger();
+    QVERIFY(stayedOpen);
+    QCOMPARE(m_boxes.size(), 1);
+    QVERIFY2(m_boxes[0].contains(QStringLiteral("missing")), qPrintable(m_boxes[0]));
+    QVERIFY2(!m_boxes[0].startsWith(QStringLiteral("Cannot create file")), qPrintable(m_boxes[0]));
+    QVERIFY(QDir(dir.path()).isEmpty());
+}
+
+// Each dialog opens with the full name last chosen in it, the extension the dialog added
+// included; the two remember their names apart.
+void PlayListFilesFormTest::eachDialogOpensWithTheFullNameLastChosenInIt()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("other")));
+    const QString other = dir.filePath(QStringLiteral("other"));
+    setList({ QStringLiteral("/m/a.mid") });
+
+    answerFileDialog(dir.path(), QStringLiteral("list")); // Saved as list.tdl.
+    m_form->SavePlayList1->trigger();
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("list.tdl"))));
+    answerFileDialog(other, QStringLiteral("list.tdl")); // Nothing there: saved anew.
+    m_form->SavePlayList1->trigger();
+    answerFileDialog(dir.path(), QStringLiteral("list.tdl"));
+    m_form->OpenPlayList1->trigger();
+
+    const auto expectShown = [&](QAction *command, const QString &fullName) {
+        QString shownName;
+        QString shownFolder;
+        QString chosen;
+        whenFileDialogOpens([&](QFileDialog *dialog) {
+            shownName = typedName(dialog);
+            shownFolder = dialog->directory().absolutePath();
+            chosen = dialog->selectedFiles().value(0);
+            dialog->reject();
+        });
+        command->trigger();
+        QCOMPARE(shownName, QFileInfo(fullName).fileName());
+        QCOMPARE(shownFolder, QFileInfo(fullName).absolutePath());
+        QCOMPARE(chosen, fullName);
+    };
+    expectShown(m_form->SavePlayList1, QDir(other).filePath(QStringLiteral("list.tdl")));
+    expectShown(m_form->OpenPlayList1, dir.filePath(QStringLiteral("list.tdl")));
+    // Cancelling keeps the name last chosen.
+    expectShown(m_form->SavePlayList1, QDir(other).filePath(QStringLiteral("list.tdl")));
 }
 
 TUNEDECK_PLAYER_TEST_MAIN(PlayListFilesFormTest)

@@ -13,6 +13,7 @@
 #include <QScopedValueRollback>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -456,8 +457,9 @@ void TDirectory95ListBox::rebuildRows()
         if (isCurrent)
             currentRowItem = row;
     }
-    // Sub-folders one step further in than the current folder.
-    const int subIndent = int(4 * pathNames.size() + 6);
+    // Sub-folders stand 4·d + 6 pixels in, d the current folder's depth with the root counted
+    // as depth 1 (its name has a separator too): at the root as far in as one folder below.
+    const int subIndent = int(4 * std::max<qsizetype>(pathNames.size(), 1) + 6);
     for (const QString &name : std::as_const(m_subFolders))
         addRow(name, childOf(m_directory, name), subIndent, closed);
 

@@ -101,13 +101,14 @@ std::vector<qsizetype> collationOrder(
     std::vector<qsizetype> order(std::size_t(names.size()));
     for (qsizetype i = 0; i < names.size(); ++i)
         order[std::size_t(i)] = i;
-    // The C locale collates by code point, which plain comparisons give without sort keys.
+    // The C locale's collation is the code-point order, which puts every upper-case name before
+    // every lower-case one. Names sort without regard to case there whatever `sensitivity`
+    // asks; the code-point order only breaks ties, so a case-sensitive order differs from an
+    // insensitive one only there, as a real collation's does.
     if (locale.language() == QLocale::C) {
         std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
-            if (sensitivity == Qt::CaseInsensitive) {
-                if (const int byCase = names[a].compare(names[b], Qt::CaseInsensitive); byCase != 0)
-                    return byCase < 0;
-            }
+            if (const int byCase = names[a].compare(names[b], Qt::CaseInsensitive); byCase != 0)
+                return byCase < 0;
             return names[a] < names[b];
         });
         return order;

@@ -168,7 +168,11 @@ QString rowText(const MountEntry &entry, DriveKind kind, const MountFacts &facts
     case DriveKind::Ram:
         break;
     }
-    return entry.mountPoint + QStringLiteral(" [") + facts.volumeLabel(entry).toLower() + u']';
+    // The label in brackets only when there is one: "/", not "/ []".
+    const QString label = facts.volumeLabel(entry).toLower();
+    if (label.isEmpty())
+        return entry.mountPoint;
+    return entry.mountPoint + QStringLiteral(" [") + label + u']';
 }
 
 } // namespace

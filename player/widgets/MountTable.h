@@ -43,7 +43,8 @@ public:
 struct DriveInfo {
     QString root; // The mount point: absolute, no trailing "/" except for "/" itself.
     DriveKind kind = DriveKind::Fixed;
-    QString text; // The row's text: the root, then "[label]" or the remote source, lower case.
+    QString text; // The row's text: the root, then "[label]" (when there is one) or the remote
+                  // source, lower case.
     friend bool operator==(const DriveInfo &, const DriveInfo &) = default;
 };
 

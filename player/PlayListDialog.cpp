@@ -1,0 +1,48 @@
+#include "PlayListDialog.h"
+
+#include "MessageBoxes.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+TPlayListDialog::TPlayListDialog(QFileDialog::AcceptMode mode, QWidget *parent)
+    : QFileDialog(parent)
+{
+    setAcceptMode(mode);
+    setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    setDefaultSuffix(QStringLiteral("tdl"));
+    setNameFilter(QStringLiteral("Tunedeck PlayList (*.tdl)"));
+    // Saving asks before it replaces a file (Qt's default, stated here because it matters).
+    setOption(QFileDialog::DontConfirmOverwrite, false);
+    setSizeGripEnabled(mode == QFileDialog::AcceptSave);
+}
+
+QString TPlayListDialog::choose()
+{
+    if (!m_lastChosen.isEmpty()) {
+        setDirectory(QFileInfo(m_lastChosen).absolutePath());
+        selectFile(m_lastChosen);
+    }
+    if (exec() != QDialog::Accepted)
+        return {};
+    m_lastChosen = selectedFiles().value(0);
+    return m_lastChosen;
+}
+
+void TPlayListDialog::accept()
+{
+    // A name typed into a folder that does not exist could only fail when it is written: the
+    // dialog says so and stays open for another name. (Opening already insists on a file.)
+    if (acceptMode() == QFileDialog::AcceptSave) {
+        const QString chosen = selectedFiles().value(0);
+        const QFileInfo folder(QFileInfo(chosen).absolutePath());
+        if (!chosen.isEmpty() && !folder.isDir()) {
+            tunedeck::showCaptionedMessage(tunedeck::MessageKind::Warning, windowTitle(),
+                QStringLiteral(
+                    "%1\nThe folder does not exist.\nCheck the folder name and try again.")
+                    .arg(QDir::toNativeSeparators(chosen)));
+            return;
+        }
+    }
+    QFileDialog::accept();
+}
