@@ -1,24 +1,21 @@
 #!/usr/bin/env bash
-# CPU use of the whole player while it plays (display timer included) against the fluidsynth
-# command line playing the same MIDI files in real time with the same soundfont. Both write to
-# SDL's disk audio driver, which paces output in real time, so neither needs a sound card.
-#   bench/play_cpu.sh [build-folder] [song...]  (default build/bench; the bundled MIDI examples)
+# CPU while one MIDI song plays in real time through a private PulseAudio server (null sink):
+# tdplay and the whole player (display timer included) against `fluidsynth -a pulseaudio` on the
+# same song and soundfont, side by side; then Open -> first sound at the server.
+#   bench/play_cpu.sh [build-folder] [song]  (default build/bench; examples/ode_to_joy.mid)
+# Budgets: tdplay and the player at most 0.8x fluidsynth's CPU; Open -> first sound 100 ms.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$here/build/bench}")
-shift || true
-songs=("$@")
-if [ ${#songs[@]} -eq 0 ]; then
-    songs=("$here"/examples/*.mid "$here"/examples/*.rmi)
-fi
+song=$(realpath "${2:-$here/examples/ode_to_joy.mid}")
 
 if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a "$0" "$build" "${songs[@]}"
+    exec xvfb-run -a "$0" "$build" "$song"
 fi
 if [ ! -f "$build/build.ninja" ]; then
     cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" -j2 --target tunedeck >/dev/null
+cmake --build "$build" -j2 --target tunedeck tdplay soundserverbench >/dev/null
 
 soundfont=${TUNEDECK_SOUNDFONT:-}
 for candidate in /usr/share/sounds/sf2/default-GM.sf2 /usr/share/sounds/sf2/TimGM6mb.sf2 \
@@ -27,19 +24,43 @@ for candidate in /usr/share/sounds/sf2/default-GM.sf2 /usr/share/sounds/sf2/TimG
 done
 export TUNEDECK_SOUNDFONT=$soundfont
 
+# The private server: its own runtime folder and home, no autospawn, and every client of this
+# script (SDL, fluidsynth, pactl) pointed at it.
 work=$(mktemp -d)
 pid=""
-trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
-mkdir "$work/songs"
-cp "${songs[@]}" "$work/songs/"
+cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    [ -f "$work/runtime/pulse/pid" ] && kill "$(cat "$work/runtime/pulse/pid")" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$work/runtime" "$work/home" "$work/songs"
+echo "autospawn = no" >"$work/client.conf"
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" PULSE_CLIENTCONFIG="$work/client.conf"
+export PULSE_SERVER="unix:$work/runtime/pulse/native" SDL_AUDIODRIVER=pulseaudio
+unset TUNEDECK_OUTPUT
+pulseaudio --daemonize=yes -n --exit-idle-time=-1 --system=false --disallow-exit \
+    --log-target=file:"$work/pulse.log" \
+    -L module-null-sink -L 'module-native-protocol-unix auth-anonymous=1'
+cp "$song" "$work/songs/"
 tick=$(getconf CLK_TCK)
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+seconds() { awk -v t="$1" -v hz="$tick" 'BEGIN { printf "%.2f", t / hz }'; }
+
+# A command run to its end: CPU seconds (user + system) and wall seconds.
+measure() {
+    /usr/bin/time -f '%U %S %e' -o "$work/time" "$@" >/dev/null 2>&1 </dev/null
+    awk '{ printf "%.2f %.2f\n", $1 + $2, $3 }' "$work/time"
+}
+
+read -r td_cpu td_wall < <(measure "$build/bin/tdplay" --output sdl "$song")
+read -r fs_cpu fs_wall < <(measure fluidsynth -n -i -q -a pulseaudio "$soundfont" "$song")
 
 # The player: Add all, Play, and count its CPU time from "Playing" to "Stopped".
 log="$work/player.log"
 : >"$log"
-(cd "$work/songs" && exec env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/player.raw" \
-    QT_LOGGING_RULES="tunedeck.sequencer.debug=true" "$build/bin/tunedeck" >"$log" 2>&1) &
+(cd "$work/songs" && exec env QT_LOGGING_RULES="tunedeck.sequencer.debug=true" \
+    "$build/bin/tunedeck" >"$log" 2>&1) &
 pid=$!
 wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name Tunedeck | head -1)
 xdotool windowfocus --sync "$wid"
@@ -50,28 +71,20 @@ cpu0=$(cpu_ticks "$pid"); wall0=$(date +%s%N)
 timeout 3600 grep -q -m1 'status Stopped' < <(tail --pid="$pid" -n +1 -f "$log")
 cpu1=$(cpu_ticks "$pid"); wall1=$(date +%s%N)
 kill "$pid"; wait "$pid" 2>/dev/null || true; pid=""
-player_cpu=$(awk -v t="$((cpu1 - cpu0))" -v hz="$tick" 'BEGIN { printf "%.2f", t / hz }')
-player_wall=$(awk -v ns="$((wall1 - wall0))" 'BEGIN { printf "%.2f", ns / 1e9 }')
+pl_cpu=$(seconds "$((cpu1 - cpu0))")
+pl_wall=$(awk -v ns="$((wall1 - wall0))" 'BEGIN { printf "%.2f", ns / 1e9 }')
 
-# fluidsynth playing the same files one after the other, then quitting.
-(cd "$work/songs" && exec env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/fluidsynth.raw" \
-    fluidsynth -n -i -q -a sdl2 "$soundfont" $(ls "$work/songs" | grep -i -E '\.(mid|rmi)$') \
-    >"$work/fluidsynth.log" 2>&1) &
-pid=$!
-wall0=$(date +%s%N)
-cpu_last=0
-while kill -0 "$pid" 2>/dev/null; do
-    cpu_last=$(cpu_ticks "$pid" 2>/dev/null || echo "$cpu_last")
-    sleep 0.2 # Sampling the process's CPU counter until it ends; not synchronisation.
-done
-wall1=$(date +%s%N)
-wait "$pid" 2>/dev/null || true; pid=""
-fs_cpu=$(awk -v t="$cpu_last" -v hz="$tick" 'BEGIN { printf "%.2f", t / hz }')
-fs_wall=$(awk -v ns="$((wall1 - wall0))" 'BEGIN { printf "%.2f", ns / 1e9 }')
+echo "soundfont: $soundfont; song: $(basename "$song"); server: private pulseaudio, null sink"
+printf '%-12s %8s %8s %8s %14s\n' program cpu-s wall-s cpu-% "vs fluidsynth"
+row() {
+    printf '%-12s %8s %8s %8s %14s\n' "$1" "$2" "$3" \
+        "$(awk -v c="$2" -v w="$3" 'BEGIN { printf "%.1f", 100 * c / w }')" "$4"
+}
+ratio() { awk -v a="$1" -v b="$fs_cpu" 'BEGIN { printf "%.2fx (<= 0.8x)", (b > 0 ? a / b : 0) }'; }
+row tdplay "$td_cpu" "$td_wall" "$(ratio "$td_cpu")"
+row tunedeck "$pl_cpu" "$pl_wall" "$(ratio "$pl_cpu")"
+row fluidsynth "$fs_cpu" "$fs_wall" "1.00x"
 
-echo "soundfont: $soundfont; songs: $(ls "$work/songs" | tr '\n' ' ')"
-printf '%-12s %10s %10s %8s\n' program cpu-s wall-s cpu-%
-printf '%-12s %10s %10s %8s\n' tunedeck "$player_cpu" "$player_wall" \
-    "$(awk -v c="$player_cpu" -v w="$player_wall" 'BEGIN { printf "%.1f", 100 * c / w }')"
-printf '%-12s %10s %10s %8s\n' fluidsynth "$fs_cpu" "$fs_wall" \
-    "$(awk -v c="$fs_cpu" -v w="$fs_wall" 'BEGIN { printf "%.1f", 100 * c / w }')"
+echo
+echo "open -> first sound at the server (budget 100 ms):"
+"$build/bin/soundserverbench" "$song" 5

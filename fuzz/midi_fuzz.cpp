@@ -31,20 +31,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::uint64_t lastTick = 0;
     std::int64_t lastUs = 0;
     for (const tunedeck::MidiEvent &event : file.events()) {
-        require(event.tick >= lastTick);
-        require(event.timeUs >= lastUs);
-        require(event.timeUs == file.tempoMap().tickToUs(event.tick));
-        require(std::size_t { event.dataOffset } + event.dataLength <= file.payload().size());
+        require(event.tick() >= lastTick);
+        require(event.tick() <= tunedeck::MidiEvent::kMaxTick);
+        const std::int64_t us = file.timeUsOf(event);
+        require(us >= lastUs);
         require(event.isChannelMessage() || event.isMeta() || event.isSysex());
-        require(event.data1 < 0x80 && event.data2 < 0x80);
-        require(static_cast<int>(event.track) < file.trackCount());
-        lastTick = event.tick;
-        lastUs = event.timeUs;
+        require(event.data1() < 0x80 && event.data2() < 0x80);
+        const auto payload = file.payloadOf(event);
+        require(payload.empty()
+            || (payload.data() >= file.payload().data()
+                && payload.data() + payload.size() <= file.payload().data() + file.payload().size()));
+        lastTick = event.tick();
+        lastUs = us;
     }
     if (!file.events().empty()) {
         const auto &last = file.events().back();
-        require(file.lengthUs() == last.timeUs);
-        require(file.lengthMs() == file.tempoMap().tickToMs(last.tick));
+        require(file.lengthUs() == file.timeUsOf(last));
+        require(file.lengthMs() == file.tempoMap().tickToMs(last.tick()));
         require(file.frameOf(last, 44'100) >= file.frameOf(file.events().front(), 44'100));
     }
     return 0;

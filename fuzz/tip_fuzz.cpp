@@ -60,6 +60,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         chunked.emplace_back(text);
         return orvkit::TipLineReader::Next::More;
     });
+    // A reader that keeps a short head of each line sees the same lines, cut.
+    constexpr std::size_t kHead = 3;
+    std::vector<std::string> heads;
+    orvkit::TipLineReader headReader(
+        orvkit::TipLineReader::Text::Keep,
+        [&](std::string_view text) {
+            heads.emplace_back(text);
+            return orvkit::TipLineReader::Next::More;
+        },
+        kHead);
     orvkit::TipLineReader counter(orvkit::TipLineReader::Text::Drop, [&](std::string_view text) {
         check(text.empty());
         ++counted;
@@ -69,11 +79,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const std::size_t length = std::min<std::size_t>(size - at, 1 + data[turn % size] % 8);
         reader.feed(bytes.substr(at, length));
         counter.feed(bytes.substr(at, length));
+        headReader.feed(bytes.substr(at, length));
         at += length;
     }
     reader.finish();
     counter.finish();
+    headReader.finish();
     check(chunked == whole);
+    check(heads.size() == whole.size());
+    for (std::size_t i = 0; i < heads.size() && i < whole.size(); ++i)
+        check(heads[i] == whole[i].substr(0, kHead));
     check(counted == whole.size());
 
     // Line lookup agrees with the split, past the end included.

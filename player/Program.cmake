@@ -75,6 +75,10 @@ if(TUNEDECK_TESTS)
         LIBS Tunedeck::Player Tunedeck::TestSupport)
     set_property(TEST MainWindowTest APPEND PROPERTY ENVIRONMENT
         "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/tests/qtest-watchdog.tsan.supp")
+    # The window against a private PulseAudio server (skips without one).
+    td_add_qttest(SoundServerTest LABEL integration
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/SoundServerTest.cpp
+        LIBS Tunedeck::Player Tunedeck::TestSupport)
     td_add_qttest(DesktopTest LABEL integration
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/DesktopTest.cpp
         LIBS Tunedeck::Player Tunedeck::TestSupport)

@@ -31,10 +31,14 @@ TMediaPlayer::ResultCode resultCodeOf(tunedeck::Error::Code code)
         return TMediaPlayer::rcTruncated;
     case Code::NotWave:
         return TMediaPlayer::rcNotWave;
+    case Code::WaveRate:
+        return TMediaPlayer::rcWaveRate;
     case Code::NoSoundfont:
         return TMediaPlayer::rcNoSoundfont;
     case Code::NoOutput:
         return TMediaPlayer::rcNoOutput;
+    case Code::OutputLost:
+        return TMediaPlayer::rcOutputLost;
     case Code::Synth:
         return TMediaPlayer::rcSynthFailed;
     case Code::InvalidArgument:
@@ -56,6 +60,9 @@ struct TMediaPlayer::Private {
     bool isOpen = false;
     quint16 deviceId = 0;
     quint32 lastError = rcSuccess;
+    // The engine's explanation of the last failure (ErrorDetail) and its code's text.
+    QString errorDetail;
+    QString errorReason;
     TMPNotifyValues notifyResult = TMPNotifyValues::nvSuccessful;
     // The notice asked for by the last Play with a notice, until it is reported.
     bool noticePending = false;
@@ -131,6 +138,22 @@ quint32 TMediaPlayer::LastError() const
 {
     return d->lastError;
 }
+QString TMediaPlayer::ErrorDetail() const
+{
+    return d->errorDetail;
+}
+QString TMediaPlayer::ErrorReason() const
+{
+    return d->errorReason;
+}
+
+void TMediaPlayer::rememberFailure(const tunedeck::Error &error)
+{
+    d->errorDetail = QString::fromStdString(error.detail);
+    d->errorReason = QString::fromUtf8(tunedeck::errorText(error.code));
+    if (!d->errorDetail.isEmpty())
+        d->errorReason += QStringLiteral(": ") + d->errorDetail;
+}
 TMediaPlayer::TMPNotifyValues TMediaPlayer::NotifyResult() const
 {
     return d->notifyResult;
@@ -170,6 +193,12 @@ void TMediaPlayer::engineNotice(bool failed, quint32 runId)
     if (!d->noticePending || !d->isOpen || runId != d->pendingRunId)
         return;
     d->noticePending = false;
+    if (failed) {
+        // Kept for the sequencer, which says why playing stopped when the output went away.
+        const tunedeck::Error failure = d->device->lastFailure();
+        d->lastError = resultCodeOf(failure.code);
+        rememberFailure(failure);
+    }
     d->notifyResult = failed ? TMPNotifyValues::nvFailure : TMPNotifyValues::nvSuccessful;
     Q_EMIT OnNotify();
 }
@@ -182,9 +211,12 @@ void TMediaPlayer::Open()
     const auto result = d->device->open(std::filesystem::path(encoded.toStdString()));
     if (!result) {
         d->lastError = resultCodeOf(result.error().code);
+        rememberFailure(result.error());
         throw EMCIDeviceError(ErrorText(d->lastError));
     }
     d->lastError = rcSuccess;
+    d->errorDetail.clear();
+    d->errorReason.clear();
     d->isOpen = true;
     if (++Private::s_lastDeviceId == 0)
         ++Private::s_lastDeviceId;
@@ -290,10 +322,14 @@ QString TMediaPlayer::ErrorText(quint32 code) const
         return QString::fromUtf8(tunedeck::errorText(Code::Truncated));
     case rcNotWave:
         return QString::fromUtf8(tunedeck::errorText(Code::NotWave));
+    case rcWaveRate:
+        return QString::fromUtf8(tunedeck::errorText(Code::WaveRate));
     case rcNoSoundfont:
         return QString::fromUtf8(tunedeck::errorText(Code::NoSoundfont));
     case rcNoOutput:
         return QString::fromUtf8(tunedeck::errorText(Code::NoOutput));
+    case rcOutputLost:
+        return QString::fromUtf8(tunedeck::errorText(Code::OutputLost));
     case rcSynthFailed:
         return QString::fromUtf8(tunedeck::errorText(Code::Synth));
     case rcOutOfRange:

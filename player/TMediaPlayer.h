@@ -8,6 +8,7 @@
 
 namespace tunedeck {
 class Device;
+struct Error;
 }
 
 // Raised by TMediaPlayer operations that need an open file ("No MCI device open") and by a
@@ -45,6 +46,8 @@ public:
         rcSynthFailed = 10,
         rcOutOfRange = 11,
         rcNotOpen = 12,
+        rcWaveRate = 13,
+        rcOutputLost = 14,
     };
 
     explicit TMediaPlayer(QObject *parent = nullptr);
@@ -62,6 +65,12 @@ public:
     bool IsOpen() const;
     quint16 DeviceId() const;
     quint32 LastError() const;
+    // Why the last failed Open or the last Failure notice failed, as the engine explains it:
+    // its sentence alone (ErrorDetail, e.g. what was looked for when no soundfont was found)
+    // and with the code's text before it (ErrorReason, e.g. "No audio output can be opened:
+    // SDL audio (alsa): ..."). Empty after a successful Open until the next failure.
+    QString ErrorDetail() const;
+    QString ErrorReason() const;
     TMPNotifyValues NotifyResult() const;
 
     // Closes an open file first. Throws EMCIDeviceError(ErrorText(code)) when the file cannot be
@@ -98,6 +107,7 @@ private:
     // UI thread: posts a notice of `result` to be raised after the current operation returns.
     void postNotice(TMPNotifyValues result);
     void requireOpen() const;
+    void rememberFailure(const tunedeck::Error &error);
 
     // Implementation detail of the owner of this class; see TMediaPlayer.cpp.
     struct Private;

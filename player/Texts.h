@@ -32,11 +32,24 @@ inline const QString kNoMidiToPlay = QStringLiteral("No midi to play in the play
 inline const QString kUnableToPlayFile = QStringLiteral("Unable to play the file: ");
 inline const QString kUnknowFormat = QStringLiteral("Unknow Format");
 inline const QString kUnableToPlayAudio = QStringLiteral("Unable to play audio file");
+// When playing stops because the sound output went away; followed by kLineBreak, the name,
+// kLineBreak and the reason.
+inline const QString kPlayingStopped = QStringLiteral("Playing stopped: ");
+
+// Shown once when a song cannot play for want of a soundfont: the first line, then (each after
+// kLineBreak) what was looked for and kSoundfontAdvice.
+inline const QString kNoSoundfont
+    = QStringLiteral("No General MIDI soundfont was found, so MIDI songs cannot be played.");
+inline const QString kSoundfontAdvice
+    = QStringLiteral("Install one (on Debian: fluid-soundfont-gm or timgm6mb-soundfont), or name "
+                     "a soundfont file in TUNEDECK_SOUNDFONT.");
 
 // Status panel 1.
 inline const QString kStatusStopped = QStringLiteral("Stopped");
 inline const QString kStatusPlaying = QStringLiteral("Playing");
 inline const QString kStatusPaused = QStringLiteral("Paused");
+// Status panel 1 after playing stopped because no sound output is left.
+inline const QString kStatusNoSound = QStringLiteral("No sound");
 // Status panels 3 and 5 with nothing loaded.
 inline const QString kZeroTime = QStringLiteral("00:00");
 

@@ -175,6 +175,9 @@ public:
     // Length in ms of the file last opened for playing, as the device reported it; 0 until the
     // first file opens, never cleared.
     qint32 CurrentLength = 0;
+    // What the missing-soundfont box last reported (empty: not shown in this run); the box
+    // comes again only when the search finds something different.
+    QString SoundfontProblemShown;
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -137,38 +137,75 @@ void StopPlayback()
     form->LettoreMidi->setFileName(QString());
 }
 
+namespace {
+
+// The missing-soundfont box's text for the engine's account of what it looked for.
+QString soundfontProblemText(const QString &lookedFor)
+{
+    QString text = texts::kNoSoundfont;
+    if (!lookedFor.isEmpty())
+        text += texts::kLineBreak + lookedFor.left(1).toUpper() + lookedFor.mid(1) + u'.';
+    return text + texts::kLineBreak + texts::kSoundfontAdvice;
+}
+
+} // namespace
+
 void PlayNextEntry()
 {
     TTunedeckform *form = Tunedeckform;
     if (!form)
         return;
-    if (form->Lista->count() == 0) {
-        StopPlayback();
-        return;
-    }
-    const QString name = form->PlayListPaths.value(0);
-    delete form->Lista->takeItem(0);
-    if (!form->PlayListPaths.isEmpty())
-        form->PlayListPaths.removeFirst();
-    ShowPlayingTitle(name);
+    // A song that cannot play for want of a soundfont is passed over, so the entries after it
+    // (wave files need none) still play.
+    for (;;) {
+        if (form->Lista->count() == 0) {
+            StopPlayback();
+            return;
+        }
+        const QString name = form->PlayListPaths.value(0);
+        delete form->Lista->takeItem(0);
+        if (!form->PlayListPaths.isEmpty())
+            form->PlayListPaths.removeFirst();
+        ShowPlayingTitle(name);
 
-    if (!QFileInfo(name).isFile()) {
-        showMessage(MessageKind::Information, texts::kUnableToPlayFile + texts::kLineBreak + name);
-        StopPlayback();
-        return;
-    }
+        if (!QFileInfo(name).isFile()) {
+            showMessage(
+                MessageKind::Information, texts::kUnableToPlayFile + texts::kLineBreak + name);
+            StopPlayback();
+            return;
+        }
 
+        TMediaPlayer *device = form->LettoreMidi;
+        qCDebug(lcSequencer, "start %s", qUtf8Printable(name));
+        device->setFileName(name);
+        try {
+            device->Open();
+        } catch (const EMCIDeviceError &) {
+            form->ResTimer->stop();
+            const quint32 code = device->LastError();
+            if (code == TMediaPlayer::rcNoSoundfont) {
+                qCDebug(lcSequencer, "no soundfont for %s", qUtf8Printable(name));
+                const QString problem = device->ErrorDetail();
+                if (problem != form->SoundfontProblemShown) {
+                    form->SoundfontProblemShown = problem;
+                    showMessage(MessageKind::Error, soundfontProblemText(problem));
+                }
+                continue;
+            }
+            ShowStopped();
+            if (code == TMediaPlayer::rcNoOutput) {
+                setState(form, texts::kStatusNoSound);
+                showMessage(MessageKind::Error,
+                    texts::kUnableToPlayFile + texts::kLineBreak + name + texts::kLineBreak
+                        + device->ErrorReason());
+            } else {
+                showMessage(MessageKind::Error, texts::kUnknowFormat + texts::kLineBreak + name);
+            }
+            return;
+        }
+        break;
+    }
     TMediaPlayer *device = form->LettoreMidi;
-    qCDebug(lcSequencer, "start %s", qUtf8Printable(name));
-    device->setFileName(name);
-    try {
-        device->Open();
-    } catch (const EMCIDeviceError &) {
-        form->ResTimer->stop();
-        ShowStopped();
-        showMessage(MessageKind::Error, texts::kUnknowFormat + texts::kLineBreak + name);
-        return;
-    }
     device->SetMillisecondFormat();
     form->CurrentLength = static_cast<qint32>(device->GetLength());
     qCDebug(lcSequencer, "length %d ms", form->CurrentLength);
@@ -176,7 +213,8 @@ void PlayNextEntry()
         device->Play(TMediaPlayer::Notice::Requested);
     } catch (const EMCIDeviceError &) {
         ShowStopped();
-        showMessage(MessageKind::Error, texts::kUnableToPlayAudio + texts::kLineBreak + name);
+        showMessage(MessageKind::Error,
+            texts::kUnableToPlayAudio + texts::kLineBreak + device->FileName());
     }
 }
 
@@ -254,9 +292,20 @@ void TTunedeckform::LettoreMidiNotify()
     case TMediaPlayer::TMPNotifyValues::nvSuccessful:
         PlayNextEntry();
         break;
-    case TMediaPlayer::TMPNotifyValues::nvFailure:
+    case TMediaPlayer::TMPNotifyValues::nvFailure: {
+        // Stopped as after any failure; when the sound output is gone, the window says so.
+        const quint32 code = LettoreMidi->LastError();
+        const QString name = LettoreMidi->FileName();
+        const QString reason = LettoreMidi->ErrorReason();
         StopPlayback();
+        qCDebug(lcSequencer, "failure %s", qUtf8Printable(reason));
+        if (code == TMediaPlayer::rcOutputLost || code == TMediaPlayer::rcNoOutput) {
+            setState(this, texts::kStatusNoSound);
+            showMessage(MessageKind::Error,
+                texts::kPlayingStopped + texts::kLineBreak + name + texts::kLineBreak + reason);
+        }
         break;
+    }
     case TMediaPlayer::TMPNotifyValues::nvSuperseded:
     case TMediaPlayer::TMPNotifyValues::nvAborted:
         break;

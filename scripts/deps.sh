@@ -13,6 +13,9 @@ packages=(
     python3 python3-mido
     xvfb xauth xdotool x11-utils openbox imagemagick sox
     dbus-daemon dbus-bin desktop-file-utils libxml2-utils
+    # A private sound server with a null sink for the output tests and bench: PulseAudio runs
+    # as one process, where PipeWire would need its session manager and Pulse layer beside it.
+    pulseaudio pulseaudio-utils libpulse-dev
     wine wine64  # keysweep's integration test and bench compare with Wine 8 (about 100 MB)
 )
 

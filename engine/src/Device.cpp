@@ -15,21 +15,21 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <semaphore>
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace tunedeck {
 
 namespace {
 
 constexpr int kDefaultSampleRate = 44100;
-// The render thread normally takes a new file within one block; past this the output is taken
-// to be stuck and is stopped to make the hand-over.
-constexpr auto kSwapTimeout = std::chrono::seconds(2);
 // Notices are rare (one per run at most), so a small ring never fills in practice.
 constexpr std::size_t kNoticeRingSize = 64;
 // How often the notice thread, when idle, checks that the sound device is still there.
@@ -121,16 +121,32 @@ struct Device::Impl {
     Listener listener;
     OutputMode mode = OutputMode::Auto;
     int sampleRate = kDefaultSampleRate;
+    // Written by the owner only, under outputMutex, which the notice thread holds while it
+    // checks the output for a loss. In OutputMode::Sdl the output exists while a file is open.
     std::unique_ptr<Output> output;
-    std::optional<Error> outputError;
+    std::mutex outputMutex;
+    std::uint32_t outputGeneration = 0; // counts the outputs opened, under outputMutex
+    std::string streamName; // the open file's name, for the output's stream
     std::unique_ptr<Synth> synth;
-    std::optional<Error> synthError;
 
-    // Owner's thread. `source` is what the render thread plays (or is about to); `retiring` is
-    // the one it replaced, destroyed once the render thread has let go of it.
-    std::unique_ptr<Source> source;
-    std::unique_ptr<Source> retiring;
-    bool swapPending = false;
+    // Why the last Failed notice was sent: set by the owner when the output cannot be opened
+    // again for play(), or by the notice thread (outputLost) when the output went away.
+    std::optional<Error> failure;
+    std::atomic<bool> outputLost { false };
+    // A run that failed on the owner's thread, reported by the notice thread; 0 when none.
+    std::atomic<std::uint32_t> failedRun { 0 };
+
+    // One source offered to the render thread (null: the file was closed), numbered in the
+    // order offered.
+    struct Handover {
+        std::unique_ptr<Source> source;
+        std::uint64_t serial = 0;
+    };
+
+    // Owner's thread: the hand-overs the render thread may still use or has yet to take, oldest
+    // first. The newest holds what plays (or is about to).
+    std::deque<std::unique_ptr<Handover>> handovers;
+    std::uint64_t handoverSerial = 0;
     bool open = false;
     MediaKind kind = MediaKind::Smf0;
     std::uint32_t runId = 1;
@@ -143,11 +159,11 @@ struct Device::Impl {
     // seek serial (high), target ms (low). Stored before `command`, loaded after it.
     std::atomic<std::uint64_t> seekRequest { 0 };
     std::atomic<std::uint32_t> length { 0 };
-    // The next source, written before swapRequested is set; the render thread takes it and
-    // releases swapDone.
-    Source *incoming = nullptr;
-    std::atomic<bool> swapRequested { false };
-    std::binary_semaphore swapDone { 0 };
+    // The newest hand-over that the render thread has not taken yet, or null. Either side takes
+    // it by exchange, so one not yet taken can be replaced without waiting.
+    std::atomic<Handover *> offered { nullptr };
+    // Render thread -> owner: serial of the hand-over it plays; the older ones are free.
+    std::atomic<std::uint64_t> taken { 0 };
 
     // Render thread -> owner: seek serial the position belongs to (high), position ms (low).
     std::atomic<std::uint64_t> published { 0 };
@@ -188,14 +204,14 @@ struct Device::Impl {
     // the synthesiser outlives it.
     void applySwap() noexcept
     {
-        if (!swapRequested.load(std::memory_order_acquire))
+        Handover *next = offered.exchange(nullptr, std::memory_order_acq_rel);
+        if (!next)
             return;
         if (current)
             current->silence();
-        current = incoming;
+        current = next->source.get();
         wasPlaying = false;
-        swapRequested.store(false, std::memory_order_relaxed);
-        swapDone.release();
+        taken.store(next->serial, std::memory_order_release);
     }
 
     // Runs on the output's thread once per block and never waits for another thread.
@@ -231,6 +247,8 @@ struct Device::Impl {
                     notice = Notice { current->failed() ? Notice::Kind::Failed
                                                         : Notice::Kind::Finished,
                         highOf(commandNow) };
+                    if (current->failed())
+                        notice->reason = current->failure();
                 }
                 playing = false;
             }
@@ -248,46 +266,53 @@ struct Device::Impl {
 
     bool outputThreaded() const { return output != nullptr; }
 
-    // Owner's thread. Hands `next` to the render thread without waiting for it: the source it
-    // replaces is kept in `retiring` until the render thread has let go of it.
+    // Owner's thread. Hands `next` to the render thread without waiting for it: a hand-over
+    // still untaken is withdrawn and freed at once, and a source the render thread may still be
+    // using is kept until it has taken a newer one.
     void swapSource(std::unique_ptr<Source> next)
     {
-        finishSwap();
-        incoming = next.get();
-        retiring = std::move(source);
-        source = std::move(next);
-        swapPending = true;
-        swapRequested.store(true, std::memory_order_release);
-        if (!outputThreaded())
-            finishSwap(); // No render thread: the owner makes the hand-over itself.
-    }
-
-    // Owner's thread. Waits (at most about one block) until the render thread has taken the
-    // last source offered, then frees the one it replaced.
-    void finishSwap()
-    {
-        if (!swapPending)
-            return;
-        if (!outputThreaded()) {
-            applySwap();
-            static_cast<void>(swapDone.try_acquire());
-        } else if (!swapDone.try_acquire_for(kSwapTimeout)) {
-            // The output is stuck; stopping it guarantees the render function is not running.
-            output->stop();
-            applySwap();
-            static_cast<void>(swapDone.try_acquire());
-            output->start(&Impl::renderCallback, this);
+        auto handover = std::make_unique<Handover>();
+        handover->source = std::move(next);
+        handover->serial = ++handoverSerial;
+        if (Handover *withdrawn = offered.exchange(handover.get(), std::memory_order_acq_rel)) {
+            const auto at = std::find_if(handovers.begin(), handovers.end(),
+                [withdrawn](const auto &h) { return h.get() == withdrawn; });
+            if (at != handovers.end()) {
+                std::vector<std::unique_ptr<Handover>> gone;
+                gone.push_back(std::move(*at));
+                handovers.erase(at);
+                dispose(std::move(gone));
+            }
         }
-        swapPending = false;
-        retiring.reset();
+        handovers.push_back(std::move(handover));
+        if (!outputThreaded())
+            applySwap(); // No render thread: the owner makes the hand-over itself.
+        collectRetired();
     }
 
-    // Owner's thread. Frees a replaced source if the render thread has already let go of it.
+    // Owner's thread. Frees the sources that the render thread has let go of.
     void collectRetired()
     {
-        if (swapPending && outputThreaded() && swapDone.try_acquire()) {
-            swapPending = false;
-            retiring.reset();
+        const std::uint64_t playing = taken.load(std::memory_order_acquire);
+        std::vector<std::unique_ptr<Handover>> retired;
+        while (!handovers.empty() && handovers.front()->serial < playing) {
+            retired.push_back(std::move(handovers.front()));
+            handovers.pop_front();
+        }
+        dispose(std::move(retired));
+    }
+
+    // Frees sources on a thread of their own: giving back the memory of a song of millions of
+    // events takes tens of milliseconds, which the owner's thread need not wait for. None of
+    // them is used by anyone any more.
+    static void dispose(std::vector<std::unique_ptr<Handover>> retired)
+    {
+        if (retired.empty())
+            return;
+        try {
+            std::thread([gone = std::move(retired)]() mutable { gone.clear(); }).detach();
+        } catch (const std::system_error &) {
+            // No thread to be had: they are freed here when `retired` goes.
         }
     }
 
@@ -304,15 +329,62 @@ struct Device::Impl {
         seekRequest.store(pack(seekSerial, positionMs), std::memory_order_release);
     }
 
+    // Owner's thread. Takes the output away from the render and notice threads and closes it;
+    // a hand-over still pending is completed by the owner.
+    void closeOutput()
+    {
+        std::unique_ptr<Output> old;
+        {
+            std::lock_guard lock(outputMutex);
+            old = std::move(output);
+        }
+        if (!old)
+            return;
+        old->stop();
+        // No render thread now: the owner takes any hand-over still pending itself.
+        applySwap();
+        collectRetired();
+        old.reset();
+    }
+
+    // Owner's thread, OutputMode::Sdl: replaces the output by a new one for the open file, so
+    // a sound server that went away and came back is found again.
+    Result<void> reopenOutput()
+    {
+        closeOutput();
+        auto opened = openSdlOutput(sampleRate, streamName);
+        if (!opened)
+            return opened.error();
+        {
+            std::lock_guard lock(outputMutex);
+            output = std::move(opened).value();
+            ++outputGeneration;
+        }
+        outputLost.store(false, std::memory_order_relaxed);
+        output->start(&Impl::renderCallback, this);
+        return {};
+    }
+
+    bool outputGone() const { return !output || output->lost(); }
+
+    // Owner's thread: an output for `path` to play through, when it needs one of its own.
+    Result<void> prepareOutput(const std::filesystem::path &path)
+    {
+        if (mode != OutputMode::Sdl)
+            return {};
+        streamName = path.filename().string();
+        return reopenOutput();
+    }
+
     Result<std::unique_ptr<Source>> build(const std::filesystem::path &path)
     {
         auto container = sniff(path);
         if (!container)
             return container.error();
         if (container.value() == Container::Wave) {
-            if (!output && mode != OutputMode::Offline)
-                return *outputError;
-            auto wave = WaveSource::decode(path, sampleRate);
+            if (auto ready = prepareOutput(path); !ready)
+                return ready.error();
+            auto wave = WaveSource::open(path, sampleRate, mode == OutputMode::Offline);
             if (!wave)
                 return wave.error();
             return std::unique_ptr<Source>(std::move(wave).value());
@@ -320,10 +392,15 @@ struct Device::Impl {
         auto song = MidiFile::read(path);
         if (!song)
             return song.error();
-        if (!output && mode != OutputMode::Offline)
-            return *outputError;
-        if (!synth)
-            return *synthError;
+        if (!synth) {
+            // Looked for again at every song, so a soundfont installed meanwhile is found.
+            auto made = Synth::create(sampleRate);
+            if (!made)
+                return made.error();
+            synth = std::move(made).value();
+        }
+        if (auto ready = prepareOutput(path); !ready)
+            return ready.error();
         return std::unique_ptr<Source>(
             std::make_unique<MidiSource>(std::move(song).value(), *synth));
     }
@@ -336,21 +413,9 @@ Device::Device(Listener listener, OutputMode mode)
     d.listener = std::move(listener);
 
     if (mode == OutputMode::Auto) {
+        // The sound card unless the null output is asked for; never the null output silently.
         const char *forced = std::getenv("TUNEDECK_OUTPUT");
-        if (forced && std::string_view(forced) == "null") {
-            mode = OutputMode::Null;
-        } else if (auto sdl = openSdlOutput(kDefaultSampleRate)) {
-            d.output = std::move(sdl).value();
-            mode = OutputMode::Sdl;
-        } else {
-            mode = OutputMode::Null;
-        }
-    } else if (mode == OutputMode::Sdl) {
-        auto sdl = openSdlOutput(kDefaultSampleRate);
-        if (sdl)
-            d.output = std::move(sdl).value();
-        else
-            d.outputError = sdl.error();
+        mode = forced && std::string_view(forced) == "null" ? OutputMode::Null : OutputMode::Sdl;
     }
     if (mode == OutputMode::Null)
         d.output = openNullOutput(kDefaultSampleRate);
@@ -358,13 +423,12 @@ Device::Device(Listener listener, OutputMode mode)
     if (d.output)
         d.sampleRate = d.output->sampleRate();
 
+    // Without a soundfont songs fail to open (and look for it again); waves still play.
     if (auto synth = Synth::create(d.sampleRate))
         d.synth = std::move(synth).value();
-    else
-        d.synthError = synth.error();
 
     d.noticeThread = std::thread([&d] {
-        bool lossReported = false;
+        std::uint32_t checkedGeneration = 0; // the last output found lost
         for (;;) {
             const bool woken = d.noticeReady.try_acquire_for(kOutputCheckInterval);
             if (d.noticeStop.load(std::memory_order_acquire))
@@ -373,17 +437,30 @@ Device::Device(Listener listener, OutputMode mode)
                 if (d.listener)
                     d.listener(*notice);
             }
-            if (!woken && !lossReported && d.output && d.output->lost()) {
-                // The render thread has stopped for good, so the run that was playing fails
-                // here; the same compare-and-swap as at the end of a file keeps it to one notice.
-                lossReported = true;
-                std::uint64_t now = d.command.load(std::memory_order_acquire);
-                if ((now & 1) != 0
-                    && d.command.compare_exchange_strong(
-                        now, now & ~std::uint64_t(1), std::memory_order_acq_rel)
-                    && d.listener)
-                    d.listener(Notice { Notice::Kind::Failed, highOf(now) });
+            if (const std::uint32_t run = d.failedRun.exchange(0, std::memory_order_acq_rel);
+                run != 0 && d.listener)
+                d.listener(Notice { Notice::Kind::Failed, run });
+            if (woken)
+                continue;
+            std::optional<Notice> lost;
+            {
+                std::lock_guard lock(d.outputMutex);
+                if (d.output && checkedGeneration != d.outputGeneration && d.output->lost()) {
+                    // The render thread has stopped for good, so the run that was playing
+                    // fails here; the same compare-and-swap as at the end of a file keeps it
+                    // to one notice.
+                    checkedGeneration = d.outputGeneration;
+                    std::uint64_t now = d.command.load(std::memory_order_acquire);
+                    if ((now & 1) != 0
+                        && d.command.compare_exchange_strong(
+                            now, now & ~std::uint64_t(1), std::memory_order_acq_rel)) {
+                        d.outputLost.store(true, std::memory_order_release);
+                        lost = Notice { Notice::Kind::Failed, highOf(now) };
+                    }
+                }
             }
+            if (lost && d.listener)
+                d.listener(*lost);
         }
     });
     if (d.output)
@@ -393,15 +470,17 @@ Device::Device(Listener listener, OutputMode mode)
 Device::~Device()
 {
     Impl &d = *m_impl;
-    if (d.output)
-        d.output->stop();
+    d.closeOutput();
     d.noticeStop.store(true, std::memory_order_release);
     d.noticeReady.release();
     d.noticeThread.join();
     d.current = nullptr;
-    d.retiring.reset();
-    d.source.reset();
-    d.output.reset();
+    d.offered.store(nullptr, std::memory_order_relaxed);
+    std::vector<std::unique_ptr<Impl::Handover>> remaining;
+    for (auto &handover : d.handovers)
+        remaining.push_back(std::move(handover));
+    d.handovers.clear();
+    Impl::dispose(std::move(remaining));
 }
 
 Result<MediaInfo> Device::probe(const std::filesystem::path &path)
@@ -425,6 +504,8 @@ Result<void> Device::open(const std::filesystem::path &path)
 {
     Impl &d = *m_impl;
     d.collectRetired();
+    d.failure.reset();
+    d.outputLost.store(false, std::memory_order_relaxed);
     if (d.open) {
         // Silenced and its run ended now; the source itself is replaced in one step below, so
         // opening costs no wait for the render thread.
@@ -450,14 +531,17 @@ Result<void> Device::open(const std::filesystem::path &path)
 void Device::close()
 {
     Impl &d = *m_impl;
-    if (!d.open)
-        return;
-    ++d.runId;
-    d.requestSeek(0);
-    d.sendCommand(false);
-    d.swapSource(nullptr);
-    d.length.store(0, std::memory_order_relaxed);
-    d.open = false;
+    if (d.open) {
+        ++d.runId;
+        d.requestSeek(0);
+        d.sendCommand(false);
+        d.swapSource(nullptr);
+        d.length.store(0, std::memory_order_relaxed);
+        d.open = false;
+    }
+    // Nothing left to play: the stream leaves the sound server until the next file.
+    if (d.mode == OutputMode::Sdl)
+        d.closeOutput();
 }
 
 bool Device::isOpen() const
@@ -471,9 +555,20 @@ MediaKind Device::kind() const
 
 void Device::play()
 {
-    m_impl->collectRetired();
-    if (m_impl->open)
-        m_impl->sendCommand(true);
+    Impl &d = *m_impl;
+    d.collectRetired();
+    if (!d.open)
+        return;
+    if (d.mode == OutputMode::Sdl && d.outputGone()) {
+        // The output went away since the file was opened: try a new one before giving up.
+        if (auto reopened = d.reopenOutput(); !reopened) {
+            d.failure = reopened.error();
+            d.failedRun.store(d.runId, std::memory_order_release);
+            d.noticeReady.release();
+            return;
+        }
+    }
+    d.sendCommand(true);
 }
 
 void Device::pause()
@@ -498,6 +593,8 @@ Result<void> Device::seekMs(std::uint32_t positionMs)
     if (positionMs > lengthMs())
         return Error { Error::Code::InvalidArgument, "the position lies past the end", 0 };
     ++d.runId;
+    if (!d.handovers.empty() && d.handovers.back()->source)
+        d.handovers.back()->source->prepareSeek(positionMs);
     d.requestSeek(positionMs);
     d.sendCommand(false);
     return {};
@@ -527,6 +624,17 @@ std::uint32_t Device::runId() const
 {
     return m_impl->runId;
 }
+Error Device::lastFailure() const
+{
+    const Impl &d = *m_impl;
+    if (d.failure)
+        return *d.failure;
+    if (d.outputLost.load(std::memory_order_acquire))
+        return Error { Error::Code::OutputLost,
+            "the sound server stopped or the sound device was removed", 0 };
+    return Error { Error::Code::Synth, "the sound could not be rendered", 0 };
+}
+
 int Device::sampleRate() const
 {
     return m_impl->sampleRate;

@@ -22,11 +22,6 @@ constexpr std::size_t kChunkHeaderBytes = 8;
 constexpr std::size_t kSmfHeaderBodyBytes = 6;
 constexpr std::size_t kRiffHeaderBytes = 12;
 
-// The smallest event is two bytes (a delta and one data byte under running status), so a
-// third of the input is a generous first guess that still never trusts a length field.
-constexpr std::size_t kEventsPerByteDivisor = 3;
-// Beyond a million events the vector grows as needed instead of being reserved up front.
-constexpr std::size_t kMaxReservedEvents = std::size_t { 1 } << 20;
 
 bool hasTag(Bytes data, std::size_t at, std::string_view tag)
 {
@@ -84,8 +79,10 @@ int channelDataBytes(std::uint8_t status)
 // Builds one MidiFile from bytes; lives for one parse() call.
 class MidiParser {
 public:
-    explicit MidiParser(Bytes input)
+    // `owned`, when given, holds `input` and is emptied once the events are read.
+    explicit MidiParser(Bytes input, std::vector<std::uint8_t> *owned = nullptr)
         : m_input(input)
+        , m_owned(owned)
     { }
 
     Result<MidiFile> run();
@@ -101,7 +98,13 @@ private:
     void finish();
 
     Bytes m_input;
+    std::vector<std::uint8_t> *m_owned;
     MidiFile m_file;
+    // The first pass only counts events and payload bytes, so the second stores them without
+    // ever growing a buffer; both passes meet the same faults.
+    bool m_counting = true;
+    std::size_t m_eventCount = 0;
+    std::size_t m_payloadBytes = 0;
     // Where the next track starts on the tick line: 0, except in format 2 where tracks play
     // one after another.
     std::uint64_t m_trackStartTick = 0;
@@ -117,15 +120,7 @@ Result<MidiFile> MidiParser::run()
     if (m_input.size() > MidiFile::kMaxBytes)
         return fail(Error::Code::Malformed, "larger than any MIDI song can be", 0);
 
-    m_file.m_events.reserve(
-        std::min(m_input.size() / kEventsPerByteDivisor + 16, kMaxReservedEvents));
-
-    Result<void> parsed;
-    if (hasTag(m_input, 0, "RIFF")) {
-        parsed = parseRiff();
-    } else if (hasTag(m_input, 0, "MThd")) {
-        parsed = parseSmf(0, m_input.size());
-    } else {
+    if (!hasTag(m_input, 0, "RIFF") && !hasTag(m_input, 0, "MThd")) {
         // A file that stops inside the magic itself is a cut-off MIDI file, anything else is not.
         const auto prefixOf = [this](std::string_view magic) {
             return m_input.size() < magic.size()
@@ -135,8 +130,23 @@ Result<MidiFile> MidiParser::run()
             return fail(Error::Code::Truncated, "the file ends inside its header", 0);
         return fail(Error::Code::NotMidi, "no MThd header and no RIFF RMID wrapper", 0);
     }
-    if (!parsed)
+    const auto parseAll = [this] {
+        return hasTag(m_input, 0, "RIFF") ? parseRiff() : parseSmf(0, m_input.size());
+    };
+    if (auto counted = parseAll(); !counted)
+        return counted.error();
+    m_counting = false;
+    m_file = MidiFile();
+    m_trackStartTick = m_trackEndTick = 0;
+    m_runStarts.clear();
+    m_file.m_events.reserve(m_eventCount);
+    m_file.m_payload.reserve(m_payloadBytes);
+    if (auto parsed = parseAll(); !parsed)
         return parsed.error();
+    if (m_owned) {
+        m_input = {};
+        std::vector<std::uint8_t>().swap(*m_owned);
+    }
     finish();
     return std::move(m_file);
 }
@@ -229,7 +239,8 @@ Result<void> MidiParser::parseSmf(std::size_t begin, std::size_t end)
         const std::uint32_t length = be32(smf, pos + 4);
         const std::uint64_t body = pos + kChunkHeaderBytes;
         if (hasTag(smf, pos, "MTrk")) {
-            m_runStarts.push_back(m_file.m_events.size());
+            if (!m_counting)
+                m_runStarts.push_back(m_file.m_events.size());
             const std::size_t bodyEnd = std::min<std::uint64_t>(body + length, end);
             if (auto result = parseTrack(body, bodyEnd, static_cast<std::uint16_t>(tracks));
                 !result)
@@ -288,8 +299,7 @@ Result<void> MidiParser::parseTrack(std::size_t begin, std::size_t end, std::uin
             break;
 
         MidiEvent event;
-        event.tick = tick + delta;
-        event.track = track;
+        event.setTick(tick + delta);
         const std::size_t statusAt = pos;
         if (m_input[pos] & 0x80) {
             event.status = m_input[pos++];
@@ -314,8 +324,7 @@ Result<void> MidiParser::parseTrack(std::size_t begin, std::size_t end, std::uin
                         pos + i);
                 }
             }
-            event.data1 = m_input[pos];
-            event.data2 = count == 2 ? m_input[pos + 1] : 0;
+            event.ref = m_input[pos] | (count == 2 ? std::uint32_t { m_input[pos + 1] } << 8 : 0u);
             pos += count;
             runningStatus = event.status;
         } else if (event.isMeta() || event.isSysex()) {
@@ -336,9 +345,15 @@ Result<void> MidiParser::parseTrack(std::size_t begin, std::size_t end, std::uin
             // A length running past the chunk is a cut-off event: nothing is copied for it.
             if (length > end - pos)
                 break;
-            event.dataOffset = static_cast<std::uint32_t>(payload.size());
-            event.dataLength = length;
-            payload.insert(payload.end(), m_input.begin() + pos, m_input.begin() + pos + length);
+            if (m_counting) {
+                m_payloadBytes += 4 + std::size_t { length };
+            } else {
+                event.ref = static_cast<std::uint32_t>(payload.size());
+                for (int shift = 0; shift < 32; shift += 8)
+                    payload.push_back(static_cast<std::uint8_t>(length >> shift));
+                payload.insert(
+                    payload.end(), m_input.begin() + pos, m_input.begin() + pos + length);
+            }
             pos += length;
         } else {
             return fail(Error::Code::Malformed,
@@ -347,42 +362,40 @@ Result<void> MidiParser::parseTrack(std::size_t begin, std::size_t end, std::uin
                 statusAt);
         }
 
-        tick = event.tick;
+        tick = event.tick();
         m_trackEndTick = tick;
-        events.push_back(event);
+        if (m_counting)
+            ++m_eventCount;
+        else
+            events.push_back(event);
         if (event.isMeta() && event.metaType == kMetaEndOfTrack)
             break;
     }
     return {};
 }
 
-// Merges the tracks' runs pairwise until one is left: O(n log tracks), and stable, since
-// std::merge takes from the earlier run on equal ticks, so ties keep track, then file order.
+// Merges neighbouring runs in place, pairwise, until one is left: O(n log tracks), and stable,
+// so ties keep track, then file order. Each merge borrows a buffer the size of its shorter run
+// at most, never a second copy of the whole song.
 void MidiParser::mergeRuns()
 {
     auto &events = m_file.m_events;
     std::vector<std::size_t> bounds = m_runStarts;
     bounds.push_back(events.size());
-    // Runs are merged left to right, so each pass appends its output in order.
-    std::vector<MidiEvent> merged;
-    merged.reserve(events.size());
-    const auto byTick = [](const MidiEvent &a, const MidiEvent &b) { return a.tick < b.tick; };
+    const auto byTick = [](const MidiEvent &a, const MidiEvent &b) { return a.tick() < b.tick(); };
     while (bounds.size() > 2) {
         std::vector<std::size_t> next { 0 };
         for (std::size_t i = 0; i + 1 < bounds.size(); i += 2) {
-            const auto first = events.begin() + static_cast<std::ptrdiff_t>(bounds[i]);
-            const auto middle = events.begin() + static_cast<std::ptrdiff_t>(bounds[i + 1]);
             if (i + 2 < bounds.size()) {
-                const auto last = events.begin() + static_cast<std::ptrdiff_t>(bounds[i + 2]);
-                std::merge(first, middle, middle, last, std::back_inserter(merged), byTick);
+                const auto at = [&](std::size_t k) {
+                    return events.begin() + static_cast<std::ptrdiff_t>(bounds[k]);
+                };
+                std::inplace_merge(at(i), at(i + 1), at(i + 2), byTick);
                 next.push_back(bounds[i + 2]);
             } else {
-                merged.insert(merged.end(), first, middle); // an odd run waits for the next pass
-                next.push_back(bounds[i + 1]);
+                next.push_back(bounds[i + 1]); // an odd run waits for the next pass
             }
         }
-        events.swap(merged);
-        merged.clear();
         bounds = std::move(next);
     }
 }
@@ -391,7 +404,7 @@ void MidiParser::mergeRuns()
 void MidiParser::finish()
 {
     auto &events = m_file.m_events;
-    const auto byTick = [](const MidiEvent &a, const MidiEvent &b) { return a.tick < b.tick; };
+    const auto byTick = [](const MidiEvent &a, const MidiEvent &b) { return a.tick() < b.tick(); };
     if (!std::is_sorted(events.begin(), events.end(), byTick))
         mergeRuns();
 
@@ -400,29 +413,34 @@ void MidiParser::finish()
     } else {
         std::vector<TempoChange> changes;
         for (const MidiEvent &event : events) {
-            // A Set Tempo shorter than its three bytes says nothing; it stays in the list only.
-            if (event.isMeta() && event.metaType == kMetaSetTempo && event.dataLength >= 3) {
-                const auto bytes = m_file.payloadOf(event);
-                changes.push_back({ event.tick,
-                    std::uint32_t { bytes[0] } << 16 | std::uint32_t { bytes[1] } << 8
-                        | bytes[2] });
+            // A Set Tempo shorter than its three bytes says nothing; one of 0 µs per quarter would
+            // stop time, and players ignore it: the tempo before it holds. Both stay in the list
+            // of events only.
+            const auto bytes = m_file.payloadOf(event);
+            if (event.isMeta() && event.metaType == kMetaSetTempo && bytes.size() >= 3) {
+                const std::uint32_t usPerQuarter = std::uint32_t { bytes[0] } << 16
+                    | std::uint32_t { bytes[1] } << 8 | bytes[2];
+                if (usPerQuarter != 0)
+                    changes.push_back({ event.tick(), usPerQuarter });
             }
         }
         m_file.m_tempoMap = TempoMap(m_file.m_ticksPerQuarter, changes);
     }
 
-    TempoMap::Walker walker(m_file.m_tempoMap);
-    for (MidiEvent &event : events)
-        event.timeUs = walker.tickToUs(event.tick);
     if (!events.empty()) {
-        m_file.m_lengthUs = events.back().timeUs;
-        m_file.m_lengthMs = m_file.m_tempoMap.tickToMs(events.back().tick);
+        m_file.m_lengthUs = m_file.m_tempoMap.tickToUs(events.back().tick());
+        m_file.m_lengthMs = m_file.m_tempoMap.tickToMs(events.back().tick());
     }
 }
 
 Result<MidiFile> MidiFile::parse(std::span<const std::uint8_t> data)
 {
     return MidiParser(data).run();
+}
+
+Result<MidiFile> MidiFile::parse(std::vector<std::uint8_t> &&data)
+{
+    return MidiParser(data, &data).run();
 }
 
 Result<MidiFile> MidiFile::read(const std::filesystem::path &path)
@@ -442,6 +460,9 @@ Result<MidiFile> MidiFile::read(const std::filesystem::path &path)
     std::vector<std::uint8_t> bytes;
     std::size_t got = 0;
     constexpr std::size_t kBlockBytes = 64 * 1024;
+    // Room for the whole file as listed, so reading it never copies what is already read.
+    const auto listed = std::filesystem::file_size(path, error);
+    bytes.reserve(std::min<std::uintmax_t>(error ? 0 : listed, kMaxBytes + 1) + kBlockBytes);
     while (in && got <= kMaxBytes) {
         bytes.resize(got + kBlockBytes);
         in.read(reinterpret_cast<char *>(bytes.data() + got), kBlockBytes);
@@ -452,7 +473,7 @@ Result<MidiFile> MidiFile::read(const std::filesystem::path &path)
     bytes.resize(got);
     if (got > kMaxBytes)
         return fail(Error::Code::Malformed, "larger than any MIDI song can be", 0);
-    return parse(bytes);
+    return parse(std::move(bytes));
 }
 
 bool MidiFile::looksLikeMidi(std::span<const std::uint8_t> data)

@@ -15,6 +15,14 @@ namespace {
 // then the idle output is plain silence and costs nothing.
 constexpr std::uint64_t kIdleTailMs = 3000;
 
+// A chase looks at this many events per call on its way back from the target ...
+constexpr std::size_t kChaseScanPerCall = std::size_t { 1 } << 17;
+// ... and replays this many per call (controllers and programs cost far less than notes) ...
+constexpr std::size_t kChaseSendsPerCall = std::size_t { 1 } << 14;
+// ... and keeps at most this many to replay; a song with more order-dependent messages (bank
+// selects, data entry, sysex) before the target keeps the latest ones.
+constexpr std::size_t kChaseCapacity = std::size_t { 1 } << 16;
+
 constexpr std::uint64_t frameAt(std::int64_t timeUs, std::uint32_t sampleRate)
 {
     return timeUs <= 0 ? 0 : static_cast<std::uint64_t>(timeUs) * sampleRate / 1'000'000u;
@@ -26,13 +34,12 @@ MidiSource::MidiSource(MidiFile file, Synth &synth)
     : m_file(std::move(file))
     , m_synth(synth)
     , m_sampleRate(static_cast<std::uint32_t>(synth.sampleRate()))
+    , m_walker(m_file.tempoMap())
 {
     const auto events = m_file.events();
-    m_eventFrames.reserve(events.size());
-    for (const MidiEvent &event : events)
-        m_eventFrames.push_back(frameAt(event.timeUs, m_sampleRate));
-    m_endFrame = m_eventFrames.empty() ? 0 : m_eventFrames.back();
-    m_chase.reserve(events.size());
+    if (!events.empty())
+        m_endFrame = m_file.frameOf(events.back(), m_sampleRate);
+    m_chaseList.reserve(std::min(events.size(), kChaseCapacity));
     // The end is never before the length in ms (the length is truncated from the same time).
     m_endFrame
         = std::max<std::uint64_t>(m_endFrame, std::uint64_t(lengthMs()) * m_sampleRate / 1000);
@@ -64,39 +71,38 @@ void MidiSource::send(const MidiEvent &event) noexcept
     const int channel = event.status & 0x0F;
     switch (event.status & 0xF0) {
     case 0x80:
-        fluid_synth_noteoff(synth, channel, event.data1);
+        fluid_synth_noteoff(synth, channel, event.data1());
         return;
     case 0x90:
-        if (event.data2 == 0)
-            fluid_synth_noteoff(synth, channel, event.data1);
+        if (event.data2() == 0)
+            fluid_synth_noteoff(synth, channel, event.data1());
         else
-            fluid_synth_noteon(synth, channel, event.data1, event.data2);
+            fluid_synth_noteon(synth, channel, event.data1(), event.data2());
         return;
     case 0xA0:
-        fluid_synth_key_pressure(synth, channel, event.data1, event.data2);
+        fluid_synth_key_pressure(synth, channel, event.data1(), event.data2());
         return;
     case 0xB0:
-        fluid_synth_cc(synth, channel, event.data1, event.data2);
+        fluid_synth_cc(synth, channel, event.data1(), event.data2());
         return;
     case 0xC0:
-        fluid_synth_program_change(synth, channel, event.data1);
+        fluid_synth_program_change(synth, channel, event.data1());
         return;
     case 0xD0:
-        fluid_synth_channel_pressure(synth, channel, event.data1);
+        fluid_synth_channel_pressure(synth, channel, event.data1());
         return;
     case 0xE0:
-        fluid_synth_pitch_bend(synth, channel, event.data1 | (event.data2 << 7));
+        fluid_synth_pitch_bend(synth, channel, event.data1() | (event.data2() << 7));
         return;
     default:
         break;
     }
-    if (event.status == 0xF0 && event.dataLength > 0) {
+    const auto payload = event.status == 0xF0 ? m_file.payloadOf(event)
+                                              : std::span<const std::uint8_t> {};
+    if (!payload.empty()) {
         // Payload without F0; FluidSynth wants it without the closing F7 as well.
-        const auto payload = m_file.payload();
-        if (std::size_t(event.dataOffset) + event.dataLength > payload.size())
-            return;
-        const char *data = reinterpret_cast<const char *>(payload.data() + event.dataOffset);
-        int length = static_cast<int>(event.dataLength);
+        const char *data = reinterpret_cast<const char *>(payload.data());
+        int length = static_cast<int>(payload.size());
         if (length > 0 && static_cast<std::uint8_t>(data[length - 1]) == 0xF7)
             --length;
         if (length > 0)
@@ -116,23 +122,115 @@ void MidiSource::releasePedalsAndNotes() noexcept
     fluid_synth_all_notes_off(synth, -1);
 }
 
+std::uint64_t MidiSource::frameOfCursor() noexcept
+{
+    return m_walker.tickToFrame(m_file.events()[m_cursor].tick(), m_sampleRate);
+}
+
+bool MidiSource::chase() noexcept
+{
+    if (m_chase == Chase::Done)
+        return true;
+    const auto events = m_file.events();
+    if (m_chase == Chase::Scanning) {
+        // Walking back from the target, keep each controller, program, pressure and bend only
+        // where no later event of the same kind on the same channel overrides it; everything
+        // whose effect depends on what came before (bank selects, RPN/NRPN selection and data
+        // entry, channel mode messages, sysex) is kept as it is. Replayed in order, the kept
+        // events leave every channel as the whole song would.
+        std::size_t budget = kChaseScanPerCall;
+        while (m_chaseScan > 0 && budget > 0 && m_chaseList.size() < m_chaseList.capacity()) {
+            --budget;
+            const std::size_t i = --m_chaseScan;
+            const MidiEvent &event = events[i];
+            const int channel = event.status & 0x0F;
+            bool keep = false;
+            switch (event.status & 0xF0) {
+            case 0xB0: {
+                const int number = event.data1();
+                const bool dependent = number == 0 || number == 32 || number == 6 || number == 38
+                    || (number >= 96 && number <= 101) || number >= 120;
+                keep = dependent || !m_controllerSeen[channel][number];
+                m_controllerSeen[channel][number] = true;
+                break;
+            }
+            case 0xC0:
+                keep = !m_programSeen[channel];
+                m_programSeen[channel] = true;
+                break;
+            case 0xD0:
+                keep = !m_pressureSeen[channel];
+                m_pressureSeen[channel] = true;
+                break;
+            case 0xE0:
+                keep = !m_bendSeen[channel];
+                m_bendSeen[channel] = true;
+                break;
+            default:
+                keep = event.status == 0xF0;
+                break;
+            }
+            if (keep)
+                m_chaseList.push_back(static_cast<std::uint32_t>(i));
+        }
+        if (m_chaseScan > 0 && m_chaseList.size() < m_chaseList.capacity())
+            return false;
+        m_chase = Chase::Sending;
+        return false; // the sending starts with the next share
+    }
+    std::size_t budget = kChaseSendsPerCall;
+    while (!m_chaseList.empty() && budget > 0) {
+        --budget;
+        send(events[m_chaseList.back()]);
+        m_chaseList.pop_back();
+    }
+    if (!m_chaseList.empty())
+        return false;
+    fluid_synth_t *synth = m_synth.handle();
+    for (int channel = 0; channel < 16; ++channel) {
+        fluid_synth_cc(synth, channel, 64, 0);
+        fluid_synth_cc(synth, channel, 66, 0);
+    }
+    fluid_synth_all_sounds_off(synth, -1);
+    m_synth.dropBuffered();
+    m_chase = Chase::Done;
+    return true;
+}
+
 std::size_t MidiSource::render(float *out, std::size_t frames) noexcept
 {
+    m_idleFrames = 0;
+    if (!chase()) {
+        std::fill(out, out + 2 * frames, 0.0f);
+        return 0;
+    }
     const auto events = m_file.events();
     std::size_t done = 0;
-    m_idleFrames = 0;
+    std::size_t budget = kEventsPerBlock * std::max<std::size_t>(1, frames / kBudgetFrames);
     while (done < frames) {
-        while (m_cursor < events.size() && m_eventFrames[m_cursor] <= m_frame)
+        // Events fall due at their frame; past the budget they wait for the next call, late
+        // rather than holding up the block.
+        bool behind = false;
+        while (m_cursor < events.size() && frameOfCursor() <= m_frame) {
+            if (budget == 0) {
+                behind = true;
+                break;
+            }
+            --budget;
             send(events[m_cursor++]);
-        if (m_frame >= m_endFrame) {
+        }
+        if (!behind && m_frame >= m_endFrame) {
             if (!m_atEnd)
                 releasePedalsAndNotes();
             m_atEnd = true;
             break;
         }
-        std::uint64_t next = std::min<std::uint64_t>(m_frame + (frames - done), m_endFrame);
-        if (m_cursor < events.size())
-            next = std::min(next, m_eventFrames[m_cursor]);
+        std::uint64_t next = m_frame + (frames - done);
+        if (!behind) {
+            next = std::min(next, m_endFrame);
+            if (m_cursor < events.size())
+                next = std::min(next, frameOfCursor());
+        }
         const int length = static_cast<int>(next - m_frame);
         float *block = out + 2 * done;
         if (!m_synth.write(block, length)) {
@@ -147,6 +245,10 @@ std::size_t MidiSource::render(float *out, std::size_t frames) noexcept
 
 void MidiSource::renderIdle(float *out, std::size_t frames) noexcept
 {
+    if (!chase()) {
+        std::fill(out, out + 2 * frames, 0.0f);
+        return;
+    }
     if (m_idleFrames >= kIdleTailMs * m_sampleRate / 1000) {
         std::fill(out, out + 2 * frames, 0.0f);
         return;
@@ -165,66 +267,32 @@ void MidiSource::silence() noexcept
 void MidiSource::seekMs(std::uint32_t positionMs) noexcept
 {
     positionMs = std::min(positionMs, lengthMs());
-    fluid_synth_t *synth = m_synth.handle();
     // Back to the power-on state of every channel, with no voice left sounding.
-    fluid_synth_system_reset(synth);
+    fluid_synth_system_reset(m_synth.handle());
+    m_synth.dropBuffered();
     const auto events = m_file.events();
     const std::int64_t targetUs = std::int64_t(positionMs) * 1000;
-    const std::size_t index = static_cast<std::size_t>(
-        std::lower_bound(events.begin(), events.end(), targetUs,
-            [](const MidiEvent &event, std::int64_t us) { return event.timeUs < us; })
-        - events.begin());
-
-    // Walking back from the target, keep each controller, program, pressure and bend only where
-    // no later event of the same kind on the same channel overrides it; everything whose effect
-    // depends on what came before (bank selects, RPN/NRPN selection and data entry, channel mode
-    // messages, sysex) is kept as it is. Replayed in order, the kept events leave every channel
-    // as the whole song would, at a cost that no longer grows with the song.
-    bool controllerSeen[16][128] = {};
-    bool programSeen[16] = {};
-    bool pressureSeen[16] = {};
-    bool bendSeen[16] = {};
-    m_chase.clear(); // capacity reserved for every event, so this never allocates
-    for (std::size_t i = index; i-- > 0;) {
-        const MidiEvent &event = events[i];
-        const int channel = event.status & 0x0F;
-        bool keep = false;
-        switch (event.status & 0xF0) {
-        case 0xB0: {
-            const int number = event.data1 & 0x7F;
-            const bool dependent = number == 0 || number == 32 || number == 6 || number == 38
-                || (number >= 96 && number <= 101) || number >= 120;
-            keep = dependent || !controllerSeen[channel][number];
-            controllerSeen[channel][number] = true;
-            break;
-        }
-        case 0xC0:
-            keep = !programSeen[channel];
-            programSeen[channel] = true;
-            break;
-        case 0xD0:
-            keep = !pressureSeen[channel];
-            pressureSeen[channel] = true;
-            break;
-        case 0xE0:
-            keep = !bendSeen[channel];
-            bendSeen[channel] = true;
-            break;
-        default:
-            keep = event.status == 0xF0;
-            break;
-        }
-        if (keep)
-            m_chase.push_back(static_cast<std::uint32_t>(i));
+    // The first event that sounds at or after the target: every tick up to `before` sounds
+    // earlier (time never stands still, a tempo of 0 being ignored).
+    std::size_t index = 0;
+    if (targetUs > 0) {
+        const std::uint64_t before = m_file.tempoMap().usToTick(targetUs - 1);
+        index = static_cast<std::size_t>(
+            std::upper_bound(events.begin(), events.end(), before,
+                [](std::uint64_t tick, const MidiEvent &event) { return tick < event.tick(); })
+            - events.begin());
     }
-    for (auto kept = m_chase.rbegin(); kept != m_chase.rend(); ++kept)
-        send(events[*kept]);
-    for (int channel = 0; channel < 16; ++channel) {
-        fluid_synth_cc(synth, channel, 64, 0);
-        fluid_synth_cc(synth, channel, 66, 0);
-    }
-    fluid_synth_all_sounds_off(synth, -1);
-    m_synth.dropBuffered();
+    m_chaseList.clear(); // capacity reserved, so this never allocates
+    std::memset(m_controllerSeen, 0, sizeof m_controllerSeen);
+    std::memset(m_programSeen, 0, sizeof m_programSeen);
+    std::memset(m_pressureSeen, 0, sizeof m_pressureSeen);
+    std::memset(m_bendSeen, 0, sizeof m_bendSeen);
+    m_chaseScan = index;
+    m_chase = Chase::Scanning;
+    // One share of scanning and one of sending right away: the chase of any ordinary song ends
+    // here, so the next block already plays from the target.
+    if (!chase())
+        chase();
     // Events at the target itself, notes included, are sent by the next render.
     m_cursor = index;
     m_baseMs = positionMs;

@@ -15,9 +15,19 @@ MediaKind mediaKindOf(MidiKind kind);
 
 // Plays a MIDI song through a synthesiser, sending each event at its exact sample frame. The
 // synthesiser is borrowed: the device owns it and keeps it for the next song.
+//
+// Work per block is bounded whatever the song holds: at most kEventsPerBlock events are sent
+// per kBudgetFrames frames rendered, the rest are sent late in the blocks that follow; a seek's
+// chase (see seekMs) is spread over blocks the same way, silent meanwhile.
 class MidiSource final : public Source {
 public:
-    // Owner's thread; computes every event's frame at the synthesiser's rate.
+    // Events sent at most per render() call of up to kBudgetFrames frames (longer calls get
+    // as many more shares as they are longer): about 44 000 events a second, beyond any real
+    // song's density, at a few milliseconds of synthesiser time per share at worst.
+    static constexpr std::size_t kEventsPerBlock = 512;
+    static constexpr std::size_t kBudgetFrames = 512;
+
+    // Owner's thread.
     MidiSource(MidiFile file, Synth &synth);
 
     MediaKind kind() const override;
@@ -28,22 +38,37 @@ public:
     void silence() noexcept override;
     // Resets the synthesiser, then replays everything before the target except notes, so each
     // channel's bank, program, controllers, pitch bend and its range, and any sysex state are
-    // what they would be there; pedals end released, no voice sounds.
+    // what they would be there; pedals end released, no voice sounds. The replay runs in the
+    // following render() and renderIdle() calls, a bounded share per call; until it is done
+    // they give silence and the position stays at the target.
     void seekMs(std::uint32_t positionMs) noexcept override;
     std::uint32_t positionMs() const noexcept override;
     bool atEnd() const noexcept override { return m_atEnd; }
     bool failed() const noexcept override { return m_failed; }
 
 private:
+    enum class Chase { Done, Scanning, Sending };
+
     void send(const MidiEvent &event) noexcept;
     void releasePedalsAndNotes() noexcept;
+    // Advances a pending chase by one share; true when none is left.
+    bool chase() noexcept;
+    std::uint64_t frameOfCursor() noexcept;
 
     MidiFile m_file;
     Synth &m_synth;
     std::uint32_t m_sampleRate;
-    std::vector<std::uint64_t> m_eventFrames; // frame of each event of m_file.events()
     std::uint64_t m_endFrame = 0; // frame of the last event, End of Track included
-    std::vector<std::uint32_t> m_chase; // seek's scratch list; capacity for every event
+    std::vector<std::uint32_t> m_chaseList; // events the chase replays; fixed capacity
+
+    // Seek state (render thread).
+    Chase m_chase = Chase::Done;
+    std::size_t m_chaseScan = 0; // the backward scan looks at events before this index next
+    bool m_controllerSeen[16][128] = {};
+    bool m_programSeen[16] = {};
+    bool m_pressureSeen[16] = {};
+    bool m_bendSeen[16] = {};
+    TempoMap::Walker m_walker;
 
     // Render thread state.
     std::size_t m_cursor = 0; // next event to send

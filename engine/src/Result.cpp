@@ -19,10 +19,14 @@ const char *errorText(Error::Code code) noexcept
         return "The file is cut short";
     case Error::Code::NotWave:
         return "Not a playable wave file";
+    case Error::Code::WaveRate:
+        return "The wave file's sample rate cannot be played";
     case Error::Code::NoSoundfont:
         return "No General MIDI soundfont found";
     case Error::Code::NoOutput:
         return "No audio output can be opened";
+    case Error::Code::OutputLost:
+        return "The audio output was lost";
     case Error::Code::Synth:
         return "The synthesiser cannot start";
     case Error::Code::InvalidArgument:

@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -16,21 +17,81 @@ namespace {
 // machine.
 constexpr int kSdlBlockFrames = 512;
 
-// SDL's audio subsystem is started once per process and left running until exit. SDL would
-// otherwise install its own SIGINT/SIGTERM handlers and swallow Ctrl+C.
-bool initSdlAudio(std::string &failure)
+// What the desktop's volume mixer shows for our streams.
+constexpr const char *kApplicationName = "Tunedeck";
+constexpr const char *kIconName = "tunedeck";
+
+// SDL's audio subsystem, shared by every output of the process. It is started when the first
+// output opens and started again when no output is open and the previous start has gone stale:
+// a sound server that stopped leaves SDL's connection to it dead, and only a new start connects
+// to the server that replaced it (or to another driver).
+struct SdlAudio {
+    std::mutex mutex;
+    bool started = false;
+    int openOutputs = 0;
+    // Set when an output was lost or could not be opened.
+    std::atomic<bool> stale { false };
+};
+
+SdlAudio &sdlAudio()
 {
-    static std::once_flag once;
-    static bool ok = false;
-    static std::string error;
-    std::call_once(once, [] {
-        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        ok = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
-        if (!ok)
-            error = SDL_GetError();
-    });
-    failure = error;
-    return ok;
+    static SdlAudio audio;
+    return audio;
+}
+
+// Caller holds the mutex.
+bool startSdlAudio(SdlAudio &audio, std::string &failure)
+{
+    if (audio.started)
+        return true;
+    // SDL would otherwise install its own SIGINT/SIGTERM handlers and swallow Ctrl+C.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, kApplicationName);
+    // SDL has no hint for the icon; PulseAudio's client library (also PipeWire's Pulse layer)
+    // takes extra properties from the environment. A value the user set is left alone.
+    setenv("PULSE_PROP", (std::string("application.icon_name=") + kIconName).c_str(), 0);
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        failure = SDL_GetError();
+        return false;
+    }
+    audio.started = true;
+    audio.stale.store(false);
+    return true;
+}
+
+// Caller holds the mutex.
+void stopSdlAudio(SdlAudio &audio)
+{
+    if (!audio.started)
+        return;
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    audio.started = false;
+}
+
+// PulseAudio refuses a stream name that is not UTF-8; bytes that are not are shown as '?'.
+std::string validUtf8(const std::string &text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = lead < 0x80 ? 1
+            : (lead >> 5) == 6           ? 2
+            : (lead >> 4) == 14          ? 3
+            : (lead >> 3) == 30          ? 4
+                                         : 0;
+        bool valid = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k)
+            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        if (valid && lead >= 0x20 && lead != 0x7F) {
+            out.append(text, i, length);
+            i += length;
+        } else {
+            out += '?';
+            ++i;
+        }
+    }
+    return out;
 }
 
 class SdlOutput final : public Output {
@@ -39,15 +100,22 @@ public:
     ~SdlOutput() override
     {
         stop();
-        if (m_device != 0)
+        if (m_device != 0) {
+            SdlAudio &audio = sdlAudio();
+            std::lock_guard lock(audio.mutex);
             SDL_CloseAudioDevice(m_device);
+            --audio.openOutputs;
+        }
     }
     SdlOutput(const SdlOutput &) = delete;
     SdlOutput &operator=(const SdlOutput &) = delete;
 
-    // Opens the default device paused; the callback gets this object's address.
-    bool open(int sampleRate, std::string &failure)
+    // Opens the default device paused; the callback gets this object's address. The caller
+    // holds SDL's mutex and has started the subsystem.
+    bool open(int sampleRate, const std::string &streamName, std::string &failure)
     {
+        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME,
+            streamName.empty() ? kApplicationName : validUtf8(streamName).c_str());
         SDL_AudioSpec wanted {};
         wanted.freq = sampleRate;
         wanted.format = AUDIO_F32SYS;
@@ -56,10 +124,10 @@ public:
         wanted.callback = &SdlOutput::callback;
         wanted.userdata = this;
         SDL_AudioSpec obtained {};
-        // SDL converts format and channels for us; a different rate is taken as offered, since
-        // the synthesiser and the wave resampler follow the output's rate.
-        m_device
-            = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+        // SDL converts rate, format and channels for us, so the synthesiser and decoded waves
+        // keep one rate however often the output is opened again. No device name: the stream
+        // goes to the default device and the sound server moves it when the default changes.
+        m_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
         if (m_device == 0) {
             failure = SDL_GetError();
             return false;
@@ -95,7 +163,11 @@ public:
     bool lost() const override
     {
         // SDL reports a device that disappeared as stopped; ours is otherwise always playing.
-        return m_running.load() && SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED;
+        const bool gone
+            = m_running.load() && SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED;
+        if (gone)
+            sdlAudio().stale.store(true);
+        return gone;
     }
 
 private:
@@ -117,16 +189,45 @@ private:
     std::atomic<bool> m_running { false };
 };
 
+Error noOutput(const std::string &failure)
+{
+    const char *driver = SDL_GetCurrentAudioDriver();
+    std::string detail = "SDL audio";
+    if (driver)
+        detail += std::string(" (") + driver + ")";
+    return Error { Error::Code::NoOutput, detail + ": " + failure, 0 };
+}
+
 } // namespace
 
-Result<std::unique_ptr<Output>> openSdlOutput(int sampleRate)
+Result<std::unique_ptr<Output>> openSdlOutput(int sampleRate, const std::string &streamName)
 {
+    SdlAudio &audio = sdlAudio();
+    std::lock_guard lock(audio.mutex);
+    if (audio.openOutputs == 0 && audio.stale.load())
+        stopSdlAudio(audio);
+    const bool startedNow = !audio.started;
     std::string failure;
-    if (!initSdlAudio(failure))
-        return Error { Error::Code::NoOutput, "SDL audio: " + failure, 0 };
+    if (!startSdlAudio(audio, failure)) {
+        audio.stale.store(true);
+        return noOutput(failure);
+    }
     auto output = std::make_unique<SdlOutput>();
-    if (!output->open(sampleRate, failure))
-        return Error { Error::Code::NoOutput, "SDL audio: " + failure, 0 };
+    bool opened = output->open(sampleRate, streamName, failure);
+    if (!opened && !startedNow && audio.openOutputs == 0) {
+        // A start made before the sound server went away: start again and try once more.
+        stopSdlAudio(audio);
+        if (!startSdlAudio(audio, failure)) {
+            audio.stale.store(true);
+            return noOutput(failure);
+        }
+        opened = output->open(sampleRate, streamName, failure);
+    }
+    if (!opened) {
+        audio.stale.store(true);
+        return noOutput(failure);
+    }
+    ++audio.openOutputs;
     return std::unique_ptr<Output>(std::move(output));
 }
 

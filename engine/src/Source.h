@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tunedeck/Device.h"
+#include "tunedeck/Result.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -31,11 +32,16 @@ public:
     virtual void silence() noexcept { }
     // Moves to `positionMs` (at most lengthMs()); the next render() starts there.
     virtual void seekMs(std::uint32_t positionMs) noexcept = 0;
+    // Owner's thread, any time: a seekMs(positionMs) is on its way to the render thread. A
+    // source that reads ahead may start reading from there now.
+    virtual void prepareSeek(std::uint32_t positionMs) noexcept { static_cast<void>(positionMs); }
     // The position in ms: exactly the seek target right after seekMs(), lengthMs() at the end.
     virtual std::uint32_t positionMs() const noexcept = 0;
     virtual bool atEnd() const noexcept = 0;
     // True once rendering has failed for good; the device then reports a failure.
     virtual bool failed() const noexcept { return false; }
+    // Why rendering failed, once failed() is true.
+    virtual Error::Code failure() const noexcept { return Error::Code::Io; }
 };
 
 } // namespace tunedeck

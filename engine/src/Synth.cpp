@@ -2,6 +2,8 @@
 
 #include <fluidsynth.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -35,12 +37,15 @@ void quietFluidSynth()
     });
 }
 
+std::atomic<double> g_gain { 0.2 }; // FluidSynth's own default
+
 fluid_settings_t *makeSettings(int sampleRate)
 {
     fluid_settings_t *settings = new_fluid_settings();
     if (!settings)
         return nullptr;
     fluid_settings_setnum(settings, "synth.sample-rate", sampleRate);
+    fluid_settings_setnum(settings, "synth.gain", g_gain.load());
     fluid_settings_setint(settings, "synth.cpu-cores", 1);
     return settings;
 }
@@ -104,16 +109,31 @@ Result<std::filesystem::path> findSoundfont()
         if (isReadableFile(chosen))
             return std::filesystem::path(chosen);
         return Error { Error::Code::NoSoundfont,
-            std::string("TUNEDECK_SOUNDFONT names no readable file: ") + chosen, 0 };
+            std::string("looked for $TUNEDECK_SOUNDFONT = ") + chosen
+                + ", which is not a readable file",
+            0 };
     }
-    std::string tried;
+    std::string tried = "looked for $TUNEDECK_SOUNDFONT (not set), then ";
+    bool first = true;
     for (const char *candidate : kDefaultSoundfonts) {
         if (isReadableFile(candidate))
             return std::filesystem::path(candidate);
-        tried += tried.empty() ? "tried " : ", ";
+        tried += first ? "" : ", ";
         tried += candidate;
+        first = false;
     }
     return Error { Error::Code::NoSoundfont, tried, 0 };
+}
+
+void setSynthGain(double gain) noexcept
+{
+    g_gain.store(std::clamp(gain, 0.0, 10.0));
+}
+
+const char *soundfontAdvice() noexcept
+{
+    return "Install one (on Debian: fluid-soundfont-gm or timgm6mb-soundfont), or name a "
+           "soundfont file in TUNEDECK_SOUNDFONT.";
 }
 
 Result<std::unique_ptr<Synth>> Synth::create(int sampleRate)

@@ -4,6 +4,7 @@
 
 #include "DeviceTestSupport.h"
 #include "testsupport/MidiWriter.h"
+#include "tunedeck/Synth.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -165,25 +166,58 @@ TEST_F(DeviceTest, OpenChoosesByContent)
     EXPECT_EQ(device.lengthMs(), 1000u);
 }
 
-// Without a soundfont songs cannot open, with their own error, while wave files still play.
-TEST_F(DeviceTest, MissingSoundfontFailsSongsOnly)
+// Without a soundfont songs cannot open, with their own error saying what was looked for,
+// while wave files still play; once a soundfont is there, the same device plays songs.
+TEST_F(DeviceTest, MissingSoundfontFailsSongsOnlyUntilOneIsThere)
 {
-    ScopedEnv soundfont("TUNEDECK_SOUNDFONT", "/nonexistent/none.sf2");
+    const auto real = tunedeck::findSoundfont();
+    std::optional<ScopedEnv> soundfont;
+    soundfont.emplace("TUNEDECK_SOUNDFONT", "/nonexistent/none.sf2");
     Device device(nullptr, OutputMode::Offline);
-    const auto opened = device.open(song("song.mid", 1000));
+    const auto song = this->song("song.mid", 1000);
+    const auto opened = device.open(song);
     ASSERT_FALSE(opened);
     EXPECT_EQ(opened.error().code, Error::Code::NoSoundfont);
+    EXPECT_NE(opened.error().detail.find("$TUNEDECK_SOUNDFONT = /nonexistent/none.sf2"),
+        std::string::npos)
+        << opened.error().detail;
     EXPECT_TRUE(device.open(tone("tone.wav", 250)));
+
+    if (!real)
+        GTEST_SKIP() << "no soundfont on this machine: " << real.error().detail;
+    soundfont.reset();
+    soundfont.emplace("TUNEDECK_SOUNDFONT", real.value().c_str());
+    EXPECT_TRUE(device.open(song));
+    EXPECT_GT(renderToEnd(device), 0u);
 }
 
-// When the sound card is required and none can be opened, opening fails with its own error.
-TEST_F(DeviceTest, MissingSoundCardFailsOpen)
+// Without a sound device nothing pretends to play: unless the null output is asked for, opening
+// fails with NoOutput and the audio library's own reason, and the device stays closed.
+TEST_F(DeviceTest, MissingSoundCardFailsOpenWithTheReason)
 {
     ScopedEnv driver("SDL_AUDIODRIVER", "no-such-driver");
-    Device device(nullptr, OutputMode::Sdl);
-    const auto opened = device.open(tone("tone.wav", 250));
-    ASSERT_FALSE(opened);
-    EXPECT_EQ(opened.error().code, Error::Code::NoOutput);
+    ScopedEnv output("TUNEDECK_OUTPUT", "");
+    for (const auto mode : { OutputMode::Auto, OutputMode::Sdl }) {
+        NoticeCatcher notices;
+        Device device(notices.listener(), mode);
+        EXPECT_EQ(device.outputMode(), OutputMode::Sdl);
+        for (const auto &path : { tone("tone.wav", 250), song("song.mid", 250) }) {
+            SCOPED_TRACE(path.filename().string());
+            const auto opened = device.open(path);
+            ASSERT_FALSE(opened);
+            EXPECT_EQ(opened.error().code, Error::Code::NoOutput);
+            EXPECT_NE(opened.error().detail.find("no-such-driver"), std::string::npos)
+                << opened.error().detail;
+            EXPECT_FALSE(device.isOpen());
+            device.play();
+            EXPECT_FALSE(device.isPlaying());
+        }
+    }
+    // Asked for by name, the null output needs no sound card.
+    ScopedEnv null("TUNEDECK_OUTPUT", "null");
+    Device device(nullptr);
+    EXPECT_EQ(device.outputMode(), OutputMode::Null);
+    EXPECT_TRUE(device.open(tone("tone.wav", 250)));
 }
 
 // On the clock-driven null output a song and a wave file each play to their end in real time,

@@ -2,14 +2,24 @@
 // to a wave file, for headless machines, scripts and benchmarks.
 
 #include "tunedeck/Device.h"
+#include "tunedeck/MidiFile.h"
+#include "tunedeck/Synth.h"
 
+#include <poll.h>
 #include <sndfile.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,24 +30,40 @@ namespace {
 constexpr std::size_t kRenderBlockFrames = 4096;
 constexpr auto kStatusInterval = std::chrono::milliseconds(200);
 
-const char kUsage[] = "Usage: tdplay FILE...\n"
-                      "       tdplay --info FILE...\n"
-                      "       tdplay --render OUT.wav [--pcm16] FILE\n"
+const char kVersion[] = TUNEDECK_VERSION;
+
+const char kUsage[] = "Usage: tdplay [OPTION]... FILE...\n"
+                      "       tdplay --info [-v] FILE...\n"
+                      "       tdplay --render OUT.wav [--pcm16] [--max-seconds N] FILE\n"
                       "\n"
                       "Plays MIDI songs (.mid, .rmi) and wave files through the sound card, one\n"
-                      "after another, showing the position on one status line. Without a sound\n"
-                      "card (or with TUNEDECK_OUTPUT=null) the sound is discarded in real time.\n"
+                      "after another. On a terminal it shows the position on one status line and\n"
+                      "takes keys: space pauses and resumes, left and right arrows seek 5 s,\n"
+                      "n skips to the next file, q quits.\n"
                       "\n"
-                      "  --info     print one tab-separated line per file: the name, the kind\n"
-                      "             (smf0, smf1, smf2, rmi, wav) and the length in ms; or the\n"
-                      "             name, 'error' and why the file cannot be played\n"
-                      "  --render   render FILE as fast as possible to OUT.wav, 44100 Hz stereo,\n"
-                      "             32-bit float (or 16-bit PCM with --pcm16)\n"
-                      "  --help     show this text\n"
+                      "  --info        print one tab-separated line per file: the name, the kind\n"
+                      "                (smf0, smf1, smf2, rmi, wav) and the length in ms; or the\n"
+                      "                name, 'error' and why the file cannot be played; with -v\n"
+                      "                also a song's format, tracks, tempo at the start and\n"
+                      "                its track-name and copyright texts\n"
+                      "  --render      render FILE as fast as possible to OUT.wav, 44100 Hz\n"
+                      "                stereo, 32-bit float (or 16-bit PCM with --pcm16); at\n"
+                      "                most N seconds of it with --max-seconds N\n"
+                      "  --soundfont FILE  the General MIDI soundfont to use\n"
+                      "  --gain X      the synthesiser's gain, 0 to 10 (FluidSynth's; 0.2 unless\n"
+                      "                given)\n"
+                      "  --output sdl  the sound card (the default; TUNEDECK_OUTPUT=null changes\n"
+                      "                the default)\n"
+                      "  --output null discard the sound in real time\n"
+                      "  --version     print the version\n"
+                      "  --help        show this text\n"
                       "\n"
-                      "MIDI songs need a General MIDI soundfont: $TUNEDECK_SOUNDFONT, else\n"
-                      "/usr/share/sounds/sf2/default-GM.sf2 or Debian's TimGM6mb or FluidR3.\n"
-                      "Exit status: 0 when every file worked, 1 otherwise.\n";
+                      "MIDI songs need a General MIDI soundfont: --soundfont,\n"
+                      "$TUNEDECK_SOUNDFONT, else /usr/share/sounds/sf2/default-GM.sf2 or Debian's\n"
+                      "TimGM6mb or FluidR3.\n"
+                      "Exit status: 0 when every file played, 1 when one could not (no sound\n"
+                      "device, no soundfont, a bad file), 2 for a wrong command line, 130 when\n"
+                      "interrupted.\n";
 
 std::string describe(const tunedeck::Error &error)
 {
@@ -54,7 +80,47 @@ std::string formatTime(std::uint32_t ms)
     return text;
 }
 
-int info(std::span<char *const> files)
+// A meta event's text as one printable line: control bytes become '?'.
+std::string printable(std::span<const std::uint8_t> bytes)
+{
+    std::string text;
+    for (std::uint8_t byte : bytes)
+        text += byte < 0x20 || byte == 0x7F ? '?' : char(byte);
+    return text;
+}
+
+// For --info -v: a song's format, tracks, division, tempo at the start, and the texts of its
+// track-name and copyright meta events, each on an indented line.
+void printSongDetails(const char *file)
+{
+    const auto song = tunedeck::MidiFile::read(file);
+    if (!song)
+        return;
+    const tunedeck::MidiFile &midi = song.value();
+    std::printf("  format %d, %d track%s, ", midi.format(), midi.trackCount(),
+        midi.trackCount() == 1 ? "" : "s");
+    if (midi.ticksPerQuarter() != 0)
+        std::printf("%u ticks per quarter\n", unsigned(midi.ticksPerQuarter()));
+    else
+        std::printf("SMPTE %d frames per second, %d ticks per frame\n",
+            midi.smpteFramesPerSecond(), midi.ticksPerFrame());
+    const std::uint32_t usPerQuarter = midi.tempoMap().usPerQuarterAt(0);
+    std::printf("  tempo at start %.2f bpm (%u us per quarter)\n",
+        usPerQuarter ? 60'000'000.0 / usPerQuarter : 0.0, usPerQuarter);
+    constexpr std::uint8_t kCopyright = 0x02;
+    constexpr std::uint8_t kTrackName = 0x03;
+    for (const tunedeck::MidiEvent &event : midi.events()) {
+        if (!event.isMeta() || (event.metaType != kCopyright && event.metaType != kTrackName))
+            continue;
+        const std::string text = printable(midi.payloadOf(event));
+        if (event.metaType == kCopyright)
+            std::printf("  copyright: %s\n", text.c_str());
+        else
+            std::printf("  track name: %s\n", text.c_str());
+    }
+}
+
+int info(std::span<char *const> files, bool verbose)
 {
     int status = 0;
     for (const char *file : files) {
@@ -62,6 +128,8 @@ int info(std::span<char *const> files)
         if (probed) {
             std::printf("%s\t%s\t%u\n", file, tunedeck::mediaKindName(probed.value().kind),
                 probed.value().lengthMs);
+            if (verbose && probed.value().kind != tunedeck::MediaKind::Wave)
+                printSongDetails(file);
         } else {
             std::printf("%s\terror\t%s\n", file, describe(probed.error()).c_str());
             status = 1;
@@ -70,9 +138,21 @@ int info(std::span<char *const> files)
     return status;
 }
 
-int render(const char *outPath, const char *file, bool pcm16)
+// Renders `file` into `outPath`, at most `maxSeconds` of it when that is not 0. Fails when the
+// file cannot be opened, fails while rendering, or the output cannot be written.
+int render(const char *outPath, const char *file, bool pcm16, unsigned long maxSeconds)
 {
-    tunedeck::Device device(nullptr, tunedeck::OutputMode::Offline);
+    std::atomic<bool> failed { false };
+    std::atomic<int> reason { 0 };
+    std::optional<tunedeck::Device> owned;
+    tunedeck::Device &device = owned.emplace(
+        [&](tunedeck::Notice notice) {
+            if (notice.kind == tunedeck::Notice::Kind::Failed) {
+                reason = static_cast<int>(notice.reason);
+                failed = true;
+            }
+        },
+        tunedeck::OutputMode::Offline);
     if (auto opened = device.open(file); !opened) {
         std::fprintf(stderr, "tdplay: %s: %s\n", file, describe(opened.error()).c_str());
         return 1;
@@ -89,97 +169,339 @@ int render(const char *outPath, const char *file, bool pcm16)
     if (pcm16) // Clip instead of wrapping around where the mix is louder than full scale.
         sf_command(out, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     std::vector<float> block(kRenderBlockFrames * 2);
+    const std::uint64_t limit = maxSeconds == 0
+        ? ~std::uint64_t { 0 }
+        : std::uint64_t { maxSeconds } * std::uint64_t(device.sampleRate());
+    std::uint64_t total = 0;
     device.play();
     bool written = true;
-    while (device.isPlaying() && written) {
+    while (device.isPlaying() && written && total < limit) {
         const std::size_t frames = device.pump(block);
-        written = sf_writef_float(out, block.data(), sf_count_t(frames)) == sf_count_t(frames);
+        const auto keep = static_cast<sf_count_t>(std::min<std::uint64_t>(frames, limit - total));
+        written = sf_writef_float(out, block.data(), keep) == keep;
+        total += std::uint64_t(keep);
     }
     if (!written)
         std::fprintf(stderr, "tdplay: %s: %s\n", outPath, sf_strerror(out));
-    return sf_close(out) == 0 && written ? 0 : 1;
+    const bool closed = sf_close(out) == 0;
+    // The notice thread reports a failure shortly after the block that met it; the device's
+    // destructor joins that thread, so the flag is final once the device is gone.
+    owned.reset();
+    if (failed) {
+        std::fprintf(stderr, "tdplay: %s: rendering failed: %s\n", file,
+            tunedeck::errorText(static_cast<tunedeck::Error::Code>(reason.load())));
+    }
+    return closed && written && !failed ? 0 : 1;
 }
 
-// Plays one file to its end through the real output, refreshing the status line.
-bool play(tunedeck::Device &device, std::mutex &mutex, std::condition_variable &changed,
-    bool &finished, bool &failed, const char *file)
+// Set by SIGINT and SIGTERM; the play loop notices it within one status interval.
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void onInterrupt(int)
 {
-    if (auto opened = device.open(file); !opened) {
+    g_interrupted = 1;
+}
+
+// Puts a terminal on stdin into single-key mode (no line editing, no echo; Ctrl+C still
+// interrupts) and restores it when destroyed, however the program leaves the play loop.
+class KeyboardMode {
+public:
+    KeyboardMode()
+    {
+        if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &m_saved) != 0)
+            return;
+        termios raw = m_saved;
+        raw.c_lflag &= ~tcflag_t(ICANON | ECHO);
+        raw.c_cc[VMIN] = 0;
+        raw.c_cc[VTIME] = 0;
+        m_active = ::tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+    }
+    ~KeyboardMode()
+    {
+        if (m_active)
+            ::tcsetattr(STDIN_FILENO, TCSANOW, &m_saved);
+    }
+    KeyboardMode(const KeyboardMode &) = delete;
+    KeyboardMode &operator=(const KeyboardMode &) = delete;
+
+    bool active() const { return m_active; }
+
+private:
+    termios m_saved {};
+    bool m_active = false;
+};
+
+enum class Key { None, PauseResume, Back, Forward, Next, Quit };
+
+// Reads one byte from stdin if it comes within `timeoutMs`.
+std::optional<char> readByte(int timeoutMs)
+{
+    pollfd in { STDIN_FILENO, POLLIN, 0 };
+    char byte = 0;
+    if (::poll(&in, 1, timeoutMs) <= 0 || ::read(STDIN_FILENO, &byte, 1) != 1)
+        return std::nullopt;
+    return byte;
+}
+
+// Waits up to `timeout` for a key on stdin and returns it; None on time-out or another key.
+// Keys are read one at a time, so several typed at once are each seen.
+Key readKey(std::chrono::milliseconds timeout)
+{
+    const auto byte = readByte(int(timeout.count()));
+    if (!byte)
+        return Key::None;
+    switch (*byte) {
+    case ' ':
+        return Key::PauseResume;
+    case 'n':
+    case 'N':
+        return Key::Next;
+    case 'q':
+    case 'Q':
+        return Key::Quit;
+    case '\x1b': {
+        // An arrow: ESC [ C or ESC O C (and D), sent by the terminal in one go.
+        const auto introducer = readByte(50);
+        if (!introducer || (*introducer != '[' && *introducer != 'O'))
+            return Key::None;
+        const auto arrow = readByte(50);
+        if (arrow == 'C')
+            return Key::Forward;
+        if (arrow == 'D')
+            return Key::Back;
+        return Key::None;
+    }
+    default:
+        return Key::None;
+    }
+}
+
+enum class Outcome { Played, Failed, Next, Quit, Interrupted };
+
+struct Player {
+    tunedeck::Device &device;
+    std::mutex &mutex;
+    std::condition_variable &changed;
+    bool &finished;
+    bool &failed;
+    std::uint32_t &finishedRun; // the run the last notice belonged to
+    bool showStatus; // stderr is a terminal
+    bool keys; // stdin is a terminal in single-key mode
+};
+
+// Moves by `deltaMs` within the open file and goes on playing if it was.
+void seekBy(tunedeck::Device &device, std::int64_t deltaMs, bool paused)
+{
+    const auto target = std::clamp<std::int64_t>(
+        std::int64_t(device.positionMs()) + deltaMs, 0, std::int64_t(device.lengthMs()));
+    if (device.seekMs(std::uint32_t(target)) && !paused)
+        device.play();
+}
+
+// Plays one file to its end through the real output, with a status line on a terminal.
+Outcome play(Player &p, const char *file, bool &soundfontExplained)
+{
+    if (auto opened = p.device.open(file); !opened) {
         std::fprintf(stderr, "tdplay: %s: %s\n", file, describe(opened.error()).c_str());
-        return false;
+        if (opened.error().code == tunedeck::Error::Code::NoSoundfont && !soundfontExplained) {
+            std::fprintf(stderr, "tdplay: %s\n", tunedeck::soundfontAdvice());
+            soundfontExplained = true;
+        }
+        return Outcome::Failed;
     }
     {
-        std::lock_guard lock(mutex);
-        finished = failed = false;
+        std::lock_guard lock(p.mutex);
+        p.finished = p.failed = false;
     }
-    device.play();
-    const std::string length = formatTime(device.lengthMs());
-    std::unique_lock lock(mutex);
+    p.device.play();
+    const std::string length = formatTime(p.device.lengthMs());
+    bool paused = false;
+    Outcome outcome = Outcome::Played;
     for (;;) {
-        std::fprintf(stderr, "\r%s  %s / %s ", file, formatTime(device.positionMs()).c_str(),
-            length.c_str());
-        std::fflush(stderr);
-        if (changed.wait_for(lock, kStatusInterval, [&] { return finished; }))
+        if (p.showStatus) {
+            std::fprintf(stderr, "\r%s  %s / %s%s", file,
+                formatTime(p.device.positionMs()).c_str(), length.c_str(),
+                paused ? "  (paused)" : "          ");
+            std::fflush(stderr);
+        }
+        if (g_interrupted) {
+            outcome = Outcome::Interrupted;
             break;
+        }
+        if (p.keys) {
+            const Key key = readKey(kStatusInterval);
+            if (key == Key::PauseResume) {
+                paused = !paused;
+                if (paused)
+                    p.device.pause();
+                else
+                    p.device.play();
+            } else if (key == Key::Back || key == Key::Forward) {
+                // A seek starts a new run; a notice of the old one no longer counts.
+                seekBy(p.device, key == Key::Back ? -5000 : 5000, paused);
+            } else if (key == Key::Next) {
+                outcome = Outcome::Next;
+                break;
+            } else if (key == Key::Quit) {
+                outcome = Outcome::Quit;
+                break;
+            }
+            std::lock_guard lock(p.mutex);
+            if (p.finished && p.finishedRun == p.device.runId())
+                break;
+        } else {
+            std::unique_lock lock(p.mutex);
+            if (p.changed.wait_for(lock, kStatusInterval, [&] { return p.finished; }))
+                break;
+        }
     }
-    std::fprintf(stderr, "\r%s  %s / %s\n", file, length.c_str(), length.c_str());
-    if (failed)
-        std::fprintf(stderr, "tdplay: %s: playing failed\n", file);
-    return !failed;
+    p.device.stop();
+    if (p.showStatus) {
+        std::fprintf(stderr, "\r%s  %s / %s            \n", file,
+            formatTime(p.device.positionMs()).c_str(), length.c_str());
+    }
+    bool failed = false;
+    {
+        std::lock_guard lock(p.mutex);
+        failed = p.finished && p.failed;
+    }
+    if (outcome == Outcome::Played && failed) {
+        std::fprintf(
+            stderr, "tdplay: %s: %s\n", file, describe(p.device.lastFailure()).c_str());
+        return Outcome::Failed;
+    }
+    return outcome;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const std::span<char *const> args(argv + 1, std::size_t(argc > 0 ? argc - 1 : 0));
+    const std::span<char *const> all(argv + 1, std::size_t(argc > 0 ? argc - 1 : 0));
+    // Options that apply to every mode come first; the rest chooses the mode.
+    std::vector<char *> args;
+    tunedeck::OutputMode mode = tunedeck::OutputMode::Auto;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const std::string_view arg = all[i];
+        const bool hasValue = i + 1 < all.size();
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("tdplay %s\n", kVersion);
+            return 0;
+        }
+        if (arg == "--soundfont" || arg == "--gain" || arg == "--output") {
+            if (!hasValue) {
+                std::fprintf(stderr, "tdplay: %s needs a value\n", all[i]);
+                return 2;
+            }
+            const char *value = all[++i];
+            if (arg == "--soundfont") {
+                ::setenv("TUNEDECK_SOUNDFONT", value, 1);
+            } else if (arg == "--gain") {
+                char *end = nullptr;
+                const double gain = std::strtod(value, &end);
+                if (end == value || *end != '\0' || !(gain >= 0.0 && gain <= 10.0)) {
+                    std::fprintf(stderr, "tdplay: --gain takes a number from 0 to 10\n");
+                    return 2;
+                }
+                tunedeck::setSynthGain(gain);
+            } else if (std::string_view(value) == "null") {
+                mode = tunedeck::OutputMode::Null;
+            } else if (std::string_view(value) == "sdl") {
+                mode = tunedeck::OutputMode::Sdl;
+            } else {
+                std::fprintf(stderr, "tdplay: --output takes null or sdl\n");
+                return 2;
+            }
+            continue;
+        }
+        args.push_back(all[i]);
+    }
     if (args.empty()) {
         std::fputs(kUsage, stderr);
-        return 1;
+        return 2;
     }
     const std::string_view first = args[0];
-    if (first == "--help" || first == "-h") {
-        std::fputs(kUsage, stdout);
-        return 0;
+    if (first == "--info") {
+        std::vector<char *> files;
+        bool verbose = false;
+        for (char *arg : std::span<char *const>(args).subspan(1)) {
+            if (std::strcmp(arg, "-v") == 0 || std::strcmp(arg, "--verbose") == 0)
+                verbose = true;
+            else
+                files.push_back(arg);
+        }
+        return info(files, verbose);
     }
-    if (first == "--info")
-        return info(args.subspan(1));
     if (first == "--render") {
         bool pcm16 = false;
+        unsigned long maxSeconds = 0;
         std::vector<const char *> rest;
-        for (const char *arg : args.subspan(1)) {
-            if (std::strcmp(arg, "--pcm16") == 0)
+        const auto options = std::span<char *const>(args).subspan(1);
+        for (std::size_t i = 0; i < options.size(); ++i) {
+            if (std::strcmp(options[i], "--pcm16") == 0) {
                 pcm16 = true;
-            else
-                rest.push_back(arg);
+            } else if (std::strcmp(options[i], "--max-seconds") == 0 && i + 1 < options.size()) {
+                char *end = nullptr;
+                maxSeconds = std::strtoul(options[++i], &end, 10);
+                if (*end != '\0' || maxSeconds == 0) {
+                    std::fputs(kUsage, stderr);
+                    return 2;
+                }
+            } else {
+                rest.push_back(options[i]);
+            }
         }
         if (rest.size() != 2) {
             std::fputs(kUsage, stderr);
-            return 1;
+            return 2;
         }
-        return render(rest[0], rest[1], pcm16);
+        return render(rest[0], rest[1], pcm16, maxSeconds);
+    }
+    for (const char *arg : args) {
+        if (std::string_view(arg).starts_with("--")) {
+            std::fprintf(stderr, "tdplay: unknown option %s\n", arg);
+            return 2;
+        }
     }
 
     std::mutex mutex;
     std::condition_variable changed;
     bool finished = false;
     bool failed = false;
-    tunedeck::Device device([&](tunedeck::Notice notice) {
-        // On the engine's notice thread.
-        std::lock_guard lock(mutex);
-        finished = true;
-        failed = notice.kind == tunedeck::Notice::Kind::Failed;
-        changed.notify_all();
-    });
+    std::uint32_t finishedRun = 0;
+    tunedeck::Device device(
+        [&](tunedeck::Notice notice) {
+            // On the engine's notice thread.
+            std::lock_guard lock(mutex);
+            finished = true;
+            finishedRun = notice.runId;
+            failed = notice.kind == tunedeck::Notice::Kind::Failed;
+            changed.notify_all();
+        },
+        mode);
+    struct sigaction action {};
+    action.sa_handler = &onInterrupt;
+    ::sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    const KeyboardMode keyboard;
+    Player player { device, mutex, changed, finished, failed, finishedRun,
+        ::isatty(STDERR_FILENO) == 1,
+        keyboard.active() };
     int status = 0;
+    bool soundfontExplained = false;
     for (const char *file : args) {
-        if (std::string_view(file).starts_with("--")) {
-            std::fprintf(stderr, "tdplay: unknown option %s\n", file);
+        const Outcome outcome = play(player, file, soundfontExplained);
+        if (outcome == Outcome::Failed)
             status = 1;
-            continue;
-        }
-        if (!play(device, mutex, changed, finished, failed, file))
-            status = 1;
+        if (outcome == Outcome::Quit)
+            break;
+        if (outcome == Outcome::Interrupted)
+            return 130;
     }
     return status;
 }

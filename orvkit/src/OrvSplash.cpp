@@ -5,6 +5,7 @@
 #include "OrvOwner.h"
 #include "OrvShell.h"
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QPainter>
 
@@ -16,6 +17,19 @@ namespace {
 constexpr const char *kSplashTitle = "Loading...";
 
 SplashState s_splash;
+// Whether the running application will call endSplashAtExit when it goes.
+bool s_exitHookAdded = false;
+
+// Removes a splash still shown when the application goes away (Qt would only take its native
+// window), so that a later application starts with no splash.
+void endSplashAtExit()
+{
+    s_exitHookAdded = false;
+    delete s_splash.window.data();
+    s_splash.window = nullptr;
+    s_splash.active = false;
+    FreeCanvas(s_splash.canvas);
+}
 
 // Only the low 16 bits of a size argument count: 65536 + 100 is 100.
 std::uint16_t low16(std::uintptr_t value)
@@ -71,7 +85,11 @@ SplashWindow *showSplash(
     QWidget *owner, const QImage *picture, std::uint16_t width, std::uint16_t height)
 {
     // One splash at a time: the canvas is process-wide, so an older window must not outlive it.
+    // The owner may be that older window (the handle of the splash now shown); it is gone once
+    // the old splash is, and the new one then stands alone.
+    const QPointer<QWidget> guardedOwner(owner);
     delete s_splash.window.data();
+    owner = guardedOwner.data();
     s_splash.window = nullptr;
     s_splash.active = true;
     FreeCanvas(s_splash.canvas);
@@ -86,6 +104,10 @@ SplashWindow *showSplash(
     if (picture && !picture->isNull() && !s_splash.canvas.isNull())
         CopyBlock(*s_splash.canvas.painter(), 0, 0, width, height, *picture, 0, 0);
 
+    if (!s_exitHookAdded) {
+        qAddPostRoutine(endSplashAtExit);
+        s_exitHookAdded = true;
+    }
     auto *window = new SplashWindow(owner);
     s_splash.window = window;
     window->setFixedSize(width, height);

@@ -47,8 +47,9 @@ inline constexpr std::int64_t kMaxSplashPixels = std::int64_t(1) << 26;
 
 // Shows a splash of width x height pixels holding a copy, taken now, of the picture's top-left
 // width x height pixels; white where the picture is null or does not reach. A splash still
-// shown gives way to the new one (its window is destroyed). Returns the shown window, or null
-// (and no splash) when the picture is too large to hold.
+// shown gives way to the new one (its window is destroyed); an owner destroyed with it, such as
+// that window itself, counts as none. Returns the shown window, or null (and no splash) when
+// the picture is too large to hold.
 SplashWindow *showSplash(
     QWidget *owner, const QImage *picture, std::uint16_t width, std::uint16_t height);
 

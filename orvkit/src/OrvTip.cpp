@@ -94,15 +94,35 @@ void readThrough(QIODevice &file, TipLineReader &reader)
     }
 }
 
+// `bytes` without a UTF-8 sequence that its end cuts short: a lead byte among the last four
+// that announces more bytes than follow it, and those that follow.
+std::string_view withoutCutSequence(std::string_view bytes)
+{
+    const std::size_t size = bytes.size();
+    for (std::size_t back = 1; back <= std::min<std::size_t>(4, size); ++back) {
+        const auto byte = static_cast<unsigned char>(bytes[size - back]);
+        if ((byte & 0xC0) == 0x80)
+            continue;
+        const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        return length > back ? bytes.substr(0, size - back) : bytes;
+    }
+    return bytes;
+}
+
 // Tip files are 8-bit text: UTF-8 when the bytes are valid UTF-8, otherwise the Windows code
-// page they were written in on the maker's platform.
+// page they were written in on the maker's platform. More than kTipHeadBytes bytes mark a line
+// that was cut: it is shown to kTipHeadBytes, less a UTF-8 character the cut splits.
 QString decodeTip(std::string_view bytes)
 {
-    const QByteArrayView view(bytes.data(), qsizetype(bytes.size()));
+    const bool cut = bytes.size() > std::size_t(kTipHeadBytes);
+    if (cut)
+        bytes = bytes.substr(0, std::size_t(kTipHeadBytes));
+    const std::string_view utf8Bytes = cut ? withoutCutSequence(bytes) : bytes;
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(view);
+    QString text = utf8(QByteArrayView(utf8Bytes.data(), qsizetype(utf8Bytes.size())));
     if (!utf8.hasError())
         return text;
+    const QByteArrayView view(bytes.data(), qsizetype(bytes.size()));
     QStringDecoder windows1252("windows-1252");
     if (windows1252.isValid())
         return windows1252(view);
@@ -127,10 +147,14 @@ QString readTip(QIODevice &file, std::uint16_t number)
     std::string text { kErrorLoadingTip };
     if (number == 0)
         return decodeTip(text);
-    TipLineReader reader(TipLineReader::Text::Keep, [&](std::string_view line) {
-        text = line;
-        return --number == 0 ? TipLineReader::Next::Stop : TipLineReader::Next::More;
-    });
+    // One byte past the head tells decodeTip that the line was cut.
+    TipLineReader reader(
+        TipLineReader::Text::Keep,
+        [&](std::string_view line) {
+            text = line;
+            return --number == 0 ? TipLineReader::Next::Stop : TipLineReader::Next::More;
+        },
+        std::size_t(kTipHeadBytes) + 1);
     readThrough(file, reader);
     return decodeTip(text);
 }

@@ -18,12 +18,18 @@ class QPushButton;
 // only: the dialog is modal and runs on the caller's thread.
 namespace orvkit {
 
+// The most bytes of a tip line that are kept and shown. Lines may be of any length, but a few
+// KiB already fill the tip area many times over, and a longer text would only cost memory and
+// drawing time.
+inline constexpr qsizetype kTipHeadBytes = 4096;
+
 // Lines of the tip file (see TipFile.h), counted to its end or to kMaxTips, whichever comes
 // first. A read error ends the count where it happened.
 std::uint16_t countTips(QIODevice &file);
 
 // Line `number` (1-based) of the tip file, read afresh from its beginning: that line, the last
-// line read when the file now has fewer, or "Error loading tip" for 0 or an empty file.
+// line read when the file now has fewer, or "Error loading tip" for 0 or an empty file. Only the
+// line's first kTipHeadBytes bytes are read into memory and shown.
 QString readTip(QIODevice &file, std::uint16_t number);
 
 // The tip a dialog opens on: uniform over 1 to tipCount (at least 1) from a generator seeded

@@ -1,5 +1,6 @@
 #include "TipFile.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace orvkit {
@@ -11,21 +12,23 @@ constexpr char kLineFeed = '\n';
 constexpr char kCtrlZ = '\x1a';
 
 // The first carriage return or Ctrl-Z at or after `at`, the bytes that end a line or the content;
-// npos if none. A plain loop: find_first_of would search the two-byte set once per byte.
+// npos if none. Two memchr-backed searches, the second only up to the line's end: lines may be
+// hundreds of megabytes long.
 std::size_t findLineStop(std::string_view bytes, std::size_t at)
 {
-    for (; at < bytes.size(); ++at) {
-        if (bytes[at] == kCarriageReturn || bytes[at] == kCtrlZ)
-            return at;
-    }
-    return std::string_view::npos;
+    const std::size_t carriageReturn = bytes.find(kCarriageReturn, at);
+    const std::size_t lineEnd
+        = carriageReturn == std::string_view::npos ? bytes.size() : carriageReturn;
+    const std::size_t ctrlZ = bytes.substr(0, lineEnd).find(kCtrlZ, at);
+    return ctrlZ != std::string_view::npos ? ctrlZ : carriageReturn;
 }
 
 } // namespace
 
-TipLineReader::TipLineReader(Text text, LineFn onLine)
+TipLineReader::TipLineReader(Text text, LineFn onLine, std::size_t keepBytes)
     : m_onLine(std::move(onLine))
     , m_text(text)
+    , m_keepBytes(keepBytes)
 { }
 
 bool TipLineReader::feed(std::string_view bytes)
@@ -43,8 +46,10 @@ bool TipLineReader::feed(std::string_view bytes)
         const std::size_t textEnd = stop == std::string_view::npos ? bytes.size() : stop;
         if (textEnd > at) {
             m_inLine = true;
-            if (m_text == Text::Keep)
-                m_line.append(bytes.substr(at, textEnd - at));
+            if (m_text == Text::Keep && m_line.size() < m_keepBytes) {
+                const std::size_t room = m_keepBytes - m_line.size();
+                m_line.append(bytes.substr(at, std::min(textEnd - at, room)));
+            }
         }
         if (stop == std::string_view::npos)
             break;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,7 +33,10 @@ public:
     // empty under Text::Drop. Returning Stop ends the pass.
     using LineFn = std::function<Next(std::string_view text)>;
 
-    TipLineReader(Text text, LineFn onLine);
+    // Under Text::Keep, each line's text is cut to its first `keepBytes` bytes: a line may be of
+    // any length, and only this much of it is ever held.
+    TipLineReader(Text text, LineFn onLine,
+        std::size_t keepBytes = std::numeric_limits<std::size_t>::max());
 
     // Takes the next bytes of the file. Returns false once the content has ended (Ctrl-Z was
     // read, or the receiver said Stop); later bytes, in this call or the next, are ignored.
@@ -47,6 +51,7 @@ private:
     LineFn m_onLine;
     std::string m_line;
     Text m_text;
+    std::size_t m_keepBytes;
     bool m_inLine = false; // Bytes of a line not yet ended have been read.
     bool m_afterCr = false; // The last byte read was a carriage return ending a line.
     bool m_ended = false;

@@ -7,13 +7,22 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QUrl>
 
+#include <cerrno>
+#include <cstdio>
 #include <thread>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace orvkit;
 
@@ -27,6 +36,25 @@ public Q_SLOTS:
 Q_SIGNALS:
     void opened(const QUrl &url);
 };
+
+// A URL handler that opens the site once more from inside itself, as a program might that
+// hands the address on; Qt sends the inner call to the platform.
+class ReentrantOpener : public QObject {
+    Q_OBJECT
+
+public Q_SLOTS:
+    void open(const QUrl &) { innerResult = GoOrvaneURL(0); }
+
+public:
+    intptr_t innerResult = 99;
+};
+
+// The messages that reach the program's own handler.
+QStringList s_logged;
+void recordMessage(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    s_logged << message;
+}
 
 class OrvAboutBoxTest : public QObject {
     Q_OBJECT
@@ -176,6 +204,35 @@ private Q_SLOTS:
         QTRY_VERIFY(second->framesTaken() >= 2);
     }
 
+    // The animation thread runs one nice step above the thread that opened the box where this
+    // process may raise a thread (a probe thread tries), at the same step where it may not; the
+    // box animates either way.
+    void animationThreadRunsAboveItsCaller()
+    {
+        bool mayRaise = false;
+        std::thread probe([&mayRaise] {
+            const auto self = static_cast<id_t>(gettid());
+            errno = 0;
+            const int nice = getpriority(PRIO_PROCESS, self);
+            mayRaise = errno == 0 && setpriority(PRIO_PROCESS, self, nice - 1) == 0;
+        });
+        probe.join();
+        const int callerNice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+
+        QVERIFY(OrvAboutBox(0) != 0);
+        QPointer<AboutWindow> box = currentAboutBox();
+        QTRY_VERIFY(box->framesTaken() >= 2);
+        QList<int> nices;
+        const QDir tasks(QStringLiteral("/proc/self/task"));
+        for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+            if (comm.open(QIODevice::ReadOnly)
+                && comm.readAll().trimmed() == QByteArray(kAnimationThreadName))
+                nices << getpriority(PRIO_PROCESS, task.toUInt());
+        }
+        QCOMPARE(nices, QList<int>({ mayRaise ? callerNice - 1 : callerNice }));
+    }
+
     // Widgets belong to the GUI thread: a call from elsewhere starts nothing and says so.
     void callFromAnotherThreadStartsNothing()
     {
@@ -202,6 +259,59 @@ private Q_SLOTS:
         std::thread caller([&fromThread] { fromThread = GoOrvaneURL(0); });
         caller.join();
         QVERIFY(fromThread <= 32);
+    }
+
+    // Without a browser, Qt's desktop services explain on stderr why nothing opened; the library
+    // prints nothing, so none of it reaches stderr through Qt's own message handler. A message
+    // after the call gets through as before.
+    void goOrvaneUrlWithoutABrowserPrintsNothing()
+    {
+        QTemporaryDir noPrograms;
+        QVERIFY(noPrograms.isValid());
+        QTemporaryFile captured;
+        QVERIFY(captured.open());
+        const QByteArray path = qgetenv("PATH");
+        const QByteArray browser = qgetenv("BROWSER");
+        qputenv("PATH", QFile::encodeName(noPrograms.path()));
+        qunsetenv("BROWSER");
+        qunsetenv("DEFAULT_BROWSER");
+        qputenv("QT_FORCE_STDERR_LOGGING", "1");
+        const QtMessageHandler testHandler = qInstallMessageHandler(nullptr);
+        std::fflush(stderr);
+        const int savedStderr = ::dup(STDERR_FILENO);
+        ::dup2(captured.handle(), STDERR_FILENO);
+
+        const intptr_t result = GoOrvaneURL(0);
+        qWarning("after the call");
+
+        std::fflush(stderr);
+        ::dup2(savedStderr, STDERR_FILENO);
+        ::close(savedStderr);
+        qInstallMessageHandler(testHandler);
+        qputenv("PATH", path);
+        if (!browser.isEmpty())
+            qputenv("BROWSER", browser);
+        QVERIFY(result <= 32);
+        captured.seek(0);
+        QCOMPARE(QString::fromLocal8Bit(captured.readAll()).trimmed(),
+            QStringLiteral("after the call"));
+    }
+
+    // A call made from inside another keeps quiet too, and the program's own message handler is
+    // in place again once the outer call has returned.
+    void nestedGoOrvaneUrlRestoresTheProgramsHandler()
+    {
+        ReentrantOpener opener;
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &opener, "open");
+        s_logged.clear();
+        const QtMessageHandler testHandler = qInstallMessageHandler(recordMessage);
+        const intptr_t outer = GoOrvaneURL(0);
+        qWarning("after the call");
+        qInstallMessageHandler(testHandler);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QVERIFY(outer > 32);
+        QVERIFY(opener.innerResult <= 32);
+        QCOMPARE(s_logged, QStringList({ "after the call" }));
     }
 };
 

@@ -185,6 +185,36 @@ private Q_SLOTS:
         QVERIFY(splashIsGone(second));
     }
 
+    // A splash given the splash now shown as its owner replaces it and stands alone, since the
+    // old window is gone by the time the new one is made; by either routine.
+    void currentSplashAsOwnerCountsAsNoOwner_data()
+    {
+        QTest::addColumn<bool>("fromResource");
+        QTest::newRow("Picture") << false;
+        QTest::newRow("Resource") << true;
+    }
+
+    void currentSplashAsOwnerCountsAsNoOwner()
+    {
+        QFETCH(bool, fromResource);
+        QImage red(20, 20, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        const std::uintptr_t first = OrvSplashScreen(0, pictureArg(red), 20, 20);
+        QVERIFY(first != 0);
+        const std::uintptr_t second = fromResource
+            ? OrvSplashScreenRES(first, 0, nameArg("DYK"), 142, 34)
+            : OrvSplashScreen(first, pictureArg(red), 30, 30);
+        QVERIFY(second != 0);
+        QWidget *splash = QWidget::find(static_cast<WId>(second));
+        QVERIFY(splash);
+        QVERIFY(!splash->parentWidget());
+        QVERIFY(splash->isVisible());
+        QCOMPARE(splashState().window.data(), splash);
+        QVERIFY(!QWidget::find(static_cast<WId>(first)) || first == second);
+        delete splash;
+        QVERIFY(splashIsGone(second));
+    }
+
     // A picture too large to hold shows nothing and leaves no splash behind.
     void tooLargeASplashShowsNothing()
     {

@@ -348,6 +348,59 @@ private Q_SLOTS:
         QCOMPARE(readTip(buffer, 2), QStringLiteral("x"));
     }
 
+    // A tip line may be of any length: a one-line file of 200 MB (sparse, so quick to make) shows
+    // and draws only the head of its line, and the line after it is still found.
+    void hugeLineShowsItsHead()
+    {
+        const QString name = m_dir.filePath(QStringLiteral("huge.txt"));
+        const QByteArray head = "A very long tip begins here";
+        constexpr qint64 kLineBytes = 200 * 1024 * 1024;
+        {
+            QFile file(name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.write(head) == head.size());
+            QVERIFY(file.resize(kLineBytes)); // the rest of the line reads as NUL bytes
+            QVERIFY(file.seek(kLineBytes));
+            QVERIFY(file.write("\r\nshort tip\r\n") == 13);
+        }
+        const QByteArray path = QFile::encodeName(name);
+        QStringList seen;
+        QImage drawn;
+        const Outcome outcome = runToolTip(&path, 0, [&](TipDialog &dialog) {
+            for (int i = 0; i < 2; ++i) {
+                seen << shownTip(dialog);
+                drawn = dialog.findChild<TipArea *>(QStringLiteral("TipArea"))->grab().toImage();
+                clickNext(dialog);
+            }
+            clickClose(dialog);
+        });
+        QCOMPARE(outcome.dialogsShown, 1);
+        QVERIFY(!drawn.isNull());
+        QCOMPARE(seen.size(), 2);
+        if (seen[0] == QLatin1String("short tip"))
+            seen.swapItemsAt(0, 1);
+        QCOMPARE(seen[1], QStringLiteral("short tip"));
+        QVERIFY(seen[0].startsWith(QLatin1String(head)));
+        QCOMPARE(seen[0].size(), qsizetype(kTipHeadBytes));
+    }
+
+    // A head cut inside a UTF-8 character loses that character, not the file's encoding; a line
+    // of the Windows code page cut short stays in that code page.
+    void cutHeadKeepsItsEncoding()
+    {
+        const QByteArray euro = "\xe2\x82\xac"; // U+20AC in UTF-8
+        QByteArray utf8Line(kTipHeadBytes - 1, 'u');
+        utf8Line += euro + euro + "\r\n";
+        QByteArray windowsLine(kTipHeadBytes - 1, 'w');
+        windowsLine += "\x80\x80\x80\r\n";
+        QByteArray bytes = utf8Line + windowsLine;
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        QCOMPARE(readTip(buffer, 1), QString(kTipHeadBytes - 1, QLatin1Char('u')));
+        QCOMPARE(readTip(buffer, 2),
+            QString(kTipHeadBytes - 1, QLatin1Char('w')) + QStringLiteral("\u20ac"));
+    }
+
     // Tip bytes that are not UTF-8 are read in the maker's Windows code page.
     void eightBitTipsAreDecoded()
     {

@@ -62,23 +62,32 @@ private Q_SLOTS:
         QCOMPARE(orvkit::tipLines(viewOf(bytes)), lines);
     }
 
-    // A chunk boundary between a carriage return and its line feed must not make an extra line.
+    // A chunk boundary between a carriage return and its line feed must not make an extra line;
+    // nor may one change the head kept of a line that is cut.
     void splitsTheSameWhateverTheChunkSize()
     {
         const QByteArray bytes("first\r\nsecond\r\n\r\nfourth\nstill\rfifth\032gone");
         const Lines whole = orvkit::tipLines(viewOf(bytes));
         QCOMPARE(whole.size(), std::size_t(5));
-        for (qsizetype chunk = 1; chunk <= bytes.size(); ++chunk) {
-            Lines lines;
-            orvkit::TipLineReader reader(
-                orvkit::TipLineReader::Text::Keep, [&](std::string_view text) {
-                    lines.emplace_back(text);
-                    return orvkit::TipLineReader::Next::More;
-                });
-            for (qsizetype at = 0; at < bytes.size(); at += chunk)
-                reader.feed(viewOf(bytes.mid(at, chunk)));
-            reader.finish();
-            QCOMPARE(lines, whole);
+        for (const std::size_t keep : { std::size_t(-1), std::size_t(0), std::size_t(1),
+                 std::size_t(5), std::size_t(6) }) {
+            Lines heads;
+            for (const std::string &line : whole)
+                heads.push_back(line.substr(0, keep));
+            for (qsizetype chunk = 1; chunk <= bytes.size(); ++chunk) {
+                Lines lines;
+                orvkit::TipLineReader reader(
+                    orvkit::TipLineReader::Text::Keep,
+                    [&](std::string_view text) {
+                        lines.emplace_back(text);
+                        return orvkit::TipLineReader::Next::More;
+                    },
+                    keep);
+                for (qsizetype at = 0; at < bytes.size(); at += chunk)
+                    reader.feed(viewOf(bytes.mid(at, chunk)));
+                reader.finish();
+                QCOMPARE(lines, heads);
+            }
         }
     }
 

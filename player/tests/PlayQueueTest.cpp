@@ -9,7 +9,9 @@
 
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -41,6 +43,13 @@ private:
     {
         m_form->Lista->addItem(QFileInfo(path).fileName());
         m_form->PlayListPaths.append(path);
+    }
+    QString tone(const char *name, std::uint32_t lengthMs)
+    {
+        const QString path = writeTone(m_dir->path(), QLatin1String(name), lengthMs);
+        if (path.isEmpty())
+            qFatal("cannot write a test tone");
+        return path;
     }
     QString song(const char *name, std::uint32_t lengthMs)
     {
@@ -385,6 +394,86 @@ private Q_SLOTS:
         form().PosBar->setValue(8);
         QVERIFY(!form().ResTimer->isActive());
         QCOMPARE(m_boxes->boxes().size(), 1);
+    }
+
+    // Without a soundfont a song is passed over: the box says so once, naming what was looked
+    // for and what to install, wave files in the list still play, and later songs add no box
+    // until what the search finds changes.
+    void missingSoundfontIsReportedOnceAndWavesStillPlay()
+    {
+        const QByteArray old = qgetenv("TUNEDECK_SOUNDFONT");
+        const auto restore = qScopeGuard([&] { qputenv("TUNEDECK_SOUNDFONT", old); });
+        qputenv("TUNEDECK_SOUNDFONT", "/nonexistent/gm.sf2");
+        m_form.reset(); // a window whose device never had a soundfont
+        m_form = std::make_unique<TTunedeckform>();
+        const QString wave = tone("tone.wav", 300);
+        const QString secondWave = tone("tone2.wav", 300);
+        append(song("a.mid", 300));
+        append(wave);
+        append(song("b.mid", 300));
+        append(secondWave);
+        clickPlay();
+        const QString lookedFor = QStringLiteral(
+            "Looked for $TUNEDECK_SOUNDFONT = /nonexistent/gm.sf2, which is not a readable file.");
+        const QString expected = QStringLiteral(
+            "No General MIDI soundfont was found, so MIDI songs cannot be played.\r\n")
+            + lookedFor
+            + QStringLiteral("\r\nInstall one (on Debian: fluid-soundfont-gm or "
+                             "timgm6mb-soundfont), or name a soundfont file in "
+                             "TUNEDECK_SOUNDFONT.");
+        QCOMPARE(m_boxes->texts(), QStringList { expected });
+        QCOMPARE(m_boxes->boxes().first().caption, QStringLiteral("Error"));
+        QCOMPARE(m_boxes->boxes().first().icon, QMessageBox::Critical);
+        QCOMPARE(playing(), wave);
+        QCOMPARE(state(), QStringLiteral("Playing"));
+        QTRY_COMPARE_WITH_TIMEOUT(playing(), secondWave, kSongEndTimeoutMs);
+        QVERIFY(form().PlayListPaths.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(form().StopButt->isHidden(), kSongEndTimeoutMs);
+        expectStopped();
+
+        append(song("c.mid", 300));
+        clickPlay();
+        expectStopped();
+        QCOMPARE(m_boxes->boxes().size(), 1);
+
+        qputenv("TUNEDECK_SOUNDFONT", "/nonexistent/other.sf2");
+        append(song("d.mid", 300));
+        clickPlay();
+        QCOMPARE(m_boxes->boxes().size(), 2);
+        QVERIFY(m_boxes->texts().last().contains(u"/nonexistent/other.sf2"));
+        expectStopped();
+    }
+
+    // With no sound device (and the null output not asked for) a file does not pretend to
+    // play: its box names the file and the audio library's reason, the status says there is
+    // no sound, and the rest of the list stays.
+    void missingSoundDeviceSaysWhy()
+    {
+        const QByteArray oldDriver = qgetenv("SDL_AUDIODRIVER");
+        const QByteArray oldOutput = qgetenv("TUNEDECK_OUTPUT");
+        const auto restore = qScopeGuard([&] {
+            qputenv("SDL_AUDIODRIVER", oldDriver);
+            qputenv("TUNEDECK_OUTPUT", oldOutput);
+        });
+        qputenv("SDL_AUDIODRIVER", "no-such-driver");
+        qunsetenv("TUNEDECK_OUTPUT");
+        m_form.reset();
+        m_form = std::make_unique<TTunedeckform>();
+        const QString wave = tone("tone.wav", 300);
+        const QString next = song("next.mid", 300);
+        append(wave);
+        append(next);
+        clickPlay();
+        QCOMPARE(m_boxes->boxes().size(), 1);
+        const QString prefix = QStringLiteral("Unable to play the file: \r\n") + wave
+            + QStringLiteral("\r\nNo audio output can be opened: SDL audio");
+        QVERIFY2(m_boxes->texts().first().startsWith(prefix), qPrintable(m_boxes->texts().first()));
+        QVERIFY(m_boxes->texts().first().contains(u"no-such-driver"));
+        QCOMPARE(m_boxes->boxes().first().icon, QMessageBox::Critical);
+        QCOMPARE(state(), QStringLiteral("No sound"));
+        QVERIFY(form().StopButt->isHidden());
+        QVERIFY(!form().LettoreMidi->IsOpen());
+        QCOMPARE(form().PlayListPaths.toStringList(), QStringList { next });
     }
 
     // An unplayable entry that follows a playing file stops playback when its turn comes,

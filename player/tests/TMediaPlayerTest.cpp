@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QList>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -206,20 +207,79 @@ private Q_SLOTS:
         QCOMPARE(player.FileName(), path); // the player never changes it
     }
 
+    void openFailureOfThePlatformSaysWhy_data()
+    {
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<quint32>("code");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no soundfont, song")
+            << QByteArray("TUNEDECK_SOUNDFONT") << QByteArray("/nonexistent/gm.sf2")
+            << song(QStringLiteral("song.mid"), 500) << quint32(TMediaPlayer::rcNoSoundfont)
+            << QStringLiteral("No General MIDI soundfont found: looked for $TUNEDECK_SOUNDFONT "
+                              "= /nonexistent/gm.sf2, which is not a readable file");
+        QTest::newRow("no soundfont, wave")
+            << QByteArray("TUNEDECK_SOUNDFONT") << QByteArray("/nonexistent/gm.sf2")
+            << tone(QStringLiteral("tone.wav"), 500) << quint32(TMediaPlayer::rcSuccess)
+            << QString();
+        QTest::newRow("no sound device")
+            << QByteArray("SDL_AUDIODRIVER") << QByteArray("no-such-driver")
+            << tone(QStringLiteral("tone.wav"), 500) << quint32(TMediaPlayer::rcNoOutput)
+            << QStringLiteral("No audio output can be opened: SDL audio: ");
+    }
+
+    // A platform that cannot play (no soundfont for songs, no sound device) fails Open with
+    // its own code and keeps the engine's reason; wave files need no soundfont. Nothing falls
+    // back to playing into nothing.
+    void openFailureOfThePlatformSaysWhy()
+    {
+        QFETCH(QByteArray, variable);
+        QFETCH(QByteArray, value);
+        QFETCH(QString, path);
+        QFETCH(quint32, code);
+        QFETCH(QString, reason);
+        const QByteArray oldValue = qgetenv(variable.constData());
+        const QByteArray oldOutput = qgetenv("TUNEDECK_OUTPUT");
+        qputenv(variable.constData(), value);
+        // The sound card is asked for, except by the wave that only needs some output.
+        if (variable == "SDL_AUDIODRIVER")
+            qunsetenv("TUNEDECK_OUTPUT");
+        const auto restore = qScopeGuard([&] {
+            qputenv(variable.constData(), oldValue);
+            qputenv("TUNEDECK_OUTPUT", oldOutput);
+        });
+        TMediaPlayer player;
+        player.setFileName(path);
+        if (code == TMediaPlayer::rcSuccess) {
+            QCOMPARE(raisedMessage([&] { player.Open(); }), QString());
+            QVERIFY(player.IsOpen());
+            QCOMPARE(player.ErrorReason(), QString());
+            return;
+        }
+        QCOMPARE(raisedMessage([&] { player.Open(); }), player.ErrorText(code));
+        QCOMPARE(player.LastError(), code);
+        QVERIFY(!player.IsOpen());
+        QVERIFY2(player.ErrorReason().startsWith(reason), qPrintable(player.ErrorReason()));
+        if (code == TMediaPlayer::rcNoOutput)
+            QVERIFY2(player.ErrorReason().contains(u"no-such-driver"),
+                qPrintable(player.ErrorReason()));
+    }
+
     // Every code has a text of its own; a code without one reads "Unknown error code".
     void errorTexts()
     {
         TMediaPlayer player;
         std::set<QString> texts;
-        for (quint32 code = TMediaPlayer::rcSuccess; code <= TMediaPlayer::rcNotOpen; ++code) {
+        for (quint32 code = TMediaPlayer::rcSuccess; code <= TMediaPlayer::rcOutputLost; ++code) {
             const QString text = player.ErrorText(code);
             QVERIFY2(
                 text != QStringLiteral("Unknown error code"), qPrintable(QString::number(code)));
             texts.insert(text);
         }
-        QCOMPARE(texts.size(), std::size_t(TMediaPlayer::rcNotOpen) + 1);
-        QCOMPARE(
-            player.ErrorText(TMediaPlayer::rcNotOpen + 1), QStringLiteral("Unknown error code"));
+        QCOMPARE(texts.size(), std::size_t(TMediaPlayer::rcOutputLost) + 1);
+        QCOMPARE(player.ErrorText(TMediaPlayer::rcOutputLost + 1),
+            QStringLiteral("Unknown error code"));
         QCOMPARE(player.ErrorText(0xFFFFFFFFu), QStringLiteral("Unknown error code"));
     }
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The play list plays as a queue in the real program: the bundled examples are added with
 # "Add all" and played with Play; the status goes Playing -> Stopped as the queue empties, and
-# SDL's disk audio driver captures the sound, which must not be silent and must last about the
-# summed lengths of the songs.
+# the sound goes to a private PulseAudio server with a null sink, whose monitor parec records:
+# it must not be silent and must last about the summed lengths of the songs.
 #   play_queue.sh PROGRAM EXAMPLES_DIR ARTIFACT_DIR      (run under xvfb-run -a)
 # On failure the screenshots, the program's log and the analysis stay in ARTIFACT_DIR.
 set -euo pipefail
@@ -12,8 +12,11 @@ artifacts=$3
 mkdir -p "$artifacts"
 work=$(mktemp -d)
 pid=""
+recorder=""
 cleanup() {
     if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill "$pid"; fi
+    if [ -n "$recorder" ] && kill -0 "$recorder" 2>/dev/null; then kill "$recorder"; fi
+    if [ -f "$work/runtime/pulse/pid" ]; then kill "$(cat "$work/runtime/pulse/pid")" 2>/dev/null || true; fi
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -40,9 +43,38 @@ done
 count=$(ls "$work/songs" | wc -l)
 [ "$count" -ge 2 ] || fail "fewer than two example songs in $examples"
 
+# The private server: its own runtime folder and home, no autospawn; the program and parec find
+# it through the environment.
+for tool in pulseaudio pactl parec; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "SKIP: $tool is not installed (scripts/deps.sh installs it)"
+        exit 0
+    fi
+done
+mkdir -p "$work/runtime" "$work/home"
+echo "autospawn = no" >"$work/client.conf"
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" PULSE_CLIENTCONFIG="$work/client.conf"
+export PULSE_SERVER="unix:$work/runtime/pulse/native" SDL_AUDIODRIVER=pulseaudio
+unset TUNEDECK_OUTPUT
+if ! pulseaudio --daemonize=yes -n --exit-idle-time=-1 --system=false --disallow-exit \
+    --log-target=file:"$work/pulse.log" \
+    -L module-null-sink -L 'module-native-protocol-unix auth-anonymous=1'; then
+    echo "SKIP: no private PulseAudio server could start: $(tail -3 "$work/pulse.log")"
+    exit 0
+fi
+parec -d null.monitor --raw --format=float32le --rate=44100 --channels=2 --latency-msec=20 \
+    >"$work/capture.raw" &
+recorder=$!
+# Recording has begun once the server lists parec's stream (it announces this only by its state).
+for _ in $(seq 500); do
+    [ -n "$(pactl list short source-outputs)" ] && break
+    sleep 0.02
+done
+[ -n "$(pactl list short source-outputs)" ] || fail "parec did not start recording"
+
 : >"$work/program.log"
-(cd "$work/songs" && exec env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/capture.raw" \
-    QT_LOGGING_RULES="tunedeck.sequencer.debug=true" "$program" >"$work/program.log" 2>&1) &
+(cd "$work/songs" && exec env QT_LOGGING_RULES="tunedeck.sequencer.debug=true" \
+    "$program" >"$work/program.log" 2>&1) &
 pid=$!
 wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | head -1) \
     || fail "the main window did not appear"
@@ -59,6 +91,9 @@ xdotool key --clearmodifiers ctrl+x
 timeout 20 tail --pid="$pid" -f /dev/null || fail "the program did not end"
 wait "$pid" || fail "the program ended with status $?"
 pid=""
+kill -INT "$recorder"
+wait "$recorder" || true
+recorder=""
 
 started=$(grep -c 'start ' "$work/program.log" || true)
 [ "$started" -eq "$count" ] || fail "$started songs started, expected $count"

@@ -26,10 +26,11 @@ struct MediaInfo {
 
 // Which output a Device renders into.
 enum class OutputMode {
-    // The sound card through SDL; the null output when TUNEDECK_OUTPUT=null or when no sound
-    // device can be opened.
+    // Sdl, or Null when TUNEDECK_OUTPUT=null. Never the null output for want of a sound card.
     Auto,
-    // The sound card only; open() fails with NoOutput when none can be opened.
+    // The default sound device through SDL, opened afresh for every file (as one stream named
+    // after the file) and closed by close(); open() fails with NoOutput when none can be opened,
+    // and play() tries a new output when the one the file was opened with has gone away.
     Sdl,
     // A clock-driven output that discards the sound in real time.
     Null,
@@ -41,12 +42,17 @@ enum class OutputMode {
 struct Notice {
     enum class Kind {
         Finished, // the playing reached the end of the file
-        Failed, // the output or the source failed while playing; playing has stopped
+        // the output or the source failed while playing, or play() found no output;
+        // playing has stopped and Device::lastFailure() says why
+        Failed,
     };
     Kind kind = Kind::Finished;
     // The run the notice belongs to (see Device::runId()); a notice whose run has since ended
     // is stale and can be ignored.
     std::uint32_t runId = 0;
+    // Failed only: why (Io when the sound device went away, Truncated or Io when a wave file
+    // could no longer be read).
+    Error::Code reason = Error::Code::Io;
 };
 
 // A channel's controller state as the synthesiser holds it (for tests and diagnostics).
@@ -65,16 +71,18 @@ struct ChannelState {
 // Threading: every member function except the listener is called from one thread, the owner's
 // (in the player: the UI thread). Commands take effect on the render thread at its next block;
 // positionMs() and lengthMs() read atomics and never wait. open() and close() hand the new file
-// over without waiting, unless the render thread has not yet taken the previous hand-over (then
-// they wait at most about one block). The listener is called on the
-// notice thread, never on the render thread and never after the destructor has returned.
+// over without waiting for the render thread, and the render thread's work per block is bounded
+// whatever the file holds; on the SDL output, where each file has a stream of its own, opening and
+// closing a file also closes the previous stream, which waits for SDL's thread to finish its
+// block. The listener is called on the notice thread, never on the render thread and never after
+// the destructor has returned.
 class Device {
 public:
     using Listener = std::function<void(Notice)>;
 
-    // Opens the output. With OutputMode::Sdl and no sound device, the Device has no output and
-    // open() fails with NoOutput. The soundfont is loaded here when one exists (once per
-    // process; later devices share it).
+    // Starts the null output (OutputMode::Null); the SDL output waits for open(). The soundfont
+    // is loaded here when one exists (once per process; later devices share it), else looked
+    // for again whenever a song is opened.
     explicit Device(Listener listener, OutputMode mode = OutputMode::Auto);
     // Stops the sound, closes the file, joins the notice and render threads.
     ~Device();
@@ -86,9 +94,9 @@ public:
     [[nodiscard]] static Result<MediaInfo> probe(const std::filesystem::path &path);
 
     // Closes any open file, then opens `path` stopped at position 0. Fails with FileNotFound,
-    // Io, UnknownFormat, NotMidi, Malformed, Truncated, NotWave, NoSoundfont or NoOutput; the
-    // device is then closed. A wave file is decoded completely here, so the render thread never
-    // reads a file.
+    // Io, UnknownFormat, NotMidi, Malformed, Truncated, NotWave, WaveRate, NoSoundfont or
+    // NoOutput; the device is then closed. Of a wave file only the header is read here; the
+    // file's own decoder thread reads it as it plays.
     [[nodiscard]] Result<void> open(const std::filesystem::path &path);
     // Stops and forgets the open file; does nothing when none is open.
     void close();
@@ -97,7 +105,8 @@ public:
     MediaKind kind() const;
 
     // Plays from the current position to the end of the file. At the end the render thread
-    // stops and sends Notice::Finished. Playing at the end finishes at once.
+    // stops and sends Notice::Finished. Playing at the end finishes at once. When the output
+    // has gone away and no new one can be opened, the run ends with Notice::Failed.
     void play();
     // Stops producing sound and keeps the position; the run goes on (play() resumes it).
     void pause();
@@ -118,6 +127,11 @@ public:
     // Identifies the current run: the stretch of playing that a Finished notice belongs to. It
     // changes on open(), close(), stop() and seekMs(), never on play() or pause().
     std::uint32_t runId() const;
+
+    // Why the last Notice::Failed was sent: OutputLost when the output went away while
+    // playing, NoOutput (with the audio library's message) when play() could not open a new
+    // one. Owner's thread, after the notice has arrived.
+    Error lastFailure() const;
 
     // Scales every sample the output receives by `gain` (clamped to 0..1) from the next block
     // on; 1, the start value, leaves the sound as the file has it. Never waits.

@@ -18,8 +18,10 @@ struct Error {
         Malformed,        // a MIDI file whose structure cannot be (no tracks, bad counts, bad events)
         Truncated,        // cut short where nothing usable is left
         NotWave,          // claims to be a wave file but libsndfile refuses it
+        WaveRate,         // a wave file whose sample rate is too far from any output's to play
         NoSoundfont,      // no General MIDI soundfont could be found or loaded
-        NoOutput,         // no audio output could be opened, not even the null one
+        NoOutput,         // no audio output could be opened
+        OutputLost,       // the audio output went away while playing
         Synth,            // FluidSynth refused to start
         InvalidArgument,  // a call the engine cannot honour (a seek past the end, ...)
     };

@@ -13,8 +13,15 @@ namespace tunedeck {
 
 // The General MIDI soundfont to use: $TUNEDECK_SOUNDFONT when set (and then only that file),
 // else /usr/share/sounds/sf2/default-GM.sf2, else Debian's TimGM6mb and FluidR3 files. Fails
-// with NoSoundfont, naming what was tried.
+// with NoSoundfont whose detail says what was looked for, in order ("looked for ...").
 [[nodiscard]] Result<std::filesystem::path> findSoundfont();
+
+// One sentence telling people what to install when no soundfont is found.
+const char *soundfontAdvice() noexcept;
+
+// FluidSynth's master gain (0 to 10, its default 0.2) for every synthesiser created afterwards.
+// Values outside the range are clamped.
+void setSynthGain(double gain) noexcept;
 
 // A FluidSynth synthesiser with the General MIDI soundfont loaded. The soundfont's samples are
 // read from disk once per process and shared by every Synth (one is kept for the process's

@@ -1,0 +1,200 @@
+#!/usr/bin/env python3
+"""tdplay from the outside: exit statuses and messages for each failure, and its keys on a
+terminal (q quits, Ctrl+C ends the status line), with the terminal restored afterwards."""
+import os
+import pty
+import re
+import select
+import signal
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+import unittest
+
+TDPLAY = sys.argv.pop(1)
+EXAMPLES = sys.argv.pop(1)
+WAVE = os.path.join(EXAMPLES, "westminster_chimes.wav")
+SONG = os.path.join(EXAMPLES, "ode_to_joy.mid")
+
+
+def run(*args, **env):
+    environment = dict(os.environ, **env)
+    for name, value in env.items():
+        if value is None:
+            del environment[name]
+    return subprocess.run([TDPLAY, *args], capture_output=True, text=True, env=environment,
+                          timeout=120)
+
+
+class Statuses(unittest.TestCase):
+    def test_command_line(self):
+        self.assertEqual(run("--version").returncode, 0)
+        self.assertRegex(run("--version").stdout, r"^tdplay \d+\.\d+\.\d+\n$")
+        for args in (["--gain", "11", WAVE], ["--gain", "x", WAVE], ["--output", "alsa", WAVE],
+                     ["--bogus", WAVE], []):
+            with self.subTest(args=args):
+                self.assertEqual(run(*args).returncode, 2)
+
+    def test_missing_soundfont_is_explained_once(self):
+        other = SONG.replace("ode_to_joy", "twinkle_twinkle")
+        result = run("--soundfont", "/nonexistent/gm.sf2", "--output", "null", SONG, other)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(SONG + ": No General MIDI soundfont found (looked for "
+                      "$TUNEDECK_SOUNDFONT = /nonexistent/gm.sf2", result.stderr)
+        self.assertEqual(result.stderr.count("fluid-soundfont-gm or timgm6mb-soundfont"), 1)
+        self.assertEqual(result.stderr.count(SONG), 1)
+
+    def test_no_sound_device_fails(self):
+        result = run(WAVE, SDL_AUDIODRIVER="no-such-driver", TUNEDECK_OUTPUT=None)
+        self.assertEqual(result.returncode, 1)
+        lines = [l for l in result.stderr.splitlines() if l.startswith("tdplay:")]
+        self.assertEqual(lines, ["tdplay: " + WAVE + ": No audio output can be opened (SDL "
+                                 "audio: Audio target 'no-such-driver' not available)"])
+
+    def test_null_output_plays_without_a_status_line_off_a_terminal(self):
+        with tempfile.TemporaryDirectory() as folder:
+            short = os.path.join(folder, "short.wav")
+            subprocess.run(["sox", "-n", "-r", "22050", short, "synth", "0.3", "sine", "440"],
+                           check=True)
+            result = run("--output", "null", short)
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stderr, "")
+
+
+class Gain(unittest.TestCase):
+    def test_gain_scales_the_synthesiser(self):
+        import array
+        import wave
+
+        def peak(*gain):
+            with tempfile.TemporaryDirectory() as folder:
+                out = os.path.join(folder, "out.wav")
+                self.assertEqual(run(*gain, "--render", out, "--pcm16", SONG).returncode, 0)
+                with wave.open(out) as rendered:
+                    samples = array.array("h", rendered.readframes(rendered.getnframes()))
+            return max(abs(x) for x in samples)
+
+        silent, default, loud = peak("--gain", "0"), peak(), peak("--gain", "0.8")
+        self.assertLessEqual(silent, 1)  # one step of rounding at most
+        self.assertGreater(default, 0)
+        self.assertGreater(loud, 2 * default)
+
+
+class Info(unittest.TestCase):
+    def test_verbose_info_describes_a_song(self):
+        def track(*events):
+            body = b"".join(events) + b"\x00\xff\x2f\x00"
+            return b"MTrk" + len(body).to_bytes(4, "big") + body
+
+        def meta(kind, text):
+            return b"\x00\xff" + bytes([kind, len(text)]) + text
+
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "song.mid")
+            conductor = track(meta(0x03, b"Conductor"), meta(0x02, b"(c) 1996 Someone"),
+                              b"\x00\xff\x51\x03" + (400000).to_bytes(3, "big"))
+            # A note of two quarters: 480 ticks as a variable-length number.
+            piano = track(meta(0x03, b"Piano"), b"\x00\x90\x3c\x5a", b"\x83\x60\x80\x3c\x00")
+            with open(path, "wb") as out:
+                out.write(b"MThd\x00\x00\x00\x06\x00\x01\x00\x02\x00\xf0" + conductor + piano)
+            plain = run("--info", path)
+            verbose = run("--info", "-v", path, WAVE)
+        self.assertEqual(plain.stdout, path + "\tsmf1\t800\n")
+        self.assertEqual(verbose.returncode, 0)
+        self.assertEqual(verbose.stdout.splitlines(), [
+            path + "\tsmf1\t800",
+            "  format 1, 2 tracks, 240 ticks per quarter",
+            "  tempo at start 150.00 bpm (400000 us per quarter)",
+            "  track name: Conductor",
+            "  copyright: (c) 1996 Someone",
+            "  track name: Piano",
+            WAVE + "\twav\t10000"])
+
+
+class Keys(unittest.TestCase):
+    # A tdplay that ignores its keys would keep the test waiting: end it instead.
+    def setUp(self):
+        signal.alarm(60)
+
+    def tearDown(self):
+        signal.alarm(0)
+
+    def play_on_terminal(self, keys):
+        pid, master = pty.fork()
+        if pid == 0:
+            os.execv(TDPLAY, [TDPLAY, "--output", "null", WAVE])
+        output = b""
+        # The status line shows once the file plays; then the keys go in.
+        while b"/ " not in output:
+            output += os.read(master, 1024)
+        os.write(master, keys)
+        while True:
+            try:
+                chunk = os.read(master, 1024)
+            except OSError:
+                break
+            if not chunk:
+                break
+            output += chunk
+        _, status = os.waitpid(pid, 0)
+        return os.waitstatus_to_exitcode(status), output.decode(errors="replace"), master
+
+    def test_quit_key(self):
+        code, output, _ = self.play_on_terminal(b"q")
+        self.assertEqual(code, 0)
+        self.assertTrue(output.endswith("\r\n"), repr(output[-80:]))
+
+    def test_interrupt_ends_the_line(self):
+        code, output, _ = self.play_on_terminal(b"\x03")
+        self.assertEqual(code, 130)
+        self.assertTrue(output.endswith("\r\n"), repr(output[-80:]))
+
+    def test_arrows_seek_while_paused(self):
+        pid, master = pty.fork()
+        if pid == 0:
+            os.execv(TDPLAY, [TDPLAY, "--output", "null", WAVE])
+        output = ""
+
+        def read_until(pattern):
+            nonlocal output
+            while True:
+                found = list(re.finditer(pattern, output))
+                if found:
+                    return found[-1]
+                ready, _, _ = select.select([master], [], [], 20)
+                self.assertTrue(ready, "tdplay stopped answering: " + repr(output[-200:]))
+                output += os.read(master, 1024).decode(errors="replace")
+
+        read_until(r"/ ")
+        os.write(master, b" ")
+        paused = read_until(r"(\d\d):(\d\d) / \d\d:\d\d  \(paused\)")
+        before = int(paused.group(1)) * 60 + int(paused.group(2))
+        os.write(master, b"\x1b[C")
+        pattern = r"%02d:%02d / \d\d:\d\d  \(paused\)" % divmod(before + 5, 60)
+        read_until(pattern)
+        os.write(master, b"\x1b[D")
+        read_until(r"%02d:%02d / \d\d:\d\d  \(paused\)" % divmod(before, 60))
+        os.write(master, b"q")
+        _, status = os.waitpid(pid, 0)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+
+    def test_terminal_is_restored(self):
+        pid, master = pty.fork()
+        if pid == 0:
+            os.execv(TDPLAY, [TDPLAY, "--output", "null", WAVE])
+        output = b""
+        while b"/ " not in output:
+            output += os.read(master, 1024)
+        during = termios.tcgetattr(master)[3]
+        os.write(master, b" ")  # pause, then quit
+        os.write(master, b"q")
+        os.waitpid(pid, 0)
+        after = termios.tcgetattr(master)[3]
+        self.assertFalse(during & termios.ECHO)
+        self.assertTrue(after & termios.ECHO and after & termios.ICANON)
+
+
+if __name__ == "__main__":
+    unittest.main()
