@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,74 +57,36 @@ bool writeAll(int fd, std::string_view bytes)
     return true;
 }
 
-// From this size on a file is mapped rather than read: the parse then works on the page cache
-// itself, and neither a copy nor the faults of a fresh buffer as large as the file are paid.
-constexpr std::size_t kMapFrom = std::size_t(1) << 20;
-
 } // namespace
 
-Bytes Bytes::mapFile(int fd, std::size_t size)
+Result<std::string> readWholeFile(const std::filesystem::path &path)
 {
-    Bytes bytes;
-    if (size == 0)
-        return bytes;
-    // Populated at once: the parse reads every page in order, and one call maps them all.
-    void *address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    if (address == MAP_FAILED)
-        return bytes;
-    bytes.m_view = static_cast<const char *>(address);
-    bytes.m_size = size;
-    bytes.m_mapLength = size;
-    bytes.m_mapped = true;
-    return bytes;
-}
-
-Bytes::~Bytes()
-{
-    if (m_mapped)
-        ::munmap(const_cast<char *>(m_view), m_mapLength);
-}
-
-Result<Bytes> readWholeFile(const std::filesystem::path &path)
-{
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so opening a FIFO returns at once; its type is then refused below.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0)
         return ioError("cannot open", path, errno);
     struct stat info { };
     if (::fstat(fd.get(), &info) != 0)
         return ioError("cannot read", path, errno);
     if (!S_ISREG(info.st_mode))
-        return Error { Error::Code::Io, "cannot read " + path.string() + ": not a regular file" };
-    if (std::size_t(info.st_size) >= kMapFrom) {
-        // Only the server, locked out while keysweep runs, writes a hive, and it replaces the
-        // file by renaming a new one over it, so the mapped bytes cannot change under us.
-        if (Bytes mapped = Bytes::mapFile(fd.get(), std::size_t(info.st_size)); mapped.isMapped())
-            return mapped;
-    }
-    // One byte more than the size, so a file that grew meanwhile is noticed and read whole.
-    Bytes bytes(std::size_t(info.st_size) + 1);
-    std::size_t filled = 0;
+        return Error { Error::Code::NotAFile, path.string() + " is not a regular file" };
+    std::string bytes;
+    bytes.reserve(std::size_t(info.st_size));
+    char buffer[1 << 16];
     for (;;) {
-        if (filled == bytes.size()) {
-            Bytes larger(bytes.size() * 2);
-            std::memcpy(larger.data(), bytes.data(), filled);
-            bytes = std::move(larger);
-        }
-        const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
             return ioError("cannot read", path, errno);
         }
         if (got == 0)
-            break;
-        filled += std::size_t(got);
+            return bytes;
+        bytes.append(buffer, std::size_t(got));
     }
-    bytes.truncate(filled);
-    return bytes;
 }
 
-Result<void> replaceFileAtomically(const std::filesystem::path &path, const ByteProducer &produce)
+Result<void> replaceFileAtomically(const std::filesystem::path &path, std::string_view bytes)
 {
     std::filesystem::path target = path;
     struct stat link { };
@@ -142,7 +103,7 @@ Result<void> replaceFileAtomically(const std::filesystem::path &path, const Byte
     if (::stat(target.c_str(), &info) != 0)
         return ioError("cannot find", target, errno);
     if (!S_ISREG(info.st_mode))
-        return Error { Error::Code::Io, target.string() + " is not a regular file" };
+        return Error { Error::Code::NotAFile, target.string() + " is not a regular file" };
     if (info.st_nlink > 1)
         return Error { Error::Code::HardLinked,
             target.string() + " has " + std::to_string(info.st_nlink) + " hard links" };
@@ -160,29 +121,8 @@ Result<void> replaceFileAtomically(const std::filesystem::path &path, const Byte
         return ioError(what, temporary, error);
     };
 
-    // Small pieces are gathered so a file of many sections costs few system calls.
-    constexpr std::size_t kBufferBytes = 1 << 20;
-    std::string buffer;
-    buffer.reserve(kBufferBytes);
-    int writeError = 0;
-    const auto flush = [&] {
-        if (writeError == 0 && !writeAll(fd.get(), buffer))
-            writeError = errno;
-        buffer.clear();
-    };
-    produce([&](std::string_view piece) {
-        if (buffer.size() + piece.size() > kBufferBytes)
-            flush();
-        if (piece.size() >= kBufferBytes) {
-            if (writeError == 0 && !writeAll(fd.get(), piece))
-                writeError = errno;
-        } else {
-            buffer.append(piece);
-        }
-    });
-    flush();
-    if (writeError != 0)
-        return fail("cannot write", writeError);
+    if (!writeAll(fd.get(), bytes))
+        return fail("cannot write", errno);
 
     if (::fchown(fd.get(), info.st_uid, info.st_gid) != 0) {
         struct stat made { };

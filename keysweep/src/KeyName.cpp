@@ -1,79 +1,14 @@
 #include "keysweep/KeyName.h"
 
 #include <QChar>
+#include <QString>
+#include <QStringDecoder>
+
+#include <algorithm>
 
 namespace keysweep {
 
 namespace {
-
-constexpr char32_t kReplacement = 0xFFFD;
-
-enum class BadByte { AsUnit, AsReplacement };
-
-bool isContinuation(unsigned char byte)
-{
-    return (byte & 0xC0) == 0x80;
-}
-
-// Decodes the UTF-8 sequence at `i` and moves `i` past it. Encoded surrogates (ED A0..BF xx) are
-// accepted and returned as the surrogate value, so names written by toUtf8 come back unchanged.
-char32_t decodeOne(std::string_view text, std::size_t &i, BadByte badByte)
-{
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const auto bad = [&] {
-        ++i;
-        return badByte == BadByte::AsUnit ? char32_t(lead) : kReplacement;
-    };
-    if (lead < 0x80) {
-        ++i;
-        return lead;
-    }
-    std::size_t length = 0;
-    char32_t value = 0;
-    unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        value = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        value = lead & 0x0F;
-        if (lead == 0xE0)
-            low = 0xA0;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        value = lead & 0x07;
-        if (lead == 0xF0)
-            low = 0x90;
-        if (lead == 0xF4)
-            high = 0x8F;
-    } else {
-        return bad();
-    }
-    if (i + length > text.size())
-        return bad();
-    const auto second = static_cast<unsigned char>(text[i + 1]);
-    if (second < low || second > high)
-        return bad();
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto byte = static_cast<unsigned char>(text[i + k]);
-        if (!isContinuation(byte))
-            return bad();
-        value = (value << 6) | (byte & 0x3F);
-    }
-    i += length;
-    return value;
-}
-
-template<typename Sink> void appendUnits(char32_t codePoint, Sink &&sink)
-{
-    if (codePoint >= 0x10000) {
-        codePoint -= 0x10000;
-        sink(char16_t(0xD800 + (codePoint >> 10)));
-        sink(char16_t(0xDC00 + (codePoint & 0x3FF)));
-    } else {
-        sink(char16_t(codePoint));
-    }
-}
 
 int hexValue(char c)
 {
@@ -91,6 +26,35 @@ bool isOctal(char c)
     return c >= '0' && c <= '7';
 }
 
+bool isAscii(char c)
+{
+    return static_cast<unsigned char>(c) < 0x80;
+}
+
+char16_t cEscape(char c)
+{
+    switch (c) {
+    case 'a':
+        return 0x07;
+    case 'b':
+        return 0x08;
+    case 'e':
+        return 0x1B;
+    case 'f':
+        return 0x0C;
+    case 'n':
+        return 0x0A;
+    case 'r':
+        return 0x0D;
+    case 't':
+        return 0x09;
+    case 'v':
+        return 0x0B;
+    default:
+        return 0;
+    }
+}
+
 // The loader's unescaping. `sink(unit, rawStart)` receives each unit with the offset of the text
 // it came from. Returns the offset of `end`, or nothing for a malformed string.
 template<typename Sink>
@@ -104,117 +68,55 @@ std::optional<std::size_t> unescape(std::string_view text, char end, Sink &&sink
         if (c == end)
             return i;
         const std::size_t start = i;
-        const auto emit = [&](char16_t unit) { sink(unit, start); };
         if (c == '\\') {
-            ++i;
-            if (i >= text.size() || text[i] == '\0')
+            if (++i >= text.size() || text[i] == '\0')
                 return std::nullopt;
-            const char escaped = text[i];
-            char16_t simple = 0;
-            switch (escaped) {
-            case 'a':
-                simple = 0x07;
-                break;
-            case 'b':
-                simple = 0x08;
-                break;
-            case 'e':
-                simple = 0x1B;
-                break;
-            case 'f':
-                simple = 0x0C;
-                break;
-            case 'n':
-                simple = 0x0A;
-                break;
-            case 'r':
-                simple = 0x0D;
-                break;
-            case 't':
-                simple = 0x09;
-                break;
-            case 'v':
-                simple = 0x0B;
-                break;
-            default:
-                break;
-            }
-            if (simple != 0) {
+        }
+        const char next = text[i];
+        if (c == '\\' && isAscii(next)) {
+            if (const char16_t unit = cEscape(next)) {
+                sink(unit, start);
                 ++i;
-                emit(simple);
-                continue;
-            }
-            if (escaped == 'x') {
+            } else if (next == 'x') {
                 ++i;
-                if (i >= text.size() || hexValue(text[i]) < 0) {
-                    emit(u'x');
-                    continue;
+                unsigned value = 'x';
+                if (i < text.size() && hexValue(text[i]) >= 0) {
+                    value = 0;
+                    for (int digits = 0; digits < 4 && i < text.size() && hexValue(text[i]) >= 0;
+                         ++digits)
+                        value = value * 16 + unsigned(hexValue(text[i++]));
                 }
-                unsigned value = 0;
-                for (int digits = 0; digits < 4 && i < text.size() && hexValue(text[i]) >= 0;
-                     ++digits)
-                    value = value * 16 + unsigned(hexValue(text[i++]));
-                emit(char16_t(value));
-                continue;
-            }
-            if (isOctal(escaped)) {
+                sink(char16_t(value), start);
+            } else if (isOctal(next)) {
                 unsigned value = 0;
                 for (int digits = 0; digits < 3 && i < text.size() && isOctal(text[i]); ++digits)
                     value = value * 8 + unsigned(text[i++] - '0');
-                emit(char16_t(value));
-                continue;
+                sink(char16_t(value), start);
+            } else {
+                sink(char16_t(next), start); // any other character stands for itself
+                ++i;
             }
-            // Any other escaped character stands for itself; fall through to decode it.
+            continue;
         }
-        appendUnits(decodeOne(text, i, BadByte::AsUnit), emit);
-    }
-    return std::nullopt;
-}
-
-// Nearly every header is plain ASCII with `\\` between levels; this decodes those without the
-// per-unit work of unescape(). False means "not plain": the general decoder takes over.
-bool decodePlainPath(std::string_view text, char end, DecodedPath &path)
-{
-    std::size_t used = 0;
-    std::size_t start = 0;
-    bool inLevel = false;
-    path.leadingSeparator = false;
-    const auto closeLevel = [&](std::size_t at) {
-        if (used == path.components.size())
-            path.components.emplace_back();
-        PathComponent &level = path.components[used++];
-        level.name.assign(text.begin() + std::ptrdiff_t(start), text.begin() + std::ptrdiff_t(at));
-        level.rawBegin = start;
-        level.rawEnd = at;
-        inLevel = false;
-    };
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == end) {
-            if (inLevel)
-                closeLevel(i);
-            path.components.resize(used);
-            path.endOffset = i;
-            return true;
-        }
-        if (c == '\\') {
-            if (i + 1 >= text.size() || text[i + 1] != '\\')
-                return false;
-            if (i == 0)
-                path.leadingSeparator = true;
-            if (inLevel)
-                closeLevel(i);
+        if (isAscii(next)) {
+            sink(char16_t(next), start);
             ++i;
             continue;
         }
-        if (c == '\0' || static_cast<unsigned char>(c) >= 0x80)
-            return false;
-        if (!inLevel) {
-            start = i;
-            inLevel = true;
+        // A run of raw non-ASCII bytes (after a backslash too): UTF-8. The decoder marks bytes
+        // that are not UTF-8 with NUL, which cannot occur otherwise, and those are dropped.
+        std::size_t runEnd = i;
+        while (runEnd < text.size() && !isAscii(text[runEnd]))
+            ++runEnd;
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInvalidToNull);
+        const QString decoded = decoder(QByteArrayView(text.data() + i, qsizetype(runEnd - i)));
+        for (const QChar unit : decoded) {
+            if (unit.unicode() != 0)
+                sink(char16_t(unit.unicode()), start);
         }
+        i = runEnd;
     }
-    return false;
+    return std::nullopt;
 }
 
 } // namespace
@@ -227,113 +129,54 @@ std::optional<std::u16string> decodeEscaped(std::string_view text, char end)
     return units;
 }
 
-bool decodeKeyPath(std::string_view text, char end, DecodedPath &path)
-{
-    if (decodePlainPath(text, end, path))
-        return true;
-    // Levels are reused rather than rebuilt, so their strings keep their capacity.
-    std::size_t used = 0;
-    PathComponent *current = nullptr;
-    path.leadingSeparator = false;
-    bool first = true;
-    const auto endOffset = unescape(text, end, [&](char16_t unit, std::size_t rawStart) {
-        if (unit == u'\\') {
-            if (first)
-                path.leadingSeparator = true;
-            if (current != nullptr) {
-                current->rawEnd = rawStart;
-                current = nullptr;
-            }
-        } else {
-            if (current == nullptr) {
-                if (used == path.components.size())
-                    path.components.emplace_back();
-                current = &path.components[used++];
-                current->name.clear();
-                current->rawBegin = rawStart;
-            }
-            current->name.push_back(unit);
-        }
-        first = false;
-    });
-    if (!endOffset)
-        return false;
-    if (current != nullptr)
-        current->rawEnd = *endOffset;
-    path.components.resize(used);
-    path.endOffset = *endOffset;
-    return true;
-}
-
 std::optional<DecodedPath> decodeKeyPath(std::string_view text, char end)
 {
     DecodedPath path;
-    if (!decodeKeyPath(text, end, path))
+    PathComponent *current = nullptr;
+    const auto endOffset = unescape(text, end, [&](char16_t unit, std::size_t rawStart) {
+        if (unit == u'\\') {
+            if (current != nullptr)
+                current->rawEnd = rawStart;
+            current = nullptr;
+            return;
+        }
+        if (current == nullptr) {
+            current = &path.components.emplace_back();
+            current->rawBegin = rawStart;
+        }
+        current->name.push_back(unit);
+    });
+    if (!endOffset)
         return std::nullopt;
+    if (current != nullptr)
+        current->rawEnd = *endOffset;
+    path.endOffset = *endOffset;
     return path;
 }
 
 std::u16string fromUtf8(std::string_view text)
 {
-    std::u16string units;
-    units.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();)
-        appendUnits(decodeOne(text, i, BadByte::AsReplacement),
-            [&](char16_t unit) { units.push_back(unit); });
-    return units;
+    return QString::fromUtf8(text.data(), qsizetype(text.size())).toStdU16String();
 }
 
-std::string toUtf8(std::u16string_view units)
+std::u16string lowerCase(std::u16string_view units)
 {
-    std::string text;
-    text.reserve(units.size());
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        char32_t cp = units[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00
-            && units[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (cp < 0x80) {
-            text.push_back(char(cp));
-        } else if (cp < 0x800) {
-            text.push_back(char(0xC0 | (cp >> 6)));
-            text.push_back(char(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            text.push_back(char(0xE0 | (cp >> 12)));
-            text.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            text.push_back(char(0x80 | (cp & 0x3F)));
-        } else {
-            text.push_back(char(0xF0 | (cp >> 18)));
-            text.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-            text.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            text.push_back(char(0x80 | (cp & 0x3F)));
+    // Wine's table is Unicode's simple lower-case mapping of single units, except that it leaves
+    // the title-case digraphs and these capitals (whose lower-case letter has a capital of its
+    // own) as they are: ǅ ǈ ǋ ǲ ϴ ẞ Ω K Å.
+    static constexpr char16_t kUnmapped[]
+        = { 0x01C5, 0x01C8, 0x01CB, 0x01F2, 0x03F4, 0x1E9E, 0x2126, 0x212A, 0x212B };
+    std::u16string lowered(units);
+    for (char16_t &unit : lowered) {
+        if (unit < 0x80) {
+            if (unit >= u'A' && unit <= u'Z')
+                unit = char16_t(unit + (u'a' - u'A'));
+        } else if (std::find(std::begin(kUnmapped), std::end(kUnmapped), unit)
+            == std::end(kUnmapped)) {
+            unit = QChar(unit).toLower().unicode();
         }
     }
-    return text;
-}
-
-std::u16string foldCase(std::u16string_view units)
-{
-    std::u16string folded;
-    folded.reserve(units.size());
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        char32_t cp = units[i];
-        if (cp < 0x80) {
-            folded.push_back(cp >= 'A' && cp <= 'Z' ? char16_t(cp + ('a' - 'A')) : char16_t(cp));
-            continue;
-        }
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00
-            && units[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            folded.push_back(char16_t(cp));
-            continue;
-        }
-        appendUnits(QChar::toCaseFolded(cp), [&](char16_t unit) { folded.push_back(unit); });
-    }
-    return folded;
+    return lowered;
 }
 
 } // namespace keysweep

@@ -2,7 +2,6 @@
 
 #include "keysweep/Hive.h"
 #include "keysweep/HiveFile.h"
-#include "keysweep/KeyName.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -45,26 +44,6 @@ KeyStore::KeyStore(std::filesystem::path prefix)
     : m_prefix(std::move(prefix))
 {
     m_branches.resize(2);
-    m_focus.resize(2);
-}
-
-void KeyStore::limitTo(KeyHandle root, std::string_view path)
-{
-    const int index = branchIndex(root);
-    if (index < 0 || m_branches[std::size_t(index)])
-        return;
-    const std::u16string units = fromUtf8(path);
-    if (!units.empty() && units.front() == u'\\')
-        return;
-    std::vector<std::u16string> levels;
-    std::size_t start = 0;
-    while (start <= units.size()) {
-        const std::size_t end = std::min(units.find(u'\\', start), units.size());
-        if (end > start)
-            levels.push_back(foldCase(std::u16string_view(units).substr(start, end - start)));
-        start = end + 1;
-    }
-    m_focus[std::size_t(index)] = std::move(levels);
 }
 
 KeyStore::~KeyStore() = default;
@@ -93,9 +72,13 @@ KeyStore::Branch *KeyStore::branchFor(KeyHandle root) const
     if (::stat(branch->path.c_str(), &info) != 0)
         return branch.get(); // missing: an empty branch
     auto bytes = readWholeFile(branch->path);
-    if (!bytes)
+    if (!bytes) {
+        if (bytes.error().code == Error::Code::NotAFile)
+            m_problems.push_back(
+                Error { Error::Code::NotAFile, bytes.error().detail + "; it was left untouched" });
         return branch.get(); // unreadable: as good as no keys for a full-access open
-    auto hive = Hive::parse(std::move(bytes).value(), m_focus[std::size_t(index)]);
+    }
+    auto hive = Hive::parse(std::move(bytes).value());
     if (!hive) {
         m_problems.push_back(Error { hive.error().code,
             branch->path.string() + " is not a Wine registry file (its first line is not \""
@@ -121,9 +104,8 @@ std::optional<KeyStore::OpenKey> KeyStore::resolve(KeyHandle base) const
     return found->second;
 }
 
-HiveKey *KeyStore::find(Branch &branch, HiveKey *from, std::string_view path) const
+HiveKey *KeyStore::find(Branch &branch, HiveKey *from, std::u16string_view units) const
 {
-    const std::u16string units = fromUtf8(path);
     if (!units.empty() && units.front() == u'\\')
         return nullptr;
     HiveKey *key = from;
@@ -132,7 +114,7 @@ HiveKey *KeyStore::find(Branch &branch, HiveKey *from, std::string_view path) co
     while (start <= units.size()) {
         const std::size_t end = std::min(units.find(u'\\', start), units.size());
         if (end > start) {
-            key = branch.hive->child(key, std::u16string_view(units).substr(start, end - start));
+            key = branch.hive->child(key, units.substr(start, end - start));
             if (key == nullptr)
                 return nullptr;
             namedALevel = true;
@@ -142,7 +124,7 @@ HiveKey *KeyStore::find(Branch &branch, HiveKey *from, std::string_view path) co
     return namedALevel ? key : nullptr;
 }
 
-std::optional<KeyHandle> KeyStore::openKey(KeyHandle base, std::string_view path, Access access)
+std::optional<KeyHandle> KeyStore::openKey(KeyHandle base, std::u16string_view path, Access access)
 {
     const auto from = resolve(base);
     if (!from)
@@ -165,23 +147,24 @@ std::optional<KeyInfo> KeyStore::queryInfoKey(KeyHandle key) const
     KeyInfo info;
     info.subKeyCount = std::uint32_t(open->key->children.size());
     for (const HiveKey *child : open->key->children)
-        info.longestSubKeyName = std::max(info.longestSubKeyName, std::uint32_t(child->utf8Length));
+        info.longestSubKeyName
+            = std::max(info.longestSubKeyName, std::uint32_t(child->name.size()));
     return info;
 }
 
-std::optional<std::string> KeyStore::enumKey(
+std::optional<std::u16string> KeyStore::enumKey(
     KeyHandle key, std::uint32_t index, std::size_t capacity) const
 {
     const auto open = resolve(key);
     if (!open || index >= open->key->children.size())
         return std::nullopt;
-    std::string name = toUtf8(open->key->children[index]->name);
+    const std::u16string &name = open->key->children[index]->name;
     if (name.size() + 1 > capacity)
         return std::nullopt;
     return name;
 }
 
-bool KeyStore::deleteKey(KeyHandle base, std::string_view path)
+bool KeyStore::deleteKey(KeyHandle base, std::u16string_view path)
 {
     const auto from = resolve(base);
     if (!from || !from->branch->writable)
@@ -202,9 +185,7 @@ std::vector<Error> KeyStore::commit()
     for (const auto &branch : m_branches) {
         if (!branch || !branch->hive || !branch->hive->changed())
             continue;
-        const Hive &hive = *branch->hive;
-        auto written = replaceFileAtomically(branch->path,
-            [&](const std::function<void(std::string_view)> &sink) { hive.write(now, sink); });
+        auto written = replaceFileAtomically(branch->path, branch->hive->serialize(now));
         if (!written)
             errors.push_back(written.error());
     }

@@ -1,5 +1,6 @@
 #include "keysweep/Keysweep.h"
 
+#include "keysweep/KeyName.h"
 #include "keysweep/KeyStore.h"
 #include "keysweep/TRegistry.h"
 
@@ -21,17 +22,6 @@ std::filesystem::path defaultPrefix()
     if (const passwd *user = ::getpwuid(::getuid()); user != nullptr && user->pw_dir != nullptr)
         return std::filesystem::path(user->pw_dir) / ".wine";
     return ".wine";
-}
-
-std::string_view parentPath(std::string_view path)
-{
-    // As the accessor reads it from the root: one leading backslash is dropped.
-    if (!path.empty() && path.front() == '\\')
-        path.remove_prefix(1);
-    while (!path.empty() && path.back() == '\\')
-        path.remove_suffix(1);
-    const std::size_t last = path.rfind('\\');
-    return last == std::string_view::npos ? std::string_view() : path.substr(0, last);
 }
 
 int run(std::span<const std::string> arguments, const RunContext &context)
@@ -68,12 +58,11 @@ int run(std::span<const std::string> arguments, const RunContext &context)
         }
         serverLock.emplace(std::move(std::get<ServerLock>(lock)));
 
-        // Only the key's parent and what lies below it take part in the deletion (the parent
-        // for the siblings that keep it alive), so only that part of the hive is modelled.
-        store.limitTo(registry.rootKey(), parentPath(path));
-        if (const auto key = registry.openKey(path)) {
+        // Names cross the command line as UTF-8; Wine keeps them as UTF-16.
+        const std::u16string name = fromUtf8(path);
+        if (const auto key = registry.openKey(name)) {
             registry.closeKey(*key);
-            registry.deleteKey(path);
+            registry.deleteKey(name);
         }
         // The accessor is released before the hives are written.
     }

@@ -32,13 +32,48 @@ std::string debianFolderName(const std::filesystem::path &prefix)
     auto bytes = readWholeFile(prefix / "wineserver");
     if (!bytes)
         return {};
-    std::string name(bytes.value().view());
+    std::string name = std::move(bytes).value();
     while (!name.empty() && (name.back() == '\n' || name.back() == '\r' || name.back() == ' '))
         name.pop_back();
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos
         || name.find('\0') != std::string::npos)
         return {};
     return name;
+}
+
+// The server folder Debian's Wine would use for the prefix, created as it creates it (mode 0700)
+// if missing: the folder named in the prefix's `wineserver` file, below $TMPDIR or /tmp; when
+// there is no such file, a new `wine-XXXXXX` there whose name goes into the file (mode 0400).
+// A Wine started afterwards then finds the lock this run holds. Folders that cannot be made are
+// left out. (Upstream Wine's <tmp>/.wine-<uid> is only locked where it exists.)
+void makeServerFolders(
+    const std::filesystem::path &prefix, const std::string &serverName, const ServerPlaces &places)
+{
+    const std::filesystem::path base = places.tmpDir.empty() ? places.sharedTmp : places.tmpDir;
+    std::string debian = debianFolderName(prefix);
+    if (debian.empty() && !std::filesystem::exists(prefix / "wineserver")) {
+        std::string made = (base / "wine-XXXXXX").string();
+        if (::mkdtemp(made.data()) != nullptr) {
+            const std::string name = std::filesystem::path(made).filename().string();
+            const auto file = prefix / "wineserver";
+            const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0400);
+            const bool written
+                = fd >= 0 && ::write(fd, name.data(), name.size()) == ssize_t(name.size());
+            if (fd >= 0)
+                ::close(fd);
+            if (written) {
+                debian = name;
+            } else {
+                if (fd >= 0)
+                    ::unlink(file.c_str()); // ours, but not whole
+                ::rmdir(made.c_str());
+            }
+        }
+    }
+    if (!debian.empty()) {
+        ::mkdir((base / debian).c_str(), 0700);
+        ::mkdir((base / debian / serverName).c_str(), 0700);
+    }
 }
 
 std::vector<std::filesystem::path> candidateFolders(
@@ -113,11 +148,12 @@ std::variant<ServerLock, ServerRunning> ServerLock::acquire(
     if (serverName.empty())
         return lock;
 
+    makeServerFolders(prefix, serverName, places);
     for (const auto &folder : candidateFolders(prefix, serverName, places)) {
         const auto lockPath = folder / "lock";
-        const int fd = ::open(lockPath.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0)
-            continue; // no server ever ran from here, or not ours to lock
+            continue; // no such folder, or not ours to lock
         struct flock range = serverLockRange(F_WRLCK);
         if (::fcntl(fd, F_SETLK, &range) == 0) {
             lock.m_fds.push_back(fd);

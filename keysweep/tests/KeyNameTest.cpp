@@ -1,8 +1,11 @@
-// Key names: Wine's escapes decode to the right UTF-16 units, and names compare by simple case
-// folding.
+// Key names: Wine's escapes decode to the right UTF-16 units, and names compare as Wine compares
+// them.
 #include "keysweep/KeyName.h"
 
+#include <cstdint>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <vector>
 
 using namespace keysweep;
 
@@ -43,10 +46,11 @@ INSTANTIATE_TEST_SUITE_P(KeyName, DecodeEscaped,
             "Gr\xc3\xbc\xc3\x9f"
             "e \xe2\x82\xac]",
             u"Grüße €" },
-        EscapeCase { "RawByteThatIsNotUtf8",
-            "a\xff"
-            "b]",
-            u"a\u00ffb" },
+        EscapeCase { "RawBytesThatAreNotUtf8AreDropped",
+            "B\xff"
+            "x\xe2\x82]",
+            u"Bx" },
+        EscapeCase { "EscapedRawUtf8IsItself", "E\\\xc3\xa9]", u"E\u00e9" },
         EscapeCase { "SurrogatePairEscapes", R"(\xd83d\xde00])", u"\U0001F600" }),
     [](const auto &testCase) { return std::string(testCase.param.name); });
 
@@ -74,55 +78,81 @@ TEST(KeyName, PathSplitsIntoLevelsAtBackslashUnits)
                   path->components[1].rawEnd - path->components[1].rawBegin),
         R"(Name\[x\])");
     EXPECT_EQ(path->components[2].name, u"\u041b"); // hex takes every digit it can: 41b
-    EXPECT_FALSE(path->leadingSeparator);
     EXPECT_EQ(raw[path->endOffset], ']');
-
-    const auto leading = decodeKeyPath(R"(\\Software])", ']');
-    ASSERT_TRUE(leading.has_value());
-    EXPECT_TRUE(leading->leadingSeparator);
 }
 
-// A plain ASCII path and the same path spelled with escapes decode alike, offsets included.
-TEST(KeyName, PlainAndEscapedPathsDecodeAlike)
+// Wine skips every empty level, leading ones included: a header that starts with a separator
+// names the same key as one without it, and one made only of separators names the root.
+TEST(KeyName, EmptyLevelsAreSkippedWhereverTheyAre)
 {
-    const auto plain = decodeKeyPath(R"(Software\\The toolTest\\Alpha] 1)", ']');
-    const auto escaped = decodeKeyPath(R"(Software\\The toolTest\\\x41lpha] 1)", ']');
-    ASSERT_TRUE(plain && escaped);
-    ASSERT_EQ(plain->components.size(), 3u);
-    ASSERT_EQ(escaped->components.size(), 3u);
-    for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(plain->components[i].name, escaped->components[i].name);
-        EXPECT_EQ(plain->components[i].rawBegin, escaped->components[i].rawBegin);
+    for (const std::string_view raw : { R"(\\Software\\KS\\LeadSep])",
+             R"(Software\\\\KS\\LeadSep\\])", R"(\\\\Software\\KS\\\\LeadSep])" }) {
+        const auto path = decodeKeyPath(raw, ']');
+        ASSERT_TRUE(path.has_value()) << raw;
+        std::vector<std::u16string> names;
+        for (const auto &component : path->components)
+            names.push_back(component.name);
+        EXPECT_EQ(names, (std::vector<std::u16string> { u"Software", u"KS", u"LeadSep" })) << raw;
+        EXPECT_EQ(raw.substr(path->components[0].rawBegin, 8), "Software") << raw;
     }
-    EXPECT_EQ(plain->components[1].rawEnd, 22u);
-    EXPECT_EQ(plain->endOffset, 29u);
-    EXPECT_FALSE(decodeKeyPath(R"(Software\\Alpha)", ']').has_value());
-    EXPECT_TRUE(decodeKeyPath(R"(\\Alpha])", ']')->leadingSeparator);
+    EXPECT_TRUE(decodeKeyPath(R"(\\\\])", ']')->components.empty());
 }
 
-// Case-variant names, ASCII or not, are one key; different names stay different.
-TEST(KeyName, SimpleCaseFoldingMatchesCaseVariants)
+// Case-variant names, ASCII or not, are one key; names that only Unicode case folding (not
+// Wine's per-unit lower-casing) would merge stay apart, as they do in Wine.
+TEST(KeyName, LowerCasesEachUnitAsWineDoes)
 {
-    EXPECT_EQ(foldCase(u"ÜNÏCÖDÉ КЛЮЧ 子键"), foldCase(u"ünïcödé ключ 子键"));
-    EXPECT_EQ(foldCase(u"ΣΑΣ"), foldCase(u"σας"));
-    EXPECT_EQ(foldCase(u"\U00010400"), u"\U00010428"); // Deseret, outside the BMP
-    EXPECT_NE(foldCase(u"Alpha"), foldCase(u"AlphaBeta"));
-    EXPECT_NE(foldCase(u"straße"), foldCase(u"STRASSE")); // simple folding keeps ß
+    EXPECT_EQ(lowerCase(u"ÜNÏCÖDÉ КЛЮЧ 子键"), lowerCase(u"ünïcödé ключ 子键"));
+    EXPECT_EQ(lowerCase(u"ΣA"), lowerCase(u"σA"));
+    EXPECT_NE(lowerCase(u"Alpha"), lowerCase(u"AlphaBeta"));
+    const std::pair<std::u16string, std::u16string> apart[] = {
+        { u"Aſ", u"As" },
+        { u"Mµ", u"Mμ" },
+        { u"Sς", u"Sσ" },
+        { u"Xẞ", u"Xß" },
+        { u"D\U00010400", u"D\U00010428" }, // Deseret: surrogates compare unit by unit
+        { u"Kǅ", u"Kǆ" },
+        { u"straße", u"STRASSE" },
+    };
+    for (const auto &[one, other] : apart)
+        EXPECT_NE(lowerCase(one), lowerCase(other));
 }
 
-// Names cross the command line as UTF-8 and come back as the same units, unpaired surrogates
-// included; bytes that are not UTF-8 cannot match a stored name.
-TEST(KeyName, Utf8RoundTripKeepsEveryUnit)
+// The lower-casing equals Wine's own table (l_intl.nls, as its server reads it) for every unit.
+TEST(KeyName, LowerCaseTableEqualsWines)
 {
-    const std::u16string names[]
-        = { u"Ключ 子键", u"\U0001F600", std::u16string(1, char16_t(0xD800)) + u"x" };
-    for (const auto &name : names)
-        EXPECT_EQ(fromUtf8(toUtf8(name)), name);
-    EXPECT_EQ(toUtf8(u"Grüße"),
-        "Gr\xc3\xbc\xc3\x9f"
-        "e");
+    const char *tablePath = "/usr/share/wine/nls/l_intl.nls";
+    std::ifstream in(tablePath, std::ios::binary);
+    if (!in)
+        GTEST_SKIP() << tablePath << " is missing (Wine is not installed)";
+    std::vector<std::uint16_t> words;
+    unsigned char pair[2];
+    while (in.read(reinterpret_cast<char *>(pair), 2))
+        words.push_back(std::uint16_t(pair[0] | (pair[1] << 8)));
+    ASSERT_GT(words.size(), 2u);
+    // The upper-case table follows a two-word header and is words[1] long; the lower-case one
+    // follows it. Each is a three-level table of differences.
+    const std::size_t lower = 2 + words[1];
+    const auto wineLower = [&](std::uint16_t unit) {
+        const auto at = [&](std::size_t index) { return words.at(lower + index); };
+        return std::uint16_t(unit + at(at(at(unit >> 8) + ((unit >> 4) & 0xf)) + (unit & 0xf)));
+    };
+    int differences = 0;
+    for (std::uint32_t unit = 0; unit < 0x10000; ++unit) {
+        const char16_t one = char16_t(unit);
+        const std::u16string lowered = lowerCase(std::u16string_view(&one, 1));
+        if (lowered[0] != wineLower(std::uint16_t(unit)) && ++differences <= 10)
+            ADD_FAILURE() << std::hex << "U+" << unit << ": " << int(lowered[0]) << " vs Wine's "
+                          << wineLower(std::uint16_t(unit));
+    }
+    EXPECT_EQ(differences, 0);
+}
+
+// Names cross the command line as UTF-8; bytes that are not UTF-8 cannot match a stored name.
+TEST(KeyName, CommandLineNamesAreUtf8)
+{
+    EXPECT_EQ(fromUtf8("Ключ \xf0\x9f\x98\x80"), u"Ключ \U0001F600");
     EXPECT_EQ(fromUtf8("a\xff"), u"a\uFFFD");
-    EXPECT_EQ(fromUtf8("\xc0\xaf"), u"\uFFFD\uFFFD"); // an overlong '/'
 }
 
 } // namespace

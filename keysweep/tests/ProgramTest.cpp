@@ -6,7 +6,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,10 +24,12 @@ struct Outcome {
     std::string standardError;
 };
 
-// Runs the program with only the variables given (no DISPLAY, so no window can open).
+// Runs the program with only the variables given (no DISPLAY, so no window can open). A run
+// that has not ended within the time limit is killed and reported as status -2.
 Outcome runProgram(const std::vector<std::string> &arguments,
     const std::vector<std::string> &environment, const std::filesystem::path &errorFile)
 {
+    constexpr int kLimitMs = 20000;
     std::vector<std::string> argv { KEYSWEEP_PROGRAM };
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<char *> args;
@@ -43,9 +49,17 @@ Outcome runProgram(const std::vector<std::string> &arguments,
     pid_t pid = 0;
     Outcome outcome;
     if (::posix_spawn(&pid, KEYSWEEP_PROGRAM, &actions, nullptr, args.data(), env.data()) == 0) {
+        // The process's descriptor becomes readable when it ends.
+        const int processFd = int(::syscall(SYS_pidfd_open, pid, 0));
+        pollfd ended { processFd, POLLIN, 0 };
+        const bool timedOut = processFd >= 0 && ::poll(&ended, 1, kLimitMs) == 0;
+        if (timedOut)
+            ::kill(pid, SIGKILL);
         int status = 0;
         ::waitpid(pid, &status, 0);
-        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        outcome.status = timedOut ? -2 : WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (processFd >= 0)
+            ::close(processFd);
     }
     posix_spawn_file_actions_destroy(&actions);
     outcome.standardError = readFile(errorFile);
@@ -88,9 +102,9 @@ TEST_F(Program, DeletesTheTreeInTheNamedPrefix)
     EXPECT_EQ(outcome.standardError, "");
     KeyStore store(prefix.path());
     EXPECT_FALSE(
-        store.openKey(kLocalMachine, "Software\\The toolTest\\Alpha", Access::Read).has_value());
+        store.openKey(kLocalMachine, u"Software\\The toolTest\\Alpha", Access::Read).has_value());
     EXPECT_TRUE(
-        store.openKey(kLocalMachine, "Software\\The toolTest\\Other", Access::Read).has_value());
+        store.openKey(kLocalMachine, u"Software\\The toolTest\\Other", Access::Read).has_value());
     EXPECT_EQ(readFile(prefix.user()), kUserHive);
 }
 
@@ -116,6 +130,20 @@ TEST_F(Program, RefusesAFileThatIsNotAHive)
     EXPECT_EQ(outcome.status, 3);
     EXPECT_NE(outcome.standardError.find(prefix.user().string()), std::string::npos);
     EXPECT_EQ(readFile(prefix.user()), "not a hive\n");
+}
+
+// A hive that is a FIFO used to block the program in open() while it held the server lock. It
+// must be refused at once (status 3, naming the file), whether or not anything writes to it.
+TEST_F(Program, RefusesAFifoHiveWithoutWaiting)
+{
+    std::filesystem::remove(prefix.user());
+    ASSERT_EQ(::mkfifo(prefix.user().c_str(), 0600), 0);
+    const Outcome outcome = run({ "-C", "Software\\The toolTest\\Alpha" });
+    EXPECT_EQ(outcome.status, 3) << "-2 means it hung";
+    EXPECT_NE(outcome.standardError.find(prefix.user().string() + " is not a regular file"),
+        std::string::npos)
+        << outcome.standardError;
+    EXPECT_EQ(std::filesystem::status(prefix.user()).type(), std::filesystem::file_type::fifo);
 }
 
 } // namespace

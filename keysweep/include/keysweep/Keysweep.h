@@ -18,7 +18,7 @@ inline constexpr std::string_view kNoKeyCaption = "error";
 // with kExitOk; the others mean the hive files were left exactly as they were.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitServerRunning = 2; // the prefix's wineserver runs
-inline constexpr int kExitHiveRefused = 3; // the hive is not a Wine hive, or is hard-linked
+inline constexpr int kExitHiveRefused = 3; // not a regular file, not a Wine hive, hard-linked
 inline constexpr int kExitWriteFailed = 4; // the new hive could not be written
 
 // What one run needs from its surroundings, so tests can run it in-process.
@@ -39,9 +39,5 @@ std::filesystem::path defaultPrefix();
 // prefix's wineserver runs nothing is read or changed (kExitServerRunning); otherwise the
 // server lock is held from that check until the changed hive has been renamed into place.
 int run(std::span<const std::string> arguments, const RunContext &context);
-
-// The parent of the key `path` names, read as run() reads it from the root (one leading
-// backslash dropped, trailing ones ignored): empty for a key straight below the root.
-std::string_view parentPath(std::string_view path);
 
 } // namespace keysweep

@@ -10,6 +10,7 @@ namespace keysweep {
 struct Error {
     enum class Code {
         NotAHive, // the file's first line is not the hive header; the file is left alone
+        NotAFile, // the path names a FIFO, folder or device rather than a regular file
         Io, // a file or folder could not be read, written, synced or renamed
         HardLinked, // the hive has more than one name, so replacing it would split them
     };

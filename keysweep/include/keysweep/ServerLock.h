@@ -33,16 +33,17 @@ struct ServerRunning {
 };
 
 // Holds Wine's server lock of one prefix. A live wineserver holds a write lock on byte 0 of its
-// `lock` file for its whole life, and a starting one gives up while someone else holds it; so
-// while this object lives, no server runs for the prefix and none can start from an existing
-// server folder. Owns the lock files' descriptors; the locks go when it is destroyed. Used from
-// one thread; POSIX locks belong to the process, so a second ServerLock in the same process does
-// not exclude the first.
+// `lock` file for its whole life, and a starting one waits while someone else holds it; so
+// while this object lives, no server runs for the prefix and none can start. Owns the lock files'
+// descriptors; the locks go when it is destroyed. Used from one thread; POSIX locks belong to the
+// process, so a second ServerLock in the same process does not exclude the first.
 class ServerLock {
 public:
-    // Takes the lock in every server folder that exists for `prefix`, after checking that no
-    // server runs: a lock held by another process, or a process whose working folder is the
-    // prefix's server folder (found through `places.proc`), means it does, and nothing is held.
+    // Takes the lock in every server folder of `prefix`, after checking that no server runs: a
+    // lock held by another process, or a process whose working folder is the prefix's server
+    // folder (found through `places.proc`), means it does, and nothing is held. The server folder
+    // Debian's Wine would use, and its lock file, are made first where missing, as that Wine
+    // makes them (folders 0700, the prefix's `wineserver` file 0400, `lock` 0600).
     static std::variant<ServerLock, ServerRunning> acquire(
         const std::filesystem::path &prefix, const ServerPlaces &places);
 

@@ -27,18 +27,18 @@ public:
 
     // Opens `path` with full access, leaving the current key as it is; nothing when the key is
     // absent or cannot be opened with full access. Close the handle with closeKey().
-    std::optional<KeyHandle> openKey(std::string_view path);
+    std::optional<KeyHandle> openKey(std::u16string_view path);
     void closeKey(KeyHandle key);
 
     // Deletes the key at `path` with every key below it: depth first, the sub-keys of each key
     // from the highest index down to 0, each in turn made the current key while its own sub-keys
     // go. Sub-keys that cannot be read, opened or deleted are skipped. True when the key itself
-    // was deleted at the end.
-    bool deleteKey(std::string_view path);
+    // was deleted at the end. The walk keeps its levels on the heap, so any depth is fine.
+    bool deleteKey(std::u16string_view path);
 
 private:
     // The key a path is taken from, and the path without its leading backslash.
-    KeyHandle baseFor(std::string_view &path) const;
+    KeyHandle baseFor(std::u16string_view &path) const;
 
     KeyStore &m_store;
     KeyHandle m_rootKey = kCurrentUser;
