@@ -105,8 +105,8 @@ int latency(const std::filesystem::path &dir)
             bool opened = false;
             const double openMs = timed([&] { opened = device->open(file.path).ok(); });
             if (!opened) {
-                std::printf("      %-14s %9.1f %9.1f  refused\n", file.name.c_str(), probeMs,
-                    openMs);
+                std::printf(
+                    "      %-14s %9.1f %9.1f  refused\n", file.name.c_str(), probeMs, openMs);
                 continue;
             }
             device->play();
@@ -141,8 +141,9 @@ int latency(const std::filesystem::path &dir)
         worstOverall, kCallBudgetMs, worstOverall <= kCallBudgetMs ? "ok" : "OVER");
 
     // The long wave on the null output.
-    const auto &longWave = std::find_if(set.begin(), set.end(),
-        [](const auto &f) { return f.name == "over 2 hours"; })->path;
+    const auto &longWave = std::find_if(set.begin(), set.end(), [](const auto &f) {
+        return f.name == "over 2 hours";
+    })->path;
     tunedeck::Device device(nullptr, tunedeck::OutputMode::Null);
     double worstFirst = 0;
     double worstSeek = 0;

@@ -86,17 +86,17 @@ int hugeLine(int argc, char **argv, int mebibytes)
     ToolTip(0, 0, 0, reinterpret_cast<std::uintptr_t>(path.constData()), 0);
 
     std::printf("tip file: one line of %d MiB, then a short line\n", mebibytes);
-    std::printf("open (count + first read):  %8.1f ms   (not budgeted: reads the whole file)\n",
-        openMs);
-    std::printf("repaint, long line's tip:   %8.2f ms   (budget %.0f ms)\n", longMs,
-        kRepaintBudgetMs);
-    std::printf("repaint, short tip:         %8.2f ms   (budget %.0f ms)\n", shortMs,
-        kRepaintBudgetMs);
+    std::printf(
+        "open (count + first read):  %8.1f ms   (not budgeted: reads the whole file)\n", openMs);
+    std::printf(
+        "repaint, long line's tip:   %8.2f ms   (budget %.0f ms)\n", longMs, kRepaintBudgetMs);
+    std::printf(
+        "repaint, short tip:         %8.2f ms   (budget %.0f ms)\n", shortMs, kRepaintBudgetMs);
     std::printf("peak RSS before the dialog: %8.1f MiB\n", before);
-    std::printf("peak RSS while it shows:    %8.1f MiB  (budget %.0f MiB)\n", peakShown,
-        kPeakBudgetMiB);
-    const bool within = longMs <= kRepaintBudgetMs && shortMs <= kRepaintBudgetMs
-        && peakShown <= kPeakBudgetMiB;
+    std::printf(
+        "peak RSS while it shows:    %8.1f MiB  (budget %.0f MiB)\n", peakShown, kPeakBudgetMiB);
+    const bool within
+        = longMs <= kRepaintBudgetMs && shortMs <= kRepaintBudgetMs && peakShown <= kPeakBudgetMiB;
     std::printf("%s\n", within ? "within budget" : "OVER BUDGET");
     return within ? 0 : 2;
 }

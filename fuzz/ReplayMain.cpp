@@ -19,10 +19,12 @@ int runOne(const std::filesystem::path &path)
         std::fprintf(stderr, "cannot read %s\n", path.c_str());
         return 1;
     }
-    std::vector<char> bytes { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+    std::vector<char> bytes { std::istreambuf_iterator<char>(in),
+        std::istreambuf_iterator<char>() };
     // An empty vector's data() may be null; the fuzzer never passes null, so neither do we.
     static const std::uint8_t kEmpty = 0;
-    const auto *data = bytes.empty() ? &kEmpty : reinterpret_cast<const std::uint8_t *>(bytes.data());
+    const auto *data
+        = bytes.empty() ? &kEmpty : reinterpret_cast<const std::uint8_t *>(bytes.data());
     LLVMFuzzerTestOneInput(data, bytes.size());
     return 0;
 }

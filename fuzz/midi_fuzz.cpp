@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const auto payload = file.payloadOf(event);
         require(payload.empty()
             || (payload.data() >= file.payload().data()
-                && payload.data() + payload.size() <= file.payload().data() + file.payload().size()));
+                && payload.data() + payload.size()
+                    <= file.payload().data() + file.payload().size()));
         lastTick = event.tick();
         lastUs = us;
     }

@@ -36,8 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         ~Scratch() { std::filesystem::remove(path); }
     } scratch;
     const std::filesystem::path &path = scratch.path;
-    static auto device
-        = std::make_unique<tunedeck::Device>(nullptr, tunedeck::OutputMode::Offline);
+    static auto device = std::make_unique<tunedeck::Device>(nullptr, tunedeck::OutputMode::Offline);
 
     if (std::FILE *file = std::fopen(path.c_str(), "wb")) {
         require(std::fwrite(data, 1, size, file) == size);

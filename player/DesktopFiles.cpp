@@ -11,9 +11,9 @@
 #include <QListWidget>
 #include <QLoggingCategory>
 #include <QMimeData>
-#include <QUrl>
 #include <QPushButton>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 #include <cstring>
@@ -71,7 +71,7 @@ void appendFolder(ExpandedFiles &result, const QByteArray &folder)
             const QString text = fileNameFromBytes(name);
             if (name == "." || name == ".." || !TTunedeckform::IsAudioFile(text))
                 continue;
-            struct stat info {};
+            struct stat info { };
             const QByteArray full = folder + '/' + name.toByteArray();
             if (::stat(full.constData(), &info) == 0 && S_ISREG(info.st_mode))
                 names.append(text);
@@ -91,7 +91,7 @@ ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &
     for (const QByteArray &given : names) {
         const QByteArray name = absoluteName(given, workingFolder);
         const QString text = fileNameFromBytes(name);
-        struct stat info {};
+        struct stat info { };
         if (given.isEmpty() || ::stat(name.constData(), &info) != 0) {
             result.rejected.append(fileNameFromBytes(given));
             continue;
@@ -159,14 +159,14 @@ qsizetype appendFiles(TTunedeckform *form, const QList<QByteArray> &names,
         qCDebug(lcDesktop, "appended %s", qUtf8Printable(name));
     // Playing and the report wait until the caller has returned: both may open a modal box,
     // and a caller on the bus must have its answer first.
-    QTimer::singleShot(0, form, [form, startPlay = startPlaying && added > 0,
-                                    rejected = std::move(files.rejected)] {
-        // Stopped is the look with the Stop button hidden; paused and playing both show it.
-        if (startPlay && form->StopButt->isHidden() && form->Lista->count() > 0)
-            form->PlayButtClick();
-        if (!rejected.isEmpty())
-            showGeneralError(rejectedFilesText(rejected));
-    });
+    QTimer::singleShot(0, form,
+        [form, startPlay = startPlaying && added > 0, rejected = std::move(files.rejected)] {
+            // Stopped is the look with the Stop button hidden; paused and playing both show it.
+            if (startPlay && form->StopButt->isHidden() && form->Lista->count() > 0)
+                form->PlayButtClick();
+            if (!rejected.isEmpty())
+                showGeneralError(rejectedFilesText(rejected));
+        });
     return added;
 }
 

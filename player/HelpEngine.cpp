@@ -3,8 +3,8 @@
 #include "MessageBoxes.h"
 
 #include <QFile>
-#include <QScreen>
 #include <QFileInfo>
+#include <QScreen>
 #include <QTextBrowser>
 #include <QUrl>
 
@@ -65,8 +65,8 @@ QTextBrowser *openWindow(QWidget *owner, const QString &helpFile, const QString 
             // manager's frame the help window will get; allow for a usual one.
             if (frame.isNull())
                 frame = QMargins(4, 28, 4, 4);
-            browser->setGeometry(HelpEngine::placeBeside(top->frameGeometry(), browser->size(),
-                frame, top->screen()->availableGeometry()));
+            browser->setGeometry(HelpEngine::placeBeside(
+                top->frameGeometry(), browser->size(), frame, top->screen()->availableGeometry()));
         }
     }
     // Relative links and pictures resolve beside the help file.
@@ -84,8 +84,8 @@ QRect HelpEngine::placeBeside(QRect ownerFrame, QSize size, QMargins frame, QRec
 {
     constexpr int kGap = 8;
     const QSize outer = size.grownBy(frame).boundedTo(screen.size());
-    const int top =
-        std::clamp(ownerFrame.top(), screen.top(), screen.bottom() + 1 - outer.height());
+    const int top
+        = std::clamp(ownerFrame.top(), screen.top(), screen.bottom() + 1 - outer.height());
     int left = ownerFrame.right() + 1 + kGap;
     if (left + outer.width() > screen.right() + 1) {
         left = ownerFrame.left() - kGap - outer.width();

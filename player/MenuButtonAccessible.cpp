@@ -99,10 +99,7 @@ public:
 
     bool isValid() const override { return m_menu && m_action; }
     QObject *object() const override { return m_action; }
-    QWindow *window() const override
-    {
-        return m_menu ? m_menu->windowHandle() : nullptr;
-    }
+    QWindow *window() const override { return m_menu ? m_menu->windowHandle() : nullptr; }
     QList<std::pair<QAccessibleInterface *, QAccessible::Relation>> relations(
         QAccessible::Relation) const override
     {
@@ -177,7 +174,12 @@ public:
         QPointer<QAction> item = m_action;
         m_menu->close();
         QMetaObject::invokeMethod(
-            m_menu, [item] { if (item) item->trigger(); }, Qt::QueuedConnection);
+            m_menu,
+            [item] {
+                if (item)
+                    item->trigger();
+            },
+            Qt::QueuedConnection);
     }
     QStringList keyBindingsForAction(const QString &) const override
     {

@@ -124,8 +124,8 @@ QVariantMap Service::metadata(const PlayerSnapshot &state)
     if (isStopped(state) || state.fileName.isEmpty())
         return map;
     map.insert(QStringLiteral("mpris:length"), qlonglong(state.lengthMs) * 1000);
-    map.insert(QStringLiteral("xesam:title"),
-        state.fileName.mid(state.fileName.lastIndexOf(u'/') + 1));
+    map.insert(
+        QStringLiteral("xesam:title"), state.fileName.mid(state.fileName.lastIndexOf(u'/') + 1));
     map.insert(QStringLiteral("xesam:url"),
         QString::fromLatin1("file://" + fileNameToBytes(state.fileName).toPercentEncoding("/")));
     return map;
@@ -368,7 +368,8 @@ void PlayerAdaptor::Next()
 {
     m_service->next();
 }
-void PlayerAdaptor::Previous() { }
+void PlayerAdaptor::Previous()
+{ }
 void PlayerAdaptor::Seek(qlonglong offset)
 {
     m_service->seek(offset);

@@ -83,7 +83,8 @@ void writeInPlace(const QString &fileName, const QByteArray &bytes)
         throw EFCreateError(fileName);
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
+        const ssize_t written
+            = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {

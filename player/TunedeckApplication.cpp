@@ -102,9 +102,8 @@ bool hasFamily(const QString &family)
 bool hasBoldFace(const QString &family)
 {
     const QStringList styles = QFontDatabase::styles(family);
-    return std::any_of(styles.begin(), styles.end(), [&](const QString &style) {
-        return QFontDatabase::weight(family, style) >= QFont::Bold;
-    });
+    return std::any_of(styles.begin(), styles.end(),
+        [&](const QString &style) { return QFontDatabase::weight(family, style) >= QFont::Bold; });
 }
 
 } // namespace

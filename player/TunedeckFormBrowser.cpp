@@ -240,8 +240,8 @@ void TTunedeckform::connectBrowser()
     connect(RemoveAllButt, &QPushButton::clicked, this, &TTunedeckform::RemoveAllButtClick);
     connect(TdfileV, &TFileView::rowDoubleClicked, this, &TTunedeckform::AddOneButtClick);
     // Delete on the play list removes its selected entries, as Remove does.
-    auto *removeKey =
-        new QShortcut(QKeySequence::Delete, Lista, nullptr, nullptr, Qt::WidgetShortcut);
+    auto *removeKey
+        = new QShortcut(QKeySequence::Delete, Lista, nullptr, nullptr, Qt::WidgetShortcut);
     connect(removeKey, &QShortcut::activated, this, &TTunedeckform::RemoveOneButtClick);
 
     // The file view is the window's only drag source, with a drag of its own making only: the

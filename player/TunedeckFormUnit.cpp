@@ -256,7 +256,8 @@ void TTunedeckform::createComponents()
         button->setGeometry(left, 0, 35, 21);
         button->setFocusPolicy(Qt::NoFocus);
         // The drop-down arrow would not fit the layout's 35-pixel buttons.
-        button->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0px; }"));
+        button->setStyleSheet(
+            QStringLiteral("QToolButton::menu-indicator { image: none; width: 0px; }"));
         return button;
     };
     ToolButton1 = makeToolButton("ToolButton1", QStringLiteral("&File"), 0);
@@ -302,8 +303,8 @@ void TTunedeckform::createComponents()
     TdfileV->setIconSize(QSize(16, 16));
 
     AddOneButt = makeButton(GroupBox1, "AddOneButt", QStringLiteral("A&dd"),
-        QStringLiteral("Add the selected file to the list"), look->standardIcon(QStyle::SP_ArrowRight),
-        QRect(184, 40, 89, 25));
+        QStringLiteral("Add the selected file to the list"),
+        look->standardIcon(QStyle::SP_ArrowRight), QRect(184, 40, 89, 25));
     AddAllButt = makeButton(GroupBox1, "AddAllButt", QStringLiteral("Add a&ll"),
         QStringLiteral("Add all file to the list"), look->standardIcon(QStyle::SP_MediaSeekForward),
         QRect(184, 85, 89, 25));
@@ -325,9 +326,9 @@ void TTunedeckform::createComponents()
     PlayButt = makeButton(GroupBox1, "PlayButt", QStringLiteral("&Play"),
         QStringLiteral("Start playing"), look->standardIcon(QStyle::SP_MediaPlay),
         QRect(8, 232, 89, 25));
-    StopButt = makeButton(GroupBox1, "StopButt", QStringLiteral("&Stop"),
-        QStringLiteral("Stop playing"), look->standardIcon(QStyle::SP_MediaStop),
-        QRect(8, 232, 89, 25));
+    StopButt
+        = makeButton(GroupBox1, "StopButt", QStringLiteral("&Stop"), QStringLiteral("Stop playing"),
+            look->standardIcon(QStyle::SP_MediaStop), QRect(8, 232, 89, 25));
     StopButt->hide();
     PauseButt = makeButton(GroupBox1, "PauseButt", QStringLiteral("P&ause"),
         QStringLiteral("Pause playing"), look->standardIcon(QStyle::SP_MediaPause),
@@ -398,8 +399,8 @@ void TTunedeckform::createComponents()
 
 void TTunedeckform::createMenus()
 {
-    const auto makeItem = [this](QMenu *menu, const char *name, const QString &caption,
-                              int picture, const QKeySequence &shortcut) {
+    const auto makeItem = [this](QMenu *menu, const char *name, const QString &caption, int picture,
+                              const QKeySequence &shortcut) {
         auto *item = new QAction(caption, this);
         item->setObjectName(QLatin1String(name));
         if (picture >= 0)
@@ -425,19 +426,19 @@ void TTunedeckform::createMenus()
     SavePlayList1 = makeItem(MainFileMenu, "SavePlayList1", QStringLiteral("&Save Play List"), 1,
         QKeySequence(Qt::CTRL | Qt::Key_S));
     N1 = makeSeparator(MainFileMenu, "N1");
-    Exit1 = makeItem(MainFileMenu, "Exit1", QStringLiteral("E&xit"), 4,
-        QKeySequence(Qt::CTRL | Qt::Key_X));
+    Exit1 = makeItem(
+        MainFileMenu, "Exit1", QStringLiteral("E&xit"), 4, QKeySequence(Qt::CTRL | Qt::Key_X));
 
     MainHelpMenu = new QMenu(this);
     MainHelpMenu->setObjectName(QStringLiteral("MainHelpMenu"));
     MainHelpMenu->setAccessibleName(QStringLiteral("Help"));
-    Contents1 = makeItem(MainHelpMenu, "Contents1", QStringLiteral("&Contents"), 3,
-        QKeySequence(Qt::Key_F1));
+    Contents1 = makeItem(
+        MainHelpMenu, "Contents1", QStringLiteral("&Contents"), 3, QKeySequence(Qt::Key_F1));
     N2 = makeSeparator(MainHelpMenu, "N2");
     AboutOrvaneSoftware1 = makeItem(MainHelpMenu, "AboutOrvaneSoftware1",
         QStringLiteral("About &Orvane Labs"), -1, QKeySequence());
-    about2 = makeItem(MainHelpMenu, "about2", QStringLiteral("&About"), 2,
-        QKeySequence(Qt::CTRL | Qt::Key_A));
+    about2 = makeItem(
+        MainHelpMenu, "about2", QStringLiteral("&About"), 2, QKeySequence(Qt::CTRL | Qt::Key_A));
 
     ToolButton1->setMenu(MainFileMenu);
     ToolButton2->setMenu(MainHelpMenu);
@@ -446,8 +447,8 @@ void TTunedeckform::createMenus()
     connect(SavePlayList1, &QAction::triggered, this, &TTunedeckform::SavePlayList1Click);
     connect(Exit1, &QAction::triggered, this, &TTunedeckform::Exit1Click);
     connect(Contents1, &QAction::triggered, this, &TTunedeckform::Contents1Click);
-    connect(AboutOrvaneSoftware1, &QAction::triggered, this,
-        &TTunedeckform::AboutOrvaneSoftware1Click);
+    connect(
+        AboutOrvaneSoftware1, &QAction::triggered, this, &TTunedeckform::AboutOrvaneSoftware1Click);
     connect(about2, &QAction::triggered, this, &TTunedeckform::about2Click);
 }
 

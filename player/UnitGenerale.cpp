@@ -213,8 +213,8 @@ void PlayNextEntry()
         device->Play(TMediaPlayer::Notice::Requested);
     } catch (const EMCIDeviceError &) {
         ShowStopped();
-        showMessage(MessageKind::Error,
-            texts::kUnableToPlayAudio + texts::kLineBreak + device->FileName());
+        showMessage(
+            MessageKind::Error, texts::kUnableToPlayAudio + texts::kLineBreak + device->FileName());
     }
 }
 

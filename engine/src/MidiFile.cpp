@@ -22,7 +22,6 @@ constexpr std::size_t kChunkHeaderBytes = 8;
 constexpr std::size_t kSmfHeaderBodyBytes = 6;
 constexpr std::size_t kRiffHeaderBytes = 12;
 
-
 bool hasTag(Bytes data, std::size_t at, std::string_view tag)
 {
     return at + tag.size() <= data.size()
@@ -130,9 +129,8 @@ Result<MidiFile> MidiParser::run()
             return fail(Error::Code::Truncated, "the file ends inside its header", 0);
         return fail(Error::Code::NotMidi, "no MThd header and no RIFF RMID wrapper", 0);
     }
-    const auto parseAll = [this] {
-        return hasTag(m_input, 0, "RIFF") ? parseRiff() : parseSmf(0, m_input.size());
-    };
+    const auto parseAll
+        = [this] { return hasTag(m_input, 0, "RIFF") ? parseRiff() : parseSmf(0, m_input.size()); };
     if (auto counted = parseAll(); !counted)
         return counted.error();
     m_counting = false;
@@ -418,8 +416,8 @@ void MidiParser::finish()
             // of events only.
             const auto bytes = m_file.payloadOf(event);
             if (event.isMeta() && event.metaType == kMetaSetTempo && bytes.size() >= 3) {
-                const std::uint32_t usPerQuarter = std::uint32_t { bytes[0] } << 16
-                    | std::uint32_t { bytes[1] } << 8 | bytes[2];
+                const std::uint32_t usPerQuarter
+                    = std::uint32_t { bytes[0] } << 16 | std::uint32_t { bytes[1] } << 8 | bytes[2];
                 if (usPerQuarter != 0)
                     changes.push_back({ event.tick(), usPerQuarter });
             }

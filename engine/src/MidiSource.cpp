@@ -97,8 +97,8 @@ void MidiSource::send(const MidiEvent &event) noexcept
     default:
         break;
     }
-    const auto payload = event.status == 0xF0 ? m_file.payloadOf(event)
-                                              : std::span<const std::uint8_t> {};
+    const auto payload
+        = event.status == 0xF0 ? m_file.payloadOf(event) : std::span<const std::uint8_t> {};
     if (!payload.empty()) {
         // Payload without F0; FluidSynth wants it without the closing F7 as well.
         const char *data = reinterpret_cast<const char *>(payload.data());

@@ -225,8 +225,8 @@ long WaveSource::readStageCallback(void *context, float **data)
 {
     auto &s = *static_cast<WaveSource *>(context);
     const Converter &c = *s.m_converter;
-    const long got = src_callback_read(c.fromFile, c.fromFileRatio, kChunkFrames,
-        s.m_stageChunk.data());
+    const long got
+        = src_callback_read(c.fromFile, c.fromFileRatio, kChunkFrames, s.m_stageChunk.data());
     *data = s.m_stageChunk.data();
     return std::max(got, 0L);
 }
@@ -297,15 +297,15 @@ void WaveSource::decodeLoop()
             if (filledAhead && filledAheadMs == ms) {
                 // Already read from there (the render thread may have taken it over already).
                 std::uint64_t ahead = std::uint64_t { kAheadOfSeek } << 32 | ms;
-                m_filled.compare_exchange_strong(ahead, std::uint64_t { serial } << 32 | ms,
-                    std::memory_order_acq_rel);
+                m_filled.compare_exchange_strong(
+                    ahead, std::uint64_t { serial } << 32 | ms, std::memory_order_acq_rel);
             } else {
                 restart(ms, serial, head);
             }
             filledAhead = false;
         }
-        const std::uint64_t tail = std::max(m_tail.load(std::memory_order_acquire),
-            m_filledFrom.load(std::memory_order_relaxed));
+        const std::uint64_t tail = std::max(
+            m_tail.load(std::memory_order_acquire), m_filledFrom.load(std::memory_order_relaxed));
         const std::uint64_t used = head > tail ? head - tail : 0;
         const std::size_t space = m_ringFrames > used ? m_ringFrames - std::size_t(used) : 0;
         if (ended || failed() || space < std::size_t(kChunkFrames)) {

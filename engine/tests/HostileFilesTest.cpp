@@ -2,8 +2,8 @@
 // check; bench/engine_hostile.sh measures), nothing crashes, probe and open agree, and each file
 // is played or refused as listed.
 
-#include "DeviceTestSupport.h"
 #include "testsupport/HostileFiles.h"
+#include "DeviceTestSupport.h"
 #include "testsupport/MidiWriter.h"
 
 #include <gtest/gtest.h>
@@ -215,21 +215,43 @@ TEST_P(HostileFiles, EveryCallReturnsAndProbeAgreesWithOpen)
         }
 
         const std::size_t before = notices.count();
-        guarded("play " + entry.name, [&] { device->play(); return 0; });
+        guarded("play " + entry.name, [&] {
+            device->play();
+            return 0;
+        });
         notices.waitFor(before, std::chrono::milliseconds(300)); // plays a while, or to its end
-        EXPECT_TRUE(guarded("seek " + entry.name, [&] { return device->seekMs(device->lengthMs() / 2); }));
-        guarded("play again " + entry.name, [&] { device->play(); return 0; });
+        EXPECT_TRUE(
+            guarded("seek " + entry.name, [&] { return device->seekMs(device->lengthMs() / 2); }));
+        guarded("play again " + entry.name, [&] {
+            device->play();
+            return 0;
+        });
         notices.waitFor(before + 1, std::chrono::milliseconds(100));
-        guarded("stop " + entry.name, [&] { device->stop(); return 0; });
-        guarded("play once more " + entry.name, [&] { device->play(); return 0; });
+        guarded("stop " + entry.name, [&] {
+            device->stop();
+            return 0;
+        });
+        guarded("play once more " + entry.name, [&] {
+            device->play();
+            return 0;
+        });
         EXPECT_TRUE(guarded("skip from " + entry.name, [&] { return device->open(s_small); }));
         ASSERT_TRUE(guardedRead("reopen " + entry.name, [&] { return device->open(entry.path); }));
-        guarded("play after reopening " + entry.name, [&] { device->play(); return 0; });
-        guarded("close " + entry.name, [&] { device->close(); return 0; });
+        guarded("play after reopening " + entry.name, [&] {
+            device->play();
+            return 0;
+        });
+        guarded("close " + entry.name, [&] {
+            device->close();
+            return 0;
+        });
     }
     ASSERT_TRUE(device->open(file("burst").path));
     device->play();
-    guarded("ending the program while the burst plays", [&] { device.reset(); return 0; });
+    guarded("ending the program while the burst plays", [&] {
+        device.reset();
+        return 0;
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Outputs, HostileFiles,

@@ -97,8 +97,8 @@ TEST(MidiFormats, FormatZeroKeepsEventsInOrderWithAbsoluteTicks)
 
     EXPECT_EQ(file.kind(), MidiKind::Smf0);
     EXPECT_EQ(file.ticksPerQuarter(), 96);
-    const std::vector<Placed> expected { { 0, 0xC3 }, { 10, 0x93 }, { 480, 0x83 },
-        { 485, 0xE3 }, { 490, 0xFF } };
+    const std::vector<Placed> expected { { 0, 0xC3 }, { 10, 0x93 }, { 480, 0x83 }, { 485, 0xE3 },
+        { 490, 0xFF } };
     EXPECT_EQ(placed(file), expected);
     const auto events = file.events();
     EXPECT_EQ(events[0].data1(), 41);
@@ -125,9 +125,8 @@ TEST(MidiFormats, FormatOneMergesTracksByTickWithTiesInTrackOrder)
 
     EXPECT_EQ(result.value().kind(), MidiKind::Smf1);
     EXPECT_EQ(result.value().trackCount(), 3);
-    const std::vector<Placed> expected { { 0, 0xFF }, { 0, 0x91 }, { 0, 0xC1 },
-        { 240, 0x92 }, { 480, 0x90 }, { 480, 0x91 }, { 480, 0xFF }, { 480, 0xFF },
-        { 960, 0xFF } };
+    const std::vector<Placed> expected { { 0, 0xFF }, { 0, 0x91 }, { 0, 0xC1 }, { 240, 0x92 },
+        { 480, 0x90 }, { 480, 0x91 }, { 480, 0xFF }, { 480, 0xFF }, { 960, 0xFF } };
     EXPECT_EQ(placed(result.value()), expected);
 }
 
@@ -144,8 +143,8 @@ TEST(MidiFormats, FormatTwoPlaysTracksOneAfterAnother)
     const MidiFile &file = result.value();
 
     EXPECT_EQ(file.kind(), MidiKind::Smf2);
-    const std::vector<Placed> expected { { 0, 0xFF }, { 0, 0x90 }, { 480, 0x80 },
-        { 480, 0xFF }, { 480, 0x90 }, { 720, 0x80 }, { 960, 0xFF } };
+    const std::vector<Placed> expected { { 0, 0xFF }, { 0, 0x90 }, { 480, 0x80 }, { 480, 0xFF },
+        { 480, 0x90 }, { 720, 0x80 }, { 960, 0xFF } };
     EXPECT_EQ(placed(file), expected);
     EXPECT_EQ(file.lengthMs(), 2000u); // one quarter each at 60 bpm, the tempo carried on
 }

@@ -127,7 +127,8 @@ TEST(SongTiming, TempoChangesOfAllTracksAreMerged)
     const MidiFile file = parsed(SmfWriter(1, 480).track(notes).track(tempo).bytes());
 
     ASSERT_EQ(file.events().size(), 5u);
-    EXPECT_EQ(file.timeUsOf(file.events()[3]), 1'500'000); // the note off, after the change in track 2
+    EXPECT_EQ(
+        file.timeUsOf(file.events()[3]), 1'500'000); // the note off, after the change in track 2
     EXPECT_EQ(file.lengthMs(), 1500u);
     EXPECT_EQ(file.tempoMap().changes().size(), 1u);
 }
@@ -166,7 +167,8 @@ TEST(SongTiming, EventFramesMatchTheirTimes)
     const MidiFile file = parsed(SmfWriter(0, 96).track(track).bytes());
     for (const MidiEvent &event : file.events()) {
         const std::uint64_t frame = file.frameOf(event, 1'000'000); // one frame per µs
-        EXPECT_EQ(frame, static_cast<std::uint64_t>(file.timeUsOf(event))) << "tick " << event.tick();
+        EXPECT_EQ(frame, static_cast<std::uint64_t>(file.timeUsOf(event)))
+            << "tick " << event.tick();
     }
     EXPECT_EQ(file.timeUsOf(file.events().back()), (200 * 600'000 + 338 * 300'000) / 96);
 }

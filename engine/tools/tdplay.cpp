@@ -13,10 +13,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
-#include <cstdlib>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -102,8 +102,8 @@ void printSongDetails(const char *file)
     if (midi.ticksPerQuarter() != 0)
         std::printf("%u ticks per quarter\n", unsigned(midi.ticksPerQuarter()));
     else
-        std::printf("SMPTE %d frames per second, %d ticks per frame\n",
-            midi.smpteFramesPerSecond(), midi.ticksPerFrame());
+        std::printf("SMPTE %d frames per second, %d ticks per frame\n", midi.smpteFramesPerSecond(),
+            midi.ticksPerFrame());
     const std::uint32_t usPerQuarter = midi.tempoMap().usPerQuarterAt(0);
     std::printf("  tempo at start %.2f bpm (%u us per quarter)\n",
         usPerQuarter ? 60'000'000.0 / usPerQuarter : 0.0, usPerQuarter);
@@ -319,9 +319,8 @@ Outcome play(Player &p, const char *file, bool &soundfontExplained)
     Outcome outcome = Outcome::Played;
     for (;;) {
         if (p.showStatus) {
-            std::fprintf(stderr, "\r%s  %s / %s%s", file,
-                formatTime(p.device.positionMs()).c_str(), length.c_str(),
-                paused ? "  (paused)" : "          ");
+            std::fprintf(stderr, "\r%s  %s / %s%s", file, formatTime(p.device.positionMs()).c_str(),
+                length.c_str(), paused ? "  (paused)" : "          ");
             std::fflush(stderr);
         }
         if (g_interrupted) {
@@ -366,8 +365,7 @@ Outcome play(Player &p, const char *file, bool &soundfontExplained)
         failed = p.finished && p.failed;
     }
     if (outcome == Outcome::Played && failed) {
-        std::fprintf(
-            stderr, "tdplay: %s: %s\n", file, describe(p.device.lastFailure()).c_str());
+        std::fprintf(stderr, "tdplay: %s: %s\n", file, describe(p.device.lastFailure()).c_str());
         return Outcome::Failed;
     }
     return outcome;
@@ -483,15 +481,14 @@ int main(int argc, char **argv)
             changed.notify_all();
         },
         mode);
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = &onInterrupt;
     ::sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
     const KeyboardMode keyboard;
     Player player { device, mutex, changed, finished, failed, finishedRun,
-        ::isatty(STDERR_FILENO) == 1,
-        keyboard.active() };
+        ::isatty(STDERR_FILENO) == 1, keyboard.active() };
     int status = 0;
     bool soundfontExplained = false;
     for (const char *file : args) {

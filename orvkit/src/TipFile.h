@@ -35,8 +35,8 @@ public:
 
     // Under Text::Keep, each line's text is cut to its first `keepBytes` bytes: a line may be of
     // any length, and only this much of it is ever held.
-    TipLineReader(Text text, LineFn onLine,
-        std::size_t keepBytes = std::numeric_limits<std::size_t>::max());
+    TipLineReader(
+        Text text, LineFn onLine, std::size_t keepBytes = std::numeric_limits<std::size_t>::max());
 
     // Takes the next bytes of the file. Returns false once the content has ended (Ctrl-Z was
     // read, or the receiver said Stop); later bytes, in this call or the next, are ignored.

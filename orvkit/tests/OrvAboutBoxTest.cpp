@@ -293,8 +293,8 @@ private Q_SLOTS:
             qputenv("BROWSER", browser);
         QVERIFY(result <= 32);
         captured.seek(0);
-        QCOMPARE(QString::fromLocal8Bit(captured.readAll()).trimmed(),
-            QStringLiteral("after the call"));
+        QCOMPARE(
+            QString::fromLocal8Bit(captured.readAll()).trimmed(), QStringLiteral("after the call"));
     }
 
     // A call made from inside another keeps quiet too, and the program's own message handler is

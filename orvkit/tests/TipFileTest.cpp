@@ -69,8 +69,8 @@ private Q_SLOTS:
         const QByteArray bytes("first\r\nsecond\r\n\r\nfourth\nstill\rfifth\032gone");
         const Lines whole = orvkit::tipLines(viewOf(bytes));
         QCOMPARE(whole.size(), std::size_t(5));
-        for (const std::size_t keep : { std::size_t(-1), std::size_t(0), std::size_t(1),
-                 std::size_t(5), std::size_t(6) }) {
+        for (const std::size_t keep :
+            { std::size_t(-1), std::size_t(0), std::size_t(1), std::size_t(5), std::size_t(6) }) {
             Lines heads;
             for (const std::string &line : whole)
                 heads.push_back(line.substr(0, keep));

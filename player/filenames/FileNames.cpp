@@ -88,7 +88,8 @@ QString fileNameFromBytes(QByteArrayView bytes)
             }
             at += length;
         } else {
-            name.append(QChar(static_cast<char16_t>(kEscapeBase + static_cast<std::uint8_t>(bytes[at]))));
+            name.append(
+                QChar(static_cast<char16_t>(kEscapeBase + static_cast<std::uint8_t>(bytes[at]))));
             ++at;
         }
     }

@@ -189,8 +189,8 @@ private Q_SLOTS:
 
         open(QStringLiteral("sub"));
         QStringList folders;
-        for (int row = m_form->TdDirectory->count() - names.size(); row < m_form->TdDirectory->count();
-             ++row)
+        for (int row = m_form->TdDirectory->count() - names.size();
+             row < m_form->TdDirectory->count(); ++row)
             folders.append(m_form->TdDirectory->item(row)->text());
         QCOMPARE(folders, QStringList({ "_z", "a", "Ab", "B", "b", "C" }));
     }
@@ -253,7 +253,8 @@ private Q_SLOTS:
         click(m_form->AddOneButt);
         click(m_form->AddOneButt);
         QCOMPARE(listaTexts(*m_form), QStringList({ "SONG.MID", "SONG.MID" }));
-        QCOMPARE(m_form->PlayListPaths.toStringList(), QStringList({ path("SONG.MID"), path("SONG.MID") }));
+        QCOMPARE(m_form->PlayListPaths.toStringList(),
+            QStringList({ path("SONG.MID"), path("SONG.MID") }));
     }
 
     // In the root folder the full name has a single "/" before the file's name.
@@ -276,7 +277,8 @@ private Q_SLOTS:
         QCOMPARE(m_form->Lista->count(), 0);
         click(m_form->AddAllButt);
         QCOMPARE(listaTexts(*m_form), QStringList({ "a.mid", "b.wav" }));
-        QCOMPARE(m_form->PlayListPaths.toStringList(), QStringList({ path("a.mid"), path("b.wav") }));
+        QCOMPARE(
+            m_form->PlayListPaths.toStringList(), QStringList({ path("a.mid"), path("b.wav") }));
 
         QVERIFY(QDir().mkpath(path("empty")));
         open(QStringLiteral("empty"));
@@ -555,7 +557,8 @@ private Q_SLOTS:
             QVERIFY2(m_form->PlayListPaths.toStringList() == model,
                 qPrintable(QStringLiteral("seed %1, step %2").arg(seed).arg(step)));
             for (int i = 0; i < m_form->Lista->count(); ++i)
-                QCOMPARE(m_form->Lista->item(i)->text(), lastComponent(m_form->PlayListPaths.at(i)));
+                QCOMPARE(
+                    m_form->Lista->item(i)->text(), lastComponent(m_form->PlayListPaths.at(i)));
         }
     }
 };

@@ -77,7 +77,7 @@ bool openSong(tunedeck::Device &device, const QString &song)
 // The peak of a song rendered offline at `volume`.
 float renderedPeak(const QString &song, float volume)
 {
-    tunedeck::Device device([](tunedeck::Notice) { }, tunedeck::OutputMode::Offline);
+    tunedeck::Device device([](tunedeck::Notice) {}, tunedeck::OutputMode::Offline);
     device.setVolume(volume);
     if (!openSong(device, song))
         return -1;
@@ -110,8 +110,8 @@ private:
 
     // Calls a method of the player over the bus from a connection of its own, answered while
     // this thread's event loop runs.
-    QDBusMessage callPlayer(const QString &interface, const QString &method,
-        const QVariantList &arguments = {})
+    QDBusMessage callPlayer(
+        const QString &interface, const QString &method, const QVariantList &arguments = {})
     {
         QDBusMessage call = QDBusMessage::createMethodCall(
             tunedeck::mpris::kServiceName, tunedeck::mpris::kObjectPath, interface, method);
@@ -151,8 +151,9 @@ private Q_SLOTS:
             m_busMissing = QStringLiteral("dbus-daemon is not installed (scripts/deps.sh)");
             return;
         }
-        m_daemon.start(daemon, { QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                   QStringLiteral("--print-address") });
+        m_daemon.start(daemon,
+            { QStringLiteral("--session"), QStringLiteral("--nofork"),
+                QStringLiteral("--print-address") });
         if (!m_daemon.waitForStarted() || !m_daemon.waitForReadyRead(kWaitMs)) {
             m_busMissing = QStringLiteral("the private dbus-daemon did not start");
             return;
@@ -268,8 +269,8 @@ private Q_SLOTS:
     void secondStartHandsOver()
     {
         requireBus();
-        const QString program =
-            QCoreApplication::applicationDirPath() + QStringLiteral("/tunedeck");
+        const QString program
+            = QCoreApplication::applicationDirPath() + QStringLiteral("/tunedeck");
         if (!QFileInfo(program).isExecutable())
             QSKIP("the tunedeck program is not built beside the tests");
         startPlaying({ song(QStringLiteral("a.mid")) });
@@ -332,13 +333,27 @@ private Q_SLOTS:
         QTest::addColumn<QString>("from"); // stopped, playing or paused
         QTest::addColumn<QString>("method");
         QTest::addColumn<QString>("button");
-        QTest::newRow("Play when stopped") << "stopped" << "Play" << "PlayButt";
-        QTest::newRow("Play when paused") << "paused" << "Play" << "ResButt";
-        QTest::newRow("Pause") << "playing" << "Pause" << "PauseButt";
-        QTest::newRow("PlayPause when playing") << "playing" << "PlayPause" << "PauseButt";
-        QTest::newRow("PlayPause when paused") << "paused" << "PlayPause" << "ResButt";
-        QTest::newRow("Stop") << "playing" << "Stop" << "StopButt";
-        QTest::newRow("Next") << "playing" << "Next" << "SkipButt";
+        QTest::newRow("Play when stopped") << "stopped"
+                                           << "Play"
+                                           << "PlayButt";
+        QTest::newRow("Play when paused") << "paused"
+                                          << "Play"
+                                          << "ResButt";
+        QTest::newRow("Pause") << "playing"
+                               << "Pause"
+                               << "PauseButt";
+        QTest::newRow("PlayPause when playing") << "playing"
+                                                << "PlayPause"
+                                                << "PauseButt";
+        QTest::newRow("PlayPause when paused") << "paused"
+                                               << "PlayPause"
+                                               << "ResButt";
+        QTest::newRow("Stop") << "playing"
+                              << "Stop"
+                              << "StopButt";
+        QTest::newRow("Next") << "playing"
+                              << "Next"
+                              << "SkipButt";
     }
     void busCommandsMatchButtons()
     {
@@ -410,16 +425,17 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(tracks.size() > tracksBefore, kWaitMs);
         QVERIFY(tracks.last().endsWith(QString::number(m_form->LettoreMidi->DeviceId())));
         QCOMPARE(qdbus_cast<QVariantMap>(property(QStringLiteral("Metadata")))
-                     .value(QStringLiteral("xesam:title")).toString(),
+                     .value(QStringLiteral("xesam:title"))
+                     .toString(),
             QStringLiteral("b.mid"));
         m_form->StopButt->click();
         QTRY_COMPARE_WITH_TIMEOUT(statuses.last(), QStringLiteral("Stopped"), kWaitMs);
         QCOMPARE(statuses, (QStringList { "Playing", "Paused", "Playing", "Stopped" }));
         // The volume: set over the bus, held by the device, announced.
-        QDBusMessage set = callPlayer(QStringLiteral("org.freedesktop.DBus.Properties"),
-            QStringLiteral("Set"),
-            { tunedeck::mpris::kPlayerInterface, QStringLiteral("Volume"),
-                QVariant::fromValue(QDBusVariant(0.5)) });
+        QDBusMessage set
+            = callPlayer(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"),
+                { tunedeck::mpris::kPlayerInterface, QStringLiteral("Volume"),
+                    QVariant::fromValue(QDBusVariant(0.5)) });
         QCOMPARE(set.type(), QDBusMessage::ReplyMessage);
         QCOMPARE(m_form->LettoreMidi->Volume(), 0.5);
         QTRY_COMPARE_WITH_TIMEOUT(m_volumes, QList<double> { 0.5 }, kWaitMs);
@@ -507,8 +523,8 @@ private Q_SLOTS:
         QCOMPARE(renderedPeak(a, 0.0f), 0.0f);
 
         // A change takes effect with the next block: two devices in step, one turned down.
-        tunedeck::Device steady([](tunedeck::Notice) { }, tunedeck::OutputMode::Offline);
-        tunedeck::Device turned([](tunedeck::Notice) { }, tunedeck::OutputMode::Offline);
+        tunedeck::Device steady([](tunedeck::Notice) {}, tunedeck::OutputMode::Offline);
+        tunedeck::Device turned([](tunedeck::Notice) {}, tunedeck::OutputMode::Offline);
         QVERIFY(openSong(steady, a) && openSong(turned, a));
         steady.play();
         turned.play();
@@ -536,8 +552,8 @@ private Q_SLOTS:
         startPlaying({ song(QStringLiteral("a.mid"), 119000), song(QStringLiteral("b.mid")) });
         QTRY_COMPARE_WITH_TIMEOUT(
             accessibleName(statusPanel), QStringLiteral("Status: Playing"), kWaitMs);
-        QTRY_COMPARE_WITH_TIMEOUT(accessibleName(m_form->StatusBar->panel(3)),
-            QStringLiteral("Length: 01:59"), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            accessibleName(m_form->StatusBar->panel(3)), QStringLiteral("Length: 01:59"), kWaitMs);
         QCOMPARE(accessibleName(m_form->FNPlay), QStringLiteral("Playing: a.mid"));
         QCOMPARE(accessibleName(m_form.get()), QStringLiteral("Tunedeck [a.mid]"));
         m_form->PauseButt->click();
@@ -572,8 +588,8 @@ private Q_SLOTS:
         QFETCH(QRect, owner);
         QFETCH(QRect, expectedFrame);
         const QMargins frame(2, 22, 2, 2);
-        const QRect placed =
-            HelpEngine::placeBeside(owner, QSize(520, 440), frame, QRect(0, 0, 1280, 1024));
+        const QRect placed
+            = HelpEngine::placeBeside(owner, QSize(520, 440), frame, QRect(0, 0, 1280, 1024));
         QCOMPARE(placed.marginsAdded(frame), expectedFrame);
     }
 
@@ -582,8 +598,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("item");
-        QTest::newRow("File") << "ToolButton1" << "Open Play List";
-        QTest::newRow("Help") << "ToolButton2" << "About Orvane Labs";
+        QTest::newRow("File") << "ToolButton1"
+                              << "Open Play List";
+        QTest::newRow("Help") << "ToolButton2"
+                              << "About Orvane Labs";
     }
     void menusInTheAccessibleTree()
     {

@@ -194,7 +194,8 @@ private Q_SLOTS:
     {
         QFETCH(QString, folder);
         QFETCH(QList<int>, indents);
-        const QString inside = folder.isEmpty() ? QStringLiteral("a") : QStringLiteral("a/") + folder;
+        const QString inside
+            = folder.isEmpty() ? QStringLiteral("a") : QStringLiteral("a/") + folder;
         makeFolders({ inside + QStringLiteral("/x"), inside + QStringLiteral("/y") });
         TDirectory95ListBox list;
         list.setDriveSource(m_drives);

@@ -73,7 +73,8 @@ struct Form {
 
     Form()
         // The main window's flags: a customised title bar with minimise and close boxes.
-        : widget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+        : widget(nullptr,
+            Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                 | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     {
         widget.setFixedSize(456, 305);
@@ -240,7 +241,8 @@ void GradientCaptionTest::gluedPartsGiveWayTogether()
     addPart(*form.caption, QStringLiteral("V1"), kBlue);
     const QFontMetrics metrics(crispFont());
     // Room for "deck" and "V1" but not all three.
-    const int width = form.caption->captionHeight() + 2 + metrics.horizontalAdvance(QStringLiteral("deckV1")) + 6;
+    const int width = form.caption->captionHeight() + 2
+        + metrics.horizontalAdvance(QStringLiteral("deckV1")) + 6;
 
     const QImage apart = renderCaption(*form.caption, width);
     QVERIFY(!contains(apart, kRed));
@@ -264,10 +266,12 @@ void GradientCaptionTest::noPartsAndNoFormCaptionLeaveGradientAndIcon()
     QImage expected(300, height, QImage::Format_RGB32);
     {
         QPainter painter(&expected);
-        TGradientCaption::fillGradient(painter, QRect(-75, 0, 375, height), Qt::black, form.caption->endColor(), 64);
+        TGradientCaption::fillGradient(
+            painter, QRect(-75, 0, 375, height), Qt::black, form.caption->endColor(), 64);
     }
     // Everything right of the icon is gradient only.
-    QCOMPARE(strip.copy(height, 0, 300 - height, height), expected.copy(height, 0, 300 - height, height));
+    QCOMPARE(strip.copy(height, 0, 300 - height, height),
+        expected.copy(height, 0, 300 - height, height));
     // The icon is there.
     QVERIFY(strip.copy(0, 0, height, height) != expected.copy(0, 0, height, height));
 }
@@ -278,7 +282,8 @@ void GradientCaptionTest::textIsShortenedWithAnEllipsis()
     const QFontMetrics metrics(font);
     const QString text = QStringLiteral("Tunedeck player");
     QCOMPARE(TGradientCaption::shortenText(text, font, 1000), text);
-    const QString shortened = TGradientCaption::shortenText(text, font, metrics.horizontalAdvance(text) - 1);
+    const QString shortened
+        = TGradientCaption::shortenText(text, font, metrics.horizontalAdvance(text) - 1);
     QVERIFY(shortened.endsWith(QStringLiteral("...")));
     QVERIFY(text.startsWith(shortened.chopped(3)));
     QVERIFY(shortened.size() <= text.size() + 1);
@@ -350,8 +355,10 @@ void GradientCaptionTest::closeAndMinimiseBoxesWork()
     Form form;
     form.widget.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form.widget));
-    auto *minimise = form.widget.findChild<QAbstractButton *>(QStringLiteral("CaptionMinimiseButton"));
-    auto *maximise = form.widget.findChild<QAbstractButton *>(QStringLiteral("CaptionMaximiseButton"));
+    auto *minimise
+        = form.widget.findChild<QAbstractButton *>(QStringLiteral("CaptionMinimiseButton"));
+    auto *maximise
+        = form.widget.findChild<QAbstractButton *>(QStringLiteral("CaptionMaximiseButton"));
     auto *close = form.widget.findChild<QAbstractButton *>(QStringLiteral("CaptionCloseButton"));
     QVERIFY(minimise && maximise && close);
     QVERIFY(!maximise->isEnabled());

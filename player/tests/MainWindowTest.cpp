@@ -147,8 +147,8 @@ private Q_SLOTS:
             for (int x = 0; x + 1 < image.width(); ++x) {
                 textPixels += lightness(x, y) < background - 64 ? 1 : 0;
                 // Light where the text lies one pixel down and to the right.
-                shadowPixels += lightness(x, y) > background + 8
-                        && lightness(x + 1, y + 1) < background - 64
+                shadowPixels
+                    += lightness(x, y) > background + 8 && lightness(x + 1, y + 1) < background - 64
                     ? 1
                     : 0;
             }
@@ -212,7 +212,8 @@ private Q_SLOTS:
         QVERIFY2(widget, qPrintable(name));
         QCOMPARE(widget->parentWidget()->objectName(), parentName);
         // The window's own components stand in its client area, below the painted title bar.
-        const QPoint origin = widget->parentWidget() == m_form.get() ? m_form->clientRect().topLeft() : QPoint();
+        const QPoint origin
+            = widget->parentWidget() == m_form.get() ? m_form->clientRect().topLeft() : QPoint();
         QCOMPARE(widget->geometry().translated(-origin), geometry);
     }
 
@@ -473,8 +474,8 @@ private Q_SLOTS:
     void tabFollowsTheLayoutOrder()
     {
         const QStringList expected { "Lista", "AddOneButt", "AddAllButt", "RemoveOneButt",
-            "RemoveAllButt", "PlayButt", "StopButt", "PauseButt", "ResButt", "SkipButt",
-            "ExitButt", "TdfileV", "TdDrive", "TdDirectory", "PosBar" };
+            "RemoveAllButt", "PlayButt", "StopButt", "PauseButt", "ResButt", "SkipButt", "ExitButt",
+            "TdfileV", "TdDrive", "TdDirectory", "PosBar" };
         QStringList chain;
         QWidget *widget = m_form->Lista;
         do {

@@ -1,7 +1,7 @@
 // Play-list files: the reading rules, the exact bytes written, names that are not UTF-8, and
 // failures that must leave the user's files alone.
-#include "FileNames.h"
 #include "PlayListFile.h"
+#include "FileNames.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -46,7 +46,8 @@ constexpr int kSaveNotRun = 4;
 int saveTwoNames(const QString &path)
 {
     try {
-        playlistfile::save(path, PathList::fromStringList({ QStringLiteral("/m/a.mid"), QStringLiteral("/m/b.mid") }));
+        playlistfile::save(path,
+            PathList::fromStringList({ QStringLiteral("/m/a.mid"), QStringLiteral("/m/b.mid") }));
         return 0;
     } catch (const EFCreateError &) {
         return 1;
@@ -105,13 +106,11 @@ void PlayListFileTest::readingSplitsLinesByEveryKindOfLineEnd_data()
     QTest::newRow("no line end at all") << QByteArray("abc") << QList<QByteArray> { "abc" };
     QTest::newRow("CR at the very end, no LF after it")
         << QByteArray("a\r\nb\r") << QList<QByteArray> { "a", "b" };
-    QTest::newRow("CR LF then a NUL")
-        << QByteArray("a\r\n\0\r\n", 5) << QList<QByteArray> { "a" };
+    QTest::newRow("CR LF then a NUL") << QByteArray("a\r\n\0\r\n", 5) << QList<QByteArray> { "a" };
     QTest::newRow("blanks are kept")
         << QByteArray("  /m/a.mid  \r\n\t\r\n") << QList<QByteArray> { "  /m/a.mid  ", "\t" };
-    QTest::newRow("NUL ends the text")
-        << QByteArray("a\r\nb", 4).append('\0').append("x\r\nc\r\n")
-        << QList<QByteArray> { "a", "b" };
+    QTest::newRow("NUL ends the text") << QByteArray("a\r\nb", 4).append('\0').append("x\r\nc\r\n")
+                                       << QList<QByteArray> { "a", "b" };
     QTest::newRow("NUL first") << QByteArray("\0a\r\n", 4) << QList<QByteArray>();
     QTest::newRow("equal lines stay two entries")
         << QByteArray("x.mid\r\nx.mid\r\n") << QList<QByteArray> { "x.mid", "x.mid" };
@@ -157,8 +156,9 @@ void PlayListFileTest::savedListLoadsBackUnchanged()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("list.tdl"));
-    const QStringList names { QStringLiteral("/music/Ode to Joy.mid"), QStringLiteral("/music/ä ö ü.rmi"),
-        QStringLiteral("chime.wav"), QStringLiteral("/music/Ode to Joy.mid") };
+    const QStringList names { QStringLiteral("/music/Ode to Joy.mid"),
+        QStringLiteral("/music/ä ö ü.rmi"), QStringLiteral("chime.wav"),
+        QStringLiteral("/music/Ode to Joy.mid") };
     playlistfile::save(path, PathList::fromStringList(names));
     QCOMPARE(readAll(path),
         QByteArray("/music/Ode to Joy.mid\r\n/music/\xc3\xa4 \xc3\xb6 \xc3\xbc.rmi\r\nchime.wav\r\n"
@@ -174,7 +174,8 @@ void PlayListFileTest::namesThatAreNotUtf8SurviveSaveAndLoadByteForByte()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("latin1.tdl"));
-    const QByteArray original("/musik/M\xfcller \xff\xfe.mid\r\n/a/\xc3\x28.mid\r\n/b/\xed\xa0\x80.wav\r\n");
+    const QByteArray original(
+        "/musik/M\xfcller \xff\xfe.mid\r\n/a/\xc3\x28.mid\r\n/b/\xed\xa0\x80.wav\r\n");
     writeAll(path, original);
 
     // Through text and back: what the window shows and stores must not lose a byte either.
@@ -194,7 +195,8 @@ void PlayListFileTest::fileNameConversionIsLosslessForAnyBytes()
         QByteArray bytes(random->bounded(0, 24), Qt::Uninitialized);
         for (char &c : bytes) {
             // Mostly high bytes, so broken and valid sequences both turn up often.
-            c = static_cast<char>(random->bounded(0, 4) == 0 ? random->bounded(1, 0x80) : random->bounded(0x80, 0x100));
+            c = static_cast<char>(random->bounded(0, 4) == 0 ? random->bounded(1, 0x80)
+                                                             : random->bounded(0x80, 0x100));
         }
         QCOMPARE(fileNameToBytes(fileNameFromBytes(bytes)), bytes);
     }
@@ -242,7 +244,8 @@ void PlayListFileTest::savingIntoAFolderThatCannotBeWrittenThrowsCannotCreate()
     QTemporaryDir dir;
     // A folder that is gone cannot be written by anyone, root included.
     const QString missing = dir.filePath(QStringLiteral("removed/list.tdl"));
-    QVERIFY_THROWS_EXCEPTION(EFCreateError, playlistfile::save(missing, PathList::fromStringList({ QStringLiteral("a") })));
+    QVERIFY_THROWS_EXCEPTION(EFCreateError,
+        playlistfile::save(missing, PathList::fromStringList({ QStringLiteral("a") })));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("removed"))));
 }
 
@@ -262,22 +265,25 @@ void PlayListFileTest::savingOverAWritableFileWithNoRoomForATemporaryOneWritesIn
 {
     QFETCH(bool, readOnlyFolder);
     QTemporaryDir dir;
-    QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-            | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther));
+    QVERIFY(QFile::setPermissions(dir.path(),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+            | QFileDevice::ReadOther | QFileDevice::ExeOther));
     const QString folder = dir.filePath(QStringLiteral("folder"));
     QVERIFY(QDir().mkdir(folder));
     const long nameMax = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
     QVERIFY(nameMax > 8);
-    const QString name = readOnlyFolder ? QStringLiteral("list.tdl")
-                                        : QString(int(nameMax) - 4, QLatin1Char('n')) + QStringLiteral(".tdl");
+    const QString name = readOnlyFolder
+        ? QStringLiteral("list.tdl")
+        : QString(int(nameMax) - 4, QLatin1Char('n')) + QStringLiteral(".tdl");
     const QString path = folder + u'/' + name;
     writeAll(path, QByteArray(4000, 'o') + "\r\n");
     const auto everyone = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
         | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
     QVERIFY(QFile::setPermissions(path, everyone));
     if (readOnlyFolder) {
-        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner
-                | QFileDevice::ReadOther | QFileDevice::ExeOther));
+        QVERIFY(QFile::setPermissions(folder,
+            QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
+                | QFileDevice::ExeOther));
     }
     int outcome = -1;
     if (readOnlyFolder && geteuid() == 0) {
@@ -290,9 +296,8 @@ void PlayListFileTest::savingOverAWritableFileWithNoRoomForATemporaryOneWritesIn
         // the test's watchdog is another thread), as "nobody", to do the save.
         const QByteArray program = QFile::encodeName(QCoreApplication::applicationFilePath());
         const QByteArray target = QFile::encodeName(path);
-        char *const arguments[]
-            = { const_cast<char *>(program.constData()), const_cast<char *>(kSaveSwitch),
-                  const_cast<char *>(target.constData()), nullptr };
+        char *const arguments[] = { const_cast<char *>(program.constData()),
+            const_cast<char *>(kSaveSwitch), const_cast<char *>(target.constData()), nullptr };
         const pid_t child = ::fork();
         QVERIFY(child >= 0);
         if (child == 0) {
@@ -305,13 +310,15 @@ void PlayListFileTest::savingOverAWritableFileWithNoRoomForATemporaryOneWritesIn
         QVERIFY(WIFEXITED(status));
         outcome = WEXITSTATUS(status);
         if (outcome == kSaveNotRun) {
-            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            QFile::setPermissions(
+                folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
             QSKIP("runs as root, and \"nobody\" cannot start this test program to save as");
         }
     } else {
         outcome = saveTwoNames(path);
     }
-    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(
+        folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     QCOMPARE(outcome, 0); // 1: "Cannot create file", 2: another error
     QCOMPARE(readAll(path), QByteArray("/m/a.mid\r\n/m/b.mid\r\n"));

@@ -174,7 +174,8 @@ void PlayListFilesFormTest::threeEntriesSaveAsThreeCrLfLinesAndLoadBack()
     m_form->OpenPlayList1->trigger();
     QCOMPARE(m_form->PlayListPaths.toStringList(), paths);
     QCOMPARE(listaTexts(m_form->Lista),
-        (QStringList { QStringLiteral("a.mid"), QStringLiteral("b b.rmi "), QStringLiteral("c.wav") }));
+        (QStringList {
+            QStringLiteral("a.mid"), QStringLiteral("b b.rmi "), QStringLiteral("c.wav") }));
     QVERIFY(m_boxes.isEmpty());
 }
 
@@ -207,9 +208,11 @@ void PlayListFilesFormTest::loadingReplacesTheListAndShowsDisplayNames()
     answerFileDialog(dir.path(), QStringLiteral("mixed.tdl"));
     m_form->OpenPlayList1->trigger();
     QCOMPARE(m_form->PlayListPaths.toStringList(),
-        (QStringList { QStringLiteral("/m/one.mid"), QString(), QStringLiteral("/m/two.mid"), QStringLiteral("song.mid") }));
+        (QStringList { QStringLiteral("/m/one.mid"), QString(), QStringLiteral("/m/two.mid"),
+            QStringLiteral("song.mid") }));
     QCOMPARE(listaTexts(m_form->Lista),
-        (QStringList { QStringLiteral("one.mid"), QString(), QStringLiteral("two.mid"), QStringLiteral("song.mid") }));
+        (QStringList { QStringLiteral("one.mid"), QString(), QStringLiteral("two.mid"),
+            QStringLiteral("song.mid") }));
 }
 
 void PlayListFilesFormTest::cancellingEitherDialogChangesNothing()
@@ -237,12 +240,13 @@ void PlayListFilesFormTest::fileGoneBeforeLoadingKeepsTheListAndReportsIt()
 
     setList({ QStringLiteral("/m/kept.mid") });
     // The file is removed after the user chose it, before it is read.
-    answerFileDialog(dir.path(), QStringLiteral("gone.tdl"),
-        [path](QFileDialog *dialog) {
-            QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [path] { QFile::remove(path); });
-        });
+    answerFileDialog(dir.path(), QStringLiteral("gone.tdl"), [path](QFileDialog *dialog) {
+        QObject::connect(
+            dialog, &QFileDialog::fileSelected, dialog, [path] { QFile::remove(path); });
+    });
     m_form->OpenPlayList1->trigger();
-    QCOMPARE(m_boxes, QStringList { QStringLiteral("Cannot open file ") + path + QLatin1Char('.') });
+    QCOMPARE(
+        m_boxes, QStringList { QStringLiteral("Cannot open file ") + path + QLatin1Char('.') });
     QCOMPARE(m_form->PlayListPaths.toStringList(), QStringList { QStringLiteral("/m/kept.mid") });
     QCOMPARE(m_form->Lista->count(), 1);
 }
@@ -270,7 +274,8 @@ void PlayListFilesFormTest::failedSaveKeepsTheOldFileAndReportsIt()
 void PlayListFilesFormTest::savingWhileAFilePlaysWritesOnlyWaitingEntries()
 {
     QTemporaryDir dir;
-    const QStringList songs { writeSong(dir, "a.mid"), writeSong(dir, "b.mid"), writeSong(dir, "c.mid") };
+    const QStringList songs { writeSong(dir, "a.mid"), writeSong(dir, "b.mid"),
+        writeSong(dir, "c.mid") };
     QVERIFY(!songs.contains(QString()));
     setList(songs);
 

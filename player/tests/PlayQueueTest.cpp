@@ -426,8 +426,9 @@ private Q_SLOTS:
         clickPlay();
         const QString lookedFor = QStringLiteral(
             "Looked for $TUNEDECK_SOUNDFONT = /nonexistent/gm.sf2, which is not a readable file.");
-        const QString expected = QStringLiteral(
-            "No General MIDI soundfont was found, so MIDI songs cannot be played.\r\n")
+        const QString expected
+            = QStringLiteral(
+                  "No General MIDI soundfont was found, so MIDI songs cannot be played.\r\n")
             + lookedFor
             + QStringLiteral("\r\nInstall one (on Debian: fluid-soundfont-gm or "
                              "timgm6mb-soundfont), or name a soundfont file in "

@@ -18,13 +18,13 @@
 #include <QTest>
 
 #include <chrono>
-#include <cstdio>
-#include <unistd.h>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <numbers>
 #include <set>
 #include <thread>
+#include <unistd.h>
 
 using NotifyValue = TMediaPlayer::TMPNotifyValues;
 
@@ -262,8 +262,8 @@ private Q_SLOTS:
         QVERIFY(!player.IsOpen());
         QVERIFY2(player.ErrorReason().startsWith(reason), qPrintable(player.ErrorReason()));
         if (code == TMediaPlayer::rcNoOutput)
-            QVERIFY2(player.ErrorReason().contains(u"no-such-driver"),
-                qPrintable(player.ErrorReason()));
+            QVERIFY2(
+                player.ErrorReason().contains(u"no-such-driver"), qPrintable(player.ErrorReason()));
     }
 
     // Every code has a text of its own; a code without one reads "Unknown error code".
@@ -278,8 +278,8 @@ private Q_SLOTS:
             texts.insert(text);
         }
         QCOMPARE(texts.size(), std::size_t(TMediaPlayer::rcOutputLost) + 1);
-        QCOMPARE(player.ErrorText(TMediaPlayer::rcOutputLost + 1),
-            QStringLiteral("Unknown error code"));
+        QCOMPARE(
+            player.ErrorText(TMediaPlayer::rcOutputLost + 1), QStringLiteral("Unknown error code"));
         QCOMPARE(player.ErrorText(0xFFFFFFFFu), QStringLiteral("Unknown error code"));
     }
 

@@ -39,8 +39,9 @@ FolderListing readFolderWithin(
 
 // The indices of `names` in `locale`'s collation order with `sensitivity`; names that collate
 // equal stand in code-point order. In the C locale names compare without regard to case first
-// (its own collation, the code-point order, would put all upper case before lower case). O(n log n) comparisons of precomputed sort keys, so large
-// folders sort quickly. Any thread (the names are only read).
+// (its own collation, the code-point order, would put all upper case before lower case). O(n log n)
+// comparisons of precomputed sort keys, so large folders sort quickly. Any thread (the names are
+// only read).
 std::vector<qsizetype> collationOrder(
     const QStringList &names, Qt::CaseSensitivity sensitivity, const QLocale &locale);
 

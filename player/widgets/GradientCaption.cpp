@@ -132,10 +132,7 @@ public:
 
     // Width of the part the caption paints (the boxes take the rest).
     int captionWidth() const { return std::max(0, width() - 3 * m_caption->buttonWidth()); }
-    QRect iconRect() const
-    {
-        return { 0, 0, height(), height() };
-    }
+    QRect iconRect() const { return { 0, 0, height(), height() }; }
 
     void layoutButtons()
     {
@@ -166,7 +163,8 @@ protected:
         }
         if (event->button() != Qt::LeftButton)
             return;
-        if (iconRect().contains(event->position().toPoint()) && m_caption->m_form->windowType() != Qt::Tool) {
+        if (iconRect().contains(event->position().toPoint())
+            && m_caption->m_form->windowType() != Qt::Tool) {
             m_caption->showSystemMenu(mapToGlobal(QPoint(0, height())));
             return;
         }
@@ -176,7 +174,8 @@ protected:
         if (window && window->startSystemMove())
             return;
         m_dragging = true;
-        m_dragOffset = event->globalPosition().toPoint() - m_caption->m_form->frameGeometry().topLeft();
+        m_dragOffset
+            = event->globalPosition().toPoint() - m_caption->m_form->frameGeometry().topLeft();
     }
 
     void mouseMoveEvent(QMouseEvent *event) override
@@ -219,8 +218,7 @@ TCaptionPart::TCaptionPart(TGradientCaption *owner)
     , m_font(owner->Font())
     , m_fontColor(owner->FontColor())
     , m_inactiveColor(kInactiveCaptionText)
-{
-}
+{ }
 
 void TCaptionPart::changed()
 {
@@ -287,8 +285,7 @@ void TCaptionPart::setVisible(bool on)
 
 TCaptionPartList::TCaptionPartList(TGradientCaption *owner)
     : m_owner(owner)
-{
-}
+{ }
 
 TCaptionPartList::~TCaptionPartList() = default;
 
@@ -349,7 +346,8 @@ QFont TGradientCaption::systemCaptionFont()
 
 int TGradientCaption::captionHeight() const
 {
-    return std::max(kSmallIconSize + 2, m_form->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, m_form));
+    return std::max(kSmallIconSize + 2,
+        m_form->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, m_form));
 }
 
 int TGradientCaption::buttonWidth() const
@@ -370,7 +368,7 @@ void TGradientCaption::setActive(bool on)
     m_active = on;
     refresh();
     if (!m_destroying)
-        Q_EMIT (on ? OnActivate() : OnDeactivate());
+        Q_EMIT(on ? OnActivate() : OnDeactivate());
 }
 
 void TGradientCaption::setDefaultFont(bool on)
@@ -554,7 +552,8 @@ void TGradientCaption::hook()
         | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint
         | Qt::WindowContextHelpButtonHint;
     m_nativeFlags = m_form->windowFlags();
-    m_form->setWindowFlags((m_nativeFlags & ~kTitleBarHints) | Qt::CustomizeWindowHint | Qt::FramelessWindowHint);
+    m_form->setWindowFlags(
+        (m_nativeFlags & ~kTitleBarHints) | Qt::CustomizeWindowHint | Qt::FramelessWindowHint);
     auto *bar = new GradientCaptionBar(this, m_form);
     bar->setGeometry(0, 0, m_form->width(), height);
     bar->layoutButtons();
@@ -642,8 +641,8 @@ void TGradientCaption::showSystemMenu(const QPoint &globalPos)
 
 // ----- painting -----
 
-void TGradientCaption::fillGradient(QPainter &painter, const QRect &rect, const QColor &start,
-    const QColor &end, int steps)
+void TGradientCaption::fillGradient(
+    QPainter &painter, const QRect &rect, const QColor &start, const QColor &end, int steps)
 {
     if (rect.isEmpty())
         return;
@@ -660,7 +659,8 @@ void TGradientCaption::fillGradient(QPainter &painter, const QRect &rect, const 
             const QColor colour(start.red() + mulDiv(i, end.red() - start.red(), bands - 1),
                 start.green() + mulDiv(i, end.green() - start.green(), bands - 1),
                 start.blue() + mulDiv(i, end.blue() - start.blue(), bands - 1));
-            painter.fillRect(rect.left() + i * bandWidth, rect.top(), bandWidth, rect.height(), colour);
+            painter.fillRect(
+                rect.left() + i * bandWidth, rect.top(), bandWidth, rect.height(), colour);
         }
     }
     const int remainder = width - bands * bandWidth;
@@ -690,11 +690,13 @@ void TGradientCaption::drawText(QPainter &painter, const QString &text, const QF
     painter.setPen(color);
     if (rightToLeft()) {
         painter.setLayoutDirection(Qt::RightToLeft);
-        painter.drawText(QRect(x, 0, right - x, height), Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine, text);
+        painter.drawText(QRect(x, 0, right - x, height),
+            Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine, text);
         right -= width;
     } else {
         painter.setLayoutDirection(Qt::LeftToRight);
-        painter.drawText(QRect(x, 0, std::max(0, right - x), height), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextDontClip, text);
+        painter.drawText(QRect(x, 0, std::max(0, right - x), height),
+            Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextDontClip, text);
         x += width;
     }
 }
@@ -704,7 +706,8 @@ void TGradientCaption::paintCaption(QPainter &painter, int width) const
     const int height = m_bar ? m_bar->height() : captionHeight();
     const QColor end = endColor();
     if (gradientDue())
-        fillGradient(painter, QRect(-(width / 4), 0, width + width / 4, height), m_startColor, end, m_gradientSteps);
+        fillGradient(painter, QRect(-(width / 4), 0, width + width / 4, height), m_startColor, end,
+            m_gradientSteps);
     else
         painter.fillRect(QRect(0, 0, width, height), end);
 
@@ -716,7 +719,8 @@ void TGradientCaption::paintCaption(QPainter &painter, int width) const
         if (icon.isNull())
             icon = m_form->style()->standardIcon(QStyle::SP_TitleBarMenuButton);
         const QPixmap pixmap = icon.pixmap(kSmallIconSize, kSmallIconSize);
-        painter.drawPixmap((height - kSmallIconSize) / 2 + 1, (height - kSmallIconSize) / 2, pixmap);
+        painter.drawPixmap(
+            (height - kSmallIconSize) / 2 + 1, (height - kSmallIconSize) / 2, pixmap);
         x += height;
     }
 
@@ -736,7 +740,8 @@ void TGradientCaption::paintPartsLeftToRight(QPainter &painter, int x, int right
     int total = 2 + textWidth(m_formCaption, m_font);
     for (int i = 0; i < count; ++i) {
         const TCaptionPart *part = m_parts.item(i);
-        widths[static_cast<std::size_t>(i)] = part->Visible() ? textWidth(part->Caption(), part->Font()) : 0;
+        widths[static_cast<std::size_t>(i)]
+            = part->Visible() ? textWidth(part->Caption(), part->Font()) : 0;
         total += widths[static_cast<std::size_t>(i)];
     }
 
@@ -758,11 +763,13 @@ void TGradientCaption::paintPartsLeftToRight(QPainter &painter, int x, int right
         const QString text = shortenText(part->Caption(), part->Font(), right - x);
         if (text == kEllipsis && text != part->Caption())
             continue;
-        drawText(painter, text, part->Font(), textColor(part->FontColor(), part->InactiveColor()), x, right, height);
+        drawText(painter, text, part->Font(), textColor(part->FontColor(), part->InactiveColor()),
+            x, right, height);
     }
     if (!m_formCaption.isEmpty()) {
         const QString text = shortenText(m_formCaption, m_font, right - x);
-        drawText(painter, text, m_font, textColor(m_fontColor, m_fontInactiveColor), x, right, height);
+        drawText(
+            painter, text, m_font, textColor(m_fontColor, m_fontInactiveColor), x, right, height);
     }
 }
 
@@ -794,14 +801,16 @@ void TGradientCaption::paintPartsRightToLeft(QPainter &painter, int x, int right
         if (shortened && text == kEllipsis) {
             const TCaptionPart *previous = i > 0 ? m_parts.item(i - 1) : nullptr;
             if (!previous || previous->GlueNext()) {
-                const QColor colour = previous ? textColor(previous->FontColor(), previous->InactiveColor())
-                                               : textColor(m_fontColor, m_fontInactiveColor);
+                const QColor colour = previous
+                    ? textColor(previous->FontColor(), previous->InactiveColor())
+                    : textColor(m_fontColor, m_fontInactiveColor);
                 drawText(painter, kEllipsis, m_font, colour, x, right, height);
             }
             allWhole = false;
             break;
         }
-        drawText(painter, text, part->Font(), textColor(part->FontColor(), part->InactiveColor()), x, right, height);
+        drawText(painter, text, part->Font(), textColor(part->FontColor(), part->InactiveColor()),
+            x, right, height);
         if (shortened) {
             allWhole = false;
             break;
@@ -811,6 +820,7 @@ void TGradientCaption::paintPartsRightToLeft(QPainter &painter, int x, int right
     }
     if (allWhole && right - x > 0 && !m_formCaption.isEmpty()) {
         const QString text = shortenText(m_formCaption, m_font, right - x);
-        drawText(painter, text, m_font, textColor(m_fontColor, m_fontInactiveColor), x, right, height);
+        drawText(
+            painter, text, m_font, textColor(m_fontColor, m_fontInactiveColor), x, right, height);
     }
 }

@@ -63,7 +63,10 @@ public:
     ~TCaptionPartList();
 
     int count() const { return static_cast<int>(m_parts.size()); }
-    TCaptionPart *item(int index) const { return m_parts.at(static_cast<std::size_t>(index)).get(); }
+    TCaptionPart *item(int index) const
+    {
+        return m_parts.at(static_cast<std::size_t>(index)).get();
+    }
     // Appends a part with the default properties (a copy of the owner's font).
     TCaptionPart *add();
     void remove(int index);
@@ -141,8 +144,8 @@ public:
 
     // The gradient from `start` to `end` over `rect` in `steps` bands (low 8 bits), the rest of
     // the width in `end`; fewer than 2 steps give a plain `start`.
-    static void fillGradient(QPainter &painter, const QRect &rect, const QColor &start,
-        const QColor &end, int steps);
+    static void fillGradient(
+        QPainter &painter, const QRect &rect, const QColor &start, const QColor &end, int steps);
     // `text` if it fits `width` pixels in `font`, else the longest start of it followed by
     // "...", down to "..." alone.
     static QString shortenText(const QString &text, const QFont &font, int width);

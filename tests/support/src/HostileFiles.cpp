@@ -93,7 +93,8 @@ bool writeTempoFloodSong(const std::filesystem::path &path, std::uint32_t change
     body.reserve(std::size_t { changes } * 7 + 16);
     for (std::uint32_t i = 0; i < changes; ++i) {
         const std::uint32_t tempo = 250'000 + (i % 1000) * 500;
-        put(body, { 0x01, 0xFF, 0x51, 0x03, static_cast<std::uint8_t>(tempo >> 16),
+        put(body,
+            { 0x01, 0xFF, 0x51, 0x03, static_cast<std::uint8_t>(tempo >> 16),
                 static_cast<std::uint8_t>(tempo >> 8), static_cast<std::uint8_t>(tempo) });
     }
     put(body, { 0x00, 0x80, 0x3C, 0x00, 0x00, 0xFF, 0x2F, 0x00 });
@@ -131,8 +132,8 @@ namespace {
 
 Bytes waveHeader(std::uint32_t rate, std::uint16_t channels, std::uint64_t dataBytes)
 {
-    const std::uint32_t data32 = static_cast<std::uint32_t>(std::min<std::uint64_t>(
-        dataBytes, 0xFFFFFFFFu - 36));
+    const std::uint32_t data32
+        = static_cast<std::uint32_t>(std::min<std::uint64_t>(dataBytes, 0xFFFFFFFFu - 36));
     Bytes out;
     tag(out, "RIFF");
     le(out, 36 + std::uint64_t { data32 }, 4);
