@@ -44,7 +44,7 @@ int main(int argc, char **argv)
         return 2;
     }
     const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
-    const pa_sample_spec spec { PA_SAMPLE_FLOAT32LE, 44100, 2 };
+    const pa_sample_spec format { PA_SAMPLE_FLOAT32LE, 44100, 2 };
     pa_buffer_attr attr {};
     attr.maxlength = std::uint32_t(-1);
     attr.fragsize = 220 * 2 * sizeof(float);
@@ -52,7 +52,7 @@ int main(int argc, char **argv)
     for (int run = 0; run < runs; ++run) {
         int error = 0;
         pa_simple *monitor = pa_simple_new(nullptr, "soundserverbench", PA_STREAM_RECORD,
-            "@DEFAULT_MONITOR@", "monitor", &spec, nullptr, &attr, &error);
+            "@DEFAULT_MONITOR@", "monitor", &format, nullptr, &attr, &error);
         if (!monitor) {
             std::fprintf(stderr, "soundserverbench: %s\n", pa_strerror(error));
             return 1;

@@ -5,6 +5,7 @@
 #include "TMediaPlayer.h"
 
 #include "FileNames.h"
+#include "SongFixtures.h"
 
 #include <testsupport/MidiWriter.h>
 
@@ -18,10 +19,8 @@
 #include <QTest>
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <functional>
-#include <numbers>
 #include <set>
 #include <thread>
 #include <unistd.h>
@@ -79,39 +78,10 @@ private:
         return written ? path : QString();
     }
 
-    // A 16-bit mono 22050 Hz tone, with its header written by hand.
+    // A 16-bit mono 22050 Hz tone.
     QString tone(const QString &name, std::uint32_t lengthMs)
     {
-        constexpr quint32 rate = 22050;
-        const quint32 frames = rate * lengthMs / 1000;
-        QByteArray bytes;
-        const auto u32 = [&bytes](quint32 value) {
-            for (int i = 0; i < 4; ++i)
-                bytes.append(char((value >> (8 * i)) & 0xFF));
-        };
-        const auto u16 = [&bytes](quint16 value) {
-            bytes.append(char(value & 0xFF));
-            bytes.append(char(value >> 8));
-        };
-        bytes.append("RIFF");
-        u32(36 + frames * 2);
-        bytes.append("WAVEfmt ");
-        u32(16);
-        u16(1); // PCM
-        u16(1); // mono
-        u32(rate);
-        u32(rate * 2);
-        u16(2);
-        u16(16);
-        bytes.append("data");
-        u32(frames * 2);
-        for (quint32 i = 0; i < frames; ++i)
-            u16(quint16(qint16(8000 * std::sin(2 * std::numbers::pi * 440 * i / rate))));
-        const QString path = m_dir.filePath(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-            return {};
-        return path;
+        return writeTone(m_dir.path(), name, lengthMs);
     }
 
     QString textFile(const QString &name, const QByteArray &bytes)
