@@ -17,22 +17,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    import -window root "$artifacts/about_window-failure.png" 2>/dev/null || true
-    cp "$work"/*.log "$artifacts/" 2>/dev/null || true
-    exit 1
-}
-
-# Polls `$@` until it succeeds, for at most about 10 s.
-await() {
-    for _ in $(seq 100); do
-        "$@" >/dev/null 2>&1 && return 0
-        xdotool sleep 0.1
-    done
-    return 1
-}
+. "$(dirname "$0")/lib.sh"
 
 command -v openbox >/dev/null || { echo "SKIP: openbox is not installed"; exit 0; }
 

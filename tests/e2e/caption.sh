@@ -17,22 +17,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    import -window root "$artifacts/caption-failure.png" 2>/dev/null || true
-    cp "$work"/*.png "$work"/*.log "$artifacts/" 2>/dev/null || true
-    exit 1
-}
-
-# Polls `$@` until it succeeds, for at most about 10 s.
-await() {
-    for _ in $(seq 100); do
-        "$@" >/dev/null 2>&1 && return 0
-        xdotool sleep 0.1
-    done
-    return 1
-}
+. "$(dirname "$0")/lib.sh"
 
 geometry() { eval "$(xdotool getwindowgeometry --shell "$wid")"; }
 # The colour of one pixel of a screenshot, as "r,g,b".

@@ -18,16 +18,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    import -window root "$artifacts/desktop-failure.png" 2>/dev/null || true
-    cp "$work"/*.log "$artifacts/" 2>/dev/null || true
-    exit 1
-}
-await_log() {
-    timeout "$2" grep -q -m1 -- "$1" < <(tail --pid="$pid" -n +1 -f "$work/program.log") \
-        || fail "no '$1' in the program's log within $2 s"
-}
+. "$(dirname "$0")/lib.sh"
 mpris() {
     dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.tunedeck /org/mpris/MediaPlayer2 "$@"
 }

@@ -14,13 +14,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    import -window root "$artifacts/main_window-failure.png" 2>/dev/null || true
-    cp "$work"/*.png "$work"/*.log "$artifacts/" 2>/dev/null || true
-    exit 1
-}
+. "$(dirname "$0")/lib.sh"
 
 # Starts the program in an empty folder; sets pid and wid (its window).
 start() {

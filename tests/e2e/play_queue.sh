@@ -20,20 +20,10 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    import -window root "$artifacts/play_queue-failure.png" 2>/dev/null || true
-    cp "$work"/*.png "$work"/*.log "$artifacts/" 2>/dev/null || true
-    exit 1
-}
+. "$(dirname "$0")/lib.sh"
 
 # Waits until the program's log has a line matching $1: grep ends at the first match, and tail,
 # which follows the file as it grows, ends with the program.
-await_log() {
-    timeout "$2" grep -q -m1 -- "$1" < <(tail --pid="$pid" -n +1 -f "$work/program.log") \
-        || fail "no '$1' in the program's log within $2 s"
-}
 
 # Short songs of every kind; the long ones would only make the test slow.
 mkdir "$work/songs"

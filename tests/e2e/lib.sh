@@ -1,0 +1,26 @@
+# What every end-to-end script shares; sourced once `artifacts` and `work` are set.
+
+# Ends the test with a message, keeping a screenshot of the screen and the work folder's
+# pictures and logs in the artifacts folder.
+fail() {
+    echo "FAIL: $*" >&2
+    import -window root "$artifacts/$(basename "$0" .sh)-failure.png" 2>/dev/null || true
+    cp "$work"/*.png "$work"/*.log "$artifacts/" 2>/dev/null || true
+    exit 1
+}
+
+# Polls `$@` until it succeeds, for at most about 10 s.
+await() {
+    for _ in $(seq 100); do
+        "$@" >/dev/null 2>&1 && return 0
+        xdotool sleep 0.1
+    done
+    return 1
+}
+
+# Waits at most $2 seconds for a line matching $1 in the program's log (`$work/program.log`,
+# written by the program `$pid`).
+await_log() {
+    timeout "$2" grep -q -m1 -- "$1" < <(tail --pid="$pid" -n +1 -f "$work/program.log") \
+        || fail "no '$1' in the program's log within $2 s"
+}
