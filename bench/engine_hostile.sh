@@ -4,8 +4,8 @@
 #     of 10.5 M notes at one tick (budgets: 3 x file + 40 MB and 4 x file + 60 MB) and on a
 #     2 h 10 min wave (sparse file); fluidsynth playing the song (SDL's dummy driver, real
 #     time), sox decoding 5 s of the wave, and paplay / play -q when a sound server answers
-#   - the worst Stop, Skip, Seek, Close and program-end time over the hostile set on the null
-#     and SDL (dummy) outputs (budget 50 ms); Open -> first block (30 ms) and seek -> first
+#   - the worst Open, Stop, Skip, Seek, Close and program-end time over the hostile set on the
+#     null and SDL (dummy) outputs (budget 50 ms); Open -> first block (30 ms) and seek -> first
 #     block (20 ms) for the 2-hour wave
 # Usage: bench/engine_hostile.sh   (BUILD_DIR=... to reuse a build with tests, e.g. build/ci)
 set -euo pipefail

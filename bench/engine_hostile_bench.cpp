@@ -1,4 +1,4 @@
-// The engine under hostile and huge files, in real time: the worst time Stop, Skip (open of
+// The engine under hostile and huge files, in real time: the worst time Open, Stop, Skip (open of
 // another file), Close and the end of the program take while each file of the hostile set
 // plays, on the null and SDL outputs; Open -> first block and seek -> first block from the
 // target for a wave over two hours. Also writes the big files bench/engine_hostile.sh measures
@@ -98,10 +98,14 @@ int latency(const std::filesystem::path &dir)
             std::printf("%s output: not available, skipped\n", modeName);
             continue;
         }
-        std::printf("%-5s %-14s %9s %9s %9s %9s %9s %9s  (ms; budget %.0f for stop..close)\n",
+        std::printf("%-5s %-14s %9s %9s %9s %9s %9s %9s  (ms; budget %.0f for open..close)\n",
             modeName, "file", "probe", "open", "stop", "skip", "seek", "close", kCallBudgetMs);
         for (const auto &file : set) {
-            double probeMs = timed([&] { static_cast<void>(tunedeck::Device::probe(file.path)); });
+            std::uint32_t lengthMs = 0;
+            const double probeMs = timed([&] {
+                if (const auto probed = tunedeck::Device::probe(file.path))
+                    lengthMs = probed.value().lengthMs;
+            });
             bool opened = false;
             const double openMs = timed([&] { opened = device->open(file.path).ok(); });
             if (!opened) {
@@ -116,6 +120,10 @@ int latency(const std::filesystem::path &dir)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             const double skipMs = timed([&] { static_cast<void>(device->open(small)); });
             static_cast<void>(device->open(file.path));
+            // A large song is read after open() returns; the seek is timed on the song once read.
+            const auto giveUp = Clock::now() + std::chrono::seconds(10);
+            while (device->lengthMs() != lengthMs && Clock::now() < giveUp)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             device->play();
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             const double seekMs
@@ -123,7 +131,7 @@ int latency(const std::filesystem::path &dir)
             device->play();
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             const double closeMs = timed([&] { device->close(); });
-            const double worst = std::max({ stopMs, skipMs, seekMs, closeMs });
+            const double worst = std::max({ openMs, stopMs, skipMs, seekMs, closeMs });
             worstOverall = std::max(worstOverall, worst);
             std::printf("      %-14s %9.1f %9.1f %9.2f %9.2f %9.2f %9.2f %s\n", file.name.c_str(),
                 probeMs, openMs, stopMs, skipMs, seekMs, closeMs,
@@ -137,7 +145,7 @@ int latency(const std::filesystem::path &dir)
         std::printf("      program end while the burst plays: %.2f ms (budget %.0f) %s\n", endMs,
             kCallBudgetMs, endMs <= kCallBudgetMs ? "ok" : "OVER");
     }
-    std::printf("worst stop/skip/seek/close/end over the set: %.2f ms (budget %.0f) %s\n",
+    std::printf("worst open/stop/skip/seek/close/end over the set: %.2f ms (budget %.0f) %s\n",
         worstOverall, kCallBudgetMs, worstOverall <= kCallBudgetMs ? "ok" : "OVER");
 
     // The long wave on the null output.

@@ -293,7 +293,8 @@ void TTunedeckform::LettoreMidiNotify()
         PlayNextEntry();
         break;
     case TMediaPlayer::TMPNotifyValues::nvFailure: {
-        // Stopped as after any failure; when the sound output is gone, the window says so.
+        // Stopped as after any failure. When the sound output is gone the window says so; a
+        // file found faulty while it was read or played gets the box a failed open gives.
         const quint32 code = LettoreMidi->LastError();
         const QString name = LettoreMidi->FileName();
         const QString reason = LettoreMidi->ErrorReason();
@@ -303,6 +304,8 @@ void TTunedeckform::LettoreMidiNotify()
             setState(this, texts::kStatusNoSound);
             showMessage(MessageKind::Error,
                 texts::kPlayingStopped + texts::kLineBreak + name + texts::kLineBreak + reason);
+        } else if (code != TMediaPlayer::rcSynthFailed) {
+            showMessage(MessageKind::Error, texts::kUnknowFormat + texts::kLineBreak + name);
         }
         break;
     }
@@ -321,6 +324,9 @@ void TTunedeckform::TimerPlayTimer()
         StatusBar->setPanelText(kPositionPanel, texts::kZeroTime);
         return;
     }
+    // A large song's length is known only once it has been read, after it was opened.
+    if (CurrentLength == 0)
+        CurrentLength = static_cast<qint32>(LettoreMidi->GetLength());
     const auto positionMs = static_cast<qint32>(LettoreMidi->GetPosition());
     const qint32 lengthSeconds = CurrentLength / 1000;
     const qint32 positionSeconds = positionMs / 1000;

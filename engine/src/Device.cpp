@@ -2,6 +2,7 @@
 
 #include "MidiSource.h"
 #include "Output.h"
+#include "SongLoad.h"
 #include "SpscRing.h"
 #include "WaveSource.h"
 #include "tunedeck/MidiFile.h"
@@ -34,6 +35,9 @@ constexpr int kDefaultSampleRate = 44100;
 constexpr std::size_t kNoticeRingSize = 64;
 // How often the notice thread, when idle, checks that the sound device is still there.
 constexpr auto kOutputCheckInterval = std::chrono::milliseconds(500);
+// Songs larger than this are read on a thread of their own while open() returns: a real song of
+// a megabyte parses in a few milliseconds, a file of millions of events takes most of a second.
+constexpr std::uintmax_t kReadAtOnceBytes = std::uintmax_t { 1 } << 20;
 
 constexpr std::uint64_t pack(std::uint32_t high, std::uint32_t low)
 {
@@ -50,6 +54,16 @@ constexpr std::uint32_t lowOf(std::uint64_t value)
 
 enum class Container { Midi, Wave };
 
+// What the first bytes of a file say.
+struct Sniffed {
+    Container container = Container::Midi;
+    std::uintmax_t size = 0;
+    std::array<std::uint8_t, 12> head {};
+    std::size_t headBytes = 0;
+
+    std::span<const std::uint8_t> headSpan() const { return { head.data(), headBytes }; }
+};
+
 std::string lowerExtension(const std::filesystem::path &path)
 {
     std::string extension = path.extension().string();
@@ -60,7 +74,7 @@ std::string lowerExtension(const std::filesystem::path &path)
 
 // Decides MIDI or wave by the first bytes; the extension only decides which parser gets to say
 // what is wrong with a file whose content is neither.
-Result<Container> sniff(const std::filesystem::path &path)
+Result<Sniffed> sniff(const std::filesystem::path &path)
 {
     std::error_code error;
     const auto status = std::filesystem::status(path, error);
@@ -75,27 +89,45 @@ Result<Container> sniff(const std::filesystem::path &path)
     in.read(head.data(), head.size());
     const auto got = static_cast<std::size_t>(in.gcount());
     const std::string_view bytes(head.data(), got);
+    Sniffed sniffed;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    sniffed.size = error ? 0 : size;
+    std::memcpy(sniffed.head.data(), head.data(), got);
+    sniffed.headBytes = got;
+    const auto is = [&sniffed](Container container) {
+        sniffed.container = container;
+        return sniffed;
+    };
 
     if (bytes.starts_with("MThd"))
-        return Container::Midi;
+        return is(Container::Midi);
     if (got == 12 && bytes.substr(8, 4) == "RMID" && bytes.starts_with("RIFF"))
-        return Container::Midi;
+        return is(Container::Midi);
     if (got == 12 && bytes.substr(8, 4) == "WAVE"
         && (bytes.starts_with("RIFF") || bytes.starts_with("RIFX") || bytes.starts_with("RF64")))
-        return Container::Wave;
+        return is(Container::Wave);
 
     const std::string extension = lowerExtension(path);
     if (extension == ".mid" || extension == ".midi" || extension == ".rmi" || extension == ".kar")
-        return Container::Midi;
+        return is(Container::Midi);
     if (extension == ".wav" || extension == ".wave") {
         if (got < 12
             && std::string_view("RIFF").starts_with(bytes.substr(0, std::min<std::size_t>(got, 4))))
             return Error { Error::Code::Truncated, "the wave header is cut short", got };
-        return Container::Wave;
+        return is(Container::Wave);
     }
     if (got == 0)
         return Error { Error::Code::Truncated, "the file is empty", 0 };
     return Error { Error::Code::UnknownFormat, path.string(), 0 };
+}
+
+// The kind a song's first bytes name (a header the reader later refuses reads as format 1).
+MediaKind headerKind(std::span<const std::uint8_t> head)
+{
+    if (head.size() < 10 || std::memcmp(head.data(), "MThd", 4) != 0)
+        return MediaKind::Rmi;
+    const int format = head[8] << 8 | head[9];
+    return format == 0 ? MediaKind::Smf0 : format == 2 ? MediaKind::Smf2 : MediaKind::Smf1;
 }
 
 } // namespace
@@ -133,6 +165,9 @@ struct Device::Impl {
     // again for play(), or by the notice thread (outputLost) when the output went away.
     std::optional<Error> failure;
     std::atomic<bool> outputLost { false };
+    // The reason of the last Failed notice a source gave (an Error::Code), -1 when none; set by
+    // the render thread before it sends the notice.
+    std::atomic<int> sourceFailure { -1 };
     // A run that failed on the owner's thread, reported by the notice thread; 0 when none.
     std::atomic<std::uint32_t> failedRun { 0 };
 
@@ -158,7 +193,6 @@ struct Device::Impl {
     std::atomic<std::uint64_t> command { pack(1, 0) };
     // seek serial (high), target ms (low). Stored before `command`, loaded after it.
     std::atomic<std::uint64_t> seekRequest { 0 };
-    std::atomic<std::uint32_t> length { 0 };
     // The newest hand-over that the render thread has not taken yet, or null. Either side takes
     // it by exchange, so one not yet taken can be replaced without waiting.
     std::atomic<Handover *> offered { nullptr };
@@ -247,8 +281,11 @@ struct Device::Impl {
                     notice = Notice { current->failed() ? Notice::Kind::Failed
                                                         : Notice::Kind::Finished,
                         highOf(commandNow) };
-                    if (current->failed())
+                    if (current->failed()) {
                         notice->reason = current->failure();
+                        sourceFailure.store(
+                            static_cast<int>(notice->reason), std::memory_order_release);
+                    }
                 }
                 playing = false;
             }
@@ -271,6 +308,8 @@ struct Device::Impl {
     // using is kept until it has taken a newer one.
     void swapSource(std::unique_ptr<Source> next)
     {
+        if (!handovers.empty() && handovers.back()->source)
+            handovers.back()->source->abandon();
         auto handover = std::make_unique<Handover>();
         handover->source = std::move(next);
         handover->serial = ++handoverSerial;
@@ -376,22 +415,8 @@ struct Device::Impl {
         return reopenOutput();
     }
 
-    Result<std::unique_ptr<Source>> build(const std::filesystem::path &path)
+    Result<void> prepareSynth()
     {
-        auto container = sniff(path);
-        if (!container)
-            return container.error();
-        if (container.value() == Container::Wave) {
-            if (auto ready = prepareOutput(path); !ready)
-                return ready.error();
-            auto wave = WaveSource::open(path, sampleRate, mode == OutputMode::Offline);
-            if (!wave)
-                return wave.error();
-            return std::unique_ptr<Source>(std::move(wave).value());
-        }
-        auto song = MidiFile::read(path);
-        if (!song)
-            return song.error();
         if (!synth) {
             // Looked for again at every song, so a soundfont installed meanwhile is found.
             auto made = Synth::create(sampleRate);
@@ -399,6 +424,43 @@ struct Device::Impl {
                 return made.error();
             synth = std::move(made).value();
         }
+        return {};
+    }
+
+    Result<std::unique_ptr<Source>> build(const std::filesystem::path &path)
+    {
+        auto sniffed = sniff(path);
+        if (!sniffed)
+            return sniffed.error();
+        const Sniffed &file = sniffed.value();
+        if (file.container == Container::Wave) {
+            if (auto ready = prepareOutput(path); !ready)
+                return ready.error();
+            auto wave = WaveSource::open(path, sampleRate, mode == OutputMode::Offline);
+            if (!wave)
+                return wave.error();
+            return std::unique_ptr<Source>(std::move(wave).value());
+        }
+        // A large song is read while it is already open (the offline output's owner has no
+        // window to keep answering, and reads it here). What its first bytes already refuse is
+        // refused now, as reading the whole would.
+        if (mode != OutputMode::Offline && file.size > kReadAtOnceBytes) {
+            if (!MidiFile::looksLikeMidi(file.headSpan()))
+                return MidiFile::parse(file.headSpan()).error();
+            if (file.size > MidiFile::kMaxBytes)
+                return Error { Error::Code::Malformed, "larger than any MIDI song can be", 0 };
+            if (auto ready = prepareSynth(); !ready)
+                return ready.error();
+            if (auto ready = prepareOutput(path); !ready)
+                return ready.error();
+            return std::unique_ptr<Source>(
+                std::make_unique<SongLoad>(path, headerKind(file.headSpan()), *synth));
+        }
+        auto song = MidiFile::read(path);
+        if (!song)
+            return song.error();
+        if (auto ready = prepareSynth(); !ready)
+            return ready.error();
         if (auto ready = prepareOutput(path); !ready)
             return ready.error();
         return std::unique_ptr<Source>(
@@ -431,12 +493,14 @@ Device::Device(Listener listener, OutputMode mode)
         std::uint32_t checkedGeneration = 0; // the last output found lost
         for (;;) {
             const bool woken = d.noticeReady.try_acquire_for(kOutputCheckInterval);
-            if (d.noticeStop.load(std::memory_order_acquire))
-                return;
+            // Notices sent before the device began to close are still delivered.
+            const bool stopping = d.noticeStop.load(std::memory_order_acquire);
             while (auto notice = d.notices.pop()) {
                 if (d.listener)
                     d.listener(*notice);
             }
+            if (stopping)
+                return;
             if (const std::uint32_t run = d.failedRun.exchange(0, std::memory_order_acq_rel);
                 run != 0 && d.listener)
                 d.listener(Notice { Notice::Kind::Failed, run });
@@ -477,18 +541,21 @@ Device::~Device()
     d.current = nullptr;
     d.offered.store(nullptr, std::memory_order_relaxed);
     std::vector<std::unique_ptr<Impl::Handover>> remaining;
-    for (auto &handover : d.handovers)
+    for (auto &handover : d.handovers) {
+        if (handover->source)
+            handover->source->abandon(); // before the synthesiser goes with this device
         remaining.push_back(std::move(handover));
+    }
     d.handovers.clear();
     Impl::dispose(std::move(remaining));
 }
 
 Result<MediaInfo> Device::probe(const std::filesystem::path &path)
 {
-    auto container = sniff(path);
-    if (!container)
-        return container.error();
-    if (container.value() == Container::Wave) {
+    auto sniffed = sniff(path);
+    if (!sniffed)
+        return sniffed.error();
+    if (sniffed.value().container == Container::Wave) {
         auto facts = readWaveFacts(path);
         if (!facts)
             return facts.error();
@@ -506,6 +573,7 @@ Result<void> Device::open(const std::filesystem::path &path)
     d.collectRetired();
     d.failure.reset();
     d.outputLost.store(false, std::memory_order_relaxed);
+    d.sourceFailure.store(-1, std::memory_order_relaxed);
     if (d.open) {
         // Silenced and its run ended now; the source itself is replaced in one step below, so
         // opening costs no wait for the render thread.
@@ -519,7 +587,6 @@ Result<void> Device::open(const std::filesystem::path &path)
     }
     std::unique_ptr<Source> source = std::move(built).value();
     d.kind = source->kind();
-    d.length.store(source->lengthMs(), std::memory_order_relaxed);
     ++d.runId;
     d.requestSeek(0);
     d.sendCommand(false);
@@ -536,7 +603,6 @@ void Device::close()
         d.requestSeek(0);
         d.sendCommand(false);
         d.swapSource(nullptr);
-        d.length.store(0, std::memory_order_relaxed);
         d.open = false;
     }
     // Nothing left to play: the stream leaves the sound server until the next file.
@@ -617,7 +683,9 @@ std::uint32_t Device::positionMs() const
 
 std::uint32_t Device::lengthMs() const
 {
-    return m_impl->open ? m_impl->length.load(std::memory_order_relaxed) : 0;
+    // A song still being read answers 0 until it is ready.
+    const Impl &d = *m_impl;
+    return d.open ? d.handovers.back()->source->lengthMs() : 0;
 }
 
 std::uint32_t Device::runId() const
@@ -632,6 +700,14 @@ Error Device::lastFailure() const
     if (d.outputLost.load(std::memory_order_acquire))
         return Error { Error::Code::OutputLost,
             "the sound server stopped or the sound device was removed", 0 };
+    if (const int reason = d.sourceFailure.load(std::memory_order_acquire); reason >= 0) {
+        const auto code = static_cast<Error::Code>(reason);
+        std::string detail = d.open ? d.handovers.back()->source->failureDetail() : std::string();
+        if (detail.empty())
+            detail = code == Error::Code::Truncated ? "the file was cut short while it played"
+                                                    : "the file could not be read while it played";
+        return Error { code, std::move(detail), 0 };
+    }
     return Error { Error::Code::Synth, "the sound could not be rendered", 0 };
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace tunedeck {
 
@@ -42,6 +43,12 @@ public:
     virtual bool failed() const noexcept { return false; }
     // Why rendering failed, once failed() is true.
     virtual Error::Code failure() const noexcept { return Error::Code::Io; }
+    // Owner's thread, once the run's Failed notice has arrived: what went wrong, in words, when
+    // the source knows more than failure()'s code says; else empty.
+    virtual std::string failureDetail() const { return {}; }
+    // Owner's thread: this source will not play again (another replaced it, or the device is
+    // closing). Work done ahead for it on a thread of its own may stop now.
+    virtual void abandon() noexcept { }
 };
 
 } // namespace tunedeck

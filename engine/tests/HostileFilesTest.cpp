@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -106,6 +107,16 @@ std::string describe(const Error &error)
     return std::string(tunedeck::errorText(error.code)) + " (" + error.detail + ")";
 }
 
+// A large song is still being read when open() returns; its length shows once it is read.
+void awaitLength(const Device &device, std::uint32_t lengthMs)
+{
+    guardedRead("reading the song", [&] {
+        while (device.lengthMs() != lengthMs)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return 0;
+    });
+}
+
 class HostileFiles : public ::testing::TestWithParam<OutputMode> {
 protected:
     static void SetUpTestSuite()
@@ -182,6 +193,59 @@ TEST_F(HostileFiles, WaveFilesAreReadWhilePlaying)
     EXPECT_EQ(device.positionMs(), device.lengthMs());
 }
 
+// A song over a megabyte is read on a thread of its own: open() returns at once, the song plays
+// once read, a fault found late fails the first run with the reason probe gives, and a reading
+// abandoned by the next open, or by the device's end, leaves nothing behind.
+TEST_F(HostileFiles, ALargeSongIsReadAfterOpenReturns)
+{
+    const auto good = s_dir / "large.mid";
+    const auto bad = s_dir / "large-bad.mid";
+    ASSERT_TRUE(testsupport::writeTempoFloodSong(good, 200'000));
+    ASSERT_GT(std::filesystem::file_size(good), std::uintmax_t { 1 } << 20);
+    // The same song with its End of Track turned into a status no file may hold.
+    std::filesystem::copy_file(good, bad);
+    {
+        std::fstream file(bad, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(-3, std::ios::end);
+        file.put(char(0xF4));
+    }
+    const auto probed = Device::probe(good);
+    ASSERT_TRUE(probed.ok());
+    const auto refused = Device::probe(bad);
+    ASSERT_FALSE(refused.ok());
+    ASSERT_EQ(refused.error().code, Error::Code::Malformed);
+
+    NoticeCatcher notices;
+    std::optional<Device> device;
+    device.emplace(notices.listener(), OutputMode::Null);
+    ASSERT_TRUE(device->open(bad)) << "only what the first bytes show is refused at once";
+    EXPECT_EQ(device->kind(), tunedeck::MediaKind::Smf0);
+    device->play();
+    const auto failed = notices.waitFor(0);
+    ASSERT_TRUE(failed.has_value());
+    EXPECT_EQ(failed->kind, tunedeck::Notice::Kind::Failed);
+    EXPECT_EQ(failed->reason, Error::Code::Malformed);
+    EXPECT_EQ(device->lastFailure().code, Error::Code::Malformed);
+    EXPECT_EQ(device->lastFailure().detail, refused.error().detail);
+
+    ASSERT_TRUE(device->open(good));
+    awaitLength(*device, probed.value().lengthMs);
+    ASSERT_TRUE(device->seekMs(device->lengthMs() - 200));
+    device->play();
+    const auto finished = notices.waitFor(1);
+    ASSERT_TRUE(finished.has_value());
+    EXPECT_EQ(finished->kind, tunedeck::Notice::Kind::Finished);
+    EXPECT_EQ(finished->runId, device->runId());
+
+    // Abandoned readings: by the next file, then by the device's end.
+    ASSERT_TRUE(device->open(good));
+    ASSERT_TRUE(device->open(s_small));
+    EXPECT_EQ(device->lengthMs(), 500u);
+    ASSERT_TRUE(device->open(bad));
+    device->play();
+    device.reset();
+}
+
 TEST_P(HostileFiles, EveryCallReturnsAndProbeAgreesWithOpen)
 {
     ASSERT_FALSE(s_files.empty()) << "the set cannot be written to " << s_dir;
@@ -209,7 +273,8 @@ TEST_P(HostileFiles, EveryCallReturnsAndProbeAgreesWithOpen)
             continue;
         }
         ASSERT_TRUE(opened.ok()) << describe(opened.error());
-        EXPECT_EQ(probed.value().lengthMs, device->lengthMs());
+        EXPECT_EQ(probed.value().kind, device->kind());
+        awaitLength(*device, probed.value().lengthMs);
         if (expected.lengthMs != 0) {
             EXPECT_EQ(device->lengthMs(), expected.lengthMs);
         }

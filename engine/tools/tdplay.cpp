@@ -314,13 +314,13 @@ Outcome play(Player &p, const char *file, bool &soundfontExplained)
         p.finished = p.failed = false;
     }
     p.device.play();
-    const std::string length = formatTime(p.device.lengthMs());
     bool paused = false;
     Outcome outcome = Outcome::Played;
     for (;;) {
         if (p.showStatus) {
+            // Read each time: a large song's length is known once it has been read.
             std::fprintf(stderr, "\r%s  %s / %s%s", file, formatTime(p.device.positionMs()).c_str(),
-                length.c_str(), paused ? "  (paused)" : "          ");
+                formatTime(p.device.lengthMs()).c_str(), paused ? "  (paused)" : "          ");
             std::fflush(stderr);
         }
         if (g_interrupted) {
@@ -357,7 +357,7 @@ Outcome play(Player &p, const char *file, bool &soundfontExplained)
     p.device.stop();
     if (p.showStatus) {
         std::fprintf(stderr, "\r%s  %s / %s            \n", file,
-            formatTime(p.device.positionMs()).c_str(), length.c_str());
+            formatTime(p.device.positionMs()).c_str(), formatTime(p.device.lengthMs()).c_str());
     }
     bool failed = false;
     {

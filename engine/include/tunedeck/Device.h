@@ -96,7 +96,11 @@ public:
     // Closes any open file, then opens `path` stopped at position 0. Fails with FileNotFound,
     // Io, UnknownFormat, NotMidi, Malformed, Truncated, NotWave, WaveRate, NoSoundfont or
     // NoOutput; the device is then closed. Of a wave file only the header is read here; the
-    // file's own decoder thread reads it as it plays.
+    // file's own decoder thread reads it as it plays. A song larger than a megabyte is read on a
+    // thread of its own (except with OutputMode::Offline): open() refuses only what its first
+    // bytes and its size refuse, lengthMs() is 0 and playing is silent until it is read, and a
+    // fault found later ends the first run that plays it with Notice::Failed and the fault's
+    // code and detail (lastFailure()), as probe() reports them.
     [[nodiscard]] Result<void> open(const std::filesystem::path &path);
     // Stops and forgets the open file; does nothing when none is open.
     void close();
@@ -121,7 +125,7 @@ public:
     // The current position in ms, 0 when no file is open. Exactly the target after seekMs(),
     // exactly lengthMs() at the end. Never waits.
     std::uint32_t positionMs() const;
-    // The open file's length in ms, 0 when none is open.
+    // The open file's length in ms, 0 when none is open (or while a large song is read).
     std::uint32_t lengthMs() const;
 
     // Identifies the current run: the stretch of playing that a Finished notice belongs to. It
@@ -130,7 +134,8 @@ public:
 
     // Why the last Notice::Failed was sent: OutputLost when the output went away while
     // playing, NoOutput (with the audio library's message) when play() could not open a new
-    // one. Owner's thread, after the notice has arrived.
+    // one, else the file's fault (Notice::reason, with its detail). Owner's thread, after the
+    // notice has arrived.
     Error lastFailure() const;
 
     // Scales every sample the output receives by `gain` (clamped to 0..1) from the next block
