@@ -214,7 +214,7 @@ class ReadErrors(unittest.TestCase):
                 out.writeframes(b"\x00\x10\x00\xf0" * (rate * seconds))
             header = 44  # the data chunk starts here in what the wave module writes
             rendered = os.path.join(folder, "rendered.wav")
-            for name, args in (("offline render", ["--render", rendered, path]),
+            for name, args in (("offline render", ["--render", "--pcm16", rendered, path]),
                                ("null output", ["--output", "null", path])):
                 for fault_at, status in ((header + rate * 4 * readable, 1),
                                          (header + rate * 4 * seconds, 0)):
