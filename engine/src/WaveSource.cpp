@@ -190,9 +190,15 @@ void WaveSource::fail(Error::Code code) noexcept
     m_failure.compare_exchange_strong(none, static_cast<int>(code), std::memory_order_release);
 }
 
-bool WaveSource::failed() const noexcept
+bool WaveSource::readFailed() const noexcept
 {
     return m_failure.load(std::memory_order_acquire) >= 0;
+}
+
+bool WaveSource::failed() const noexcept
+{
+    // The run fails once what was read before the fault has been played.
+    return m_atEnd && readFailed();
 }
 
 Error::Code WaveSource::failure() const noexcept
@@ -205,7 +211,7 @@ long WaveSource::readFileCallback(void *context, float **data)
 {
     auto &s = *static_cast<WaveSource *>(context);
     const long long left = s.m_frames - s.m_readFrom - s.m_decodedFrames;
-    if (left <= 0 || s.failed())
+    if (left <= 0 || s.readFailed())
         return 0;
     const sf_count_t wanted = std::min<sf_count_t>(kChunkFrames, left);
     const sf_count_t got = sf_readf_float(s.m_file, s.m_fileChunk.data(), wanted);
@@ -308,7 +314,12 @@ void WaveSource::decodeLoop()
             m_tail.load(std::memory_order_acquire), m_filledFrom.load(std::memory_order_relaxed));
         const std::uint64_t used = head > tail ? head - tail : 0;
         const std::size_t space = m_ringFrames > used ? m_ringFrames - std::size_t(used) : 0;
-        if (ended || failed() || space < std::size_t(kChunkFrames)) {
+        if (!ended && readFailed()) {
+            // The ring ends where the file could no longer be read.
+            ended = true;
+            m_endAt.store(head, std::memory_order_release);
+        }
+        if (ended || space < std::size_t(kChunkFrames)) {
             std::unique_lock lock(m_mutex);
             m_wake.wait_for(lock, kDecoderPoll, [&] {
                 return m_stopping
@@ -337,7 +348,7 @@ std::size_t WaveSource::render(float *out, std::size_t frames) noexcept
     if (!m_offline)
         return take(out, frames);
     std::size_t count = 0;
-    while (count < frames && !m_atEnd && !failed()) {
+    while (count < frames && !m_atEnd) {
         count += take(out + 2 * count, frames - count);
         if (count < frames && !m_atEnd)
             std::this_thread::sleep_for(kOfflineWait);
@@ -399,7 +410,7 @@ void WaveSource::prepareSeek(std::uint32_t positionMs) noexcept
 
 std::uint32_t WaveSource::positionMs() const noexcept
 {
-    if (m_atEnd)
+    if (m_atEnd && !readFailed())
         return m_lengthMs;
     const std::uint64_t ms = m_baseMs + m_outFrames * 1000 / m_outputRate;
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, m_lengthMs));

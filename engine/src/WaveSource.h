@@ -42,7 +42,7 @@ inline constexpr int kMaxWaveRate = 768'000;
 // seek asks the decoder to refill from the new place; until it has, the render thread plays
 // silence and the position stays at the target. Memory stays the same whatever the file's
 // length. A file that can no longer be read while playing (cut short, an I/O error) fails the
-// run with the reason in failure().
+// run with the reason in failure(), once what was read before the fault has been played.
 class WaveSource final : public Source {
 public:
     // `offline`: no real-time output renders it, so render() waits for the decoder rather than
@@ -75,6 +75,8 @@ private:
     static long readFileCallback(void *context, float **data);
     static long readStageCallback(void *context, float **data);
     void fail(Error::Code code) noexcept;
+    // Any thread: the decoder has met a fault (failed() waits until the ring is played out).
+    bool readFailed() const noexcept;
     // Render thread: copies what the ring holds, up to `frames`.
     std::size_t take(float *out, std::size_t frames) noexcept;
 

@@ -15,6 +15,7 @@ import unittest
 
 TDPLAY = sys.argv.pop(1)
 EXAMPLES = sys.argv.pop(1)
+READ_FAULT = sys.argv.pop(1)  # a library for LD_PRELOAD that fails read() part-way through a file
 WAVE = os.path.join(EXAMPLES, "westminster_chimes.wav")
 SONG = os.path.join(EXAMPLES, "ode_to_joy.mid")
 
@@ -194,6 +195,45 @@ class Keys(unittest.TestCase):
         after = termios.tcgetattr(master)[3]
         self.assertFalse(during & termios.ECHO)
         self.assertTrue(after & termios.ECHO and after & termios.ICANON)
+
+
+class ReadErrors(unittest.TestCase):
+    """A wave file whose reads start failing with EIO one second in, as from a failing disk: the
+    second before it is played, then the run fails, naming the file and the reason."""
+
+    def test_read_error_while_playing(self):
+        import wave
+
+        rate, seconds, readable = 44100, 3, 1
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "failing.wav")
+            with wave.open(path, "wb") as out:
+                out.setnchannels(2)
+                out.setsampwidth(2)
+                out.setframerate(rate)
+                out.writeframes(b"\x00\x10\x00\xf0" * (rate * seconds))
+            header = 44  # the data chunk starts here in what the wave module writes
+            rendered = os.path.join(folder, "rendered.wav")
+            for name, args in (("offline render", ["--render", "--pcm16", rendered, path]),
+                               ("null output", ["--output", "null", path])):
+                for fault_at, status in ((header + rate * 4 * readable, 1),
+                                         (header + rate * 4 * seconds, 0)):
+                    with self.subTest(name, fault_at=fault_at):
+                        result = run(*args, LD_PRELOAD=READ_FAULT, TUNEDECK_OUTPUT="null",
+                                     TUNEDECK_READ_FAULT_FILE=path,
+                                     TUNEDECK_READ_FAULT_AFTER=str(fault_at))
+                        self.assertEqual(result.returncode, status, result.stderr)
+                        if status == 0:
+                            self.assertEqual(result.stderr, "")
+                            continue
+                        self.assertEqual(result.stderr.count(path), 1, result.stderr)
+                        self.assertRegex(result.stderr, r"^tdplay: " + re.escape(path)
+                                         + r": (rendering failed: )?The file cannot be read\b")
+                        if args[0] == "--render":
+                            # What was read before the fault is there, and nothing after it.
+                            with wave.open(rendered) as out:
+                                played = out.getnframes() / out.getframerate()
+                            self.assertAlmostEqual(played, readable, delta=0.05)
 
 
 if __name__ == "__main__":

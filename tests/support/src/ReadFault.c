@@ -1,0 +1,58 @@
+// A read fault for tests, loaded into a program with LD_PRELOAD: read() on the file named by
+// TUNEDECK_READ_FAULT_FILE fails with EIO from byte TUNEDECK_READ_FAULT_AFTER of the file on,
+// the way a failing disk or a lost network share answers. Every other read passes through.
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <pthread.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+typedef ssize_t (*ReadFunction)(int, void *, size_t);
+
+static ReadFunction realRead;
+static int faulty; // whether a file to fail on is named
+static dev_t faultyDevice;
+static ino_t faultyInode;
+static off_t faultAfter;
+static pthread_once_t once = PTHREAD_ONCE_INIT;
+
+static void setUp(void)
+{
+    // Through a pointer to the pointer: ISO C has no cast from void * to a function pointer.
+    *(void **)&realRead = dlsym(RTLD_NEXT, "read");
+    const char *path = getenv("TUNEDECK_READ_FAULT_FILE");
+    const char *after = getenv("TUNEDECK_READ_FAULT_AFTER");
+    struct stat status;
+    if (!path || !after || stat(path, &status) != 0)
+        return;
+    faulty = 1;
+    faultyDevice = status.st_dev;
+    faultyInode = status.st_ino;
+    faultAfter = (off_t)strtoll(after, NULL, 10);
+}
+
+// The file `fd` is open on is the one to fail on.
+static int isFaulty(int fd)
+{
+    struct stat status;
+    return faulty && fstat(fd, &status) == 0 && status.st_dev == faultyDevice
+        && status.st_ino == faultyInode;
+}
+
+ssize_t read(int fd, void *buffer, size_t count)
+{
+    pthread_once(&once, setUp);
+    if (isFaulty(fd)) {
+        const off_t at = lseek(fd, 0, SEEK_CUR);
+        if (at >= faultAfter) {
+            errno = EIO;
+            return -1;
+        }
+        // Up to the faulty place only; the next read meets the fault.
+        if (at >= 0 && (off_t)count > faultAfter - at)
+            count = (size_t)(faultAfter - at);
+    }
+    return realRead(fd, buffer, count);
+}
