@@ -281,14 +281,25 @@ private Q_SLOTS:
         QCOMPARE(form().PosBar->maximum(), 10);
     }
 
-    // A length of 125 700 ms reads 02:05 and gives the bar a maximum of 125.
+    // A length of 125 700 ms reads 02:05 and gives the bar a maximum of 125; a song over a
+    // megabyte is read after it was opened, and its length shows once it is read.
+    void lengthShowsAsMinutesAndSecondsAndSetsTheRange_data()
+    {
+        QTest::addColumn<int>("paddingBytes");
+        QTest::newRow("song") << 0;
+        QTest::newRow("song read after opening") << (2 << 20);
+    }
     void lengthShowsAsMinutesAndSecondsAndSetsTheRange()
     {
-        append(song("long.mid", 125700));
+        QFETCH(int, paddingBytes);
+        const QString path
+            = writeSong(m_dir->path(), QStringLiteral("long.mid"), 125700, paddingBytes);
+        QVERIFY(!path.isEmpty());
+        append(path);
         clickPlay();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            form().StatusBar->panelText(3), QStringLiteral("02:05"), kSongEndTimeoutMs);
         QCOMPARE(form().CurrentLength, 125700);
-        QVERIFY(waitForTick());
-        QCOMPARE(form().StatusBar->panelText(3), QStringLiteral("02:05"));
         QCOMPARE(form().PosBar->maximum(), 125);
         QVERIFY(form().PosBar->isEnabled());
     }

@@ -13,9 +13,12 @@ inline constexpr std::uint32_t kTicksPerSecond = 960;
 
 // Writes a one-note song of `lengthMs` milliseconds to `folder`/`name` and returns its full
 // name, or an empty string when it cannot be written.
-inline QString writeSong(const QString &folder, const QString &name, std::uint32_t lengthMs)
+inline QString writeSong(
+    const QString &folder, const QString &name, std::uint32_t lengthMs, int paddingBytes = 0)
 {
     testsupport::TrackWriter track;
+    if (paddingBytes > 0)
+        track.text(0, 0x01, std::string(std::size_t(paddingBytes), ' '));
     track.program(0, 0, 0)
         .noteOn(0, 0, 60, 100)
         .noteOff(lengthMs * kTicksPerSecond / 1000, 0, 60)
