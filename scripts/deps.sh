@@ -3,6 +3,7 @@
 # fetched, so a second run costs a few seconds. Needs root (or sudo) the first time.
 #   scripts/deps.sh          what scripts/test.sh needs
 #   scripts/deps.sh fuzz     and the clang toolchain for the fuzz preset's libFuzzer targets
+#   scripts/deps.sh bench    and the peers bench/ measures beside Tunedeck (sox's PulseAudio output)
 set -euo pipefail
 
 packages=(
@@ -21,6 +22,9 @@ packages=(
 )
 if [ "${1:-}" = fuzz ]; then
     packages+=(clang libclang-rt-14-dev)
+fi
+if [ "${1:-}" = bench ]; then
+    packages+=(libsox-fmt-pulse)
 fi
 
 missing=()
