@@ -62,7 +62,7 @@ log="$work/player.log"
 (cd "$work/songs" && exec env QT_LOGGING_RULES="tunedeck.sequencer.debug=true" \
     "$build/bin/tunedeck" >"$log" 2>&1) &
 pid=$!
-wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name Tunedeck | head -1)
+wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name Tunedeck | sed -n 1p)
 xdotool windowfocus --sync "$wid"
 xdotool key --clearmodifiers alt+l alt+p
 # grep ends at the first match; tail ends with the program.

@@ -28,7 +28,7 @@ for run in $(seq "$runs"); do
     pid=$!
     # grep ends at the first match; tail ends with the program.
     timeout 30 grep -q -m1 'first paint at' < <(tail --pid="$pid" -n +1 -f "$log")
-    paint_ms=$(sed -n 's/.*first paint at \([0-9]*\) ms.*/\1/p' "$log" | head -1)
+    paint_ms=$(sed -n 's/.*first paint at \([0-9]*\) ms.*/\1/p' "$log" | sed -n 1p)
     sleep 3 # Idle: the display timer ticks, nothing plays.
     rss=$(awk '/VmHWM/ { print $2 }' "/proc/$pid/status")
     kill "$pid"

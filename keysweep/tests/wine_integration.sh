@@ -39,7 +39,7 @@ check() {  # check "what" command... : the command must succeed
 }
 absent() { ! wine reg query "$1" >/dev/null 2>&1; }
 present() { wine reg query "$1" >/dev/null 2>&1; }
-has_value() { wine reg query "$1" /v "$2" 2>/dev/null | grep -q "$3"; }
+has_value() { wine reg query "$1" /v "$2" 2>/dev/null | grep "$3" >/dev/null; }
 same_export() {  # same_export KEY: the prefix and its twin export KEY alike
     WINEPREFIX="$prefix" wine reg export "$1" "$work/mine.reg" /y >/dev/null 2>&1
     WINEPREFIX="$twin" wine reg export "$1" "$work/wines.reg" /y >/dev/null 2>&1

@@ -27,11 +27,11 @@ await bash -c "xprop -root _NET_SUPPORTED | grep -q _NET_ACTIVE_WINDOW" || fail 
 
 (cd "$work" && exec env TUNEDECK_OUTPUT=null "$program" >"$work/tunedeck.log" 2>&1) &
 pid=$!
-main=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | head -1) \
+main=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | sed -n 1p) \
     || fail "the main window did not appear"
 xdotool windowactivate --sync "$main"
 xdotool key --clearmodifiers ctrl+a
-about=$(timeout 10 xdotool search --sync --onlyvisible --name '^About Tunedeck$' | head -1) \
+about=$(timeout 10 xdotool search --sync --onlyvisible --name '^About Tunedeck$' | sed -n 1p) \
     || fail "the about window did not appear"
 await bash -c "xprop -id $about _NET_FRAME_EXTENTS | grep -q '= '" || fail "openbox did not frame the about window"
 

@@ -25,7 +25,7 @@ pixel() { convert "$1" -format "%[fx:int(255*u.r)],%[fx:int(255*u.g)],%[fx:int(2
 
 (cd "$work" && exec env TUNEDECK_OUTPUT=null "$program" >"$work/tunedeck.log" 2>&1) &
 pid=$!
-wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | head -1) \
+wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | sed -n 1p) \
     || fail "the main window did not appear"
 
 # Dragging the caption moves the window. This runs before the window manager starts: the
@@ -55,7 +55,7 @@ activeEnd=$(pixel "$work/caption-active.png" $((WIDTH - 70)) 2)
 # Another window takes the focus: the caption turns to its inactive look.
 xmessage -geometry +0+400 "another window" &
 other=$!
-otherWid=$(timeout 10 xdotool search --sync --onlyvisible --class Xmessage | head -1) || fail "no second window"
+otherWid=$(timeout 10 xdotool search --sync --onlyvisible --class Xmessage | sed -n 1p) || fail "no second window"
 xdotool windowactivate --sync "$otherWid"
 await bash -c "[ \"\$(xdotool getactivewindow)\" = $otherWid ]" || fail "the other window did not become active"
 import -window "$wid" "$work/caption-inactive.png" || fail "no screenshot"

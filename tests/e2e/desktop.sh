@@ -42,7 +42,7 @@ cp "$examples/twinkle_twinkle.mid" "$work/songs/c.mid"
 pid=$!
 await_log "start .*/a.mid" 30
 await_log "status Playing" 10
-wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | head -1) \
+wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | sed -n 1p) \
     || fail "the main window did not appear"
 
 (cd "$work/songs" && timeout 20 "$program" c.mid >"$work/second.log" 2>&1) \
@@ -53,7 +53,7 @@ grep -q "start .*/c.mid" "$work/program.log" && fail "c.mid started instead of j
 mpris org.mpris.MediaPlayer2.Player.PlayPause >/dev/null || fail "PlayPause over the bus failed"
 await_log "status Paused" 10
 mpris org.freedesktop.DBus.Properties.Get string:org.mpris.MediaPlayer2.Player \
-    string:PlaybackStatus | grep -q '"Paused"' || fail "the bus does not say Paused"
+    string:PlaybackStatus | grep '"Paused"' >/dev/null || fail "the bus does not say Paused"
 import -window "$wid" "$work/paused.png" 2>/dev/null || true
 
 # The open dialog, opened and cancelled, must not leave its settings in the home folder.
@@ -63,7 +63,7 @@ for _ in 1 2 3; do
     xdotool windowfocus --sync "$wid"
     xdotool key --clearmodifiers ctrl+o
     dialog=$(timeout 5 xdotool search --sync --onlyvisible --pid "$pid" --name 'Open|Play' \
-        | grep -v "^$wid$" | head -1) && [ -n "$dialog" ] && break
+        | grep -v "^$wid$" | sed -n 1p) && [ -n "$dialog" ] && break
 done
 [ -n "$dialog" ] || fail "the open dialog did not appear"
 xdotool windowfocus --sync "$dialog" key Escape
@@ -74,7 +74,7 @@ xdotool key --clearmodifiers ctrl+x
 timeout 20 tail --pid="$pid" -f /dev/null || fail "the program did not end"
 wait "$pid" || fail "the program ended with status $?"
 pid=""
-if find "$HOME" -name 'QtProject.conf' | grep -q .; then
+if find "$HOME" -name 'QtProject.conf' | grep . >/dev/null; then
     fail "the program wrote $(find "$HOME" -name QtProject.conf)"
 fi
 cp "$work/paused.png" "$artifacts/desktop-paused.png" 2>/dev/null || true

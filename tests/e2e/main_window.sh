@@ -20,7 +20,7 @@ trap cleanup EXIT
 start() {
     (cd "$work" && exec env TUNEDECK_OUTPUT=null "$program" >"$work/$1.log" 2>&1) &
     pid=$!
-    wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | head -1) \
+    wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | sed -n 1p) \
         || fail "$1: the main window did not appear"
     [ -n "$wid" ] || fail "$1: the main window did not appear"
 }

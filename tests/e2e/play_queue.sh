@@ -66,7 +66,7 @@ done
 (cd "$work/songs" && exec env QT_LOGGING_RULES="tunedeck.sequencer.debug=true" \
     "$program" >"$work/program.log" 2>&1) &
 pid=$!
-wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | head -1) \
+wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | sed -n 1p) \
     || fail "the main window did not appear"
 [ -n "$wid" ] || fail "the main window did not appear"
 xdotool windowfocus --sync "$wid"

@@ -45,8 +45,8 @@ for bin in "$p"/bin/* "$p"/lib/*.so* "$build"/bin/*; do
 done
 
 # The program finds the library in the prefix, and the engine's player runs from there.
-ldd "$p/bin/tunedeck" | grep -q "liborvkit.so.1 => $p/bin/../lib/liborvkit.so.1" \
+ldd "$p/bin/tunedeck" | grep "liborvkit.so.1 => $p/bin/../lib/liborvkit.so.1" >/dev/null \
     || fail "tunedeck does not resolve liborvkit from the prefix: $(ldd "$p/bin/tunedeck" | grep orvkit)"
-song=$(ls "$examples"/*.mid | head -1)
+song=$(ls "$examples"/*.mid | sed -n 1p)
 "$p/bin/tdplay" --info "$song" >"$work/info.log" 2>&1 || fail "tdplay --info failed: $(cat "$work/info.log")"
 echo "installed tree: files present, entry valid, RUNPATHs relative, tdplay --info: $(head -1 "$work/info.log")"
