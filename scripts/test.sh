@@ -58,9 +58,9 @@ ctest --preset asan -j "$jobs" -L unit --timeout 900
 end_pass
 
 begin_pass "Threaded tests under ThreadSanitizer"
-# The tests whose code runs on threads of its own: the engine's device and notices, the
-# player's device, the about box, the splash, the scrolling panel's worker, the folder reader.
-# The engine's run on the null output and on SDL's dummy driver.
+# The tests whose code runs on threads of its own: the engine's device, notices, wave decoders
+# and song readers (on the null output and on SDL's dummy driver), the player's device, the about
+# box, the splash, the scrolling panel's worker, the folder reader.
 tsan_tests=(DeviceTest HostileFilesTest TMediaPlayerTest OrvAboutBoxTest SplashScreenTest
     ScrollTextPanelThreadTest TickTimerTest FilCtl95Test)
 # The hostile files on the SDL output and the large-song reader: the null-output rows do the
