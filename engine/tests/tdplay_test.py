@@ -122,14 +122,19 @@ class Keys(unittest.TestCase):
     def tearDown(self):
         signal.alarm(0)
 
-    def play_on_terminal(self, keys):
+    def start_on_terminal(self):
+        """tdplay playing the wave on a pseudo-terminal, once its status line shows: its pid, the
+        terminal's master side and what it has written so far."""
         pid, master = pty.fork()
         if pid == 0:
             os.execv(TDPLAY, [TDPLAY, "--output", "null", WAVE])
         output = b""
-        # The status line shows once the file plays; then the keys go in.
         while b"/ " not in output:
             output += os.read(master, 1024)
+        return pid, master, output
+
+    def play_on_terminal(self, keys):
+        pid, master, output = self.start_on_terminal()
         os.write(master, keys)
         while True:
             try:
@@ -153,10 +158,8 @@ class Keys(unittest.TestCase):
         self.assertTrue(output.endswith("\r\n"), repr(output[-80:]))
 
     def test_arrows_seek_while_paused(self):
-        pid, master = pty.fork()
-        if pid == 0:
-            os.execv(TDPLAY, [TDPLAY, "--output", "null", WAVE])
-        output = ""
+        pid, master, started = self.start_on_terminal()
+        output = started.decode(errors="replace")
 
         def read_until(pattern):
             nonlocal output
@@ -168,7 +171,6 @@ class Keys(unittest.TestCase):
                 self.assertTrue(ready, "tdplay stopped answering: " + repr(output[-200:]))
                 output += os.read(master, 1024).decode(errors="replace")
 
-        read_until(r"/ ")
         os.write(master, b" ")
         paused = read_until(r"(\d\d):(\d\d) / \d\d:\d\d  \(paused\)")
         before = int(paused.group(1)) * 60 + int(paused.group(2))
@@ -182,12 +184,7 @@ class Keys(unittest.TestCase):
         self.assertEqual(os.waitstatus_to_exitcode(status), 0)
 
     def test_terminal_is_restored(self):
-        pid, master = pty.fork()
-        if pid == 0:
-            os.execv(TDPLAY, [TDPLAY, "--output", "null", WAVE])
-        output = b""
-        while b"/ " not in output:
-            output += os.read(master, 1024)
+        pid, master, _ = self.start_on_terminal()
         during = termios.tcgetattr(master)[3]
         os.write(master, b" ")  # pause, then quit
         os.write(master, b"q")
