@@ -443,12 +443,12 @@ struct Device::Impl {
         }
         // A large song is read while it is already open (the offline output's owner has no
         // window to keep answering, and reads it here). What its first bytes already refuse is
-        // refused now, as reading the whole would.
-        if (mode != OutputMode::Offline && file.size > kReadAtOnceBytes) {
+        // refused now, as reading the whole would; one over the size limit is refused below
+        // without being read.
+        if (mode != OutputMode::Offline && file.size > kReadAtOnceBytes
+            && file.size <= MidiFile::kMaxBytes) {
             if (!MidiFile::looksLikeMidi(file.headSpan()))
                 return MidiFile::parse(file.headSpan()).error();
-            if (file.size > MidiFile::kMaxBytes)
-                return Error { Error::Code::Malformed, "larger than any MIDI song can be", 0 };
             if (auto ready = prepareSynth(); !ready)
                 return ready.error();
             if (auto ready = prepareOutput(path); !ready)

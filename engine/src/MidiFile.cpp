@@ -458,8 +458,11 @@ Result<MidiFile> MidiFile::read(const std::filesystem::path &path)
     std::vector<std::uint8_t> bytes;
     std::size_t got = 0;
     constexpr std::size_t kBlockBytes = 64 * 1024;
-    // Room for the whole file as listed, so reading it never copies what is already read.
+    // Room for the whole file as listed, so reading it never copies what is already read; a
+    // file listed as larger than the limit is refused without reading it.
     const auto listed = std::filesystem::file_size(path, error);
+    if (!error && listed > kMaxBytes)
+        return fail(Error::Code::Malformed, "larger than any MIDI song can be", 0);
     bytes.reserve(std::min<std::uintmax_t>(error ? 0 : listed, kMaxBytes + 1) + kBlockBytes);
     while (in && got <= kMaxBytes) {
         bytes.resize(got + kBlockBytes);

@@ -5,6 +5,7 @@
 #include "testsupport/HostileFiles.h"
 #include "DeviceTestSupport.h"
 #include "testsupport/MidiWriter.h"
+#include "tunedeck/MidiFile.h"
 
 #include <gtest/gtest.h>
 
@@ -236,6 +237,17 @@ TEST_F(HostileFiles, ALargeSongIsReadAfterOpenReturns)
     ASSERT_TRUE(finished.has_value());
     EXPECT_EQ(finished->kind, tunedeck::Notice::Kind::Finished);
     EXPECT_EQ(finished->runId, device->runId());
+
+    // Over the size limit (a sparse file): refused by both at once, without being read.
+    const auto huge = s_dir / "huge.mid";
+    std::filesystem::copy_file(good, huge);
+    std::filesystem::resize_file(huge, tunedeck::MidiFile::kMaxBytes + 1);
+    const auto hugeProbed = Device::probe(huge);
+    ASSERT_FALSE(hugeProbed.ok());
+    EXPECT_EQ(hugeProbed.error().code, Error::Code::Malformed);
+    const auto hugeOpened = device->open(huge);
+    ASSERT_FALSE(hugeOpened.ok());
+    EXPECT_EQ(hugeOpened.error().detail, hugeProbed.error().detail);
 
     // Abandoned readings: by the next file, then by the device's end.
     ASSERT_TRUE(device->open(good));
