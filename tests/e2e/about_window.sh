@@ -9,24 +9,18 @@ set -euo pipefail
 program=$(realpath "$1")
 artifacts=$2
 mkdir -p "$artifacts"
-work=$(mktemp -d)
-pid=""
-wm=""
-cleanup() {
-    for p in $pid $wm; do kill "$p" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "$0")/lib.sh"
 
 command -v openbox >/dev/null || { echo "SKIP: openbox is not installed"; exit 0; }
 
 openbox >"$work/openbox.log" 2>&1 &
 wm=$!
+stop_at_exit "$wm"
 await bash -c "xprop -root _NET_SUPPORTED | grep -q _NET_ACTIVE_WINDOW" || fail "the window manager did not start"
 
 (cd "$work" && exec env TUNEDECK_OUTPUT=null "$program" >"$work/tunedeck.log" 2>&1) &
 pid=$!
+stop_at_exit "$pid"
 main=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | sed -n 1p) \
     || fail "the main window did not appear"
 xdotool windowactivate --sync "$main"
@@ -88,5 +82,4 @@ xdotool windowactivate --sync "$main"
 xdotool key --clearmodifiers ctrl+x
 timeout 20 tail --pid="$pid" -f /dev/null || fail "the program did not end"
 wait "$pid" || fail "the program ended with status $?"
-pid=""
 echo "about window: hints, no maximise, centred frame, comes back from minimise, Enter closes it"

@@ -8,15 +8,6 @@ set -euo pipefail
 program=$(realpath "$1")
 artifacts=$2
 mkdir -p "$artifacts"
-work=$(mktemp -d)
-pid=""
-wm=""
-other=""
-cleanup() {
-    for p in $pid $other $wm; do kill "$p" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "$0")/lib.sh"
 
 geometry() { eval "$(xdotool getwindowgeometry --shell "$wid")"; }
@@ -25,6 +16,7 @@ pixel() { convert "$1" -format "%[fx:int(255*u.r)],%[fx:int(255*u.g)],%[fx:int(2
 
 (cd "$work" && exec env TUNEDECK_OUTPUT=null "$program" >"$work/tunedeck.log" 2>&1) &
 pid=$!
+stop_at_exit "$pid"
 wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | sed -n 1p) \
     || fail "the main window did not appear"
 
@@ -44,6 +36,7 @@ await bash -c "[ \"\$(xdotool getwindowgeometry --shell $wid | sed -n 's/^X=//p'
 
 openbox >"$work/openbox.log" 2>&1 &
 wm=$!
+stop_at_exit "$wm"
 await bash -c "xprop -root _NET_SUPPORTED | grep -q _NET_ACTIVE_WINDOW" || fail "the window manager did not start"
 
 # Active: the caption runs to the active end colour.
@@ -55,6 +48,7 @@ activeEnd=$(pixel "$work/caption-active.png" $((WIDTH - 70)) 2)
 # Another window takes the focus: the caption turns to its inactive look.
 xmessage -geometry +0+400 "another window" &
 other=$!
+stop_at_exit "$other"
 otherWid=$(timeout 10 xdotool search --sync --onlyvisible --class Xmessage | sed -n 1p) || fail "no second window"
 xdotool windowactivate --sync "$otherWid"
 await bash -c "[ \"\$(xdotool getactivewindow)\" = $otherWid ]" || fail "the other window did not become active"
@@ -62,7 +56,6 @@ import -window "$wid" "$work/caption-inactive.png" || fail "no screenshot"
 inactiveEnd=$(pixel "$work/caption-inactive.png" $((WIDTH - 70)) 2)
 [ "$activeEnd" != "$inactiveEnd" ] || fail "active and inactive captions look the same ($activeEnd)"
 kill "$other"
-other=""
 
 # The minimise box iconifies the window.
 xdotool windowactivate --sync "$wid"
@@ -77,7 +70,6 @@ geometry
 xdotool mousemove --sync $((X + WIDTH - 6)) $((Y + 8)) click 1
 timeout 20 tail --pid="$pid" -f /dev/null || fail "the close box did not end the program"
 wait "$pid" || fail "the program ended with status $?"
-pid=""
 
 cp "$work/caption-active.png" "$work/caption-inactive.png" "$artifacts/"
 echo "caption: drag, inactive look ($activeEnd -> $inactiveEnd), minimise and close as expected"

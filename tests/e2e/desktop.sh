@@ -9,15 +9,6 @@ examples=$(realpath "$2")
 artifacts=$3
 mkdir -p "$artifacts"
 command -v dbus-daemon >/dev/null || { echo "SKIP: dbus-daemon is not installed (scripts/deps.sh)"; exit 0; }
-work=$(mktemp -d)
-pid=""
-bus_pid=""
-cleanup() {
-    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill "$pid"; fi
-    if [ -n "$bus_pid" ]; then kill "$bus_pid" 2>/dev/null || true; fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "$0")/lib.sh"
 mpris() {
     dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.tunedeck /org/mpris/MediaPlayer2 "$@"
@@ -27,7 +18,7 @@ exec 3>"$work/bus.address" 4>"$work/bus.pid"
 dbus-daemon --session --fork --print-address=3 --print-pid=4
 exec 3>&- 4>&-
 export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus.address")
-bus_pid=$(head -1 "$work/bus.pid")
+stop_at_exit "$(head -1 "$work/bus.pid")"
 mkdir "$work/home" "$work/songs"
 export HOME="$work/home"
 unset XDG_CONFIG_HOME XDG_CACHE_HOME XDG_DATA_HOME
@@ -40,6 +31,7 @@ cp "$examples/twinkle_twinkle.mid" "$work/songs/c.mid"
     QT_LOGGING_RULES="tunedeck.sequencer.debug=true;tunedeck.desktop.debug=true" \
     "$program" a.mid b.wav >"$work/program.log" 2>&1) &
 pid=$!
+stop_at_exit "$pid"
 await_log "start .*/a.mid" 30
 await_log "status Playing" 10
 wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | sed -n 1p) \
@@ -73,7 +65,6 @@ xdotool windowfocus --sync "$wid"
 xdotool key --clearmodifiers ctrl+x
 timeout 20 tail --pid="$pid" -f /dev/null || fail "the program did not end"
 wait "$pid" || fail "the program ended with status $?"
-pid=""
 if find "$HOME" -name 'QtProject.conf' | grep . >/dev/null; then
     fail "the program wrote $(find "$HOME" -name QtProject.conf)"
 fi

@@ -1,4 +1,15 @@
-# What every end-to-end script shares; sourced once `artifacts` and `work` are set.
+# What every end-to-end script shares; sourced once `artifacts` is set.
+
+# A work folder of the script's own, and the processes it started (`stop_at_exit PID...`), both
+# gone when the script ends, however it ends.
+work=$(mktemp -d)
+to_stop=()
+stop_at_exit() { to_stop+=("$@"); }
+clean_up() {
+    for p in "${to_stop[@]}"; do kill "$p" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap clean_up EXIT
 
 # Ends the test with a message, keeping a screenshot of the screen and the work folder's
 # pictures and logs in the artifacts folder.

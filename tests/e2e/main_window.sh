@@ -7,19 +7,13 @@ set -euo pipefail
 program=$(realpath "$1")
 artifacts=$2
 mkdir -p "$artifacts"
-work=$(mktemp -d)
-pid=""
-cleanup() {
-    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill "$pid"; fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "$0")/lib.sh"
 
 # Starts the program in an empty folder; sets pid and wid (its window).
 start() {
     (cd "$work" && exec env TUNEDECK_OUTPUT=null "$program" >"$work/$1.log" 2>&1) &
     pid=$!
+    stop_at_exit "$pid"
     wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | sed -n 1p) \
         || fail "$1: the main window did not appear"
     [ -n "$wid" ] || fail "$1: the main window did not appear"

@@ -10,16 +10,6 @@ program=$(realpath "$1")
 examples=$(realpath "$2")
 artifacts=$3
 mkdir -p "$artifacts"
-work=$(mktemp -d)
-pid=""
-recorder=""
-cleanup() {
-    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill "$pid"; fi
-    if [ -n "$recorder" ] && kill -0 "$recorder" 2>/dev/null; then kill "$recorder"; fi
-    if [ -f "$work/runtime/pulse/pid" ]; then kill "$(cat "$work/runtime/pulse/pid")" 2>/dev/null || true; fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "$0")/lib.sh"
 
 # Waits until the program's log has a line matching $1: grep ends at the first match, and tail,
@@ -52,9 +42,11 @@ if ! pulseaudio --daemonize=yes -n --exit-idle-time=-1 --system=false --disallow
     echo "SKIP: no private PulseAudio server could start: $(tail -3 "$work/pulse.log")"
     exit 0
 fi
+stop_at_exit "$(cat "$work/runtime/pulse/pid")"
 parec -d null.monitor --raw --format=float32le --rate=44100 --channels=2 --latency-msec=20 \
     >"$work/capture.raw" &
 recorder=$!
+stop_at_exit "$recorder"
 # Recording has begun once the server lists parec's stream (it announces this only by its state).
 for _ in $(seq 500); do
     [ -n "$(pactl list short source-outputs)" ] && break
@@ -66,6 +58,7 @@ done
 (cd "$work/songs" && exec env QT_LOGGING_RULES="tunedeck.sequencer.debug=true" \
     "$program" >"$work/program.log" 2>&1) &
 pid=$!
+stop_at_exit "$pid"
 wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | sed -n 1p) \
     || fail "the main window did not appear"
 [ -n "$wid" ] || fail "the main window did not appear"
@@ -80,10 +73,8 @@ import -window "$wid" "$work/stopped.png" || true
 xdotool key --clearmodifiers ctrl+x
 timeout 20 tail --pid="$pid" -f /dev/null || fail "the program did not end"
 wait "$pid" || fail "the program ended with status $?"
-pid=""
 kill -INT "$recorder"
 wait "$recorder" || true
-recorder=""
 
 started=$(grep -c 'start ' "$work/program.log" || true)
 [ "$started" -eq "$count" ] || fail "$started songs started, expected $count"
