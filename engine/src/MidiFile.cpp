@@ -1,10 +1,13 @@
 #include "tunedeck/MidiFile.h"
 
+#include "MidiText.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -21,6 +24,7 @@ constexpr int kMaxVarLenBytes = 4;
 constexpr std::size_t kChunkHeaderBytes = 8;
 constexpr std::size_t kSmfHeaderBodyBytes = 6;
 constexpr std::size_t kRiffHeaderBytes = 12;
+constexpr std::uint8_t kMetaTrackName = 0x03;
 
 bool hasTag(Bytes data, std::size_t at, std::string_view tag)
 {
@@ -92,6 +96,13 @@ private:
     Result<void> parseRiff();
     Result<void> parseSmf(std::size_t begin, std::size_t end);
     Result<void> parseTrack(std::size_t begin, std::size_t end, std::uint16_t track);
+    enum class Step { Next, EndTrack };
+    Result<Step> readChannelData(
+        MidiEvent &event, std::size_t &pos, std::size_t end, std::uint16_t track) const;
+    Result<Step> readPayload(MidiEvent &event, std::size_t &pos, std::size_t end,
+        std::size_t statusAt, std::uint16_t track);
+    void keep(const MidiEvent &event, std::uint16_t track);
+    static std::string trackLabel(std::uint16_t track);
     VarLen readVarLen(std::size_t &pos, std::size_t end, std::uint32_t &value) const;
     void mergeRuns();
     void finish();
@@ -110,6 +121,7 @@ private:
     std::uint64_t m_trackEndTick = 0;
     // Index of each track's first event: every track is a run already ordered by tick.
     std::vector<std::size_t> m_runStarts;
+    std::optional<MidiEvent> m_titleEvent;
 };
 
 Result<MidiFile> MidiParser::run()
@@ -137,6 +149,7 @@ Result<MidiFile> MidiParser::run()
     m_file = MidiFile();
     m_trackStartTick = m_trackEndTick = 0;
     m_runStarts.clear();
+    m_titleEvent.reset();
     m_file.m_events.reserve(m_eventCount);
     m_file.m_payload.reserve(m_payloadBytes);
     if (auto parsed = parseAll(); !parsed)
@@ -276,8 +289,6 @@ MidiParser::VarLen MidiParser::readVarLen(
 // ends the track, keeping everything before it.
 Result<void> MidiParser::parseTrack(std::size_t begin, std::size_t end, std::uint16_t track)
 {
-    auto &events = m_file.m_events;
-    auto &payload = m_file.m_payload;
     std::uint8_t runningStatus = 0;
     std::uint64_t tick = m_trackStartTick;
     std::size_t pos = begin;
@@ -290,8 +301,7 @@ Result<void> MidiParser::parseTrack(std::size_t begin, std::size_t end, std::uin
             if (read == VarLen::CutShort)
                 break;
             return fail(Error::Code::Malformed,
-                "track " + std::to_string(track + 1) + ": a delta time longer than four bytes",
-                eventStart);
+                trackLabel(track) + "a delta time longer than four bytes", eventStart);
         }
         if (pos >= end)
             break;
@@ -305,71 +315,105 @@ Result<void> MidiParser::parseTrack(std::size_t begin, std::size_t end, std::uin
             event.status = runningStatus;
         } else {
             return fail(Error::Code::Malformed,
-                "track " + std::to_string(track + 1) + ": data byte " + hexByte(m_input[pos])
+                trackLabel(track) + "data byte " + hexByte(m_input[pos])
                     + " where an event should start",
                 statusAt);
         }
 
+        Result<Step> step = Step::EndTrack;
         if (event.isChannelMessage()) {
-            const int count = channelDataBytes(event.status);
-            if (end - pos < static_cast<std::size_t>(count))
-                break;
-            for (int i = 0; i < count; ++i) {
-                if (m_input[pos + i] & 0x80) {
-                    return fail(Error::Code::Malformed,
-                        "track " + std::to_string(track + 1) + ": status byte "
-                            + hexByte(m_input[pos + i]) + " inside a channel message",
-                        pos + i);
-                }
-            }
-            event.ref = m_input[pos] | (count == 2 ? std::uint32_t { m_input[pos + 1] } << 8 : 0u);
-            pos += count;
+            step = readChannelData(event, pos, end, track);
             runningStatus = event.status;
         } else if (event.isMeta() || event.isSysex()) {
-            if (event.isMeta()) {
-                if (pos >= end)
-                    break;
-                event.metaType = m_input[pos++];
-            }
-            std::uint32_t length = 0;
-            if (const VarLen read = readVarLen(pos, end, length); read != VarLen::Ok) {
-                if (read == VarLen::CutShort)
-                    break;
-                return fail(Error::Code::Malformed,
-                    "track " + std::to_string(track + 1)
-                        + ": an event length longer than four bytes",
-                    statusAt);
-            }
-            // A length running past the chunk is a cut-off event: nothing is copied for it.
-            if (length > end - pos)
-                break;
-            if (m_counting) {
-                m_payloadBytes += 4 + std::size_t { length };
-            } else {
-                event.ref = static_cast<std::uint32_t>(payload.size());
-                for (int shift = 0; shift < 32; shift += 8)
-                    payload.push_back(static_cast<std::uint8_t>(length >> shift));
-                payload.insert(
-                    payload.end(), m_input.begin() + pos, m_input.begin() + pos + length);
-            }
-            pos += length;
+            step = readPayload(event, pos, end, statusAt, track);
         } else {
             return fail(Error::Code::Malformed,
-                "track " + std::to_string(track + 1) + ": status byte " + hexByte(event.status)
+                trackLabel(track) + "status byte " + hexByte(event.status)
                     + " is not a MIDI file event",
                 statusAt);
         }
+        if (!step)
+            return step.error();
+        if (step.value() == Step::EndTrack)
+            break;
 
         tick = event.tick();
         m_trackEndTick = tick;
-        if (m_counting)
-            ++m_eventCount;
-        else
-            events.push_back(event);
+        keep(event, track);
         if (event.isMeta() && event.metaType == kMetaEndOfTrack)
             break;
     }
     return {};
+}
+
+// The one or two data bytes of a channel message.
+Result<MidiParser::Step> MidiParser::readChannelData(
+    MidiEvent &event, std::size_t &pos, std::size_t end, std::uint16_t track) const
+{
+    const int count = channelDataBytes(event.status);
+    if (end - pos < static_cast<std::size_t>(count))
+        return Step::EndTrack;
+    for (int i = 0; i < count; ++i) {
+        if (m_input[pos + i] & 0x80) {
+            return fail(Error::Code::Malformed,
+                trackLabel(track) + "status byte " + hexByte(m_input[pos + i])
+                    + " inside a channel message",
+                pos + i);
+        }
+    }
+    event.ref = m_input[pos] | (count == 2 ? std::uint32_t { m_input[pos + 1] } << 8 : 0u);
+    pos += count;
+    return Step::Next;
+}
+
+// A meta event's type, then (meta and sysex) the length and the bytes, copied to the payload.
+Result<MidiParser::Step> MidiParser::readPayload(
+    MidiEvent &event, std::size_t &pos, std::size_t end, std::size_t statusAt, std::uint16_t track)
+{
+    if (event.isMeta()) {
+        if (pos >= end)
+            return Step::EndTrack;
+        event.metaType = m_input[pos++];
+    }
+    std::uint32_t length = 0;
+    if (const VarLen read = readVarLen(pos, end, length); read != VarLen::Ok) {
+        if (read == VarLen::CutShort)
+            return Step::EndTrack;
+        return fail(Error::Code::Malformed,
+            trackLabel(track) + "an event length longer than four bytes", statusAt);
+    }
+    // A length running past the chunk is a cut-off event: nothing is copied for it.
+    if (length > end - pos)
+        return Step::EndTrack;
+    auto &payload = m_file.m_payload;
+    if (m_counting) {
+        m_payloadBytes += 4 + std::size_t { length };
+    } else {
+        event.ref = static_cast<std::uint32_t>(payload.size());
+        for (int shift = 0; shift < 32; shift += 8)
+            payload.push_back(static_cast<std::uint8_t>(length >> shift));
+        payload.insert(payload.end(), m_input.begin() + pos, m_input.begin() + pos + length);
+    }
+    pos += length;
+    return Step::Next;
+}
+
+// Counts or stores one event; the first track's first name is the song's title.
+void MidiParser::keep(const MidiEvent &event, std::uint16_t track)
+{
+    if (m_counting) {
+        ++m_eventCount;
+        return;
+    }
+    m_file.m_events.push_back(event);
+    if (track == 0 && !m_titleEvent && m_file.m_format != 2 && event.isMeta()
+        && event.metaType == kMetaTrackName)
+        m_titleEvent = event;
+}
+
+std::string MidiParser::trackLabel(std::uint16_t track)
+{
+    return "track " + std::to_string(track + 1) + ": ";
 }
 
 // Merges neighbouring runs in place, pairwise, until one is left: O(n log tracks), and stable,
@@ -429,6 +473,7 @@ void MidiParser::finish()
         m_file.m_lengthUs = m_file.m_tempoMap.tickToUs(events.back().tick());
         m_file.m_lengthMs = m_file.m_tempoMap.tickToMs(events.back().tick());
     }
+    m_file.m_text = readMidiText(m_file, m_titleEvent ? &*m_titleEvent : nullptr);
 }
 
 Result<MidiFile> MidiFile::parse(std::span<const std::uint8_t> data)
