@@ -117,7 +117,7 @@ QDBusObjectPath Service::trackId(const PlayerSnapshot &state)
     return QDBusObjectPath(QStringLiteral("/org/tunedeck/track/%1").arg(state.track));
 }
 
-QVariantMap Service::metadata(const PlayerSnapshot &state)
+QVariantMap Service::metadata(const PlayerSnapshot &state, const TMediaPlayer *device)
 {
     QVariantMap map;
     map.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(trackId(state)));
@@ -128,7 +128,24 @@ QVariantMap Service::metadata(const PlayerSnapshot &state)
         QStringLiteral("xesam:title"), state.fileName.mid(state.fileName.lastIndexOf(u'/') + 1));
     map.insert(QStringLiteral("xesam:url"),
         QString::fromLatin1("file://" + fileNameToBytes(state.fileName).toPercentEncoding("/")));
+    if (device && device->IsOpen())
+        addSongText(map, device->Text());
     return map;
+}
+
+// The song's own title (else the file name stays), artist, copyright and whole lyrics.
+void Service::addSongText(QVariantMap &map, const tunedeck::SongText &text)
+{
+    if (!text.title.empty())
+        map.insert(QStringLiteral("xesam:title"), QString::fromStdString(text.title));
+    if (!text.artist.empty())
+        map.insert(
+            QStringLiteral("xesam:artist"), QStringList { QString::fromStdString(text.artist) });
+    if (!text.copyright.empty())
+        map.insert(QStringLiteral("xesam:comment"),
+            QStringList { QString::fromStdString(text.copyright) });
+    if (!text.lyrics.empty())
+        map.insert(QStringLiteral("xesam:asText"), QString::fromStdString(lyricsText(text)));
 }
 
 qint64 Service::positionUs() const
@@ -186,6 +203,13 @@ void Service::next()
 {
     m_form->SkipButtClick();
     m_state->refresh();
+}
+
+void Service::previous()
+{
+    // Back to the start of the song that is open, through the bar as a seek goes.
+    if (!isStopped(PlayerState::read(m_form)) && m_form->LettoreMidi->IsOpen())
+        moveBar(0);
 }
 
 void Service::moveBar(qint64 positionUs)
@@ -259,7 +283,7 @@ void Service::stateChanged(const PlayerSnapshot &before, const PlayerSnapshot &a
         changed.insert(QStringLiteral("PlaybackStatus"), playbackStatus(after));
     if (before.track != after.track || before.fileName != after.fileName
         || before.lengthMs != after.lengthMs || isStopped(before) != isStopped(after))
-        changed.insert(QStringLiteral("Metadata"), metadata(after));
+        changed.insert(QStringLiteral("Metadata"), metadata(after, m_form->LettoreMidi));
     if (before.volume != after.volume)
         changed.insert(QStringLiteral("Volume"), after.volume);
     if (canPlay(before) != canPlay(after))
@@ -267,6 +291,7 @@ void Service::stateChanged(const PlayerSnapshot &before, const PlayerSnapshot &a
     if (isStopped(before) != isStopped(after)) {
         changed.insert(QStringLiteral("CanPause"), !isStopped(after));
         changed.insert(QStringLiteral("CanGoNext"), !isStopped(after));
+        changed.insert(QStringLiteral("CanGoPrevious"), !isStopped(after));
         changed.insert(QStringLiteral("CanSeek"), !isStopped(after));
     }
     if (m_registered && !changed.isEmpty())
@@ -310,7 +335,7 @@ QString PlayerAdaptor::playbackStatus() const
 
 QVariantMap PlayerAdaptor::metadata() const
 {
-    return Service::metadata(PlayerState::read(m_service->form()));
+    return Service::metadata(PlayerState::read(m_service->form()), m_service->form()->LettoreMidi);
 }
 
 double PlayerAdaptor::volume() const
@@ -329,6 +354,11 @@ qlonglong PlayerAdaptor::position() const
 }
 
 bool PlayerAdaptor::canGoNext() const
+{
+    return !isStopped(PlayerState::read(m_service->form()));
+}
+
+bool PlayerAdaptor::canGoPrevious() const
 {
     return !isStopped(PlayerState::read(m_service->form()));
 }
@@ -369,7 +399,9 @@ void PlayerAdaptor::Next()
     m_service->next();
 }
 void PlayerAdaptor::Previous()
-{ }
+{
+    m_service->previous();
+}
 void PlayerAdaptor::Seek(qlonglong offset)
 {
     m_service->seek(offset);

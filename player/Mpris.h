@@ -10,7 +10,11 @@
 #include <QStringList>
 #include <QVariantMap>
 
+class TMediaPlayer;
 class TTunedeckform;
+namespace tunedeck {
+struct SongText;
+}
 
 // The program on the session bus: the media-player interfaces every desktop's media keys and
 // sound widgets speak (name org.mpris.MediaPlayer2.tunedeck, object /org/mpris/MediaPlayer2),
@@ -52,6 +56,7 @@ public:
     void playPause();
     void stop();
     void next();
+    void previous();
     void seek(qint64 offsetUs);
     void setPosition(const QDBusObjectPath &track, qint64 positionUs);
     void openUri(const QString &uri);
@@ -60,7 +65,9 @@ public:
 
     // Properties of the player interface, from a snapshot.
     static QString playbackStatus(const PlayerSnapshot &state);
-    static QVariantMap metadata(const PlayerSnapshot &state);
+    // `device`, when given, adds what the open file says about itself (title, artist,
+    // copyright, lyrics).
+    static QVariantMap metadata(const PlayerSnapshot &state, const TMediaPlayer *device = nullptr);
     static QDBusObjectPath trackId(const PlayerSnapshot &state);
     qint64 positionUs() const;
     static bool canPlay(const PlayerSnapshot &state);
@@ -69,6 +76,8 @@ Q_SIGNALS:
     void seeked(qint64 positionUs);
 
 private:
+    static void addSongText(QVariantMap &map, const tunedeck::SongText &text);
+
     void stateChanged(const PlayerSnapshot &before, const PlayerSnapshot &after);
     // Moves the position bar to `positionUs` as a user would; the bar's handler decides
     // whether that is worth a seek.
@@ -139,7 +148,7 @@ public:
     void setVolume(double volume);
     qlonglong position() const;
     bool canGoNext() const;
-    bool canGoPrevious() const { return false; }
+    bool canGoPrevious() const;
     bool canPlay() const;
     bool canPause() const;
     bool canSeek() const;

@@ -24,7 +24,7 @@ add_library(tunedeck_player STATIC ${tunedeck_player_sources})
 add_library(Tunedeck::Player ALIAS tunedeck_player)
 target_include_directories(tunedeck_player PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(tunedeck_player
-    PUBLIC Qt6::Widgets Qt6::DBus Tunedeck::MediaPlayer Tunedeck::PlayListFile Tunedeck::GradientCaption Tunedeck::Trackbar95 Tunedeck::ShadowLabel Tunedeck::ScrollText Tunedeck::FilCtl95
+    PUBLIC Qt6::Widgets Qt6::DBus Tunedeck::MediaPlayer Tunedeck::PlayListFile Tunedeck::PlayLists Tunedeck::GradientCaption Tunedeck::Trackbar95 Tunedeck::ShadowLabel Tunedeck::ScrollText Tunedeck::FilCtl95
     PRIVATE Tunedeck::Warnings)
 set_target_properties(tunedeck_player PROPERTIES AUTOMOC ON)
 # The maker's shared library: the program needs it at load time and finds it beside itself
