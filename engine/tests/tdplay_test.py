@@ -38,6 +38,47 @@ class Statuses(unittest.TestCase):
             with self.subTest(args=args):
                 self.assertEqual(run(*args).returncode, 2)
 
+    def test_options_in_any_order(self):
+        """Options before, among or after the files; -- ends them; a wrong value is refused with
+        status 2 and one line naming the option."""
+        with tempfile.TemporaryDirectory() as folder:
+            out = os.path.join(folder, "out.wav")
+            dashed = os.path.join(folder, "-dashed.wav")
+            subprocess.run(["sox", "-n", "-r", "22050", dashed, "synth", "0.3", "sine", "440"],
+                           check=True)
+            self.addCleanup(os.chdir, os.getcwd())
+            os.chdir(folder)
+            rendered = [
+                ["--max-seconds", "1", "--render", out, SONG],
+                [SONG, "--pcm16", "--render", out, "--max-seconds", "1"],
+                ["--render", out, "--", "-dashed.wav"],
+            ]
+            for args in rendered:
+                with self.subTest(args=args):
+                    result = run(*args)
+                    seconds = subprocess.run(["soxi", "-D", out], capture_output=True, text=True)
+                    os.remove(out)
+                    self.assertEqual((result.returncode, result.stderr), (0, ""))
+                    self.assertLessEqual(float(seconds.stdout), 1.0)
+            self.assertEqual(run("--output", "null", "--", "-dashed.wav").returncode, 0)
+            refused = [
+                (["--max-seconds", v, "--render", out, SONG], "--max-seconds")
+                for v in ("-5", "0", "1.5", "x", "", "4294968", "99999999999999999999", " 1")
+            ] + [
+                (["--pcm16", SONG], "--pcm16"),
+                (["--render", out, SONG, WAVE], "--render"),
+                (["--output", "null", "-dashed.wav"], "-dashed.wav"),
+                (["--render", out, "--max-seconds"], "--max-seconds"),
+                (["--render", "--pcm16", out, SONG], "--render"),
+            ]
+            for args, named in refused:
+                with self.subTest(args=args):
+                    result = run(*args)
+                    self.assertEqual(result.returncode, 2)
+                    self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+                    self.assertRegex(result.stderr, "^tdplay: .*" + re.escape(named))
+                    self.assertFalse(os.path.exists(out))
+
     def test_missing_soundfont_is_explained_once(self):
         other = SONG.replace("ode_to_joy", "twinkle_twinkle")
         result = run("--soundfont", "/nonexistent/gm.sf2", "--output", "null", SONG, other)
@@ -211,7 +252,7 @@ class ReadErrors(unittest.TestCase):
                 out.writeframes(b"\x00\x10\x00\xf0" * (rate * seconds))
             header = 44  # the data chunk starts here in what the wave module writes
             rendered = os.path.join(folder, "rendered.wav")
-            for name, args in (("offline render", ["--render", "--pcm16", rendered, path]),
+            for name, args in (("offline render", ["--render", rendered, "--pcm16", path]),
                                ("null output", ["--output", "null", path])):
                 for fault_at, status in ((header + rate * 4 * readable, 1),
                                          (header + rate * 4 * seconds, 0)):
