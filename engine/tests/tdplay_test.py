@@ -2,9 +2,11 @@
 """tdplay from the outside: exit statuses and messages for each failure, and its keys on a
 terminal (q quits, Ctrl+C ends the status line), with the terminal restored afterwards."""
 import os
+import pathlib
 import pty
 import re
 import select
+import shutil
 import signal
 import subprocess
 import sys
@@ -235,6 +237,72 @@ class Keys(unittest.TestCase):
         self.assertTrue(after & termios.ECHO and after & termios.ICANON)
 
 
+def write_wave(path, seconds, rate=44100):
+    """A stereo 16-bit wave of a constant level, its data chunk from byte 44 on."""
+    import wave
+    with wave.open(path, "wb") as out:
+        out.setnchannels(2)
+        out.setsampwidth(2)
+        out.setframerate(rate)
+        out.writeframes(b"\x00\x10\x00\xf0" * (rate * seconds))
+
+
+def contents(folder):
+    return {p.name: p.read_bytes() for p in pathlib.Path(folder).iterdir()}
+
+
+class RenderSafety(unittest.TestCase):
+    """A render that cannot finish leaves the folder as it was: no partial wave, no temporary
+    file, an earlier file of that name untouched; and it never writes over its own song."""
+
+    def test_unfinished_renders_leave_nothing(self):
+        import resource
+
+        def small_files():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a write past the limit fails instead
+            resource.setrlimit(resource.RLIMIT_FSIZE, (200000, 200000))
+
+        with tempfile.TemporaryDirectory() as folder:
+            song = os.path.join(folder, "in.wav")
+            out = os.path.join(folder, "out.wav")
+            midi = os.path.join(folder, "song.mid")
+            shutil.copy(SONG, midi)
+            os.link(midi, os.path.join(folder, "linked.mid"))
+            write_wave(song, 3)
+            interrupt = dict(LD_PRELOAD=READ_FAULT, TUNEDECK_READ_FAULT_FILE=song,
+                             TUNEDECK_READ_FAULT_AFTER=str(44 + 44100 * 4),
+                             TUNEDECK_READ_FAULT_SIGNAL=str(int(signal.SIGINT)))
+            cases = [
+                ("interrupted", [out, song], interrupt, None, 130, ""),
+                ("write fails", [out, song], {}, small_files, 1, "File too large"),
+                ("onto the song", [song, song], {}, None, 2, "is the file being rendered"),
+                ("onto a link to it", [os.path.join(folder, "linked.mid"), midi], {}, None, 2,
+                 "is the file being rendered"),
+            ]
+            for name, (target, source), env, limit, status, message in cases:
+                with self.subTest(name):
+                    with open(out, "wb") as earlier:
+                        earlier.write(b"earlier")
+                    before = contents(folder)
+                    result = subprocess.run([TDPLAY, "--render", target, source],
+                                            capture_output=True, text=True, timeout=120,
+                                            env=dict(os.environ, **env), preexec_fn=limit)
+                    self.assertEqual(result.returncode, status, result.stderr)
+                    self.assertIn(message, result.stderr)
+                    after = contents(folder)
+                    self.assertEqual(after, before)
+
+    def test_fifo_without_reader_is_refused(self):
+        with tempfile.TemporaryDirectory() as folder:
+            fifo = os.path.join(folder, "fifo")
+            os.mkfifo(fifo)
+            # Waiting for a reader would block until this time-out.
+            result = subprocess.run([TDPLAY, "--render", fifo, SONG], capture_output=True,
+                                    text=True, timeout=60)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr, "tdplay: " + fifo + ": no program is reading from it\n")
+
+
 class ReadErrors(unittest.TestCase):
     """A wave file whose reads start failing with EIO one second in, as from a failing disk: the
     second before it is played, then the run fails, naming the file and the reason."""
@@ -245,11 +313,7 @@ class ReadErrors(unittest.TestCase):
         rate, seconds, readable = 44100, 3, 1
         with tempfile.TemporaryDirectory() as folder:
             path = os.path.join(folder, "failing.wav")
-            with wave.open(path, "wb") as out:
-                out.setnchannels(2)
-                out.setsampwidth(2)
-                out.setframerate(rate)
-                out.writeframes(b"\x00\x10\x00\xf0" * (rate * seconds))
+            write_wave(path, seconds, rate)
             header = 44  # the data chunk starts here in what the wave module writes
             rendered = os.path.join(folder, "rendered.wav")
             for name, args in (("offline render", ["--render", rendered, "--pcm16", path]),

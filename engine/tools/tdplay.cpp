@@ -1,6 +1,7 @@
 // tdplay: the engine on the command line. Plays files, prints what they are, or renders them
 // to a wave file, for headless machines, scripts and benchmarks.
 
+#include "RenderTarget.h"
 #include "tunedeck/Device.h"
 #include "tunedeck/MidiFile.h"
 #include "tunedeck/Synth.h"
@@ -140,10 +141,30 @@ int info(std::span<const char *const> files, bool verbose)
     return status;
 }
 
+// Set by SIGINT and SIGTERM; the play loop notices it within one
+// status interval, the render loop within a block.
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void onInterrupt(int)
+{
+    g_interrupted = 1;
+}
+
+void installInterruptHandler()
+{
+    struct sigaction action { };
+    action.sa_handler = &onInterrupt;
+    ::sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
+}
+
 // Renders `file` into `outPath`, at most `maxSeconds` of it when that is not 0. Fails when the
 // file cannot be opened, fails while rendering, or the output cannot be written.
 int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxSeconds)
 {
+    installInterruptHandler();
     std::atomic<bool> failed { false };
     std::atomic<int> reason { 0 };
     std::optional<tunedeck::Device> owned;
@@ -159,11 +180,18 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
         std::fprintf(stderr, "tdplay: %s: %s\n", file, describe(opened.error()).c_str());
         return 1;
     }
+    std::string why;
+    bool wrongCommandLine = false;
+    std::optional<RenderTarget> target = RenderTarget::open(outPath, file, why, wrongCommandLine);
+    if (!target) {
+        std::fprintf(stderr, "tdplay: %s: %s\n", outPath, why.c_str());
+        return wrongCommandLine ? 2 : 1;
+    }
     SF_INFO info {};
     info.samplerate = device.sampleRate();
     info.channels = 2;
     info.format = SF_FORMAT_WAV | (pcm16 ? SF_FORMAT_PCM_16 : SF_FORMAT_FLOAT);
-    SNDFILE *out = sf_open(outPath, SFM_WRITE, &info);
+    SNDFILE *out = sf_open_fd(target->fd(), SFM_WRITE, &info, SF_FALSE);
     if (!out) {
         std::fprintf(stderr, "tdplay: %s: %s\n", outPath, sf_strerror(nullptr));
         return 1;
@@ -176,7 +204,7 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
     std::uint64_t total = 0;
     device.play();
     bool written = true;
-    while (device.isPlaying() && written && total < limit) {
+    while (device.isPlaying() && written && total < limit && !g_interrupted) {
         const std::size_t frames = device.pump(block);
         const auto keep = static_cast<sf_count_t>(std::min<std::uint64_t>(frames, limit - total));
         written = sf_writef_float(out, block.data(), keep) == keep;
@@ -184,7 +212,7 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
     }
     if (!written)
         std::fprintf(stderr, "tdplay: %s: %s\n", outPath, sf_strerror(out));
-    const bool closed = sf_close(out) == 0;
+    bool closed = sf_close(out) == 0;
     // The notice thread reports a failure shortly after the block that met it; the device's
     // destructor joins that thread, so the flag is final once the device is gone.
     owned.reset();
@@ -192,15 +220,17 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
         std::fprintf(stderr, "tdplay: %s: rendering failed: %s\n", file,
             tunedeck::errorText(static_cast<tunedeck::Error::Code>(reason.load())));
     }
+    // What was rendered before a failure to read the song is kept; an interrupted or failed
+    // write leaves nothing (the target's destructor removes the temporary file).
+    if (g_interrupted)
+        return 130;
+    if (closed && written) {
+        if (auto refused = target->commit()) {
+            std::fprintf(stderr, "tdplay: %s: %s\n", outPath, refused->c_str());
+            closed = false;
+        }
+    }
     return closed && written && !failed ? 0 : 1;
-}
-
-// Set by SIGINT and SIGTERM; the play loop notices it within one status interval.
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void onInterrupt(int)
-{
-    g_interrupted = 1;
 }
 
 // Puts a terminal on stdin into single-key mode (no line editing, no echo; Ctrl+C still
@@ -553,16 +583,6 @@ CommandLine parseCommandLine(std::span<char *const> args)
         line.exitStatus = wrongCommandLine(*refused);
     }
     return line;
-}
-
-void installInterruptHandler()
-{
-    struct sigaction action { };
-    action.sa_handler = &onInterrupt;
-    ::sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGHUP, &action, nullptr);
 }
 
 // Plays the files one after another through the real output; the exit status.
