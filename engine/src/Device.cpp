@@ -160,6 +160,15 @@ struct Device::Impl {
     std::uint32_t outputGeneration = 0; // counts the outputs opened, under outputMutex
     std::string streamName; // the open file's name, for the output's stream
     SongText text; // what the open file says about itself
+    int songBank = -1; // the open song's own soundfont in the synthesiser, or -1
+
+    // Owner's thread: the open song's own soundfont goes with it.
+    void dropSongBank()
+    {
+        if (songBank >= 0 && synth)
+            synth->removeBank(songBank);
+        songBank = -1;
+    }
     std::unique_ptr<Synth> synth;
 
     // Why the last Failed notice was sent: set by the owner when the output cannot be opened
@@ -466,6 +475,13 @@ struct Device::Impl {
         if (auto ready = prepareOutput(path); !ready)
             return ready.error();
         text = song.value().text();
+        if (const auto bank = song.value().soundfontBank(); !bank.empty()) {
+            // A bank that cannot be read leaves the song to the default soundfont.
+            if (auto added = synth->addBank(bank, song.value().bankOffset()))
+                songBank = added.value();
+            else
+                text.note = added.error().detail;
+        }
         return std::unique_ptr<Source>(
             std::make_unique<MidiSource>(std::move(song).value(), *synth));
     }
@@ -577,6 +593,7 @@ Result<void> Device::open(const std::filesystem::path &path)
     d.collectRetired();
     d.failure.reset();
     d.text = {};
+    d.dropSongBank();
     d.outputLost.store(false, std::memory_order_relaxed);
     d.sourceFailure.store(-1, std::memory_order_relaxed);
     if (d.open) {
@@ -610,6 +627,7 @@ void Device::close()
         d.swapSource(nullptr);
         d.open = false;
         d.text = {};
+        d.dropSongBank();
     }
     // Nothing left to play: the stream leaves the sound server until the next file.
     if (d.mode == OutputMode::Sdl)

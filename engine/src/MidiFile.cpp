@@ -102,6 +102,8 @@ private:
     Result<Step> readPayload(MidiEvent &event, std::size_t &pos, std::size_t end,
         std::size_t statusAt, std::uint16_t track);
     void keep(const MidiEvent &event, std::uint16_t track);
+    void noteBank(std::uint64_t body, std::uint64_t end);
+    void readBankOffset(std::uint64_t pos, std::uint64_t end);
     static std::string trackLabel(std::uint16_t track);
     VarLen readVarLen(std::size_t &pos, std::size_t end, std::uint32_t &value) const;
     void mergeRuns();
@@ -122,6 +124,7 @@ private:
     // Index of each track's first event: every track is a run already ordered by tick.
     std::vector<std::size_t> m_runStarts;
     std::optional<MidiEvent> m_titleEvent;
+    bool m_hasDls = false;
 };
 
 Result<MidiFile> MidiParser::run()
@@ -163,7 +166,9 @@ Result<MidiFile> MidiParser::run()
 }
 
 // RIFF "RMID": chunks of a four-byte name and a little-endian length, padded to even lengths;
-// the "data" chunk holds a standard MIDI file. Other chunks (INFO lists, DISP) are skipped.
+// the "data" chunk holds a standard MIDI file. A SoundFont 2 bank may come with it (a RIFF
+// "sfbk" chunk, its banks moved up by the INFO list's DBNK value, 1 when there is none); a DLS
+// bank (RIFF "DLS ") is passed over. Other chunks are skipped.
 Result<void> MidiParser::parseRiff()
 {
     if (m_input.size() < kRiffHeaderBytes)
@@ -173,23 +178,58 @@ Result<void> MidiParser::parseRiff()
             "a RIFF file of form '" + tagText(m_input, 8) + "', not an RMID song", 8);
     }
     // The RIFF length is often wrong in the wild; the chunks themselves are followed instead.
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> data;
     std::uint64_t pos = kRiffHeaderBytes;
     while (pos + kChunkHeaderBytes <= m_input.size()) {
         const std::uint32_t length = le32(m_input, pos + 4);
         const std::uint64_t body = pos + kChunkHeaderBytes;
-        if (hasTag(m_input, pos, "data")) {
-            const std::uint64_t end = std::min<std::uint64_t>(body + length, m_input.size());
+        const std::uint64_t end = std::min<std::uint64_t>(body + length, m_input.size());
+        if (hasTag(m_input, pos, "data") && !data) {
             if (!hasTag(m_input, body, "MThd")) {
                 return fail(Error::Code::NotMidi,
                     "the RMID data chunk does not hold a standard MIDI file", body);
             }
-            m_file.m_kind = MidiKind::Rmi;
-            return parseSmf(body, end);
+            data.emplace(body, end);
+        } else if (hasTag(m_input, pos, "RIFF")) {
+            noteBank(body, end);
+        } else if (hasTag(m_input, pos, "LIST") && hasTag(m_input, body, "INFO")) {
+            readBankOffset(body + 4, end);
         }
         pos = body + length + (length & 1);
     }
-    return fail(Error::Code::Truncated, "the RMID file holds no data chunk",
-        std::min<std::uint64_t>(pos, m_input.size()));
+    if (!data) {
+        return fail(Error::Code::Truncated, "the RMID file holds no data chunk",
+            std::min<std::uint64_t>(pos, m_input.size()));
+    }
+    m_file.m_kind = MidiKind::Rmi;
+    return parseSmf(data->first, data->second);
+}
+
+// An RMID file's own sound bank: a SoundFont 2 bank is kept (once the events are counted), a
+// DLS bank only noted.
+void MidiParser::noteBank(std::uint64_t body, std::uint64_t end)
+{
+    if (hasTag(m_input, body, "sfbk") && m_file.m_bank.empty() && !m_counting) {
+        // The bank is a RIFF file of its own, from its "RIFF" header on.
+        const auto from = m_input.begin() + std::ptrdiff_t(body - kChunkHeaderBytes);
+        m_file.m_bank.assign(from, m_input.begin() + std::ptrdiff_t(end));
+    } else if (hasTag(m_input, body, "DLS ")) {
+        m_hasDls = true;
+    }
+}
+
+// The DBNK chunk of an RMID INFO list: the bank offset of the file's own soundfont, 0 to 127.
+void MidiParser::readBankOffset(std::uint64_t pos, std::uint64_t end)
+{
+    while (pos + kChunkHeaderBytes <= end) {
+        const std::uint32_t length = le32(m_input, pos + 4);
+        if (hasTag(m_input, pos, "DBNK") && length >= 2 && pos + kChunkHeaderBytes + 2 <= end) {
+            const std::size_t at = pos + kChunkHeaderBytes;
+            const int offset = m_input[at] | m_input[at + 1] << 8;
+            m_file.m_bankOffset = offset <= 127 ? offset : 1;
+        }
+        pos += kChunkHeaderBytes + std::uint64_t { length } + (length & 1);
+    }
 }
 
 Result<void> MidiParser::parseSmf(std::size_t begin, std::size_t end)
@@ -474,6 +514,12 @@ void MidiParser::finish()
         m_file.m_lengthMs = m_file.m_tempoMap.tickToMs(events.back().tick());
     }
     m_file.m_text = readMidiText(m_file, m_titleEvent ? &*m_titleEvent : nullptr);
+    if (!m_file.m_bank.empty()) {
+        m_file.m_text.note = "plays with its own SoundFont bank (bank offset "
+            + std::to_string(m_file.m_bankOffset) + ") over the default soundfont";
+    } else if (m_hasDls) {
+        m_file.m_text.note = "its own DLS bank cannot be used; it plays with the default soundfont";
+    }
 }
 
 Result<MidiFile> MidiFile::parse(std::span<const std::uint8_t> data)

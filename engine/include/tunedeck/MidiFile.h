@@ -131,6 +131,11 @@ public:
     // copyright, markers and lyrics with their times, read in the same pass as the events.
     const SongText &text() const { return m_text; }
 
+    // An RMID file's own SoundFont 2 bank (a whole RIFF "sfbk" file), empty when it has none,
+    // and the offset by which its bank numbers are moved up (its DBNK value, 1 when not given).
+    std::span<const std::uint8_t> soundfontBank() const { return m_bank; }
+    int bankOffset() const { return m_bankOffset; }
+
 private:
     friend class MidiParser;
 
@@ -146,6 +151,8 @@ private:
     std::int64_t m_lengthUs = 0;
     std::uint32_t m_lengthMs = 0;
     SongText m_text;
+    std::vector<std::uint8_t> m_bank;
+    int m_bankOffset = 1;
 };
 
 } // namespace tunedeck
