@@ -12,7 +12,7 @@ set(tunedeck_player_sources
     ${CMAKE_CURRENT_LIST_DIR}/Mpris.cpp
     ${CMAKE_CURRENT_LIST_DIR}/OrvkitCalls.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PlayListDialog.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/PlayerState.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Player.h
     ${CMAKE_CURRENT_LIST_DIR}/TunedeckApplication.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TunedeckFormBrowser.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TunedeckFormPlayListFiles.cpp
@@ -21,6 +21,14 @@ set(tunedeck_player_sources
 )
 
 add_library(tunedeck_player STATIC ${tunedeck_player_sources})
+# The bus names the MIME types the desktop file lists: one list, read from there.
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/tunedeck.desktop tunedeck_mime_line REGEX "^MimeType=")
+string(REPLACE "MimeType=" "" tunedeck_mime_types "${tunedeck_mime_line}")
+string(REPLACE "\\" "" tunedeck_mime_types "${tunedeck_mime_types}")
+string(REPLACE ";" "," tunedeck_mime_types "${tunedeck_mime_types}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/tunedeck.desktop)
+set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/Mpris.cpp PROPERTIES
+    COMPILE_DEFINITIONS "TUNEDECK_MIME_TYPES=\"${tunedeck_mime_types}\"")
 add_library(Tunedeck::Player ALIAS tunedeck_player)
 target_include_directories(tunedeck_player PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(tunedeck_player

@@ -9,7 +9,6 @@
 #include "MenuButtonAccessible.h"
 #include "OrvkitCalls.h"
 #include "PlayListDialog.h"
-#include "PlayerState.h"
 #include "ShadowLabel.h"
 #include "TMediaPlayer.h"
 #include "Texts.h"
@@ -104,10 +103,10 @@ TStatusBar::TStatusBar(QWidget *parent)
         auto *label = new QLabel(this);
         label->setAlignment(panel.alignment);
         label->setFrameStyle(panel.lowered ? QFrame::Panel | QFrame::Sunken : QFrame::NoFrame);
-        label->setAccessibleName(QLatin1String(panel.accessibleName));
         label->setTextFormat(Qt::PlainText);
         label->setText(panel.text);
         m_panels.append(label);
+        setPanelText(int(m_panels.size()) - 1, panel.text);
     }
     m_panels[kGaugePanel]->setText(QString());
     m_panels[kGaugePanel]->setProperty("panelText", kPanels[kGaugePanel].text);
@@ -126,7 +125,12 @@ void TStatusBar::setPanelText(int index, const QString &text)
         m_panels[index]->setProperty("panelText", text);
         return;
     }
-    m_panels.at(index)->setText(text);
+    QLabel *label = m_panels.at(index);
+    label->setText(text);
+    // The sunken panels are live texts: their names carry their values ("Status: Paused").
+    const StatusPanel &panel = kPanels[std::size_t(index)];
+    const QString name = QLatin1String(panel.accessibleName);
+    tunedeck::setLiveName(label, panel.lowered ? name + QStringLiteral(": ") + text : name);
 }
 
 void TStatusBar::resizeEvent(QResizeEvent *)
@@ -157,6 +161,7 @@ TTunedeckform::TTunedeckform(QWidget *parent)
     m_caption = texts::kMainCaption;
 
     createComponents();
+    createPlayer();
     createMenus();
     setTabOrder();
     FormCreate();
@@ -165,7 +170,6 @@ TTunedeckform::TTunedeckform(QWidget *parent)
     GradientCaption1->refresh();
     // What the window shows, kept readable for assistive technology and the bus.
     makeMenuButtonsAccessible({ ToolButton1, ToolButton2 });
-    new PlayerState(this);
 }
 
 void TTunedeckform::createCaption()
@@ -273,7 +277,7 @@ void TTunedeckform::createComponents()
 
     FNPlay = new QLabel(Panel1);
     FNPlay->setObjectName(QStringLiteral("FNPlay"));
-    FNPlay->setAccessibleName(QStringLiteral("Playing"));
+    FNPlay->setAccessibleName(QStringLiteral("Playing: nothing"));
     FNPlay->setTextFormat(Qt::PlainText);
     FNPlay->move(227, 7);
     FNPlay->resize(0, 13);
@@ -486,6 +490,13 @@ void TTunedeckform::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     if (!event->spontaneous())
         FormShow();
+}
+
+void TTunedeckform::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowTitleChange)
+        tunedeck::setLiveName(this, windowTitle().trimmed());
 }
 
 void TTunedeckform::Exit1Click()
