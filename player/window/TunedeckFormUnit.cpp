@@ -223,6 +223,18 @@ void TTunedeckform::setCaption(const QString &caption)
 
 void TTunedeckform::createComponents()
 {
+    createIcons();
+    createTopBar();
+    createBrowser();
+    createTransport();
+    createStatusBar();
+    createDevice();
+    connectComponents();
+    TimerPlay->start();
+}
+
+void TTunedeckform::createIcons()
+{
     QStyle *look = style();
     MenuIcons = {
         look->standardIcon(QStyle::SP_DialogOpenButton),
@@ -232,8 +244,11 @@ void TTunedeckform::createComponents()
         look->standardIcon(QStyle::SP_DialogCloseButton),
     };
     IconeAudio = { QIcon(filctl95::picturePixmap(filctl95::Picture::AudioFile)) };
+}
 
-    // Top bar: the menu tool bar on the left, the now-playing area on the right.
+void TTunedeckform::createTopBar()
+{
+    // The menu tool bar on the left, the now-playing area on the right.
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFrameStyle(QFrame::NoFrame);
@@ -281,8 +296,12 @@ void TTunedeckform::createComponents()
     FNPlay->setTextFormat(Qt::PlainText);
     FNPlay->move(227, 7);
     FNPlay->resize(0, 13);
+}
 
-    // The browser, the play list and the transport buttons.
+void TTunedeckform::createBrowser()
+{
+    // The browser and the play list, in the group box the transport buttons share.
+    QStyle *look = style();
     GroupBox1 = new QGroupBox(this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(0, 23, 457, 262);
@@ -325,8 +344,12 @@ void TTunedeckform::createComponents()
     Lista->setGeometry(280, 16, 169, 209);
     Lista->setSelectionMode(QAbstractItemView::ExtendedSelection);
     Lista->setUniformItemSizes(true);
+}
 
+void TTunedeckform::createTransport()
+{
     // Each pair shares one place; the later button lies on top and covers the earlier one.
+    QStyle *look = style();
     PlayButt = makeButton(GroupBox1, "PlayButt", QStringLiteral("&Play"),
         QStringLiteral("Start playing"), look->standardIcon(QStyle::SP_MediaPlay),
         QRect(8, 232, 89, 25));
@@ -347,7 +370,10 @@ void TTunedeckform::createComponents()
     ExitButt = makeButton(GroupBox1, "ExitButt", QStringLiteral("E&xit"),
         QStringLiteral("Exit Tunedeck"), look->standardIcon(QStyle::SP_DialogCloseButton),
         QRect(368, 232, 81, 25));
+}
 
+void TTunedeckform::createStatusBar()
+{
     StatusBar = new TStatusBar(this);
     StatusBar->setGeometry(0, 286, kClientSize.width(), 19);
 
@@ -366,7 +392,11 @@ void TTunedeckform::createComponents()
     PosBar->setPageStep(2);
     PosBar->setSingleStep(1);
     PosBar->setEnabled(false);
+}
 
+void TTunedeckform::createDevice()
+{
+    // The player device, the display and restart timers, the play-list file dialogs.
     LettoreMidi = new TMediaPlayer(this);
     LettoreMidi->setObjectName(QStringLiteral("LettoreMidi"));
 
@@ -382,7 +412,10 @@ void TTunedeckform::createComponents()
     OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
     SaveDialog = new TPlayListDialog(QFileDialog::AcceptSave, this);
     SaveDialog->setObjectName(QStringLiteral("SaveDialog"));
+}
 
+void TTunedeckform::connectComponents()
+{
     connect(PlayButt, &QPushButton::clicked, this, &TTunedeckform::PlayButtClick);
     connect(StopButt, &QPushButton::clicked, this, &TTunedeckform::StopButtClick);
     connect(PauseButt, &QPushButton::clicked, this, &TTunedeckform::PauseButtClick);
@@ -397,8 +430,6 @@ void TTunedeckform::createComponents()
         if (!m_posBarQuiet)
             PosBarChange();
     });
-
-    TimerPlay->start();
 }
 
 void TTunedeckform::createMenus()

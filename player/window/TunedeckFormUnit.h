@@ -201,7 +201,15 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    // The components, by the layout's areas, then their connections.
     void createComponents();
+    void createIcons();
+    void createTopBar();
+    void createBrowser();
+    void createTransport();
+    void createStatusBar();
+    void createDevice();
+    void connectComponents();
     void createPlayer();
     void createCaption();
     void createMenus();
