@@ -103,8 +103,8 @@ TStatusBar::TStatusBar(QWidget *parent)
         auto *label = new QLabel(this);
         label->setAlignment(panel.alignment);
         label->setFrameStyle(panel.lowered ? QFrame::Panel | QFrame::Sunken : QFrame::NoFrame);
+        label->setAccessibleName(QLatin1String(panel.accessibleName));
         label->setTextFormat(Qt::PlainText);
-        label->setText(panel.text);
         m_panels.append(label);
         setPanelText(int(m_panels.size()) - 1, panel.text);
     }
