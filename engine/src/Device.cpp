@@ -90,6 +90,16 @@ struct Device::Impl {
     std::mutex outputMutex;
     std::uint32_t outputGeneration = 0; // counts the outputs opened, under outputMutex
     std::string streamName; // the open file's name, for the output's stream
+    SongText text; // what the open file says about itself
+    int songBank = -1; // the open song's own soundfont in the synthesiser, or -1
+
+    // Owner's thread: the open song's own soundfont goes with it.
+    void dropSongBank()
+    {
+        if (songBank >= 0 && synth)
+            synth->removeBank(songBank);
+        songBank = -1;
+    }
     std::unique_ptr<Synth> synth;
 
     // Why the last Failed notice was sent: set by the owner when the output cannot be opened
@@ -370,6 +380,7 @@ struct Device::Impl {
             auto wave = WaveSource::open(path, sampleRate, mode == OutputMode::Offline);
             if (!wave)
                 return wave.error();
+            text = wave.value()->text();
             return std::unique_ptr<Source>(std::move(wave).value());
         }
         // A large song is read while it is already open (the offline output's owner has no
@@ -394,6 +405,14 @@ struct Device::Impl {
             return ready.error();
         if (auto ready = prepareOutput(path); !ready)
             return ready.error();
+        text = song.value().text();
+        if (const auto bank = song.value().soundfontBank(); !bank.empty()) {
+            // A bank that cannot be read leaves the song to the default soundfont.
+            if (auto added = synth->addBank(bank, song.value().bankOffset()))
+                songBank = added.value();
+            else
+                text.note = added.error().detail;
+        }
         return std::unique_ptr<Source>(
             std::make_unique<MidiSource>(std::move(song).value(), *synth));
     }
@@ -490,12 +509,13 @@ Result<MediaInfo> Device::probe(const std::filesystem::path &path)
         auto facts = readWaveFacts(path);
         if (!facts)
             return facts.error();
-        return MediaInfo { MediaKind::Wave, facts.value().lengthMs };
+        return MediaInfo { MediaKind::Wave, facts.value().lengthMs, facts.value().text };
     }
     auto song = MidiFile::read(path);
     if (!song)
         return song.error();
-    return MediaInfo { mediaKindOf(song.value().kind()), song.value().lengthMs() };
+    return MediaInfo { mediaKindOf(song.value().kind()), song.value().lengthMs(),
+        song.value().text() };
 }
 
 Result<void> Device::open(const std::filesystem::path &path)
@@ -503,6 +523,8 @@ Result<void> Device::open(const std::filesystem::path &path)
     Impl &d = *m_impl;
     d.collectRetired();
     d.failure.reset();
+    d.text = {};
+    d.dropSongBank();
     d.outputLost.store(false, std::memory_order_relaxed);
     d.sourceFailure.store(-1, std::memory_order_relaxed);
     if (d.open) {
@@ -535,10 +557,17 @@ void Device::close()
         d.sendCommand(false);
         d.swapSource(nullptr);
         d.open = false;
+        d.text = {};
+        d.dropSongBank();
     }
     // Nothing left to play: the stream leaves the sound server until the next file.
     if (d.mode == OutputMode::Sdl)
         d.closeOutput();
+}
+
+const SongText &Device::text() const
+{
+    return m_impl->text;
 }
 
 bool Device::isOpen() const

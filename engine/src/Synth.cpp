@@ -4,10 +4,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace tunedeck {
 
@@ -27,6 +33,67 @@ bool isReadableFile(const std::filesystem::path &path)
     return std::filesystem::is_regular_file(path, error);
 }
 
+// The folders of the XDG data directories where soundfonts are kept, in the order searched:
+// $XDG_DATA_HOME (else ~/.local/share), then each of $XDG_DATA_DIRS (else /usr/local/share and
+// /usr/share).
+std::vector<std::filesystem::path> xdgSoundfontFolders()
+{
+    std::vector<std::filesystem::path> bases;
+    const char *home = std::getenv("XDG_DATA_HOME");
+    if (home && *home == '/')
+        bases.emplace_back(home);
+    else if (const char *user = std::getenv("HOME"); user && *user == '/')
+        bases.push_back(std::filesystem::path(user) / ".local/share");
+    const char *dirs = std::getenv("XDG_DATA_DIRS");
+    const std::string_view list = dirs && *dirs ? dirs : "/usr/local/share:/usr/share";
+    for (std::size_t at = 0; at <= list.size();) {
+        const std::size_t end = std::min(list.find(':', at), list.size());
+        if (list.substr(at, end - at).starts_with('/'))
+            bases.emplace_back(list.substr(at, end - at));
+        at = end + 1;
+    }
+    std::vector<std::filesystem::path> folders;
+    for (const auto &base : bases) {
+        for (const char *sub : { "sounds/sf2", "sounds/sf3", "soundfonts" })
+            folders.push_back(base / sub);
+    }
+    return folders;
+}
+
+// The first soundfont (.sf2 or .sf3, by name order) in `folder`; a folder of thousands of other
+// files is looked through only so far.
+std::optional<std::filesystem::path> firstSoundfontIn(const std::filesystem::path &folder)
+{
+    constexpr int kMaxEntries = 10'000;
+    std::error_code error;
+    std::filesystem::directory_iterator it(folder, error);
+    std::optional<std::filesystem::path> first;
+    int seen = 0;
+    for (; !error && it != std::filesystem::directory_iterator() && seen < kMaxEntries;
+         it.increment(error), ++seen) {
+        std::string extension = it->path().extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+            [](unsigned char c) { return char(std::tolower(c)); });
+        if ((extension == ".sf2" || extension == ".sf3") && isReadableFile(it->path())
+            && (!first || it->path() < *first))
+            first = it->path();
+    }
+    return first;
+}
+
+// $TUNEDECK_SOUNDFONT's files, ':'-separated, empty names skipped.
+std::vector<std::filesystem::path> chosenSoundfonts(std::string_view chosen)
+{
+    std::vector<std::filesystem::path> files;
+    for (std::size_t at = 0; at <= chosen.size();) {
+        const std::size_t end = std::min(chosen.find(':', at), chosen.size());
+        if (end > at)
+            files.emplace_back(chosen.substr(at, end - at));
+        at = end + 1;
+    }
+    return files;
+}
+
 void quietFluidSynth()
 {
     // FluidSynth prints warnings about soundfont quirks to stderr; nothing is logged in normal use.
@@ -38,6 +105,64 @@ void quietFluidSynth()
 }
 
 std::atomic<double> g_gain { 0.2 }; // FluidSynth's own default
+
+// Soundfonts held in memory (a song's own bank) are loaded through FluidSynth's file callbacks
+// under a name of this form: the prefix, the bytes' address, their size and a serial number, so
+// FluidSynth's sample cache never mistakes one for another.
+constexpr std::string_view kMemoryPrefix = "tunedeck-memory:";
+std::atomic<unsigned> g_memorySerial { 0 };
+
+struct MemoryFile {
+    const std::uint8_t *data = nullptr;
+    std::size_t size = 0;
+    std::size_t position = 0;
+};
+
+void *openMemory(const char *name)
+{
+    const std::string_view text(name);
+    if (!text.starts_with(kMemoryPrefix))
+        return nullptr;
+    void *address = nullptr;
+    std::size_t size = 0;
+    if (std::sscanf(name + kMemoryPrefix.size(), "%p:%zu:", &address, &size) != 2)
+        return nullptr;
+    return new MemoryFile { static_cast<const std::uint8_t *>(address), size, 0 };
+}
+
+int readMemory(void *buffer, fluid_long_long_t count, void *handle)
+{
+    auto *file = static_cast<MemoryFile *>(handle);
+    if (count < 0 || std::uint64_t(count) > file->size - file->position)
+        return FLUID_FAILED;
+    std::memcpy(buffer, file->data + file->position, std::size_t(count));
+    file->position += std::size_t(count);
+    return FLUID_OK;
+}
+
+int seekMemory(void *handle, fluid_long_long_t offset, int origin)
+{
+    auto *file = static_cast<MemoryFile *>(handle);
+    const long long base = origin == SEEK_SET ? 0
+        : origin == SEEK_CUR                  ? static_cast<long long>(file->position)
+                                              : static_cast<long long>(file->size);
+    const long long target = base + offset;
+    if (target < 0 || static_cast<unsigned long long>(target) > file->size)
+        return FLUID_FAILED;
+    file->position = std::size_t(target);
+    return FLUID_OK;
+}
+
+fluid_long_long_t tellMemory(void *handle)
+{
+    return fluid_long_long_t(static_cast<MemoryFile *>(handle)->position);
+}
+
+int closeMemory(void *handle)
+{
+    delete static_cast<MemoryFile *>(handle);
+    return FLUID_OK;
+}
 
 fluid_settings_t *makeSettings(int sampleRate)
 {
@@ -53,7 +178,7 @@ fluid_settings_t *makeSettings(int sampleRate)
 // Creates a synthesiser and loads `soundfont` into it. FluidSynth's sample cache shares the sample
 // data of a file already loaded by another live synthesiser in this process.
 Result<std::pair<fluid_settings_t *, fluid_synth_t *>> makeLoadedSynth(
-    const std::filesystem::path &soundfont, int sampleRate)
+    const std::vector<std::filesystem::path> &soundfonts, int sampleRate)
 {
     fluid_settings_t *settings = makeSettings(sampleRate);
     fluid_synth_t *synth = settings ? new_fluid_synth(settings) : nullptr;
@@ -62,23 +187,31 @@ Result<std::pair<fluid_settings_t *, fluid_synth_t *>> makeLoadedSynth(
             delete_fluid_settings(settings);
         return Error { Error::Code::Synth, "FluidSynth cannot create a synthesiser", 0 };
     }
-    if (fluid_synth_sfload(synth, soundfont.c_str(), 1) == FLUID_FAILED) {
-        delete_fluid_synth(synth);
-        delete_fluid_settings(settings);
-        return Error { Error::Code::NoSoundfont, "cannot load " + soundfont.string(), 0 };
+    if (fluid_sfloader_t *memory = new_fluid_defsfloader(settings)) {
+        fluid_sfloader_set_callbacks(
+            memory, openMemory, readMemory, seekMemory, tellMemory, closeMemory);
+        fluid_synth_add_sfloader(synth, memory);
+    }
+    // FluidSynth looks for a preset from the font loaded last: the first named goes last.
+    for (auto soundfont = soundfonts.rbegin(); soundfont != soundfonts.rend(); ++soundfont) {
+        if (fluid_synth_sfload(synth, soundfont->c_str(), 1) == FLUID_FAILED) {
+            delete_fluid_synth(synth);
+            delete_fluid_settings(settings);
+            return Error { Error::Code::NoSoundfont, "cannot load " + soundfont->string(), 0 };
+        }
     }
     return std::pair { settings, synth };
 }
 
 // Keeps the first soundfont loaded for the life of the process, so every later synthesiser finds
 // its samples in FluidSynth's cache instead of reading the file again.
-Result<std::filesystem::path> keepSoundfontLoaded()
+Result<std::vector<std::filesystem::path>> keepSoundfontLoaded()
 {
     static std::mutex mutex;
     static fluid_synth_t *keeper = nullptr;
-    static std::filesystem::path keptPath;
+    static std::vector<std::filesystem::path> keptPath;
     std::lock_guard lock(mutex);
-    auto found = findSoundfont();
+    auto found = findSoundfonts();
     if (!found)
         return found.error();
     if (keeper && keptPath == found.value())
@@ -95,26 +228,54 @@ Result<std::filesystem::path> keepSoundfontLoaded()
 
 } // namespace
 
-Result<std::filesystem::path> findSoundfont()
+Result<std::vector<std::filesystem::path>> findSoundfonts()
+{
+    return findSoundfonts(kDefaultSoundfonts);
+}
+
+Result<std::vector<std::filesystem::path>> findSoundfonts(std::span<const char *const> fixedPlaces)
 {
     if (const char *chosen = std::getenv("TUNEDECK_SOUNDFONT"); chosen && *chosen) {
-        if (isReadableFile(chosen))
-            return std::filesystem::path(chosen);
-        return Error { Error::Code::NoSoundfont,
-            std::string("looked for $TUNEDECK_SOUNDFONT = ") + chosen
-                + ", which is not a readable file",
-            0 };
+        auto files = chosenSoundfonts(chosen);
+        for (const auto &file : files) {
+            if (!isReadableFile(file)) {
+                return Error { Error::Code::NoSoundfont,
+                    std::string("looked for $TUNEDECK_SOUNDFONT = ") + chosen
+                        + (files.size() == 1 ? ", which" : ", of which " + file.string())
+                        + " is not a readable file",
+                    0 };
+            }
+        }
+        if (!files.empty())
+            return files;
     }
-    std::string tried = "looked for $TUNEDECK_SOUNDFONT (not set), then ";
-    bool first = true;
-    for (const char *candidate : kDefaultSoundfonts) {
+    std::string tried = "looked for $TUNEDECK_SOUNDFONT (not set)";
+    bool firstPlace = true;
+    for (const char *candidate : fixedPlaces) {
         if (isReadableFile(candidate))
-            return std::filesystem::path(candidate);
-        tried += first ? "" : ", ";
+            return std::vector<std::filesystem::path> { candidate };
+        tried += firstPlace ? ", then " : ", ";
         tried += candidate;
+        firstPlace = false;
+    }
+    tried += ", then any .sf2 or .sf3 file in ";
+    bool first = true;
+    for (const auto &folder : xdgSoundfontFolders()) {
+        if (auto found = firstSoundfontIn(folder))
+            return std::vector<std::filesystem::path> { *found };
+        tried += first ? "" : ", ";
+        tried += folder.string();
         first = false;
     }
     return Error { Error::Code::NoSoundfont, tried, 0 };
+}
+
+Result<std::filesystem::path> findSoundfont()
+{
+    auto found = findSoundfonts();
+    if (!found)
+        return found.error();
+    return found.value().front();
 }
 
 void setSynthGain(double gain) noexcept
@@ -150,6 +311,24 @@ bool Synth::write(float *out, int frames) noexcept
 {
     m_framesWritten += std::uint64_t(frames);
     return fluid_synth_write_float(m_synth, frames, out, 0, 2, out, 1, 2) == FLUID_OK;
+}
+
+Result<int> Synth::addBank(std::span<const std::uint8_t> bank, int bankOffset)
+{
+    char name[96];
+    std::snprintf(name, sizeof name, "%.*s%p:%zu:%u", int(kMemoryPrefix.size()),
+        kMemoryPrefix.data(), static_cast<const void *>(bank.data()), bank.size(),
+        g_memorySerial.fetch_add(1));
+    const int id = fluid_synth_sfload(m_synth, name, 1);
+    if (id == FLUID_FAILED)
+        return Error { Error::Code::NoSoundfont, "the song's own soundfont cannot be loaded", 0 };
+    fluid_synth_set_bank_offset(m_synth, id, bankOffset);
+    return id;
+}
+
+void Synth::removeBank(int id)
+{
+    fluid_synth_sfunload(m_synth, id, 1);
 }
 
 void Synth::dropBuffered() noexcept

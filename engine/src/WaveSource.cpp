@@ -76,6 +76,22 @@ void toStereo(const float *in, std::size_t frames, int channels, float *out)
     }
 }
 
+// The title and artist of a wave file's RIFF INFO list (or its format's like).
+SongText waveTextOf(SNDFILE *file)
+{
+    const auto field = [file](int which) {
+        const char *value = sf_get_string(file, which);
+        if (!value)
+            return std::string();
+        return textFromBytes({ reinterpret_cast<const std::uint8_t *>(value), std::strlen(value) });
+    };
+    SongText text;
+    text.title = field(SF_STR_TITLE);
+    text.artist = field(SF_STR_ARTIST);
+    text.copyright = field(SF_STR_COPYRIGHT);
+    return text;
+}
+
 } // namespace
 
 // One or two libsamplerate steps from the file's rate to the output's. The first step pulls
@@ -108,8 +124,12 @@ Result<WaveFacts> readWaveFacts(const std::filesystem::path &path)
     SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
     if (!file)
         return Error { Error::Code::NotWave, sf_strerror(nullptr), 0 };
+    SongText text = waveTextOf(file);
     sf_close(file);
-    return factsOf(info);
+    auto facts = factsOf(info);
+    if (facts)
+        facts.value().text = std::move(text);
+    return facts;
 }
 
 Result<std::unique_ptr<WaveSource>> WaveSource::open(
@@ -134,6 +154,7 @@ Result<std::unique_ptr<WaveSource>> WaveSource::open(
     s.m_frames = info.frames;
     s.m_lengthMs = facts.value().lengthMs;
     s.m_offline = offline;
+    s.m_text = waveTextOf(file);
     s.m_ringFrames = std::size_t { s.m_outputRate } * kRingSeconds;
     s.m_ring.assign(s.m_ringFrames * 2, 0.0f);
     s.m_fileChunk.resize(std::size_t(kChunkFrames) * std::size_t(info.channels));

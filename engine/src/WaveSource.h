@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Source.h"
+#include "tunedeck/SongText.h"
 
 #include <atomic>
 #include <chrono>
@@ -23,6 +24,7 @@ struct WaveFacts {
     int sampleRate = 0;
     int channels = 0;
     std::uint32_t lengthMs = 0; // frames / rate, truncated to whole ms, saturated
+    SongText text; // title, artist and copyright from the file's INFO list
 };
 
 // The rates a wave file may have: anything from 1 Hz is converted to the output's rate (in two
@@ -54,6 +56,8 @@ public:
 
     MediaKind kind() const override { return MediaKind::Wave; }
     std::uint32_t lengthMs() const override { return m_lengthMs; }
+    // Title, artist and copyright from the file's INFO list, read with the header.
+    const SongText &text() const { return m_text; }
     std::size_t render(float *out, std::size_t frames) noexcept override;
     void seekMs(std::uint32_t positionMs) noexcept override;
     // Sets the decoder reading from `positionMs` at once, so the seek that follows finds the
@@ -87,6 +91,7 @@ private:
     std::uint32_t m_outputRate = 0;
     long long m_frames = 0;
     std::uint32_t m_lengthMs = 0;
+    SongText m_text;
     bool m_offline = false;
 
     // The ring: interleaved stereo at the output's rate. Indices count frames from the start and

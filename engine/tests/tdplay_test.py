@@ -154,7 +154,58 @@ class Info(unittest.TestCase):
             "  track name: Conductor",
             "  copyright: (c) 1996 Someone",
             "  track name: Piano",
-            WAVE + "\twav\t10000"])
+            "  title: Conductor",
+            "  copyright: (c) 1996 Someone",
+            WAVE + "\twav\t10000",
+            "  title: " + WAVE])
+
+    def test_lyrics_karaoke_and_play_lists(self):
+        """--info -v prints markers and lyrics by line; on a terminal the line being sung shows
+        under the status line with the sung part in bold, unless --no-lyrics; off a terminal
+        nothing of it; a play list of another player stands for its entries."""
+        def meta(delta, kind, text):
+            return bytes([delta, 0xFF, kind, len(text)]) + text
+
+        # 96 ticks a quarter at 120 bpm: 0x60 ticks are half a second.
+        body = (meta(0, 0x03, b"Caf\xe9 Song") + meta(0, 0x06, b"Verse") + meta(0, 0x05, b"Hel")
+                + meta(0x60, 0x05, b"lo\r") + meta(0x60, 0x05, b"world") + b"\x00\x90\x3c\x5a"
+                + b"\x81\x40\x80\x3c\x00\x00\xff\x2f\x00")
+        with tempfile.TemporaryDirectory() as folder:
+            song = os.path.join(folder, "words.mid")
+            with open(song, "wb") as out:
+                out.write(b"MThd\x00\x00\x00\x06\x00\x00\x00\x01\x00\x60MTrk"
+                          + len(body).to_bytes(4, "big") + body)
+            listed = os.path.join(folder, "list.m3u")
+            with open(listed, "w") as out:
+                out.write("#EXTM3U\n#EXTINF:2,Words\nwords.mid\nhttp://example.org/x.mid\n")
+            info = run("--info", "-v", listed)
+            self.assertEqual(info.returncode, 1)
+            self.assertIn("list.m3u: http://example.org/x.mid is no local file", info.stderr)
+            self.assertEqual(info.stdout.splitlines()[-4:], [
+                "  title: Café Song", "  marker 00:00.0: Verse", "  lyrics 00:00.0: Hello",
+                "  lyrics 00:01.0: world"])
+            quiet = run("--output", "null", song)
+            self.assertEqual((quiet.returncode, quiet.stdout, quiet.stderr), (0, "", ""))
+            for extra, shown in (([], True), (["--no-lyrics"], False)):
+                pid, master = pty.fork()
+                if pid == 0:
+                    os.execv(TDPLAY, [TDPLAY, "--output", "null", *extra, song])
+                output = b""
+                while True:
+                    try:
+                        chunk = os.read(master, 1024)
+                    except OSError:
+                        break
+                    if not chunk:
+                        break
+                    output += chunk
+                _, status = os.waitpid(pid, 0)
+                self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+                text = output.decode(errors="replace")
+                with self.subTest(extra=extra):
+                    self.assertEqual("\x1b[1mHel\x1b[0mlo" in text, shown, repr(text))
+                    self.assertEqual("\x1b[1mHello\x1b[0m" in text, shown, repr(text))
+                    self.assertEqual("\x1b[1mworld\x1b[0m" in text, shown, repr(text))
 
 
 class Keys(unittest.TestCase):

@@ -2,6 +2,7 @@
 // to a wave file, for headless machines, scripts and benchmarks.
 
 #include "RenderTarget.h"
+#include "SongTextView.h"
 #include "tunedeck/Device.h"
 #include "tunedeck/MidiFile.h"
 #include "tunedeck/Synth.h"
@@ -41,18 +42,24 @@ const char kUsage[] = "Usage: tdplay [OPTION]... FILE...\n"
                       "Plays MIDI songs (.mid, .rmi) and wave files through the sound card, one\n"
                       "after another. On a terminal it shows the position on one status line and\n"
                       "takes keys: space pauses and resumes, left and right arrows seek 5 s,\n"
-                      "n skips to the next file, q quits.\n"
+                      "n skips to the next file, q quits. A song's lyrics show on the line\n"
+                      "under it, the part already sung in bold. Play lists of other players\n"
+                      "(.m3u, .m3u8, .pls, .xspf) stand for the files they list.\n"
                       "\n"
                       "  --info        print one tab-separated line per file: the name, the kind\n"
                       "                (smf0, smf1, smf2, rmi, wav) and the length in ms; or the\n"
                       "                name, 'error' and why the file cannot be played; with -v\n"
                       "                also a song's format, tracks, tempo at the start and\n"
-                      "                its track-name and copyright texts\n"
+                      "                its track-name and copyright texts; and what a file says\n"
+                      "                about itself: title, artist, copyright, markers, lyrics\n"
                       "  --render      render FILE as fast as possible to OUT.wav, 44100 Hz\n"
                       "                stereo, 32-bit float (or 16-bit PCM with --pcm16); at\n"
                       "                most N seconds of it with --max-seconds N (1 to\n"
                       "                4294967); OUT.wav appears only once it is complete\n"
-                      "  --soundfont FILE  the General MIDI soundfont to use\n"
+                      "  --soundfont FILE  the General MIDI soundfont to use; given again, the\n"
+                      "                fonts are stacked, the first named winning where they\n"
+                      "                overlap\n"
+                      "  --no-lyrics   no lyric line on the terminal\n"
                       "  --gain X      the synthesiser's gain, 0 to 10 (FluidSynth's; 0.2 unless\n"
                       "                given)\n"
                       "  --output sdl  the sound card (the default; TUNEDECK_OUTPUT=null changes\n"
@@ -62,8 +69,10 @@ const char kUsage[] = "Usage: tdplay [OPTION]... FILE...\n"
                       "  --help        show this text\n"
                       "\n"
                       "MIDI songs need a General MIDI soundfont: --soundfont,\n"
-                      "$TUNEDECK_SOUNDFONT, else /usr/share/sounds/sf2/default-GM.sf2 or Debian's\n"
-                      "TimGM6mb or FluidR3.\n"
+                      "$TUNEDECK_SOUNDFONT (several files separated by ':'), else\n"
+                      "/usr/share/sounds/sf2/default-GM.sf2 or Debian's TimGM6mb or FluidR3, else\n"
+                      "any .sf2 or .sf3 file in sounds/sf2, sounds/sf3 or soundfonts under\n"
+                      "$XDG_DATA_HOME and each of $XDG_DATA_DIRS.\n"
                       "Exit status: 0 when every file played, 1 when one could not (no sound\n"
                       "device, no soundfont, a bad file), 2 for a wrong command line, 130 when\n"
                       "interrupted.\n";
@@ -80,15 +89,6 @@ std::string formatTime(std::uint32_t ms)
 {
     char text[32];
     std::snprintf(text, sizeof text, "%02u:%02u", ms / 60000, ms / 1000 % 60);
-    return text;
-}
-
-// A meta event's text as one printable line: control bytes become '?'.
-std::string printable(std::span<const std::uint8_t> bytes)
-{
-    std::string text;
-    for (std::uint8_t byte : bytes)
-        text += byte < 0x20 || byte == 0x7F ? '?' : char(byte);
     return text;
 }
 
@@ -115,7 +115,7 @@ void printSongDetails(const char *file)
     for (const tunedeck::MidiEvent &event : midi.events()) {
         if (!event.isMeta() || (event.metaType != kCopyright && event.metaType != kTrackName))
             continue;
-        const std::string text = printable(midi.payloadOf(event));
+        const std::string text = tunedeck::textFromBytes(midi.payloadOf(event));
         if (event.metaType == kCopyright)
             std::printf("  copyright: %s\n", text.c_str());
         else
@@ -133,6 +133,8 @@ int info(std::span<const char *const> files, bool verbose)
                 probed.value().lengthMs);
             if (verbose && probed.value().kind != tunedeck::MediaKind::Wave)
                 printSongDetails(file);
+            if (verbose)
+                tdplay::printSongText(probed.value().text, file);
         } else {
             std::printf("%s\terror\t%s\n", file, describe(probed.error()).c_str());
             status = 1;
@@ -318,6 +320,7 @@ struct Player {
     std::uint32_t &finishedRun; // the run the last notice belonged to
     bool showStatus; // stderr is a terminal
     bool keys; // stdin is a terminal in single-key mode
+    bool lyrics = true; // the lyric line under the status line (on a terminal)
 };
 
 // Moves by `deltaMs` within the open file and goes on playing if it was.
@@ -327,6 +330,17 @@ void seekBy(tunedeck::Device &device, std::int64_t deltaMs, bool paused)
         std::int64_t(device.positionMs()) + deltaMs, 0, std::int64_t(device.lengthMs()));
     if (device.seekMs(std::uint32_t(target)) && !paused)
         device.play();
+}
+
+// The lyric line of the song at its position, on the terminal line under the status line; the
+// cursor goes back to the status line.
+void showLyricLine(const tunedeck::Device &device)
+{
+    if (device.text().lyrics.empty())
+        return;
+    const std::string line
+        = tdplay::karaokeLine(device.text(), device.positionMs(), tdplay::terminalColumns());
+    std::fprintf(stderr, "\n\x1b[2K%s\x1b[1A\r", line.c_str());
 }
 
 // Plays one file to its end through the real output, with a status line on a terminal.
@@ -352,6 +366,8 @@ Outcome play(Player &p, const char *file, bool &soundfontExplained)
             // Read each time: a large song's length is known once it has been read.
             std::fprintf(stderr, "\r%s  %s / %s%s", file, formatTime(p.device.positionMs()).c_str(),
                 formatTime(p.device.lengthMs()).c_str(), paused ? "  (paused)" : "          ");
+            if (p.lyrics)
+                showLyricLine(p.device);
             std::fflush(stderr);
         }
         if (g_interrupted) {
@@ -386,6 +402,8 @@ Outcome play(Player &p, const char *file, bool &soundfontExplained)
         }
     }
     p.device.stop();
+    if (p.showStatus && p.lyrics && !p.device.text().lyrics.empty())
+        std::fputs("\n\x1b[2K\x1b[1A", stderr); // the lyric line goes
     if (p.showStatus) {
         std::fprintf(stderr, "\r%s  %s / %s            \n", file,
             formatTime(p.device.positionMs()).c_str(), formatTime(p.device.lengthMs()).c_str());
@@ -411,6 +429,8 @@ struct Options {
     const char *renderTo = nullptr; // --render's output
     bool pcm16 = false;
     bool verbose = false;
+    bool lyrics = true;
+    std::string soundfonts; // every --soundfont, ':'-separated, the first winning
     std::uint64_t maxSeconds = 0; // 0: the whole song
     bool maxSecondsGiven = false;
     tunedeck::OutputMode output = tunedeck::OutputMode::Auto;
@@ -473,8 +493,14 @@ const OptionRule kOptions[] = {
             return std::nullopt;
         } },
     { "--soundfont", "", true,
-        [](Options &, const char *value) -> std::optional<std::string> {
-            ::setenv("TUNEDECK_SOUNDFONT", value, 1);
+        [](Options &o, const char *value) -> std::optional<std::string> {
+            o.soundfonts += (o.soundfonts.empty() ? "" : ":") + std::string(value);
+            ::setenv("TUNEDECK_SOUNDFONT", o.soundfonts.c_str(), 1);
+            return std::nullopt;
+        } },
+    { "--no-lyrics", "", false,
+        [](Options &o, const char *) -> std::optional<std::string> {
+            o.lyrics = false;
             return std::nullopt;
         } },
     { "--gain", "", true,
@@ -607,6 +633,7 @@ int playFiles(const Options &options)
     const KeyboardMode keyboard;
     Player player { device, mutex, changed, finished, failed, finishedRun,
         ::isatty(STDERR_FILENO) == 1, keyboard.active() };
+    player.lyrics = options.lyrics;
     int status = 0;
     bool soundfontExplained = false;
     for (const char *file : options.files) {
@@ -629,14 +656,24 @@ int main(int argc, char **argv)
         = parseCommandLine(std::span<char *const>(argv + 1, std::size_t(argc > 0 ? argc - 1 : 0)));
     if (line.exitStatus)
         return *line.exitStatus;
-    const Options &options = line.options;
+    Options options = line.options;
+    // Other players' play lists stand for their entries, except for --render's one file.
+    bool listFailed = false;
+    std::vector<std::string> names;
+    if (options.mode != Options::Mode::Render) {
+        names = tdplay::expandPlayLists(options.files, listFailed);
+        options.files.clear();
+        for (const std::string &name : names)
+            options.files.push_back(name.c_str());
+    }
     switch (options.mode) {
     case Options::Mode::Info:
-        return info(options.files, options.verbose);
+        return std::max(info(options.files, options.verbose), listFailed ? 1 : 0);
     case Options::Mode::Render:
         return render(options.renderTo, options.files.front(), options.pcm16, options.maxSeconds);
     case Options::Mode::Play:
         break;
     }
-    return playFiles(options);
+    const int status = playFiles(options);
+    return status == 0 && listFailed ? 1 : status;
 }

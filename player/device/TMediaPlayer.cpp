@@ -130,6 +130,11 @@ bool TMediaPlayer::IsOpen() const
 {
     return d->isOpen;
 }
+const tunedeck::SongText &TMediaPlayer::Text() const
+{
+    static const tunedeck::SongText kNone;
+    return d->isOpen && d->device ? d->device->text() : kNone;
+}
 quint16 TMediaPlayer::DeviceId() const
 {
     return d->deviceId;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tunedeck/SongText.h"
+
 #include <QObject>
 #include <QString>
 
@@ -63,6 +65,8 @@ public:
     bool Shareable() const;
     bool AutoEnable() const;
     bool IsOpen() const;
+    // What the open file says about itself (title, artist, lyrics...); empty when none is open.
+    const tunedeck::SongText &Text() const;
     quint16 DeviceId() const;
     quint32 LastError() const;
     // Why the last failed Open or the last Failure notice failed, as the engine explains it:

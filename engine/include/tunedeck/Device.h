@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tunedeck/Result.h"
+#include "tunedeck/SongText.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +23,7 @@ const char *mediaKindName(MediaKind kind) noexcept;
 struct MediaInfo {
     MediaKind kind = MediaKind::Smf0;
     std::uint32_t lengthMs = 0;
+    SongText text; // what the file says about itself
 };
 
 // Which output a Device renders into.
@@ -107,6 +109,9 @@ public:
     bool isOpen() const;
     // The open file's kind; meaningless when none is open.
     MediaKind kind() const;
+    // What the open file says about itself (title, artist, copyright, markers, lyrics), read
+    // with it by open(); empty when none is open, and for a song read on a thread of its own.
+    const SongText &text() const;
 
     // Plays from the current position to the end of the file. At the end the render thread
     // stops and sends Notice::Finished. Playing at the end finishes at once. When the output
