@@ -59,8 +59,8 @@ end_pass
 
 begin_pass "Threaded tests under ThreadSanitizer"
 # The tests whose code runs on threads of its own: the engine's device, notices, wave decoders
-# (and their stress test) and song readers (on the null output and on SDL's dummy driver), the player's device, the about
-# box, the splash, the scrolling panel's worker, the folder reader.
+# (and their stress test) and song readers (on the null output and on SDL's dummy driver), the
+# player's device, the about box, the splash, the scrolling panel's worker, the folder reader.
 tsan_tests=(DeviceTest HostileFilesTest WaveStressTest TMediaPlayerTest OrvAboutBoxTest
     SplashScreenTest ScrollTextPanelThreadTest TickTimerTest FilCtl95Test)
 # The hostile files on the SDL output and the large-song reader: the null-output rows do the
