@@ -1,6 +1,5 @@
-// Thousands of seeks, stops, pauses and plays on waves that are short, cut short or at odd
-// rates, offline and in real time: every call returns, every run ends, and none fails but for
-// the file's own fault. A watchdog ends the program when the device stops making progress.
+// Thousands of seeks, stops, pauses and plays on short, cut-short and odd-rate waves, offline and
+// in real time: every call returns, every run ends, none fails but for the file's own fault.
 
 #include "DeviceTestSupport.h"
 #include "testsupport/HostileFiles.h"
@@ -13,60 +12,42 @@
 #include <unistd.h>
 
 using namespace devicetest;
-using tunedeck::Device;
-using tunedeck::Error;
-using tunedeck::Notice;
-using tunedeck::OutputMode;
+using namespace tunedeck;
 
 namespace {
 
-// Ends the whole program when beat() has not been called for `limit`: a stalled decoder would
-// otherwise hang the run until the test driver's time-out, saying nothing.
-class Watchdog {
-public:
-    explicit Watchdog(std::chrono::seconds limit)
-        : m_thread([this, limit] { watch(limit); })
-    { }
-    ~Watchdog()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_done = true;
-        }
-        m_changed.notify_all();
-        m_thread.join();
-    }
-    void beat(std::string what)
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            ++m_beats;
-            m_what = std::move(what);
-        }
-        m_changed.notify_all();
-    }
-
-private:
-    void watch(std::chrono::seconds limit)
-    {
-        std::unique_lock lock(m_mutex);
-        while (!m_done) {
-            const std::uint64_t seen = m_beats;
-            if (!m_changed.wait_for(lock, limit, [&] { return m_done || m_beats != seen; })) {
-                std::fprintf(stderr, "STALL: no progress for %lld s after %s\n",
-                    static_cast<long long>(limit.count()), m_what.c_str());
-                std::fflush(stderr);
+// Ends the whole program when beat() has not come for 30 s (longer than the device waits for a
+// decoder, 5 s, and than a wait for a notice): a stall would otherwise hang the run, silent.
+struct Watchdog {
+    std::mutex mutex;
+    std::condition_variable beaten;
+    std::uint64_t beats = 0;
+    bool done = false;
+    std::thread thread { [this] {
+        std::unique_lock lock(mutex);
+        for (std::uint64_t seen = beats; !done; seen = beats) {
+            if (!beaten.wait_for(
+                    lock, std::chrono::seconds(30), [&] { return done || beats != seen; })) {
+                std::fputs("STALL: no progress for 30 s\n", stderr);
                 std::_Exit(1);
             }
         }
-    }
+    } };
 
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::uint64_t m_beats = 0;
-    std::string m_what = "the start";
-    bool m_done = false;
-    std::thread m_thread;
+    void beat()
+    {
+        std::lock_guard lock(mutex);
+        ++beats;
+        beaten.notify_all();
+    }
+    ~Watchdog()
+    {
+        std::unique_lock lock(mutex);
+        done = true;
+        beaten.notify_all();
+        lock.unlock();
+        thread.join();
+    }
 };
 
 struct Wave {
@@ -87,10 +68,8 @@ const Wave kWaves[] = {
 struct Mode {
     OutputMode output;
     int devices; // side by side, each on a thread of its own: more than the cores
-    int rounds; // per device and file: open, kStepsPerRound calls, a run to the end, close
+    int rounds; // per device and file: open, 8 calls, a run to the end, close
 };
-
-constexpr int kStepsPerRound = 8;
 
 // One device through every file, with calls chosen at random (a seed of its own per `index`).
 void exercise(const Mode &mode, int index, const std::filesystem::path &dir, Watchdog &watchdog)
@@ -102,62 +81,52 @@ void exercise(const Mode &mode, int index, const std::filesystem::path &dir, Wat
     std::vector<float> block(512 * 2);
     for (const Wave &wave : kWaves) {
         SCOPED_TRACE(wave.name);
-        const std::size_t first = notices.count();
         for (int round = 0; round < mode.rounds; ++round) {
-            const std::string where = "device " + std::to_string(index) + ", " + wave.name
-                + ", round " + std::to_string(round);
+            SCOPED_TRACE("device " + std::to_string(index) + ", round " + std::to_string(round));
+            const std::size_t first = notices.count();
             ASSERT_TRUE(device.open(dir / (std::string(wave.name) + ".wav")));
             const std::uint32_t length = device.lengthMs();
             // Few targets, so the same one comes back often.
             const std::uint32_t targets[] = { 0, length / 2, length };
             device.play();
-            for (int step = 0; step < kStepsPerRound; ++step) {
+            for (int step = 0; step < 8; ++step) {
                 // A seek at once, while the decoder has just started, then anything.
-                switch (step == 0 ? 0 : random() % 4) {
-                case 0:
+                const unsigned call = step == 0 ? 0 : random() % 4;
+                if (call == 0) {
                     ASSERT_TRUE(device.seekMs(targets[random() % 3]));
-                    device.play();
-                    break;
-                case 1:
+                } else if (call == 1) {
                     device.pause();
-                    break;
-                case 2:
+                } else if (call == 2) {
                     device.stop();
-                    device.play();
-                    break;
-                default:
-                    break;
                 }
+                if (call != 3 && call != 1)
+                    device.play();
                 if (offline) {
                     ASSERT_LE(device.pump(block), 512u);
                 }
                 ASSERT_LE(device.positionMs(), length);
                 if (!device.isPlaying())
                     device.play();
-                watchdog.beat(where);
+                watchdog.beat();
             }
             // The run from near the end reaches it, or the file's fault, in bounded time.
             ASSERT_TRUE(device.seekMs(length > 100 ? length - 100 : 0));
             const std::uint32_t run = device.runId();
-            const std::size_t before = notices.count();
             if (offline)
                 renderToEnd(device);
             else
                 device.play();
+            // Whatever failed, failed for the file's fault, not for waiting on the decoder.
             std::optional<Notice> last;
-            for (std::size_t i = before; !last || last->runId != run; ++i) {
+            for (std::size_t i = first; !last || last->runId != run; ++i) {
                 last = notices.waitFor(i);
-                ASSERT_TRUE(last.has_value()) << where << ": the run never ended";
+                ASSERT_TRUE(last.has_value()) << "the run never ended";
+                if (last->kind == Notice::Kind::Failed) {
+                    EXPECT_GT(wave.claimedFrames, wave.frames);
+                    EXPECT_EQ(last->reason, Error::Code::Truncated);
+                }
             }
-            watchdog.beat(where + ", the end");
-        }
-        // Whatever failed, failed for the file's fault, not for waiting on the decoder.
-        for (std::size_t i = first; i < notices.count(); ++i) {
-            const auto notice = notices.waitFor(i);
-            if (notice->kind != Notice::Kind::Failed)
-                continue;
-            EXPECT_GT(wave.claimedFrames, wave.frames) << "notice " << i;
-            EXPECT_EQ(notice->reason, Error::Code::Truncated) << "notice " << i;
+            watchdog.beat();
         }
         device.close();
     }
@@ -174,9 +143,7 @@ TEST_P(WaveStress, EveryRunEndsWhateverTheCallsBefore)
         ASSERT_TRUE(testsupport::writeWave(dir / (std::string(wave.name) + ".wav"), wave.rate,
             wave.channels, wave.frames, wave.claimedFrames));
     }
-    // Longer than the engine waits for a decoder before it fails the run (5 s), and than the
-    // wait for a run's end notice.
-    Watchdog watchdog(std::chrono::seconds(30));
+    Watchdog watchdog;
     std::vector<std::thread> devices;
     for (int i = 0; i < GetParam().devices; ++i)
         devices.emplace_back([&, i] { exercise(GetParam(), i, dir, watchdog); });
