@@ -17,6 +17,9 @@ constexpr std::uint32_t kRingSeconds = 4;
 // Frames the decoder reads or converts in one step: small enough that a seek or a stop is
 // taken up within a few milliseconds.
 constexpr long kChunkFrames = 4096;
+// Frames of the ring kept free while playing, so that a seek's first chunks can be read at once,
+// before the render thread has left the frames of the seek before behind.
+constexpr std::size_t kSeekReserveFrames = 2 * kChunkFrames;
 // How often a decoder with nothing to do (ring full, data at its end) looks again: the render
 // thread frees room and makes its own seeks without waking it.
 constexpr auto kDecoderPoll = std::chrono::milliseconds(2);
@@ -374,10 +377,15 @@ std::size_t WaveSource::roomInRing() const noexcept
 {
     const std::uint64_t head = m_head.load(std::memory_order_relaxed);
     std::uint64_t tail = m_tail.load(std::memory_order_acquire);
-    // Frames of older seeks count as free once the render thread has left them behind.
-    if (!newer(m_answered, m_reading.load(std::memory_order_acquire)))
+    // While the render thread may still read an older seek's frames, the new seek's first
+    // chunks go into the part of the ring kept free for them; once it has left those frames
+    // behind, they count as free.
+    const bool readerBehind = newer(m_answered, m_reading.load(std::memory_order_acquire));
+    if (!readerBehind)
         tail = std::max(tail, m_answerFrom);
-    return m_ringFrames - std::size_t(head - tail);
+    const std::size_t used = std::size_t(head - tail);
+    const std::size_t limit = readerBehind ? m_ringFrames : m_ringFrames - kSeekReserveFrames;
+    return used < limit ? limit - used : 0;
 }
 
 void WaveSource::publish()
