@@ -48,11 +48,9 @@ bool writeGmSong(const char *path, int beats, int offset, std::uint32_t usPerBea
 long residentKb()
 {
     std::ifstream status("/proc/self/status");
-    for (std::string key; status >> key;) {
-        long value = 0;
-        status >> value;
-        if (key == "VmRSS:")
-            return value;
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("VmRSS:"))
+            return std::atol(line.c_str() + 6);
     }
     return 0;
 }

@@ -641,9 +641,8 @@ void Device::close()
         d.swapSource(nullptr);
         d.open = false;
     }
-    // Nothing left to play: the stream leaves the sound server (the null output's clock stops)
-    // until the next file.
-    if (d.mode != OutputMode::Offline)
+    // Nothing left to play: the stream leaves the sound server until the next file.
+    if (d.mode == OutputMode::Sdl)
         d.closeOutput();
 }
 

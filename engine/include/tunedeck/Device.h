@@ -66,8 +66,9 @@ struct ChannelState {
 
 // A player for one file at a time: a MIDI song (rendered by FluidSynth) or a wave file, chosen
 // by content. Starts these threads besides the caller's: a notice thread that calls the listener
-// (for the device's lifetime; it sleeps while no file is open); the output's render thread while
-// a file is open (none for OutputMode::Offline); and short-lived ones: a worker that makes the
+// (for the device's lifetime; it sleeps while there is no output); the output's render thread
+// from the first open() on (closed with the file on the SDL output; none for
+// OutputMode::Offline); and short-lived ones: a worker that makes the
 // synthesiser (prepare()) and one per song that reads what the song needs before it plays,
 // a wave file's decoder while it is open, and one that frees a replaced file's memory.
 //
@@ -83,9 +84,9 @@ class Device {
 public:
     using Listener = std::function<void(Notice)>;
 
-    // Opens no output and loads no soundfont: the output is opened with a file and closed with
-    // it, the synthesiser made for the first song (or by prepare()). The soundfont is looked for
-    // again whenever a song is opened while there is none.
+    // Opens no output and loads no soundfont: the output is opened with the first file (the
+    // SDL output is closed with each), the synthesiser made for the first song (or by prepare()).
+    // The soundfont is looked for again whenever a song is opened while there is none.
     explicit Device(Listener listener, OutputMode mode = OutputMode::Auto);
     // Stops the sound, closes the file, joins the notice and render threads.
     ~Device();
