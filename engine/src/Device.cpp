@@ -92,15 +92,36 @@ struct Device::Impl {
     std::string streamName; // the open file's name, for the output's stream
     SongText text; // what the open file says about itself
     int songBank = -1; // the open song's own soundfont in the synthesiser, or -1
+    // The synthesiser, made on a worker after prepare() or at the first song.
+    std::shared_ptr<SynthSlot> synth;
 
+    // Owner's thread: an RMID song's own soundfont goes over the default for that song. It must
+    // be there before the song's presets are chosen, so the synthesiser is made now if it is not
+    // yet (only for such songs).
+    void addSongBank(const MidiFile &song)
+    {
+        const auto bank = song.soundfontBank();
+        if (bank.empty())
+            return;
+        std::lock_guard lock(synth->mutex);
+        auto made = synth->obtain();
+        if (!made)
+            return; // the song then fails as any song without a soundfont does
+        if (auto added = made.value()->addBank(bank, song.bankOffset()))
+            songBank = added.value();
+        else
+            text.note = added.error().detail; // the song plays with the default soundfont
+    }
     // Owner's thread: the open song's own soundfont goes with it.
     void dropSongBank()
     {
-        if (songBank >= 0 && synth)
-            synth->removeBank(songBank);
+        if (songBank < 0)
+            return;
+        std::lock_guard lock(synth->mutex);
+        if (synth->synth)
+            synth->synth->removeBank(songBank);
         songBank = -1;
     }
-    std::unique_ptr<Synth> synth;
 
     // Why the last Failed notice was sent: set by the owner when the output cannot be opened
     // again for play(), or by the notice thread (outputLost) when the output went away.
@@ -153,6 +174,8 @@ struct Device::Impl {
     SpscRing<Notice, kNoticeRingSize> notices;
     std::counting_semaphore<> noticeReady { 0 };
     std::atomic<bool> noticeStop { false };
+    // True while an output exists for the notice thread to watch; owner -> notice thread.
+    std::atomic<bool> watching { false };
     std::thread noticeThread;
 
     // Output gain for every block, 1 for unchanged samples. Owner -> render thread.
@@ -244,6 +267,55 @@ struct Device::Impl {
 
     bool outputThreaded() const { return output != nullptr; }
 
+    // The notice thread: hands the render thread's notices (and failures found on the owner's
+    // thread) to the listener and, while an output exists, checks every kOutputCheckInterval
+    // that it is still there. With no output it sleeps until woken.
+    void deliverNotices()
+    {
+        std::uint32_t checkedGeneration = 0; // the last output found lost
+        for (;;) {
+            bool woken = true;
+            if (watching.load(std::memory_order_relaxed))
+                woken = noticeReady.try_acquire_for(kOutputCheckInterval);
+            else
+                noticeReady.acquire();
+            // Notices sent before the device began to close are still delivered.
+            const bool stopping = noticeStop.load(std::memory_order_acquire);
+            while (auto notice = notices.pop()) {
+                if (listener)
+                    listener(*notice);
+            }
+            if (stopping)
+                return;
+            if (const std::uint32_t run = failedRun.exchange(0, std::memory_order_acq_rel);
+                run != 0 && listener)
+                listener(Notice { Notice::Kind::Failed, run });
+            if (woken)
+                continue;
+            if (auto lost = checkOutputLost(checkedGeneration); lost && listener)
+                listener(*lost);
+        }
+    }
+
+    // Notice thread: the Failed notice of the run that was playing when the output went away,
+    // once per output.
+    std::optional<Notice> checkOutputLost(std::uint32_t &checkedGeneration)
+    {
+        std::lock_guard lock(outputMutex);
+        if (!output || checkedGeneration == outputGeneration || !output->lost())
+            return std::nullopt;
+        // The render thread has stopped for good, so the run that was playing fails here; the
+        // same compare-and-swap as at the end of a file keeps it to one notice.
+        checkedGeneration = outputGeneration;
+        std::uint64_t now = command.load(std::memory_order_acquire);
+        if ((now & 1) == 0
+            || !command.compare_exchange_strong(
+                now, now & ~std::uint64_t(1), std::memory_order_acq_rel))
+            return std::nullopt;
+        outputLost.store(true, std::memory_order_release);
+        return Notice { Notice::Kind::Failed, highOf(now) };
+    }
+
     // Owner's thread. Hands `next` to the render thread without waiting for it: a hand-over
     // still untaken is withdrawn and freed at once, and a source the render thread may still be
     // using is kept until it has taken a newer one.
@@ -320,6 +392,7 @@ struct Device::Impl {
         }
         if (!old)
             return;
+        watching.store(false, std::memory_order_relaxed);
         old->stop();
         // No render thread now: the owner takes any hand-over still pending itself.
         applySwap();
@@ -342,7 +415,15 @@ struct Device::Impl {
         }
         outputLost.store(false, std::memory_order_relaxed);
         output->start(&Impl::renderCallback, this);
+        startWatching();
         return {};
+    }
+
+    // Owner's thread: the notice thread checks the new output from now on.
+    void startWatching()
+    {
+        watching.store(true, std::memory_order_relaxed);
+        noticeReady.release();
     }
 
     bool outputGone() const { return !output || output->lost(); }
@@ -350,22 +431,43 @@ struct Device::Impl {
     // Owner's thread: an output for `path` to play through, when it needs one of its own.
     Result<void> prepareOutput(const std::filesystem::path &path)
     {
+        if (mode == OutputMode::Null && !output) {
+            {
+                std::lock_guard lock(outputMutex);
+                output = openNullOutput(sampleRate);
+                ++outputGeneration;
+            }
+            output->start(&Impl::renderCallback, this);
+            startWatching();
+        }
         if (mode != OutputMode::Sdl)
             return {};
         streamName = path.filename().string();
         return reopenOutput();
     }
 
-    Result<void> prepareSynth()
+    // Owner's thread: refuses a song when no soundfont is there (looked for again at every song,
+    // so one installed meanwhile is found); the synthesiser itself is made on a worker.
+    Result<void> checkSoundfont() const
     {
-        if (!synth) {
-            // Looked for again at every song, so a soundfont installed meanwhile is found.
-            auto made = Synth::create(sampleRate);
-            if (!made)
-                return made.error();
-            synth = std::move(made).value();
-        }
+        if (auto found = findSoundfont(); !found)
+            return found.error();
         return {};
+    }
+
+    // Owner's thread: the source that plays `song`. Without a render thread it is made ready
+    // here; else a worker reads the samples it needs while the window goes on.
+    Result<std::unique_ptr<Source>> songSource(MidiFile song)
+    {
+        if (mode != OutputMode::Offline)
+            return std::unique_ptr<Source>(std::make_unique<SongLoad>(std::move(song), synth));
+        std::lock_guard lock(synth->mutex);
+        auto made = synth->obtain();
+        if (!made)
+            return made.error();
+        made.value()->preload(song);
+        return std::unique_ptr<Source>(
+            std::make_unique<MidiSource>(std::move(song), *made.value()));
     }
 
     Result<std::unique_ptr<Source>> build(const std::filesystem::path &path)
@@ -391,30 +493,23 @@ struct Device::Impl {
             && file.size <= MidiFile::kMaxBytes) {
             if (!MidiFile::looksLikeMidi(file.headSpan()))
                 return MidiFile::parse(file.headSpan()).error();
-            if (auto ready = prepareSynth(); !ready)
+            if (auto ready = checkSoundfont(); !ready)
                 return ready.error();
             if (auto ready = prepareOutput(path); !ready)
                 return ready.error();
             return std::unique_ptr<Source>(
-                std::make_unique<SongLoad>(path, headerKind(file.headSpan()), *synth));
+                std::make_unique<SongLoad>(path, headerKind(file.headSpan()), synth));
         }
         auto song = MidiFile::read(path);
         if (!song)
             return song.error();
-        if (auto ready = prepareSynth(); !ready)
+        if (auto ready = checkSoundfont(); !ready)
             return ready.error();
         if (auto ready = prepareOutput(path); !ready)
             return ready.error();
         text = song.value().text();
-        if (const auto bank = song.value().soundfontBank(); !bank.empty()) {
-            // A bank that cannot be read leaves the song to the default soundfont.
-            if (auto added = synth->addBank(bank, song.value().bankOffset()))
-                songBank = added.value();
-            else
-                text.note = added.error().detail;
-        }
-        return std::unique_ptr<Source>(
-            std::make_unique<MidiSource>(std::move(song).value(), *synth));
+        addSongBank(song.value());
+        return songSource(std::move(song).value());
     }
 };
 
@@ -429,56 +524,11 @@ Device::Device(Listener listener, OutputMode mode)
         const char *forced = std::getenv("TUNEDECK_OUTPUT");
         mode = forced && std::string_view(forced) == "null" ? OutputMode::Null : OutputMode::Sdl;
     }
-    if (mode == OutputMode::Null)
-        d.output = openNullOutput(kDefaultSampleRate);
     d.mode = mode;
-    if (d.output)
-        d.sampleRate = d.output->sampleRate();
-
-    // Without a soundfont songs fail to open (and look for it again); waves still play.
-    if (auto synth = Synth::create(d.sampleRate))
-        d.synth = std::move(synth).value();
-
-    d.noticeThread = std::thread([&d] {
-        std::uint32_t checkedGeneration = 0; // the last output found lost
-        for (;;) {
-            const bool woken = d.noticeReady.try_acquire_for(kOutputCheckInterval);
-            // Notices sent before the device began to close are still delivered.
-            const bool stopping = d.noticeStop.load(std::memory_order_acquire);
-            while (auto notice = d.notices.pop()) {
-                if (d.listener)
-                    d.listener(*notice);
-            }
-            if (stopping)
-                return;
-            if (const std::uint32_t run = d.failedRun.exchange(0, std::memory_order_acq_rel);
-                run != 0 && d.listener)
-                d.listener(Notice { Notice::Kind::Failed, run });
-            if (woken)
-                continue;
-            std::optional<Notice> lost;
-            {
-                std::lock_guard lock(d.outputMutex);
-                if (d.output && checkedGeneration != d.outputGeneration && d.output->lost()) {
-                    // The render thread has stopped for good, so the run that was playing
-                    // fails here; the same compare-and-swap as at the end of a file keeps it
-                    // to one notice.
-                    checkedGeneration = d.outputGeneration;
-                    std::uint64_t now = d.command.load(std::memory_order_acquire);
-                    if ((now & 1) != 0
-                        && d.command.compare_exchange_strong(
-                            now, now & ~std::uint64_t(1), std::memory_order_acq_rel)) {
-                        d.outputLost.store(true, std::memory_order_release);
-                        lost = Notice { Notice::Kind::Failed, highOf(now) };
-                    }
-                }
-            }
-            if (lost && d.listener)
-                d.listener(*lost);
-        }
-    });
-    if (d.output)
-        d.output->start(&Impl::renderCallback, &d);
+    d.synth = std::make_shared<SynthSlot>(d.sampleRate);
+    // Nothing else until a file is opened: the output is opened for it, the synthesiser made
+    // for the first song (or after prepare()).
+    d.noticeThread = std::thread([&d] { d.deliverNotices(); });
 }
 
 Device::~Device()
@@ -702,10 +752,16 @@ float Device::volume() const
     return m_impl->volume.load(std::memory_order_relaxed);
 }
 
+void Device::prepare()
+{
+    SynthSlot::prepareAhead(m_impl->synth);
+}
+
 ChannelState Device::channelState(int channel) const
 {
     ChannelState state;
-    fluid_synth_t *synth = m_impl->synth ? m_impl->synth->handle() : nullptr;
+    std::lock_guard lock(m_impl->synth->mutex);
+    fluid_synth_t *synth = m_impl->synth->synth ? m_impl->synth->synth->handle() : nullptr;
     if (!synth || channel < 0 || channel > 15)
         return state;
     int soundfontId = 0;

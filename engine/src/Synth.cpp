@@ -1,5 +1,7 @@
 #include "tunedeck/Synth.h"
 
+#include "tunedeck/MidiFile.h"
+
 #include <fluidsynth.h>
 
 #include <algorithm>
@@ -172,11 +174,15 @@ fluid_settings_t *makeSettings(int sampleRate)
     fluid_settings_setnum(settings, "synth.sample-rate", sampleRate);
     fluid_settings_setnum(settings, "synth.gain", g_gain.load());
     fluid_settings_setint(settings, "synth.cpu-cores", 1);
+    // Samples are read when a preset is first chosen, not with the soundfont: Synth::preload
+    // reads those a song chooses before it plays, so the render thread never reads them.
+    fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
     return settings;
 }
 
-// Creates a synthesiser and loads `soundfont` into it. FluidSynth's sample cache shares the sample
-// data of a file already loaded by another live synthesiser in this process.
+// Creates a synthesiser and loads `soundfont` into it: its presets, none of its samples.
+// FluidSynth's sample cache shares each sample another live synthesiser of this process has read
+// already.
 Result<std::pair<fluid_settings_t *, fluid_synth_t *>> makeLoadedSynth(
     const std::vector<std::filesystem::path> &soundfonts, int sampleRate)
 {
@@ -201,29 +207,6 @@ Result<std::pair<fluid_settings_t *, fluid_synth_t *>> makeLoadedSynth(
         }
     }
     return std::pair { settings, synth };
-}
-
-// Keeps the first soundfont loaded for the life of the process, so every later synthesiser finds
-// its samples in FluidSynth's cache instead of reading the file again.
-Result<std::vector<std::filesystem::path>> keepSoundfontLoaded()
-{
-    static std::mutex mutex;
-    static fluid_synth_t *keeper = nullptr;
-    static std::vector<std::filesystem::path> keptPath;
-    std::lock_guard lock(mutex);
-    auto found = findSoundfonts();
-    if (!found)
-        return found.error();
-    if (keeper && keptPath == found.value())
-        return keptPath;
-    auto made = makeLoadedSynth(found.value(), 44100);
-    if (!made)
-        return made.error();
-    // The previous keeper (a different $TUNEDECK_SOUNDFONT) is left alive: a synthesiser built
-    // from it may still be playing, and the process holds at most a few.
-    keeper = made.value().second;
-    keptPath = found.value();
-    return keptPath;
 }
 
 } // namespace
@@ -292,12 +275,15 @@ const char *soundfontAdvice() noexcept
 Result<std::unique_ptr<Synth>> Synth::create(int sampleRate)
 {
     quietFluidSynth();
-    auto soundfont = keepSoundfontLoaded();
-    if (!soundfont)
-        return soundfont.error();
-    auto made = makeLoadedSynth(soundfont.value(), sampleRate);
+    auto soundfonts = findSoundfonts();
+    if (!soundfonts)
+        return soundfonts.error();
+    auto made = makeLoadedSynth(soundfonts.value(), sampleRate);
     if (!made)
         return made.error();
+    // Loading chose a preset on every channel and read its samples; no song has asked for them.
+    for (int channel = 0; channel < fluid_synth_count_midi_channels(made.value().second); ++channel)
+        fluid_synth_unset_program(made.value().second, channel);
     return std::unique_ptr<Synth>(new Synth(made.value().first, made.value().second, sampleRate));
 }
 
@@ -336,6 +322,72 @@ void Synth::dropBuffered() noexcept
     const int buffered = int((kBlockFrames - m_framesWritten % kBlockFrames) % kBlockFrames);
     if (buffered > 0)
         static_cast<void>(write(m_scratch, buffered));
+}
+
+void Synth::keep(int channel, std::vector<PresetId> &kept)
+{
+    fluid_preset_t *preset = fluid_synth_get_channel_preset(m_synth, channel);
+    if (!preset)
+        return;
+    const PresetId id { fluid_sfont_get_id(fluid_preset_get_sfont(preset)),
+        fluid_preset_get_banknum(preset), fluid_preset_get_num(preset) };
+    if (std::find(kept.begin(), kept.end(), id) != kept.end())
+        return;
+    fluid_synth_pin_preset(m_synth, id.soundfont, id.bank, id.program);
+    kept.push_back(id);
+}
+
+void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel)
+{
+    // The song's bank selects, program changes and system exclusive messages are played here in
+    // order, without notes: whatever preset FluidSynth chooses for each (its fall-backs for a
+    // missing one, drum channels, resets included) is then the one it chooses while the song
+    // plays or a seek replays them. Each is pinned as soon as it is chosen, so choosing the next
+    // one on the same channel does not free it again.
+    std::vector<PresetId> kept;
+    const int channels = std::min(fluid_synth_count_midi_channels(m_synth), 16);
+    const auto keepAll = [&] {
+        for (int channel = 0; channel < channels; ++channel)
+            keep(channel, kept);
+    };
+    fluid_synth_system_reset(m_synth);
+    keepAll(); // what every seek's reset chooses
+    std::size_t count = 0;
+    for (const MidiEvent &event : song.events()) {
+        if (cancel && (++count & 0xFFFF) == 0 && cancel->load(std::memory_order_relaxed))
+            break;
+        const int channel = event.status & 0x0F;
+        switch (event.status & 0xF0) {
+        case 0xB0:
+            if (event.data1() == 0 || event.data1() == 32)
+                fluid_synth_cc(m_synth, channel, event.data1(), event.data2());
+            continue;
+        case 0xC0:
+            fluid_synth_program_change(m_synth, channel, event.data1());
+            keep(channel, kept);
+            continue;
+        default:
+            break;
+        }
+        if (event.status != 0xF0)
+            continue;
+        const auto payload = song.payloadOf(event);
+        int length = static_cast<int>(payload.size());
+        if (length > 0 && payload[std::size_t(length) - 1] == 0xF7)
+            --length;
+        if (length > 0) {
+            fluid_synth_sysex(m_synth, reinterpret_cast<const char *>(payload.data()), length,
+                nullptr, nullptr, nullptr, 0);
+            keepAll();
+        }
+    }
+    fluid_synth_system_reset(m_synth);
+    // The last song's presets stay until now, so the samples both use were not read again.
+    for (const PresetId &id : m_kept) {
+        if (std::find(kept.begin(), kept.end(), id) == kept.end())
+            fluid_synth_unpin_preset(m_synth, id.soundfont, id.bank, id.program);
+    }
+    m_kept = std::move(kept);
 }
 
 Synth::~Synth()

@@ -208,6 +208,11 @@ void TMediaPlayer::engineNotice(bool failed, quint32 runId)
     Q_EMIT OnNotify();
 }
 
+void TMediaPlayer::Prepare()
+{
+    d->device->prepare();
+}
+
 void TMediaPlayer::Open()
 {
     Close();

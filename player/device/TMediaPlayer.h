@@ -77,6 +77,9 @@ public:
     QString ErrorReason() const;
     TMPNotifyValues NotifyResult() const;
 
+    // Gets the synthesiser ready on a worker thread, so the first song does not wait for it;
+    // returns at once. Open does it when this was not called.
+    void Prepare();
     // Closes an open file first. Throws EMCIDeviceError(ErrorText(code)) when the file cannot be
     // opened; the device is then closed.
     void Open();

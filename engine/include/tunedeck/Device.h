@@ -67,8 +67,12 @@ struct ChannelState {
 };
 
 // A player for one file at a time: a MIDI song (rendered by FluidSynth) or a wave file, chosen
-// by content. Owns one output and two threads besides the caller's: the output's render thread
-// (none for OutputMode::Offline) and a notice thread that calls the listener.
+// by content. Starts these threads besides the caller's: a notice thread that calls the listener
+// (for the device's lifetime; it sleeps while there is no output); the output's render thread
+// from the first open() on (closed with the file on the SDL output; none for
+// OutputMode::Offline); and short-lived ones: a worker that makes the
+// synthesiser (prepare()) and one per song that reads what the song needs before it plays,
+// a wave file's decoder while it is open, and one that frees a replaced file's memory.
 //
 // Threading: every member function except the listener is called from one thread, the owner's
 // (in the player: the UI thread). Commands take effect on the render thread at its next block;
@@ -82,9 +86,9 @@ class Device {
 public:
     using Listener = std::function<void(Notice)>;
 
-    // Starts the null output (OutputMode::Null); the SDL output waits for open(). The soundfont
-    // is loaded here when one exists (once per process; later devices share it), else looked
-    // for again whenever a song is opened.
+    // Opens no output and loads no soundfont: the output is opened with the first file (the
+    // SDL output is closed with each), the synthesiser made for the first song (or by prepare()).
+    // The soundfont is looked for again whenever a song is opened while there is none.
     explicit Device(Listener listener, OutputMode mode = OutputMode::Auto);
     // Stops the sound, closes the file, joins the notice and render threads.
     ~Device();
@@ -95,6 +99,10 @@ public:
     // that a missing soundfont or output is not an error here.
     [[nodiscard]] static Result<MediaInfo> probe(const std::filesystem::path &path);
 
+    // Makes the synthesiser and loads the soundfont's presets on a worker thread now, so the
+    // first song does not wait for it; returns at once. Songs need no call to this.
+    void prepare();
+
     // Closes any open file, then opens `path` stopped at position 0. Fails with FileNotFound,
     // Io, UnknownFormat, NotMidi, Malformed, Truncated, NotWave, WaveRate, NoSoundfont or
     // NoOutput; the device is then closed. Of a wave file only the header is read here; the
@@ -102,7 +110,10 @@ public:
     // thread of its own (except with OutputMode::Offline): open() refuses only what its first
     // bytes and its size refuse, lengthMs() is 0 and playing is silent until it is read, and a
     // fault found later ends the first run that plays it with Notice::Failed and the fault's
-    // code and detail (lastFailure()), as probe() reports them.
+    // code and detail (lastFailure()), as probe() reports them. Every song's samples (only those
+    // of the presets it chooses) are read on a thread of its own while open() returns; a play()
+    // before then is silent at the start of the song until they are there (OutputMode::Offline
+    // reads them here).
     [[nodiscard]] Result<void> open(const std::filesystem::path &path);
     // Stops and forgets the open file; does nothing when none is open.
     void close();

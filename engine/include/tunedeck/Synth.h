@@ -2,6 +2,7 @@
 
 #include "tunedeck/Result.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -12,6 +13,8 @@ typedef struct _fluid_synth_t fluid_synth_t;
 typedef struct _fluid_hashtable_t fluid_settings_t;
 
 namespace tunedeck {
+
+class MidiFile;
 
 // The General MIDI soundfonts to use, the first winning where they overlap: the files
 // $TUNEDECK_SOUNDFONT names, separated by ':', when it is set (and then only those); else
@@ -33,9 +36,10 @@ const char *soundfontAdvice() noexcept;
 // Values outside the range are clamped.
 void setSynthGain(double gain) noexcept;
 
-// A FluidSynth synthesiser with the General MIDI soundfont loaded. The soundfont's samples are
-// read from disk once per process and shared by every Synth (one is kept for the process's
-// lifetime). Not thread-safe: one thread at a time renders and sends events.
+// A FluidSynth synthesiser with the General MIDI soundfont's presets loaded. A preset's samples
+// are read when preload() is given a song that chooses it, and freed when a later preload()'s
+// song does not; a sample another Synth of the process holds is shared, not read again. Not
+// thread-safe: one thread at a time renders, sends events or preloads.
 class Synth {
 public:
     // Fails with NoSoundfont when no soundfont exists or it cannot be loaded, Synth when
@@ -61,7 +65,24 @@ public:
     // must not be heard after it.
     void dropBuffered() noexcept;
 
+    // Reads the samples of every preset `song` chooses on any channel (bank selects, program
+    // changes, drum channels and resets by system exclusive messages, as FluidSynth resolves
+    // them) and of those a reset chooses, and keeps them until the next preload(); then frees
+    // the samples of the previous song's presets this one does not choose. Afterwards playing
+    // the song, or seeking in it, reads no file. Leaves every channel as a reset does. Stops
+    // early (keeping what it read) when `cancel` becomes true.
+    void preload(const MidiFile &song, const std::atomic<bool> *cancel = nullptr);
+
 private:
+    struct PresetId {
+        int soundfont = 0;
+        int bank = 0;
+        int program = 0;
+        bool operator==(const PresetId &) const = default;
+    };
+    // Pins the preset chosen on `channel` unless `kept` holds it already.
+    void keep(int channel, std::vector<PresetId> &kept);
+
     Synth(fluid_settings_t *settings, fluid_synth_t *synth, int sampleRate);
 
     static constexpr int kBlockFrames = 64; // FluidSynth's internal block (FLUID_BUFSIZE)
@@ -71,6 +92,7 @@ private:
     int m_sampleRate;
     std::uint64_t m_framesWritten = 0; // modulo kBlockFrames: where in its block it stands
     float m_scratch[2 * kBlockFrames] = {}; // for dropBuffered(), so it never allocates
+    std::vector<PresetId> m_kept; // pinned by the last preload()
 };
 
 } // namespace tunedeck
