@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PlayerState.h"
+#include "Player.h"
 
 #include <QByteArray>
 #include <QDBusAbstractAdaptor>
@@ -10,13 +10,10 @@
 #include <QStringList>
 #include <QVariantMap>
 
-class TTunedeckform;
-
 // The program on the session bus: the media-player interfaces every desktop's media keys and
 // sound widgets speak (name org.mpris.MediaPlayer2.tunedeck, object /org/mpris/MediaPlayer2),
-// and the hand-over of files from a second start of the program. Every command runs the window's
-// own handler (the transport buttons', the position bar's), and every property is read from the
-// window's controls through PlayerState, so the window and the bus cannot disagree. UI thread.
+// and the hand-over of files from a second start of the program. Every command and every
+// property goes through the Player, so the window and the bus cannot disagree. UI thread.
 namespace tunedeck::mpris {
 
 inline const QString kServiceName = QStringLiteral("org.mpris.MediaPlayer2.tunedeck");
@@ -31,20 +28,33 @@ inline const QString kInstanceInterface = QStringLiteral("org.tunedeck.Instance"
 // it did not answer; the caller then runs on its own.
 bool handOverFiles(const QList<QByteArray> &names, const QByteArray &workingFolder);
 
-// The running program's side: registered on the session bus for the window's lifetime.
+// What the player's properties last announced on the bus said.
+struct Announced {
+    Player::State state = Player::State::Stopped;
+    QString entry;
+    quint16 entryNumber = 0;
+    qint64 lengthMs = 0;
+    double volume = 1.0;
+    bool canPlay = false;
+
+    static Announced read(const Player &player);
+    bool operator==(const Announced &) const = default;
+};
+
+// The running program's side: registered on the session bus for the player's lifetime (a child
+// of it).
 class Service : public QObject {
     Q_OBJECT
 
 public:
-    explicit Service(TTunedeckform *form);
+    explicit Service(Player *player);
     ~Service() override;
 
     // Takes the bus name and exports the object. False (and nothing exported) without a
     // session bus or when another program holds the name.
     bool registerOnBus();
 
-    TTunedeckform *form() const { return m_form; }
-    PlayerState *state() const { return m_state; }
+    Player *player() const { return m_player; }
 
     // The commands, as the interfaces' methods call them.
     void play();
@@ -58,27 +68,25 @@ public:
     void setVolume(double volume);
     void addFiles(const QList<QByteArray> &names, const QByteArray &workingFolder);
 
-    // Properties of the player interface, from a snapshot.
-    static QString playbackStatus(const PlayerSnapshot &state);
-    static QVariantMap metadata(const PlayerSnapshot &state);
-    static QDBusObjectPath trackId(const PlayerSnapshot &state);
+    // Properties of the player interface.
+    static QString playbackStatus(Player::State state);
+    static QVariantMap metadata(const Announced &state);
+    static QDBusObjectPath trackId(const Announced &state);
     qint64 positionUs() const;
-    static bool canPlay(const PlayerSnapshot &state);
 
 Q_SIGNALS:
     void seeked(qint64 positionUs);
 
 private:
-    void stateChanged(const PlayerSnapshot &before, const PlayerSnapshot &after);
-    // Moves the position bar to `positionUs` as a user would; the bar's handler decides
-    // whether that is worth a seek.
-    void moveBar(qint64 positionUs);
-    void checkSeeked();
+    // Announces what changed since the last announcement, once the running handler has
+    // returned (several changes make one announcement).
+    void announceSoon();
+    void announce();
 
-    TTunedeckform *m_form;
-    PlayerState *m_state;
+    Player *m_player;
+    Announced m_announced;
     bool m_registered = false;
-    qint64 m_lastSeekedMs = -1;
+    bool m_announceQueued = false;
 };
 
 class RootAdaptor : public QDBusAbstractAdaptor {

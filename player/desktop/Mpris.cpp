@@ -2,9 +2,6 @@
 
 #include "DesktopFiles.h"
 #include "FileNames.h"
-#include "TMediaPlayer.h"
-#include "Trackbar95.h"
-#include "TunedeckFormUnit.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -33,9 +30,9 @@ void registerTypes()
     Q_UNUSED(registered);
 }
 
-bool isStopped(const PlayerSnapshot &state)
+bool isStopped(const Announced &state)
 {
-    return state.status == PlayerSnapshot::Status::Stopped;
+    return state.state == Player::State::Stopped;
 }
 
 void emitPropertiesChanged(const QString &interface, const QVariantMap &changed)
@@ -62,23 +59,34 @@ bool handOverFiles(const QList<QByteArray> &names, const QByteArray &workingFold
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 
-Service::Service(TTunedeckform *form)
-    : QObject(form)
-    , m_form(form)
-    , m_state(form->findChild<PlayerState *>(QStringLiteral("PlayerState")))
+Announced Announced::read(const Player &player)
+{
+    Announced state;
+    state.state = player.state();
+    state.entry = player.entry();
+    state.entryNumber = player.entryNumber();
+    state.lengthMs = player.lengthMs();
+    state.volume = player.volume();
+    state.canPlay = state.state != Player::State::Stopped || player.listSize() > 0;
+    return state;
+}
+
+Service::Service(Player *player)
+    : QObject(player)
+    , m_player(player)
+    , m_announced(Announced::read(*player))
 {
     setObjectName(QStringLiteral("MprisService"));
-    if (!m_state)
-        m_state = new PlayerState(form);
     registerTypes();
     new RootAdaptor(this);
-    auto *player = new PlayerAdaptor(this);
+    auto *adaptor = new PlayerAdaptor(this);
     new InstanceAdaptor(this);
-    connect(this, &Service::seeked, player, &PlayerAdaptor::Seeked);
-    connect(m_state, &PlayerState::changed, this, &Service::stateChanged);
-    // A seek made with the bar in the window is announced like one made over the bus.
-    connect(m_form->PosBar, &QSlider::valueChanged, this,
-        [this] { QMetaObject::invokeMethod(this, &Service::checkSeeked, Qt::QueuedConnection); });
+    connect(player, &Player::seeked, this,
+        [this](qint64 positionMs) { Q_EMIT seeked(positionMs * 1000); });
+    connect(this, &Service::seeked, adaptor, &PlayerAdaptor::Seeked);
+    for (auto change : { &Player::stateChanged, &Player::entryChanged, &Player::listChanged,
+             &Player::volumeChanged })
+        connect(player, change, this, &Service::announceSoon);
 }
 
 Service::~Service()
@@ -105,71 +113,69 @@ bool Service::registerOnBus()
     return true;
 }
 
-QString Service::playbackStatus(const PlayerSnapshot &state)
+QString Service::playbackStatus(Player::State state)
 {
-    return PlayerState::statusName(state.status);
+    switch (state) {
+    case Player::State::Playing:
+        return QStringLiteral("Playing");
+    case Player::State::Paused:
+        return QStringLiteral("Paused");
+    case Player::State::Stopped:
+        break;
+    }
+    return QStringLiteral("Stopped");
 }
 
-QDBusObjectPath Service::trackId(const PlayerSnapshot &state)
+QDBusObjectPath Service::trackId(const Announced &state)
 {
-    if (isStopped(state) || state.fileName.isEmpty())
+    if (isStopped(state) || state.entry.isEmpty())
         return QDBusObjectPath(kNoTrack);
-    return QDBusObjectPath(QStringLiteral("/org/tunedeck/track/%1").arg(state.track));
+    return QDBusObjectPath(QStringLiteral("/org/tunedeck/track/%1").arg(state.entryNumber));
 }
 
-QVariantMap Service::metadata(const PlayerSnapshot &state)
+QVariantMap Service::metadata(const Announced &state)
 {
     QVariantMap map;
     map.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(trackId(state)));
-    if (isStopped(state) || state.fileName.isEmpty())
+    if (isStopped(state) || state.entry.isEmpty())
         return map;
     map.insert(QStringLiteral("mpris:length"), qlonglong(state.lengthMs) * 1000);
-    map.insert(
-        QStringLiteral("xesam:title"), state.fileName.mid(state.fileName.lastIndexOf(u'/') + 1));
+    map.insert(QStringLiteral("xesam:title"), pathTail(state.entry));
     map.insert(QStringLiteral("xesam:url"),
-        QString::fromLatin1("file://" + fileNameToBytes(state.fileName).toPercentEncoding("/")));
+        QString::fromLatin1("file://" + fileNameToBytes(state.entry).toPercentEncoding("/")));
     return map;
 }
 
 qint64 Service::positionUs() const
 {
-    TMediaPlayer *device = m_form->LettoreMidi;
-    if (isStopped(m_state->current()) || !device->IsOpen())
-        return 0;
-    return qint64(device->GetPosition()) * 1000;
-}
-
-bool Service::canPlay(const PlayerSnapshot &state)
-{
-    return !isStopped(state) || !state.listEmpty;
+    return m_player->positionMs() * 1000;
 }
 
 void Service::play()
 {
-    const PlayerSnapshot state = PlayerState::read(m_form);
-    if (state.status == PlayerSnapshot::Status::Paused) {
-        m_form->ResButtClick();
-    } else if (isStopped(state)) {
-        if (state.listEmpty) {
+    if (m_player->state() == Player::State::Paused) {
+        m_player->resume();
+    } else if (m_player->state() == Player::State::Stopped) {
+        if (m_player->listSize() == 0) {
             // The button's warning box runs modally; the caller is answered first.
-            QTimer::singleShot(0, m_form, [form = m_form] { form->PlayButtClick(); });
+            QTimer::singleShot(0, m_player, &Player::play);
             return;
         }
-        m_form->PlayButtClick();
+        m_player->play();
     }
-    m_state->refresh();
+    announce();
 }
 
 void Service::pause()
 {
-    if (PlayerState::read(m_form).status == PlayerSnapshot::Status::Playing)
-        m_form->PauseButtClick();
-    m_state->refresh();
+    if (m_player->state() == Player::State::Playing)
+        m_player->pause();
+    announce();
 }
 
 void Service::playPause()
 {
-    if (PlayerState::read(m_form).status == PlayerSnapshot::Status::Playing)
+    if (m_player->state() == Player::State::Playing)
         pause();
     else
         play();
@@ -177,60 +183,37 @@ void Service::playPause()
 
 void Service::stop()
 {
-    if (!isStopped(PlayerState::read(m_form)))
-        m_form->StopButtClick();
-    m_state->refresh();
+    if (m_player->state() != Player::State::Stopped)
+        m_player->stop();
+    announce();
 }
 
 void Service::next()
 {
-    m_form->SkipButtClick();
-    m_state->refresh();
-}
-
-void Service::moveBar(qint64 positionUs)
-{
-    // The bar shows the device's position first, as the display timer would, so its handler
-    // compares the request with where the song is.
-    m_form->TimerPlayTimer();
-    m_form->PosBar->setValue(int(std::clamp<qint64>(positionUs / 1000000, 0, INT_MAX)));
-    checkSeeked();
-}
-
-void Service::checkSeeked()
-{
-    // A seek that took place leaves the device exactly at the bar's second, with the restart
-    // pending.
-    TMediaPlayer *device = m_form->LettoreMidi;
-    if (!device->IsOpen() || !m_form->ResTimer->isActive())
-        return;
-    const qint64 positionMs = device->GetPosition();
-    if (positionMs != qint64(m_form->PosBar->value()) * 1000 || positionMs == m_lastSeekedMs)
-        return;
-    m_lastSeekedMs = positionMs;
-    Q_EMIT seeked(positionMs * 1000);
+    m_player->skip();
+    announce();
 }
 
 void Service::seek(qint64 offsetUs)
 {
-    const PlayerSnapshot state = PlayerState::read(m_form);
-    if (isStopped(state) || !m_form->LettoreMidi->IsOpen() || state.lengthMs <= 0)
+    const qint64 lengthMs = m_player->lengthMs();
+    if (m_player->state() == Player::State::Stopped || m_player->entry().isEmpty() || lengthMs <= 0)
         return;
     const qint64 target = std::max<qint64>(0, positionUs() + offsetUs);
-    if (target > qint64(state.lengthMs) * 1000) {
+    if (target > lengthMs * 1000) {
         next();
         return;
     }
-    moveBar(target);
+    m_player->seek(target / 1000);
 }
 
 void Service::setPosition(const QDBusObjectPath &track, qint64 positionUs)
 {
-    const PlayerSnapshot state = PlayerState::read(m_form);
+    const Announced state = Announced::read(*m_player);
     if (isStopped(state) || track != trackId(state) || positionUs < 0
-        || positionUs > qint64(state.lengthMs) * 1000)
+        || positionUs > state.lengthMs * 1000)
         return;
-    moveBar(positionUs);
+    m_player->seek(positionUs / 1000);
 }
 
 void Service::openUri(const QString &uri)
@@ -243,27 +226,38 @@ void Service::openUri(const QString &uri)
 
 void Service::setVolume(double volume)
 {
-    m_form->LettoreMidi->SetVolume(std::clamp(volume, 0.0, 1.0));
-    m_state->refresh();
+    m_player->setVolume(std::clamp(volume, 0.0, 1.0));
+    announce();
 }
 
 void Service::addFiles(const QList<QByteArray> &names, const QByteArray &workingFolder)
 {
-    desktop::appendFiles(m_form, names, workingFolder, true);
+    desktop::appendFiles(*m_player, names, workingFolder, true);
 }
 
-void Service::stateChanged(const PlayerSnapshot &before, const PlayerSnapshot &after)
+void Service::announceSoon()
 {
+    if (m_announceQueued)
+        return;
+    m_announceQueued = true;
+    QMetaObject::invokeMethod(this, &Service::announce, Qt::QueuedConnection);
+}
+
+void Service::announce()
+{
+    m_announceQueued = false;
+    const Announced after = Announced::read(*m_player);
+    const Announced before = std::exchange(m_announced, after);
     QVariantMap changed;
-    if (before.status != after.status)
-        changed.insert(QStringLiteral("PlaybackStatus"), playbackStatus(after));
-    if (before.track != after.track || before.fileName != after.fileName
+    if (before.state != after.state)
+        changed.insert(QStringLiteral("PlaybackStatus"), playbackStatus(after.state));
+    if (before.entryNumber != after.entryNumber || before.entry != after.entry
         || before.lengthMs != after.lengthMs || isStopped(before) != isStopped(after))
         changed.insert(QStringLiteral("Metadata"), metadata(after));
     if (before.volume != after.volume)
         changed.insert(QStringLiteral("Volume"), after.volume);
-    if (canPlay(before) != canPlay(after))
-        changed.insert(QStringLiteral("CanPlay"), canPlay(after));
+    if (before.canPlay != after.canPlay)
+        changed.insert(QStringLiteral("CanPlay"), after.canPlay);
     if (isStopped(before) != isStopped(after)) {
         changed.insert(QStringLiteral("CanPause"), !isStopped(after));
         changed.insert(QStringLiteral("CanGoNext"), !isStopped(after));
@@ -280,22 +274,18 @@ RootAdaptor::RootAdaptor(Service *service)
 
 QStringList RootAdaptor::supportedMimeTypes() const
 {
-    return { QStringLiteral("audio/midi"), QStringLiteral("audio/x-midi"),
-        QStringLiteral("audio/mid"), QStringLiteral("audio/x-wav"), QStringLiteral("audio/wav"),
-        QStringLiteral("audio/vnd.wave"), QStringLiteral("application/x-tunedeck-playlist") };
+    // The desktop file's MimeType list, which the build reads from it (commas for semicolons).
+    return QString::fromLatin1(TUNEDECK_MIME_TYPES).split(u',', Qt::SkipEmptyParts);
 }
 
 void RootAdaptor::Raise()
 {
-    TTunedeckform *form = m_service->form();
-    form->showNormal();
-    form->raise();
-    form->activateWindow();
+    m_service->player()->raise();
 }
 
 void RootAdaptor::Quit()
 {
-    m_service->form()->Exit1Click();
+    m_service->player()->quit();
 }
 
 PlayerAdaptor::PlayerAdaptor(Service *service)
@@ -305,17 +295,17 @@ PlayerAdaptor::PlayerAdaptor(Service *service)
 
 QString PlayerAdaptor::playbackStatus() const
 {
-    return Service::playbackStatus(PlayerState::read(m_service->form()));
+    return Service::playbackStatus(m_service->player()->state());
 }
 
 QVariantMap PlayerAdaptor::metadata() const
 {
-    return Service::metadata(PlayerState::read(m_service->form()));
+    return Service::metadata(Announced::read(*m_service->player()));
 }
 
 double PlayerAdaptor::volume() const
 {
-    return m_service->form()->LettoreMidi->Volume();
+    return m_service->player()->volume();
 }
 
 void PlayerAdaptor::setVolume(double volume)
@@ -330,22 +320,22 @@ qlonglong PlayerAdaptor::position() const
 
 bool PlayerAdaptor::canGoNext() const
 {
-    return !isStopped(PlayerState::read(m_service->form()));
+    return m_service->player()->state() != Player::State::Stopped;
 }
 
 bool PlayerAdaptor::canPlay() const
 {
-    return Service::canPlay(PlayerState::read(m_service->form()));
+    return Announced::read(*m_service->player()).canPlay;
 }
 
 bool PlayerAdaptor::canPause() const
 {
-    return !isStopped(PlayerState::read(m_service->form()));
+    return m_service->player()->state() != Player::State::Stopped;
 }
 
 bool PlayerAdaptor::canSeek() const
 {
-    return !isStopped(PlayerState::read(m_service->form()));
+    return m_service->player()->state() != Player::State::Stopped;
 }
 
 void PlayerAdaptor::Play()
