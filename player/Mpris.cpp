@@ -14,6 +14,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 
 namespace tunedeck::mpris {
 
@@ -79,6 +80,7 @@ Service::Service(TTunedeckform *form)
     // A seek made with the bar in the window is announced like one made over the bus.
     connect(m_form->PosBar, &QSlider::valueChanged, this,
         [this] { QMetaObject::invokeMethod(this, &Service::checkSeeked, Qt::QueuedConnection); });
+    connect(m_form->PosBar, &QSlider::valueChanged, this, &Service::checkRepeated);
 }
 
 Service::~Service()
@@ -247,6 +249,51 @@ void Service::setVolume(double volume)
     m_state->refresh();
 }
 
+void Service::setRate(double rate)
+{
+    if (!std::isfinite(rate))
+        return;
+    if (rate <= 0) {
+        pause();
+        return;
+    }
+    TMediaPlayer *device = m_form->LettoreMidi;
+    const double before = device->Rate();
+    device->SetRate(rate);
+    if (m_registered && device->Rate() != before)
+        emitPropertiesChanged(kPlayerInterface, { { QStringLiteral("Rate"), device->Rate() } });
+}
+
+QString Service::loopStatus(bool repeat)
+{
+    return repeat ? QStringLiteral("Track") : QStringLiteral("None");
+}
+
+void Service::setLoopStatus(const QString &status)
+{
+    if (status != u"None" && status != u"Track" && status != u"Playlist")
+        return;
+    TMediaPlayer *device = m_form->LettoreMidi;
+    const bool before = device->Repeat();
+    device->SetRepeat(status == u"Track");
+    if (m_registered && device->Repeat() != before) {
+        emitPropertiesChanged(
+            kPlayerInterface, { { QStringLiteral("LoopStatus"), loopStatus(device->Repeat()) } });
+    }
+}
+
+void Service::checkRepeated()
+{
+    TMediaPlayer *device = m_form->LettoreMidi;
+    const qint64 shownMs = qint64(m_form->PosBar->value()) * 1000;
+    const bool jumped = device->IsOpen() && device->Repeat() && !m_form->ResTimer->isActive()
+        && shownMs < m_lastShownMs
+        && PlayerState::read(m_form).status == PlayerSnapshot::Status::Playing;
+    m_lastShownMs = shownMs;
+    if (jumped)
+        Q_EMIT seeked(qint64(device->GetPosition()) * 1000);
+}
+
 void Service::addFiles(const QList<QByteArray> &names, const QByteArray &workingFolder)
 {
     desktop::appendFiles(m_form, names, workingFolder, true);
@@ -321,6 +368,16 @@ double PlayerAdaptor::volume() const
 void PlayerAdaptor::setVolume(double volume)
 {
     m_service->setVolume(volume);
+}
+
+double PlayerAdaptor::rate() const
+{
+    return m_service->form()->LettoreMidi->Rate();
+}
+
+QString PlayerAdaptor::loopStatus() const
+{
+    return Service::loopStatus(m_service->form()->LettoreMidi->Repeat());
 }
 
 qlonglong PlayerAdaptor::position() const

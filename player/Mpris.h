@@ -56,6 +56,11 @@ public:
     void setPosition(const QDBusObjectPath &track, qint64 positionUs);
     void openUri(const QString &uri);
     void setVolume(double volume);
+    // The device's speed (0.25..4; 0 pauses, as MPRIS asks) and whether the song repeats
+    // ("Track"; "Playlist" is taken as "None": the queue gives up its entries as they play).
+    void setRate(double rate);
+    static QString loopStatus(bool repeat);
+    void setLoopStatus(const QString &status);
     void addFiles(const QList<QByteArray> &names, const QByteArray &workingFolder);
 
     // Properties of the player interface, from a snapshot.
@@ -74,11 +79,14 @@ private:
     // whether that is worth a seek.
     void moveBar(qint64 positionUs);
     void checkSeeked();
+    // A song that repeats goes back by itself: listeners hear of it as of a seek.
+    void checkRepeated();
 
     TTunedeckform *m_form;
     PlayerState *m_state;
     bool m_registered = false;
     qint64 m_lastSeekedMs = -1;
+    qint64 m_lastShownMs = 0;
 };
 
 class RootAdaptor : public QDBusAbstractAdaptor {
@@ -116,8 +124,9 @@ class PlayerAdaptor : public QDBusAbstractAdaptor {
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
     Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
     Q_PROPERTY(double Rate READ rate WRITE setRate)
-    Q_PROPERTY(double MinimumRate READ rate)
-    Q_PROPERTY(double MaximumRate READ rate)
+    Q_PROPERTY(double MinimumRate READ minimumRate)
+    Q_PROPERTY(double MaximumRate READ maximumRate)
+    Q_PROPERTY(QString LoopStatus READ loopStatus WRITE setLoopStatus)
     Q_PROPERTY(QVariantMap Metadata READ metadata)
     Q_PROPERTY(double Volume READ volume WRITE setVolume)
     Q_PROPERTY(qlonglong Position READ position)
@@ -132,8 +141,12 @@ public:
     explicit PlayerAdaptor(Service *service);
 
     QString playbackStatus() const;
-    double rate() const { return 1.0; }
-    void setRate(double) { }
+    double rate() const;
+    void setRate(double rate) { m_service->setRate(rate); }
+    double minimumRate() const { return 0.25; }
+    double maximumRate() const { return 4.0; }
+    QString loopStatus() const;
+    void setLoopStatus(const QString &status) { m_service->setLoopStatus(status); }
     QVariantMap metadata() const;
     double volume() const;
     void setVolume(double volume);
