@@ -2,9 +2,11 @@
 """tdplay from the outside: exit statuses and messages for each failure, and its keys on a
 terminal (q quits, Ctrl+C ends the status line), with the terminal restored afterwards."""
 import os
+import pathlib
 import pty
 import re
 import select
+import shutil
 import signal
 import subprocess
 import sys
@@ -37,6 +39,47 @@ class Statuses(unittest.TestCase):
                      ["--bogus", WAVE], []):
             with self.subTest(args=args):
                 self.assertEqual(run(*args).returncode, 2)
+
+    def test_options_in_any_order(self):
+        """Options before, among or after the files; -- ends them; a wrong value is refused with
+        status 2 and one line naming the option."""
+        with tempfile.TemporaryDirectory() as folder:
+            out = os.path.join(folder, "out.wav")
+            dashed = os.path.join(folder, "-dashed.wav")
+            subprocess.run(["sox", "-n", "-r", "22050", dashed, "synth", "0.3", "sine", "440"],
+                           check=True)
+            self.addCleanup(os.chdir, os.getcwd())
+            os.chdir(folder)
+            rendered = [
+                ["--max-seconds", "1", "--render", out, SONG],
+                [SONG, "--pcm16", "--render", out, "--max-seconds", "1"],
+                ["--render", out, "--", "-dashed.wav"],
+            ]
+            for args in rendered:
+                with self.subTest(args=args):
+                    result = run(*args)
+                    seconds = subprocess.run(["soxi", "-D", out], capture_output=True, text=True)
+                    os.remove(out)
+                    self.assertEqual((result.returncode, result.stderr), (0, ""))
+                    self.assertLessEqual(float(seconds.stdout), 1.0)
+            self.assertEqual(run("--output", "null", "--", "-dashed.wav").returncode, 0)
+            refused = [
+                (["--max-seconds", v, "--render", out, SONG], "--max-seconds")
+                for v in ("-5", "0", "1.5", "x", "", "4294968", "99999999999999999999", " 1")
+            ] + [
+                (["--pcm16", SONG], "--pcm16"),
+                (["--render", out, SONG, WAVE], "--render"),
+                (["--output", "null", "-dashed.wav"], "-dashed.wav"),
+                (["--render", out, "--max-seconds"], "--max-seconds"),
+                (["--render", "--pcm16", out, SONG], "--render"),
+            ]
+            for args, named in refused:
+                with self.subTest(args=args):
+                    result = run(*args)
+                    self.assertEqual(result.returncode, 2)
+                    self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+                    self.assertRegex(result.stderr, "^tdplay: .*" + re.escape(named))
+                    self.assertFalse(os.path.exists(out))
 
     def test_missing_soundfont_is_explained_once(self):
         other = SONG.replace("ode_to_joy", "twinkle_twinkle")
@@ -194,6 +237,72 @@ class Keys(unittest.TestCase):
         self.assertTrue(after & termios.ECHO and after & termios.ICANON)
 
 
+def write_wave(path, seconds, rate=44100):
+    """A stereo 16-bit wave of a constant level, its data chunk from byte 44 on."""
+    import wave
+    with wave.open(path, "wb") as out:
+        out.setnchannels(2)
+        out.setsampwidth(2)
+        out.setframerate(rate)
+        out.writeframes(b"\x00\x10\x00\xf0" * (rate * seconds))
+
+
+def contents(folder):
+    return {p.name: p.read_bytes() for p in pathlib.Path(folder).iterdir()}
+
+
+class RenderSafety(unittest.TestCase):
+    """A render that cannot finish leaves the folder as it was: no partial wave, no temporary
+    file, an earlier file of that name untouched; and it never writes over its own song."""
+
+    def test_unfinished_renders_leave_nothing(self):
+        import resource
+
+        def small_files():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a write past the limit fails instead
+            resource.setrlimit(resource.RLIMIT_FSIZE, (200000, 200000))
+
+        with tempfile.TemporaryDirectory() as folder:
+            song = os.path.join(folder, "in.wav")
+            out = os.path.join(folder, "out.wav")
+            midi = os.path.join(folder, "song.mid")
+            shutil.copy(SONG, midi)
+            os.link(midi, os.path.join(folder, "linked.mid"))
+            write_wave(song, 3)
+            interrupt = dict(LD_PRELOAD=READ_FAULT, TUNEDECK_READ_FAULT_FILE=song,
+                             TUNEDECK_READ_FAULT_AFTER=str(44 + 44100 * 4),
+                             TUNEDECK_READ_FAULT_SIGNAL=str(int(signal.SIGINT)))
+            cases = [
+                ("interrupted", [out, song], interrupt, None, 130, ""),
+                ("write fails", [out, song], {}, small_files, 1, "File too large"),
+                ("onto the song", [song, song], {}, None, 2, "is the file being rendered"),
+                ("onto a link to it", [os.path.join(folder, "linked.mid"), midi], {}, None, 2,
+                 "is the file being rendered"),
+            ]
+            for name, (target, source), env, limit, status, message in cases:
+                with self.subTest(name):
+                    with open(out, "wb") as earlier:
+                        earlier.write(b"earlier")
+                    before = contents(folder)
+                    result = subprocess.run([TDPLAY, "--render", target, source],
+                                            capture_output=True, text=True, timeout=120,
+                                            env=dict(os.environ, **env), preexec_fn=limit)
+                    self.assertEqual(result.returncode, status, result.stderr)
+                    self.assertIn(message, result.stderr)
+                    after = contents(folder)
+                    self.assertEqual(after, before)
+
+    def test_fifo_without_reader_is_refused(self):
+        with tempfile.TemporaryDirectory() as folder:
+            fifo = os.path.join(folder, "fifo")
+            os.mkfifo(fifo)
+            # Waiting for a reader would block until this time-out.
+            result = subprocess.run([TDPLAY, "--render", fifo, SONG], capture_output=True,
+                                    text=True, timeout=60)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr, "tdplay: " + fifo + ": no program is reading from it\n")
+
+
 class ReadErrors(unittest.TestCase):
     """A wave file whose reads start failing with EIO one second in, as from a failing disk: the
     second before it is played, then the run fails, naming the file and the reason."""
@@ -204,14 +313,10 @@ class ReadErrors(unittest.TestCase):
         rate, seconds, readable = 44100, 3, 1
         with tempfile.TemporaryDirectory() as folder:
             path = os.path.join(folder, "failing.wav")
-            with wave.open(path, "wb") as out:
-                out.setnchannels(2)
-                out.setsampwidth(2)
-                out.setframerate(rate)
-                out.writeframes(b"\x00\x10\x00\xf0" * (rate * seconds))
+            write_wave(path, seconds, rate)
             header = 44  # the data chunk starts here in what the wave module writes
             rendered = os.path.join(folder, "rendered.wav")
-            for name, args in (("offline render", ["--render", "--pcm16", rendered, path]),
+            for name, args in (("offline render", ["--render", rendered, "--pcm16", path]),
                                ("null output", ["--output", "null", path])):
                 for fault_at, status in ((header + rate * 4 * readable, 1),
                                          (header + rate * 4 * seconds, 0)):

@@ -1,6 +1,7 @@
 // tdplay: the engine on the command line. Plays files, prints what they are, or renders them
 // to a wave file, for headless machines, scripts and benchmarks.
 
+#include "RenderTarget.h"
 #include "tunedeck/Device.h"
 #include "tunedeck/MidiFile.h"
 #include "tunedeck/Synth.h"
@@ -35,6 +36,7 @@ const char kVersion[] = TUNEDECK_VERSION;
 const char kUsage[] = "Usage: tdplay [OPTION]... FILE...\n"
                       "       tdplay --info [-v] FILE...\n"
                       "       tdplay --render OUT.wav [--pcm16] [--max-seconds N] FILE\n"
+                      "Options may come in any order; -- ends them.\n"
                       "\n"
                       "Plays MIDI songs (.mid, .rmi) and wave files through the sound card, one\n"
                       "after another. On a terminal it shows the position on one status line and\n"
@@ -48,7 +50,8 @@ const char kUsage[] = "Usage: tdplay [OPTION]... FILE...\n"
                       "                its track-name and copyright texts\n"
                       "  --render      render FILE as fast as possible to OUT.wav, 44100 Hz\n"
                       "                stereo, 32-bit float (or 16-bit PCM with --pcm16); at\n"
-                      "                most N seconds of it with --max-seconds N\n"
+                      "                most N seconds of it with --max-seconds N (1 to\n"
+                      "                4294967); OUT.wav appears only once it is complete\n"
                       "  --soundfont FILE  the General MIDI soundfont to use\n"
                       "  --gain X      the synthesiser's gain, 0 to 10 (FluidSynth's; 0.2 unless\n"
                       "                given)\n"
@@ -120,7 +123,7 @@ void printSongDetails(const char *file)
     }
 }
 
-int info(std::span<char *const> files, bool verbose)
+int info(std::span<const char *const> files, bool verbose)
 {
     int status = 0;
     for (const char *file : files) {
@@ -138,10 +141,30 @@ int info(std::span<char *const> files, bool verbose)
     return status;
 }
 
+// Set by SIGINT and SIGTERM; the play loop notices it within one
+// status interval, the render loop within a block.
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void onInterrupt(int)
+{
+    g_interrupted = 1;
+}
+
+void installInterruptHandler()
+{
+    struct sigaction action { };
+    action.sa_handler = &onInterrupt;
+    ::sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
+}
+
 // Renders `file` into `outPath`, at most `maxSeconds` of it when that is not 0. Fails when the
 // file cannot be opened, fails while rendering, or the output cannot be written.
-int render(const char *outPath, const char *file, bool pcm16, unsigned long maxSeconds)
+int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxSeconds)
 {
+    installInterruptHandler();
     std::atomic<bool> failed { false };
     std::atomic<int> reason { 0 };
     std::optional<tunedeck::Device> owned;
@@ -157,11 +180,18 @@ int render(const char *outPath, const char *file, bool pcm16, unsigned long maxS
         std::fprintf(stderr, "tdplay: %s: %s\n", file, describe(opened.error()).c_str());
         return 1;
     }
+    std::string why;
+    bool wrongCommandLine = false;
+    std::optional<RenderTarget> target = RenderTarget::open(outPath, file, why, wrongCommandLine);
+    if (!target) {
+        std::fprintf(stderr, "tdplay: %s: %s\n", outPath, why.c_str());
+        return wrongCommandLine ? 2 : 1;
+    }
     SF_INFO info {};
     info.samplerate = device.sampleRate();
     info.channels = 2;
     info.format = SF_FORMAT_WAV | (pcm16 ? SF_FORMAT_PCM_16 : SF_FORMAT_FLOAT);
-    SNDFILE *out = sf_open(outPath, SFM_WRITE, &info);
+    SNDFILE *out = sf_open_fd(target->fd(), SFM_WRITE, &info, SF_FALSE);
     if (!out) {
         std::fprintf(stderr, "tdplay: %s: %s\n", outPath, sf_strerror(nullptr));
         return 1;
@@ -169,13 +199,12 @@ int render(const char *outPath, const char *file, bool pcm16, unsigned long maxS
     if (pcm16) // Clip instead of wrapping around where the mix is louder than full scale.
         sf_command(out, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     std::vector<float> block(kRenderBlockFrames * 2);
-    const std::uint64_t limit = maxSeconds == 0
-        ? ~std::uint64_t { 0 }
-        : std::uint64_t { maxSeconds } * std::uint64_t(device.sampleRate());
+    const std::uint64_t limit
+        = maxSeconds == 0 ? ~std::uint64_t { 0 } : maxSeconds * std::uint64_t(device.sampleRate());
     std::uint64_t total = 0;
     device.play();
     bool written = true;
-    while (device.isPlaying() && written && total < limit) {
+    while (device.isPlaying() && written && total < limit && !g_interrupted) {
         const std::size_t frames = device.pump(block);
         const auto keep = static_cast<sf_count_t>(std::min<std::uint64_t>(frames, limit - total));
         written = sf_writef_float(out, block.data(), keep) == keep;
@@ -183,7 +212,7 @@ int render(const char *outPath, const char *file, bool pcm16, unsigned long maxS
     }
     if (!written)
         std::fprintf(stderr, "tdplay: %s: %s\n", outPath, sf_strerror(out));
-    const bool closed = sf_close(out) == 0;
+    bool closed = sf_close(out) == 0;
     // The notice thread reports a failure shortly after the block that met it; the device's
     // destructor joins that thread, so the flag is final once the device is gone.
     owned.reset();
@@ -191,15 +220,17 @@ int render(const char *outPath, const char *file, bool pcm16, unsigned long maxS
         std::fprintf(stderr, "tdplay: %s: rendering failed: %s\n", file,
             tunedeck::errorText(static_cast<tunedeck::Error::Code>(reason.load())));
     }
+    // What was rendered before a failure to read the song is kept; an interrupted or failed
+    // write leaves nothing (the target's destructor removes the temporary file).
+    if (g_interrupted)
+        return 130;
+    if (closed && written) {
+        if (auto refused = target->commit()) {
+            std::fprintf(stderr, "tdplay: %s: %s\n", outPath, refused->c_str());
+            closed = false;
+        }
+    }
     return closed && written && !failed ? 0 : 1;
-}
-
-// Set by SIGINT and SIGTERM; the play loop notices it within one status interval.
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void onInterrupt(int)
-{
-    g_interrupted = 1;
 }
 
 // Puts a terminal on stdin into single-key mode (no line editing, no echo; Ctrl+C still
@@ -371,101 +402,192 @@ Outcome play(Player &p, const char *file, bool &soundfontExplained)
     return outcome;
 }
 
-} // namespace
+// What the command line asks for. Options may come in any order, before or among the files;
+// `--` ends them, so a file whose name starts with '-' can follow it.
+struct Options {
+    enum class Mode { Play, Info, Render };
+    Mode mode = Mode::Play;
+    std::vector<const char *> files;
+    const char *renderTo = nullptr; // --render's output
+    bool pcm16 = false;
+    bool verbose = false;
+    std::uint64_t maxSeconds = 0; // 0: the whole song
+    bool maxSecondsGiven = false;
+    tunedeck::OutputMode output = tunedeck::OutputMode::Auto;
+};
 
-int main(int argc, char **argv)
+// The longest --max-seconds: the longest song the engine keeps time for (2^32 ms).
+constexpr std::uint64_t kMaxSeconds = 4'294'967;
+
+// An option's effect: nothing when `value` is accepted, else the one-line reason it is not.
+using Apply = std::optional<std::string> (*)(Options &, const char *value);
+
+struct OptionRule {
+    std::string_view name;
+    std::string_view shortName; // empty when there is none
+    bool takesValue;
+    Apply apply;
+};
+
+// Reads a whole decimal number from `text` into `value`: no sign, no spaces, no other digits
+// around it, and no larger than `max`.
+bool readWholeNumber(const char *text, std::uint64_t max, std::uint64_t &value)
 {
-    const std::span<char *const> all(argv + 1, std::size_t(argc > 0 ? argc - 1 : 0));
-    // Options that apply to every mode come first; the rest chooses the mode.
-    std::vector<char *> args;
-    tunedeck::OutputMode mode = tunedeck::OutputMode::Auto;
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        const std::string_view arg = all[i];
-        const bool hasValue = i + 1 < all.size();
+    const std::string_view digits(text);
+    if (digits.empty() || digits.size() > 19
+        || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    value = std::strtoull(text, nullptr, 10);
+    return value <= max;
+}
+
+// Every option but --help and --version. A new option is one more row.
+const OptionRule kOptions[] = {
+    { "--info", "", false,
+        [](Options &o, const char *) -> std::optional<std::string> {
+            o.mode = Options::Mode::Info;
+            return std::nullopt;
+        } },
+    { "--verbose", "-v", false,
+        [](Options &o, const char *) -> std::optional<std::string> {
+            o.verbose = true;
+            return std::nullopt;
+        } },
+    { "--render", "", true,
+        [](Options &o, const char *value) -> std::optional<std::string> {
+            o.mode = Options::Mode::Render;
+            o.renderTo = value;
+            return std::nullopt;
+        } },
+    { "--pcm16", "", false,
+        [](Options &o, const char *) -> std::optional<std::string> {
+            o.pcm16 = true;
+            return std::nullopt;
+        } },
+    { "--max-seconds", "", true,
+        [](Options &o, const char *value) -> std::optional<std::string> {
+            o.maxSecondsGiven = true;
+            if (!readWholeNumber(value, kMaxSeconds, o.maxSeconds) || o.maxSeconds == 0)
+                return "--max-seconds takes a whole number of seconds from 1 to "
+                    + std::to_string(kMaxSeconds);
+            return std::nullopt;
+        } },
+    { "--soundfont", "", true,
+        [](Options &, const char *value) -> std::optional<std::string> {
+            ::setenv("TUNEDECK_SOUNDFONT", value, 1);
+            return std::nullopt;
+        } },
+    { "--gain", "", true,
+        [](Options &, const char *value) -> std::optional<std::string> {
+            char *end = nullptr;
+            const double gain = std::strtod(value, &end);
+            if (end == value || *end != '\0' || !(gain >= 0.0 && gain <= 10.0))
+                return "--gain takes a number from 0 to 10";
+            tunedeck::setSynthGain(gain);
+            return std::nullopt;
+        } },
+    { "--output", "", true,
+        [](Options &o, const char *value) -> std::optional<std::string> {
+            if (std::string_view(value) == "null")
+                o.output = tunedeck::OutputMode::Null;
+            else if (std::string_view(value) == "sdl")
+                o.output = tunedeck::OutputMode::Sdl;
+            else
+                return "--output takes null or sdl";
+            return std::nullopt;
+        } },
+};
+
+const OptionRule *findOption(std::string_view arg)
+{
+    for (const OptionRule &rule : kOptions) {
+        if (arg == rule.name || (!rule.shortName.empty() && arg == rule.shortName))
+            return &rule;
+    }
+    return nullptr;
+}
+
+// The command line read into Options, or the exit status to leave with at once (after --help,
+// --version or a wrong command line, whose one-line reason is printed).
+struct CommandLine {
+    Options options;
+    std::optional<int> exitStatus;
+};
+
+int wrongCommandLine(const std::string &reason)
+{
+    std::fprintf(stderr, "tdplay: %s\n", reason.c_str());
+    return 2;
+}
+
+// Whether the options read make sense together; the reason when they do not.
+std::optional<std::string> checkCombination(const Options &o)
+{
+    if (o.mode != Options::Mode::Render && (o.pcm16 || o.maxSecondsGiven))
+        return std::string(o.pcm16 ? "--pcm16" : "--max-seconds") + " goes with --render";
+    if (o.files.empty())
+        return std::string("no file named");
+    if (o.mode == Options::Mode::Render && o.files.size() != 1)
+        return std::string("--render takes one file");
+    return std::nullopt;
+}
+
+CommandLine parseCommandLine(std::span<char *const> args)
+{
+    CommandLine line;
+    Options &options = line.options;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (optionsEnded || arg == "-" || !arg.starts_with('-')) {
+            options.files.push_back(args[i]);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
-            return 0;
+            line.exitStatus = 0;
+            return line;
         }
         if (arg == "--version") {
             std::printf("tdplay %s\n", kVersion);
-            return 0;
+            line.exitStatus = 0;
+            return line;
         }
-        if (arg == "--soundfont" || arg == "--gain" || arg == "--output") {
-            if (!hasValue) {
-                std::fprintf(stderr, "tdplay: %s needs a value\n", all[i]);
-                return 2;
-            }
-            const char *value = all[++i];
-            if (arg == "--soundfont") {
-                ::setenv("TUNEDECK_SOUNDFONT", value, 1);
-            } else if (arg == "--gain") {
-                char *end = nullptr;
-                const double gain = std::strtod(value, &end);
-                if (end == value || *end != '\0' || !(gain >= 0.0 && gain <= 10.0)) {
-                    std::fprintf(stderr, "tdplay: --gain takes a number from 0 to 10\n");
-                    return 2;
-                }
-                tunedeck::setSynthGain(gain);
-            } else if (std::string_view(value) == "null") {
-                mode = tunedeck::OutputMode::Null;
-            } else if (std::string_view(value) == "sdl") {
-                mode = tunedeck::OutputMode::Sdl;
-            } else {
-                std::fprintf(stderr, "tdplay: --output takes null or sdl\n");
-                return 2;
-            }
-            continue;
+        const OptionRule *rule = findOption(arg);
+        if (!rule) {
+            line.exitStatus = wrongCommandLine("unknown option " + std::string(arg));
+            return line;
         }
-        args.push_back(all[i]);
+        const char *value = nullptr;
+        if (rule->takesValue) {
+            // A value that is itself an option means the value was left out.
+            if (i + 1 == args.size() || findOption(args[i + 1])) {
+                line.exitStatus = wrongCommandLine(std::string(arg) + " needs a value");
+                return line;
+            }
+            value = args[++i];
+        }
+        if (auto refused = rule->apply(options, value)) {
+            line.exitStatus = wrongCommandLine(*refused);
+            return line;
+        }
     }
     if (args.empty()) {
         std::fputs(kUsage, stderr);
-        return 2;
+        line.exitStatus = 2;
+    } else if (auto refused = checkCombination(options)) {
+        line.exitStatus = wrongCommandLine(*refused);
     }
-    const std::string_view first = args[0];
-    if (first == "--info") {
-        std::vector<char *> files;
-        bool verbose = false;
-        for (char *arg : std::span<char *const>(args).subspan(1)) {
-            if (std::strcmp(arg, "-v") == 0 || std::strcmp(arg, "--verbose") == 0)
-                verbose = true;
-            else
-                files.push_back(arg);
-        }
-        return info(files, verbose);
-    }
-    if (first == "--render") {
-        bool pcm16 = false;
-        unsigned long maxSeconds = 0;
-        std::vector<const char *> rest;
-        const auto options = std::span<char *const>(args).subspan(1);
-        for (std::size_t i = 0; i < options.size(); ++i) {
-            if (std::strcmp(options[i], "--pcm16") == 0) {
-                pcm16 = true;
-            } else if (std::strcmp(options[i], "--max-seconds") == 0 && i + 1 < options.size()) {
-                char *end = nullptr;
-                maxSeconds = std::strtoul(options[++i], &end, 10);
-                if (*end != '\0' || maxSeconds == 0) {
-                    std::fputs(kUsage, stderr);
-                    return 2;
-                }
-            } else {
-                rest.push_back(options[i]);
-            }
-        }
-        if (rest.size() != 2) {
-            std::fputs(kUsage, stderr);
-            return 2;
-        }
-        return render(rest[0], rest[1], pcm16, maxSeconds);
-    }
-    for (const char *arg : args) {
-        if (std::string_view(arg).starts_with("--")) {
-            std::fprintf(stderr, "tdplay: unknown option %s\n", arg);
-            return 2;
-        }
-    }
+    return line;
+}
 
+// Plays the files one after another through the real output; the exit status.
+int playFiles(const Options &options)
+{
     std::mutex mutex;
     std::condition_variable changed;
     bool finished = false;
@@ -480,18 +602,14 @@ int main(int argc, char **argv)
             failed = notice.kind == tunedeck::Notice::Kind::Failed;
             changed.notify_all();
         },
-        mode);
-    struct sigaction action { };
-    action.sa_handler = &onInterrupt;
-    ::sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+        options.output);
+    installInterruptHandler();
     const KeyboardMode keyboard;
     Player player { device, mutex, changed, finished, failed, finishedRun,
         ::isatty(STDERR_FILENO) == 1, keyboard.active() };
     int status = 0;
     bool soundfontExplained = false;
-    for (const char *file : args) {
+    for (const char *file : options.files) {
         const Outcome outcome = play(player, file, soundfontExplained);
         if (outcome == Outcome::Failed)
             status = 1;
@@ -501,4 +619,24 @@ int main(int argc, char **argv)
             return 130;
     }
     return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const CommandLine line
+        = parseCommandLine(std::span<char *const>(argv + 1, std::size_t(argc > 0 ? argc - 1 : 0)));
+    if (line.exitStatus)
+        return *line.exitStatus;
+    const Options &options = line.options;
+    switch (options.mode) {
+    case Options::Mode::Info:
+        return info(options.files, options.verbose);
+    case Options::Mode::Render:
+        return render(options.renderTo, options.files.front(), options.pcm16, options.maxSeconds);
+    case Options::Mode::Play:
+        break;
+    }
+    return playFiles(options);
 }

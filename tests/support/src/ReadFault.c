@@ -1,10 +1,13 @@
 // A read fault for tests, loaded into a program with LD_PRELOAD: read() on the file named by
 // TUNEDECK_READ_FAULT_FILE fails with EIO from byte TUNEDECK_READ_FAULT_AFTER of the file on,
 // the way a failing disk or a lost network share answers. Every other read passes through.
+// With TUNEDECK_READ_FAULT_SIGNAL set to a signal's number, reaching that byte sends the
+// program that signal once instead (an interrupt at a known place) and reads go on.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +19,8 @@ static int faulty; // whether a file to fail on is named
 static dev_t faultyDevice;
 static ino_t faultyInode;
 static off_t faultAfter;
+static int faultSignal; // 0: fail with EIO
+static int signalled;
 static pthread_once_t once = PTHREAD_ONCE_INIT;
 
 static void setUp(void)
@@ -31,6 +36,8 @@ static void setUp(void)
     faultyDevice = status.st_dev;
     faultyInode = status.st_ino;
     faultAfter = (off_t)strtoll(after, NULL, 10);
+    const char *signalNumber = getenv("TUNEDECK_READ_FAULT_SIGNAL");
+    faultSignal = signalNumber ? atoi(signalNumber) : 0;
 }
 
 // The file `fd` is open on is the one to fail on.
@@ -47,12 +54,16 @@ ssize_t read(int fd, void *buffer, size_t count)
     if (isFaulty(fd)) {
         const off_t at = lseek(fd, 0, SEEK_CUR);
         if (at >= faultAfter) {
-            errno = EIO;
-            return -1;
-        }
-        // Up to the faulty place only; the next read meets the fault.
-        if (at >= 0 && (off_t)count > faultAfter - at)
+            if (faultSignal == 0) {
+                errno = EIO;
+                return -1;
+            }
+            if (!__atomic_exchange_n(&signalled, 1, __ATOMIC_SEQ_CST))
+                kill(getpid(), faultSignal);
+        } else if (at >= 0 && (off_t)count > faultAfter - at) {
+            // Up to the faulty place only; the next read meets the fault.
             count = (size_t)(faultAfter - at);
+        }
     }
     return realRead(fd, buffer, count);
 }

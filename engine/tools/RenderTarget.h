@@ -1,0 +1,34 @@
+// Where tdplay --render writes: a file that appears only once it is complete.
+#pragma once
+
+#include <optional>
+#include <string>
+
+// A regular file (or a new name) is written as a temporary file beside it, renamed over it by
+// commit(); a target destroyed uncommitted (an interrupt, a failed write) removes the
+// temporary file and leaves whatever was there before. A FIFO or a device the user names is
+// written directly; a FIFO with no program reading it is refused at once instead of waiting.
+class RenderTarget {
+public:
+    // Opens for writing `path`, which must not be `input` (the file being rendered). On
+    // failure, `why` holds the reason and `wrongCommandLine` tells whether it is the user's.
+    static std::optional<RenderTarget> open(
+        const char *path, const char *input, std::string &why, bool &wrongCommandLine);
+
+    RenderTarget(RenderTarget &&other) noexcept;
+    RenderTarget &operator=(RenderTarget &&) = delete;
+    RenderTarget(const RenderTarget &) = delete;
+    ~RenderTarget();
+
+    int fd() const { return m_fd; }
+
+    // Closes the file and gives it its name; the reason when that fails.
+    std::optional<std::string> commit();
+
+private:
+    RenderTarget(int fd, std::string path, std::string temporary);
+
+    int m_fd = -1;
+    std::string m_path;
+    std::string m_temporary; // empty when writing to the target itself
+};
