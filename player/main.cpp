@@ -1,5 +1,6 @@
 #include "DesktopFiles.h"
 #include "Mpris.h"
+#include "Player.h"
 #include "Texts.h"
 #include "TunedeckApplication.h"
 #include "TunedeckFormUnit.h"
@@ -74,11 +75,11 @@ int main(int argc, char **argv)
             form.installEventFilter(&probe);
         form.show();
         // Media keys and a second start reach this window over the session bus, if there is one.
-        auto *bus = new tunedeck::mpris::Service(&form);
+        auto *bus = new tunedeck::mpris::Service(form.player());
         bus->registerOnBus();
         if (!files.isEmpty()) {
             QTimer::singleShot(0, &form, [&form, &files, &folder] {
-                tunedeck::desktop::appendFiles(&form, files, folder, true);
+                tunedeck::desktop::appendFiles(*form.player(), files, folder, true);
             });
         }
         result = TunedeckApplication::exec();

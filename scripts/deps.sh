@@ -15,7 +15,6 @@ packages=(
     python3 python3-mido
     xvfb xauth xdotool x11-utils openbox imagemagick sox
     dbus-daemon dbus-bin desktop-file-utils libxml2-utils
-    playerctl  # the desktop test sets the loop status through it, as a user's media keys would
     # A private sound server with a null sink for the output tests and bench: PulseAudio runs
     # as one process, where PipeWire would need its session manager and Pulse layer beside it.
     pulseaudio pulseaudio-utils libpulse-dev

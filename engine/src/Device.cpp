@@ -7,6 +7,7 @@
 #include "SpscRing.h"
 #include "Varispeed.h"
 #include "WaveSource.h"
+#include "tunedeck/FileKind.h"
 #include "tunedeck/MidiFile.h"
 #include "tunedeck/Synth.h"
 
@@ -19,7 +20,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <semaphore>
@@ -52,75 +52,6 @@ constexpr std::uint32_t highOf(std::uint64_t value)
 constexpr std::uint32_t lowOf(std::uint64_t value)
 {
     return std::uint32_t(value);
-}
-
-enum class Container { Midi, Wave };
-
-// What the first bytes of a file say.
-struct Sniffed {
-    Container container = Container::Midi;
-    std::uintmax_t size = 0;
-    std::array<std::uint8_t, 12> head {};
-    std::size_t headBytes = 0;
-
-    std::span<const std::uint8_t> headSpan() const { return { head.data(), headBytes }; }
-};
-
-std::string lowerExtension(const std::filesystem::path &path)
-{
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-        [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
-    return extension;
-}
-
-// Decides MIDI or wave by the first bytes; the extension only decides which parser gets to say
-// what is wrong with a file whose content is neither.
-Result<Sniffed> sniff(const std::filesystem::path &path)
-{
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (status.type() == std::filesystem::file_type::not_found)
-        return Error { Error::Code::FileNotFound, path.string(), 0 };
-    if (error || status.type() != std::filesystem::file_type::regular)
-        return Error { Error::Code::Io, path.string() + " is not a readable file", 0 };
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return Error { Error::Code::Io, path.string() + " cannot be opened", 0 };
-    std::array<char, 12> head {};
-    in.read(head.data(), head.size());
-    const auto got = static_cast<std::size_t>(in.gcount());
-    const std::string_view bytes(head.data(), got);
-    Sniffed sniffed;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    sniffed.size = error ? 0 : size;
-    std::memcpy(sniffed.head.data(), head.data(), got);
-    sniffed.headBytes = got;
-    const auto is = [&sniffed](Container container) {
-        sniffed.container = container;
-        return sniffed;
-    };
-
-    if (bytes.starts_with("MThd"))
-        return is(Container::Midi);
-    if (got == 12 && bytes.substr(8, 4) == "RMID" && bytes.starts_with("RIFF"))
-        return is(Container::Midi);
-    if (got == 12 && bytes.substr(8, 4) == "WAVE"
-        && (bytes.starts_with("RIFF") || bytes.starts_with("RIFX") || bytes.starts_with("RF64")))
-        return is(Container::Wave);
-
-    const std::string extension = lowerExtension(path);
-    if (extension == ".mid" || extension == ".midi" || extension == ".rmi" || extension == ".kar")
-        return is(Container::Midi);
-    if (extension == ".wav" || extension == ".wave") {
-        if (got < 12
-            && std::string_view("RIFF").starts_with(bytes.substr(0, std::min<std::size_t>(got, 4))))
-            return Error { Error::Code::Truncated, "the wave header is cut short", got };
-        return is(Container::Wave);
-    }
-    if (got == 0)
-        return Error { Error::Code::Truncated, "the file is empty", 0 };
-    return Error { Error::Code::UnknownFormat, path.string(), 0 };
 }
 
 // The kind a song's first bytes name (a header the reader later refuses reads as format 1).

@@ -4,17 +4,16 @@
 
 #include "DeviceTestSupport.h"
 #include "testsupport/MidiWriter.h"
+#include "testsupport/WaveWriter.h"
 #include "tunedeck/Synth.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <numbers>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -56,17 +55,8 @@ protected:
     std::filesystem::path tone(const std::string &name, std::uint32_t ms)
     {
         const auto path = m_dir / name;
-        SF_INFO info {};
-        info.samplerate = int(kRate);
-        info.channels = 1;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
-        EXPECT_NE(file, nullptr);
-        std::vector<float> samples(kRate * ms / 1000);
-        for (std::size_t i = 0; i < samples.size(); ++i)
-            samples[i] = float(0.3 * std::sin(2 * std::numbers::pi * 440.0 * double(i) / kRate));
-        sf_writef_float(file, samples.data(), sf_count_t(samples.size()));
-        sf_close(file);
+        EXPECT_TRUE(testsupport::writeTone(
+            path, { .rate = int(kRate), .frames = testsupport::framesOf(int(kRate), ms) }));
         return path;
     }
 
@@ -261,6 +251,33 @@ TEST_F(DeviceTest, PauseKeepsPositionAndRun)
     ASSERT_TRUE(notice.has_value());
     EXPECT_EQ(notice->runId, run);
     EXPECT_EQ(device.runId(), run);
+}
+
+// The volume scales what the output receives from the next block on: two devices in step on
+// the same file, one turned down to half, then to silence.
+TEST_F(DeviceTest, VolumeScalesFromTheNextBlock)
+{
+    const auto wave = tone("tone.wav", 2000);
+    Device steady([](Notice) {}, OutputMode::Offline);
+    Device turned([](Notice) {}, OutputMode::Offline);
+    ASSERT_TRUE(steady.open(wave));
+    ASSERT_TRUE(turned.open(wave));
+    steady.play();
+    turned.play();
+    float loudest = 0.0f;
+    for (int block = 0; block < 120; ++block) {
+        if (block == 40)
+            turned.setVolume(0.5f);
+        if (block == 80)
+            turned.setVolume(0.0f);
+        const float scale = block < 40 ? 1.0f : block < 80 ? 0.5f : 0.0f;
+        const auto loud = pumpFrames(steady, 512);
+        const auto quiet = pumpFrames(turned, 512);
+        for (std::size_t i = 0; i < loud.size(); ++i)
+            ASSERT_EQ(quiet[i], loud[i] * scale) << "block " << block;
+        loudest = std::max(loudest, peak(loud));
+    }
+    EXPECT_GT(loudest, 0.2f);
 }
 
 // Stop keeps the position but ends the run; playing on starts a new run that reports the end.

@@ -6,9 +6,9 @@
 #include "DeviceTestSupport.h"
 #include "testsupport/MidiWriter.h"
 #include "testsupport/PrivatePulse.h"
+#include "testsupport/WaveWriter.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <array>
 #include <cerrno>
@@ -21,7 +21,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <numbers>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -158,17 +157,10 @@ protected:
     std::filesystem::path tone(const std::string &name, std::uint32_t ms)
     {
         const auto path = m_dir / name;
-        SF_INFO info {};
-        info.samplerate = kRate;
-        info.channels = 2;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
-        EXPECT_NE(file, nullptr);
-        std::vector<float> frames(std::size_t(kRate) * ms / 1000 * 2);
-        for (std::size_t i = 0; i < frames.size(); ++i)
-            frames[i] = float(0.3 * std::sin(2 * std::numbers::pi * 440.0 * double(i / 2) / kRate));
-        sf_writef_float(file, frames.data(), sf_count_t(frames.size() / 2));
-        sf_close(file);
+        EXPECT_TRUE(testsupport::writeTone(path,
+            { .rate = int(kRate),
+                .channels = 2,
+                .frames = testsupport::framesOf(int(kRate), ms) }));
         return path;
     }
 

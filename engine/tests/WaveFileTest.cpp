@@ -2,6 +2,7 @@
 // they give at the output's rate and layout.
 
 #include "DeviceTestSupport.h"
+#include "testsupport/WaveWriter.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -37,25 +38,16 @@ struct WaveCase {
 std::filesystem::path writeTone(
     const std::filesystem::path &path, const WaveCase &wave, sf_count_t &frames)
 {
-    SF_INFO info {};
-    info.samplerate = wave.sampleRate;
-    info.channels = wave.channels;
-    info.format = SF_FORMAT_WAV | wave.subtype;
-    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
-    EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
-    if (!file)
-        return path;
     frames = sf_count_t(std::llround(kDurationSeconds * wave.sampleRate));
-    std::vector<float> samples(std::size_t(frames) * std::size_t(wave.channels));
-    for (sf_count_t i = 0; i < frames; ++i) {
-        const double value = kAmplitude
-            * std::sin(2 * std::numbers::pi * wave.toneHz * double(i) / wave.sampleRate);
-        for (int c = 0; c < wave.channels; ++c)
-            samples[std::size_t(i) * std::size_t(wave.channels) + std::size_t(c)]
-                = float(wave.channels == 2 && c == 1 ? value / 2 : value);
-    }
-    sf_writef_float(file, samples.data(), frames);
-    sf_close(file);
+    EXPECT_TRUE(testsupport::writeTone(path,
+        { .rate = wave.sampleRate,
+            .channels = wave.channels,
+            .frames = frames,
+            .hz = wave.toneHz,
+            .level = kAmplitude,
+            .rightLevel = wave.channels == 2 ? 0.5 : 1.0,
+            .subtype = wave.subtype }))
+        << sf_strerror(nullptr);
     return path;
 }
 

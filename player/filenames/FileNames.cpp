@@ -138,4 +138,14 @@ QByteArray fileNameToBytes(QStringView name)
     return bytes;
 }
 
+QString pathTail(const QString &name)
+{
+    return name.mid(name.lastIndexOf(u'/') + 1);
+}
+
+QByteArrayView pathTail(QByteArrayView name)
+{
+    return name.sliced(name.lastIndexOf('/') + 1);
+}
+
 } // namespace tunedeck

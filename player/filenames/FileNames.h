@@ -17,4 +17,10 @@ QByteArray fileNameToBytes(QStringView name);
 // The same bytes, appended to `bytes` (saves a copy per name when many are joined).
 void appendFileNameBytes(QByteArray &bytes, QStringView name);
 
+// The last part of a path, what the user sees of it: everything after its last "/" (the whole
+// name when it has none). "/" is never part of a multi-byte UTF-8 sequence, so the bytes and the
+// text are cut at the same place.
+QString pathTail(const QString &name);
+QByteArrayView pathTail(QByteArrayView name);
+
 } // namespace tunedeck

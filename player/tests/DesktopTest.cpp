@@ -1,5 +1,5 @@
 // The program on the desktop: files from the command line and from a second start, drops from
-// other programs, the media-player interface on a private session bus, the device's volume and
+// other programs, the media-player interface on a private session bus, the volume set over it and
 // the live texts assistive technology reads.
 #include "PlayerTestMain.h"
 #include "SongFixtures.h"
@@ -10,11 +10,12 @@
 #include "HelpEngine.h"
 #include "Mpris.h"
 #include "PlayListFile.h"
-#include "PlayerState.h"
+#include "Player.h"
 #include "TMediaPlayer.h"
 #include "Trackbar95.h"
 #include "TunedeckFormUnit.h"
-#include "tunedeck/Device.h"
+
+#include <sndfile.h>
 
 #include <QAccessible>
 #include <QDBusArgument>
@@ -38,7 +39,6 @@
 #include <QToolButton>
 #include <QUrl>
 
-#include <cmath>
 #include <memory>
 
 namespace {
@@ -67,29 +67,6 @@ QString accessibleName(QWidget *widget)
 {
     QAccessibleInterface *node = QAccessible::queryAccessibleInterface(widget);
     return node ? node->text(QAccessible::Name) : QString();
-}
-
-bool openSong(tunedeck::Device &device, const QString &song)
-{
-    return bool(device.open(std::filesystem::path(tunedeck::fileNameToBytes(song).toStdString())));
-}
-
-// The peak of a song rendered offline at `volume`.
-float renderedPeak(const QString &song, float volume)
-{
-    tunedeck::Device device([](tunedeck::Notice) {}, tunedeck::OutputMode::Offline);
-    device.setVolume(volume);
-    if (!openSong(device, song))
-        return -1;
-    device.play();
-    std::vector<float> block(2 * 512);
-    float peak = 0;
-    for (int i = 0; i < 400; ++i) {
-        device.pump(block);
-        for (const float sample : block)
-            peak = std::max(peak, std::abs(sample));
-    }
-    return peak;
 }
 
 } // namespace
@@ -137,7 +114,7 @@ private:
     }
     void startPlaying(const QStringList &songs)
     {
-        tunedeck::desktop::appendFiles(m_form.get(), bytesOf(songs), QByteArray(), true);
+        tunedeck::desktop::appendFiles(*m_form->player(), bytesOf(songs), QByteArray(), true);
         QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("Playing"), kWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(m_form->LettoreMidi->IsOpen(), kWaitMs);
     }
@@ -178,7 +155,7 @@ private Q_SLOTS:
         m_dir = std::make_unique<QTemporaryDir>();
         m_form = std::make_unique<TTunedeckform>();
         m_form->show();
-        m_service = new tunedeck::mpris::Service(m_form.get());
+        m_service = new tunedeck::mpris::Service(m_form->player());
         if (m_busReady)
             QVERIFY(m_service->registerOnBus());
     }
@@ -207,6 +184,9 @@ private Q_SLOTS:
         QTest::newRow("song known by its content")
             << QStringList { "song-without-extension", "notes.txt" } << "song-without-extension"
             << QStringList {} << QStringList { "notes.txt" };
+        QTest::newRow("RF64 wave known by its content")
+            << QStringList { "song.dat", "a.mid" } << "song.dat" << QStringList { "a.mid" }
+            << QStringList {};
         QTest::newRow("bad names reported once")
             << QStringList { "missing.mid", "a.mid", "", "b.mid" } << "a.mid"
             << QStringList { "b.mid" } << QStringList { "missing.mid", "" };
@@ -221,6 +201,8 @@ private Q_SLOTS:
         const QString b = song(QStringLiteral("b.mid"));
         song(QStringLiteral("c.wav")); // Listed by its extension; never opened here.
         QFile::copy(a, m_dir->filePath(QStringLiteral("song-without-extension")));
+        QVERIFY(testsupport::writeTone(QFile::encodeName(m_dir->filePath("song.dat")).toStdString(),
+            { .container = SF_FORMAT_RF64 }));
         QFile notes(m_dir->filePath(QStringLiteral("notes.txt")));
         QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("not a song") > 0);
         notes.close();
@@ -239,7 +221,7 @@ private Q_SLOTS:
 
         BoxRecorder boxes;
         tunedeck::desktop::appendFiles(
-            m_form.get(), bytesOf(arguments), tunedeck::fileNameToBytes(m_dir->path()), true);
+            *m_form->player(), bytesOf(arguments), tunedeck::fileNameToBytes(m_dir->path()), true);
         QTRY_COMPARE_WITH_TIMEOUT(playing(), first, kWaitMs);
         QCOMPARE(listTexts(m_form->Lista), queued);
         QCOMPARE(m_form->PlayListPaths.size(), qsizetype(queued.size()));
@@ -259,7 +241,7 @@ private Q_SLOTS:
         startPlaying({ song(QStringLiteral("a.mid")) });
         m_form->PauseButtClick();
         tunedeck::desktop::appendFiles(
-            m_form.get(), bytesOf({ song(QStringLiteral("b.mid")) }), QByteArray(), true);
+            *m_form->player(), bytesOf({ song(QStringLiteral("b.mid")) }), QByteArray(), true);
         QCoreApplication::processEvents();
         QCOMPARE(status(), QStringLiteral("Paused"));
         QCOMPARE(listTexts(m_form->Lista), QStringList { "b.mid" });
@@ -366,15 +348,14 @@ private Q_SLOTS:
         const auto prepare = [&] {
             m_form->StopButtClick();
             m_form->RemoveAllButtClick();
-            tunedeck::desktop::appendFiles(m_form.get(), bytesOf(songs), QByteArray(), false);
+            tunedeck::desktop::appendFiles(*m_form->player(), bytesOf(songs), QByteArray(), false);
             if (from != u"stopped")
                 m_form->PlayButtClick();
             if (from == u"paused")
                 m_form->PauseButtClick();
         };
         const auto look = [&] {
-            const PlayerSnapshot state = PlayerState::read(m_form.get());
-            return QStringList { state.statusText, state.playingText, state.title,
+            return QStringList { status(), playing(), m_form->windowTitle(),
                 listTexts(m_form->Lista).join(u','), m_form->LettoreMidi->FileName(),
                 QString::number(m_form->StopButt->isHidden()),
                 QString::number(m_form->ResButt->isHidden()) };
@@ -387,8 +368,7 @@ private Q_SLOTS:
         QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
         QCOMPARE(look(), byButton);
         // The bus reads back what the window shows.
-        QCOMPARE(property(QStringLiteral("PlaybackStatus")).toString(),
-            PlayerState::statusName(PlayerState::read(m_form.get()).status));
+        QCOMPARE(property(QStringLiteral("PlaybackStatus")).toString(), status());
     }
 
     // Properties read back the window's state, and changes arrive as PropertiesChanged.
@@ -408,7 +388,7 @@ private Q_SLOTS:
         QCOMPARE(property(QStringLiteral("CanPlay")).toBool(), false);
         const QString a = song(QStringLiteral("a.mid"), 61000);
         tunedeck::desktop::appendFiles(
-            m_form.get(), bytesOf({ a, song(QStringLiteral("b.mid")) }), QByteArray(), false);
+            *m_form->player(), bytesOf({ a, song(QStringLiteral("b.mid")) }), QByteArray(), false);
         m_form->PlayButt->click();
         QTRY_COMPARE_WITH_TIMEOUT(statuses, QStringList { "Playing" }, kWaitMs);
         m_form->PauseButt->click();
@@ -455,10 +435,6 @@ private Q_SLOTS:
         }
         if (changed.contains(QStringLiteral("Volume")))
             m_volumes.append(changed.value(QStringLiteral("Volume")).toDouble());
-        if (changed.contains(QStringLiteral("Rate")))
-            m_rates.append(changed.value(QStringLiteral("Rate")).toDouble());
-        if (changed.contains(QStringLiteral("LoopStatus")))
-            m_loops.append(changed.value(QStringLiteral("LoopStatus")).toString());
     }
 
     // Seek and SetPosition move the position as the bar does: within three seconds of where
@@ -489,9 +465,10 @@ private Q_SLOTS:
         QSignalSpy seeked(m_service, &tunedeck::mpris::Service::seeked);
         QVariantList arguments { argumentUs };
         if (method == u"SetPosition") {
-            const QString track = rightTrack
-                ? tunedeck::mpris::Service::trackId(PlayerState::read(m_form.get())).path()
-                : QStringLiteral("/org/tunedeck/track/9999");
+            const QString track = rightTrack ? tunedeck::mpris::Service::trackId(
+                                      tunedeck::mpris::Announced::read(*m_form->player()))
+                                                   .path()
+                                             : QStringLiteral("/org/tunedeck/track/9999");
             arguments.prepend(QVariant::fromValue(QDBusObjectPath(track)));
         }
         if (method.isEmpty()) {
@@ -512,109 +489,6 @@ private Q_SLOTS:
             QCOMPARE(seeked.first().first().toLongLong(), expectedMs * 1000);
         }
         QCOMPARE(status(), QStringLiteral("Paused"));
-    }
-
-    // Rate and LoopStatus: set over the bus (the loop status by playerctl, which has no command
-    // for the rate), held by the device for this song and the next, announced; a song that
-    // repeats announces each return to its start as a seek.
-    void rateAndLoopStatusFromOtherPrograms()
-    {
-        requireBus();
-        const QString playerctl = QStandardPaths::findExecutable(QStringLiteral("playerctl"));
-        if (playerctl.isEmpty())
-            QSKIP("playerctl is not installed (scripts/deps.sh)");
-        const auto run = [&](const QStringList &arguments) {
-            QProcess process;
-            QSignalSpy finished(&process, &QProcess::finished);
-            process.start(
-                playerctl, QStringList { QStringLiteral("--player=tunedeck") } + arguments);
-            if (!finished.wait(kWaitMs))
-                return QStringLiteral("(no answer)");
-            return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-        };
-        const auto setRate = [&](double rate) {
-            return callPlayer(QStringLiteral("org.freedesktop.DBus.Properties"),
-                QStringLiteral("Set"),
-                { tunedeck::mpris::kPlayerInterface, QStringLiteral("Rate"),
-                    QVariant::fromValue(QDBusVariant(rate)) })
-                .type();
-        };
-        QDBusConnection::connectToBus(m_address, kBusName)
-            .connect(tunedeck::mpris::kServiceName, tunedeck::mpris::kObjectPath,
-                QStringLiteral("org.freedesktop.DBus.Properties"),
-                QStringLiteral("PropertiesChanged"), this,
-                SLOT(recordPropertiesChanged(QString, QVariantMap, QStringList)));
-        startPlaying({ song(QStringLiteral("a.mid"), 2000), song(QStringLiteral("b.mid")) });
-        QCOMPARE(property(QStringLiteral("MinimumRate")).toDouble(), 0.25);
-        QCOMPARE(property(QStringLiteral("MaximumRate")).toDouble(), 4.0);
-
-        const struct {
-            double set, rate;
-        } rates[]
-            = { { 1.5, 1.5 }, { 8.0, 4.0 }, { 0.1, 0.25 }, { std::nan(""), 0.25 }, { 0.5, 0.5 } };
-        for (const auto &row : rates) {
-            QCOMPARE(setRate(row.set), QDBusMessage::ReplyMessage);
-            QCOMPARE(m_form->LettoreMidi->Rate(), row.rate);
-            QCOMPARE(property(QStringLiteral("Rate")).toDouble(), row.rate);
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(m_rates, (QList<double> { 1.5, 4.0, 0.25, 0.5 }), kWaitMs);
-        QCOMPARE(setRate(2.0), QDBusMessage::ReplyMessage);
-
-        const struct {
-            const char *set, *shown;
-            bool repeat;
-        } loops[] = { { "Track", "Track", true }, { "Playlist", "None", false },
-            { "Sideways", "None", false }, { "Track", "Track", true } };
-        for (const auto &row : loops) {
-            run({ QStringLiteral("loop"), QString::fromLatin1(row.set) });
-            QCOMPARE(m_form->LettoreMidi->Repeat(), row.repeat);
-            QCOMPARE(run({ QStringLiteral("loop") }), QString::fromLatin1(row.shown));
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(m_loops, (QStringList { "Track", "None", "Track" }), kWaitMs);
-
-        // The two-second song at twice the speed comes back to its start instead of ending.
-        QSignalSpy seeked(m_service, &tunedeck::mpris::Service::seeked);
-        QVERIFY(seeked.wait(kWaitMs));
-        QVERIFY(seeked.first().first().toLongLong() < 1000000);
-        QCOMPARE(playing(), QStringLiteral("a.mid"));
-        // Without the loop it ends, and the next song keeps the speed.
-        run({ QStringLiteral("loop"), QStringLiteral("None") });
-        QTRY_COMPARE_WITH_TIMEOUT(playing(), QStringLiteral("b.mid"), kWaitMs);
-        QCOMPARE(property(QStringLiteral("Rate")).toDouble(), 2.0);
-        // A rate of 0 pauses.
-        QCOMPARE(setRate(0.0), QDBusMessage::ReplyMessage);
-        QCOMPARE(status(), QStringLiteral("Paused"));
-        QCOMPARE(m_form->LettoreMidi->Rate(), 2.0);
-    }
-
-    // Volume scales what the device renders.
-    void volumeScalesTheSound()
-    {
-        const QString a = song(QStringLiteral("a.mid"));
-        const float full = renderedPeak(a, 1.0f);
-        const float half = renderedPeak(a, 0.5f);
-        if (full < 0)
-            QSKIP("no soundfont to render a song with");
-        QVERIFY(full > 0.01f);
-        QCOMPARE(half, full * 0.5f);
-        QCOMPARE(renderedPeak(a, 0.0f), 0.0f);
-
-        // A change takes effect with the next block: two devices in step, one turned down.
-        tunedeck::Device steady([](tunedeck::Notice) {}, tunedeck::OutputMode::Offline);
-        tunedeck::Device turned([](tunedeck::Notice) {}, tunedeck::OutputMode::Offline);
-        QVERIFY(openSong(steady, a) && openSong(turned, a));
-        steady.play();
-        turned.play();
-        std::vector<float> loud(2 * 512);
-        std::vector<float> quiet(2 * 512);
-        for (int block = 0; block < 100; ++block) {
-            if (block == 50)
-                turned.setVolume(0.5f);
-            steady.pump(loud);
-            turned.pump(quiet);
-            for (std::size_t i = 0; i < loud.size(); ++i)
-                QCOMPARE(quiet[i], block < 50 ? loud[i] : loud[i] * 0.5f);
-        }
     }
 
     // The live texts: status panels, the "Playing:" label and the window carry their values in
@@ -725,8 +599,6 @@ private:
     QStringList *m_statuses = nullptr;
     QStringList *m_tracks = nullptr;
     QList<double> m_volumes;
-    QList<double> m_rates;
-    QStringList m_loops;
 };
 
 TUNEDECK_PLAYER_TEST_MAIN(DesktopTest)

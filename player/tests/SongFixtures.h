@@ -3,6 +3,7 @@
 // Short generated songs for the player's tests, written with the shared MIDI writer.
 
 #include <testsupport/MidiWriter.h>
+#include <testsupport/WaveWriter.h>
 
 #include <QDir>
 #include <QFile>
@@ -34,34 +35,10 @@ inline QString writeSong(
 // its full name, or an empty string when it cannot be written.
 inline QString writeTone(const QString &folder, const QString &name, std::uint32_t lengthMs)
 {
-    constexpr quint32 rate = 22050;
-    const quint32 frames = rate * lengthMs / 1000;
-    QByteArray bytes;
-    const auto u32 = [&bytes](quint32 value) {
-        for (int i = 0; i < 4; ++i)
-            bytes.append(char((value >> (8 * i)) & 0xFF));
-    };
-    const auto u16 = [&bytes](quint16 value) {
-        bytes.append(char(value & 0xFF));
-        bytes.append(char(value >> 8));
-    };
-    bytes.append("RIFF");
-    u32(36 + frames * 2);
-    bytes.append("WAVEfmt ");
-    u32(16);
-    u16(1); // PCM
-    u16(1); // mono
-    u32(rate);
-    u32(rate * 2);
-    u16(2);
-    u16(16);
-    bytes.append("data");
-    u32(frames * 2);
-    for (quint32 i = 0; i < frames; ++i)
-        u16(quint16(qint16(i % 50 < 25 ? 6000 : -6000))); // a square wave near 441 Hz
+    constexpr int rate = 22050;
     const QString path = QDir(folder).filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+    if (!testsupport::writeTone(QFile::encodeName(path).toStdString(),
+            { .rate = rate, .frames = testsupport::framesOf(rate, lengthMs) }))
         return {};
     return path;
 }

@@ -12,7 +12,7 @@ target_link_libraries(tunedeck_filctl95 PUBLIC Qt6::Widgets Tunedeck::FileNames
 
 if(TUNEDECK_TESTS)
     td_add_qttest(MountTableTest LABEL unit
-        SOURCES ${CMAKE_CURRENT_LIST_DIR}/../tests/MountTableTest.cpp LIBS Tunedeck::FilCtl95)
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/MountTableTest.cpp LIBS Tunedeck::FilCtl95)
     td_add_qttest(FilCtl95Test LABEL unit
-        SOURCES ${CMAKE_CURRENT_LIST_DIR}/../tests/FilCtl95Test.cpp LIBS Tunedeck::FilCtl95)
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/FilCtl95Test.cpp LIBS Tunedeck::FilCtl95)
 endif()

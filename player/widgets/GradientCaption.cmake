@@ -6,6 +6,6 @@ target_link_libraries(tunedeck_gradientcaption PUBLIC Qt6::Widgets PRIVATE Tuned
 
 if(TUNEDECK_TESTS)
     td_add_qttest(GradientCaptionTest LABEL unit
-        SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/../tests/GradientCaptionTest.cpp
+        SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tests/GradientCaptionTest.cpp
         LIBS Tunedeck::GradientCaption)
 endif()

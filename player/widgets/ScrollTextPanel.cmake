@@ -8,19 +8,19 @@ target_link_libraries(tunedeck_scrolltext PUBLIC Qt6::Widgets Threads::Threads P
 
 if(TUNEDECK_TESTS)
     td_add_qttest(TickTimerTest LABEL integration
-        SOURCES ${CMAKE_CURRENT_LIST_DIR}/../tests/TickTimerTest.cpp
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/TickTimerTest.cpp
         LIBS Tunedeck::ScrollText)
 endif()
 
 if(TUNEDECK_TESTS)
     td_add_qttest(ScrollTextPanelTest LABEL unit
-        SOURCES ${CMAKE_CURRENT_LIST_DIR}/../tests/ScrollTextPanelTest.cpp
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/ScrollTextPanelTest.cpp
         LIBS Tunedeck::ScrollText)
 endif()
 
 if(TUNEDECK_TESTS)
     td_add_qttest(ScrollTextPanelThreadTest LABEL integration
-        SOURCES ${CMAKE_CURRENT_LIST_DIR}/../tests/ScrollTextPanelThreadTest.cpp
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/ScrollTextPanelThreadTest.cpp
         LIBS Tunedeck::ScrollText)
 endif()
 

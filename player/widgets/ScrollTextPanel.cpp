@@ -339,6 +339,46 @@ void TScrollTextPanel::relayout(bool restartPass)
     update();
 }
 
+QPoint TScrollTextPanel::placeGlyph(
+    TGlyphLayout layout, QSize glyph, int b, int &l, int &t, int &r, int &bottom)
+{
+    const int glyphW = glyph.width(), glyphH = glyph.height();
+    int x = 0, y = 0;
+    switch (layout) {
+    case TGlyphLayout::glGlyphLeft:
+    case TGlyphLayout::glGlyphRight:
+        x = layout == TGlyphLayout::glGlyphLeft ? l : r - glyphW;
+        y = std::max(t, (t + bottom - glyphH) / 2);
+        break;
+    case TGlyphLayout::glGlyphTop:
+    case TGlyphLayout::glGlyphBottom:
+        y = layout == TGlyphLayout::glGlyphTop ? t : bottom - glyphH;
+        x = std::max(l, (l + r - glyphW) / 2);
+        break;
+    }
+    if (glyphW > 0 && glyphH > 0) {
+        switch (layout) {
+        case TGlyphLayout::glGlyphLeft:
+            x += kTextInsetPx;
+            l = x + glyphW + b + kTextInsetPx;
+            break;
+        case TGlyphLayout::glGlyphRight:
+            x = std::max(l, x - kTextInsetPx);
+            r = x - (b + kTextInsetPx);
+            break;
+        case TGlyphLayout::glGlyphTop:
+            y += kTextInsetPx;
+            t = y + glyphH + b + 2 * kTextInsetPx;
+            break;
+        case TGlyphLayout::glGlyphBottom:
+            y = std::max(t, y - kTextInsetPx);
+            bottom = y - (b + 2 * kTextInsetPx);
+            break;
+        }
+    }
+    return { x, y };
+}
+
 void TScrollTextPanel::computeLayoutLocked()
 {
     if (!m_image)
@@ -365,41 +405,7 @@ void TScrollTextPanel::computeLayoutLocked()
     int l = client.x() + inset, t = client.y() + inset;
     int r = client.x() + client.width() - inset, bottom = client.y() + client.height() - inset;
 
-    const int glyphW = m_glyph.width(), glyphH = m_glyph.height();
-    int x = 0, y = 0;
-    switch (m_glyphLayout) {
-    case TGlyphLayout::glGlyphLeft:
-    case TGlyphLayout::glGlyphRight:
-        x = m_glyphLayout == TGlyphLayout::glGlyphLeft ? l : r - glyphW;
-        y = std::max(t, (t + bottom - glyphH) / 2);
-        break;
-    case TGlyphLayout::glGlyphTop:
-    case TGlyphLayout::glGlyphBottom:
-        y = m_glyphLayout == TGlyphLayout::glGlyphTop ? t : bottom - glyphH;
-        x = std::max(l, (l + r - glyphW) / 2);
-        break;
-    }
-    if (glyphW > 0 && glyphH > 0) {
-        switch (m_glyphLayout) {
-        case TGlyphLayout::glGlyphLeft:
-            x += kTextInsetPx;
-            l = x + glyphW + b + kTextInsetPx;
-            break;
-        case TGlyphLayout::glGlyphRight:
-            x = std::max(l, x - kTextInsetPx);
-            r = x - (b + kTextInsetPx);
-            break;
-        case TGlyphLayout::glGlyphTop:
-            y += kTextInsetPx;
-            t = y + glyphH + b + 2 * kTextInsetPx;
-            break;
-        case TGlyphLayout::glGlyphBottom:
-            y = std::max(t, y - kTextInsetPx);
-            bottom = y - (b + 2 * kTextInsetPx);
-            break;
-        }
-    }
-    m_glyphOrigin = QPoint(x, y);
+    m_glyphOrigin = placeGlyph(m_glyphLayout, m_glyph.size(), b, l, t, r, bottom);
 
     if (m_direction == TScrollDirection::sdHorizontal) {
         // Centre the block from the first to the last non-blank line vertically.

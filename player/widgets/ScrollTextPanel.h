@@ -157,6 +157,10 @@ private:
     // Recomputes rectangles, line height, first line and scroll limit and prepares the image;
     // the caller holds m_imageMutex.
     void computeLayoutLocked();
+    // Where the glyph stands inside the text edges (left, top, right, bottom) within a frame of
+    // `border` pixels, which it moves to make room beside it.
+    static QPoint placeGlyph(
+        TGlyphLayout layout, QSize glyph, int border, int &l, int &t, int &r, int &bottom);
     // If active: layout under the image lock, optionally restarting the pass, and a repaint.
     void relayout(bool restartPass);
     void composeFrameLocked();

@@ -6,6 +6,6 @@ target_link_libraries(tunedeck_shadowlabel PUBLIC Qt6::Widgets PRIVATE Tunedeck:
 
 if(TUNEDECK_TESTS)
     td_add_qttest(ShadowLabelTest LABEL unit
-        SOURCES ${CMAKE_CURRENT_LIST_DIR}/../tests/ShadowLabelTest.cpp
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/ShadowLabelTest.cpp
         LIBS Tunedeck::ShadowLabel)
 endif()

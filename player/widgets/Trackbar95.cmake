@@ -7,6 +7,6 @@ set_target_properties(tunedeck_trackbar95 PROPERTIES AUTOMOC ON)
 
 if(TUNEDECK_TESTS)
     td_add_qttest(Trackbar95Test LABEL unit
-        SOURCES ${CMAKE_CURRENT_LIST_DIR}/../tests/Trackbar95Test.cpp
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/Trackbar95Test.cpp
         LIBS Tunedeck::Trackbar95)
 endif()

@@ -9,6 +9,15 @@
 #include <QToolButton>
 #include <QWindow>
 
+void tunedeck::setLiveName(QWidget *widget, const QString &name)
+{
+    if (widget->accessibleName() == name)
+        return;
+    widget->setAccessibleName(name);
+    QAccessibleEvent changed(widget, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
+}
+
 namespace {
 
 constexpr const char *kMarker = "tunedeckMenuButton";

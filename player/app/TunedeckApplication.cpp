@@ -53,6 +53,12 @@ bool TunedeckApplication::notify(QObject *receiver, QEvent *event)
     return false;
 }
 
+void tunedeck::showGeneralError(const QString &message)
+{
+    showCaptionedMessage(
+        MessageKind::Error, TunedeckApplication::title(), generalErrorText(message));
+}
+
 QString TunedeckApplication::title()
 {
     return s_title;

@@ -8,11 +8,14 @@
 #include <QStringList>
 
 class QMimeData;
-class TTunedeckform;
 
 // Files handed to the program from outside the window: names on its command line, names a
 // second start of the program passes on, and files dropped from other programs. UI thread only,
 // except expandFileNames, which any thread may call.
+namespace tunedeck {
+class Player;
+}
+
 namespace tunedeck::desktop {
 
 // What a list of names comes to once expanded: the entries to append (full names and what the
@@ -30,11 +33,11 @@ struct ExpandedFiles {
 // none of these (missing, unreadable, another kind of file) goes to `rejected`.
 ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &workingFolder);
 
-// Appends `names` expanded to the window's play list at once. Then, once the caller has returned
+// Appends `names` expanded to the player's list at once. Then, once the caller has returned
 // to the event loop: with `startPlaying`, Play starts when something was appended and nothing
 // is playing (a paused song stays paused); rejected names are reported in one general error
 // report listing them. Returns how many entries were appended.
-qsizetype appendFiles(TTunedeckform *form, const QList<QByteArray> &names,
+qsizetype appendFiles(Player &player, const QList<QByteArray> &names,
     const QByteArray &workingFolder, bool startPlaying);
 
 // Whether a drag from another program carries local files only (a text/uri-list of file: URLs);
@@ -42,7 +45,7 @@ qsizetype appendFiles(TTunedeckform *form, const QList<QByteArray> &names,
 bool acceptsDroppedUrls(const QMimeData *data);
 // Appends the dropped files (folders and play-list files expanded as above) at the end of the
 // play list; rejected names are reported as above. Nothing starts playing.
-void dropFiles(TTunedeckform *form, const QMimeData *data);
+void dropFiles(Player &player, const QMimeData *data);
 
 // The text of the report for `rejected` names.
 QString rejectedFilesText(const QStringList &rejected);

@@ -1,6 +1,7 @@
 #include "AboutFormUnit.h"
 
 #include "HelpEngine.h"
+#include "MessageBoxes.h"
 #include "OrvkitCalls.h"
 #include "ScrollTextPanel.h"
 #include "ShadowLabel.h"
@@ -278,14 +279,7 @@ void TAboutForm::reject()
 
 void TAboutForm::centreOnScreen()
 {
-    QScreen *screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    const QRect area = screen->geometry();
-    const QSize outer = frameGeometry().size();
-    m_centredOuterSize = outer;
-    move(area.x() + (area.width() - outer.width()) / 2,
-        area.y() + (area.height() - outer.height()) / 2);
+    m_centredOuterSize = tunedeck::centreOnScreen(this);
 }
 
 bool TAboutForm::event(QEvent *event)

@@ -11,10 +11,6 @@
 // show as "00:00".
 QString FormatTime(qint32 ms);
 
-// The part of a full file name the user sees: the text after its last "/" (the whole name when
-// it has none).
-QString DisplayName(const QString &fullName);
-
 // Shows the display name of `name` beside "Playing:" and in the application title
 // ("Tunedeck [name]"), or the empty look ("Tunedeck ") for a blank name.
 void ShowPlayingTitle(const QString &name);

@@ -9,7 +9,6 @@
 #include "MenuButtonAccessible.h"
 #include "OrvkitCalls.h"
 #include "PlayListDialog.h"
-#include "PlayerState.h"
 #include "ShadowLabel.h"
 #include "TMediaPlayer.h"
 #include "Texts.h"
@@ -106,8 +105,8 @@ TStatusBar::TStatusBar(QWidget *parent)
         label->setFrameStyle(panel.lowered ? QFrame::Panel | QFrame::Sunken : QFrame::NoFrame);
         label->setAccessibleName(QLatin1String(panel.accessibleName));
         label->setTextFormat(Qt::PlainText);
-        label->setText(panel.text);
         m_panels.append(label);
+        setPanelText(int(m_panels.size()) - 1, panel.text);
     }
     m_panels[kGaugePanel]->setText(QString());
     m_panels[kGaugePanel]->setProperty("panelText", kPanels[kGaugePanel].text);
@@ -126,7 +125,12 @@ void TStatusBar::setPanelText(int index, const QString &text)
         m_panels[index]->setProperty("panelText", text);
         return;
     }
-    m_panels.at(index)->setText(text);
+    QLabel *label = m_panels.at(index);
+    label->setText(text);
+    // The sunken panels are live texts: their names carry their values ("Status: Paused").
+    const StatusPanel &panel = kPanels[std::size_t(index)];
+    const QString name = QLatin1String(panel.accessibleName);
+    tunedeck::setLiveName(label, panel.lowered ? name + QStringLiteral(": ") + text : name);
 }
 
 void TStatusBar::resizeEvent(QResizeEvent *)
@@ -157,6 +161,7 @@ TTunedeckform::TTunedeckform(QWidget *parent)
     m_caption = texts::kMainCaption;
 
     createComponents();
+    createPlayer();
     createMenus();
     setTabOrder();
     FormCreate();
@@ -165,7 +170,6 @@ TTunedeckform::TTunedeckform(QWidget *parent)
     GradientCaption1->refresh();
     // What the window shows, kept readable for assistive technology and the bus.
     makeMenuButtonsAccessible({ ToolButton1, ToolButton2 });
-    new PlayerState(this);
 }
 
 void TTunedeckform::createCaption()
@@ -219,6 +223,18 @@ void TTunedeckform::setCaption(const QString &caption)
 
 void TTunedeckform::createComponents()
 {
+    createIcons();
+    createTopBar();
+    createBrowser();
+    createTransport();
+    createStatusBar();
+    createDevice();
+    connectComponents();
+    TimerPlay->start();
+}
+
+void TTunedeckform::createIcons()
+{
     QStyle *look = style();
     MenuIcons = {
         look->standardIcon(QStyle::SP_DialogOpenButton),
@@ -228,8 +244,11 @@ void TTunedeckform::createComponents()
         look->standardIcon(QStyle::SP_DialogCloseButton),
     };
     IconeAudio = { QIcon(filctl95::picturePixmap(filctl95::Picture::AudioFile)) };
+}
 
-    // Top bar: the menu tool bar on the left, the now-playing area on the right.
+void TTunedeckform::createTopBar()
+{
+    // The menu tool bar on the left, the now-playing area on the right.
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFrameStyle(QFrame::NoFrame);
@@ -273,12 +292,16 @@ void TTunedeckform::createComponents()
 
     FNPlay = new QLabel(Panel1);
     FNPlay->setObjectName(QStringLiteral("FNPlay"));
-    FNPlay->setAccessibleName(QStringLiteral("Playing"));
+    FNPlay->setAccessibleName(QStringLiteral("Playing: nothing"));
     FNPlay->setTextFormat(Qt::PlainText);
     FNPlay->move(227, 7);
     FNPlay->resize(0, 13);
+}
 
-    // The browser, the play list and the transport buttons.
+void TTunedeckform::createBrowser()
+{
+    // The browser and the play list, in the group box the transport buttons share.
+    QStyle *look = style();
     GroupBox1 = new QGroupBox(this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(0, 23, 457, 262);
@@ -321,8 +344,12 @@ void TTunedeckform::createComponents()
     Lista->setGeometry(280, 16, 169, 209);
     Lista->setSelectionMode(QAbstractItemView::ExtendedSelection);
     Lista->setUniformItemSizes(true);
+}
 
+void TTunedeckform::createTransport()
+{
     // Each pair shares one place; the later button lies on top and covers the earlier one.
+    QStyle *look = style();
     PlayButt = makeButton(GroupBox1, "PlayButt", QStringLiteral("&Play"),
         QStringLiteral("Start playing"), look->standardIcon(QStyle::SP_MediaPlay),
         QRect(8, 232, 89, 25));
@@ -343,7 +370,10 @@ void TTunedeckform::createComponents()
     ExitButt = makeButton(GroupBox1, "ExitButt", QStringLiteral("E&xit"),
         QStringLiteral("Exit Tunedeck"), look->standardIcon(QStyle::SP_DialogCloseButton),
         QRect(368, 232, 81, 25));
+}
 
+void TTunedeckform::createStatusBar()
+{
     StatusBar = new TStatusBar(this);
     StatusBar->setGeometry(0, 286, kClientSize.width(), 19);
 
@@ -362,7 +392,11 @@ void TTunedeckform::createComponents()
     PosBar->setPageStep(2);
     PosBar->setSingleStep(1);
     PosBar->setEnabled(false);
+}
 
+void TTunedeckform::createDevice()
+{
+    // The player device, the display and restart timers, the play-list file dialogs.
     LettoreMidi = new TMediaPlayer(this);
     LettoreMidi->setObjectName(QStringLiteral("LettoreMidi"));
 
@@ -378,7 +412,10 @@ void TTunedeckform::createComponents()
     OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
     SaveDialog = new TPlayListDialog(QFileDialog::AcceptSave, this);
     SaveDialog->setObjectName(QStringLiteral("SaveDialog"));
+}
 
+void TTunedeckform::connectComponents()
+{
     connect(PlayButt, &QPushButton::clicked, this, &TTunedeckform::PlayButtClick);
     connect(StopButt, &QPushButton::clicked, this, &TTunedeckform::StopButtClick);
     connect(PauseButt, &QPushButton::clicked, this, &TTunedeckform::PauseButtClick);
@@ -393,8 +430,6 @@ void TTunedeckform::createComponents()
         if (!m_posBarQuiet)
             PosBarChange();
     });
-
-    TimerPlay->start();
 }
 
 void TTunedeckform::createMenus()
@@ -486,6 +521,13 @@ void TTunedeckform::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     if (!event->spontaneous())
         FormShow();
+}
+
+void TTunedeckform::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowTitleChange)
+        tunedeck::setLiveName(this, windowTitle().trimmed());
 }
 
 void TTunedeckform::Exit1Click()

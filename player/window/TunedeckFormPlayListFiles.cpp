@@ -3,6 +3,7 @@
 #include "MessageBoxes.h"
 #include "PlayListDialog.h"
 #include "PlayListFile.h"
+#include "TunedeckApplication.h"
 #include "UnitGenerale.h"
 
 #include <QListWidget>
@@ -24,13 +25,8 @@ void TTunedeckform::OpenPlayList1Click()
         return;
     }
 
-    QStringList shown;
-    shown.reserve(names.size());
-    for (qsizetype i = 0; i < names.size(); ++i)
-        shown.append(names.displayNameAt(i));
-    PlayListPaths = std::move(names);
-    Lista->clear();
-    Lista->addItems(shown);
+    RemoveAllButtClick();
+    appendEntries(names);
 }
 
 void TTunedeckform::SavePlayList1Click()

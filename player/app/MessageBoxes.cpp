@@ -1,7 +1,6 @@
 #include "MessageBoxes.h"
 
 #include "Texts.h"
-#include "TunedeckApplication.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -22,13 +21,7 @@ protected:
     void showEvent(QShowEvent *event) override
     {
         QMessageBox::showEvent(event);
-        QScreen *screen = QGuiApplication::primaryScreen();
-        if (!screen)
-            return;
-        const QRect area = screen->geometry();
-        const QRect frame = frameGeometry();
-        move(area.x() + (area.width() - frame.width()) / 2,
-            area.y() + (area.height() - frame.height()) / 2);
+        centreOnScreen(this);
     }
 };
 
@@ -96,10 +89,16 @@ QString generalErrorText(const QString &message)
     return message;
 }
 
-void showGeneralError(const QString &message)
+QSize centreOnScreen(QWidget *window)
 {
-    runBox(QMessageBox::Critical, TunedeckApplication::title(), generalErrorText(message),
-        MessageButtons::Ok);
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const QSize outer = window->frameGeometry().size();
+    if (!screen)
+        return outer;
+    const QRect area = screen->geometry();
+    window->move(area.x() + (area.width() - outer.width()) / 2,
+        area.y() + (area.height() - outer.height()) / 2);
+    return outer;
 }
 
 } // namespace tunedeck

@@ -48,3 +48,11 @@ private:
     static QString s_helpFile;
     static QPointer<QWidget> s_titleWindow;
 };
+
+namespace tunedeck {
+
+// The general error report for an error that escaped a handler: a modal box captioned with the
+// application title, with the error icon and "OK". UI thread only.
+void showGeneralError(const QString &message);
+
+} // namespace tunedeck

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PlayerState.h"
+#include "Player.h"
 
 #include <QByteArray>
 #include <QDBusAbstractAdaptor>
@@ -10,13 +10,10 @@
 #include <QStringList>
 #include <QVariantMap>
 
-class TTunedeckform;
-
 // The program on the session bus: the media-player interfaces every desktop's media keys and
 // sound widgets speak (name org.mpris.MediaPlayer2.tunedeck, object /org/mpris/MediaPlayer2),
-// and the hand-over of files from a second start of the program. Every command runs the window's
-// own handler (the transport buttons', the position bar's), and every property is read from the
-// window's controls through PlayerState, so the window and the bus cannot disagree. UI thread.
+// and the hand-over of files from a second start of the program. Every command and every
+// property goes through the Player, so the window and the bus cannot disagree. UI thread.
 namespace tunedeck::mpris {
 
 inline const QString kServiceName = QStringLiteral("org.mpris.MediaPlayer2.tunedeck");
@@ -31,20 +28,33 @@ inline const QString kInstanceInterface = QStringLiteral("org.tunedeck.Instance"
 // it did not answer; the caller then runs on its own.
 bool handOverFiles(const QList<QByteArray> &names, const QByteArray &workingFolder);
 
-// The running program's side: registered on the session bus for the window's lifetime.
+// What the player's properties last announced on the bus said.
+struct Announced {
+    Player::State state = Player::State::Stopped;
+    QString entry;
+    quint16 entryNumber = 0;
+    qint64 lengthMs = 0;
+    double volume = 1.0;
+    bool canPlay = false;
+
+    static Announced read(const Player &player);
+    bool operator==(const Announced &) const = default;
+};
+
+// The running program's side: registered on the session bus for the player's lifetime (a child
+// of it).
 class Service : public QObject {
     Q_OBJECT
 
 public:
-    explicit Service(TTunedeckform *form);
+    explicit Service(Player *player);
     ~Service() override;
 
     // Takes the bus name and exports the object. False (and nothing exported) without a
     // session bus or when another program holds the name.
     bool registerOnBus();
 
-    TTunedeckform *form() const { return m_form; }
-    PlayerState *state() const { return m_state; }
+    Player *player() const { return m_player; }
 
     // The commands, as the interfaces' methods call them.
     void play();
@@ -56,37 +66,27 @@ public:
     void setPosition(const QDBusObjectPath &track, qint64 positionUs);
     void openUri(const QString &uri);
     void setVolume(double volume);
-    // The device's speed (0.25..4; 0 pauses, as MPRIS asks) and whether the song repeats
-    // ("Track"; "Playlist" is taken as "None": the queue gives up its entries as they play).
-    void setRate(double rate);
-    static QString loopStatus(bool repeat);
-    void setLoopStatus(const QString &status);
     void addFiles(const QList<QByteArray> &names, const QByteArray &workingFolder);
 
-    // Properties of the player interface, from a snapshot.
-    static QString playbackStatus(const PlayerSnapshot &state);
-    static QVariantMap metadata(const PlayerSnapshot &state);
-    static QDBusObjectPath trackId(const PlayerSnapshot &state);
+    // Properties of the player interface.
+    static QString playbackStatus(Player::State state);
+    static QVariantMap metadata(const Announced &state);
+    static QDBusObjectPath trackId(const Announced &state);
     qint64 positionUs() const;
-    static bool canPlay(const PlayerSnapshot &state);
 
 Q_SIGNALS:
     void seeked(qint64 positionUs);
 
 private:
-    void stateChanged(const PlayerSnapshot &before, const PlayerSnapshot &after);
-    // Moves the position bar to `positionUs` as a user would; the bar's handler decides
-    // whether that is worth a seek.
-    void moveBar(qint64 positionUs);
-    void checkSeeked();
-    // A song that repeats goes back by itself: listeners hear of it as of a seek.
-    void checkRepeated();
+    // Announces what changed since the last announcement, once the running handler has
+    // returned (several changes make one announcement).
+    void announceSoon();
+    void announce();
 
-    TTunedeckform *m_form;
-    PlayerState *m_state;
+    Player *m_player;
+    Announced m_announced;
     bool m_registered = false;
-    qint64 m_lastSeekedMs = -1;
-    qint64 m_lastShownMs = 0;
+    bool m_announceQueued = false;
 };
 
 class RootAdaptor : public QDBusAbstractAdaptor {
@@ -124,9 +124,8 @@ class PlayerAdaptor : public QDBusAbstractAdaptor {
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
     Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
     Q_PROPERTY(double Rate READ rate WRITE setRate)
-    Q_PROPERTY(double MinimumRate READ minimumRate)
-    Q_PROPERTY(double MaximumRate READ maximumRate)
-    Q_PROPERTY(QString LoopStatus READ loopStatus WRITE setLoopStatus)
+    Q_PROPERTY(double MinimumRate READ rate)
+    Q_PROPERTY(double MaximumRate READ rate)
     Q_PROPERTY(QVariantMap Metadata READ metadata)
     Q_PROPERTY(double Volume READ volume WRITE setVolume)
     Q_PROPERTY(qlonglong Position READ position)
@@ -141,12 +140,8 @@ public:
     explicit PlayerAdaptor(Service *service);
 
     QString playbackStatus() const;
-    double rate() const;
-    void setRate(double rate) { m_service->setRate(rate); }
-    double minimumRate() const { return 0.25; }
-    double maximumRate() const { return 4.0; }
-    QString loopStatus() const;
-    void setLoopStatus(const QString &status) { m_service->setLoopStatus(status); }
+    double rate() const { return 1.0; }
+    void setRate(double) { }
     QVariantMap metadata() const;
     double volume() const;
     void setVolume(double volume);

@@ -24,6 +24,11 @@ class TMediaPlayer;
 class TPlayListDialog;
 class TShadowLabel;
 class TTrackBar95;
+class WindowPlayer;
+
+namespace tunedeck {
+class Player;
+}
 
 // The main window's status bar: seven panels side by side, each with its text, width,
 // alignment and bevel. The last panel takes the remaining width and is drawn empty (the
@@ -122,6 +127,15 @@ public:
     void OpenPlayList1Click();
     void SavePlayList1Click();
 
+    // The player as everything outside the window sees it (UnitGenerale.cpp).
+    tunedeck::Player *player() const;
+
+    // The play list: full names in PlayListPaths, what Lista shows of each beside them. These
+    // two keep the pair in step.
+    void appendEntries(const tunedeck::PathList &entries);
+    // Takes the first entry out of both and returns its full name (empty when there is none).
+    QString takeFirstEntry();
+
     // Components, by their layout names. Owned by the window (Qt parent-child).
     QFrame *Panel1 = nullptr;
     QFrame *Panel2 = nullptr;
@@ -183,9 +197,20 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    // The window's accessible name follows its title.
+    void changeEvent(QEvent *event) override;
 
 private:
+    // The components, by the layout's areas, then their connections.
     void createComponents();
+    void createIcons();
+    void createTopBar();
+    void createBrowser();
+    void createTransport();
+    void createStatusBar();
+    void createDevice();
+    void connectComponents();
+    void createPlayer();
     void createCaption();
     void createMenus();
     void setTabOrder();
@@ -194,6 +219,7 @@ private:
 
     QString m_caption;
     bool m_posBarQuiet = false;
+    WindowPlayer *m_player = nullptr;
 };
 
 // The single main window while it exists, else nullptr. The sequencer's routines reach the

@@ -34,10 +34,7 @@ QString PathList::value(qsizetype index) const
 
 QString PathList::displayNameAt(qsizetype index) const
 {
-    const QByteArrayView name = bytesAt(index);
-    // "/" is never part of a multi-byte UTF-8 sequence, so cutting the bytes there cuts the text
-    // at the same place.
-    return fileNameFromBytes(name.sliced(name.lastIndexOf('/') + 1));
+    return fileNameFromBytes(pathTail(bytesAt(index)));
 }
 
 void PathList::append(QStringView name)

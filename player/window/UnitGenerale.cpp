@@ -1,12 +1,17 @@
 #include "UnitGenerale.h"
 
+#include "FileNames.h"
+#include "MenuButtonAccessible.h"
 #include "MessageBoxes.h"
+#include "Player.h"
 #include "TMediaPlayer.h"
 #include "Texts.h"
 #include "Trackbar95.h"
 #include "TunedeckApplication.h"
 #include "TunedeckFormUnit.h"
 
+#include <QAccessible>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
@@ -39,7 +44,80 @@ private:
     bool m_wasQuiet;
 };
 
+// The window's side of the player interface: reads the window's controls and device, and runs
+// its handlers.
+class WindowPlayer final : public tunedeck::Player {
+public:
+    explicit WindowPlayer(TTunedeckform *form)
+        : Player(form)
+        , m_form(form)
+    {
+        setObjectName(QStringLiteral("Player"));
+    }
+
+    State state() const override { return m_state; }
+    QString entry() const override
+    {
+        return isOpen() ? m_form->LettoreMidi->FileName() : QString();
+    }
+    quint16 entryNumber() const override { return isOpen() ? m_form->LettoreMidi->DeviceId() : 0; }
+    qint64 positionMs() const override { return isOpen() ? m_form->LettoreMidi->GetPosition() : 0; }
+    qint64 lengthMs() const override { return isOpen() ? m_form->CurrentLength : 0; }
+    double volume() const override { return m_form->LettoreMidi->Volume(); }
+    qsizetype listSize() const override { return m_form->Lista->count(); }
+
+    void play() override { m_form->PlayButtClick(); }
+    void pause() override { m_form->PauseButtClick(); }
+    void resume() override { m_form->ResButtClick(); }
+    void stop() override { m_form->StopButtClick(); }
+    void skip() override { m_form->SkipButtClick(); }
+    void seek(qint64 positionMs) override
+    {
+        // The bar shows the device's position first, as the display timer would, so its
+        // handler compares the request with where the song is.
+        m_form->TimerPlayTimer();
+        m_form->PosBar->setValue(int(std::clamp<qint64>(positionMs / 1000, 0, INT_MAX)));
+    }
+    void setVolume(double volume) override
+    {
+        m_form->LettoreMidi->SetVolume(volume);
+        Q_EMIT volumeChanged();
+    }
+    void append(const tunedeck::PathList &entries) override { m_form->appendEntries(entries); }
+    void raise() override
+    {
+        m_form->showNormal();
+        m_form->raise();
+        m_form->activateWindow();
+    }
+    void quit() override { m_form->Exit1Click(); }
+
+    // Called after the transport buttons change: stopped is the look with Stop hidden, paused
+    // the one with Resume showing.
+    void transportShown()
+    {
+        const State now = m_form->StopButt->isHidden() ? State::Stopped
+            : m_form->ResButt->isHidden()              ? State::Playing
+                                                       : State::Paused;
+        if (std::exchange(m_state, now) != now)
+            Q_EMIT stateChanged();
+    }
+    void entryShown() { Q_EMIT entryChanged(); }
+    void seekDone(qint64 positionMs) { Q_EMIT seeked(positionMs); }
+
+private:
+    bool isOpen() const { return m_state != State::Stopped && m_form->LettoreMidi->IsOpen(); }
+
+    TTunedeckform *m_form;
+    State m_state = State::Stopped;
+};
+
 namespace {
+
+WindowPlayer *playerOf(TTunedeckform *form)
+{
+    return static_cast<WindowPlayer *>(form->player());
+}
 
 // Playback state changes and the files started, for automation (off unless enabled with
 // QT_LOGGING_RULES="tunedeck.sequencer.debug=true").
@@ -89,19 +167,16 @@ QString FormatTime(qint32 ms)
     return twoDigits(minutes) + u':' + twoDigits(seconds);
 }
 
-QString DisplayName(const QString &fullName)
-{
-    return fullName.mid(fullName.lastIndexOf(u'/') + 1);
-}
-
 void ShowPlayingTitle(const QString &name)
 {
     TTunedeckform *form = Tunedeckform;
     if (!form)
         return;
-    const QString shown = DisplayName(name);
+    const QString shown = tunedeck::pathTail(name);
     form->FNPlay->setText(shown);
     form->FNPlay->adjustSize();
+    tunedeck::setLiveName(form->FNPlay,
+        shown.isEmpty() ? QStringLiteral("Playing: nothing") : QStringLiteral("Playing: ") + shown);
     if (!trimBlanks(name).isEmpty())
         TunedeckApplication::setTitle(QStringLiteral("Tunedeck [") + shown + u']');
     else
@@ -115,6 +190,7 @@ void ShowStopped()
         return;
     form->StopButt->hide();
     form->ResButt->hide();
+    playerOf(form)->transportShown();
     form->repaint();
     setState(form, texts::kStatusStopped);
     ShowPlayingTitle(QString());
@@ -135,6 +211,7 @@ void StopPlayback()
         form->LettoreMidi->Close();
     }
     form->LettoreMidi->setFileName(QString());
+    playerOf(form)->entryShown();
 }
 
 namespace {
@@ -162,10 +239,7 @@ void PlayNextEntry()
             StopPlayback();
             return;
         }
-        const QString name = form->PlayListPaths.value(0);
-        delete form->Lista->takeItem(0);
-        if (!form->PlayListPaths.isEmpty())
-            form->PlayListPaths.removeFirst();
+        const QString name = form->takeFirstEntry();
         ShowPlayingTitle(name);
 
         if (!QFileInfo(name).isFile()) {
@@ -209,6 +283,7 @@ void PlayNextEntry()
     device->SetMillisecondFormat();
     form->CurrentLength = static_cast<qint32>(device->GetLength());
     qCDebug(lcSequencer, "length %d ms", form->CurrentLength);
+    playerOf(form)->entryShown();
     try {
         device->Play(TMediaPlayer::Notice::Requested);
     } catch (const EMCIDeviceError &) {
@@ -221,10 +296,11 @@ void PlayNextEntry()
 void SkipEntry()
 {
     TTunedeckform *form = Tunedeckform;
-    if (!form || form->StopButt->isHidden())
+    if (!form || playerOf(form)->state() == tunedeck::Player::State::Stopped)
         return;
-    if (!form->ResButt->isHidden()) {
+    if (playerOf(form)->state() == tunedeck::Player::State::Paused) {
         form->ResButt->hide();
+        playerOf(form)->transportShown();
         setState(form, texts::kStatusPlaying);
     }
     if (form->LettoreMidi->IsOpen())
@@ -252,6 +328,7 @@ void TTunedeckform::PlayButtClick()
     }
     setState(this, texts::kStatusPlaying);
     StopButt->show();
+    m_player->transportShown();
     repaint();
     PlayNextEntry();
     repaint();
@@ -264,11 +341,12 @@ void TTunedeckform::StopButtClick()
 
 void TTunedeckform::PauseButtClick()
 {
-    if (StopButt->isHidden())
+    if (m_player->state() == tunedeck::Player::State::Stopped)
         return;
     setState(this, texts::kStatusPaused);
     LettoreMidi->Pause();
     ResButt->show();
+    m_player->transportShown();
 }
 
 void TTunedeckform::ResButtClick()
@@ -278,6 +356,7 @@ void TTunedeckform::ResButtClick()
     // reports the end.
     LettoreMidi->Play(TMediaPlayer::Notice::None);
     ResButt->hide();
+    m_player->transportShown();
 }
 
 void TTunedeckform::SkipButtClick()
@@ -325,8 +404,11 @@ void TTunedeckform::TimerPlayTimer()
         return;
     }
     // A large song's length is known only once it has been read, after it was opened.
-    if (CurrentLength == 0)
+    if (CurrentLength == 0) {
         CurrentLength = static_cast<qint32>(LettoreMidi->GetLength());
+        if (CurrentLength != 0)
+            m_player->entryShown();
+    }
     const auto positionMs = static_cast<qint32>(LettoreMidi->GetPosition());
     const qint32 lengthSeconds = CurrentLength / 1000;
     const qint32 positionSeconds = positionMs / 1000;
@@ -355,15 +437,51 @@ void TTunedeckform::PosBarChange()
         return;
     ResTimer->stop();
     LettoreMidi->Seek(static_cast<quint32>(PosBar->value()) * 1000);
-    StatusBar->setPanelText(
-        kPositionPanel, FormatTime(static_cast<qint32>(LettoreMidi->GetPosition())));
+    const qint64 positionMs = LettoreMidi->GetPosition();
+    StatusBar->setPanelText(kPositionPanel, FormatTime(static_cast<qint32>(positionMs)));
     ResTimer->start();
+    m_player->seekDone(positionMs);
 }
 
 void TTunedeckform::ResTimerTimer()
 {
     ResTimer->stop();
     // While paused a seek only moves the position; Resume plays from there.
-    if (ResButt->isHidden() && LettoreMidi->IsOpen())
+    if (m_player->state() != tunedeck::Player::State::Paused && LettoreMidi->IsOpen())
         LettoreMidi->Play(TMediaPlayer::Notice::Requested);
+}
+
+tunedeck::Player *TTunedeckform::player() const
+{
+    return m_player;
+}
+
+void TTunedeckform::createPlayer()
+{
+    m_player = new WindowPlayer(this);
+    QAbstractItemModel *list = Lista->model();
+    for (auto change : { &QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved })
+        connect(list, change, m_player, &tunedeck::Player::listChanged);
+    connect(list, &QAbstractItemModel::modelReset, m_player, &tunedeck::Player::listChanged);
+}
+
+void TTunedeckform::appendEntries(const tunedeck::PathList &entries)
+{
+    QStringList shown;
+    shown.reserve(entries.size());
+    PlayListPaths.reserve(entries.size());
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        PlayListPaths.appendBytes(entries.bytesAt(i));
+        shown.append(entries.displayNameAt(i));
+    }
+    Lista->addItems(shown);
+}
+
+QString TTunedeckform::takeFirstEntry()
+{
+    const QString name = PlayListPaths.value(0);
+    delete Lista->takeItem(0);
+    if (!PlayListPaths.isEmpty())
+        PlayListPaths.removeFirst();
+    return name;
 }

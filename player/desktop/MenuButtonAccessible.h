@@ -1,8 +1,18 @@
 #pragma once
 
 #include <QList>
+#include <QString>
 
 class QToolButton;
+class QWidget;
+
+namespace tunedeck {
+
+// Gives `widget` the accessible name of a live text (a status panel, the "Playing:" label, the
+// window's title) and announces the change to assistive technology.
+void setLiveName(QWidget *widget, const QString &name);
+
+} // namespace tunedeck
 
 // Assistive technology sees a tool button that drops down a menu as a menu button whose child,
 // while the menu is open, is that menu (with its items below it), and whose actions press it

@@ -1,24 +1,22 @@
 #include "DesktopFiles.h"
 
 #include "FileNames.h"
-#include "FolderReader.h"
 #include "MessageBoxes.h"
 #include "PlayListFile.h"
+#include "Player.h"
+#include "SongFiles.h"
 #include "Texts.h"
-#include "TunedeckFormUnit.h"
+#include "TunedeckApplication.h"
+#include "tunedeck/FileKind.h"
 
 #include <QFile>
-#include <QListWidget>
 #include <QLoggingCategory>
 #include <QMimeData>
-#include <QPushButton>
 #include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
-#include <cstring>
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 namespace tunedeck::desktop {
@@ -35,17 +33,15 @@ bool endsWithTdl(QByteArrayView name)
         && name.last(3).compare("tdl", Qt::CaseInsensitive) == 0;
 }
 
-// Whether the file's first bytes are a standard MIDI file, a RIFF MIDI file or a RIFF wave.
+// Whether the file's first bytes are a song or a wave file as the engine tells them.
 bool hasPlayableContent(const QString &fileName)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return false;
     const QByteArray head = file.read(12);
-    if (head.startsWith("MThd"))
-        return true;
-    return head.size() == 12 && head.startsWith("RIFF")
-        && (head.sliced(8) == "RMID" || head.sliced(8) == "WAVE");
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(head.constData());
+    return tunedeck::containerOfHead({ bytes, std::size_t(head.size()) }).has_value();
 }
 
 QByteArray absoluteName(const QByteArray &name, const QByteArray &workingFolder)
@@ -61,26 +57,16 @@ void appendEntry(ExpandedFiles &result, QByteArrayView bytes)
     result.shown.append(result.paths.displayNameAt(result.paths.size() - 1));
 }
 
-// The folder's playable files as the file view lists and orders them.
+// The folder's songs as the file view lists and orders them, less what is not a file.
 void appendFolder(ExpandedFiles &result, const QByteArray &folder)
 {
-    QStringList names;
-    if (DIR *dir = ::opendir(folder.constData())) {
-        while (const dirent *entry = ::readdir(dir)) {
-            const QByteArrayView name(entry->d_name, qsizetype(std::strlen(entry->d_name)));
-            const QString text = fileNameFromBytes(name);
-            if (name == "." || name == ".." || !TTunedeckform::IsAudioFile(text))
-                continue;
-            struct stat info { };
-            const QByteArray full = folder + '/' + name.toByteArray();
-            if (::stat(full.constData(), &info) == 0 && S_ISREG(info.st_mode))
-                names.append(text);
-        }
-        ::closedir(dir);
-    }
     const QByteArray prefix = folder.endsWith('/') ? folder : folder + '/';
-    for (const qsizetype index : filctl95::collationOrder(names, Qt::CaseSensitive, QLocale()))
-        appendEntry(result, prefix + fileNameToBytes(names.at(index)));
+    for (const QString &name : songfiles::songNames(folder)) {
+        const QByteArray full = prefix + fileNameToBytes(name);
+        struct stat info { };
+        if (::stat(full.constData(), &info) == 0 && S_ISREG(info.st_mode))
+            appendEntry(result, full);
+    }
 }
 
 } // namespace
@@ -102,7 +88,7 @@ ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &
         }
         if (!S_ISREG(info.st_mode)) {
             result.rejected.append(fileNameFromBytes(given));
-        } else if (TTunedeckform::IsAudioFile(text)) {
+        } else if (songfiles::hasSongExtension(name)) {
             appendEntry(result, name);
         } else if (endsWithTdl(name)) {
             try {
@@ -130,7 +116,7 @@ bool acceptsDroppedUrls(const QMimeData *data)
         && std::all_of(urls.begin(), urls.end(), [](const QUrl &url) { return url.isLocalFile(); });
 }
 
-void dropFiles(TTunedeckform *form, const QMimeData *data)
+void dropFiles(Player &player, const QMimeData *data)
 {
     if (!acceptsDroppedUrls(data))
         return;
@@ -139,7 +125,7 @@ void dropFiles(TTunedeckform *form, const QMimeData *data)
         // The URL's path as the file system's bytes, so names that are not UTF-8 survive.
         names.append(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
     }
-    appendFiles(form, names, QByteArray(), false);
+    appendFiles(player, names, QByteArray(), false);
 }
 
 QString rejectedFilesText(const QStringList &rejected)
@@ -147,23 +133,20 @@ QString rejectedFilesText(const QStringList &rejected)
     return texts::kUnableToPlayFile + texts::kLineBreak + rejected.join(texts::kLineBreak);
 }
 
-qsizetype appendFiles(TTunedeckform *form, const QList<QByteArray> &names,
+qsizetype appendFiles(Player &player, const QList<QByteArray> &names,
     const QByteArray &workingFolder, bool startPlaying)
 {
     ExpandedFiles files = expandFileNames(names, workingFolder);
     const qsizetype added = files.paths.size();
-    for (qsizetype i = 0; i < added; ++i)
-        form->PlayListPaths.appendBytes(files.paths.bytesAt(i));
-    form->Lista->addItems(files.shown);
+    player.append(files.paths);
     for (const QString &name : std::as_const(files.shown))
         qCDebug(lcDesktop, "appended %s", qUtf8Printable(name));
     // Playing and the report wait until the caller has returned: both may open a modal box,
     // and a caller on the bus must have its answer first.
-    QTimer::singleShot(0, form,
-        [form, startPlay = startPlaying && added > 0, rejected = std::move(files.rejected)] {
-            // Stopped is the look with the Stop button hidden; paused and playing both show it.
-            if (startPlay && form->StopButt->isHidden() && form->Lista->count() > 0)
-                form->PlayButtClick();
+    QTimer::singleShot(0, &player,
+        [&player, startPlay = startPlaying && added > 0, rejected = std::move(files.rejected)] {
+            if (startPlay && player.state() == Player::State::Stopped && player.listSize() > 0)
+                player.play();
             if (!rejected.isEmpty())
                 showGeneralError(rejectedFilesText(rejected));
         });

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QObject>
+#include <QSize>
 #include <QString>
 
 class QMessageBox;
+class QWidget;
 
 namespace tunedeck {
 
@@ -25,13 +27,13 @@ MessageResult showMessage(
 // under its own name). UI thread only.
 MessageResult showCaptionedMessage(MessageKind kind, const QString &caption, const QString &text);
 
-// The general error report for an error that escaped a handler: a modal box captioned with the
-// application title, with the error icon and "OK". UI thread only.
-void showGeneralError(const QString &message);
-
 // The text the general error report shows: the message, followed by "." when its last character
 // sorts after "." in character-code order.
 QString generalErrorText(const QString &message);
+
+// Moves `window` to the middle of the primary screen by its frame's size, which it returns (a
+// window manager's frame is known only once the window is shown). UI thread only.
+QSize centreOnScreen(QWidget *window);
 
 // Announces every box these helpers show, just before its event loop starts. Tests and
 // automation answer boxes through it; the program itself never connects. UI thread only.

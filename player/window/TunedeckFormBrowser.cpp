@@ -11,7 +11,10 @@
 #include "FileNames.h"
 #include "FileView.h"
 #include "MessageBoxes.h"
+#include "Player.h"
+#include "SongFiles.h"
 #include "Texts.h"
+#include "TunedeckApplication.h"
 
 #include <QDrag>
 #include <QDragEnterEvent>
@@ -26,10 +29,7 @@
 #include <QShortcut>
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
-
-#include <dirent.h>
 
 namespace texts = tunedeck::texts;
 
@@ -41,35 +41,6 @@ constexpr int kDragThresholdPx = 5;
 
 // What a drag from the file view carries; the file view itself travels as the drag's source.
 const QString kFileViewDragFormat = QStringLiteral("application/x-tunedeck-file-view");
-
-// Whether the extension (from the last "."; a "/" after it leaves none) is ".MID", ".RMI" or
-// ".WAV" in any case. The letters compare as ASCII, so no locale can change the answer.
-bool hasAudioExtension(QByteArrayView name)
-{
-    const qsizetype dot = name.lastIndexOf('.');
-    if (dot < 0 || name.size() - dot != 4 || name.sliced(dot).contains('/'))
-        return false;
-    char upper[3];
-    for (int i = 0; i < 3; ++i) {
-        const char c = name[dot + 1 + i];
-        upper[i] = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-    }
-    const QByteArrayView extension(upper, 3);
-    return extension == "MID" || extension == "RMI" || extension == "WAV";
-}
-
-// A name that is empty, "." or ".." once blanks and control characters are cut from both ends.
-bool isBlankOrDots(QByteArrayView name)
-{
-    qsizetype first = 0;
-    qsizetype last = name.size();
-    while (first < last && static_cast<unsigned char>(name[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<unsigned char>(name[last - 1]) <= ' ')
-        --last;
-    const QByteArrayView trimmed = name.sliced(first, last - first);
-    return trimmed.isEmpty() || trimmed == "." || trimmed == "..";
-}
 
 // Whether a drag's source is the file view: a list view named exactly "TdfileV".
 bool isFileView(const QObject *source)
@@ -132,7 +103,7 @@ public:
                     drop->ignore();
                     return true;
                 }
-                tunedeck::desktop::dropFiles(m_form, drop->mimeData());
+                tunedeck::desktop::dropFiles(*m_form->player(), drop->mimeData());
                 drop->setDropAction(Qt::CopyAction);
                 drop->accept();
                 return true;
@@ -183,8 +154,8 @@ private:
     QPoint m_pressedAt;
 };
 
-// Appends the file view's captions of `rows` to Lista and the folder list's folder joined with
-// each to PlayListPaths (one "/" between them; the root "/" already ends with one).
+// Appends the folder list's folder joined with each of the file view's captions of `rows` to
+// the play list (one "/" between them; the root "/" already ends with one).
 void appendToPlayList(TTunedeckform &form, const std::vector<int> &rows)
 {
     if (rows.empty())
@@ -193,15 +164,11 @@ void appendToPlayList(TTunedeckform &form, const std::vector<int> &rows)
     const QByteArray prefix
         = tunedeck::fileNameToBytes(folder.endsWith(u'/') ? folder : folder + u'/');
     const QStringList &shown = form.TdfileV->captions();
-    QStringList captions;
-    captions.reserve(qsizetype(rows.size()));
-    form.PlayListPaths.reserve(qsizetype(rows.size()));
-    for (const int row : rows) {
-        const QString &caption = shown.at(row);
-        captions.append(caption);
-        form.PlayListPaths.appendJoined(prefix, caption);
-    }
-    form.Lista->addItems(captions);
+    tunedeck::PathList entries;
+    entries.reserve(qsizetype(rows.size()));
+    for (const int row : rows)
+        entries.appendJoined(prefix, shown.at(row));
+    form.appendEntries(entries);
 }
 
 // Which of the view's first `count` rows are selected, read from the selection's ranges. Linear
@@ -224,7 +191,7 @@ std::vector<bool> selectedRows(const QAbstractItemView *view, int count)
 
 bool TTunedeckform::IsAudioFile(const QString &fileName)
 {
-    return hasAudioExtension(tunedeck::fileNameToBytes(fileName));
+    return tunedeck::songfiles::hasSongExtension(tunedeck::fileNameToBytes(fileName));
 }
 
 void TTunedeckform::connectBrowser()
@@ -258,22 +225,8 @@ void TTunedeckform::connectBrowser()
 
 void TTunedeckform::FillFileView()
 {
-    // The process's current directory is where the folder list last moved; no attribute is
-    // tested, so a folder named like a song is listed too.
-    QStringList names;
-    if (DIR *dir = ::opendir(".")) {
-        while (const dirent *entry = ::readdir(dir)) {
-            const QByteArrayView name(entry->d_name, qsizetype(std::strlen(entry->d_name)));
-            if (isBlankOrDots(name) || !hasAudioExtension(name))
-                continue;
-            names.append(tunedeck::fileNameFromBytes(name));
-        }
-        ::closedir(dir);
-    }
-    QStringList sorted;
-    sorted.reserve(names.size());
-    for (const qsizetype index : filctl95::collationOrder(names, Qt::CaseSensitive, QLocale()))
-        sorted.append(names.at(index));
+    // The process's current directory is where the folder list last moved.
+    QStringList sorted = tunedeck::songfiles::songNames(QByteArrayLiteral("."));
     TdfileV->setCaptions(std::move(sorted), IconeAudio.value(0));
 }
 

@@ -1,0 +1,386 @@
+#include "Mpris.h"
+
+#include "DesktopFiles.h"
+#include "FileNames.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace tunedeck::mpris {
+
+namespace {
+
+// How long a second start waits for the running program's answer before it runs on its own.
+constexpr int kHandOverTimeoutMs = 5000;
+// MPRIS' own "no track" object path.
+const QString kNoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
+
+void registerTypes()
+{
+    static const bool registered = [] {
+        qDBusRegisterMetaType<QList<QByteArray>>();
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
+bool isStopped(const Announced &state)
+{
+    return state.state == Player::State::Stopped;
+}
+
+void emitPropertiesChanged(const QString &interface, const QVariantMap &changed)
+{
+    QDBusMessage signal = QDBusMessage::createSignal(kObjectPath,
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
+    signal << interface << changed << QStringList();
+    QDBusConnection::sessionBus().send(signal);
+}
+
+} // namespace
+
+bool handOverFiles(const QList<QByteArray> &names, const QByteArray &workingFolder)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface()
+        || !bus.interface()->isServiceRegistered(kServiceName).value())
+        return false;
+    registerTypes();
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        kServiceName, kObjectPath, kInstanceInterface, QStringLiteral("AddFiles"));
+    call << QVariant::fromValue(names) << workingFolder;
+    const QDBusMessage reply = bus.call(call, QDBus::Block, kHandOverTimeoutMs);
+    return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+Announced Announced::read(const Player &player)
+{
+    Announced state;
+    state.state = player.state();
+    state.entry = player.entry();
+    state.entryNumber = player.entryNumber();
+    state.lengthMs = player.lengthMs();
+    state.volume = player.volume();
+    state.canPlay = state.state != Player::State::Stopped || player.listSize() > 0;
+    return state;
+}
+
+Service::Service(Player *player)
+    : QObject(player)
+    , m_player(player)
+    , m_announced(Announced::read(*player))
+{
+    setObjectName(QStringLiteral("MprisService"));
+    registerTypes();
+    new RootAdaptor(this);
+    auto *adaptor = new PlayerAdaptor(this);
+    new InstanceAdaptor(this);
+    connect(player, &Player::seeked, this,
+        [this](qint64 positionMs) { Q_EMIT seeked(positionMs * 1000); });
+    connect(this, &Service::seeked, adaptor, &PlayerAdaptor::Seeked);
+    for (auto change : { &Player::stateChanged, &Player::entryChanged, &Player::listChanged,
+             &Player::volumeChanged })
+        connect(player, change, this, &Service::announceSoon);
+}
+
+Service::~Service()
+{
+    if (m_registered) {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        bus.unregisterObject(kObjectPath);
+        bus.unregisterService(kServiceName);
+    }
+}
+
+bool Service::registerOnBus()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    if (!bus.registerService(kServiceName))
+        return false;
+    if (!bus.registerObject(kObjectPath, this)) {
+        bus.unregisterService(kServiceName);
+        return false;
+    }
+    m_registered = true;
+    return true;
+}
+
+QString Service::playbackStatus(Player::State state)
+{
+    switch (state) {
+    case Player::State::Playing:
+        return QStringLiteral("Playing");
+    case Player::State::Paused:
+        return QStringLiteral("Paused");
+    case Player::State::Stopped:
+        break;
+    }
+    return QStringLiteral("Stopped");
+}
+
+QDBusObjectPath Service::trackId(const Announced &state)
+{
+    if (isStopped(state) || state.entry.isEmpty())
+        return QDBusObjectPath(kNoTrack);
+    return QDBusObjectPath(QStringLiteral("/org/tunedeck/track/%1").arg(state.entryNumber));
+}
+
+QVariantMap Service::metadata(const Announced &state)
+{
+    QVariantMap map;
+    map.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(trackId(state)));
+    if (isStopped(state) || state.entry.isEmpty())
+        return map;
+    map.insert(QStringLiteral("mpris:length"), qlonglong(state.lengthMs) * 1000);
+    map.insert(QStringLiteral("xesam:title"), pathTail(state.entry));
+    map.insert(QStringLiteral("xesam:url"),
+        QString::fromLatin1("file://" + fileNameToBytes(state.entry).toPercentEncoding("/")));
+    return map;
+}
+
+qint64 Service::positionUs() const
+{
+    return m_player->positionMs() * 1000;
+}
+
+void Service::play()
+{
+    if (m_player->state() == Player::State::Paused) {
+        m_player->resume();
+    } else if (m_player->state() == Player::State::Stopped) {
+        if (m_player->listSize() == 0) {
+            // The button's warning box runs modally; the caller is answered first.
+            QTimer::singleShot(0, m_player, &Player::play);
+            return;
+        }
+        m_player->play();
+    }
+    announce();
+}
+
+void Service::pause()
+{
+    if (m_player->state() == Player::State::Playing)
+        m_player->pause();
+    announce();
+}
+
+void Service::playPause()
+{
+    if (m_player->state() == Player::State::Playing)
+        pause();
+    else
+        play();
+}
+
+void Service::stop()
+{
+    if (m_player->state() != Player::State::Stopped)
+        m_player->stop();
+    announce();
+}
+
+void Service::next()
+{
+    m_player->skip();
+    announce();
+}
+
+void Service::seek(qint64 offsetUs)
+{
+    const qint64 lengthMs = m_player->lengthMs();
+    if (m_player->state() == Player::State::Stopped || m_player->entry().isEmpty() || lengthMs <= 0)
+        return;
+    const qint64 target = std::max<qint64>(0, positionUs() + offsetUs);
+    if (target > lengthMs * 1000) {
+        next();
+        return;
+    }
+    m_player->seek(target / 1000);
+}
+
+void Service::setPosition(const QDBusObjectPath &track, qint64 positionUs)
+{
+    const Announced state = Announced::read(*m_player);
+    if (isStopped(state) || track != trackId(state) || positionUs < 0
+        || positionUs > state.lengthMs * 1000)
+        return;
+    m_player->seek(positionUs / 1000);
+}
+
+void Service::openUri(const QString &uri)
+{
+    const QUrl url(uri);
+    if (!url.isLocalFile())
+        return;
+    addFiles({ fileNameToBytes(url.toLocalFile()) }, QByteArray());
+}
+
+void Service::setVolume(double volume)
+{
+    m_player->setVolume(std::clamp(volume, 0.0, 1.0));
+    announce();
+}
+
+void Service::addFiles(const QList<QByteArray> &names, const QByteArray &workingFolder)
+{
+    desktop::appendFiles(*m_player, names, workingFolder, true);
+}
+
+void Service::announceSoon()
+{
+    if (m_announceQueued)
+        return;
+    m_announceQueued = true;
+    QMetaObject::invokeMethod(this, &Service::announce, Qt::QueuedConnection);
+}
+
+void Service::announce()
+{
+    m_announceQueued = false;
+    const Announced after = Announced::read(*m_player);
+    const Announced before = std::exchange(m_announced, after);
+    QVariantMap changed;
+    if (before.state != after.state)
+        changed.insert(QStringLiteral("PlaybackStatus"), playbackStatus(after.state));
+    if (before.entryNumber != after.entryNumber || before.entry != after.entry
+        || before.lengthMs != after.lengthMs || isStopped(before) != isStopped(after))
+        changed.insert(QStringLiteral("Metadata"), metadata(after));
+    if (before.volume != after.volume)
+        changed.insert(QStringLiteral("Volume"), after.volume);
+    if (before.canPlay != after.canPlay)
+        changed.insert(QStringLiteral("CanPlay"), after.canPlay);
+    if (isStopped(before) != isStopped(after)) {
+        changed.insert(QStringLiteral("CanPause"), !isStopped(after));
+        changed.insert(QStringLiteral("CanGoNext"), !isStopped(after));
+        changed.insert(QStringLiteral("CanSeek"), !isStopped(after));
+    }
+    if (m_registered && !changed.isEmpty())
+        emitPropertiesChanged(kPlayerInterface, changed);
+}
+
+RootAdaptor::RootAdaptor(Service *service)
+    : QDBusAbstractAdaptor(service)
+    , m_service(service)
+{ }
+
+QStringList RootAdaptor::supportedMimeTypes() const
+{
+    // The desktop file's MimeType list, which the build reads from it (commas for semicolons).
+    return QString::fromLatin1(TUNEDECK_MIME_TYPES).split(u',', Qt::SkipEmptyParts);
+}
+
+void RootAdaptor::Raise()
+{
+    m_service->player()->raise();
+}
+
+void RootAdaptor::Quit()
+{
+    m_service->player()->quit();
+}
+
+PlayerAdaptor::PlayerAdaptor(Service *service)
+    : QDBusAbstractAdaptor(service)
+    , m_service(service)
+{ }
+
+QString PlayerAdaptor::playbackStatus() const
+{
+    return Service::playbackStatus(m_service->player()->state());
+}
+
+QVariantMap PlayerAdaptor::metadata() const
+{
+    return Service::metadata(Announced::read(*m_service->player()));
+}
+
+double PlayerAdaptor::volume() const
+{
+    return m_service->player()->volume();
+}
+
+void PlayerAdaptor::setVolume(double volume)
+{
+    m_service->setVolume(volume);
+}
+
+qlonglong PlayerAdaptor::position() const
+{
+    return m_service->positionUs();
+}
+
+bool PlayerAdaptor::canGoNext() const
+{
+    return m_service->player()->state() != Player::State::Stopped;
+}
+
+bool PlayerAdaptor::canPlay() const
+{
+    return Announced::read(*m_service->player()).canPlay;
+}
+
+bool PlayerAdaptor::canPause() const
+{
+    return m_service->player()->state() != Player::State::Stopped;
+}
+
+bool PlayerAdaptor::canSeek() const
+{
+    return m_service->player()->state() != Player::State::Stopped;
+}
+
+void PlayerAdaptor::Play()
+{
+    m_service->play();
+}
+void PlayerAdaptor::Pause()
+{
+    m_service->pause();
+}
+void PlayerAdaptor::PlayPause()
+{
+    m_service->playPause();
+}
+void PlayerAdaptor::Stop()
+{
+    m_service->stop();
+}
+void PlayerAdaptor::Next()
+{
+    m_service->next();
+}
+void PlayerAdaptor::Previous()
+{ }
+void PlayerAdaptor::Seek(qlonglong offset)
+{
+    m_service->seek(offset);
+}
+void PlayerAdaptor::SetPosition(const QDBusObjectPath &trackId, qlonglong position)
+{
+    m_service->setPosition(trackId, position);
+}
+void PlayerAdaptor::OpenUri(const QString &uri)
+{
+    m_service->openUri(uri);
+}
+
+InstanceAdaptor::InstanceAdaptor(Service *service)
+    : QDBusAbstractAdaptor(service)
+    , m_service(service)
+{ }
+
+void InstanceAdaptor::AddFiles(const QList<QByteArray> &names, const QByteArray &workingFolder)
+{
+    m_service->addFiles(names, workingFolder);
+}
+
+} // namespace tunedeck::mpris

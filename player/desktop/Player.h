@@ -1,0 +1,65 @@
+#pragma once
+
+#include "PathList.h"
+
+#include <QObject>
+#include <QString>
+#include <QtGlobal>
+
+namespace tunedeck {
+
+// The player as everything outside the main window sees it: the media-player bus, the command
+// line, a second start and drops. The main window implements it with its own handlers, which
+// stay the one place where transport happens; each signal is raised by the handler that makes
+// the change. UI thread only.
+class Player : public QObject {
+    Q_OBJECT
+
+public:
+    enum class State { Stopped, Playing, Paused };
+
+    using QObject::QObject;
+
+    virtual State state() const = 0;
+    // The file playing or paused, and a number that changes with every file opened (the same
+    // file queued twice is two entries); empty and 0 while stopped.
+    virtual QString entry() const = 0;
+    virtual quint16 entryNumber() const = 0;
+    // Where the entry is and how long it is; 0 while stopped. A large song's length is known
+    // once it has been read.
+    virtual qint64 positionMs() const = 0;
+    virtual qint64 lengthMs() const = 0;
+    // The output volume, 0 to 1.
+    virtual double volume() const = 0;
+    // How many entries wait in the play list.
+    virtual qsizetype listSize() const = 0;
+
+    // The transport buttons' commands: Play (takes the list's first entry; warns when the list
+    // is empty), Pause, Resume, Stop and Skip, each as its button does it.
+    virtual void play() = 0;
+    virtual void pause() = 0;
+    virtual void resume() = 0;
+    virtual void stop() = 0;
+    virtual void skip() = 0;
+    // Moves the position bar to `positionMs` (whole seconds, as the bar counts) as the user
+    // would: the bar decides whether that is far enough to seek.
+    virtual void seek(qint64 positionMs) = 0;
+    // Sets the volume, 0 to 1, for this and every later file.
+    virtual void setVolume(double volume) = 0;
+    // Appends the entries at the play list's end.
+    virtual void append(const PathList &entries) = 0;
+    // Brings the window to the front; ends the program.
+    virtual void raise() = 0;
+    virtual void quit() = 0;
+
+Q_SIGNALS:
+    void stateChanged();
+    // Another file opened, its length became known, or the entry ended.
+    void entryChanged();
+    void listChanged();
+    // A seek moved the entry to `positionMs`.
+    void seeked(qint64 positionMs);
+    void volumeChanged();
+};
+
+} // namespace tunedeck
