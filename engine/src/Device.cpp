@@ -2,8 +2,10 @@
 
 #include "MidiSource.h"
 #include "Output.h"
+#include "PlayControls.h"
 #include "SongLoad.h"
 #include "SpscRing.h"
+#include "Varispeed.h"
 #include "WaveSource.h"
 #include "tunedeck/FileKind.h"
 #include "tunedeck/MidiFile.h"
@@ -181,6 +183,35 @@ struct Device::Impl {
     // Output gain for every block, 1 for unchanged samples. Owner -> render thread.
     std::atomic<float> volume { 1.0f };
 
+    // The listener's settings: the owner's copy, and the word the render thread reads.
+    PlayControls settings;
+    std::atomic<std::uint64_t> controls { PlayControls {}.pack() };
+    // Render thread: a wave file at another speed, and the passes of a wave file played.
+    Varispeed varispeed;
+    int wavePasses = 0;
+
+    void publishControls() { controls.store(settings.pack(), std::memory_order_release); }
+
+    // Render thread: the file's next frames at the listener's settings. A wave file is sped up
+    // or slowed down here and looped whole here; a song does both itself.
+    std::size_t renderFile(float *out, std::size_t frames) noexcept
+    {
+        const PlayControls now = PlayControls::unpack(controls.load(std::memory_order_acquire));
+        current->applyControls(now);
+        if (current->kind() != MediaKind::Wave)
+            return current->render(out, frames);
+        std::size_t written = now.tempoPercent == 100
+            ? current->render(out, frames)
+            : varispeed.render(*current, out, frames, now.tempoPercent / 100.0);
+        if (written < frames && current->atEnd() && !current->failed()
+            && (now.loopCount == 0 || wavePasses + 1 < now.loopCount)) {
+            ++wavePasses;
+            current->seekMs(0);
+            varispeed.reset();
+        }
+        return written;
+    }
+
     static void renderCallback(void *context, float *out, std::size_t frames) noexcept
     {
         auto *impl = static_cast<Impl *>(context);
@@ -209,6 +240,8 @@ struct Device::Impl {
             current->silence();
         current = next->source.get();
         wasPlaying = false;
+        varispeed.reset();
+        wavePasses = 0;
         taken.store(next->serial, std::memory_order_release);
     }
 
@@ -223,6 +256,8 @@ struct Device::Impl {
             if (current)
                 current->seekMs(lowOf(seekNow));
             appliedSeekSerial = highOf(seekNow);
+            varispeed.reset();
+            wavePasses = 0;
         }
         if (!current) {
             std::fill(out, out + 2 * frames, 0.0f);
@@ -233,7 +268,7 @@ struct Device::Impl {
         bool playing = (commandNow & 1) != 0;
         std::optional<Notice> notice;
         if (playing) {
-            const std::size_t written = current->render(out, frames);
+            const std::size_t written = renderFile(out, frames);
             lastFileFrames = written;
             if (written < frames)
                 current->renderIdle(out + 2 * written, frames - written);
@@ -590,6 +625,8 @@ Result<void> Device::open(const std::filesystem::path &path)
     }
     std::unique_ptr<Source> source = std::move(built).value();
     d.kind = source->kind();
+    d.settings.muted = d.settings.soloed = 0;
+    d.publishControls();
     ++d.runId;
     d.requestSeek(0);
     d.sendCommand(false);
@@ -771,6 +808,64 @@ ChannelState Device::channelState(int channel) const
     for (int controller = 0; controller < 128; ++controller)
         fluid_synth_get_cc(synth, channel, controller, &state.controllers[controller]);
     return state;
+}
+
+} // namespace tunedeck
+
+namespace tunedeck {
+
+void Device::setTranspose(int semitones)
+{
+    m_impl->settings.transpose = std::clamp(semitones, -kMaxTranspose, kMaxTranspose);
+    m_impl->publishControls();
+}
+int Device::transpose() const
+{
+    return m_impl->settings.transpose;
+}
+
+void Device::setTempoPercent(int percent)
+{
+    m_impl->settings.tempoPercent = std::clamp(percent, kMinTempoPercent, kMaxTempoPercent);
+    m_impl->publishControls();
+}
+int Device::tempoPercent() const
+{
+    return m_impl->settings.tempoPercent;
+}
+std::uint32_t Device::playLengthMs() const
+{
+    return static_cast<std::uint32_t>(
+        std::uint64_t { lengthMs() } * 100 / unsigned(m_impl->settings.tempoPercent));
+}
+
+void Device::setMutedChannels(std::uint16_t channels)
+{
+    m_impl->settings.muted = channels;
+    m_impl->publishControls();
+}
+std::uint16_t Device::mutedChannels() const
+{
+    return m_impl->settings.muted;
+}
+void Device::setSoloChannels(std::uint16_t channels)
+{
+    m_impl->settings.soloed = channels;
+    m_impl->publishControls();
+}
+std::uint16_t Device::soloChannels() const
+{
+    return m_impl->settings.soloed;
+}
+
+void Device::setLoopCount(int count)
+{
+    m_impl->settings.loopCount = std::clamp(count, kLoopForever, kMaxLoopCount);
+    m_impl->publishControls();
+}
+int Device::loopCount() const
+{
+    return m_impl->settings.loopCount;
 }
 
 } // namespace tunedeck

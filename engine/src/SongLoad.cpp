@@ -187,6 +187,12 @@ void SongLoad::seekMs(std::uint32_t positionMs) noexcept
         m_pendingSeekMs = std::min(positionMs, lengthMs());
 }
 
+void SongLoad::applyControls(const PlayControls &controls) noexcept
+{
+    if (MidiSource *ready = song())
+        ready->applyControls(controls);
+}
+
 void SongLoad::prepareSeek(std::uint32_t positionMs) noexcept
 {
     if (m_shared->state.load(std::memory_order_acquire) == Ready)

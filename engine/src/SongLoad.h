@@ -64,6 +64,7 @@ public:
     Error::Code failure() const noexcept override;
     std::string failureDetail() const override;
     void abandon() noexcept override;
+    void applyControls(const PlayControls &controls) noexcept override;
 
 private:
     struct Shared;

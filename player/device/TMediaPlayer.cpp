@@ -6,6 +6,8 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 namespace {
@@ -359,4 +361,24 @@ void TMediaPlayer::SetVolume(double volume)
 double TMediaPlayer::Volume() const
 {
     return d->device->volume();
+}
+
+void TMediaPlayer::SetRate(double rate)
+{
+    d->device->setTempoPercent(int(std::lround(std::clamp(rate, 0.25, 4.0) * 100)));
+}
+
+double TMediaPlayer::Rate() const
+{
+    return d->device->tempoPercent() / 100.0;
+}
+
+void TMediaPlayer::SetRepeat(bool repeat)
+{
+    d->device->setLoopCount(repeat ? tunedeck::Device::kLoopForever : 1);
+}
+
+bool TMediaPlayer::Repeat() const
+{
+    return d->device->loopCount() == tunedeck::Device::kLoopForever;
 }

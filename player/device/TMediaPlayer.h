@@ -99,6 +99,14 @@ public:
     // effect within one audio block.
     void SetVolume(double volume);
     double Volume() const;
+    // Speed 0.25..4 (clamped; 1 at the start), for this and every later file: a song's tempo,
+    // a wave file's speed and pitch. Positions and lengths stay in the file's own time.
+    void SetRate(double rate);
+    double Rate() const;
+    // Whether each file, this and every later one, plays over and over until stopped or
+    // skipped (a song that marks a loop repeats that part); off at the start.
+    void SetRepeat(bool repeat);
+    bool Repeat() const;
     // Text for a result code; "Unknown error code" for codes without one.
     QString ErrorText(quint32 code) const;
 

@@ -159,6 +159,37 @@ public:
     void setVolume(float gain);
     float volume() const;
 
+    // The listener's settings. Each takes effect at the next block without waiting and lasts
+    // until changed, across files: a new file keeps the key, tempo and loops, and open() makes
+    // every channel sound again. Key and channels apply to songs only.
+    static constexpr int kMaxTranspose = 12;
+    static constexpr int kMinTempoPercent = 25;
+    static constexpr int kMaxTempoPercent = 400;
+    static constexpr int kMaxLoopCount = 65535;
+    static constexpr int kLoopForever = 0;
+    // Semitones (-12..12, clamped) for every channel but the drums (channel 10 and the parts a
+    // GS or XG reset or a drum bank makes drums). Notes sounding when it changes end.
+    void setTranspose(int semitones);
+    int transpose() const;
+    // The speed in percent (25..400, clamped): a song's clock runs faster or slower at the same
+    // pitch, a wave file's speed and pitch change together. positionMs(), lengthMs() and
+    // seekMs() stay in the file's own time; playLengthMs() is how long it plays at this tempo.
+    void setTempoPercent(int percent);
+    int tempoPercent() const;
+    std::uint32_t playLengthMs() const;
+    // MIDI channels as bits (bit n for channel n + 1): the muted ones, and the soloed ones
+    // (when any is soloed, only those sound). A channel that falls silent stops its notes.
+    void setMutedChannels(std::uint16_t channels);
+    std::uint16_t mutedChannels() const;
+    void setSoloChannels(std::uint16_t channels);
+    std::uint16_t soloChannels() const;
+    // How many times the file plays (1, the start value, to kMaxLoopCount), or kLoopForever. A
+    // song that marks a loop (controller 111, or loopStart/loopEnd markers) plays up to the
+    // loop's end that many times, each time from the loop's start restored as a seek restores
+    // it, then on to its end. The file's end comes (and Notice::Finished) after the last pass.
+    void setLoopCount(int count);
+    int loopCount() const;
+
     // Sample rate of the output in Hz; the output always takes interleaved stereo floats.
     int sampleRate() const;
     OutputMode outputMode() const;
