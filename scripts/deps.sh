@@ -15,7 +15,7 @@ packages=(
     libgtest-dev libgmock-dev clang-format
     python3 python3-mido
     xvfb xauth xdotool x11-utils openbox imagemagick sox
-    dbus-daemon dbus-bin desktop-file-utils libxml2-utils
+    dbus-daemon dbus-bin desktop-file-utils libxml2-utils playerctl
     # A private sound server with a null sink for the output tests and bench: PulseAudio runs
     # as one process, where PipeWire would need its session manager and Pulse layer beside it.
     pulseaudio pulseaudio-utils libpulse-dev

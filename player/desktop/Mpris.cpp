@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 
 namespace tunedeck::mpris {
 
@@ -68,6 +69,8 @@ Announced Announced::read(const Player &player)
     state.lengthMs = player.lengthMs();
     state.volume = player.volume();
     state.canPlay = state.state != Player::State::Stopped || player.listSize() > 0;
+    state.rate = player.rate();
+    state.loopTrack = player.loopTrack();
     const SongText text = player.text();
     state.title = QString::fromStdString(text.title);
     state.artist = QString::fromStdString(text.artist);
@@ -90,7 +93,7 @@ Service::Service(Player *player)
         [this](qint64 positionMs) { Q_EMIT seeked(positionMs * 1000); });
     connect(this, &Service::seeked, adaptor, &PlayerAdaptor::Seeked);
     for (auto change : { &Player::stateChanged, &Player::entryChanged, &Player::listChanged,
-             &Player::volumeChanged })
+             &Player::volumeChanged, &Player::rateOrLoopChanged })
         connect(player, change, this, &Service::announceSoon);
 }
 
@@ -251,6 +254,31 @@ void Service::setVolume(double volume)
     announce();
 }
 
+void Service::setRate(double rate)
+{
+    if (!std::isfinite(rate))
+        return;
+    if (rate <= 0) {
+        pause();
+        return;
+    }
+    m_player->setRate(rate);
+    announce();
+}
+
+void Service::setLoopStatus(const QString &status)
+{
+    if (status != u"None" && status != u"Track" && status != u"Playlist")
+        return;
+    m_player->setLoopTrack(status == u"Track");
+    announce();
+}
+
+QString Service::loopStatus(bool loopTrack)
+{
+    return loopTrack ? QStringLiteral("Track") : QStringLiteral("None");
+}
+
 void Service::addFiles(const QList<QByteArray> &names, const QByteArray &workingFolder)
 {
     desktop::appendFiles(*m_player, names, workingFolder, true);
@@ -280,6 +308,10 @@ void Service::announce()
         changed.insert(QStringLiteral("Volume"), after.volume);
     if (before.canPlay != after.canPlay)
         changed.insert(QStringLiteral("CanPlay"), after.canPlay);
+    if (before.rate != after.rate)
+        changed.insert(QStringLiteral("Rate"), after.rate);
+    if (before.loopTrack != after.loopTrack)
+        changed.insert(QStringLiteral("LoopStatus"), loopStatus(after.loopTrack));
     if (isStopped(before) != isStopped(after)) {
         changed.insert(QStringLiteral("CanPause"), !isStopped(after));
         changed.insert(QStringLiteral("CanGoNext"), !isStopped(after));
@@ -334,6 +366,16 @@ double PlayerAdaptor::volume() const
 void PlayerAdaptor::setVolume(double volume)
 {
     m_service->setVolume(volume);
+}
+
+double PlayerAdaptor::rate() const
+{
+    return m_service->player()->rate();
+}
+
+QString PlayerAdaptor::loopStatus() const
+{
+    return Service::loopStatus(m_service->player()->loopTrack());
 }
 
 qlonglong PlayerAdaptor::position() const

@@ -36,6 +36,8 @@ struct Announced {
     qint64 lengthMs = 0;
     double volume = 1.0;
     bool canPlay = false;
+    double rate = 1.0;
+    bool loopTrack = false;
     // What the entry says about itself; empty where it says nothing.
     QString title;
     QString artist;
@@ -72,6 +74,12 @@ public:
     void setPosition(const QDBusObjectPath &track, qint64 positionUs);
     void openUri(const QString &uri);
     void setVolume(double volume);
+    // The speed (0.25..4; 0 pauses, as MPRIS asks; NaN and infinities are ignored) and whether
+    // the song repeats ("Track"; "Playlist" is taken as "None": the queue gives up its entries
+    // as they play).
+    void setRate(double rate);
+    void setLoopStatus(const QString &status);
+    static QString loopStatus(bool loopTrack);
     void addFiles(const QList<QByteArray> &names, const QByteArray &workingFolder);
 
     // Properties of the player interface.
@@ -130,8 +138,9 @@ class PlayerAdaptor : public QDBusAbstractAdaptor {
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
     Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
     Q_PROPERTY(double Rate READ rate WRITE setRate)
-    Q_PROPERTY(double MinimumRate READ rate)
-    Q_PROPERTY(double MaximumRate READ rate)
+    Q_PROPERTY(double MinimumRate READ minimumRate)
+    Q_PROPERTY(double MaximumRate READ maximumRate)
+    Q_PROPERTY(QString LoopStatus READ loopStatus WRITE setLoopStatus)
     Q_PROPERTY(QVariantMap Metadata READ metadata)
     Q_PROPERTY(double Volume READ volume WRITE setVolume)
     Q_PROPERTY(qlonglong Position READ position)
@@ -146,8 +155,12 @@ public:
     explicit PlayerAdaptor(Service *service);
 
     QString playbackStatus() const;
-    double rate() const { return 1.0; }
-    void setRate(double) { }
+    double rate() const;
+    void setRate(double rate) { m_service->setRate(rate); }
+    double minimumRate() const { return 0.25; }
+    double maximumRate() const { return 4.0; }
+    QString loopStatus() const;
+    void setLoopStatus(const QString &status) { m_service->setLoopStatus(status); }
     QVariantMap metadata() const;
     double volume() const;
     void setVolume(double volume);

@@ -36,6 +36,11 @@ public:
     virtual double volume() const = 0;
     // How many entries wait in the play list.
     virtual qsizetype listSize() const = 0;
+    // The speed, 0.25 to 4 (1 at the start): a song's tempo, a wave file's speed and pitch.
+    // Positions and lengths stay in the entry's own time.
+    virtual double rate() const { return 1.0; }
+    // Whether the entry playing repeats until stopped or skipped (off at the start).
+    virtual bool loopTrack() const { return false; }
 
     // The transport buttons' commands: Play (takes the list's first entry; warns when the list
     // is empty), Pause, Resume, Stop and Skip, each as its button does it.
@@ -49,6 +54,10 @@ public:
     virtual void seek(qint64 positionMs) = 0;
     // Sets the volume, 0 to 1, for this and every later file.
     virtual void setVolume(double volume) = 0;
+    // Sets the speed (clamped to 0.25..4) and the repeat, for this and every later file, for
+    // this run only.
+    virtual void setRate(double rate) { Q_UNUSED(rate); }
+    virtual void setLoopTrack(bool loop) { Q_UNUSED(loop); }
     // Appends the entries at the play list's end.
     virtual void append(const PathList &entries) = 0;
     // Brings the window to the front; ends the program.
@@ -63,6 +72,8 @@ Q_SIGNALS:
     // A seek moved the entry to `positionMs`.
     void seeked(qint64 positionMs);
     void volumeChanged();
+    // The speed or the repeat changed.
+    void rateOrLoopChanged();
 };
 
 } // namespace tunedeck

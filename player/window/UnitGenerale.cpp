@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <cmath>
 #include <cstdlib>
 
 namespace texts = tunedeck::texts;
@@ -87,6 +88,24 @@ public:
         m_form->LettoreMidi->SetVolume(volume);
         Q_EMIT volumeChanged();
     }
+    double rate() const override { return m_form->LettoreMidi->Rate(); }
+    bool loopTrack() const override { return m_form->LettoreMidi->Repeat(); }
+    void setRate(double rate) override
+    {
+        if (!std::isfinite(rate))
+            return;
+        const double before = this->rate();
+        m_form->LettoreMidi->SetRate(rate);
+        if (this->rate() != before)
+            Q_EMIT rateOrLoopChanged();
+    }
+    void setLoopTrack(bool loop) override
+    {
+        if (loop == loopTrack())
+            return;
+        m_form->LettoreMidi->SetRepeat(loop);
+        Q_EMIT rateOrLoopChanged();
+    }
     void append(const tunedeck::PathList &entries) override { m_form->appendEntries(entries); }
     void raise() override
     {
@@ -107,13 +126,32 @@ public:
             Q_EMIT stateChanged();
     }
     void entryShown() { Q_EMIT entryChanged(); }
-    void seekDone(qint64 positionMs) { Q_EMIT seeked(positionMs); }
+    void seekDone(qint64 positionMs)
+    {
+        m_shownMs = positionMs;
+        Q_EMIT seeked(positionMs);
+    }
+    // Called when the display timer moves the bar: a repeating entry that went back to its
+    // start by itself is announced as a seek there.
+    void barShown()
+    {
+        const quint16 number = entryNumber();
+        const qint64 position = positionMs();
+        const bool wrapped = number != 0 && number == m_shownEntry && position < m_shownMs
+            && loopTrack() && m_state == State::Playing;
+        m_shownEntry = number;
+        m_shownMs = position;
+        if (wrapped)
+            Q_EMIT seeked(position);
+    }
 
 private:
     bool isOpen() const { return m_state != State::Stopped && m_form->LettoreMidi->IsOpen(); }
 
     TTunedeckform *m_form;
     State m_state = State::Stopped;
+    quint16 m_shownEntry = 0;
+    qint64 m_shownMs = 0;
 };
 
 namespace {
@@ -413,6 +451,7 @@ void TTunedeckform::TimerPlayTimer()
         if (CurrentLength != 0)
             m_player->entryShown();
     }
+    m_player->barShown();
     const auto positionMs = static_cast<qint32>(LettoreMidi->GetPosition());
     const qint32 lengthSeconds = CurrentLength / 1000;
     const qint32 positionSeconds = positionMs / 1000;
