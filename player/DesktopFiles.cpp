@@ -7,11 +7,13 @@
 #include "Texts.h"
 #include "TunedeckFormUnit.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QListWidget>
 #include <QLoggingCategory>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSet>
 #include <QTimer>
 #include <QUrl>
 
@@ -57,6 +59,10 @@ QByteArray absoluteName(const QByteArray &name, const QByteArray &workingFolder)
 
 void appendEntry(ExpandedFiles &result, QByteArrayView bytes)
 {
+    if (result.paths.size() >= kMaxEntriesAtOnce) {
+        ++result.leftOut;
+        return;
+    }
     result.paths.appendBytes(bytes);
     result.shown.append(result.paths.displayNameAt(result.paths.size() - 1));
 }
@@ -88,6 +94,7 @@ void appendFolder(ExpandedFiles &result, const QByteArray &folder)
 ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &workingFolder)
 {
     ExpandedFiles result;
+    QSet<std::pair<dev_t, ino_t>> foldersRead;
     for (const QByteArray &given : names) {
         const QByteArray name = absoluteName(given, workingFolder);
         const QString text = fileNameFromBytes(name);
@@ -97,7 +104,10 @@ ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &
             continue;
         }
         if (S_ISDIR(info.st_mode)) {
-            appendFolder(result, name);
+            if (!foldersRead.contains({ info.st_dev, info.st_ino })) {
+                foldersRead.insert({ info.st_dev, info.st_ino });
+                appendFolder(result, name);
+            }
             continue;
         }
         if (!S_ISREG(info.st_mode)) {
@@ -142,9 +152,35 @@ void dropFiles(TTunedeckform *form, const QMimeData *data)
     appendFiles(form, names, QByteArray(), false);
 }
 
-QString rejectedFilesText(const QStringList &rejected)
+QString rejectedFilesText(const QStringList &rejected, qsizetype leftOut)
 {
-    return texts::kUnableToPlayFile + texts::kLineBreak + rejected.join(texts::kLineBreak);
+    QString text;
+    if (!rejected.isEmpty()) {
+        text = texts::kUnableToPlayFile + texts::kLineBreak
+            + rejected.first(std::min(rejected.size(), kMaxReportedNames)).join(texts::kLineBreak);
+    }
+    if (rejected.size() > kMaxReportedNames)
+        text += texts::kLineBreak
+            + QStringLiteral("and %1 more").arg(rejected.size() - kMaxReportedNames);
+    if (leftOut > 0) {
+        if (!text.isEmpty())
+            text += texts::kLineBreak;
+        text += QStringLiteral("%1 more files were not added: at most %2 are added at a time")
+                    .arg(leftOut)
+                    .arg(kMaxEntriesAtOnce);
+    }
+    return text;
+}
+
+std::optional<QString> refuseNames(const QList<QByteArray> &names)
+{
+    for (const QByteArray &name : names) {
+        if (name.contains('\0')) {
+            return QStringLiteral("A file name cannot contain a NUL byte: ")
+                + fileNameFromBytes(name.left(name.indexOf('\0')));
+        }
+    }
+    return std::nullopt;
 }
 
 qsizetype appendFiles(TTunedeckform *form, const QList<QByteArray> &names,
@@ -158,14 +194,18 @@ qsizetype appendFiles(TTunedeckform *form, const QList<QByteArray> &names,
     for (const QString &name : std::as_const(files.shown))
         qCDebug(lcDesktop, "appended %s", qUtf8Printable(name));
     // Playing and the report wait until the caller has returned: both may open a modal box,
-    // and a caller on the bus must have its answer first.
+    // and a caller on the bus must have its answer first. While a box is up neither happens:
+    // a second box would run inside the first (the entries stay in the list for Play).
     QTimer::singleShot(0, form,
-        [form, startPlay = startPlaying && added > 0, rejected = std::move(files.rejected)] {
+        [form, startPlay = startPlaying && added > 0, rejected = std::move(files.rejected),
+            leftOut = files.leftOut] {
+            if (QApplication::activeModalWidget())
+                return;
             // Stopped is the look with the Stop button hidden; paused and playing both show it.
             if (startPlay && form->StopButt->isHidden() && form->Lista->count() > 0)
                 form->PlayButtClick();
-            if (!rejected.isEmpty())
-                showGeneralError(rejectedFilesText(rejected));
+            if ((!rejected.isEmpty() || leftOut > 0) && !QApplication::activeModalWidget())
+                showGeneralError(rejectedFilesText(rejected, leftOut));
         });
     return added;
 }

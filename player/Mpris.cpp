@@ -6,14 +6,18 @@
 #include "Trackbar95.h"
 #include "TunedeckFormUnit.h"
 
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QLoggingCategory>
 #include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
+#include <exception>
 
 namespace tunedeck::mpris {
 
@@ -21,6 +25,10 @@ namespace {
 
 // How long a second start waits for the running program's answer before it runs on its own.
 constexpr int kHandOverTimeoutMs = 5000;
+// Commands from the bus that failed after their caller was answered (off unless enabled with
+// QT_LOGGING_RULES="tunedeck.mpris.debug=true").
+Q_LOGGING_CATEGORY(lcMpris, "tunedeck.mpris", QtWarningMsg)
+
 // MPRIS' own "no track" object path.
 const QString kNoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
 
@@ -90,6 +98,23 @@ Service::~Service()
     }
 }
 
+template<typename Command> void Service::fromBus(Command command)
+{
+    if (calledFromDBus()) {
+        setDelayedReply(true);
+        connection().send(message().createReply());
+    }
+    if (QApplication::activeModalWidget())
+        return;
+    try {
+        command();
+    } catch (const std::exception &error) {
+        qCWarning(lcMpris, "command failed: %s", error.what());
+    } catch (...) {
+        qCWarning(lcMpris, "command failed");
+    }
+}
+
 bool Service::registerOnBus()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -123,7 +148,7 @@ QVariantMap Service::metadata(const PlayerSnapshot &state)
     map.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(trackId(state)));
     if (isStopped(state) || state.fileName.isEmpty())
         return map;
-    map.insert(QStringLiteral("mpris:length"), qlonglong(state.lengthMs) * 1000);
+    map.insert(QStringLiteral("mpris:length"), qlonglong(state.lengthMs * 1000));
     map.insert(
         QStringLiteral("xesam:title"), state.fileName.mid(state.fileName.lastIndexOf(u'/') + 1));
     map.insert(QStringLiteral("xesam:url"),
@@ -150,11 +175,7 @@ void Service::play()
     if (state.status == PlayerSnapshot::Status::Paused) {
         m_form->ResButtClick();
     } else if (isStopped(state)) {
-        if (state.listEmpty) {
-            // The button's warning box runs modally; the caller is answered first.
-            QTimer::singleShot(0, m_form, [form = m_form] { form->PlayButtClick(); });
-            return;
-        }
+        // The button's warning box for an empty list runs modally; the caller has its answer.
         m_form->PlayButtClick();
     }
     m_state->refresh();
@@ -190,11 +211,14 @@ void Service::next()
 
 void Service::moveBar(qint64 positionUs)
 {
-    // The bar shows the device's position first, as the display timer would, so its handler
-    // compares the request with where the song is.
+    // The bus asked for this place: the bar's rule against small moves is the bar's own.
+    const auto positionMs
+        = static_cast<quint32>(std::clamp<qint64>(positionUs / 1000, 0, UINT32_MAX));
+    m_form->SeekTo(positionMs);
     m_form->TimerPlayTimer();
-    m_form->PosBar->setValue(int(std::clamp<qint64>(positionUs / 1000000, 0, INT_MAX)));
-    checkSeeked();
+    const qint64 reachedMs = m_form->LettoreMidi->GetPosition();
+    m_lastSeekedMs = reachedMs;
+    Q_EMIT seeked(reachedMs * 1000);
 }
 
 void Service::checkSeeked()
@@ -216,33 +240,53 @@ void Service::seek(qint64 offsetUs)
     const PlayerSnapshot state = PlayerState::read(m_form);
     if (isStopped(state) || !m_form->LettoreMidi->IsOpen() || state.lengthMs <= 0)
         return;
-    const qint64 target = std::max<qint64>(0, positionUs() + offsetUs);
-    if (target > qint64(state.lengthMs) * 1000) {
+    // Past the end skips to the next entry; the sum is not formed, so INT64_MAX cannot wrap.
+    const qint64 lengthUs = state.lengthMs * 1000;
+    const qint64 fromUs = positionUs();
+    if (offsetUs > lengthUs - fromUs) {
         next();
         return;
     }
-    moveBar(target);
+    moveBar(std::max<qint64>(0, fromUs + offsetUs));
 }
 
 void Service::setPosition(const QDBusObjectPath &track, qint64 positionUs)
 {
     const PlayerSnapshot state = PlayerState::read(m_form);
     if (isStopped(state) || track != trackId(state) || positionUs < 0
-        || positionUs > qint64(state.lengthMs) * 1000)
+        || positionUs > state.lengthMs * 1000)
         return;
     moveBar(positionUs);
 }
 
-void Service::openUri(const QString &uri)
+QByteArray Service::localFileName(const QString &uri)
 {
     const QUrl url(uri);
     if (!url.isLocalFile())
-        return;
-    addFiles({ fileNameToBytes(url.toLocalFile()) }, QByteArray());
+        return {};
+    // The path's bytes as they were escaped, so a name that is not UTF-8 survives.
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+}
+
+void Service::openUri(const QString &uri)
+{
+    const QByteArray name = localFileName(uri);
+    if (!name.isEmpty())
+        addFiles({ name }, QByteArray());
+}
+
+bool Service::refusedNames(const QList<QByteArray> &names)
+{
+    const std::optional<QString> refused = desktop::refuseNames(names);
+    if (refused && calledFromDBus())
+        sendErrorReply(QDBusError::InvalidArgs, *refused);
+    return refused.has_value();
 }
 
 void Service::setVolume(double volume)
 {
+    if (!std::isfinite(volume))
+        return;
     m_form->LettoreMidi->SetVolume(std::clamp(volume, 0.0, 1.0));
     m_state->refresh();
 }
@@ -287,6 +331,7 @@ QStringList RootAdaptor::supportedMimeTypes() const
 
 void RootAdaptor::Raise()
 {
+    // Never opens a box, so it is not held back while one is up.
     TTunedeckform *form = m_service->form();
     form->showNormal();
     form->raise();
@@ -295,7 +340,7 @@ void RootAdaptor::Raise()
 
 void RootAdaptor::Quit()
 {
-    m_service->form()->Exit1Click();
+    m_service->fromBus([this] { m_service->form()->Exit1Click(); });
 }
 
 PlayerAdaptor::PlayerAdaptor(Service *service)
@@ -350,37 +395,39 @@ bool PlayerAdaptor::canSeek() const
 
 void PlayerAdaptor::Play()
 {
-    m_service->play();
+    m_service->fromBus([&] { m_service->play(); });
 }
 void PlayerAdaptor::Pause()
 {
-    m_service->pause();
+    m_service->fromBus([&] { m_service->pause(); });
 }
 void PlayerAdaptor::PlayPause()
 {
-    m_service->playPause();
+    m_service->fromBus([&] { m_service->playPause(); });
 }
 void PlayerAdaptor::Stop()
 {
-    m_service->stop();
+    m_service->fromBus([&] { m_service->stop(); });
 }
 void PlayerAdaptor::Next()
 {
-    m_service->next();
+    m_service->fromBus([&] { m_service->next(); });
 }
 void PlayerAdaptor::Previous()
 { }
 void PlayerAdaptor::Seek(qlonglong offset)
 {
-    m_service->seek(offset);
+    m_service->fromBus([&] { m_service->seek(offset); });
 }
 void PlayerAdaptor::SetPosition(const QDBusObjectPath &trackId, qlonglong position)
 {
-    m_service->setPosition(trackId, position);
+    m_service->fromBus([&] { m_service->setPosition(trackId, position); });
 }
 void PlayerAdaptor::OpenUri(const QString &uri)
 {
-    m_service->openUri(uri);
+    if (m_service->refusedNames({ Service::localFileName(uri) }))
+        return;
+    m_service->fromBus([&] { m_service->openUri(uri); });
 }
 
 InstanceAdaptor::InstanceAdaptor(Service *service)
@@ -390,7 +437,9 @@ InstanceAdaptor::InstanceAdaptor(Service *service)
 
 void InstanceAdaptor::AddFiles(const QList<QByteArray> &names, const QByteArray &workingFolder)
 {
-    m_service->addFiles(names, workingFolder);
+    if (m_service->refusedNames(names) || m_service->refusedNames({ workingFolder }))
+        return;
+    m_service->fromBus([&] { m_service->addFiles(names, workingFolder); });
 }
 
 } // namespace tunedeck::mpris

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDBusAbstractAdaptor>
+#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QList>
 #include <QObject>
@@ -32,7 +33,9 @@ inline const QString kInstanceInterface = QStringLiteral("org.tunedeck.Instance"
 bool handOverFiles(const QList<QByteArray> &names, const QByteArray &workingFolder);
 
 // The running program's side: registered on the session bus for the window's lifetime.
-class Service : public QObject {
+// The adaptors' calls reach it with the bus message at hand (QDBusContext), so a command can
+// answer its caller before it runs.
+class Service : public QObject, public QDBusContext {
     Q_OBJECT
 
 public:
@@ -46,6 +49,12 @@ public:
     TTunedeckform *form() const { return m_form; }
     PlayerState *state() const { return m_state; }
 
+    // Runs a command that came over the bus: the caller is answered first, so a box the
+    // command opens does not keep it waiting; while one of the window's boxes is up the
+    // command is ignored (the window takes no clicks then either, and a second box would
+    // nest inside the first); an error a handler raises stops at the bus.
+    template<typename Command> void fromBus(Command command);
+
     // The commands, as the interfaces' methods call them.
     void play();
     void pause();
@@ -57,6 +66,10 @@ public:
     void openUri(const QString &uri);
     void setVolume(double volume);
     void addFiles(const QList<QByteArray> &names, const QByteArray &workingFolder);
+    // The bytes of a file: URI's path; empty for any other URI.
+    static QByteArray localFileName(const QString &uri);
+    // True, and the caller answered with InvalidArgs, when a name cannot name a file.
+    bool refusedNames(const QList<QByteArray> &names);
 
     // Properties of the player interface, from a snapshot.
     static QString playbackStatus(const PlayerSnapshot &state);
@@ -70,8 +83,7 @@ Q_SIGNALS:
 
 private:
     void stateChanged(const PlayerSnapshot &before, const PlayerSnapshot &after);
-    // Moves the position bar to `positionUs` as a user would; the bar's handler decides
-    // whether that is worth a seek.
+    // Moves the song to `positionUs` (however near it is) and announces it with Seeked.
     void moveBar(qint64 positionUs);
     void checkSeeked();
 

@@ -15,7 +15,7 @@ struct PlayerSnapshot {
     Status status = Status::Stopped;
     // The file chosen for playing and its length; empty and 0 while stopped.
     QString fileName;
-    qint32 lengthMs = 0;
+    qint64 lengthMs = 0;
     // Changes with every file the device opens, so the same file queued twice is two tracks.
     quint16 track = 0;
     double volume = 1.0;

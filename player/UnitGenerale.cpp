@@ -1,5 +1,6 @@
 #include "UnitGenerale.h"
 
+#include "FileNames.h"
 #include "MessageBoxes.h"
 #include "TMediaPlayer.h"
 #include "Texts.h"
@@ -15,6 +16,8 @@
 #include <QTimer>
 
 #include <cstdlib>
+
+#include <sys/stat.h>
 
 namespace texts = tunedeck::texts;
 using tunedeck::MessageKind;
@@ -54,7 +57,7 @@ constexpr int kPositionPanel = 5;
 // arrow-key step or one page step must not restart the sound.
 constexpr int kSeekToleranceSeconds = 3;
 
-QString twoDigits(qint32 number)
+QString twoDigits(qint64 number)
 {
     return QString::number(number).rightJustified(2, u'0');
 }
@@ -80,12 +83,12 @@ void setState(TTunedeckform *form, const QString &state)
 
 } // namespace
 
-QString FormatTime(qint32 ms)
+QString FormatTime(qint64 ms)
 {
     if (ms < 0)
         ms = 0;
-    const qint32 minutes = ms / 60000;
-    const qint32 seconds = (ms / 1000) % 60;
+    const qint64 minutes = ms / 60000;
+    const qint64 seconds = (ms / 1000) % 60;
     return twoDigits(minutes) + u':' + twoDigits(seconds);
 }
 
@@ -139,6 +142,14 @@ void StopPlayback()
 
 namespace {
 
+// Whether `name` is a regular file, found by the name's own bytes: QFileInfo would look for the
+// UTF-8 form of a name that is not UTF-8 and not find it.
+bool isRegularFile(const QString &name)
+{
+    struct stat info { };
+    return ::stat(tunedeck::fileNameToBytes(name).constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 // The missing-soundfont box's text for the engine's account of what it looked for.
 QString soundfontProblemText(const QString &lookedFor)
 {
@@ -168,7 +179,7 @@ void PlayNextEntry()
             form->PlayListPaths.removeFirst();
         ShowPlayingTitle(name);
 
-        if (!QFileInfo(name).isFile()) {
+        if (!isRegularFile(name)) {
             showMessage(
                 MessageKind::Information, texts::kUnableToPlayFile + texts::kLineBreak + name);
             StopPlayback();
@@ -207,8 +218,8 @@ void PlayNextEntry()
     }
     TMediaPlayer *device = form->LettoreMidi;
     device->SetMillisecondFormat();
-    form->CurrentLength = static_cast<qint32>(device->GetLength());
-    qCDebug(lcSequencer, "length %d ms", form->CurrentLength);
+    form->CurrentLength = qint64(device->GetLength());
+    qCDebug(lcSequencer, "length %lld ms", qlonglong(form->CurrentLength));
     try {
         device->Play(TMediaPlayer::Notice::Requested);
     } catch (const EMCIDeviceError &) {
@@ -326,10 +337,10 @@ void TTunedeckform::TimerPlayTimer()
     }
     // A large song's length is known only once it has been read, after it was opened.
     if (CurrentLength == 0)
-        CurrentLength = static_cast<qint32>(LettoreMidi->GetLength());
-    const auto positionMs = static_cast<qint32>(LettoreMidi->GetPosition());
-    const qint32 lengthSeconds = CurrentLength / 1000;
-    const qint32 positionSeconds = positionMs / 1000;
+        CurrentLength = qint64(LettoreMidi->GetLength());
+    const auto positionMs = qint64(LettoreMidi->GetPosition());
+    const auto lengthSeconds = static_cast<qint32>(CurrentLength / 1000);
+    const auto positionSeconds = static_cast<qint32>(positionMs / 1000);
     StatusBar->setPanelText(kLengthPanel, FormatTime(CurrentLength));
     StatusBar->setPanelText(kPositionPanel, FormatTime(positionMs));
     if (lengthSeconds <= 0) {
@@ -353,10 +364,16 @@ void TTunedeckform::PosBarChange()
     const auto positionSeconds = static_cast<qint32>(LettoreMidi->GetPosition() / 1000);
     if (std::abs(positionSeconds - PosBar->value()) <= kSeekToleranceSeconds)
         return;
+    SeekTo(static_cast<quint32>(PosBar->value()) * 1000);
+}
+
+void TTunedeckform::SeekTo(quint32 positionMs)
+{
+    if (!LettoreMidi->IsOpen())
+        return;
     ResTimer->stop();
-    LettoreMidi->Seek(static_cast<quint32>(PosBar->value()) * 1000);
-    StatusBar->setPanelText(
-        kPositionPanel, FormatTime(static_cast<qint32>(LettoreMidi->GetPosition())));
+    LettoreMidi->Seek(positionMs);
+    StatusBar->setPanelText(kPositionPanel, FormatTime(qint64(LettoreMidi->GetPosition())));
     ResTimer->start();
 }
 
