@@ -96,6 +96,11 @@ ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &
     ExpandedFiles result;
     QSet<std::pair<dev_t, ino_t>> foldersRead;
     for (const QByteArray &given : names) {
+        // Once the list is full, the names left are not even looked at.
+        if (result.paths.size() >= kMaxEntriesAtOnce) {
+            ++result.leftOut;
+            continue;
+        }
         const QByteArray name = absoluteName(given, workingFolder);
         const QString text = fileNameFromBytes(name);
         struct stat info { };
@@ -165,8 +170,7 @@ QString rejectedFilesText(const QStringList &rejected, qsizetype leftOut)
     if (leftOut > 0) {
         if (!text.isEmpty())
             text += texts::kLineBreak;
-        text += QStringLiteral("%1 more files were not added: at most %2 are added at a time")
-                    .arg(leftOut)
+        text += QStringLiteral("Some files were not added: at most %1 are added at a time")
                     .arg(kMaxEntriesAtOnce);
     }
     return text;

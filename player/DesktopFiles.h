@@ -23,7 +23,8 @@ struct ExpandedFiles {
     PathList paths;
     QStringList shown;
     QStringList rejected;
-    // Entries not added because one message may add at most kMaxEntriesAtOnce.
+    // Entries, and names not looked at, left out because one list adds at most
+    // kMaxEntriesAtOnce entries.
     qsizetype leftOut = 0;
 };
 

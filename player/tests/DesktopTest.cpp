@@ -649,6 +649,7 @@ private Q_SLOTS:
         const QByteArray folder = tunedeck::fileNameToBytes(m_dir->path());
         const QString a = song(QStringLiteral("a.mid"));
         const QByteArray full = folder + '/' + name;
+        BoxRecorder boxes;
         if (plays)
             QVERIFY(std::filesystem::copy_file(a.toStdString(), full.toStdString()));
         QDBusMessage reply;
@@ -670,6 +671,8 @@ private Q_SLOTS:
             QCOMPARE(m_form->Lista->count(), 0);
             QCOMPARE(status(), QStringLiteral("Stopped"));
         }
+        QCoreApplication::processEvents();
+        QCOMPARE(boxes.texts(), QStringList());
     }
 
     // Many bad names make one report of the first few and a count, on the screen; a folder
@@ -700,6 +703,20 @@ private Q_SLOTS:
         const auto expanded = tunedeck::desktop::expandFileNames(
             QList<QByteArray>(100, folder) << folder + "/." << folder + "/a.mid", QByteArray());
         QCOMPARE(expanded.paths.size(), 3);
+
+        // One list adds at most so many entries; the report says the rest were left out.
+        tunedeck::PathList many;
+        for (int i = 0; i < 60000; ++i)
+            many.append(QStringLiteral("/songs/%1.mid").arg(i));
+        const QString list = m_dir->filePath(QStringLiteral("many.tdl"));
+        tunedeck::playlistfile::save(list, many);
+        const QByteArray listName = tunedeck::fileNameToBytes(list);
+        const auto capped
+            = tunedeck::desktop::expandFileNames({ listName, listName, listName }, QByteArray());
+        QCOMPARE(capped.paths.size(), tunedeck::desktop::kMaxEntriesAtOnce);
+        QVERIFY(capped.leftOut > 0);
+        QVERIFY(tunedeck::desktop::rejectedFilesText({}, capped.leftOut)
+                    .startsWith(u"Some files were not added"));
     }
 
     // Volume scales what the device renders.
