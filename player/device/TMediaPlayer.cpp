@@ -6,6 +6,7 @@
 
 #include <QMetaObject>
 
+#include <cmath>
 #include <filesystem>
 
 namespace {
@@ -343,6 +344,8 @@ QString TMediaPlayer::ErrorText(quint32 code) const
 
 void TMediaPlayer::SetVolume(double volume)
 {
+    if (!std::isfinite(volume))
+        return;
     d->device->setVolume(static_cast<float>(volume));
 }
 
