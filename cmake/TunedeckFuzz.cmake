@@ -1,6 +1,6 @@
 # td_add_fuzz(name SOURCES x_fuzz.cpp LIBS lib...)
 # With TUNEDECK_FUZZ (clang): a libFuzzer binary `name_fuzz`, run as
-#   build/fuzz/bin/name_fuzz fuzz/corpus/name
+#   build/fuzz/bin/name_fuzz -timeout=10 fuzz/corpus/name
 # Otherwise, when tests are built: `name_replay`, the same entry point fed every file of
 # fuzz/corpus/name by a small main, registered as a unit test so the corpus guards regressions.
 function(td_add_fuzz name)

@@ -1,8 +1,11 @@
 // Feeds arbitrary bytes to the device as a file and renders it: the MIDI reader or the wave
 // decoder (chosen by content, as for any file), then a bounded number of blocks with seeks,
-// pauses and stops taken from the input's last bytes. Beyond the sanitizers' checks it traps
-// when a position leaves the file's length, a block claims more frames than asked, or a
-// refusal carries no code of the documented set.
+// pauses, stops, keys, tempos, muted channels and loops taken from the input's last bytes.
+// Beyond the sanitizers' checks it traps when a position leaves the file's length, a block
+// claims more frames than asked, a refusal carries no code of the documented set, or a wave's
+// decoder stalled (the device gives up on it after a few seconds, which would otherwise pass
+// unseen). Run it with a per-input limit:
+//   build/fuzz/bin/render_fuzz -timeout=10 fuzz/corpus/render
 #include "tunedeck/Device.h"
 
 #include <cstddef>
@@ -75,6 +78,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             device->stop();
             device->play();
             break;
+        case 3: // the listener's key and tempo
+            device->setTranspose(int(op % 25) - 12);
+            device->setTempoPercent(25 + op * 375 / 255);
+            break;
+        case 4: // channels and loops (0: for ever)
+            device->setMutedChannels(std::uint16_t(op * 257));
+            device->setLoopCount(op % 4);
+            break;
         default:
             break;
         }
@@ -83,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (!device->isPlaying())
             device->play();
     }
+    require(device->lastFailure().detail.find("gave no sound") == std::string::npos);
     device->close();
     return 0;
 }

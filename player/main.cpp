@@ -1,6 +1,7 @@
 #include "DesktopFiles.h"
 #include "Mpris.h"
 #include "Player.h"
+#include "TMediaPlayer.h"
 #include "Texts.h"
 #include "TunedeckApplication.h"
 #include "TunedeckFormUnit.h"
@@ -33,6 +34,26 @@ public:
         }
         return false;
     }
+};
+
+// Once the watched window has been painted, gets the synthesiser ready behind it: the first paint
+// does not wait for the soundfont, and the first song mostly finds it ready.
+class PrepareAfterFirstPaint : public QObject {
+public:
+    explicit PrepareAfterFirstPaint(TTunedeckform *form)
+        : m_form(form)
+    { }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, m_form, [form = m_form] { form->LettoreMidi->Prepare(); });
+        }
+        return false;
+    }
+
+private:
+    TTunedeckform *m_form;
 };
 
 QByteArray workingFolder()
@@ -73,6 +94,8 @@ int main(int argc, char **argv)
         FirstPaintProbe probe;
         if (lcStartup().isDebugEnabled())
             form.installEventFilter(&probe);
+        PrepareAfterFirstPaint prepare(&form);
+        form.installEventFilter(&prepare);
         form.show();
         // Media keys and a second start reach this window over the session bus, if there is one.
         auto *bus = new tunedeck::mpris::Service(form.player());

@@ -3,7 +3,8 @@
 # fetched, so a second run costs a few seconds. Needs root (or sudo) the first time.
 #   scripts/deps.sh          what scripts/test.sh needs
 #   scripts/deps.sh fuzz     and the clang toolchain for the fuzz preset's libFuzzer targets
-#   scripts/deps.sh bench    and the peers bench/ measures beside Tunedeck (sox's PulseAudio output)
+#   scripts/deps.sh bench    and the peers bench/ measures beside Tunedeck (sox's PulseAudio output,
+#                            Audacious for bench/light.sh's start-up, FluidR3 for its memory figures)
 set -euo pipefail
 
 packages=(
@@ -24,7 +25,7 @@ if [ "${1:-}" = fuzz ]; then
     packages+=(clang libclang-rt-14-dev)
 fi
 if [ "${1:-}" = bench ]; then
-    packages+=(libsox-fmt-pulse)
+    packages+=(libsox-fmt-pulse audacious fluid-soundfont-gm)
 fi
 
 missing=()

@@ -2,8 +2,10 @@
 
 #include "MidiSource.h"
 #include "Output.h"
+#include "PlayControls.h"
 #include "SongLoad.h"
 #include "SpscRing.h"
+#include "Varispeed.h"
 #include "WaveSource.h"
 #include "tunedeck/FileKind.h"
 #include "tunedeck/MidiFile.h"
@@ -90,7 +92,38 @@ struct Device::Impl {
     std::mutex outputMutex;
     std::uint32_t outputGeneration = 0; // counts the outputs opened, under outputMutex
     std::string streamName; // the open file's name, for the output's stream
-    std::unique_ptr<Synth> synth;
+    SongText text; // what the open file says about itself
+    int songBank = -1; // the open song's own soundfont in the synthesiser, or -1
+    // The synthesiser, made on a worker after prepare() or at the first song.
+    std::shared_ptr<SynthSlot> synth;
+
+    // Owner's thread: an RMID song's own soundfont goes over the default for that song. It must
+    // be there before the song's presets are chosen, so the synthesiser is made now if it is not
+    // yet (only for such songs).
+    void addSongBank(const MidiFile &song)
+    {
+        const auto bank = song.soundfontBank();
+        if (bank.empty())
+            return;
+        std::lock_guard lock(synth->mutex);
+        auto made = synth->obtain();
+        if (!made)
+            return; // the song then fails as any song without a soundfont does
+        if (auto added = made.value()->addBank(bank, song.bankOffset()))
+            songBank = added.value();
+        else
+            text.note = added.error().detail; // the song plays with the default soundfont
+    }
+    // Owner's thread: the open song's own soundfont goes with it.
+    void dropSongBank()
+    {
+        if (songBank < 0)
+            return;
+        std::lock_guard lock(synth->mutex);
+        if (synth->synth)
+            synth->synth->removeBank(songBank);
+        songBank = -1;
+    }
 
     // Why the last Failed notice was sent: set by the owner when the output cannot be opened
     // again for play(), or by the notice thread (outputLost) when the output went away.
@@ -143,10 +176,41 @@ struct Device::Impl {
     SpscRing<Notice, kNoticeRingSize> notices;
     std::counting_semaphore<> noticeReady { 0 };
     std::atomic<bool> noticeStop { false };
+    // True while an output exists for the notice thread to watch; owner -> notice thread.
+    std::atomic<bool> watching { false };
     std::thread noticeThread;
 
     // Output gain for every block, 1 for unchanged samples. Owner -> render thread.
     std::atomic<float> volume { 1.0f };
+
+    // The listener's settings: the owner's copy, and the word the render thread reads.
+    PlayControls settings;
+    std::atomic<std::uint64_t> controls { PlayControls {}.pack() };
+    // Render thread: a wave file at another speed, and the passes of a wave file played.
+    Varispeed varispeed;
+    int wavePasses = 0;
+
+    void publishControls() { controls.store(settings.pack(), std::memory_order_release); }
+
+    // Render thread: the file's next frames at the listener's settings. A wave file is sped up
+    // or slowed down here and looped whole here; a song does both itself.
+    std::size_t renderFile(float *out, std::size_t frames) noexcept
+    {
+        const PlayControls now = PlayControls::unpack(controls.load(std::memory_order_acquire));
+        current->applyControls(now);
+        if (current->kind() != MediaKind::Wave)
+            return current->render(out, frames);
+        std::size_t written = now.tempoPercent == 100
+            ? current->render(out, frames)
+            : varispeed.render(*current, out, frames, now.tempoPercent / 100.0);
+        if (written < frames && current->atEnd() && !current->failed()
+            && (now.loopCount == 0 || wavePasses + 1 < now.loopCount)) {
+            ++wavePasses;
+            current->seekMs(0);
+            varispeed.reset();
+        }
+        return written;
+    }
 
     static void renderCallback(void *context, float *out, std::size_t frames) noexcept
     {
@@ -176,6 +240,8 @@ struct Device::Impl {
             current->silence();
         current = next->source.get();
         wasPlaying = false;
+        varispeed.reset();
+        wavePasses = 0;
         taken.store(next->serial, std::memory_order_release);
     }
 
@@ -190,6 +256,8 @@ struct Device::Impl {
             if (current)
                 current->seekMs(lowOf(seekNow));
             appliedSeekSerial = highOf(seekNow);
+            varispeed.reset();
+            wavePasses = 0;
         }
         if (!current) {
             std::fill(out, out + 2 * frames, 0.0f);
@@ -200,7 +268,7 @@ struct Device::Impl {
         bool playing = (commandNow & 1) != 0;
         std::optional<Notice> notice;
         if (playing) {
-            const std::size_t written = current->render(out, frames);
+            const std::size_t written = renderFile(out, frames);
             lastFileFrames = written;
             if (written < frames)
                 current->renderIdle(out + 2 * written, frames - written);
@@ -233,6 +301,55 @@ struct Device::Impl {
     }
 
     bool outputThreaded() const { return output != nullptr; }
+
+    // The notice thread: hands the render thread's notices (and failures found on the owner's
+    // thread) to the listener and, while an output exists, checks every kOutputCheckInterval
+    // that it is still there. With no output it sleeps until woken.
+    void deliverNotices()
+    {
+        std::uint32_t checkedGeneration = 0; // the last output found lost
+        for (;;) {
+            bool woken = true;
+            if (watching.load(std::memory_order_relaxed))
+                woken = noticeReady.try_acquire_for(kOutputCheckInterval);
+            else
+                noticeReady.acquire();
+            // Notices sent before the device began to close are still delivered.
+            const bool stopping = noticeStop.load(std::memory_order_acquire);
+            while (auto notice = notices.pop()) {
+                if (listener)
+                    listener(*notice);
+            }
+            if (stopping)
+                return;
+            if (const std::uint32_t run = failedRun.exchange(0, std::memory_order_acq_rel);
+                run != 0 && listener)
+                listener(Notice { Notice::Kind::Failed, run });
+            if (woken)
+                continue;
+            if (auto lost = checkOutputLost(checkedGeneration); lost && listener)
+                listener(*lost);
+        }
+    }
+
+    // Notice thread: the Failed notice of the run that was playing when the output went away,
+    // once per output.
+    std::optional<Notice> checkOutputLost(std::uint32_t &checkedGeneration)
+    {
+        std::lock_guard lock(outputMutex);
+        if (!output || checkedGeneration == outputGeneration || !output->lost())
+            return std::nullopt;
+        // The render thread has stopped for good, so the run that was playing fails here; the
+        // same compare-and-swap as at the end of a file keeps it to one notice.
+        checkedGeneration = outputGeneration;
+        std::uint64_t now = command.load(std::memory_order_acquire);
+        if ((now & 1) == 0
+            || !command.compare_exchange_strong(
+                now, now & ~std::uint64_t(1), std::memory_order_acq_rel))
+            return std::nullopt;
+        outputLost.store(true, std::memory_order_release);
+        return Notice { Notice::Kind::Failed, highOf(now) };
+    }
 
     // Owner's thread. Hands `next` to the render thread without waiting for it: a hand-over
     // still untaken is withdrawn and freed at once, and a source the render thread may still be
@@ -310,6 +427,7 @@ struct Device::Impl {
         }
         if (!old)
             return;
+        watching.store(false, std::memory_order_relaxed);
         old->stop();
         // No render thread now: the owner takes any hand-over still pending itself.
         applySwap();
@@ -332,7 +450,15 @@ struct Device::Impl {
         }
         outputLost.store(false, std::memory_order_relaxed);
         output->start(&Impl::renderCallback, this);
+        startWatching();
         return {};
+    }
+
+    // Owner's thread: the notice thread checks the new output from now on.
+    void startWatching()
+    {
+        watching.store(true, std::memory_order_relaxed);
+        noticeReady.release();
     }
 
     bool outputGone() const { return !output || output->lost(); }
@@ -340,22 +466,43 @@ struct Device::Impl {
     // Owner's thread: an output for `path` to play through, when it needs one of its own.
     Result<void> prepareOutput(const std::filesystem::path &path)
     {
+        if (mode == OutputMode::Null && !output) {
+            {
+                std::lock_guard lock(outputMutex);
+                output = openNullOutput(sampleRate);
+                ++outputGeneration;
+            }
+            output->start(&Impl::renderCallback, this);
+            startWatching();
+        }
         if (mode != OutputMode::Sdl)
             return {};
         streamName = path.filename().string();
         return reopenOutput();
     }
 
-    Result<void> prepareSynth()
+    // Owner's thread: refuses a song when no soundfont is there (looked for again at every song,
+    // so one installed meanwhile is found); the synthesiser itself is made on a worker.
+    Result<void> checkSoundfont() const
     {
-        if (!synth) {
-            // Looked for again at every song, so a soundfont installed meanwhile is found.
-            auto made = Synth::create(sampleRate);
-            if (!made)
-                return made.error();
-            synth = std::move(made).value();
-        }
+        if (auto found = findSoundfont(); !found)
+            return found.error();
         return {};
+    }
+
+    // Owner's thread: the source that plays `song`. Without a render thread it is made ready
+    // here; else a worker reads the samples it needs while the window goes on.
+    Result<std::unique_ptr<Source>> songSource(MidiFile song)
+    {
+        if (mode != OutputMode::Offline)
+            return std::unique_ptr<Source>(std::make_unique<SongLoad>(std::move(song), synth));
+        std::lock_guard lock(synth->mutex);
+        auto made = synth->obtain();
+        if (!made)
+            return made.error();
+        made.value()->preload(song);
+        return std::unique_ptr<Source>(
+            std::make_unique<MidiSource>(std::move(song), *made.value()));
     }
 
     Result<std::unique_ptr<Source>> build(const std::filesystem::path &path)
@@ -370,6 +517,7 @@ struct Device::Impl {
             auto wave = WaveSource::open(path, sampleRate, mode == OutputMode::Offline);
             if (!wave)
                 return wave.error();
+            text = wave.value()->text();
             return std::unique_ptr<Source>(std::move(wave).value());
         }
         // A large song is read while it is already open (the offline output's owner has no
@@ -380,22 +528,23 @@ struct Device::Impl {
             && file.size <= MidiFile::kMaxBytes) {
             if (!MidiFile::looksLikeMidi(file.headSpan()))
                 return MidiFile::parse(file.headSpan()).error();
-            if (auto ready = prepareSynth(); !ready)
+            if (auto ready = checkSoundfont(); !ready)
                 return ready.error();
             if (auto ready = prepareOutput(path); !ready)
                 return ready.error();
             return std::unique_ptr<Source>(
-                std::make_unique<SongLoad>(path, headerKind(file.headSpan()), *synth));
+                std::make_unique<SongLoad>(path, headerKind(file.headSpan()), synth));
         }
         auto song = MidiFile::read(path);
         if (!song)
             return song.error();
-        if (auto ready = prepareSynth(); !ready)
+        if (auto ready = checkSoundfont(); !ready)
             return ready.error();
         if (auto ready = prepareOutput(path); !ready)
             return ready.error();
-        return std::unique_ptr<Source>(
-            std::make_unique<MidiSource>(std::move(song).value(), *synth));
+        text = song.value().text();
+        addSongBank(song.value());
+        return songSource(std::move(song).value());
     }
 };
 
@@ -410,56 +559,11 @@ Device::Device(Listener listener, OutputMode mode)
         const char *forced = std::getenv("TUNEDECK_OUTPUT");
         mode = forced && std::string_view(forced) == "null" ? OutputMode::Null : OutputMode::Sdl;
     }
-    if (mode == OutputMode::Null)
-        d.output = openNullOutput(kDefaultSampleRate);
     d.mode = mode;
-    if (d.output)
-        d.sampleRate = d.output->sampleRate();
-
-    // Without a soundfont songs fail to open (and look for it again); waves still play.
-    if (auto synth = Synth::create(d.sampleRate))
-        d.synth = std::move(synth).value();
-
-    d.noticeThread = std::thread([&d] {
-        std::uint32_t checkedGeneration = 0; // the last output found lost
-        for (;;) {
-            const bool woken = d.noticeReady.try_acquire_for(kOutputCheckInterval);
-            // Notices sent before the device began to close are still delivered.
-            const bool stopping = d.noticeStop.load(std::memory_order_acquire);
-            while (auto notice = d.notices.pop()) {
-                if (d.listener)
-                    d.listener(*notice);
-            }
-            if (stopping)
-                return;
-            if (const std::uint32_t run = d.failedRun.exchange(0, std::memory_order_acq_rel);
-                run != 0 && d.listener)
-                d.listener(Notice { Notice::Kind::Failed, run });
-            if (woken)
-                continue;
-            std::optional<Notice> lost;
-            {
-                std::lock_guard lock(d.outputMutex);
-                if (d.output && checkedGeneration != d.outputGeneration && d.output->lost()) {
-                    // The render thread has stopped for good, so the run that was playing
-                    // fails here; the same compare-and-swap as at the end of a file keeps it
-                    // to one notice.
-                    checkedGeneration = d.outputGeneration;
-                    std::uint64_t now = d.command.load(std::memory_order_acquire);
-                    if ((now & 1) != 0
-                        && d.command.compare_exchange_strong(
-                            now, now & ~std::uint64_t(1), std::memory_order_acq_rel)) {
-                        d.outputLost.store(true, std::memory_order_release);
-                        lost = Notice { Notice::Kind::Failed, highOf(now) };
-                    }
-                }
-            }
-            if (lost && d.listener)
-                d.listener(*lost);
-        }
-    });
-    if (d.output)
-        d.output->start(&Impl::renderCallback, &d);
+    d.synth = std::make_shared<SynthSlot>(d.sampleRate);
+    // Nothing else until a file is opened: the output is opened for it, the synthesiser made
+    // for the first song (or after prepare()).
+    d.noticeThread = std::thread([&d] { d.deliverNotices(); });
 }
 
 Device::~Device()
@@ -490,12 +594,13 @@ Result<MediaInfo> Device::probe(const std::filesystem::path &path)
         auto facts = readWaveFacts(path);
         if (!facts)
             return facts.error();
-        return MediaInfo { MediaKind::Wave, facts.value().lengthMs };
+        return MediaInfo { MediaKind::Wave, facts.value().lengthMs, facts.value().text };
     }
     auto song = MidiFile::read(path);
     if (!song)
         return song.error();
-    return MediaInfo { mediaKindOf(song.value().kind()), song.value().lengthMs() };
+    return MediaInfo { mediaKindOf(song.value().kind()), song.value().lengthMs(),
+        song.value().text() };
 }
 
 Result<void> Device::open(const std::filesystem::path &path)
@@ -503,6 +608,8 @@ Result<void> Device::open(const std::filesystem::path &path)
     Impl &d = *m_impl;
     d.collectRetired();
     d.failure.reset();
+    d.text = {};
+    d.dropSongBank();
     d.outputLost.store(false, std::memory_order_relaxed);
     d.sourceFailure.store(-1, std::memory_order_relaxed);
     if (d.open) {
@@ -518,6 +625,8 @@ Result<void> Device::open(const std::filesystem::path &path)
     }
     std::unique_ptr<Source> source = std::move(built).value();
     d.kind = source->kind();
+    d.settings.muted = d.settings.soloed = 0;
+    d.publishControls();
     ++d.runId;
     d.requestSeek(0);
     d.sendCommand(false);
@@ -535,10 +644,17 @@ void Device::close()
         d.sendCommand(false);
         d.swapSource(nullptr);
         d.open = false;
+        d.text = {};
+        d.dropSongBank();
     }
     // Nothing left to play: the stream leaves the sound server until the next file.
     if (d.mode == OutputMode::Sdl)
         d.closeOutput();
+}
+
+const SongText &Device::text() const
+{
+    return m_impl->text;
 }
 
 bool Device::isOpen() const
@@ -673,10 +789,16 @@ float Device::volume() const
     return m_impl->volume.load(std::memory_order_relaxed);
 }
 
+void Device::prepare()
+{
+    SynthSlot::prepareAhead(m_impl->synth);
+}
+
 ChannelState Device::channelState(int channel) const
 {
     ChannelState state;
-    fluid_synth_t *synth = m_impl->synth ? m_impl->synth->handle() : nullptr;
+    std::lock_guard lock(m_impl->synth->mutex);
+    fluid_synth_t *synth = m_impl->synth->synth ? m_impl->synth->synth->handle() : nullptr;
     if (!synth || channel < 0 || channel > 15)
         return state;
     int soundfontId = 0;
@@ -686,6 +808,64 @@ ChannelState Device::channelState(int channel) const
     for (int controller = 0; controller < 128; ++controller)
         fluid_synth_get_cc(synth, channel, controller, &state.controllers[controller]);
     return state;
+}
+
+} // namespace tunedeck
+
+namespace tunedeck {
+
+void Device::setTranspose(int semitones)
+{
+    m_impl->settings.transpose = std::clamp(semitones, -kMaxTranspose, kMaxTranspose);
+    m_impl->publishControls();
+}
+int Device::transpose() const
+{
+    return m_impl->settings.transpose;
+}
+
+void Device::setTempoPercent(int percent)
+{
+    m_impl->settings.tempoPercent = std::clamp(percent, kMinTempoPercent, kMaxTempoPercent);
+    m_impl->publishControls();
+}
+int Device::tempoPercent() const
+{
+    return m_impl->settings.tempoPercent;
+}
+std::uint32_t Device::playLengthMs() const
+{
+    return static_cast<std::uint32_t>(
+        std::uint64_t { lengthMs() } * 100 / unsigned(m_impl->settings.tempoPercent));
+}
+
+void Device::setMutedChannels(std::uint16_t channels)
+{
+    m_impl->settings.muted = channels;
+    m_impl->publishControls();
+}
+std::uint16_t Device::mutedChannels() const
+{
+    return m_impl->settings.muted;
+}
+void Device::setSoloChannels(std::uint16_t channels)
+{
+    m_impl->settings.soloed = channels;
+    m_impl->publishControls();
+}
+std::uint16_t Device::soloChannels() const
+{
+    return m_impl->settings.soloed;
+}
+
+void Device::setLoopCount(int count)
+{
+    m_impl->settings.loopCount = std::clamp(count, kLoopForever, kMaxLoopCount);
+    m_impl->publishControls();
+}
+int Device::loopCount() const
+{
+    return m_impl->settings.loopCount;
 }
 
 } // namespace tunedeck

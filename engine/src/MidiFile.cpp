@@ -1,10 +1,13 @@
 #include "tunedeck/MidiFile.h"
 
+#include "MidiText.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -21,6 +24,7 @@ constexpr int kMaxVarLenBytes = 4;
 constexpr std::size_t kChunkHeaderBytes = 8;
 constexpr std::size_t kSmfHeaderBodyBytes = 6;
 constexpr std::size_t kRiffHeaderBytes = 12;
+constexpr std::uint8_t kMetaTrackName = 0x03;
 
 bool hasTag(Bytes data, std::size_t at, std::string_view tag)
 {
@@ -92,6 +96,15 @@ private:
     Result<void> parseRiff();
     Result<void> parseSmf(std::size_t begin, std::size_t end);
     Result<void> parseTrack(std::size_t begin, std::size_t end, std::uint16_t track);
+    enum class Step { Next, EndTrack };
+    Result<Step> readChannelData(
+        MidiEvent &event, std::size_t &pos, std::size_t end, std::uint16_t track) const;
+    Result<Step> readPayload(MidiEvent &event, std::size_t &pos, std::size_t end,
+        std::size_t statusAt, std::uint16_t track);
+    void keep(const MidiEvent &event, std::uint16_t track);
+    void noteBank(std::uint64_t body, std::uint64_t end);
+    void readBankOffset(std::uint64_t pos, std::uint64_t end);
+    static std::string trackLabel(std::uint16_t track);
     VarLen readVarLen(std::size_t &pos, std::size_t end, std::uint32_t &value) const;
     void mergeRuns();
     void finish();
@@ -110,6 +123,8 @@ private:
     std::uint64_t m_trackEndTick = 0;
     // Index of each track's first event: every track is a run already ordered by tick.
     std::vector<std::size_t> m_runStarts;
+    std::optional<MidiEvent> m_titleEvent;
+    bool m_hasDls = false;
 };
 
 Result<MidiFile> MidiParser::run()
@@ -137,6 +152,7 @@ Result<MidiFile> MidiParser::run()
     m_file = MidiFile();
     m_trackStartTick = m_trackEndTick = 0;
     m_runStarts.clear();
+    m_titleEvent.reset();
     m_file.m_events.reserve(m_eventCount);
     m_file.m_payload.reserve(m_payloadBytes);
     if (auto parsed = parseAll(); !parsed)
@@ -150,7 +166,9 @@ Result<MidiFile> MidiParser::run()
 }
 
 // RIFF "RMID": chunks of a four-byte name and a little-endian length, padded to even lengths;
-// the "data" chunk holds a standard MIDI file. Other chunks (INFO lists, DISP) are skipped.
+// the "data" chunk holds a standard MIDI file. A SoundFont 2 bank may come with it (a RIFF
+// "sfbk" chunk, its banks moved up by the INFO list's DBNK value, 1 when there is none); a DLS
+// bank (RIFF "DLS ") is passed over. Other chunks are skipped.
 Result<void> MidiParser::parseRiff()
 {
     if (m_input.size() < kRiffHeaderBytes)
@@ -160,23 +178,58 @@ Result<void> MidiParser::parseRiff()
             "a RIFF file of form '" + tagText(m_input, 8) + "', not an RMID song", 8);
     }
     // The RIFF length is often wrong in the wild; the chunks themselves are followed instead.
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> data;
     std::uint64_t pos = kRiffHeaderBytes;
     while (pos + kChunkHeaderBytes <= m_input.size()) {
         const std::uint32_t length = le32(m_input, pos + 4);
         const std::uint64_t body = pos + kChunkHeaderBytes;
-        if (hasTag(m_input, pos, "data")) {
-            const std::uint64_t end = std::min<std::uint64_t>(body + length, m_input.size());
+        const std::uint64_t end = std::min<std::uint64_t>(body + length, m_input.size());
+        if (hasTag(m_input, pos, "data") && !data) {
             if (!hasTag(m_input, body, "MThd")) {
                 return fail(Error::Code::NotMidi,
                     "the RMID data chunk does not hold a standard MIDI file", body);
             }
-            m_file.m_kind = MidiKind::Rmi;
-            return parseSmf(body, end);
+            data.emplace(body, end);
+        } else if (hasTag(m_input, pos, "RIFF")) {
+            noteBank(body, end);
+        } else if (hasTag(m_input, pos, "LIST") && hasTag(m_input, body, "INFO")) {
+            readBankOffset(body + 4, end);
         }
         pos = body + length + (length & 1);
     }
-    return fail(Error::Code::Truncated, "the RMID file holds no data chunk",
-        std::min<std::uint64_t>(pos, m_input.size()));
+    if (!data) {
+        return fail(Error::Code::Truncated, "the RMID file holds no data chunk",
+            std::min<std::uint64_t>(pos, m_input.size()));
+    }
+    m_file.m_kind = MidiKind::Rmi;
+    return parseSmf(data->first, data->second);
+}
+
+// An RMID file's own sound bank: a SoundFont 2 bank is kept (once the events are counted), a
+// DLS bank only noted.
+void MidiParser::noteBank(std::uint64_t body, std::uint64_t end)
+{
+    if (hasTag(m_input, body, "sfbk") && m_file.m_bank.empty() && !m_counting) {
+        // The bank is a RIFF file of its own, from its "RIFF" header on.
+        const auto from = m_input.begin() + std::ptrdiff_t(body - kChunkHeaderBytes);
+        m_file.m_bank.assign(from, m_input.begin() + std::ptrdiff_t(end));
+    } else if (hasTag(m_input, body, "DLS ")) {
+        m_hasDls = true;
+    }
+}
+
+// The DBNK chunk of an RMID INFO list: the bank offset of the file's own soundfont, 0 to 127.
+void MidiParser::readBankOffset(std::uint64_t pos, std::uint64_t end)
+{
+    while (pos + kChunkHeaderBytes <= end) {
+        const std::uint32_t length = le32(m_input, pos + 4);
+        if (hasTag(m_input, pos, "DBNK") && length >= 2 && pos + kChunkHeaderBytes + 2 <= end) {
+            const std::size_t at = pos + kChunkHeaderBytes;
+            const int offset = m_input[at] | m_input[at + 1] << 8;
+            m_file.m_bankOffset = offset <= 127 ? offset : 1;
+        }
+        pos += kChunkHeaderBytes + std::uint64_t { length } + (length & 1);
+    }
 }
 
 Result<void> MidiParser::parseSmf(std::size_t begin, std::size_t end)
@@ -276,8 +329,6 @@ MidiParser::VarLen MidiParser::readVarLen(
 // ends the track, keeping everything before it.
 Result<void> MidiParser::parseTrack(std::size_t begin, std::size_t end, std::uint16_t track)
 {
-    auto &events = m_file.m_events;
-    auto &payload = m_file.m_payload;
     std::uint8_t runningStatus = 0;
     std::uint64_t tick = m_trackStartTick;
     std::size_t pos = begin;
@@ -290,8 +341,7 @@ Result<void> MidiParser::parseTrack(std::size_t begin, std::size_t end, std::uin
             if (read == VarLen::CutShort)
                 break;
             return fail(Error::Code::Malformed,
-                "track " + std::to_string(track + 1) + ": a delta time longer than four bytes",
-                eventStart);
+                trackLabel(track) + "a delta time longer than four bytes", eventStart);
         }
         if (pos >= end)
             break;
@@ -305,71 +355,105 @@ Result<void> MidiParser::parseTrack(std::size_t begin, std::size_t end, std::uin
             event.status = runningStatus;
         } else {
             return fail(Error::Code::Malformed,
-                "track " + std::to_string(track + 1) + ": data byte " + hexByte(m_input[pos])
+                trackLabel(track) + "data byte " + hexByte(m_input[pos])
                     + " where an event should start",
                 statusAt);
         }
 
+        Result<Step> step = Step::EndTrack;
         if (event.isChannelMessage()) {
-            const int count = channelDataBytes(event.status);
-            if (end - pos < static_cast<std::size_t>(count))
-                break;
-            for (int i = 0; i < count; ++i) {
-                if (m_input[pos + i] & 0x80) {
-                    return fail(Error::Code::Malformed,
-                        "track " + std::to_string(track + 1) + ": status byte "
-                            + hexByte(m_input[pos + i]) + " inside a channel message",
-                        pos + i);
-                }
-            }
-            event.ref = m_input[pos] | (count == 2 ? std::uint32_t { m_input[pos + 1] } << 8 : 0u);
-            pos += count;
+            step = readChannelData(event, pos, end, track);
             runningStatus = event.status;
         } else if (event.isMeta() || event.isSysex()) {
-            if (event.isMeta()) {
-                if (pos >= end)
-                    break;
-                event.metaType = m_input[pos++];
-            }
-            std::uint32_t length = 0;
-            if (const VarLen read = readVarLen(pos, end, length); read != VarLen::Ok) {
-                if (read == VarLen::CutShort)
-                    break;
-                return fail(Error::Code::Malformed,
-                    "track " + std::to_string(track + 1)
-                        + ": an event length longer than four bytes",
-                    statusAt);
-            }
-            // A length running past the chunk is a cut-off event: nothing is copied for it.
-            if (length > end - pos)
-                break;
-            if (m_counting) {
-                m_payloadBytes += 4 + std::size_t { length };
-            } else {
-                event.ref = static_cast<std::uint32_t>(payload.size());
-                for (int shift = 0; shift < 32; shift += 8)
-                    payload.push_back(static_cast<std::uint8_t>(length >> shift));
-                payload.insert(
-                    payload.end(), m_input.begin() + pos, m_input.begin() + pos + length);
-            }
-            pos += length;
+            step = readPayload(event, pos, end, statusAt, track);
         } else {
             return fail(Error::Code::Malformed,
-                "track " + std::to_string(track + 1) + ": status byte " + hexByte(event.status)
+                trackLabel(track) + "status byte " + hexByte(event.status)
                     + " is not a MIDI file event",
                 statusAt);
         }
+        if (!step)
+            return step.error();
+        if (step.value() == Step::EndTrack)
+            break;
 
         tick = event.tick();
         m_trackEndTick = tick;
-        if (m_counting)
-            ++m_eventCount;
-        else
-            events.push_back(event);
+        keep(event, track);
         if (event.isMeta() && event.metaType == kMetaEndOfTrack)
             break;
     }
     return {};
+}
+
+// The one or two data bytes of a channel message.
+Result<MidiParser::Step> MidiParser::readChannelData(
+    MidiEvent &event, std::size_t &pos, std::size_t end, std::uint16_t track) const
+{
+    const int count = channelDataBytes(event.status);
+    if (end - pos < static_cast<std::size_t>(count))
+        return Step::EndTrack;
+    for (int i = 0; i < count; ++i) {
+        if (m_input[pos + i] & 0x80) {
+            return fail(Error::Code::Malformed,
+                trackLabel(track) + "status byte " + hexByte(m_input[pos + i])
+                    + " inside a channel message",
+                pos + i);
+        }
+    }
+    event.ref = m_input[pos] | (count == 2 ? std::uint32_t { m_input[pos + 1] } << 8 : 0u);
+    pos += count;
+    return Step::Next;
+}
+
+// A meta event's type, then (meta and sysex) the length and the bytes, copied to the payload.
+Result<MidiParser::Step> MidiParser::readPayload(
+    MidiEvent &event, std::size_t &pos, std::size_t end, std::size_t statusAt, std::uint16_t track)
+{
+    if (event.isMeta()) {
+        if (pos >= end)
+            return Step::EndTrack;
+        event.metaType = m_input[pos++];
+    }
+    std::uint32_t length = 0;
+    if (const VarLen read = readVarLen(pos, end, length); read != VarLen::Ok) {
+        if (read == VarLen::CutShort)
+            return Step::EndTrack;
+        return fail(Error::Code::Malformed,
+            trackLabel(track) + "an event length longer than four bytes", statusAt);
+    }
+    // A length running past the chunk is a cut-off event: nothing is copied for it.
+    if (length > end - pos)
+        return Step::EndTrack;
+    auto &payload = m_file.m_payload;
+    if (m_counting) {
+        m_payloadBytes += 4 + std::size_t { length };
+    } else {
+        event.ref = static_cast<std::uint32_t>(payload.size());
+        for (int shift = 0; shift < 32; shift += 8)
+            payload.push_back(static_cast<std::uint8_t>(length >> shift));
+        payload.insert(payload.end(), m_input.begin() + pos, m_input.begin() + pos + length);
+    }
+    pos += length;
+    return Step::Next;
+}
+
+// Counts or stores one event; the first track's first name is the song's title.
+void MidiParser::keep(const MidiEvent &event, std::uint16_t track)
+{
+    if (m_counting) {
+        ++m_eventCount;
+        return;
+    }
+    m_file.m_events.push_back(event);
+    if (track == 0 && !m_titleEvent && m_file.m_format != 2 && event.isMeta()
+        && event.metaType == kMetaTrackName)
+        m_titleEvent = event;
+}
+
+std::string MidiParser::trackLabel(std::uint16_t track)
+{
+    return "track " + std::to_string(track + 1) + ": ";
 }
 
 // Merges neighbouring runs in place, pairwise, until one is left: O(n log tracks), and stable,
@@ -428,6 +512,13 @@ void MidiParser::finish()
     if (!events.empty()) {
         m_file.m_lengthUs = m_file.m_tempoMap.tickToUs(events.back().tick());
         m_file.m_lengthMs = m_file.m_tempoMap.tickToMs(events.back().tick());
+    }
+    m_file.m_text = readMidiText(m_file, m_titleEvent ? &*m_titleEvent : nullptr);
+    if (!m_file.m_bank.empty()) {
+        m_file.m_text.note = "plays with its own SoundFont bank (bank offset "
+            + std::to_string(m_file.m_bankOffset) + ") over the default soundfont";
+    } else if (m_hasDls) {
+        m_file.m_text.note = "its own DLS bank cannot be used; it plays with the default soundfont";
     }
 }
 

@@ -43,6 +43,8 @@ MidiSource::MidiSource(MidiFile file, Synth &synth)
     // The end is never before the length in ms (the length is truncated from the same time).
     m_endFrame
         = std::max<std::uint64_t>(m_endFrame, std::uint64_t(lengthMs()) * m_sampleRate / 1000);
+    std::memset(m_soundingKey, -1, sizeof m_soundingKey);
+    findLoop();
 }
 
 MediaKind mediaKindOf(MidiKind kind)
@@ -69,18 +71,12 @@ void MidiSource::send(const MidiEvent &event) noexcept
 {
     fluid_synth_t *synth = m_synth.handle();
     const int channel = event.status & 0x0F;
+    followDrumParts(event);
     switch (event.status & 0xF0) {
     case 0x80:
-        fluid_synth_noteoff(synth, channel, event.data1());
-        return;
     case 0x90:
-        if (event.data2() == 0)
-            fluid_synth_noteoff(synth, channel, event.data1());
-        else
-            fluid_synth_noteon(synth, channel, event.data1(), event.data2());
-        return;
     case 0xA0:
-        fluid_synth_key_pressure(synth, channel, event.data1(), event.data2());
+        sendNote(event);
         return;
     case 0xB0:
         fluid_synth_cc(synth, channel, event.data1(), event.data2());
@@ -207,7 +203,18 @@ std::size_t MidiSource::render(float *out, std::size_t frames) noexcept
     const auto events = m_file.events();
     std::size_t done = 0;
     std::size_t budget = kEventsPerBlock * std::max<std::size_t>(1, frames / kBudgetFrames);
+    bool jumped = false;
     while (done < frames) {
+        if (loopDue()) {
+            // One jump a call at most: a loop shorter than a block waits for the next one.
+            if (jumped)
+                break;
+            jumpToLoopStart();
+            jumped = true;
+            if (m_chase != Chase::Done)
+                break; // silent until the state at the loop's start is restored
+            continue;
+        }
         // Events fall due at their frame; past the budget they wait for the next call, late
         // rather than holding up the block.
         bool behind = false;
@@ -225,20 +232,23 @@ std::size_t MidiSource::render(float *out, std::size_t frames) noexcept
             m_atEnd = true;
             break;
         }
-        std::uint64_t next = m_frame + (frames - done);
+        // Output frames, which the tempo turns into more or fewer of the song's.
+        std::uint64_t next = frames - done;
         if (!behind) {
-            next = std::min(next, m_endFrame);
+            next = std::min(next, outputFramesUntil(m_endFrame));
+            if (loopPending() && m_frame < m_loopEndFrame)
+                next = std::min(next, outputFramesUntil(m_loopEndFrame));
             if (m_cursor < events.size())
-                next = std::min(next, frameOfCursor());
+                next = std::min(next, outputFramesUntil(frameOfCursor()));
         }
-        const int length = static_cast<int>(next - m_frame);
+        const int length = static_cast<int>(next);
         float *block = out + 2 * done;
         if (!m_synth.write(block, length)) {
             m_failed = true;
             break;
         }
         done += static_cast<std::size_t>(length);
-        m_frame = next;
+        advance(next);
     }
     return done;
 }
@@ -267,9 +277,6 @@ void MidiSource::silence() noexcept
 void MidiSource::seekMs(std::uint32_t positionMs) noexcept
 {
     positionMs = std::min(positionMs, lengthMs());
-    // Back to the power-on state of every channel, with no voice left sounding.
-    fluid_synth_system_reset(m_synth.handle());
-    m_synth.dropBuffered();
     const auto events = m_file.events();
     const std::int64_t targetUs = std::int64_t(positionMs) * 1000;
     // The first event that sounds at or after the target: every tick up to `before` sounds
@@ -282,6 +289,17 @@ void MidiSource::seekMs(std::uint32_t positionMs) noexcept
                 [](std::uint64_t tick, const MidiEvent &event) { return tick < event.tick(); })
             - events.begin());
     }
+    restartAt(index, positionMs, frameAt(targetUs, m_sampleRate));
+    m_passes = 0;
+}
+
+void MidiSource::restartAt(std::size_t index, std::uint32_t ms, std::uint64_t frame) noexcept
+{
+    // Back to the power-on state of every channel, with no voice left sounding.
+    fluid_synth_system_reset(m_synth.handle());
+    m_synth.dropBuffered();
+    std::memset(m_soundingKey, -1, sizeof m_soundingKey);
+    m_drumParts = 0;
     m_chaseList.clear(); // capacity reserved, so this never allocates
     std::memset(m_controllerSeen, 0, sizeof m_controllerSeen);
     std::memset(m_programSeen, 0, sizeof m_programSeen);
@@ -295,9 +313,11 @@ void MidiSource::seekMs(std::uint32_t positionMs) noexcept
         chase();
     // Events at the target itself, notes included, are sent by the next render.
     m_cursor = index;
-    m_baseMs = positionMs;
-    m_baseFrame = frameAt(targetUs, m_sampleRate);
+    m_baseMs = ms;
+    m_baseFrame = frame;
     m_frame = m_baseFrame;
+    m_tempoAnchor = frame;
+    m_outputSinceAnchor = 0;
     m_atEnd = false;
     m_idleFrames = 0;
 }

@@ -45,6 +45,8 @@ public:
     std::uint32_t positionMs() const noexcept override;
     bool atEnd() const noexcept override { return m_atEnd; }
     bool failed() const noexcept override { return m_failed; }
+    // Key, tempo, channels and loops from the next event on; see MidiControls.cpp.
+    void applyControls(const PlayControls &controls) noexcept override;
 
 private:
     enum class Chase { Done, Scanning, Sending };
@@ -54,6 +56,24 @@ private:
     // Advances a pending chase by one share; true when none is left.
     bool chase() noexcept;
     std::uint64_t frameOfCursor() noexcept;
+    // Starts the chase that leaves every channel as the song has it before event `index`, and
+    // plays on from there; `frame` and `ms` are that point's time.
+    void restartAt(std::size_t index, std::uint32_t ms, std::uint64_t frame) noexcept;
+
+    // The listener's settings (MidiControls.cpp).
+    void sendNote(const MidiEvent &event) noexcept;
+    void followDrumParts(const MidiEvent &event) noexcept;
+    bool isDrum(int channel) const noexcept;
+    void endSoundingNotes(std::uint16_t channels) noexcept;
+    void findLoop();
+    // Output frames from the current one until song frame `target` sounds at the tempo set.
+    std::uint64_t outputFramesUntil(std::uint64_t target) const noexcept;
+    void advance(std::uint64_t outputFrames) noexcept;
+    // True while another pass of the loop is to come ...
+    bool loopPending() const noexcept;
+    // ... and when the song has reached the loop's end for it.
+    bool loopDue() const noexcept;
+    void jumpToLoopStart() noexcept;
 
     MidiFile m_file;
     Synth &m_synth;
@@ -78,6 +98,20 @@ private:
     std::uint64_t m_idleFrames = 0; // frames rendered while not playing, for release tails
     bool m_atEnd = false;
     bool m_failed = false;
+
+    // The listener's settings as applied (render thread).
+    PlayControls m_controls;
+    std::uint64_t m_tempoAnchor = 0; // song frame where the tempo last changed or a seek landed
+    std::uint64_t m_outputSinceAnchor = 0; // output frames rendered since then
+    // The key each held note of a channel sounds at (-1: not held), so a note ends where it
+    // started whatever the key is now.
+    std::int8_t m_soundingKey[16][128];
+    std::uint16_t m_drumParts = 0; // channels other than 10 that a reset or bank select made drums
+    // The marked loop (CC 111, or loopStart/loopEnd markers), else the whole song.
+    std::size_t m_loopIndex = 0; // first event of the loop
+    std::uint64_t m_loopTick = 0;
+    std::uint64_t m_loopEndFrame = 0;
+    int m_passes = 0; // loop passes completed since the last seek
 };
 
 } // namespace tunedeck

@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include <pthread.h>
+
 namespace tunedeck {
 
 namespace {
@@ -54,6 +56,8 @@ private:
         using Clock = std::chrono::steady_clock;
         const auto blockDuration = std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(double(kNullBlockFrames) / m_sampleRate));
+        // Named like the render thread it stands for, so tools (and tests) can tell it apart.
+        pthread_setname_np(pthread_self(), "td-render");
         auto due = Clock::now();
         std::unique_lock lock(m_mutex);
         while (!m_stopping) {

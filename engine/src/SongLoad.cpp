@@ -1,9 +1,11 @@
 #include "SongLoad.h"
 
 #include "tunedeck/MidiFile.h"
+#include "tunedeck/Synth.h"
 
 #include <algorithm>
-#include <mutex>
+#include <chrono>
+#include <semaphore>
 #include <system_error>
 #include <thread>
 
@@ -13,48 +15,112 @@ namespace {
 
 enum State { Loading, Ready, Failed };
 
+// How often a worker waiting for the render thread looks whether its song was abandoned.
+constexpr auto kAbandonCheck = std::chrono::milliseconds(100);
+
+// Starts `work` on a detached thread; false when no thread can be had.
+template<typename Work> bool detach(Work work)
+{
+    try {
+        std::thread(std::move(work)).detach();
+        return true;
+    } catch (const std::system_error &) {
+        return false;
+    }
+}
+
 } // namespace
 
-// What the reader thread and the source share; whichever lets go last frees it.
+Result<Synth *> SynthSlot::obtain()
+{
+    if (!synth) {
+        auto made = Synth::create(sampleRate);
+        if (!made)
+            return made.error();
+        synth = std::move(made).value();
+    }
+    return synth.get();
+}
+
+void SynthSlot::prepareAhead(const std::shared_ptr<SynthSlot> &slot)
+{
+    detach([slot] {
+        std::lock_guard lock(slot->mutex);
+        static_cast<void>(slot->obtain()); // a failure shows again when a song needs it
+    });
+}
+
+// What the worker and the source share; whichever lets go last frees it.
 struct SongLoad::Shared {
-    // Held by the reader while it builds the song's source (microseconds: the song is parsed by
-    // then) and by abandon(), so once abandon() has returned the reader touches no synthesiser.
-    std::mutex mutex;
-    bool abandoned = false;
-    Synth *synth = nullptr;
+    // Declared first, so the song that borrows its synthesiser goes before it.
+    std::shared_ptr<SynthSlot> slot;
+    std::atomic<bool> abandoned { false };
+    // Released once by the render thread when it first plays this source: from then on the
+    // previous song no longer touches the synthesiser.
+    std::binary_semaphore arrived { 0 };
     // Loading, then Ready (song set) or Failed (error set), stored with release.
     std::atomic<int> state { Loading };
     std::unique_ptr<MidiSource> song;
     Error error;
 
-    void read(const std::filesystem::path &path)
+    void fail(Error why)
     {
-        auto file = MidiFile::read(path);
-        std::lock_guard lock(mutex);
-        if (abandoned)
-            return; // `file` is freed here, after the lock, on this thread
-        if (file) {
-            song = std::make_unique<MidiSource>(std::move(file).value(), *synth);
-            state.store(Ready, std::memory_order_release);
-        } else {
-            error = file.error();
-            state.store(Failed, std::memory_order_release);
+        error = std::move(why);
+        state.store(Failed, std::memory_order_release);
+    }
+
+    void prepare(std::optional<std::filesystem::path> path, std::optional<MidiFile> parsed)
+    {
+        if (path) {
+            auto read = MidiFile::read(*path);
+            if (!read)
+                return fail(read.error());
+            parsed = std::move(read).value();
         }
+        while (!arrived.try_acquire_for(kAbandonCheck)) {
+            if (abandoned.load(std::memory_order_acquire))
+                return;
+        }
+        // One worker of the device at a time: an abandoned one still reading samples finishes
+        // (or stops at its next check) before this one starts.
+        std::lock_guard lock(slot->mutex);
+        if (abandoned.load(std::memory_order_acquire))
+            return;
+        auto synth = slot->obtain();
+        if (!synth)
+            return fail(synth.error());
+        synth.value()->preload(*parsed, &abandoned);
+        if (abandoned.load(std::memory_order_acquire))
+            return;
+        song = std::make_unique<MidiSource>(std::move(*parsed), *synth.value());
+        state.store(Ready, std::memory_order_release);
     }
 };
 
-SongLoad::SongLoad(std::filesystem::path path, MediaKind kind, Synth &synth)
+SongLoad::SongLoad(std::filesystem::path path, MediaKind kind, std::shared_ptr<SynthSlot> slot)
     : m_kind(kind)
     , m_shared(std::make_shared<Shared>())
 {
-    m_shared->synth = &synth;
-    try {
-        std::thread([shared = m_shared, path = std::move(path)] { shared->read(path); }).detach();
-    } catch (const std::system_error &error) {
-        m_shared->error = Error { Error::Code::Io,
-            std::string("no thread to read the song: ") + error.what(), 0 };
-        m_shared->state.store(Failed, std::memory_order_release);
-    }
+    m_shared->slot = std::move(slot);
+    start(std::move(path), std::nullopt);
+}
+
+SongLoad::SongLoad(MidiFile file, std::shared_ptr<SynthSlot> slot)
+    : m_kind(mediaKindOf(file.kind()))
+    , m_knownLengthMs(file.lengthMs())
+    , m_shared(std::make_shared<Shared>())
+{
+    m_shared->slot = std::move(slot);
+    start(std::nullopt, std::move(file));
+}
+
+void SongLoad::start(std::optional<std::filesystem::path> path, std::optional<MidiFile> file)
+{
+    auto work = [shared = m_shared, path = std::move(path), file = std::move(file)]() mutable {
+        shared->prepare(std::move(path), std::move(file));
+    };
+    if (!detach(std::move(work)))
+        m_shared->fail(Error { Error::Code::Io, "no thread to prepare the song", 0 });
 }
 
 SongLoad::~SongLoad()
@@ -64,20 +130,28 @@ SongLoad::~SongLoad()
 
 void SongLoad::abandon() noexcept
 {
-    std::lock_guard lock(m_shared->mutex);
-    m_shared->abandoned = true;
+    m_shared->abandoned.store(true, std::memory_order_release);
 }
 
 std::uint32_t SongLoad::lengthMs() const
 {
+    if (m_knownLengthMs != 0)
+        return m_knownLengthMs;
     return m_shared->state.load(std::memory_order_acquire) == Ready ? m_shared->song->lengthMs()
                                                                     : 0;
 }
 
 MidiSource *SongLoad::song() noexcept
 {
-    if (!m_song && m_shared->state.load(std::memory_order_acquire) == Ready)
+    if (!m_arrived) {
+        m_arrived = true;
+        m_shared->arrived.release();
+    }
+    if (!m_song && m_shared->state.load(std::memory_order_acquire) == Ready) {
         m_song = m_shared->song.get();
+        if (m_pendingSeekMs != 0)
+            m_song->seekMs(m_pendingSeekMs);
+    }
     return m_song;
 }
 
@@ -85,7 +159,8 @@ std::size_t SongLoad::render(float *out, std::size_t frames) noexcept
 {
     if (MidiSource *ready = song())
         return ready->render(out, frames);
-    // Still reading (or failed, which the device sees next): silence that counts as played.
+    // Still preparing (or failed, which the device sees next): silence that counts as played,
+    // while the position stays where the song will start.
     std::fill(out, out + 2 * frames, 0.0f);
     return failed() ? 0 : frames;
 }
@@ -106,10 +181,16 @@ void SongLoad::silence() noexcept
 
 void SongLoad::seekMs(std::uint32_t positionMs) noexcept
 {
-    // Before the song is ready its length is 0, so the only seek there can be is to 0, where
-    // the song starts anyway.
     if (MidiSource *ready = song())
         ready->seekMs(positionMs);
+    else
+        m_pendingSeekMs = std::min(positionMs, lengthMs());
+}
+
+void SongLoad::applyControls(const PlayControls &controls) noexcept
+{
+    if (MidiSource *ready = song())
+        ready->applyControls(controls);
 }
 
 void SongLoad::prepareSeek(std::uint32_t positionMs) noexcept
@@ -120,7 +201,7 @@ void SongLoad::prepareSeek(std::uint32_t positionMs) noexcept
 
 std::uint32_t SongLoad::positionMs() const noexcept
 {
-    return m_song ? m_song->positionMs() : 0;
+    return m_song ? m_song->positionMs() : m_pendingSeekMs;
 }
 
 bool SongLoad::atEnd() const noexcept

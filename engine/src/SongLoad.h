@@ -6,27 +6,51 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 namespace tunedeck {
 
 class Synth;
 
-// A song too large to read on the owner's thread (the largest take most of a second): a reader
-// thread of its own reads and parses it and builds its MidiSource, while this source stands in
-// for it. Until the song is ready it is silence at position 0 with length 0; from then on it is
-// the song. A song that cannot be read fails the first run that plays it, with the reader's
-// reason (failure(), failureDetail()).
+// A device's synthesiser, made when it is first needed, and the right to prepare it for a song
+// off the render thread. Shared by the device and the workers that prepare its songs, so it
+// outlives the last of them.
+struct SynthSlot {
+    explicit SynthSlot(int rate)
+        : sampleRate(rate)
+    { }
+    // Held while the synthesiser is made or a song's samples are read into it.
+    std::mutex mutex;
+    std::unique_ptr<Synth> synth;
+    int sampleRate;
+
+    // Under `mutex`: the synthesiser, made now if there is none yet (the soundfont is looked
+    // for again each time, so one installed meanwhile is found).
+    Result<Synth *> obtain();
+    // Makes the synthesiser on a thread of its own, unless it exists or is being made.
+    static void prepareAhead(const std::shared_ptr<SynthSlot> &slot);
+};
+
+// A song that is not ready to play yet: a worker of its own reads and parses it (when open()
+// did not), waits until the render thread has let go of the previous song, reads the samples of
+// the presets the song chooses into the device's synthesiser and builds its MidiSource, while
+// this source stands in for it. Until the song is ready it is silence at position 0 (or at the
+// position a seek asked for) with length 0 (or the parsed song's length); from then on it is the
+// song. A song that cannot be read fails the first run that plays it, with the reader's reason
+// (failure(), failureDetail()).
 class SongLoad final : public Source {
 public:
-    // Owner's thread: starts reading `path`; `kind` is what the file's header says it is. The
-    // synthesiser must outlive the reading, or abandon() must be called before it goes.
-    SongLoad(std::filesystem::path path, MediaKind kind, Synth &synth);
-    // Abandons the reading; a reader still at work frees what it read itself.
+    // Owner's thread: starts reading `path`; `kind` is what the file's header says it is.
+    SongLoad(std::filesystem::path path, MediaKind kind, std::shared_ptr<SynthSlot> slot);
+    // Owner's thread: starts preparing the song `file`, already read.
+    SongLoad(MidiFile file, std::shared_ptr<SynthSlot> slot);
+    // Abandons the preparation; a worker still at work frees what it read itself.
     ~SongLoad() override;
 
     MediaKind kind() const override { return m_kind; }
-    // 0 until the song is ready.
+    // The parsed song's length; for a song read here, 0 until it is ready.
     std::uint32_t lengthMs() const override;
 
     std::size_t render(float *out, std::size_t frames) noexcept override;
@@ -40,16 +64,22 @@ public:
     Error::Code failure() const noexcept override;
     std::string failureDetail() const override;
     void abandon() noexcept override;
+    void applyControls(const PlayControls &controls) noexcept override;
 
 private:
     struct Shared;
 
+    void start(std::optional<std::filesystem::path> path, std::optional<MidiFile> file);
     // Render thread: the song once it is ready, else null.
     MidiSource *song() noexcept;
 
     MediaKind m_kind;
+    std::uint32_t m_knownLengthMs = 0;
     std::shared_ptr<Shared> m_shared;
-    MidiSource *m_song = nullptr; // render thread's copy of the ready song
+    // Render thread.
+    MidiSource *m_song = nullptr; // the ready song
+    bool m_arrived = false; // the worker has been told that this source plays now
+    std::uint32_t m_pendingSeekMs = 0; // where the song starts once ready
 };
 
 } // namespace tunedeck

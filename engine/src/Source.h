@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PlayControls.h"
 #include "tunedeck/Device.h"
 #include "tunedeck/Result.h"
 
@@ -46,6 +47,13 @@ public:
     // Owner's thread, once the run's Failed notice has arrived: what went wrong, in words, when
     // the source knows more than failure()'s code says; else empty.
     virtual std::string failureDetail() const { return {}; }
+    // Render thread, before every block: the listener's settings. A source takes what applies
+    // to it (a song: key, tempo, channels and loops; a wave file: nothing, the device varies its
+    // speed and loops it whole).
+    virtual void applyControls(const PlayControls &controls) noexcept
+    {
+        static_cast<void>(controls);
+    }
     // Owner's thread: this source will not play again (another replaced it, or the device is
     // closing). Work done ahead for it on a thread of its own may stop now.
     virtual void abandon() noexcept { }

@@ -1,13 +1,21 @@
 #include "tunedeck/Synth.h"
 
+#include "tunedeck/MidiFile.h"
+
 #include <fluidsynth.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace tunedeck {
 
@@ -27,6 +35,67 @@ bool isReadableFile(const std::filesystem::path &path)
     return std::filesystem::is_regular_file(path, error);
 }
 
+// The folders of the XDG data directories where soundfonts are kept, in the order searched:
+// $XDG_DATA_HOME (else ~/.local/share), then each of $XDG_DATA_DIRS (else /usr/local/share and
+// /usr/share).
+std::vector<std::filesystem::path> xdgSoundfontFolders()
+{
+    std::vector<std::filesystem::path> bases;
+    const char *home = std::getenv("XDG_DATA_HOME");
+    if (home && *home == '/')
+        bases.emplace_back(home);
+    else if (const char *user = std::getenv("HOME"); user && *user == '/')
+        bases.push_back(std::filesystem::path(user) / ".local/share");
+    const char *dirs = std::getenv("XDG_DATA_DIRS");
+    const std::string_view list = dirs && *dirs ? dirs : "/usr/local/share:/usr/share";
+    for (std::size_t at = 0; at <= list.size();) {
+        const std::size_t end = std::min(list.find(':', at), list.size());
+        if (list.substr(at, end - at).starts_with('/'))
+            bases.emplace_back(list.substr(at, end - at));
+        at = end + 1;
+    }
+    std::vector<std::filesystem::path> folders;
+    for (const auto &base : bases) {
+        for (const char *sub : { "sounds/sf2", "sounds/sf3", "soundfonts" })
+            folders.push_back(base / sub);
+    }
+    return folders;
+}
+
+// The first soundfont (.sf2 or .sf3, by name order) in `folder`; a folder of thousands of other
+// files is looked through only so far.
+std::optional<std::filesystem::path> firstSoundfontIn(const std::filesystem::path &folder)
+{
+    constexpr int kMaxEntries = 10'000;
+    std::error_code error;
+    std::filesystem::directory_iterator it(folder, error);
+    std::optional<std::filesystem::path> first;
+    int seen = 0;
+    for (; !error && it != std::filesystem::directory_iterator() && seen < kMaxEntries;
+         it.increment(error), ++seen) {
+        std::string extension = it->path().extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+            [](unsigned char c) { return char(std::tolower(c)); });
+        if ((extension == ".sf2" || extension == ".sf3") && isReadableFile(it->path())
+            && (!first || it->path() < *first))
+            first = it->path();
+    }
+    return first;
+}
+
+// $TUNEDECK_SOUNDFONT's files, ':'-separated, empty names skipped.
+std::vector<std::filesystem::path> chosenSoundfonts(std::string_view chosen)
+{
+    std::vector<std::filesystem::path> files;
+    for (std::size_t at = 0; at <= chosen.size();) {
+        const std::size_t end = std::min(chosen.find(':', at), chosen.size());
+        if (end > at)
+            files.emplace_back(chosen.substr(at, end - at));
+        at = end + 1;
+    }
+    return files;
+}
+
 void quietFluidSynth()
 {
     // FluidSynth prints warnings about soundfont quirks to stderr; nothing is logged in normal use.
@@ -39,6 +108,64 @@ void quietFluidSynth()
 
 std::atomic<double> g_gain { 0.2 }; // FluidSynth's own default
 
+// Soundfonts held in memory (a song's own bank) are loaded through FluidSynth's file callbacks
+// under a name of this form: the prefix, the bytes' address, their size and a serial number, so
+// FluidSynth's sample cache never mistakes one for another.
+constexpr std::string_view kMemoryPrefix = "tunedeck-memory:";
+std::atomic<unsigned> g_memorySerial { 0 };
+
+struct MemoryFile {
+    const std::uint8_t *data = nullptr;
+    std::size_t size = 0;
+    std::size_t position = 0;
+};
+
+void *openMemory(const char *name)
+{
+    const std::string_view text(name);
+    if (!text.starts_with(kMemoryPrefix))
+        return nullptr;
+    void *address = nullptr;
+    std::size_t size = 0;
+    if (std::sscanf(name + kMemoryPrefix.size(), "%p:%zu:", &address, &size) != 2)
+        return nullptr;
+    return new MemoryFile { static_cast<const std::uint8_t *>(address), size, 0 };
+}
+
+int readMemory(void *buffer, fluid_long_long_t count, void *handle)
+{
+    auto *file = static_cast<MemoryFile *>(handle);
+    if (count < 0 || std::uint64_t(count) > file->size - file->position)
+        return FLUID_FAILED;
+    std::memcpy(buffer, file->data + file->position, std::size_t(count));
+    file->position += std::size_t(count);
+    return FLUID_OK;
+}
+
+int seekMemory(void *handle, fluid_long_long_t offset, int origin)
+{
+    auto *file = static_cast<MemoryFile *>(handle);
+    const long long base = origin == SEEK_SET ? 0
+        : origin == SEEK_CUR                  ? static_cast<long long>(file->position)
+                                              : static_cast<long long>(file->size);
+    const long long target = base + offset;
+    if (target < 0 || static_cast<unsigned long long>(target) > file->size)
+        return FLUID_FAILED;
+    file->position = std::size_t(target);
+    return FLUID_OK;
+}
+
+fluid_long_long_t tellMemory(void *handle)
+{
+    return fluid_long_long_t(static_cast<MemoryFile *>(handle)->position);
+}
+
+int closeMemory(void *handle)
+{
+    delete static_cast<MemoryFile *>(handle);
+    return FLUID_OK;
+}
+
 fluid_settings_t *makeSettings(int sampleRate)
 {
     fluid_settings_t *settings = new_fluid_settings();
@@ -47,13 +174,17 @@ fluid_settings_t *makeSettings(int sampleRate)
     fluid_settings_setnum(settings, "synth.sample-rate", sampleRate);
     fluid_settings_setnum(settings, "synth.gain", g_gain.load());
     fluid_settings_setint(settings, "synth.cpu-cores", 1);
+    // Samples are read when a preset is first chosen, not with the soundfont: Synth::preload
+    // reads those a song chooses before it plays, so the render thread never reads them.
+    fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
     return settings;
 }
 
-// Creates a synthesiser and loads `soundfont` into it. FluidSynth's sample cache shares the sample
-// data of a file already loaded by another live synthesiser in this process.
+// Creates a synthesiser and loads `soundfont` into it: its presets, none of its samples.
+// FluidSynth's sample cache shares each sample another live synthesiser of this process has read
+// already.
 Result<std::pair<fluid_settings_t *, fluid_synth_t *>> makeLoadedSynth(
-    const std::filesystem::path &soundfont, int sampleRate)
+    const std::vector<std::filesystem::path> &soundfonts, int sampleRate)
 {
     fluid_settings_t *settings = makeSettings(sampleRate);
     fluid_synth_t *synth = settings ? new_fluid_synth(settings) : nullptr;
@@ -62,59 +193,72 @@ Result<std::pair<fluid_settings_t *, fluid_synth_t *>> makeLoadedSynth(
             delete_fluid_settings(settings);
         return Error { Error::Code::Synth, "FluidSynth cannot create a synthesiser", 0 };
     }
-    if (fluid_synth_sfload(synth, soundfont.c_str(), 1) == FLUID_FAILED) {
-        delete_fluid_synth(synth);
-        delete_fluid_settings(settings);
-        return Error { Error::Code::NoSoundfont, "cannot load " + soundfont.string(), 0 };
+    if (fluid_sfloader_t *memory = new_fluid_defsfloader(settings)) {
+        fluid_sfloader_set_callbacks(
+            memory, openMemory, readMemory, seekMemory, tellMemory, closeMemory);
+        fluid_synth_add_sfloader(synth, memory);
+    }
+    // FluidSynth looks for a preset from the font loaded last: the first named goes last.
+    for (auto soundfont = soundfonts.rbegin(); soundfont != soundfonts.rend(); ++soundfont) {
+        if (fluid_synth_sfload(synth, soundfont->c_str(), 1) == FLUID_FAILED) {
+            delete_fluid_synth(synth);
+            delete_fluid_settings(settings);
+            return Error { Error::Code::NoSoundfont, "cannot load " + soundfont->string(), 0 };
+        }
     }
     return std::pair { settings, synth };
 }
 
-// Keeps the first soundfont loaded for the life of the process, so every later synthesiser finds
-// its samples in FluidSynth's cache instead of reading the file again.
-Result<std::filesystem::path> keepSoundfontLoaded()
-{
-    static std::mutex mutex;
-    static fluid_synth_t *keeper = nullptr;
-    static std::filesystem::path keptPath;
-    std::lock_guard lock(mutex);
-    auto found = findSoundfont();
-    if (!found)
-        return found.error();
-    if (keeper && keptPath == found.value())
-        return keptPath;
-    auto made = makeLoadedSynth(found.value(), 44100);
-    if (!made)
-        return made.error();
-    // The previous keeper (a different $TUNEDECK_SOUNDFONT) is left alive: a synthesiser built
-    // from it may still be playing, and the process holds at most a few.
-    keeper = made.value().second;
-    keptPath = found.value();
-    return keptPath;
-}
-
 } // namespace
 
-Result<std::filesystem::path> findSoundfont()
+Result<std::vector<std::filesystem::path>> findSoundfonts()
+{
+    return findSoundfonts(kDefaultSoundfonts);
+}
+
+Result<std::vector<std::filesystem::path>> findSoundfonts(std::span<const char *const> fixedPlaces)
 {
     if (const char *chosen = std::getenv("TUNEDECK_SOUNDFONT"); chosen && *chosen) {
-        if (isReadableFile(chosen))
-            return std::filesystem::path(chosen);
-        return Error { Error::Code::NoSoundfont,
-            std::string("looked for $TUNEDECK_SOUNDFONT = ") + chosen
-                + ", which is not a readable file",
-            0 };
+        auto files = chosenSoundfonts(chosen);
+        for (const auto &file : files) {
+            if (!isReadableFile(file)) {
+                return Error { Error::Code::NoSoundfont,
+                    std::string("looked for $TUNEDECK_SOUNDFONT = ") + chosen
+                        + (files.size() == 1 ? ", which" : ", of which " + file.string())
+                        + " is not a readable file",
+                    0 };
+            }
+        }
+        if (!files.empty())
+            return files;
     }
-    std::string tried = "looked for $TUNEDECK_SOUNDFONT (not set), then ";
-    bool first = true;
-    for (const char *candidate : kDefaultSoundfonts) {
+    std::string tried = "looked for $TUNEDECK_SOUNDFONT (not set)";
+    bool firstPlace = true;
+    for (const char *candidate : fixedPlaces) {
         if (isReadableFile(candidate))
-            return std::filesystem::path(candidate);
-        tried += first ? "" : ", ";
+            return std::vector<std::filesystem::path> { candidate };
+        tried += firstPlace ? ", then " : ", ";
         tried += candidate;
+        firstPlace = false;
+    }
+    tried += ", then any .sf2 or .sf3 file in ";
+    bool first = true;
+    for (const auto &folder : xdgSoundfontFolders()) {
+        if (auto found = firstSoundfontIn(folder))
+            return std::vector<std::filesystem::path> { *found };
+        tried += first ? "" : ", ";
+        tried += folder.string();
         first = false;
     }
     return Error { Error::Code::NoSoundfont, tried, 0 };
+}
+
+Result<std::filesystem::path> findSoundfont()
+{
+    auto found = findSoundfonts();
+    if (!found)
+        return found.error();
+    return found.value().front();
 }
 
 void setSynthGain(double gain) noexcept
@@ -131,12 +275,15 @@ const char *soundfontAdvice() noexcept
 Result<std::unique_ptr<Synth>> Synth::create(int sampleRate)
 {
     quietFluidSynth();
-    auto soundfont = keepSoundfontLoaded();
-    if (!soundfont)
-        return soundfont.error();
-    auto made = makeLoadedSynth(soundfont.value(), sampleRate);
+    auto soundfonts = findSoundfonts();
+    if (!soundfonts)
+        return soundfonts.error();
+    auto made = makeLoadedSynth(soundfonts.value(), sampleRate);
     if (!made)
         return made.error();
+    // Loading chose a preset on every channel and read its samples; no song has asked for them.
+    for (int channel = 0; channel < fluid_synth_count_midi_channels(made.value().second); ++channel)
+        fluid_synth_unset_program(made.value().second, channel);
     return std::unique_ptr<Synth>(new Synth(made.value().first, made.value().second, sampleRate));
 }
 
@@ -152,11 +299,95 @@ bool Synth::write(float *out, int frames) noexcept
     return fluid_synth_write_float(m_synth, frames, out, 0, 2, out, 1, 2) == FLUID_OK;
 }
 
+Result<int> Synth::addBank(std::span<const std::uint8_t> bank, int bankOffset)
+{
+    char name[96];
+    std::snprintf(name, sizeof name, "%.*s%p:%zu:%u", int(kMemoryPrefix.size()),
+        kMemoryPrefix.data(), static_cast<const void *>(bank.data()), bank.size(),
+        g_memorySerial.fetch_add(1));
+    const int id = fluid_synth_sfload(m_synth, name, 1);
+    if (id == FLUID_FAILED)
+        return Error { Error::Code::NoSoundfont, "the song's own soundfont cannot be loaded", 0 };
+    fluid_synth_set_bank_offset(m_synth, id, bankOffset);
+    return id;
+}
+
+void Synth::removeBank(int id)
+{
+    fluid_synth_sfunload(m_synth, id, 1);
+}
+
 void Synth::dropBuffered() noexcept
 {
     const int buffered = int((kBlockFrames - m_framesWritten % kBlockFrames) % kBlockFrames);
     if (buffered > 0)
         static_cast<void>(write(m_scratch, buffered));
+}
+
+void Synth::keep(int channel, std::vector<PresetId> &kept)
+{
+    fluid_preset_t *preset = fluid_synth_get_channel_preset(m_synth, channel);
+    if (!preset)
+        return;
+    const PresetId id { fluid_sfont_get_id(fluid_preset_get_sfont(preset)),
+        fluid_preset_get_banknum(preset), fluid_preset_get_num(preset) };
+    if (std::find(kept.begin(), kept.end(), id) != kept.end())
+        return;
+    fluid_synth_pin_preset(m_synth, id.soundfont, id.bank, id.program);
+    kept.push_back(id);
+}
+
+void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel)
+{
+    // The song's bank selects, program changes and system exclusive messages are played here in
+    // order, without notes: whatever preset FluidSynth chooses for each (its fall-backs for a
+    // missing one, drum channels, resets included) is then the one it chooses while the song
+    // plays or a seek replays them. Each is pinned as soon as it is chosen, so choosing the next
+    // one on the same channel does not free it again.
+    std::vector<PresetId> kept;
+    const int channels = std::min(fluid_synth_count_midi_channels(m_synth), 16);
+    const auto keepAll = [&] {
+        for (int channel = 0; channel < channels; ++channel)
+            keep(channel, kept);
+    };
+    fluid_synth_system_reset(m_synth);
+    keepAll(); // what every seek's reset chooses
+    std::size_t count = 0;
+    for (const MidiEvent &event : song.events()) {
+        if (cancel && (++count & 0xFFFF) == 0 && cancel->load(std::memory_order_relaxed))
+            break;
+        const int channel = event.status & 0x0F;
+        switch (event.status & 0xF0) {
+        case 0xB0:
+            if (event.data1() == 0 || event.data1() == 32)
+                fluid_synth_cc(m_synth, channel, event.data1(), event.data2());
+            continue;
+        case 0xC0:
+            fluid_synth_program_change(m_synth, channel, event.data1());
+            keep(channel, kept);
+            continue;
+        default:
+            break;
+        }
+        if (event.status != 0xF0)
+            continue;
+        const auto payload = song.payloadOf(event);
+        int length = static_cast<int>(payload.size());
+        if (length > 0 && payload[std::size_t(length) - 1] == 0xF7)
+            --length;
+        if (length > 0) {
+            fluid_synth_sysex(m_synth, reinterpret_cast<const char *>(payload.data()), length,
+                nullptr, nullptr, nullptr, 0);
+            keepAll();
+        }
+    }
+    fluid_synth_system_reset(m_synth);
+    // The last song's presets stay until now, so the samples both use were not read again.
+    for (const PresetId &id : m_kept) {
+        if (std::find(kept.begin(), kept.end(), id) == kept.end())
+            fluid_synth_unpin_preset(m_synth, id.soundfont, id.bank, id.program);
+    }
+    m_kept = std::move(kept);
 }
 
 Synth::~Synth()

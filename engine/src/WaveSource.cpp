@@ -17,12 +17,48 @@ constexpr std::uint32_t kRingSeconds = 4;
 // Frames the decoder reads or converts in one step: small enough that a seek or a stop is
 // taken up within a few milliseconds.
 constexpr long kChunkFrames = 4096;
-// How often a decoder with nothing to do (ring full, file read to its end) looks for a seek.
+// Frames of the ring kept free while playing, so that a seek's first chunks can be read at once,
+// before the render thread has left the frames of the seek before behind.
+constexpr std::size_t kSeekReserveFrames = 2 * kChunkFrames;
+// How often a decoder with nothing to do (ring full, data at its end) looks again: the render
+// thread frees room and makes its own seeks without waking it.
 constexpr auto kDecoderPoll = std::chrono::milliseconds(2);
-// How long an offline render waits for the decoder before it looks again.
-constexpr auto kOfflineWait = std::chrono::microseconds(200);
 // libsamplerate converts by ratios between 1/256 and 256 in one step.
 constexpr double kMaxStepRatio = 256.0;
+
+// Seek requests are packed as serial (bits 32..47) and target ms; answers and ends as serial
+// (bits 48..63) and a ring frame (48 bits: years of frames at any rate).
+constexpr std::uint64_t kFrameMask = (std::uint64_t { 1 } << 48) - 1;
+
+std::uint64_t packRequest(std::uint16_t serial, std::uint32_t ms)
+{
+    return std::uint64_t { serial } << 32 | ms;
+}
+std::uint16_t requestSerial(std::uint64_t request)
+{
+    return static_cast<std::uint16_t>(request >> 32);
+}
+std::uint32_t requestMs(std::uint64_t request)
+{
+    return static_cast<std::uint32_t>(request);
+}
+std::uint64_t packAnswer(std::uint16_t serial, std::uint64_t frame)
+{
+    return std::uint64_t { serial } << 48 | (frame & kFrameMask);
+}
+std::uint16_t answerSerial(std::uint64_t answer)
+{
+    return static_cast<std::uint16_t>(answer >> 48);
+}
+std::uint64_t answerFrame(std::uint64_t answer)
+{
+    return answer & kFrameMask;
+}
+// Serials wrap: `a` is newer than `b` when it is less than half the range ahead.
+bool newer(std::uint16_t a, std::uint16_t b)
+{
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(a - b)) > 0;
+}
 
 std::uint32_t lengthMsOf(long long frames, int rate)
 {
@@ -76,6 +112,22 @@ void toStereo(const float *in, std::size_t frames, int channels, float *out)
     }
 }
 
+// The title and artist of a wave file's RIFF INFO list (or its format's like).
+SongText waveTextOf(SNDFILE *file)
+{
+    const auto field = [file](int which) {
+        const char *value = sf_get_string(file, which);
+        if (!value)
+            return std::string();
+        return textFromBytes({ reinterpret_cast<const std::uint8_t *>(value), std::strlen(value) });
+    };
+    SongText text;
+    text.title = field(SF_STR_TITLE);
+    text.artist = field(SF_STR_ARTIST);
+    text.copyright = field(SF_STR_COPYRIGHT);
+    return text;
+}
+
 } // namespace
 
 // One or two libsamplerate steps from the file's rate to the output's. The first step pulls
@@ -108,8 +160,12 @@ Result<WaveFacts> readWaveFacts(const std::filesystem::path &path)
     SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
     if (!file)
         return Error { Error::Code::NotWave, sf_strerror(nullptr), 0 };
+    SongText text = waveTextOf(file);
     sf_close(file);
-    return factsOf(info);
+    auto facts = factsOf(info);
+    if (facts)
+        facts.value().text = std::move(text);
+    return facts;
 }
 
 Result<std::unique_ptr<WaveSource>> WaveSource::open(
@@ -134,6 +190,7 @@ Result<std::unique_ptr<WaveSource>> WaveSource::open(
     s.m_frames = info.frames;
     s.m_lengthMs = facts.value().lengthMs;
     s.m_offline = offline;
+    s.m_text = waveTextOf(file);
     s.m_ringFrames = std::size_t { s.m_outputRate } * kRingSeconds;
     s.m_ring.assign(s.m_ringFrames * 2, 0.0f);
     s.m_fileChunk.resize(std::size_t(kChunkFrames) * std::size_t(info.channels));
@@ -207,6 +264,13 @@ Error::Code WaveSource::failure() const noexcept
     return code >= 0 ? static_cast<Error::Code>(code) : Error::Code::Io;
 }
 
+std::string WaveSource::failureDetail() const
+{
+    if (!m_stalled.load(std::memory_order_acquire))
+        return {};
+    return "the file gave no sound for " + std::to_string(kStallSeconds) + " seconds";
+}
+
 long WaveSource::readFileCallback(void *context, float **data)
 {
     auto &s = *static_cast<WaveSource *>(context);
@@ -260,80 +324,66 @@ long WaveSource::produce(float *out, long frames)
 
 void WaveSource::decodeLoop()
 {
-    std::uint32_t handledSerial = 0;
-    std::uint32_t handledHint = 0;
-    // The fill started at open belongs to serial 0, position 0, which a fresh source stands at.
-    bool filledAhead = false;
-    std::uint32_t filledAheadMs = 0;
-    bool ended = false;
-    const auto restart = [&](std::uint32_t ms, std::uint32_t serial, std::uint64_t head) {
-        const long long frame = std::min<long long>(
-            static_cast<long long>(static_cast<long double>(ms) * m_fileRate / 1000.0L), m_frames);
-        if (sf_seek(m_file, frame, SEEK_SET) < 0)
-            fail(Error::Code::Io);
-        if (m_converter)
-            m_converter->reset();
-        m_readFrom = frame;
-        m_decodedFrames = 0;
-        ended = false;
-        m_endAt.store(~std::uint64_t { 0 }, std::memory_order_relaxed);
-        m_filledFrom.store(head, std::memory_order_relaxed);
-        m_filled.store(std::uint64_t { serial } << 32 | ms, std::memory_order_release);
-    };
+    // The ring starts filled from the file's start: the answer to seek 0, made at open.
     for (;;) {
-        {
-            std::unique_lock lock(m_mutex);
-            if (m_stopping)
-                return;
+        std::uint64_t seek = 0;
+        switch (nextStep(seek)) {
+        case Step::Stop:
+            return;
+        case Step::Seek:
+            restart(seek);
+            break;
+        case Step::Fill:
+            fillChunk();
+            break;
         }
-        // The seek first: seeing a seek implies seeing the announcement made before it.
-        const std::uint64_t seek = m_seek.load(std::memory_order_acquire);
-        const std::uint64_t hint = m_hint.load(std::memory_order_acquire);
-        const std::uint64_t head = m_head.load(std::memory_order_relaxed);
-        if (static_cast<std::uint32_t>(hint >> 32) != handledHint) {
-            handledHint = static_cast<std::uint32_t>(hint >> 32);
-            filledAhead = true;
-            filledAheadMs = static_cast<std::uint32_t>(hint);
-            restart(filledAheadMs, kAheadOfSeek, head);
-        }
-        const auto serial = static_cast<std::uint32_t>(seek >> 32);
-        if (serial != handledSerial) {
-            handledSerial = serial;
-            const auto ms = static_cast<std::uint32_t>(seek);
-            if (filledAhead && filledAheadMs == ms) {
-                // Already read from there (the render thread may have taken it over already).
-                std::uint64_t ahead = std::uint64_t { kAheadOfSeek } << 32 | ms;
-                m_filled.compare_exchange_strong(
-                    ahead, std::uint64_t { serial } << 32 | ms, std::memory_order_acq_rel);
-            } else {
-                restart(ms, serial, head);
-            }
-            filledAhead = false;
-        }
-        const std::uint64_t tail = std::max(
-            m_tail.load(std::memory_order_acquire), m_filledFrom.load(std::memory_order_relaxed));
-        const std::uint64_t used = head > tail ? head - tail : 0;
-        const std::size_t space = m_ringFrames > used ? m_ringFrames - std::size_t(used) : 0;
-        if (!ended && readFailed()) {
-            // The ring ends where the file could no longer be read.
-            ended = true;
-            m_endAt.store(head, std::memory_order_release);
-        }
-        if (ended || space < std::size_t(kChunkFrames)) {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait_for(lock, kDecoderPoll, [&] {
-                return m_stopping
-                    || static_cast<std::uint32_t>(m_hint.load(std::memory_order_relaxed) >> 32)
-                    != handledHint;
-            });
-            continue;
-        }
-        const long got = produce(m_outChunk.data(), kChunkFrames);
-        if (got <= 0) {
-            ended = true;
-            m_endAt.store(head, std::memory_order_release);
-            continue;
-        }
+    }
+}
+
+WaveSource::Step WaveSource::nextStep(std::uint64_t &seek)
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        if (m_stopping)
+            return Step::Stop;
+        const std::uint64_t own = m_unannounced.load(std::memory_order_acquire);
+        seek = newer(requestSerial(own), requestSerial(m_request)) ? own : m_request;
+        if (requestSerial(seek) != m_answered)
+            return Step::Seek;
+        if (!m_ended && roomInRing() >= std::size_t(kChunkFrames))
+            return Step::Fill;
+        m_wake.wait_for(lock, kDecoderPoll);
+    }
+}
+
+void WaveSource::restart(std::uint64_t seek)
+{
+    const long long frame = std::min<long long>(
+        static_cast<long long>(static_cast<long double>(requestMs(seek)) * m_fileRate / 1000.0L),
+        m_frames);
+    if (sf_seek(m_file, frame, SEEK_SET) < 0)
+        fail(Error::Code::Io);
+    if (m_converter)
+        m_converter->reset();
+    m_readFrom = frame;
+    m_decodedFrames = 0;
+    m_ended = false;
+    m_answered = requestSerial(seek);
+    m_answerFrom = m_head.load(std::memory_order_relaxed);
+    m_end.store(packAnswer(m_answered, kFrameMask), std::memory_order_relaxed);
+    m_answer.store(packAnswer(m_answered, m_answerFrom), std::memory_order_release);
+    publish();
+}
+
+void WaveSource::fillChunk()
+{
+    const long got = readFailed() ? 0 : produce(m_outChunk.data(), kChunkFrames);
+    const std::uint64_t head = m_head.load(std::memory_order_relaxed);
+    if (got <= 0) {
+        // The data for this seek ends here: the file's end, or where it could no longer be read.
+        m_ended = true;
+        m_end.store(packAnswer(m_answered, head), std::memory_order_release);
+    } else {
         const std::size_t at = std::size_t(head % m_ringFrames);
         const std::size_t first = std::min(std::size_t(got), m_ringFrames - at);
         std::memcpy(m_ring.data() + 2 * at, m_outChunk.data(), first * 2 * sizeof(float));
@@ -341,37 +391,97 @@ void WaveSource::decodeLoop()
             (std::size_t(got) - first) * 2 * sizeof(float));
         m_head.store(head + std::uint64_t(got), std::memory_order_release);
     }
+    publish();
+}
+
+std::size_t WaveSource::roomInRing() const noexcept
+{
+    const std::uint64_t head = m_head.load(std::memory_order_relaxed);
+    std::uint64_t tail = m_tail.load(std::memory_order_acquire);
+    // While the render thread may still read an older seek's frames, the new seek's first
+    // chunks go into the part of the ring kept free for them; once it has left those frames
+    // behind, they count as free.
+    const bool readerBehind = newer(m_answered, m_reading.load(std::memory_order_acquire));
+    if (!readerBehind)
+        tail = std::max(tail, m_answerFrom);
+    const std::size_t used = std::size_t(head - tail);
+    const std::size_t limit = readerBehind ? m_ringFrames : m_ringFrames - kSeekReserveFrames;
+    return used < limit ? limit - used : 0;
+}
+
+void WaveSource::publish()
+{
+    if (!m_offline)
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_progress;
+    }
+    m_produced.notify_all();
 }
 
 std::size_t WaveSource::render(float *out, std::size_t frames) noexcept
 {
-    if (!m_offline)
-        return take(out, frames);
+    if (!m_offline) {
+        const std::size_t given = take(out, frames);
+        countStarved(frames, given);
+        return given;
+    }
+    // Offline: the owner's thread, which may wait for the decoder, but not for ever.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStallSeconds);
     std::size_t count = 0;
     while (count < frames && !m_atEnd) {
-        count += take(out + 2 * count, frames - count);
-        if (count < frames && !m_atEnd)
-            std::this_thread::sleep_for(kOfflineWait);
+        std::unique_lock lock(m_mutex);
+        const std::uint64_t seen = m_progress;
+        lock.unlock();
+        const std::size_t given = take(out + 2 * count, frames - count);
+        count += given;
+        if (count == frames || m_atEnd)
+            break;
+        if (given > 0) {
+            deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStallSeconds);
+            m_wake.notify_one(); // room in the ring
+        }
+        lock.lock();
+        if (!m_produced.wait_until(lock, deadline, [&] { return m_progress != seen; })) {
+            lock.unlock();
+            stall();
+        }
     }
     return count;
+}
+
+void WaveSource::countStarved(std::size_t asked, std::size_t given) noexcept
+{
+    if (given > 0 || m_atEnd) {
+        m_starved = 0;
+        return;
+    }
+    m_starved += asked;
+    if (m_starved >= std::uint64_t { m_outputRate } * kStallSeconds)
+        stall();
+}
+
+void WaveSource::stall() noexcept
+{
+    m_stalled.store(true, std::memory_order_release);
+    fail(Error::Code::Io);
+    m_atEnd = true;
 }
 
 std::size_t WaveSource::take(float *out, std::size_t frames) noexcept
 {
     if (m_atEnd)
         return 0;
-    std::uint64_t filled = m_filled.load(std::memory_order_acquire);
-    if (filled == (std::uint64_t { kAheadOfSeek } << 32 | m_baseMs) && m_outFrames == 0) {
-        // Read ahead from this very target: take it over instead of waiting for the decoder.
-        const std::uint64_t mine = std::uint64_t { m_wantSerial } << 32 | m_baseMs;
-        if (m_filled.compare_exchange_strong(filled, mine, std::memory_order_acq_rel))
-            filled = mine;
-    }
-    if (static_cast<std::uint32_t>(filled >> 32) != m_wantSerial)
-        return 0; // the decoder has not yet started on the last seek: silence, position stays
-    std::uint64_t tail = m_tail.load(std::memory_order_relaxed);
-    tail = std::max(tail, m_filledFrom.load(std::memory_order_relaxed));
+    const std::uint64_t answer = m_answer.load(std::memory_order_acquire);
+    if (answerSerial(answer) != m_playing && !follow(answer))
+        return 0;
+    if (m_playing != m_want)
+        return 0; // the decoder has not yet answered the last seek: silence, position stays
     const std::uint64_t head = m_head.load(std::memory_order_acquire);
+    if (m_answer.load(std::memory_order_acquire) != answer)
+        return 0; // a newer seek's frames may be among these: the next call follows it
+    std::uint64_t tail = m_tail.load(std::memory_order_relaxed);
     const std::size_t count = std::size_t(std::min<std::uint64_t>(head - tail, frames));
     const std::size_t at = std::size_t(tail % m_ringFrames);
     const std::size_t first = std::min(count, m_ringFrames - at);
@@ -380,32 +490,68 @@ std::size_t WaveSource::take(float *out, std::size_t frames) noexcept
     tail += count;
     m_tail.store(tail, std::memory_order_release);
     m_outFrames += count;
-    if (count < frames && tail == m_endAt.load(std::memory_order_acquire))
-        m_atEnd = true;
+    if (count < frames) {
+        const std::uint64_t end = m_end.load(std::memory_order_acquire);
+        if (answerSerial(end) == m_playing && answerFrame(end) == tail)
+            m_atEnd = true;
+    }
     return count;
+}
+
+bool WaveSource::follow(std::uint64_t answer) noexcept
+{
+    const std::uint16_t serial = answerSerial(answer);
+    if (serial != m_want) {
+        if (!newer(serial, m_want))
+            return false; // the answer to a seek made before the one awaited
+        // An announced seek whose seekMs() went to the source this one replaced: play it all
+        // the same, from its target.
+        const std::uint64_t announced = m_announced.load(std::memory_order_acquire);
+        if (requestSerial(announced) != serial)
+            return false; // overtaken already: the newest answer comes later
+        m_want = serial;
+        m_baseMs = requestMs(announced);
+        m_outFrames = 0;
+    }
+    m_playing = serial;
+    m_tail.store(answerFrame(answer), std::memory_order_release);
+    m_reading.store(serial, std::memory_order_release);
+    return true;
 }
 
 void WaveSource::seekMs(std::uint32_t positionMs) noexcept
 {
     positionMs = std::min(positionMs, m_lengthMs);
-    // Already there with the ring filled from here (the seek to 0 of a fresh source).
-    if (positionMs == m_baseMs && m_outFrames == 0 && !m_atEnd
-        && static_cast<std::uint32_t>(m_filled.load(std::memory_order_acquire) >> 32)
-            == m_wantSerial)
-        return;
+    const std::uint64_t announced = m_announced.load(std::memory_order_acquire);
+    std::uint16_t serial = 0;
+    if (newer(requestSerial(announced), m_want) && requestMs(announced) == positionMs) {
+        serial = requestSerial(announced); // the decoder is on it already
+    } else if (positionMs == m_baseMs && m_outFrames == 0 && !m_atEnd) {
+        return; // there already, with nothing played since
+    } else {
+        // Nobody announced this one: the decoder finds it when it next looks.
+        serial = static_cast<std::uint16_t>(m_serials.fetch_add(1, std::memory_order_relaxed) + 1);
+        m_unannounced.store(packRequest(serial, positionMs), std::memory_order_release);
+    }
+    m_want = serial;
     m_baseMs = positionMs;
     m_outFrames = 0;
+    m_starved = 0;
     m_atEnd = false;
-    ++m_wantSerial;
-    m_seek.store(std::uint64_t { m_wantSerial } << 32 | positionMs, std::memory_order_release);
+    m_reading.store(serial, std::memory_order_release);
 }
 
 void WaveSource::prepareSeek(std::uint32_t positionMs) noexcept
 {
-    ++m_hintSerial;
-    m_hint.store(std::uint64_t { m_hintSerial } << 32 | std::min(positionMs, m_lengthMs),
-        std::memory_order_release);
-    m_wake.notify_all();
+    const auto serial
+        = static_cast<std::uint16_t>(m_serials.fetch_add(1, std::memory_order_relaxed) + 1);
+    const std::uint64_t request = packRequest(serial, std::min(positionMs, m_lengthMs));
+    {
+        std::lock_guard lock(m_mutex);
+        m_request = request;
+        m_announced.store(request, std::memory_order_release);
+    }
+    m_wake.notify_one();
 }
 
 std::uint32_t WaveSource::positionMs() const noexcept

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Source.h"
+#include "tunedeck/SongText.h"
 
 #include <atomic>
 #include <chrono>
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -23,6 +25,7 @@ struct WaveFacts {
     int sampleRate = 0;
     int channels = 0;
     std::uint32_t lengthMs = 0; // frames / rate, truncated to whole ms, saturated
+    SongText text; // title, artist and copyright from the file's INFO list
 };
 
 // The rates a wave file may have: anything from 1 Hz is converted to the output's rate (in two
@@ -38,15 +41,30 @@ inline constexpr int kMaxWaveRate = 768'000;
 // A wave file decoded as it plays. open() reads the header only; a decoder thread of the
 // source's own reads the file, mixes it to stereo (mono to both sides, more than two channels
 // down to two), converts it to the output's rate and keeps a ring of a few seconds ahead of the
-// render thread, which only copies from the ring: it never reads a file, locks or allocates. A
-// seek asks the decoder to refill from the new place; until it has, the render thread plays
-// silence and the position stays at the target. Memory stays the same whatever the file's
-// length. A file that can no longer be read while playing (cut short, an I/O error) fails the
-// run with the reason in failure(), once what was read before the fault has been played.
+// render thread, which only copies from the ring: it never reads a file, locks or allocates.
+// Memory stays the same whatever the file's length.
+//
+// Seeks: each one gets a serial. The owner asks through prepareSeek() (under the mutex, waking
+// the decoder), so the decoder starts reading from the target before the render thread gets
+// there; a seek the render thread makes on its own (one nobody announced) goes through an
+// atomic the decoder looks at whenever it is idle. The decoder takes the newest request and
+// answers with the serial and the ring frame its data starts at; later, for the same serial,
+// with the frame the data ends at (the file's end, or where it could no longer be read). The
+// render thread plays silence, its position held at the target, until the answer to its seek
+// comes, and never reads frames of another serial.
+//
+// Every wait ends: the decoder looks again every few milliseconds while it has nothing to do; a
+// source whose decoder gives nothing for kStallSeconds while playing fails with Io. A file that
+// can no longer be read while playing (cut short, an I/O error) fails the run with the reason
+// in failure(), once what was read before the fault has been played.
 class WaveSource final : public Source {
 public:
-    // `offline`: no real-time output renders it, so render() waits for the decoder rather than
-    // giving silence (rendering to a file must not depend on the decoder's pace).
+    // Playing that long without a frame from the decoder fails the run.
+    static constexpr int kStallSeconds = 5;
+
+    // `offline`: no real-time output renders it, so render() waits for the decoder (at most
+    // kStallSeconds) rather than giving silence: rendering to a file must not depend on the
+    // decoder's pace.
     [[nodiscard]] static Result<std::unique_ptr<WaveSource>> open(
         const std::filesystem::path &path, int outputRate, bool offline = false);
     // Stops and joins the decoder thread (it finishes at most one chunk first).
@@ -54,31 +72,54 @@ public:
 
     MediaKind kind() const override { return MediaKind::Wave; }
     std::uint32_t lengthMs() const override { return m_lengthMs; }
+    // Title, artist and copyright from the file's INFO list, read with the header.
+    const SongText &text() const { return m_text; }
     std::size_t render(float *out, std::size_t frames) noexcept override;
     void seekMs(std::uint32_t positionMs) noexcept override;
-    // Sets the decoder reading from `positionMs` at once, so the seek that follows finds the
-    // ring filled from there.
+    // Asks the decoder to read from `positionMs` at once; the seekMs() that follows finds it
+    // under way.
     void prepareSeek(std::uint32_t positionMs) noexcept override;
     std::uint32_t positionMs() const noexcept override;
     bool atEnd() const noexcept override { return m_atEnd; }
     bool failed() const noexcept override;
     Error::Code failure() const noexcept override;
+    std::string failureDetail() const override;
 
 private:
     struct Converter;
+    enum class Step { Stop, Seek, Fill };
 
     WaveSource() = default;
+
+    // Decoder thread.
     void decodeLoop();
-    // Decoder thread: reads up to `frames` stereo frames at the output's rate into `out`;
-    // 0 at the end of the file or on failure.
+    // Waits until there is something to do: the newest seek request goes to `seek`.
+    Step nextStep(std::uint64_t &seek);
+    // Reads from the request's target on; answers where the ring's data for it starts.
+    void restart(std::uint64_t seek);
+    // Adds a chunk to the ring, or marks where the data ends.
+    void fillChunk();
+    // Frames the decoder may write without touching what the render thread may still read.
+    std::size_t roomInRing() const noexcept;
+    // Tells an offline render waiting for frames that the ring has moved.
+    void publish();
+    // Reads up to `frames` stereo frames at the output's rate into `out`; 0 at the end of the
+    // file or on failure.
     long produce(float *out, long frames);
     static long readFileCallback(void *context, float **data);
     static long readStageCallback(void *context, float **data);
     void fail(Error::Code code) noexcept;
     // Any thread: the decoder has met a fault (failed() waits until the ring is played out).
     bool readFailed() const noexcept;
-    // Render thread: copies what the ring holds, up to `frames`.
+
+    // Render thread.
+    // Copies what the ring holds for the current seek, up to `frames`.
     std::size_t take(float *out, std::size_t frames) noexcept;
+    // Starts reading the data of `answer`; false when it answers no seek this thread follows.
+    bool follow(std::uint64_t answer) noexcept;
+    // Counts frames asked for and not given; fails the run once they make kStallSeconds.
+    void countStarved(std::size_t asked, std::size_t given) noexcept;
+    void stall() noexcept;
 
     // Fixed at open.
     SNDFILE *m_file = nullptr;
@@ -87,6 +128,7 @@ private:
     std::uint32_t m_outputRate = 0;
     long long m_frames = 0;
     std::uint32_t m_lengthMs = 0;
+    SongText m_text;
     bool m_offline = false;
 
     // The ring: interleaved stereo at the output's rate. Indices count frames from the start and
@@ -95,24 +137,34 @@ private:
     std::size_t m_ringFrames = 0;
     alignas(64) std::atomic<std::uint64_t> m_head { 0 };
     alignas(64) std::atomic<std::uint64_t> m_tail { 0 };
-    // Render thread -> decoder: the seek wanted, serial (high) and target ms (low).
-    std::atomic<std::uint64_t> m_seek { 0 };
-    // Owner -> decoder: the seek announced by prepareSeek(), serial (high) and ms (low).
-    std::atomic<std::uint64_t> m_hint { 0 };
-    std::uint32_t m_hintSerial = 0; // owner's thread
-    // Decoder -> render thread: the seek the ring's data now belongs to, where that data starts
-    // (stored before the serial), and where it ends once the file is read to its end.
-    std::atomic<std::uint64_t> m_filledFrom { 0 };
-    // Serial (high) and start ms (low) of what the ring holds. While the decoder reads ahead of
-    // an announced seek the serial is kAheadOfSeek; the seek, once it comes, takes the data
-    // over (either thread may make that step, by compare-and-swap).
-    std::atomic<std::uint64_t> m_filled { 0 };
-    static constexpr std::uint32_t kAheadOfSeek = 0xFFFFFFFFu;
-    std::atomic<std::uint64_t> m_endAt { ~std::uint64_t { 0 } };
+
+    // Seek requests, serial (16 bits, wrapping) and target ms: the owner's (m_request under the
+    // mutex, mirrored in m_announced for the render thread) and the render thread's own.
+    std::atomic<std::uint16_t> m_serials { 0 };
+    std::atomic<std::uint64_t> m_announced { 0 };
+    std::atomic<std::uint64_t> m_unannounced { 0 };
+    // Decoder -> render thread: serial and ring frame of the newest answer, and of the end of
+    // the data (a frame no ring reaches until the decoder has found it).
+    std::atomic<std::uint64_t> m_answer { 0 };
+    std::atomic<std::uint64_t> m_end { ~std::uint64_t { 0 } >> 16 };
+    // Render thread -> decoder: it reads no frames of a serial older than this one.
+    std::atomic<std::uint16_t> m_reading { 0 };
     std::atomic<int> m_failure { -1 }; // an Error::Code once failed
+    std::atomic<bool> m_stalled { false };
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake; // the decoder's: a request, the stop, or a look again
+    std::condition_variable m_produced; // an offline render's: the decoder moved
+    std::uint64_t m_request = 0; // guarded
+    std::uint64_t m_progress = 0; // guarded: counts the decoder's answers, chunks and ends
+    bool m_stopping = false; // guarded
+    std::thread m_decoder;
 
     // Decoder thread only.
     std::unique_ptr<Converter> m_converter;
+    std::uint16_t m_answered = 0;
+    std::uint64_t m_answerFrom = 0;
+    bool m_ended = false;
     long long m_decodedFrames = 0; // file frames read since the last seek's start frame
     long long m_readFrom = 0;
     std::vector<float> m_fileChunk; // as read, all channels
@@ -120,15 +172,12 @@ private:
     std::vector<float> m_stageChunk;
     std::vector<float> m_outChunk;
 
-    std::mutex m_mutex; // guards m_stopping for the decoder's waits; never the render thread's
-    std::condition_variable m_wake;
-    bool m_stopping = false;
-    std::thread m_decoder;
-
     // Render thread only.
-    std::uint32_t m_wantSerial = 0;
+    std::uint16_t m_want = 0; // the seek whose data it waits for or plays
+    std::uint16_t m_playing = 0; // the answer whose data it reads
     std::uint32_t m_baseMs = 0;
     std::uint64_t m_outFrames = 0; // frames played since the last seek
+    std::uint64_t m_starved = 0; // frames asked for in a row and not given
     bool m_atEnd = false;
 };
 

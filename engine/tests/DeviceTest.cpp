@@ -430,3 +430,67 @@ TEST_F(DeviceTest, RealMediaPlaysOrIsRefused)
         EXPECT_GT(device.pump(sound), 0u);
     }
 }
+
+namespace {
+
+// Read system calls made so far by the thread of this process named `name`; nullopt when there
+// is none or the kernel does not count them.
+std::optional<long> readCallsOfThread(const std::string &name)
+{
+    std::error_code error;
+    for (const auto &task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::string comm;
+        std::getline(std::ifstream(task.path() / "comm"), comm);
+        if (comm != name)
+            continue;
+        std::ifstream io(task.path() / "io");
+        for (std::string key; io >> key;) {
+            long value = 0;
+            io >> value;
+            if (key == "syscr:")
+                return value;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+// A song that changes programs (banks and drum kits included) plays and is sought across its
+// changes, on the null output's render thread, without that thread reading any file: the
+// samples of the presets it chooses were read before it started.
+TEST_F(DeviceTest, RenderThreadReadsNoFileWhileProgramsChange)
+{
+    if (auto found = tunedeck::findSoundfont(); !found)
+        GTEST_SKIP() << "no soundfont on this machine: " << found.error().detail;
+    TrackWriter track;
+    const std::uint8_t gmOn[] = { 0x7E, 0x7F, 0x09, 0x01, 0xF7 };
+    track.sysex(0, gmOn).controller(0, 1, 0, 8).program(0, 1, 4).program(0, 9, 25);
+    // A quarter note (500 ms at 120 bpm) per program, on a melodic channel and the drums.
+    const int programs[][2] = { { 0, 0 }, { 19, 48 }, { 56, 40 }, { 73, 16 } };
+    for (const auto &[melodic, kit] : programs) {
+        track.program(0, 0, melodic).program(0, 9, kit);
+        track.noteOn(0, 0, 60, 100).noteOn(0, 1, 64, 100).noteOn(0, 9, 38, 100);
+        track.noteOff(480, 0, 60).noteOff(0, 1, 64).noteOff(0, 9, 38);
+    }
+    const auto path
+        = bytesFile("programs.mid", SmfWriter(0, 480).track(track.endOfTrack(0)).bytes());
+
+    NoticeCatcher notices;
+    Device device(notices.listener(), OutputMode::Null);
+    ASSERT_TRUE(device.open(path));
+    std::size_t index = 0;
+    // Into the last program, back into the second, then the whole song.
+    for (const std::uint32_t from : { 1600u, 700u, 0u }) {
+        SCOPED_TRACE(from);
+        ASSERT_TRUE(device.seekMs(from));
+        device.play();
+        const auto notice = notices.waitFor(index++);
+        ASSERT_TRUE(notice.has_value());
+        ASSERT_EQ(notice->kind, Notice::Kind::Finished);
+    }
+    const auto reads = readCallsOfThread("td-render");
+    if (!reads)
+        GTEST_SKIP() << "the kernel does not count a thread's reads here";
+    EXPECT_EQ(*reads, 0);
+}

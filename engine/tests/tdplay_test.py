@@ -154,7 +154,58 @@ class Info(unittest.TestCase):
             "  track name: Conductor",
             "  copyright: (c) 1996 Someone",
             "  track name: Piano",
-            WAVE + "\twav\t10000"])
+            "  title: Conductor",
+            "  copyright: (c) 1996 Someone",
+            WAVE + "\twav\t10000",
+            "  title: " + WAVE])
+
+    def test_lyrics_karaoke_and_play_lists(self):
+        """--info -v prints markers and lyrics by line; on a terminal the line being sung shows
+        under the status line with the sung part in bold, unless --no-lyrics; off a terminal
+        nothing of it; a play list of another player stands for its entries."""
+        def meta(delta, kind, text):
+            return bytes([delta, 0xFF, kind, len(text)]) + text
+
+        # 96 ticks a quarter at 120 bpm: 0x60 ticks are half a second.
+        body = (meta(0, 0x03, b"Caf\xe9 Song") + meta(0, 0x06, b"Verse") + meta(0, 0x05, b"Hel")
+                + meta(0x60, 0x05, b"lo\r") + meta(0x60, 0x05, b"world") + b"\x00\x90\x3c\x5a"
+                + b"\x81\x40\x80\x3c\x00\x00\xff\x2f\x00")
+        with tempfile.TemporaryDirectory() as folder:
+            song = os.path.join(folder, "words.mid")
+            with open(song, "wb") as out:
+                out.write(b"MThd\x00\x00\x00\x06\x00\x00\x00\x01\x00\x60MTrk"
+                          + len(body).to_bytes(4, "big") + body)
+            listed = os.path.join(folder, "list.m3u")
+            with open(listed, "w") as out:
+                out.write("#EXTM3U\n#EXTINF:2,Words\nwords.mid\nhttp://example.org/x.mid\n")
+            info = run("--info", "-v", listed)
+            self.assertEqual(info.returncode, 1)
+            self.assertIn("list.m3u: http://example.org/x.mid is no local file", info.stderr)
+            self.assertEqual(info.stdout.splitlines()[-4:], [
+                "  title: Café Song", "  marker 00:00.0: Verse", "  lyrics 00:00.0: Hello",
+                "  lyrics 00:01.0: world"])
+            quiet = run("--output", "null", song)
+            self.assertEqual((quiet.returncode, quiet.stdout, quiet.stderr), (0, "", ""))
+            for extra, shown in (([], True), (["--no-lyrics"], False)):
+                pid, master = pty.fork()
+                if pid == 0:
+                    os.execv(TDPLAY, [TDPLAY, "--output", "null", *extra, song])
+                output = b""
+                while True:
+                    try:
+                        chunk = os.read(master, 1024)
+                    except OSError:
+                        break
+                    if not chunk:
+                        break
+                    output += chunk
+                _, status = os.waitpid(pid, 0)
+                self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+                text = output.decode(errors="replace")
+                with self.subTest(extra=extra):
+                    self.assertEqual("\x1b[1mHel\x1b[0mlo" in text, shown, repr(text))
+                    self.assertEqual("\x1b[1mHello\x1b[0m" in text, shown, repr(text))
+                    self.assertEqual("\x1b[1mworld\x1b[0m" in text, shown, repr(text))
 
 
 class Keys(unittest.TestCase):
@@ -226,6 +277,18 @@ class Keys(unittest.TestCase):
         _, status = os.waitpid(pid, 0)
         self.assertEqual(os.waitstatus_to_exitcode(status), 0)
 
+    def test_setting_keys_show_on_the_status_line(self):
+        pid, master, started = self.start_on_terminal()
+        output = started.decode(errors="replace")
+        os.write(master, b"+]]1s5l")
+        while "key +1  tempo 120%  mute 1  solo 5  loop" not in output:
+            ready, _, _ = select.select([master], [], [], 20)
+            self.assertTrue(ready, "tdplay stopped answering: " + repr(output[-200:]))
+            output += os.read(master, 1024).decode(errors="replace")
+        os.write(master, b"q")
+        _, status = os.waitpid(pid, 0)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+
     def test_terminal_is_restored(self):
         pid, master, _ = self.start_on_terminal()
         during = termios.tcgetattr(master)[3]
@@ -235,6 +298,78 @@ class Keys(unittest.TestCase):
         after = termios.tcgetattr(master)[3]
         self.assertFalse(during & termios.ECHO)
         self.assertTrue(after & termios.ECHO and after & termios.ICANON)
+
+
+def sound_file_facts(path):
+    """(major format, frames, peak) of a sound file as libsndfile reads it."""
+    import ctypes
+    import ctypes.util
+    sndfile = ctypes.CDLL(ctypes.util.find_library("sndfile") or "libsndfile.so.1")
+
+    class Info(ctypes.Structure):
+        _fields_ = [("frames", ctypes.c_int64), ("samplerate", ctypes.c_int),
+                    ("channels", ctypes.c_int), ("format", ctypes.c_int),
+                    ("sections", ctypes.c_int), ("seekable", ctypes.c_int)]
+    sndfile.sf_open.restype = ctypes.c_void_p
+    sndfile.sf_open.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.POINTER(Info)]
+    sndfile.sf_readf_float.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_float),
+                                       ctypes.c_int64]
+    sndfile.sf_readf_float.restype = ctypes.c_int64
+    sndfile.sf_close.argtypes = [ctypes.c_void_p]
+    info = Info()
+    handle = sndfile.sf_open(path.encode(), 0x10, ctypes.byref(info))  # SFM_READ
+    if not handle:
+        return None
+    block = (ctypes.c_float * (4096 * info.channels))()
+    peak = 0.0
+    while True:
+        got = sndfile.sf_readf_float(handle, block, 4096)
+        if got <= 0:
+            break
+        peak = max(peak, max(abs(v) for v in block[:got * info.channels]))
+    sndfile.sf_close(handle)
+    return info.format & 0x0FFF0000, info.frames, peak
+
+
+class Rendering(unittest.TestCase):
+    """--render writes the format its name ends with, with the listener's settings applied."""
+
+    def test_formats_and_settings(self):
+        wav, flac, ogg = 0x010000, 0x170000, 0x200000
+        length = 32.5  # seconds of the song
+        cases = [
+            ("out.wav", [], wav, length, True),
+            ("out.flac", ["--tempo", "150", "--loop", "2"], flac, 2 * length / 1.5, True),
+            ("out.OGG", ["--transpose", "-3", "--tempo", "50%"], ogg, length * 2, True),
+            ("out.wav", ["--mute", "1-8,9-16"], wav, length, False),
+            ("out.wav", ["--solo", "16", "--transpose", "5"], wav, length, False),
+        ]
+        with tempfile.TemporaryDirectory() as folder:
+            for name, args, major, seconds, sounds in cases:
+                with self.subTest(name=name, args=args):
+                    out = os.path.join(folder, name)
+                    result = run("--render", out, *args, SONG)
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    found, frames, peak = sound_file_facts(out)
+                    self.assertEqual(found, major)
+                    self.assertAlmostEqual(frames / 44100, seconds, delta=0.05)
+                    self.assertEqual(peak > 0.01, sounds, peak)
+                    os.remove(out)
+            for args, status, message in (
+                    (["--render", os.path.join(folder, "out.mp3"), SONG], 2, ".wav, .flac or .ogg"),
+                    (["--render", os.path.join(folder, "out.wav"), "--loop", SONG], 2, "--loop N"),
+                    (["--render", "/dev/full", SONG], 1, "No space left on device"),
+                    (["--render", "/dev/full", "--pcm16", WAVE], 1, "No space left on device"),
+                    (["--mute", "0", SONG], 2, "--mute takes channels"),
+                    (["--transpose", "13", SONG], 2, "--transpose takes"),
+                    (["--tempo", "401", SONG], 2, "--tempo takes")):
+                with self.subTest(args=args):
+                    result = run(*args)
+                    self.assertEqual(result.returncode, status, result.stderr)
+                    self.assertIn(message, result.stderr)
+            self.assertEqual(os.listdir(folder), [])
+        self.assertIn("--transpose N", run("--help").stdout)
+        self.assertIn("[ and ] the tempo", run("--help").stdout)
 
 
 def write_wave(path, seconds, rate=44100):
@@ -275,6 +410,8 @@ class RenderSafety(unittest.TestCase):
             cases = [
                 ("interrupted", [out, song], interrupt, None, 130, ""),
                 ("write fails", [out, song], {}, small_files, 1, "File too large"),
+                ("write of an Ogg file fails", [os.path.join(folder, "out.ogg"), midi], {},
+                 small_files, 1, "writing failed"),
                 ("onto the song", [song, song], {}, None, 2, "is the file being rendered"),
                 ("onto a link to it", [os.path.join(folder, "linked.mid"), midi], {}, None, 2,
                  "is the file being rendered"),

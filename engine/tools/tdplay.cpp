@@ -1,7 +1,9 @@
 // tdplay: the engine on the command line. Plays files, prints what they are, or renders them
 // to a wave file, for headless machines, scripts and benchmarks.
 
+#include "ListenerSettings.h"
 #include "RenderTarget.h"
+#include "SongTextView.h"
 #include "tunedeck/Device.h"
 #include "tunedeck/MidiFile.h"
 #include "tunedeck/Synth.h"
@@ -35,38 +37,63 @@ const char kVersion[] = TUNEDECK_VERSION;
 
 const char kUsage[] = "Usage: tdplay [OPTION]... FILE...\n"
                       "       tdplay --info [-v] FILE...\n"
-                      "       tdplay --render OUT.wav [--pcm16] [--max-seconds N] FILE\n"
+                      "       tdplay --render OUT [--pcm16] [--max-seconds N] FILE\n"
                       "Options may come in any order; -- ends them.\n"
                       "\n"
                       "Plays MIDI songs (.mid, .rmi) and wave files through the sound card, one\n"
                       "after another. On a terminal it shows the position on one status line and\n"
                       "takes keys: space pauses and resumes, left and right arrows seek 5 s,\n"
-                      "n skips to the next file, q quits.\n"
-                      "\n"
-                      "  --info        print one tab-separated line per file: the name, the kind\n"
-                      "                (smf0, smf1, smf2, rmi, wav) and the length in ms; or the\n"
-                      "                name, 'error' and why the file cannot be played; with -v\n"
-                      "                also a song's format, tracks, tempo at the start and\n"
-                      "                its track-name and copyright texts\n"
-                      "  --render      render FILE as fast as possible to OUT.wav, 44100 Hz\n"
-                      "                stereo, 32-bit float (or 16-bit PCM with --pcm16); at\n"
-                      "                most N seconds of it with --max-seconds N (1 to\n"
-                      "                4294967); OUT.wav appears only once it is complete\n"
-                      "  --soundfont FILE  the General MIDI soundfont to use\n"
-                      "  --gain X      the synthesiser's gain, 0 to 10 (FluidSynth's; 0.2 unless\n"
-                      "                given)\n"
-                      "  --output sdl  the sound card (the default; TUNEDECK_OUTPUT=null changes\n"
-                      "                the default)\n"
-                      "  --output null discard the sound in real time\n"
-                      "  --version     print the version\n"
-                      "  --help        show this text\n"
-                      "\n"
-                      "MIDI songs need a General MIDI soundfont: --soundfont,\n"
-                      "$TUNEDECK_SOUNDFONT, else /usr/share/sounds/sf2/default-GM.sf2 or Debian's\n"
-                      "TimGM6mb or FluidR3.\n"
-                      "Exit status: 0 when every file played, 1 when one could not (no sound\n"
-                      "device, no soundfont, a bad file), 2 for a wrong command line, 130 when\n"
-                      "interrupted.\n";
+                      "n skips to the next file, q quits. A song's lyrics show on the line\n"
+                      "under it, the part already sung in bold. Play lists of other players\n"
+                      "(.m3u, .m3u8, .pls, .xspf) stand for the files they list.\n";
+// Then the keys of the listener's settings, then:
+const char kUsageOptions[]
+    = "\n"
+      "  --info        print one tab-separated line per file: the name, the kind\n"
+      "                (smf0, smf1, smf2, rmi, wav) and the length in ms; or the\n"
+      "                name, 'error' and why the file cannot be played; with -v\n"
+      "                also a song's format, tracks, tempo at the start and\n"
+      "                its track-name and copyright texts; and what a file says\n"
+      "                about itself: title, artist, copyright, markers, lyrics\n"
+      "  --render      render FILE as fast as possible to OUT, 44100 Hz stereo,\n"
+      "                in the format OUT's name ends with: .wav (32-bit float,\n"
+      "                or 16-bit PCM with --pcm16), .flac or .ogg (Vorbis); at\n"
+      "                most N seconds of it with --max-seconds N (1 to\n"
+      "                4294967); OUT appears only once it is complete\n"
+      "  --transpose N move songs N semitones (-12 to 12), drums excepted\n"
+      "  --tempo PCT   play at PCT percent of the speed (25 to 400); wave files\n"
+      "                change pitch with it\n"
+      "  --mute LIST   silence MIDI channels, as in 1,10 or 2-4\n"
+      "  --solo LIST   only these channels sound\n"
+      "  --loop [N]    play each file N times, or for ever; a song that marks a\n"
+      "                loop repeats that part, then plays on to its end\n"
+      "  --soundfont FILE  the General MIDI soundfont to use; given again, the\n"
+      "                fonts are stacked, the first named winning where they\n"
+      "                overlap\n"
+      "  --no-lyrics   no lyric line on the terminal\n"
+      "  --gain X      the synthesiser's gain, 0 to 10 (FluidSynth's; 0.2 unless\n"
+      "                given)\n"
+      "  --output sdl  the sound card (the default; TUNEDECK_OUTPUT=null changes\n"
+      "                the default)\n"
+      "  --output null discard the sound in real time\n"
+      "  --version     print the version\n"
+      "  --help        show this text\n"
+      "\n"
+      "MIDI songs need a General MIDI soundfont: --soundfont,\n"
+      "$TUNEDECK_SOUNDFONT (several files separated by ':'), else\n"
+      "/usr/share/sounds/sf2/default-GM.sf2 or Debian's TimGM6mb or FluidR3, else\n"
+      "any .sf2 or .sf3 file in sounds/sf2, sounds/sf3 or soundfonts under\n"
+      "$XDG_DATA_HOME and each of $XDG_DATA_DIRS.\n"
+      "Exit status: 0 when every file played, 1 when one could not (no sound\n"
+      "device, no soundfont, a bad file), 2 for a wrong command line, 130 when\n"
+      "interrupted.\n";
+
+void printUsage(std::FILE *to)
+{
+    std::fputs(kUsage, to);
+    std::fputs(kListenerKeysHelp, to);
+    std::fputs(kUsageOptions, to);
+}
 
 std::string describe(const tunedeck::Error &error)
 {
@@ -80,15 +107,6 @@ std::string formatTime(std::uint32_t ms)
 {
     char text[32];
     std::snprintf(text, sizeof text, "%02u:%02u", ms / 60000, ms / 1000 % 60);
-    return text;
-}
-
-// A meta event's text as one printable line: control bytes become '?'.
-std::string printable(std::span<const std::uint8_t> bytes)
-{
-    std::string text;
-    for (std::uint8_t byte : bytes)
-        text += byte < 0x20 || byte == 0x7F ? '?' : char(byte);
     return text;
 }
 
@@ -115,7 +133,7 @@ void printSongDetails(const char *file)
     for (const tunedeck::MidiEvent &event : midi.events()) {
         if (!event.isMeta() || (event.metaType != kCopyright && event.metaType != kTrackName))
             continue;
-        const std::string text = printable(midi.payloadOf(event));
+        const std::string text = tunedeck::textFromBytes(midi.payloadOf(event));
         if (event.metaType == kCopyright)
             std::printf("  copyright: %s\n", text.c_str());
         else
@@ -133,6 +151,8 @@ int info(std::span<const char *const> files, bool verbose)
                 probed.value().lengthMs);
             if (verbose && probed.value().kind != tunedeck::MediaKind::Wave)
                 printSongDetails(file);
+            if (verbose)
+                tdplay::printSongText(probed.value().text, file);
         } else {
             std::printf("%s\terror\t%s\n", file, describe(probed.error()).c_str());
             status = 1;
@@ -160,9 +180,67 @@ void installInterruptHandler()
     ::sigaction(SIGHUP, &action, nullptr);
 }
 
-// Renders `file` into `outPath`, at most `maxSeconds` of it when that is not 0. Fails when the
-// file cannot be opened, fails while rendering, or the output cannot be written.
-int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxSeconds)
+// The libsndfile format `path`'s ending asks for: .wav (or no ending, as for a device or a
+// FIFO), .flac, .ogg or .oga (Vorbis); nothing for another ending.
+std::optional<int> renderFormat(std::string_view path, bool pcm16)
+{
+    const std::string_view name = path.substr(path.rfind('/') + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0)
+        return SF_FORMAT_WAV | (pcm16 ? SF_FORMAT_PCM_16 : SF_FORMAT_FLOAT);
+    std::string ending(name.substr(dot + 1));
+    std::transform(ending.begin(), ending.end(), ending.begin(),
+        [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+    if (ending == "wav" || ending == "wave")
+        return SF_FORMAT_WAV | (pcm16 ? SF_FORMAT_PCM_16 : SF_FORMAT_FLOAT);
+    if (ending == "flac")
+        return SF_FORMAT_FLAC | (pcm16 ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_24);
+    if (ending == "ogg" || ending == "oga")
+        return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    return std::nullopt;
+}
+
+// On a terminal: how far a render has come, as a bar on one line.
+class Progress {
+public:
+    explicit Progress(std::uint64_t totalFrames)
+        : m_total(std::max<std::uint64_t>(totalFrames, 1))
+        , m_shown(::isatty(STDERR_FILENO) == 1)
+    { }
+    void update(std::uint64_t frames)
+    {
+        const int percent = int(std::min<std::uint64_t>(frames * 100 / m_total, 100));
+        if (!m_shown || percent == m_percent)
+            return;
+        m_percent = percent;
+        constexpr int kWidth = 40;
+        const std::string bar = std::string(std::size_t(percent * kWidth / 100), '#')
+            + std::string(std::size_t(kWidth - percent * kWidth / 100), '-');
+        std::fprintf(stderr, "\r[%s] %3d%%", bar.c_str(), percent);
+        std::fflush(stderr);
+    }
+    // Ends the bar's line, so messages after it start on their own.
+    void finish()
+    {
+        if (m_shown && m_percent >= 0)
+            std::fputc('\n', stderr);
+        m_percent = -1;
+    }
+    ~Progress() { finish(); }
+    Progress(const Progress &) = delete;
+    Progress &operator=(const Progress &) = delete;
+
+private:
+    std::uint64_t m_total;
+    bool m_shown;
+    int m_percent = -1;
+};
+
+// Renders `file` into `outPath` with the listener's settings, at most `maxSeconds` of it when
+// that is not 0. Fails when the file cannot be opened, fails while rendering, or the output
+// cannot be written.
+int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxSeconds,
+    const ListenerSettings &settings)
 {
     installInterruptHandler();
     std::atomic<bool> failed { false };
@@ -180,6 +258,7 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
         std::fprintf(stderr, "tdplay: %s: %s\n", file, describe(opened.error()).c_str());
         return 1;
     }
+    settings.applyTo(device);
     std::string why;
     bool wrongCommandLine = false;
     std::optional<RenderTarget> target = RenderTarget::open(outPath, file, why, wrongCommandLine);
@@ -187,21 +266,32 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
         std::fprintf(stderr, "tdplay: %s: %s\n", outPath, why.c_str());
         return wrongCommandLine ? 2 : 1;
     }
+    const std::optional<int> format = renderFormat(outPath, pcm16);
+    if (!format) {
+        std::fprintf(stderr,
+            "tdplay: %s: the name must end in .wav, .flac or .ogg to tell the format\n", outPath);
+        return 2;
+    }
     SF_INFO info {};
     info.samplerate = device.sampleRate();
     info.channels = 2;
-    info.format = SF_FORMAT_WAV | (pcm16 ? SF_FORMAT_PCM_16 : SF_FORMAT_FLOAT);
+    info.format = *format;
     SNDFILE *out = sf_open_fd(target->fd(), SFM_WRITE, &info, SF_FALSE);
     if (!out) {
         std::fprintf(stderr, "tdplay: %s: %s\n", outPath, sf_strerror(nullptr));
         return 1;
     }
-    if (pcm16) // Clip instead of wrapping around where the mix is louder than full scale.
+    // Clip instead of wrapping around where the mix is louder than full scale.
+    if ((*format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT)
         sf_command(out, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     std::vector<float> block(kRenderBlockFrames * 2);
     const std::uint64_t limit
         = maxSeconds == 0 ? ~std::uint64_t { 0 } : maxSeconds * std::uint64_t(device.sampleRate());
     std::uint64_t total = 0;
+    // A song that marks a loop repeats only that part, so it may end before the bar is full.
+    Progress progress(std::min(limit,
+        std::uint64_t { device.playLengthMs() } * std::uint64_t(device.sampleRate()) / 1000
+            * std::uint64_t(settings.loopCount)));
     device.play();
     bool written = true;
     while (device.isPlaying() && written && total < limit && !g_interrupted) {
@@ -209,10 +299,14 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
         const auto keep = static_cast<sf_count_t>(std::min<std::uint64_t>(frames, limit - total));
         written = sf_writef_float(out, block.data(), keep) == keep;
         total += std::uint64_t(keep);
+        progress.update(total);
     }
+    progress.finish();
     if (!written)
-        std::fprintf(stderr, "tdplay: %s: %s\n", outPath, sf_strerror(out));
+        std::fprintf(stderr, "tdplay: %s: writing failed: %s\n", outPath, sf_strerror(out));
     bool closed = sf_close(out) == 0;
+    if (written && !closed)
+        std::fprintf(stderr, "tdplay: %s: writing failed at the end\n", outPath);
     // The notice thread reports a failure shortly after the block that met it; the device's
     // destructor joins that thread, so the flag is final once the device is gone.
     owned.reset();
@@ -262,7 +356,7 @@ private:
     bool m_active = false;
 };
 
-enum class Key { None, PauseResume, Back, Forward, Next, Quit };
+enum class Key { None, PauseResume, Back, Forward, Next, Quit, Other };
 
 // Reads one byte from stdin if it comes within `timeoutMs`.
 std::optional<char> readByte(int timeoutMs)
@@ -274,9 +368,10 @@ std::optional<char> readByte(int timeoutMs)
     return byte;
 }
 
-// Waits up to `timeout` for a key on stdin and returns it; None on time-out or another key.
+// Waits up to `timeout` for a key on stdin and returns it; None on time-out, Other (with the
+// byte in `other`) for a key not listed.
 // Keys are read one at a time, so several typed at once are each seen.
-Key readKey(std::chrono::milliseconds timeout)
+Key readKey(std::chrono::milliseconds timeout, char *other)
 {
     const auto byte = readByte(int(timeout.count()));
     if (!byte)
@@ -303,7 +398,8 @@ Key readKey(std::chrono::milliseconds timeout)
         return Key::None;
     }
     default:
-        return Key::None;
+        *other = *byte;
+        return Key::Other;
     }
 }
 
@@ -318,6 +414,9 @@ struct Player {
     std::uint32_t &finishedRun; // the run the last notice belonged to
     bool showStatus; // stderr is a terminal
     bool keys; // stdin is a terminal in single-key mode
+    bool lyrics = true; // the lyric line under the status line (on a terminal)
+    const ListenerSettings &chosen; // from the command line
+    ListenerSettings settings; // as the keys have changed them
 };
 
 // Moves by `deltaMs` within the open file and goes on playing if it was.
@@ -327,6 +426,17 @@ void seekBy(tunedeck::Device &device, std::int64_t deltaMs, bool paused)
         std::int64_t(device.positionMs()) + deltaMs, 0, std::int64_t(device.lengthMs()));
     if (device.seekMs(std::uint32_t(target)) && !paused)
         device.play();
+}
+
+// The lyric line of the song at its position, on the terminal line under the status line; the
+// cursor goes back to the status line.
+void showLyricLine(const tunedeck::Device &device)
+{
+    if (device.text().lyrics.empty())
+        return;
+    const std::string line
+        = tdplay::karaokeLine(device.text(), device.positionMs(), tdplay::terminalColumns());
+    std::fprintf(stderr, "\n\x1b[2K%s\x1b[1A\r", line.c_str());
 }
 
 // Plays one file to its end through the real output, with a status line on a terminal.
@@ -340,6 +450,10 @@ Outcome play(Player &p, const char *file, bool &soundfontExplained)
         }
         return Outcome::Failed;
     }
+    // Each file starts with the channels the command line chose; the rest carries on.
+    p.settings.muted = p.chosen.muted;
+    p.settings.soloed = p.chosen.soloed;
+    p.settings.applyTo(p.device);
     {
         std::lock_guard lock(p.mutex);
         p.finished = p.failed = false;
@@ -350,8 +464,12 @@ Outcome play(Player &p, const char *file, bool &soundfontExplained)
     for (;;) {
         if (p.showStatus) {
             // Read each time: a large song's length is known once it has been read.
-            std::fprintf(stderr, "\r%s  %s / %s%s", file, formatTime(p.device.positionMs()).c_str(),
-                formatTime(p.device.lengthMs()).c_str(), paused ? "  (paused)" : "          ");
+            const std::string settings = p.settings.describe();
+            std::fprintf(stderr, "\r%s  %s / %s%s%s\x1b[K", file,
+                formatTime(p.device.positionMs()).c_str(), formatTime(p.device.lengthMs()).c_str(),
+                settings.empty() ? "" : ("  " + settings).c_str(), paused ? "  (paused)" : "");
+            if (p.lyrics)
+                showLyricLine(p.device);
             std::fflush(stderr);
         }
         if (g_interrupted) {
@@ -359,8 +477,11 @@ Outcome play(Player &p, const char *file, bool &soundfontExplained)
             break;
         }
         if (p.keys) {
-            const Key key = readKey(kStatusInterval);
-            if (key == Key::PauseResume) {
+            char other = 0;
+            const Key key = readKey(kStatusInterval, &other);
+            if (key == Key::Other && p.settings.onKey(other, &readByte)) {
+                p.settings.applyTo(p.device);
+            } else if (key == Key::PauseResume) {
                 paused = !paused;
                 if (paused)
                     p.device.pause();
@@ -386,6 +507,8 @@ Outcome play(Player &p, const char *file, bool &soundfontExplained)
         }
     }
     p.device.stop();
+    if (p.showStatus && p.lyrics && !p.device.text().lyrics.empty())
+        std::fputs("\n\x1b[2K\x1b[1A", stderr); // the lyric line goes
     if (p.showStatus) {
         std::fprintf(stderr, "\r%s  %s / %s            \n", file,
             formatTime(p.device.positionMs()).c_str(), formatTime(p.device.lengthMs()).c_str());
@@ -411,9 +534,12 @@ struct Options {
     const char *renderTo = nullptr; // --render's output
     bool pcm16 = false;
     bool verbose = false;
+    bool lyrics = true;
+    std::string soundfonts; // every --soundfont, ':'-separated, the first winning
     std::uint64_t maxSeconds = 0; // 0: the whole song
     bool maxSecondsGiven = false;
     tunedeck::OutputMode output = tunedeck::OutputMode::Auto;
+    ListenerSettings listener;
 };
 
 // The longest --max-seconds: the longest song the engine keeps time for (2^32 ms).
@@ -427,6 +553,7 @@ struct OptionRule {
     std::string_view shortName; // empty when there is none
     bool takesValue;
     Apply apply;
+    bool optionalValue = false; // a number right after it is its value
 };
 
 // Reads a whole decimal number from `text` into `value`: no sign, no spaces, no other digits
@@ -473,8 +600,14 @@ const OptionRule kOptions[] = {
             return std::nullopt;
         } },
     { "--soundfont", "", true,
-        [](Options &, const char *value) -> std::optional<std::string> {
-            ::setenv("TUNEDECK_SOUNDFONT", value, 1);
+        [](Options &o, const char *value) -> std::optional<std::string> {
+            o.soundfonts += (o.soundfonts.empty() ? "" : ":") + std::string(value);
+            ::setenv("TUNEDECK_SOUNDFONT", o.soundfonts.c_str(), 1);
+            return std::nullopt;
+        } },
+    { "--no-lyrics", "", false,
+        [](Options &o, const char *) -> std::optional<std::string> {
+            o.lyrics = false;
             return std::nullopt;
         } },
     { "--gain", "", true,
@@ -486,6 +619,24 @@ const OptionRule kOptions[] = {
             tunedeck::setSynthGain(gain);
             return std::nullopt;
         } },
+    { "--transpose", "", true,
+        [](Options &o, const char *value) { return readTranspose(value, o.listener); } },
+    { "--tempo", "", true,
+        [](Options &o, const char *value) { return readTempo(value, o.listener); } },
+    { "--mute", "", true,
+        [](Options &o, const char *value) -> std::optional<std::string> {
+            if (auto refused = readChannels(value, o.listener.muted))
+                return "--mute " + *refused;
+            return std::nullopt;
+        } },
+    { "--solo", "", true,
+        [](Options &o, const char *value) -> std::optional<std::string> {
+            if (auto refused = readChannels(value, o.listener.soloed))
+                return "--solo " + *refused;
+            return std::nullopt;
+        } },
+    { "--loop", "", false,
+        [](Options &o, const char *value) { return readLoop(value, o.listener); }, true },
     { "--output", "", true,
         [](Options &o, const char *value) -> std::optional<std::string> {
             if (std::string_view(value) == "null")
@@ -529,6 +680,8 @@ std::optional<std::string> checkCombination(const Options &o)
         return std::string("no file named");
     if (o.mode == Options::Mode::Render && o.files.size() != 1)
         return std::string("--render takes one file");
+    if (o.mode == Options::Mode::Render && o.listener.loopCount == tunedeck::Device::kLoopForever)
+        return std::string("--render plays a file a number of times: --loop N");
     return std::nullopt;
 }
 
@@ -548,7 +701,7 @@ CommandLine parseCommandLine(std::span<char *const> args)
             continue;
         }
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
+            printUsage(stdout);
             line.exitStatus = 0;
             return line;
         }
@@ -563,7 +716,10 @@ CommandLine parseCommandLine(std::span<char *const> args)
             return line;
         }
         const char *value = nullptr;
-        if (rule->takesValue) {
+        if (rule->optionalValue && i + 1 < args.size() && args[i + 1][0] >= '0'
+            && args[i + 1][0] <= '9') {
+            value = args[++i];
+        } else if (rule->takesValue) {
             // A value that is itself an option means the value was left out.
             if (i + 1 == args.size() || findOption(args[i + 1])) {
                 line.exitStatus = wrongCommandLine(std::string(arg) + " needs a value");
@@ -577,7 +733,7 @@ CommandLine parseCommandLine(std::span<char *const> args)
         }
     }
     if (args.empty()) {
-        std::fputs(kUsage, stderr);
+        printUsage(stderr);
         line.exitStatus = 2;
     } else if (auto refused = checkCombination(options)) {
         line.exitStatus = wrongCommandLine(*refused);
@@ -606,7 +762,8 @@ int playFiles(const Options &options)
     installInterruptHandler();
     const KeyboardMode keyboard;
     Player player { device, mutex, changed, finished, failed, finishedRun,
-        ::isatty(STDERR_FILENO) == 1, keyboard.active() };
+        ::isatty(STDERR_FILENO) == 1, keyboard.active(), options.lyrics, options.listener,
+        options.listener };
     int status = 0;
     bool soundfontExplained = false;
     for (const char *file : options.files) {
@@ -629,14 +786,25 @@ int main(int argc, char **argv)
         = parseCommandLine(std::span<char *const>(argv + 1, std::size_t(argc > 0 ? argc - 1 : 0)));
     if (line.exitStatus)
         return *line.exitStatus;
-    const Options &options = line.options;
+    Options options = line.options;
+    // Other players' play lists stand for their entries, except for --render's one file.
+    bool listFailed = false;
+    std::vector<std::string> names;
+    if (options.mode != Options::Mode::Render) {
+        names = tdplay::expandPlayLists(options.files, listFailed);
+        options.files.clear();
+        for (const std::string &name : names)
+            options.files.push_back(name.c_str());
+    }
     switch (options.mode) {
     case Options::Mode::Info:
-        return info(options.files, options.verbose);
+        return std::max(info(options.files, options.verbose), listFailed ? 1 : 0);
     case Options::Mode::Render:
-        return render(options.renderTo, options.files.front(), options.pcm16, options.maxSeconds);
+        return render(options.renderTo, options.files.front(), options.pcm16, options.maxSeconds,
+            options.listener);
     case Options::Mode::Play:
         break;
     }
-    return playFiles(options);
+    const int status = playFiles(options);
+    return status == 0 && listFailed ? 1 : status;
 }

@@ -8,6 +8,7 @@
 #include "Texts.h"
 #include "TunedeckApplication.h"
 #include "tunedeck/FileKind.h"
+#include "tunedeck/PlayLists.h"
 
 #include <QApplication>
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <filesystem>
 
 #include <sys/stat.h>
 
@@ -75,6 +77,29 @@ void appendFolder(ExpandedFiles &result, const QByteArray &folder)
     }
 }
 
+// The songs a play list of another player names: each entry that is a playable file, by the
+// same rules as names given directly; the others (missing, other kinds of file, other lists,
+// URIs of other schemes) are rejected, each once.
+bool appendForeignList(ExpandedFiles &result, const QByteArray &name)
+{
+    const auto entries = playlists::read(std::filesystem::path(name.toStdString()));
+    if (!entries)
+        return false;
+    for (const std::filesystem::path &file : entries->files) {
+        const QByteArray bytes = QByteArray::fromStdString(file.native());
+        const QString text = fileNameFromBytes(bytes);
+        struct stat info { };
+        if (::stat(bytes.constData(), &info) == 0 && S_ISREG(info.st_mode)
+            && (songfiles::hasSongExtension(bytes) || hasPlayableContent(text)))
+            appendEntry(result, bytes);
+        else
+            result.rejected.append(text);
+    }
+    for (const std::string &refused : entries->refused)
+        result.rejected.append(QString::fromStdString(refused));
+    return true;
+}
+
 } // namespace
 
 ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &workingFolder)
@@ -113,6 +138,9 @@ ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &
             } catch (const std::exception &) {
                 result.rejected.append(fileNameFromBytes(given));
             }
+        } else if (playlists::formatOf(std::filesystem::path(name.toStdString()))) {
+            if (!appendForeignList(result, name))
+                result.rejected.append(fileNameFromBytes(given));
         } else if (hasPlayableContent(text)) {
             appendEntry(result, name);
         } else {

@@ -73,6 +73,11 @@ Announced Announced::read(const Player &player)
     state.lengthMs = player.lengthMs();
     state.volume = player.volume();
     state.canPlay = state.state != Player::State::Stopped || player.listSize() > 0;
+    const SongText text = player.text();
+    state.title = QString::fromStdString(text.title);
+    state.artist = QString::fromStdString(text.artist);
+    state.copyright = QString::fromStdString(text.copyright);
+    state.lyrics = QString::fromStdString(lyricsText(text));
     return state;
 }
 
@@ -165,6 +170,15 @@ QVariantMap Service::metadata(const Announced &state)
     map.insert(QStringLiteral("xesam:title"), pathTail(state.entry));
     map.insert(QStringLiteral("xesam:url"),
         QString::fromLatin1("file://" + fileNameToBytes(state.entry).toPercentEncoding("/")));
+    // The song's own words where it has them; its title stands for the file name.
+    if (!state.title.isEmpty())
+        map.insert(QStringLiteral("xesam:title"), state.title);
+    if (!state.artist.isEmpty())
+        map.insert(QStringLiteral("xesam:artist"), QStringList { state.artist });
+    if (!state.copyright.isEmpty())
+        map.insert(QStringLiteral("xesam:comment"), QStringList { state.copyright });
+    if (!state.lyrics.isEmpty())
+        map.insert(QStringLiteral("xesam:asText"), state.lyrics);
     return map;
 }
 
@@ -210,6 +224,13 @@ void Service::next()
 {
     m_player->skip();
     announce();
+}
+
+void Service::previous()
+{
+    // Back to the start of the entry, as a seek there would go.
+    if (m_player->state() != Player::State::Stopped && !m_player->entry().isEmpty())
+        m_player->seek(0);
 }
 
 void Service::seek(qint64 offsetUs)
@@ -287,7 +308,8 @@ void Service::announce()
     if (before.state != after.state)
         changed.insert(QStringLiteral("PlaybackStatus"), playbackStatus(after.state));
     if (before.entryNumber != after.entryNumber || before.entry != after.entry
-        || before.lengthMs != after.lengthMs || isStopped(before) != isStopped(after))
+        || before.lengthMs != after.lengthMs || isStopped(before) != isStopped(after)
+        || before.title != after.title || before.lyrics != after.lyrics)
         changed.insert(QStringLiteral("Metadata"), metadata(after));
     if (before.volume != after.volume)
         changed.insert(QStringLiteral("Volume"), after.volume);
@@ -296,6 +318,7 @@ void Service::announce()
     if (isStopped(before) != isStopped(after)) {
         changed.insert(QStringLiteral("CanPause"), !isStopped(after));
         changed.insert(QStringLiteral("CanGoNext"), !isStopped(after));
+        changed.insert(QStringLiteral("CanGoPrevious"), !isStopped(after));
         changed.insert(QStringLiteral("CanSeek"), !isStopped(after));
     }
     if (m_registered && !changed.isEmpty())
@@ -359,6 +382,11 @@ bool PlayerAdaptor::canGoNext() const
     return m_service->player()->state() != Player::State::Stopped;
 }
 
+bool PlayerAdaptor::canGoPrevious() const
+{
+    return m_service->player()->state() != Player::State::Stopped;
+}
+
 bool PlayerAdaptor::canPlay() const
 {
     return Announced::read(*m_service->player()).canPlay;
@@ -395,7 +423,9 @@ void PlayerAdaptor::Next()
     m_service->fromBus([&] { m_service->next(); });
 }
 void PlayerAdaptor::Previous()
-{ }
+{
+    m_service->fromBus([&] { m_service->previous(); });
+}
 void PlayerAdaptor::Seek(qlonglong offset)
 {
     m_service->fromBus([&] { m_service->seek(offset); });

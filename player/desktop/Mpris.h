@@ -37,6 +37,11 @@ struct Announced {
     qint64 lengthMs = 0;
     double volume = 1.0;
     bool canPlay = false;
+    // What the entry says about itself; empty where it says nothing.
+    QString title;
+    QString artist;
+    QString copyright;
+    QString lyrics;
 
     static Announced read(const Player &player);
     bool operator==(const Announced &) const = default;
@@ -70,6 +75,7 @@ public:
     void playPause();
     void stop();
     void next();
+    void previous();
     void seek(qint64 offsetUs);
     void setPosition(const QDBusObjectPath &track, qint64 positionUs);
     void openUri(const QString &uri);
@@ -159,7 +165,7 @@ public:
     void setVolume(double volume);
     qlonglong position() const;
     bool canGoNext() const;
-    bool canGoPrevious() const { return false; }
+    bool canGoPrevious() const;
     bool canPlay() const;
     bool canPause() const;
     bool canSeek() const;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PathList.h"
+#include "tunedeck/SongText.h"
 
 #include <QObject>
 #include <QString>
@@ -29,6 +30,8 @@ public:
     // once it has been read.
     virtual qint64 positionMs() const = 0;
     virtual qint64 lengthMs() const = 0;
+    // What the entry says about itself (title, artist, copyright, lyrics); empty while stopped.
+    virtual SongText text() const { return {}; }
     // The output volume, 0 to 1.
     virtual double volume() const = 0;
     // How many entries wait in the play list.

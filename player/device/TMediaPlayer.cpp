@@ -6,6 +6,7 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
@@ -131,6 +132,11 @@ bool TMediaPlayer::IsOpen() const
 {
     return d->isOpen;
 }
+const tunedeck::SongText &TMediaPlayer::Text() const
+{
+    static const tunedeck::SongText kNone;
+    return d->isOpen && d->device ? d->device->text() : kNone;
+}
 quint16 TMediaPlayer::DeviceId() const
 {
     return d->deviceId;
@@ -202,6 +208,11 @@ void TMediaPlayer::engineNotice(bool failed, quint32 runId)
     }
     d->notifyResult = failed ? TMPNotifyValues::nvFailure : TMPNotifyValues::nvSuccessful;
     Q_EMIT OnNotify();
+}
+
+void TMediaPlayer::Prepare()
+{
+    d->device->prepare();
 }
 
 void TMediaPlayer::Open()
@@ -352,4 +363,24 @@ void TMediaPlayer::SetVolume(double volume)
 double TMediaPlayer::Volume() const
 {
     return d->device->volume();
+}
+
+void TMediaPlayer::SetRate(double rate)
+{
+    d->device->setTempoPercent(int(std::lround(std::clamp(rate, 0.25, 4.0) * 100)));
+}
+
+double TMediaPlayer::Rate() const
+{
+    return d->device->tempoPercent() / 100.0;
+}
+
+void TMediaPlayer::SetRepeat(bool repeat)
+{
+    d->device->setLoopCount(repeat ? tunedeck::Device::kLoopForever : 1);
+}
+
+bool TMediaPlayer::Repeat() const
+{
+    return d->device->loopCount() == tunedeck::Device::kLoopForever;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tunedeck/SongText.h"
+
 #include <QObject>
 #include <QString>
 
@@ -63,6 +65,8 @@ public:
     bool Shareable() const;
     bool AutoEnable() const;
     bool IsOpen() const;
+    // What the open file says about itself (title, artist, lyrics...); empty when none is open.
+    const tunedeck::SongText &Text() const;
     quint16 DeviceId() const;
     quint32 LastError() const;
     // Why the last failed Open or the last Failure notice failed, as the engine explains it:
@@ -73,6 +77,9 @@ public:
     QString ErrorReason() const;
     TMPNotifyValues NotifyResult() const;
 
+    // Gets the synthesiser ready on a worker thread, so the first song does not wait for it;
+    // returns at once. Open does it when this was not called.
+    void Prepare();
     // Closes an open file first. Throws EMCIDeviceError(ErrorText(code)) when the file cannot be
     // opened; the device is then closed.
     void Open();
@@ -92,6 +99,14 @@ public:
     // effect within one audio block.
     void SetVolume(double volume);
     double Volume() const;
+    // Speed 0.25..4 (clamped; 1 at the start), for this and every later file: a song's tempo,
+    // a wave file's speed and pitch. Positions and lengths stay in the file's own time.
+    void SetRate(double rate);
+    double Rate() const;
+    // Whether each file, this and every later one, plays over and over until stopped or
+    // skipped (a song that marks a loop repeats that part); off at the start.
+    void SetRepeat(bool repeat);
+    bool Repeat() const;
     // Text for a result code; "Unknown error code" for codes without one.
     QString ErrorText(quint32 code) const;
 

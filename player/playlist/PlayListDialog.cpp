@@ -11,7 +11,12 @@ TPlayListDialog::TPlayListDialog(QFileDialog::AcceptMode mode, QWidget *parent)
     setAcceptMode(mode);
     setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     setDefaultSuffix(QStringLiteral("tdl"));
-    setNameFilter(QStringLiteral("Tunedeck PlayList (*.tdl)"));
+    // Other players' lists can be opened (after the program's own), never saved.
+    if (mode == QFileDialog::AcceptOpen)
+        setNameFilters({ QStringLiteral("Tunedeck PlayList (*.tdl)"),
+            QStringLiteral("Other players' play lists (*.m3u *.m3u8 *.pls *.xspf)") });
+    else
+        setNameFilter(QStringLiteral("Tunedeck PlayList (*.tdl)"));
     // Saving asks before it replaces a file (Qt's default, stated here because it matters).
     setOption(QFileDialog::DontConfirmOverwrite, false);
     setSizeGripEnabled(mode == QFileDialog::AcceptSave);

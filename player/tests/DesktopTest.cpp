@@ -185,6 +185,10 @@ private Q_SLOTS:
                                         << QStringList { "a.mid", "c.wav" } << QStringList {};
         QTest::newRow("play-list file") << QStringList { "list.tdl", "a.mid" } << "c.wav"
                                         << QStringList { "b.mid", "a.mid" } << QStringList {};
+        QTest::newRow("another player's list")
+            << QStringList { "list.m3u8", "a.mid" } << "b.mid" << QStringList { "c.wav", "a.mid" }
+            << QStringList { "$DIR/missing.mid", "$DIR/notes.txt", "$DIR/list.m3u8",
+                   "http://example.org/x.mid" };
         QTest::newRow("folder in the file view's order")
             << QStringList { "folder" } << "A.mid" << QStringList { "b.RMI", "c.wav" }
             << QStringList {};
@@ -204,6 +208,7 @@ private Q_SLOTS:
         QFETCH(QString, first);
         QFETCH(QStringList, queued);
         QFETCH(QStringList, rejected);
+        rejected.replaceInStrings(QStringLiteral("$DIR"), m_dir->path());
         const QString a = song(QStringLiteral("a.mid"));
         const QString b = song(QStringLiteral("b.mid"));
         song(QStringLiteral("c.wav")); // Listed by its extension; never opened here.
@@ -217,6 +222,12 @@ private Q_SLOTS:
         list.append(m_dir->filePath(QStringLiteral("c.wav")));
         list.append(b);
         tunedeck::playlistfile::save(m_dir->filePath(QStringLiteral("list.tdl")), list);
+        QFile m3u(m_dir->filePath(QStringLiteral("list.m3u8")));
+        QVERIFY(m3u.open(QIODevice::WriteOnly));
+        m3u.write("#EXTM3U\n#EXTINF:60,B\nb.mid\r\n"
+            + QUrl::fromLocalFile(m_dir->filePath(QStringLiteral("c.wav"))).toEncoded()
+            + "\nmissing.mid\nnotes.txt\nlist.m3u8\nhttp://example.org/x.mid\n");
+        m3u.close();
         QDir(m_dir->path()).mkdir(QStringLiteral("folder"));
         for (const char *name : { "c.wav", "A.mid", "b.RMI" })
             QFile::copy(a, m_dir->filePath(QStringLiteral("folder/") + QLatin1String(name)));
@@ -240,6 +251,51 @@ private Q_SLOTS:
                 tunedeck::generalErrorText(tunedeck::desktop::rejectedFilesText(rejected)));
         }
         QCOMPARE(status(), QStringLiteral("Playing"));
+    }
+
+    // What a song says about itself reaches a real client (playerctl): its title and lyrics;
+    // Previous goes back to the start of the song.
+    void songTextAndPreviousForClients()
+    {
+        requireBus();
+        const QString playerctl = QStandardPaths::findExecutable(QStringLiteral("playerctl"));
+        if (playerctl.isEmpty())
+            QSKIP("playerctl is not installed (scripts/deps.sh)");
+        testsupport::TrackWriter track;
+        track.text(0, 0x03, "Ode to Joy").text(0, 0x02, "(c) Nobody").program(0, 0, 0);
+        track.text(0, 0x05, "Freu").text(480, 0x05, "de\r").text(480, 0x05, "sch\xf6ner");
+        track.noteOn(0, 0, 60, 100).noteOff(60 * kTicksPerSecond, 0, 60).endOfTrack();
+        const QString path = m_dir->filePath(QStringLiteral("words.mid"));
+        QVERIFY(testsupport::writeFile(QFile::encodeName(path).toStdString(),
+            testsupport::SmfWriter(0, 480).track(track).bytes()));
+        QCOMPARE(property(QStringLiteral("CanGoPrevious")).toBool(), false);
+        startPlaying({ path });
+        QCOMPARE(property(QStringLiteral("CanGoPrevious")).toBool(), true);
+
+        const auto client = [&](const QStringList &arguments) {
+            QProcess process;
+            QSignalSpy finished(&process, &QProcess::finished);
+            process.start(
+                playerctl, QStringList { QStringLiteral("--player=tunedeck") } + arguments);
+            // The event loop runs meanwhile: this thread answers the client's calls.
+            if (!finished.wait(kWaitMs))
+                return QStringLiteral("(no answer)");
+            return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+        };
+        QCOMPARE(client({ QStringLiteral("metadata"), QStringLiteral("xesam:title") }),
+            QStringLiteral("Ode to Joy"));
+        QCOMPARE(client({ QStringLiteral("metadata"), QStringLiteral("xesam:asText") }),
+            QStringLiteral("Freude\nschöner"));
+        QCOMPARE(client({ QStringLiteral("metadata"), QStringLiteral("xesam:comment") }),
+            QStringLiteral("(c) Nobody"));
+
+        callPlayer(
+            tunedeck::mpris::kPlayerInterface, QStringLiteral("Seek"), { qlonglong(30'000'000) });
+        QTRY_VERIFY_WITH_TIMEOUT(m_form->LettoreMidi->GetPosition() >= 30'000, kWaitMs);
+        client({ QStringLiteral("previous") });
+        QTRY_VERIFY_WITH_TIMEOUT(m_form->LettoreMidi->GetPosition() < 3'000, kWaitMs);
+        QCOMPARE(status(), QStringLiteral("Playing"));
+        QCOMPARE(playing(), QStringLiteral("words.mid"));
     }
 
     // A paused song stays paused when more files arrive; they join the end.

@@ -142,6 +142,7 @@ private Q_SLOTS:
     void savingWhileAFilePlaysWritesOnlyWaitingEntries();
     void saveDialogStaysOpenForAFolderThatDoesNotExist();
     void eachDialogOpensWithTheFullNameLastChosenInIt();
+    void otherPlayersListsOpenButAreNeverSaved();
 
 private:
     void setList(const QStringList &paths)
@@ -354,4 +355,40 @@ void PlayListFilesFormTest::eachDialogOpensWithTheFullNameLastChosenInIt()
 }
 
 TUNEDECK_PLAYER_TEST_MAIN(PlayListFilesFormTest)
+// The Open dialog offers other players' lists after the program's own (the default); their
+// playable entries replace the list and the rest are reported once. Saving offers .tdl only.
+void PlayListFilesFormTest::otherPlayersListsOpenButAreNeverSaved()
+{
+    QTemporaryDir dir;
+    const QString song = writeSong(dir, "a b.mid");
+    QFile list(dir.filePath(QStringLiteral("other.xspf")));
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write("<playlist><trackList><track><location>a%20b.mid</location></track>"
+               "<track><location>gone.mid</location></track></trackList></playlist>");
+    list.close();
+    setList({ QStringLiteral("/old/entry.mid") });
+    QStringList filters;
+    QString chosenFilter;
+    answerFileDialog(dir.path(), QStringLiteral("other.xspf"), [&](QFileDialog *dialog) {
+        filters = dialog->nameFilters();
+        chosenFilter = dialog->selectedNameFilter();
+    });
+    m_form->OpenPlayList1->trigger();
+    QCOMPARE(filters,
+        (QStringList { QStringLiteral("Tunedeck PlayList (*.tdl)"),
+            QStringLiteral("Other players' play lists (*.m3u *.m3u8 *.pls *.xspf)") }));
+    QCOMPARE(chosenFilter, filters.first());
+    QCOMPARE(m_form->PlayListPaths.toStringList(), QStringList { song });
+    QCOMPARE(listaTexts(m_form->Lista), QStringList { QStringLiteral("a b.mid") });
+    QCOMPARE(m_boxes.size(), 1);
+    QVERIFY(m_boxes.first().contains(dir.filePath(QStringLiteral("gone.mid"))));
+
+    whenFileDialogOpens([&](QFileDialog *dialog) {
+        filters = dialog->nameFilters();
+        dialog->reject();
+    });
+    m_form->SavePlayList1->trigger();
+    QCOMPARE(filters, QStringList { QStringLiteral("Tunedeck PlayList (*.tdl)") });
+}
+
 #include "PlayListFilesFormTest.moc"

@@ -1,10 +1,14 @@
 #include "TunedeckFormUnit.h"
 
+#include "DesktopFiles.h"
+#include "FileNames.h"
 #include "MessageBoxes.h"
 #include "PlayListDialog.h"
 #include "PlayListFile.h"
 #include "TunedeckApplication.h"
 #include "UnitGenerale.h"
+
+#include "tunedeck/PlayLists.h"
 
 #include <QListWidget>
 
@@ -14,6 +18,21 @@ void TTunedeckform::OpenPlayList1Click()
     const QString fileName = OpenDialog->choose();
     if (fileName.isEmpty())
         return;
+
+    // Another player's list: its playable entries replace the list, the rest are reported.
+    const QByteArray bytes = tunedeck::fileNameToBytes(fileName);
+    if (tunedeck::playlists::formatOf(std::filesystem::path(bytes.toStdString()))) {
+        tunedeck::desktop::ExpandedFiles expanded
+            = tunedeck::desktop::expandFileNames({ bytes }, {});
+        if (!expanded.paths.isEmpty()) {
+            PlayListPaths = std::move(expanded.paths);
+            Lista->clear();
+            Lista->addItems(expanded.shown);
+        }
+        if (!expanded.rejected.isEmpty())
+            tunedeck::showGeneralError(tunedeck::desktop::rejectedFilesText(expanded.rejected));
+        return;
+    }
 
     // The file is read whole before the list is touched, so a file that cannot be opened
     // leaves the user's list as it was.

@@ -68,6 +68,10 @@ public:
     quint16 entryNumber() const override { return isOpen() ? m_form->LettoreMidi->DeviceId() : 0; }
     qint64 positionMs() const override { return isOpen() ? m_form->LettoreMidi->GetPosition() : 0; }
     qint64 lengthMs() const override { return isOpen() ? m_form->CurrentLength : 0; }
+    tunedeck::SongText text() const override
+    {
+        return isOpen() ? m_form->LettoreMidi->Text() : tunedeck::SongText {};
+    }
     double volume() const override { return m_form->LettoreMidi->Volume(); }
     qsizetype listSize() const override { return m_form->Lista->count(); }
 

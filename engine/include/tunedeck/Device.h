@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tunedeck/Result.h"
+#include "tunedeck/SongText.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +23,7 @@ const char *mediaKindName(MediaKind kind) noexcept;
 struct MediaInfo {
     MediaKind kind = MediaKind::Smf0;
     std::uint32_t lengthMs = 0;
+    SongText text; // what the file says about itself
 };
 
 // Which output a Device renders into.
@@ -65,8 +67,12 @@ struct ChannelState {
 };
 
 // A player for one file at a time: a MIDI song (rendered by FluidSynth) or a wave file, chosen
-// by content. Owns one output and two threads besides the caller's: the output's render thread
-// (none for OutputMode::Offline) and a notice thread that calls the listener.
+// by content. Starts these threads besides the caller's: a notice thread that calls the listener
+// (for the device's lifetime; it sleeps while there is no output); the output's render thread
+// from the first open() on (closed with the file on the SDL output; none for
+// OutputMode::Offline); and short-lived ones: a worker that makes the
+// synthesiser (prepare()) and one per song that reads what the song needs before it plays,
+// a wave file's decoder while it is open, and one that frees a replaced file's memory.
 //
 // Threading: every member function except the listener is called from one thread, the owner's
 // (in the player: the UI thread). Commands take effect on the render thread at its next block;
@@ -80,9 +86,9 @@ class Device {
 public:
     using Listener = std::function<void(Notice)>;
 
-    // Starts the null output (OutputMode::Null); the SDL output waits for open(). The soundfont
-    // is loaded here when one exists (once per process; later devices share it), else looked
-    // for again whenever a song is opened.
+    // Opens no output and loads no soundfont: the output is opened with the first file (the
+    // SDL output is closed with each), the synthesiser made for the first song (or by prepare()).
+    // The soundfont is looked for again whenever a song is opened while there is none.
     explicit Device(Listener listener, OutputMode mode = OutputMode::Auto);
     // Stops the sound, closes the file, joins the notice and render threads.
     ~Device();
@@ -93,6 +99,10 @@ public:
     // that a missing soundfont or output is not an error here.
     [[nodiscard]] static Result<MediaInfo> probe(const std::filesystem::path &path);
 
+    // Makes the synthesiser and loads the soundfont's presets on a worker thread now, so the
+    // first song does not wait for it; returns at once. Songs need no call to this.
+    void prepare();
+
     // Closes any open file, then opens `path` stopped at position 0. Fails with FileNotFound,
     // Io, UnknownFormat, NotMidi, Malformed, Truncated, NotWave, WaveRate, NoSoundfont or
     // NoOutput; the device is then closed. Of a wave file only the header is read here; the
@@ -100,13 +110,19 @@ public:
     // thread of its own (except with OutputMode::Offline): open() refuses only what its first
     // bytes and its size refuse, lengthMs() is 0 and playing is silent until it is read, and a
     // fault found later ends the first run that plays it with Notice::Failed and the fault's
-    // code and detail (lastFailure()), as probe() reports them.
+    // code and detail (lastFailure()), as probe() reports them. Every song's samples (only those
+    // of the presets it chooses) are read on a thread of its own while open() returns; a play()
+    // before then is silent at the start of the song until they are there (OutputMode::Offline
+    // reads them here).
     [[nodiscard]] Result<void> open(const std::filesystem::path &path);
     // Stops and forgets the open file; does nothing when none is open.
     void close();
     bool isOpen() const;
     // The open file's kind; meaningless when none is open.
     MediaKind kind() const;
+    // What the open file says about itself (title, artist, copyright, markers, lyrics), read
+    // with it by open(); empty when none is open, and for a song read on a thread of its own.
+    const SongText &text() const;
 
     // Plays from the current position to the end of the file. At the end the render thread
     // stops and sends Notice::Finished. Playing at the end finishes at once. When the output
@@ -142,6 +158,37 @@ public:
     // on; 1, the start value, leaves the sound as the file has it. Never waits.
     void setVolume(float gain);
     float volume() const;
+
+    // The listener's settings. Each takes effect at the next block without waiting and lasts
+    // until changed, across files: a new file keeps the key, tempo and loops, and open() makes
+    // every channel sound again. Key and channels apply to songs only.
+    static constexpr int kMaxTranspose = 12;
+    static constexpr int kMinTempoPercent = 25;
+    static constexpr int kMaxTempoPercent = 400;
+    static constexpr int kMaxLoopCount = 65535;
+    static constexpr int kLoopForever = 0;
+    // Semitones (-12..12, clamped) for every channel but the drums (channel 10 and the parts a
+    // GS or XG reset or a drum bank makes drums). Notes sounding when it changes end.
+    void setTranspose(int semitones);
+    int transpose() const;
+    // The speed in percent (25..400, clamped): a song's clock runs faster or slower at the same
+    // pitch, a wave file's speed and pitch change together. positionMs(), lengthMs() and
+    // seekMs() stay in the file's own time; playLengthMs() is how long it plays at this tempo.
+    void setTempoPercent(int percent);
+    int tempoPercent() const;
+    std::uint32_t playLengthMs() const;
+    // MIDI channels as bits (bit n for channel n + 1): the muted ones, and the soloed ones
+    // (when any is soloed, only those sound). A channel that falls silent stops its notes.
+    void setMutedChannels(std::uint16_t channels);
+    std::uint16_t mutedChannels() const;
+    void setSoloChannels(std::uint16_t channels);
+    std::uint16_t soloChannels() const;
+    // How many times the file plays (1, the start value, to kMaxLoopCount), or kLoopForever. A
+    // song that marks a loop (controller 111, or loopStart/loopEnd markers) plays up to the
+    // loop's end that many times, each time from the loop's start restored as a seek restores
+    // it, then on to its end. The file's end comes (and Notice::Finished) after the last pass.
+    void setLoopCount(int count);
+    int loopCount() const;
 
     // Sample rate of the output in Hz; the output always takes interleaved stereo floats.
     int sampleRate() const;

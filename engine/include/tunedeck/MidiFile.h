@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tunedeck/Result.h"
+#include "tunedeck/SongText.h"
 #include "tunedeck/TempoMap.h"
 
 #include <cstddef>
@@ -126,6 +127,15 @@ public:
     // Length in milliseconds: time of the last event including End of Track, truncated.
     std::uint32_t lengthMs() const { return m_lengthMs; }
 
+    // What the song says about itself: the first track's name as its title (format 0 and 1),
+    // copyright, markers and lyrics with their times, read in the same pass as the events.
+    const SongText &text() const { return m_text; }
+
+    // An RMID file's own SoundFont 2 bank (a whole RIFF "sfbk" file), empty when it has none,
+    // and the offset by which its bank numbers are moved up (its DBNK value, 1 when not given).
+    std::span<const std::uint8_t> soundfontBank() const { return m_bank; }
+    int bankOffset() const { return m_bankOffset; }
+
 private:
     friend class MidiParser;
 
@@ -140,6 +150,9 @@ private:
     TempoMap m_tempoMap;
     std::int64_t m_lengthUs = 0;
     std::uint32_t m_lengthMs = 0;
+    SongText m_text;
+    std::vector<std::uint8_t> m_bank;
+    int m_bankOffset = 1;
 };
 
 } // namespace tunedeck

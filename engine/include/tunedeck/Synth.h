@@ -2,18 +2,31 @@
 
 #include "tunedeck/Result.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <span>
+#include <vector>
 
 typedef struct _fluid_synth_t fluid_synth_t;
 typedef struct _fluid_hashtable_t fluid_settings_t;
 
 namespace tunedeck {
 
-// The General MIDI soundfont to use: $TUNEDECK_SOUNDFONT when set (and then only that file),
-// else /usr/share/sounds/sf2/default-GM.sf2, else Debian's TimGM6mb and FluidR3 files. Fails
-// with NoSoundfont whose detail says what was looked for, in order ("looked for ...").
+class MidiFile;
+
+// The General MIDI soundfonts to use, the first winning where they overlap: the files
+// $TUNEDECK_SOUNDFONT names, separated by ':', when it is set (and then only those); else
+// /usr/share/sounds/sf2/default-GM.sf2, else Debian's TimGM6mb and FluidR3 files, else the first
+// .sf2 or .sf3 file (by name) in sounds/sf2, sounds/sf3 or soundfonts under $XDG_DATA_HOME
+// (~/.local/share) and then each of $XDG_DATA_DIRS (/usr/local/share:/usr/share). Fails with
+// NoSoundfont whose detail names every place looked in, in order ("looked for ...").
+[[nodiscard]] Result<std::vector<std::filesystem::path>> findSoundfonts();
+// The same with `fixedPlaces` looked in instead of the Debian files, before the XDG folders.
+[[nodiscard]] Result<std::vector<std::filesystem::path>> findSoundfonts(
+    std::span<const char *const> fixedPlaces);
+// The first of findSoundfonts().
 [[nodiscard]] Result<std::filesystem::path> findSoundfont();
 
 // One sentence telling people what to install when no soundfont is found.
@@ -23,9 +36,10 @@ const char *soundfontAdvice() noexcept;
 // Values outside the range are clamped.
 void setSynthGain(double gain) noexcept;
 
-// A FluidSynth synthesiser with the General MIDI soundfont loaded. The soundfont's samples are
-// read from disk once per process and shared by every Synth (one is kept for the process's
-// lifetime). Not thread-safe: one thread at a time renders and sends events.
+// A FluidSynth synthesiser with the General MIDI soundfont's presets loaded. A preset's samples
+// are read when preload() is given a song that chooses it, and freed when a later preload()'s
+// song does not; a sample another Synth of the process holds is shared, not read again. Not
+// thread-safe: one thread at a time renders, sends events or preloads.
 class Synth {
 public:
     // Fails with NoSoundfont when no soundfont exists or it cannot be loaded, Synth when
@@ -42,11 +56,33 @@ public:
     // FluidSynth computes sound in blocks of 64 frames and hands out the unread rest of a block
     // on the next call, so an event sent between calls takes effect at the next block boundary.
     [[nodiscard]] bool write(float *out, int frames) noexcept;
+    // Loads a soundfont held in memory (a whole SoundFont 2 file) over the others, its bank
+    // numbers moved up by `bankOffset`; the bytes are read here and not kept. Returns its id
+    // for removeBank(); fails with NoSoundfont when FluidSynth cannot read it.
+    [[nodiscard]] Result<int> addBank(std::span<const std::uint8_t> bank, int bankOffset);
+    void removeBank(int id);
     // Throws away the unread rest of the current block: sound computed before a seek or a cut
     // must not be heard after it.
     void dropBuffered() noexcept;
 
+    // Reads the samples of every preset `song` chooses on any channel (bank selects, program
+    // changes, drum channels and resets by system exclusive messages, as FluidSynth resolves
+    // them) and of those a reset chooses, and keeps them until the next preload(); then frees
+    // the samples of the previous song's presets this one does not choose. Afterwards playing
+    // the song, or seeking in it, reads no file. Leaves every channel as a reset does. Stops
+    // early (keeping what it read) when `cancel` becomes true.
+    void preload(const MidiFile &song, const std::atomic<bool> *cancel = nullptr);
+
 private:
+    struct PresetId {
+        int soundfont = 0;
+        int bank = 0;
+        int program = 0;
+        bool operator==(const PresetId &) const = default;
+    };
+    // Pins the preset chosen on `channel` unless `kept` holds it already.
+    void keep(int channel, std::vector<PresetId> &kept);
+
     Synth(fluid_settings_t *settings, fluid_synth_t *synth, int sampleRate);
 
     static constexpr int kBlockFrames = 64; // FluidSynth's internal block (FLUID_BUFSIZE)
@@ -56,6 +92,7 @@ private:
     int m_sampleRate;
     std::uint64_t m_framesWritten = 0; // modulo kBlockFrames: where in its block it stands
     float m_scratch[2 * kBlockFrames] = {}; // for dropBuffered(), so it never allocates
+    std::vector<PresetId> m_kept; // pinned by the last preload()
 };
 
 } // namespace tunedeck

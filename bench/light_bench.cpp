@@ -1,0 +1,139 @@
+// Figures of the engine for bench/light.sh:
+//   lightbench gmsong OUT.mid [BEATS [OFFSET [US]]]  writes a General MIDI band (nine instruments
+//                                       and drums; programs moved by OFFSET) of BEATS beats of US
+//                                       microseconds (120 beats of 500 000: a minute at 120 bpm)
+//   lightbench firstblock A.mid B.mid  Open -> first block on the null output once the
+//                                       synthesiser is ready, songs A and B in turn (median of 6)
+//   lightbench plays N A.mid B.mid     resident memory after 10 and after N plays of A and B in
+//                                       turn, each to its end on the null output
+#include "testsupport/MidiWriter.h"
+#include "tunedeck/Device.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool writeGmSong(const char *path, int beats, int offset, std::uint32_t usPerBeat)
+{
+    const int programs[] = { 0, 33, 48, 61, 73, 25, 4, 19, 56 };
+    testsupport::TrackWriter track;
+    track.tempo(0, usPerBeat);
+    for (int channel = 0; channel < 9; ++channel)
+        track.program(0, channel, (programs[channel] + offset) % 128);
+    for (int beat = 0; beat < beats; ++beat) {
+        for (int channel = 0; channel < 9; ++channel)
+            track.noteOn(0, channel, 48 + channel * 3 + beat % 5, 90);
+        track.noteOn(0, 9, beat % 2 ? 38 : 36, 100).noteOn(0, 9, 42, 80);
+        for (int channel = 0; channel < 9; ++channel)
+            track.noteOff(channel == 0 ? 480 : 0, channel, 48 + channel * 3 + beat % 5);
+        track.noteOff(0, 9, beat % 2 ? 38 : 36).noteOff(0, 9, 42);
+    }
+    track.endOfTrack(0);
+    return testsupport::writeFile(path, testsupport::SmfWriter(0, 480).track(track).bytes());
+}
+
+long residentKb()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("VmRSS:"))
+            return std::atol(line.c_str() + 6);
+    }
+    return 0;
+}
+
+struct Finished {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int count = 0;
+    tunedeck::Device::Listener listener()
+    {
+        return [this](tunedeck::Notice) {
+            std::lock_guard lock(mutex);
+            ++count;
+            changed.notify_all();
+        };
+    }
+    bool waitFor(int n)
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(60), [&] { return count >= n; });
+    }
+};
+
+// Milliseconds from open() to the first block of the song (its position moves).
+double openToFirstBlock(tunedeck::Device &device, const char *song)
+{
+    const auto start = Clock::now();
+    if (!device.open(song))
+        return -1;
+    device.play();
+    while (device.positionMs() == 0 && Clock::now() - start < std::chrono::seconds(30))
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+int firstBlock(const char *a, const char *b)
+{
+    Finished finished;
+    tunedeck::Device device(finished.listener(), tunedeck::OutputMode::Null);
+    device.prepare();
+    // The first song also waits for the synthesiser; the figures are the ones after it.
+    const double first = openToFirstBlock(device, a);
+    std::vector<double> times;
+    for (int i = 0; i < 6; ++i)
+        times.push_back(openToFirstBlock(device, i % 2 ? a : b));
+    std::sort(times.begin(), times.end());
+    std::printf("%.1f %.1f\n", first, (times[2] + times[3]) / 2);
+    return 0;
+}
+
+int plays(int n, const char *a, const char *b)
+{
+    Finished finished;
+    tunedeck::Device device(finished.listener(), tunedeck::OutputMode::Null);
+    long after10 = 0;
+    for (int i = 0; i < n; ++i) {
+        if (!device.open(i % 2 ? b : a))
+            return 1;
+        device.play();
+        if (!finished.waitFor(i + 1))
+            return 1;
+        if (i + 1 == 10)
+            after10 = residentKb();
+    }
+    device.close();
+    std::printf("%ld %ld\n", after10, residentKb());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc >= 3 && argc <= 6 && std::strcmp(argv[1], "gmsong") == 0) {
+        const int beats = argc > 3 ? std::atoi(argv[3]) : 120;
+        const int offset = argc > 4 ? std::atoi(argv[4]) : 0;
+        const auto us = std::uint32_t(argc > 5 ? std::atol(argv[5]) : 500'000);
+        return writeGmSong(argv[2], beats, offset, us) ? 0 : 1;
+    }
+    if (argc == 4 && std::strcmp(argv[1], "firstblock") == 0)
+        return firstBlock(argv[2], argv[3]);
+    if (argc == 5 && std::strcmp(argv[1], "plays") == 0)
+        return plays(std::atoi(argv[2]), argv[3], argv[4]);
+    std::fprintf(stderr, "usage: lightbench gmsong OUT | firstblock A B | plays N A B\n");
+    return 2;
+}

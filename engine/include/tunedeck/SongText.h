@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tunedeck {
+
+// One piece of sung text and when it is sung. A piece that starts a line (or a paragraph, which
+// also starts a line) carries the flag; the text itself holds no line-break marks.
+struct Syllable {
+    std::int64_t timeUs = 0;
+    std::string text;
+    bool lineStart = false;
+    bool paragraphStart = false;
+};
+
+// A marker event: a named place in the song.
+struct Marker {
+    std::int64_t timeUs = 0;
+    std::string text;
+};
+
+// What a file says about itself, in UTF-8. Empty fields are absent from the file.
+struct SongText {
+    std::string title;
+    std::string artist;
+    std::string copyright;
+    std::vector<Marker> markers;
+    std::vector<Syllable> lyrics; // in time order
+    // Something about the file worth telling a listener who asks (e.g. a bank that was not used).
+    std::string note;
+};
+
+// The current line of the lyrics at `timeUs`: the part already sung and the part still to come.
+// Before the first syllable it is the first line, nothing sung yet; empty when there are no
+// lyrics.
+struct LyricLine {
+    std::string sung;
+    std::string rest;
+    // Index of the line's first syllable in SongText::lyrics (0 when there are none).
+    std::size_t first = 0;
+};
+
+// Text bytes from a file as UTF-8: kept when they are valid UTF-8, else read as Windows-1252,
+// which most older files use. Control characters (except tab) and trailing NULs are dropped.
+std::string textFromBytes(std::span<const std::uint8_t> bytes);
+
+// The whole lyrics as text: lines separated by '\n', paragraphs by an empty line.
+std::string lyricsText(const SongText &text);
+
+LyricLine lyricLineAt(const SongText &text, std::int64_t timeUs);
+
+} // namespace tunedeck

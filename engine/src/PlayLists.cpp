@@ -1,0 +1,343 @@
+#include "tunedeck/PlayLists.h"
+
+#include <algorithm>
+#include <fstream>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+namespace tunedeck::playlists {
+
+namespace {
+
+using Text = std::string_view;
+
+char lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+bool startsWithNoCase(Text text, Text prefix)
+{
+    return text.size() >= prefix.size()
+        && std::equal(prefix.begin(), prefix.end(), text.begin(),
+            [](char a, char b) { return lower(a) == lower(b); });
+}
+
+Text trimmed(Text text)
+{
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && space(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && space(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = lower(c);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+std::string percentDecoded(Text text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0
+            && hexValue(text[i + 2]) >= 0) {
+            out += char(hexValue(text[i + 1]) << 4 | hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// Whether `text` starts with a URI scheme ("http:", "file:"), as opposed to a file name.
+bool hasScheme(Text text)
+{
+    const std::size_t colon = text.find(':');
+    if (colon == Text::npos || colon < 2) // "C:" is a drive letter, not a scheme
+        return false;
+    const auto schemeChar = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+            || c == '+' || c == '-' || c == '.';
+    };
+    return std::all_of(text.begin(), text.begin() + std::ptrdiff_t(colon), schemeChar)
+        && text.find('/') > colon;
+}
+
+class Collector {
+public:
+    Collector(const std::filesystem::path &folder)
+        : m_folder(folder)
+    { }
+
+    bool full() const { return m_entries.files.size() + m_entries.refused.size() >= kMaxEntries; }
+    // An entry past the limit was met: reading can stop.
+    bool truncated() const { return m_entries.truncated; }
+
+    // One entry as written: a file name, or a URI when `uri` (XSPF) or when it has a scheme.
+    void add(Text entry, bool uri)
+    {
+        entry = trimmed(entry);
+        if (entry.empty())
+            return;
+        if (full()) {
+            m_entries.truncated = true;
+            return;
+        }
+        if (entry.size() > kMaxNameBytes) {
+            m_entries.refused.emplace_back(entry.substr(0, 64));
+            m_entries.refused.back() += "...";
+            return;
+        }
+        std::string name;
+        if (startsWithNoCase(entry, "file://")) {
+            Text rest = entry.substr(7);
+            // file://host/path: only the local host's names are files here.
+            if (!rest.starts_with('/') && !startsWithNoCase(rest, "localhost/")) {
+                m_entries.refused.emplace_back(entry);
+                return;
+            }
+            name = percentDecoded(rest.substr(rest.find('/')));
+        } else if (hasScheme(entry)) {
+            m_entries.refused.emplace_back(entry);
+            return;
+        } else {
+            name = uri ? percentDecoded(entry) : std::string(entry);
+        }
+        if (name.empty() || name.find('\0') != std::string::npos) {
+            m_entries.refused.emplace_back(entry);
+            return;
+        }
+        std::filesystem::path path(std::move(name));
+        m_entries.files.push_back(path.is_absolute() ? path : m_folder / path);
+    }
+
+    Entries take() { return std::move(m_entries); }
+
+private:
+    const std::filesystem::path &m_folder;
+    Entries m_entries;
+};
+
+// Calls `line` for each line of `text` (without its line end) until it returns false.
+template<typename Fn> void forEachLine(Text text, Fn line)
+{
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        if (!line(text.substr(0, end)) || end == Text::npos)
+            return;
+        text.remove_prefix(end + 1);
+    }
+}
+
+Text withoutBom(Text text)
+{
+    return text.starts_with("\xEF\xBB\xBF") ? text.substr(3) : text;
+}
+
+void parseM3u(Text text, Collector &out)
+{
+    forEachLine(withoutBom(text), [&out](Text line) {
+        line = trimmed(line);
+        if (!line.empty() && line.front() != '#')
+            out.add(line, false);
+        return !out.truncated();
+    });
+}
+
+// [playlist] FileN=entry lines, in the order of their numbers (N from 1; lines without a number
+// keep their place after the numbered ones).
+void parsePls(Text text, Collector &out)
+{
+    std::vector<std::pair<unsigned long, Text>> numbered;
+    forEachLine(withoutBom(text), [&numbered](Text line) {
+        line = trimmed(line);
+        if (!startsWithNoCase(line, "file"))
+            return true;
+        const std::size_t equals = line.find('=');
+        if (equals == Text::npos)
+            return true;
+        unsigned long number = 0;
+        for (char c : trimmed(line.substr(4, equals - 4))) {
+            if (c < '0' || c > '9')
+                return true;
+            number = std::min<unsigned long>(number * 10 + unsigned(c - '0'), 1'000'000'000);
+        }
+        numbered.emplace_back(number, line.substr(equals + 1));
+        return numbered.size() <= kMaxEntries;
+    });
+    std::stable_sort(numbered.begin(), numbered.end(),
+        [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (const auto &[number, entry] : numbered)
+        out.add(entry, false);
+}
+
+// XML character references and the five named entities; anything else stays as written.
+std::string xmlDecoded(Text text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::size_t semicolon = text[i] == '&' ? text.find(';', i) : Text::npos;
+        if (semicolon == Text::npos || semicolon - i > 10) {
+            out += text[i];
+            continue;
+        }
+        const Text name = text.substr(i + 1, semicolon - i - 1);
+        static constexpr std::pair<Text, char> kNamed[]
+            = { { "amp", '&' }, { "lt", '<' }, { "gt", '>' }, { "quot", '"' }, { "apos", '\'' } };
+        const auto named = std::find_if(std::begin(kNamed), std::end(kNamed),
+            [name](const auto &entity) { return entity.first == name; });
+        char32_t code = 0;
+        bool ok = false;
+        if (named != std::end(kNamed)) {
+            code = char32_t(named->second);
+            ok = true;
+        } else if (name.starts_with('#') && name.size() > 1) {
+            const bool hex = name.size() > 2 && lower(name[1]) == 'x';
+            ok = true;
+            for (char c : name.substr(hex ? 2 : 1)) {
+                const int digit = hex ? hexValue(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+                ok = ok && digit >= 0;
+                code = ok ? std::min<char32_t>(code * (hex ? 16 : 10) + char32_t(digit), 0x110000)
+                          : 0;
+            }
+            ok = ok && code != 0 && code < 0x110000 && (code < 0xD800 || code > 0xDFFF);
+        }
+        if (!ok) {
+            out += text[i];
+            continue;
+        }
+        if (code < 0x80) {
+            out += char(code);
+        } else if (code < 0x800) {
+            out += char(0xC0 | code >> 6);
+            out += char(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += char(0xE0 | code >> 12);
+            out += char(0x80 | (code >> 6 & 0x3F));
+            out += char(0x80 | (code & 0x3F));
+        } else {
+            out += char(0xF0 | code >> 18);
+            out += char(0x80 | (code >> 12 & 0x3F));
+            out += char(0x80 | (code >> 6 & 0x3F));
+            out += char(0x80 | (code & 0x3F));
+        }
+        i = semicolon;
+    }
+    return out;
+}
+
+// Each <location> inside a <track>, in order. Not a full XML reader: comments and CDATA
+// sections are skipped, the rest is found by its tags.
+void parseXspf(Text text, Collector &out)
+{
+    std::size_t at = text.find("<trackList");
+    while (at != Text::npos && !out.truncated()) {
+        const std::size_t open = text.find('<', at);
+        if (open == Text::npos)
+            return;
+        const Text rest = text.substr(open);
+        if (rest.starts_with("<!--") || rest.starts_with("<![CDATA[")) {
+            const std::size_t end = text.find(rest[2] == '-' ? "-->" : "]]>", open);
+            if (end == Text::npos)
+                return;
+            at = end + 3;
+            continue;
+        }
+        if (!rest.starts_with("<location>")) {
+            at = open + 1;
+            continue;
+        }
+        const std::size_t begin = open + 10;
+        const std::size_t end = text.find("</location>", begin);
+        if (end == Text::npos)
+            return;
+        out.add(xmlDecoded(text.substr(begin, end - begin)), true);
+        at = end + 11;
+    }
+}
+
+} // namespace
+
+std::optional<Format> formatOf(const std::filesystem::path &path)
+{
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), lower);
+    if (extension == ".m3u" || extension == ".m3u8")
+        return Format::M3u;
+    if (extension == ".pls")
+        return Format::Pls;
+    if (extension == ".xspf")
+        return Format::Xspf;
+    return std::nullopt;
+}
+
+Entries parse(
+    Format format, std::span<const std::uint8_t> bytes, const std::filesystem::path &folder)
+{
+    const Text text(reinterpret_cast<const char *>(bytes.data()), bytes.size());
+    Collector out(folder);
+    switch (format) {
+    case Format::M3u:
+        parseM3u(text, out);
+        break;
+    case Format::Pls:
+        parsePls(text, out);
+        break;
+    case Format::Xspf:
+        parseXspf(text, out);
+        break;
+    }
+    return out.take();
+}
+
+std::optional<Entries> read(const std::filesystem::path &path, std::string *why)
+{
+    const auto fail = [why](std::string reason) -> std::optional<Entries> {
+        if (why)
+            *why = std::move(reason);
+        return std::nullopt;
+    };
+    const auto format = formatOf(path);
+    if (!format)
+        return fail("not a play list by its name");
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        return fail("not a readable file");
+    const auto listed = std::filesystem::file_size(path, error);
+    if (!error && listed > kMaxBytes)
+        return fail("larger than any play list can be");
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return fail("cannot be opened");
+    // Read in blocks up to one byte past the limit, whatever size the file is listed with.
+    constexpr std::size_t kBlockBytes = 64 * 1024;
+    std::string bytes;
+    std::size_t got = 0;
+    while (in && got <= kMaxBytes) {
+        bytes.resize(got + kBlockBytes);
+        in.read(bytes.data() + got, std::streamsize(kBlockBytes));
+        got += std::size_t(in.gcount());
+    }
+    if (in.bad())
+        return fail("cannot be read");
+    bytes.resize(got);
+    if (got > kMaxBytes)
+        return fail("larger than any play list can be");
+    if (bytes.find('\0') != std::string::npos)
+        return fail("not text");
+    std::filesystem::path folder = std::filesystem::absolute(path, error).parent_path();
+    return parse(
+        *format, { reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size() }, folder);
+}
+
+} // namespace tunedeck::playlists

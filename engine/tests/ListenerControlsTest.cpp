@@ -1,0 +1,355 @@
+// What the listener sets on a device, as heard through an offline device: key, tempo, muted and
+// soloed channels, and loops (the whole file, or the part a song marks).
+
+#include "DeviceTestSupport.h"
+#include "testsupport/MidiWriter.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <numbers>
+#include <string>
+#include <unistd.h>
+
+using namespace devicetest;
+using testsupport::SmfWriter;
+using testsupport::TrackWriter;
+using tunedeck::Device;
+using tunedeck::OutputMode;
+
+namespace {
+
+constexpr std::size_t kRate = 44100;
+constexpr std::uint32_t kQuarter = 480; // ticks: 500 ms at the default tempo
+
+// The fundamental of a stereo sound's left side in Hz, by autocorrelation (50..2000 Hz): the
+// shortest lag that matches nearly as well as the best one, so an overtone never wins.
+double pitchOf(std::span<const float> sound)
+{
+    std::vector<double> left;
+    for (std::size_t i = 0; i < sound.size(); i += 2)
+        left.push_back(sound[i]);
+    const std::size_t shortest = kRate / 2000;
+    const std::size_t longest = kRate / 50;
+    std::vector<double> match(longest + 1, 0.0);
+    for (std::size_t lag = shortest; lag <= longest; ++lag)
+        for (std::size_t i = 0; i + lag < left.size(); ++i)
+            match[lag] += left[i] * left[i + lag];
+    const double best = *std::max_element(match.begin(), match.end());
+    std::size_t lag = shortest;
+    while (lag < longest && !(match[lag] > 0.9 * best && match[lag] >= match[lag + 1]))
+        ++lag;
+    return double(kRate) / double(lag);
+}
+
+double rms(std::span<const float> sound)
+{
+    double sum = 0;
+    for (const float sample : sound)
+        sum += double(sample) * sample;
+    return std::sqrt(sum / double(std::max<std::size_t>(1, sound.size())));
+}
+
+std::vector<float> difference(std::span<const float> a, std::span<const float> b)
+{
+    std::vector<float> result(std::max(a.size(), b.size()));
+    for (std::size_t i = 0; i < result.size(); ++i)
+        result[i] = (i < a.size() ? a[i] : 0.0f) - (i < b.size() ? b[i] : 0.0f);
+    return result;
+}
+
+// A track with reverb and chorus off on every channel, so silence after the notes is silence.
+TrackWriter dryTrack()
+{
+    TrackWriter track;
+    for (int channel = 0; channel < 16; ++channel)
+        track.controller(0, channel, 91, 0).controller(0, channel, 93, 0);
+    return track;
+}
+
+class ListenerControls : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = std::filesystem::temp_directory_path()
+            / ("tunedeck-controls-" + std::to_string(::getpid()) + "-"
+                + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(m_dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+    std::filesystem::path song(const std::string &name, const TrackWriter &track)
+    {
+        const auto path = m_dir / name;
+        EXPECT_TRUE(testsupport::writeFile(path, SmfWriter(0, kQuarter).track(track).bytes()));
+        return path;
+    }
+
+    // A mono sine of `hz` lasting `ms`.
+    std::filesystem::path tone(const std::string &name, double hz, std::uint32_t ms)
+    {
+        const auto path = m_dir / name;
+        SF_INFO info {};
+        info.samplerate = int(kRate);
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+        EXPECT_NE(file, nullptr);
+        std::vector<float> samples(kRate * ms / 1000);
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            samples[i] = float(0.3 * std::sin(2 * std::numbers::pi * hz * double(i) / kRate));
+        sf_writef_float(file, samples.data(), sf_count_t(samples.size()));
+        sf_close(file);
+        return path;
+    }
+
+    std::filesystem::path m_dir;
+};
+
+// A note's pitch follows the key on melodic channels; drums (channel 10, a part a GS message
+// makes drums, an XG drum bank) sound exactly the same at any key.
+TEST_F(ListenerControls, TransposeMovesMelodicNotesAndNeverDrums)
+{
+    Device device(nullptr, OutputMode::Offline);
+    // A flute's A4 (440 Hz) held for a second.
+    ASSERT_TRUE(device.open(song("flute.mid",
+        dryTrack().program(0, 0, 73).noteOn(0, 0, 69, 100).noteOff(960, 0, 69).endOfTrack())));
+    for (const int semitones : { 0, 12, -12, 7, -5 }) {
+        SCOPED_TRACE(semitones);
+        device.setTranspose(semitones);
+        ASSERT_TRUE(device.seekMs(0));
+        std::vector<float> sound;
+        renderToEnd(device, &sound);
+        const std::span<const float> middle(sound.data() + kRate / 2, kRate / 2);
+        EXPECT_NEAR(pitchOf(middle), 440.0 * std::exp2(semitones / 12.0), 440.0 * 0.02);
+    }
+
+    const std::uint8_t gsRhythmPart2[]
+        = { 0x41, 0x10, 0x42, 0x12, 0x40, 0x12, 0x15, 0x01, 0x1B, 0xF7 };
+    const struct {
+        const char *name;
+        std::function<void(TrackWriter &)> drums; // a drum hit at tick 0
+    } drumRows[] = {
+        { "channel 10", [](TrackWriter &t) { t.noteOn(0, 9, 38, 100); } },
+        { "GS rhythm part",
+            [&](TrackWriter &t) { t.sysex(0, gsRhythmPart2).noteOn(0, 1, 38, 100); } },
+        { "XG drum bank",
+            [](TrackWriter &t) {
+                t.controller(0, 2, 0, 127).program(0, 2, 0).noteOn(0, 2, 38, 100);
+            } },
+    };
+    for (const auto &row : drumRows) {
+        SCOPED_TRACE(row.name);
+        TrackWriter track = dryTrack();
+        row.drums(track);
+        track.endOfTrack(960);
+        std::vector<float> sound[2];
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_TRUE(device.open(song("drums.mid", track)));
+            device.setTranspose(i == 0 ? 0 : 5);
+            pumpFrames(device, 2 * kRate); // the previous song's reverb dies away
+            renderToEnd(device, &sound[i]);
+        }
+        EXPECT_GT(peak(sound[0]), 0.01f);
+        EXPECT_LT(rms(difference(sound[0], sound[1])), 0.1 * rms(sound[0]));
+    }
+}
+
+// Changing the key while notes sound ends them; a note started after the change ends with its
+// own note-off, so nothing hangs after the song's notes have all ended.
+TEST_F(ListenerControls, KeyChangesLeaveNoStuckNotes)
+{
+    Device device(nullptr, OutputMode::Offline);
+    TrackWriter track = dryTrack();
+    track
+        .program(0, 0, 19) // church organ: sounds as long as a key is down
+        .noteOn(0, 0, 60, 100)
+        .noteOn(240, 0, 64, 100)
+        .noteOff(480, 0, 60)
+        .noteOff(240, 0, 64)
+        .endOfTrack(1920);
+    ASSERT_TRUE(device.open(song("organ.mid", track)));
+    std::vector<float> block(kBlockFrames * 2);
+    device.play();
+    std::vector<float> last;
+    std::size_t frames = 0;
+    int key = 0;
+    while (device.isPlaying()) {
+        if (frames % (kRate / 10) < kBlockFrames) // a new key every 100 ms
+            device.setTranspose(key = key == 3 ? -4 : 3);
+        frames += device.pump(block);
+        if (frames > kRate * 2) // the notes ended at 1 s; their release is over by 2 s
+            last.insert(last.end(), block.begin(), block.end());
+    }
+    ASSERT_FALSE(last.empty());
+    EXPECT_LT(peak(last), 1e-4f);
+}
+
+// The song's clock follows the tempo: it plays exactly as many output frames as its length at
+// that tempo, a note sounds at its scaled time, and positions and seeks stay in song time.
+TEST_F(ListenerControls, TempoScalesPlayingTimeExactly)
+{
+    Device device(nullptr, OutputMode::Offline);
+    // Silence for a second, then a note until the end at 2 s.
+    ASSERT_TRUE(device.open(song("late.mid",
+        dryTrack().program(0, 0, 19).noteOn(960, 0, 60, 100).noteOff(960, 0, 60).endOfTrack())));
+    for (const int percent : { 25, 50, 100, 150, 333, 400 }) {
+        SCOPED_TRACE(percent);
+        device.setTempoPercent(percent);
+        ASSERT_TRUE(device.seekMs(0));
+        const auto atTempo = [&](std::size_t songFrames) {
+            return (songFrames * 100 + std::size_t(percent) - 1) / std::size_t(percent);
+        };
+        std::vector<float> sound;
+        EXPECT_EQ(renderToEnd(device, &sound), atTempo(2 * kRate));
+        EXPECT_EQ(device.positionMs(), 2000u);
+        EXPECT_EQ(device.playLengthMs(), 2000u * 100 / unsigned(percent));
+        std::size_t onset = 0;
+        while (onset < sound.size() / 2 && std::abs(sound[2 * onset]) < 1e-4f)
+            ++onset;
+        // FluidSynth starts an event at its next 64-frame block; the organ's attack takes less.
+        const auto late = std::int64_t(onset) - std::int64_t(atTempo(kRate));
+        EXPECT_GE(late, 0);
+        EXPECT_LE(late, 128);
+
+        ASSERT_TRUE(device.seekMs(1500));
+        EXPECT_EQ(device.positionMs(), 1500u);
+        EXPECT_EQ(renderToEnd(device), atTempo(kRate / 2));
+    }
+    // A wave file plays faster and higher together.
+    ASSERT_TRUE(device.open(tone("tone.wav", 440.0, 2000)));
+    device.setTempoPercent(200);
+    std::vector<float> sound;
+    const std::size_t frames = renderToEnd(device, &sound);
+    EXPECT_NEAR(double(frames), double(kRate), kRate * 0.01);
+    EXPECT_NEAR(
+        pitchOf(std::span<const float>(sound).subspan(kRate / 2, kRate)), 880.0, 880 * 0.02);
+    EXPECT_EQ(device.positionMs(), 2000u);
+}
+
+// A muted channel, or one left out by a solo, falls silent from the next block, its held notes
+// stopped; the others play on.
+TEST_F(ListenerControls, MuteAndSoloSilenceChannelsOnTheNextBlock)
+{
+    // Two organ notes held for four seconds on channels 1 and 4.
+    TrackWriter track = dryTrack();
+    track.program(0, 0, 19).program(0, 3, 19).noteOn(0, 0, 60, 100).noteOn(0, 3, 67, 100);
+    track.noteOff(3840, 0, 60).noteOff(0, 3, 67).endOfTrack();
+    const auto path = song("two.mid", track);
+    const struct {
+        std::uint16_t muted, soloed;
+        bool sounds;
+    } rows[] = {
+        { 0, 0, true },
+        { 1 << 0, 0, true },
+        { 1 << 0 | 1 << 3, 0, false },
+        { 0, 1 << 5, false },
+        { 0, 1 << 3, true },
+        { 1 << 3, 1 << 3, false },
+        { 1 << 3, 1 << 0 | 1 << 3, true },
+    };
+    Device device(nullptr, OutputMode::Offline);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << "muted " << row.muted << " soloed " << row.soloed);
+        ASSERT_TRUE(device.open(path));
+        device.play();
+        const float before = peak(pumpFrames(device, kRate / 2));
+        device.setMutedChannels(row.muted);
+        device.setSoloChannels(row.soloed);
+        pumpFrames(device, kBlockFrames);
+        // The next block has lost the channel's own sound (the room's echo dies away later).
+        const float next = peak(pumpFrames(device, kBlockFrames));
+        pumpFrames(device, kRate);
+        const float later = peak(pumpFrames(device, kBlockFrames));
+        if (row.sounds) {
+            EXPECT_GT(next, 0.5f * before);
+            EXPECT_GT(later, 0.5f * before);
+        } else {
+            EXPECT_LT(next, 0.25f * before);
+            EXPECT_LT(later, 1e-3f);
+        }
+    }
+    // A new song starts with every channel sounding.
+    ASSERT_TRUE(device.open(path));
+    EXPECT_EQ(device.mutedChannels(), 0);
+    EXPECT_EQ(device.soloChannels(), 0);
+    device.play();
+    EXPECT_GT(peak(pumpFrames(device, kRate / 2)), 0.01f);
+}
+
+// Loops: a whole song or wave file N times, or the part a song marks N times and then on to the
+// end. Each jump back restores the channel state of the loop's start.
+TEST_F(ListenerControls, LoopsRepeatTheMarkedPartWithItsStateRestored)
+{
+    // Program 0 and volume 100 at the loop start (1 s, where a note starts), then program 40
+    // and volume 20 at 1.5 s; the loop's end, if marked, at 1.75 s; the song ends at 2 s.
+    const auto marked
+        = [](std::function<void(TrackWriter &)> start, std::function<void(TrackWriter &)> end) {
+              TrackWriter track = dryTrack();
+              track.program(0, 0, 0).controller(0, 0, 7, 100).noteOn(0, 0, 60, 100);
+              start(track);
+              track.noteOn(0, 0, 64, 100).program(480, 0, 40).controller(0, 0, 7, 20);
+              end(track);
+              track.noteOff(240, 0, 64).endOfTrack();
+              return track;
+          };
+    const auto none = [](TrackWriter &t) { t.controller(240, 0, 1, 0); };
+    const auto cc111 = [](TrackWriter &t) { t.controller(960, 0, 111, 0); };
+    const auto markerStart = [](TrackWriter &t) { t.text(960, 0x06, "loopStart"); };
+    const auto markerEnd = [](TrackWriter &t) { t.text(240, 0x06, "loopEnd"); };
+    const auto startOnly = [](TrackWriter &t) { t.controller(960, 0, 7, 100); };
+    const struct {
+        const char *name;
+        TrackWriter track;
+        int count;
+        std::size_t ms; // the playing time expected
+    } rows[] = {
+        { "plain, once", marked(startOnly, none), 1, 2000 },
+        { "whole song three times", marked(startOnly, none), 3, 6000 },
+        { "CC 111 to the end, three times", marked(cc111, none), 3, 4000 },
+        { "markers, twice, then to the end", marked(markerStart, markerEnd), 2, 2750 },
+        { "marked song once", marked(markerStart, markerEnd), 1, 2000 },
+    };
+    Device device(nullptr, OutputMode::Offline);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(device.open(song("loop.mid", row.track)));
+        device.setLoopCount(row.count);
+        std::vector<float> block(kBlockFrames * 2);
+        std::size_t frames = 0;
+        int jumps = 0;
+        std::uint32_t last = 0;
+        device.play();
+        while (device.isPlaying() && frames < kRate * 60) {
+            frames += device.pump(block);
+            if (device.positionMs() < last) {
+                ++jumps;
+                const auto state = device.channelState(0);
+                EXPECT_EQ(state.program, 0);
+                EXPECT_EQ(state.controllers[7], 100);
+            }
+            last = device.positionMs();
+        }
+        EXPECT_NEAR(double(frames), double(row.ms * kRate / 1000), 64.0);
+        EXPECT_EQ(jumps, row.count - 1);
+    }
+
+    // For ever: still playing long after the end, until the loop is turned off.
+    ASSERT_TRUE(device.open(song("ever.mid", marked(markerStart, markerEnd))));
+    device.setLoopCount(Device::kLoopForever);
+    device.play();
+    pumpFrames(device, kRate * 10);
+    EXPECT_TRUE(device.isPlaying());
+    device.setLoopCount(1);
+    EXPECT_LE(renderToEnd(device), kRate);
+
+    // A wave file plays whole, twice.
+    ASSERT_TRUE(device.open(tone("tone.wav", 440.0, 500)));
+    device.setLoopCount(2);
+    EXPECT_NEAR(double(renderToEnd(device)), double(kRate), 64.0);
+}
+
+} // namespace

@@ -1,0 +1,125 @@
+// Play lists from other players: each format with relative, absolute, URI and refused entries,
+// encodings, and hostile lists that must be refused or read within their limits.
+#include "tunedeck/PlayLists.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace tunedeck::playlists;
+
+namespace {
+
+class PlayListFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_folder = fs::temp_directory_path() / ("tunedeck-playlists-" + std::to_string(::getpid()));
+        fs::create_directories(m_folder);
+    }
+    void TearDown() override { fs::remove_all(m_folder); }
+
+    fs::path write(const std::string &name, const std::string &bytes)
+    {
+        const fs::path path = m_folder / name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+
+    fs::path m_folder;
+};
+
+struct ListCase {
+    const char *name;
+    std::string bytes;
+    std::vector<std::string> files; // relative ones are under the list's folder
+    std::vector<std::string> refused;
+};
+
+} // namespace
+
+TEST_F(PlayListFiles, EachFormatGivesItsEntriesInOrder)
+{
+    const ListCase cases[] = {
+        { "list.m3u",
+            "#EXTM3U\n#EXTINF:123,Artist - Song\nsong.mid\r\n  /abs/path.wav \n\n# comment\n"
+            "file:///music/a%20b%E9.mid\nhttp://example.org/x.mid\nsub/c.rmi",
+            { "song.mid", "/abs/path.wav", "/music/a b\xe9.mid", "sub/c.rmi" },
+            { "http://example.org/x.mid" } },
+        { "latin1.M3U",
+            "\xef\xbb\xbf"
+            "caf\xe9.mid\nfile://localhost/x.wav\nfile://server/y.wav\n",
+            { "caf\xe9.mid", "/x.wav" }, { "file://server/y.wav" } },
+        { "utf8.m3u8", "#EXTM3U\nRésumé.mid\n", { "Résumé.mid" }, {} },
+        { "list.pls",
+            "[playlist]\nNumberOfEntries=4\nFile2=b.mid\nTitle2=B\nFile1=/abs/a.mid\n"
+            "file3 = file:///c%20d.wav\nFile10=http://radio/x\nVersion=2\n",
+            { "/abs/a.mid", "b.mid", "/c d.wav" }, { "http://radio/x" } },
+        { "list.xspf",
+            "<?xml version=\"1.0\"?><playlist><location>http://x/list.xspf</location><trackList>"
+            "<!-- <location>commented.mid</location> -->"
+            "<track><location>file:///m/R%C3%A9sum%C3%A9.mid</location></track>"
+            "<track><location> relative/b&amp;c%20d.wav </location></track>"
+            "<track><location>https://example.org/s</location></track>"
+            "<track><location>&#x2F;abs&#47;d.mid</location></track></trackList></playlist>",
+            { "/m/Résumé.mid", "relative/b&c d.wav", "/abs/d.mid" }, { "https://example.org/s" } },
+    };
+    for (const ListCase &c : cases) {
+        std::string why;
+        const auto entries = read(write(c.name, c.bytes), &why);
+        ASSERT_TRUE(entries.has_value()) << c.name << ": " << why;
+        std::vector<fs::path> expected;
+        for (const std::string &file : c.files)
+            expected.push_back(file.starts_with('/') ? fs::path(file) : m_folder / file);
+        EXPECT_EQ(entries->files, expected) << c.name;
+        EXPECT_EQ(entries->refused, c.refused) << c.name;
+        EXPECT_FALSE(entries->truncated) << c.name;
+    }
+}
+
+// Lists that are no lists, too large or too long: refused unread, or read up to the limit.
+TEST_F(PlayListFiles, HostileListsAreRefusedOrCutAtTheirLimits)
+{
+    std::string why;
+    EXPECT_FALSE(read(write("songs.txt", "a.mid\n"), &why));
+    EXPECT_EQ(why, "not a play list by its name");
+    EXPECT_FALSE(read(m_folder / "missing.m3u", &why));
+    EXPECT_FALSE(read(write("junk.m3u", std::string("a.mid\n\0\x01\xff", 9)), &why));
+    EXPECT_EQ(why, "not text");
+
+    // A gigabyte on one line, sparse: refused by its size without being read.
+    const fs::path huge = write("huge.m3u", "");
+    fs::resize_file(huge, std::uintmax_t(1) << 30);
+    EXPECT_FALSE(read(huge, &why));
+    EXPECT_EQ(why, "larger than any play list can be");
+
+    // A million entries: the first kMaxEntries are kept.
+    std::string many;
+    for (int i = 0; i < 1'000'000; ++i)
+        many += "s.mid\n";
+    for (const auto &[name, bytes] : { std::pair { "many.m3u", many },
+             std::pair { "many.xspf", "<trackList>" + std::string(200'000 / 2, ' ') + [] {
+                            std::string tracks;
+                            for (std::size_t i = 0; i <= kMaxEntries; ++i)
+                                tracks += "<location>s.mid</location>";
+                            return tracks;
+                        }() } }) {
+        const auto entries = read(write(name, bytes), &why);
+        ASSERT_TRUE(entries.has_value()) << name << ": " << why;
+        EXPECT_EQ(entries->files.size(), kMaxEntries) << name;
+        EXPECT_TRUE(entries->truncated) << name;
+    }
+
+    // An entry longer than any file name is refused, shortened; the list naming itself is an
+    // entry like any other (the caller finds it is no song).
+    const auto entries = read(write("self.m3u", std::string(10'000, 'x') + "\nself.m3u\n"), &why);
+    ASSERT_TRUE(entries.has_value());
+    EXPECT_EQ(entries->files, std::vector<fs::path> { m_folder / "self.m3u" });
+    ASSERT_EQ(entries->refused.size(), 1u);
+    EXPECT_EQ(entries->refused[0], std::string(64, 'x') + "...");
+}

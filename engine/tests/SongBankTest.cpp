@@ -1,0 +1,107 @@
+// An RMID song that carries its own SoundFont bank plays with it over the default soundfont,
+// for that song only; a DLS bank is passed over with a note.
+#include "DeviceTestSupport.h"
+
+#include "tunedeck/Device.h"
+#include "tunedeck/MidiFile.h"
+
+#include "testsupport/MidiWriter.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+using devicetest::peak;
+using devicetest::renderToEnd;
+using testsupport::Bytes;
+
+namespace {
+
+constexpr const char *kSmall = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+constexpr const char *kLarge = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
+
+void appendChunk(Bytes &out, std::string_view id, const Bytes &body)
+{
+    out.insert(out.end(), id.begin(), id.end());
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(std::uint8_t(body.size() >> shift));
+    out.insert(out.end(), body.begin(), body.end());
+    if (body.size() & 1)
+        out.push_back(0);
+}
+
+// `smf` in an RMID file, followed by an INFO list with the bank offset and `bank` (a whole RIFF
+// file, SoundFont or DLS) as a chunk of its own.
+Bytes rmiWithBank(const Bytes &smf, const Bytes &bank, int bankOffset)
+{
+    Bytes rmi = testsupport::wrapRmi(smf, "");
+    Bytes info { 'I', 'N', 'F', 'O' };
+    appendChunk(info, "DBNK", Bytes { std::uint8_t(bankOffset), 0 });
+    appendChunk(rmi, "LIST", info);
+    rmi.insert(rmi.end(), bank.begin(), bank.end());
+    if (bank.size() & 1)
+        rmi.push_back(0);
+    const std::uint32_t riff = std::uint32_t(rmi.size() - 8);
+    for (int i = 0; i < 4; ++i)
+        rmi[4 + i] = std::uint8_t(riff >> (8 * i));
+    return rmi;
+}
+
+std::vector<float> render(const fs::path &song, const char *soundfont)
+{
+    ::setenv("TUNEDECK_SOUNDFONT", soundfont, 1);
+    tunedeck::Device device(nullptr, tunedeck::OutputMode::Offline);
+    EXPECT_TRUE(device.open(song).ok()) << song;
+    std::vector<float> sound;
+    renderToEnd(device, &sound, 10 * 44100);
+    return sound;
+}
+
+} // namespace
+
+TEST(SongBank, RmiPlaysWithItsOwnSoundfontOverTheDefault)
+{
+    if (!fs::exists(kSmall) || !fs::exists(kLarge))
+        GTEST_SKIP() << "needs " << kSmall << " and " << kLarge;
+    const fs::path folder
+        = fs::temp_directory_path() / ("tunedeck-songbank-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    testsupport::TrackWriter track;
+    track.program(0, 0, 19).noteOn(0, 0, 60, 100).noteOn(0, 9, 38, 100);
+    track.noteOff(480, 0, 60).noteOff(0, 9, 38).endOfTrack(240);
+    const Bytes smf = testsupport::SmfWriter(0, 480).track(track).bytes();
+    std::ifstream in(kSmall, std::ios::binary);
+    const Bytes bank { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+    Bytes dls { 'R', 'I', 'F', 'F', 4, 0, 0, 0, 'D', 'L', 'S', ' ' };
+
+    const fs::path plain = folder / "plain.mid";
+    const fs::path own = folder / "own.rmi";
+    const fs::path withDls = folder / "dls.rmi";
+    ASSERT_TRUE(testsupport::writeFile(plain, smf));
+    ASSERT_TRUE(testsupport::writeFile(own, rmiWithBank(smf, bank, 0)));
+    ASSERT_TRUE(testsupport::writeFile(withDls, rmiWithBank(smf, dls, 0)));
+
+    const auto probed = tunedeck::Device::probe(own);
+    ASSERT_TRUE(probed.ok());
+    EXPECT_EQ(probed.value().text.note,
+        "plays with its own SoundFont bank (bank offset 0) over the default soundfont");
+    const auto parsedDls = tunedeck::MidiFile::read(withDls);
+    ASSERT_TRUE(parsedDls.ok());
+    EXPECT_TRUE(parsedDls.value().soundfontBank().empty());
+    EXPECT_EQ(parsedDls.value().text().note,
+        "its own DLS bank cannot be used; it plays with the default soundfont");
+
+    const auto withSmall = render(plain, kSmall);
+    const auto withLarge = render(plain, kLarge);
+    ASSERT_GT(peak(withSmall), 0.01f);
+    ASSERT_NE(withSmall, withLarge); // the two fonts sound apart
+    EXPECT_EQ(render(own, kLarge), withSmall);
+    EXPECT_EQ(render(withDls, kLarge), withLarge);
+    ::unsetenv("TUNEDECK_SOUNDFONT");
+    fs::remove_all(folder);
+}

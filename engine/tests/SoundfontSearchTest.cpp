@@ -1,0 +1,98 @@
+// Where soundfonts are looked for: the files $TUNEDECK_SOUNDFONT names (stacked), the fixed
+// places, then the XDG data folders in order; and a message naming every place when none is
+// found. HOME and the XDG variables point into a scratch folder.
+#include "tunedeck/Synth.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class SoundfontSearch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_root = fs::temp_directory_path() / ("tunedeck-sfsearch-" + std::to_string(::getpid()));
+        fs::create_directories(m_root);
+        ::setenv("HOME", (m_root / "home").c_str(), 1);
+        ::unsetenv("XDG_DATA_HOME");
+        ::setenv("XDG_DATA_DIRS",
+            (m_root.string() + "/local:" + m_root.string() + "/system").c_str(), 1);
+        ::unsetenv("TUNEDECK_SOUNDFONT");
+    }
+    void TearDown() override { fs::remove_all(m_root); }
+
+    fs::path touch(const std::string &relative)
+    {
+        const fs::path path = m_root / relative;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path) << "sfbk";
+        return path;
+    }
+    std::vector<fs::path> found(std::span<const char *const> fixed = {})
+    {
+        const auto result = tunedeck::findSoundfonts(fixed);
+        return result.ok() ? result.value() : std::vector<fs::path> {};
+    }
+
+    fs::path m_root;
+};
+
+} // namespace
+
+TEST_F(SoundfontSearch, XdgFoldersAfterTheFixedPlacesInOrder)
+{
+    const std::string r = m_root.string();
+    const auto error = tunedeck::findSoundfonts({});
+    ASSERT_FALSE(error.ok());
+    EXPECT_EQ(error.error().code, tunedeck::Error::Code::NoSoundfont);
+    EXPECT_EQ(error.error().detail,
+        "looked for $TUNEDECK_SOUNDFONT (not set), then any .sf2 or .sf3 file in " + r
+            + "/home/.local/share/sounds/sf2, " + r + "/home/.local/share/sounds/sf3, " + r
+            + "/home/.local/share/soundfonts, " + r + "/local/sounds/sf2, " + r
+            + "/local/sounds/sf3, " + r + "/local/soundfonts, " + r + "/system/sounds/sf2, " + r
+            + "/system/sounds/sf3, " + r + "/system/soundfonts");
+
+    // Each step adds a font to a place searched earlier than the last, which then wins.
+    const struct {
+        const char *file;
+    } steps[] = { { "system/soundfonts/z.SF3" }, { "system/sounds/sf3/b.sf3" },
+        { "system/sounds/sf2/notes.txt" }, { "local/soundfonts/m.sf2" },
+        { "home/.local/share/sounds/sf2/b.sf2" }, { "home/.local/share/sounds/sf2/a.sf2" } };
+    for (const auto &step : steps) {
+        const fs::path added = touch(step.file);
+        if (added.extension() == ".txt")
+            continue;
+        EXPECT_EQ(found(), std::vector<fs::path> { added }) << step.file;
+    }
+    ::setenv("XDG_DATA_HOME", (m_root / "data").c_str(), 1);
+    const fs::path own = touch("data/soundfonts/own.sf2");
+    EXPECT_EQ(found(), std::vector<fs::path> { own });
+
+    const std::string fixed = touch("fixed/GM.sf2").string();
+    const char *const places[] = { "/nonexistent/a.sf2", fixed.c_str() };
+    EXPECT_EQ(found(places), std::vector<fs::path> { fixed });
+}
+
+TEST_F(SoundfontSearch, ChosenFilesAreStackedInTheirOrder)
+{
+    const fs::path a = touch("a.sf2");
+    const fs::path b = touch("b.sf3");
+    touch("home/.local/share/sounds/sf2/ignored.sf2");
+    ::setenv("TUNEDECK_SOUNDFONT", (b.string() + "::" + a.string() + ":").c_str(), 1);
+    EXPECT_EQ(found(), (std::vector<fs::path> { b, a }));
+
+    ::setenv("TUNEDECK_SOUNDFONT", (a.string() + ":" + (m_root / "gone.sf2").string()).c_str(), 1);
+    const auto missing = tunedeck::findSoundfonts({});
+    ASSERT_FALSE(missing.ok());
+    EXPECT_NE(missing.error().detail.find((m_root / "gone.sf2").string() + " is not a readable"),
+        std::string::npos);
+}

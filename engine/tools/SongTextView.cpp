@@ -1,0 +1,119 @@
+#include "SongTextView.h"
+
+#include "tunedeck/PlayLists.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace tdplay {
+
+namespace {
+
+std::string clock(std::int64_t us)
+{
+    const std::int64_t ms = us / 1000;
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld.%01lld", static_cast<long long>(ms / 60000),
+        static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms / 100 % 10));
+    return text;
+}
+
+bool startsLine(const tunedeck::Syllable &syllable)
+{
+    return syllable.lineStart || syllable.paragraphStart;
+}
+
+// The first `count` characters (code points) of UTF-8 `text`; `count` goes down by those taken.
+std::string firstCharacters(const std::string &text, int &count)
+{
+    std::size_t at = 0;
+    while (at < text.size() && count > 0) {
+        ++at;
+        while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80)
+            ++at;
+        --count;
+    }
+    return text.substr(0, at);
+}
+
+} // namespace
+
+void printSongText(const tunedeck::SongText &text, const char *file)
+{
+    const std::string name = text.title.empty() ? std::string(file) : text.title;
+    std::printf("  title: %s\n", name.c_str());
+    if (!text.artist.empty())
+        std::printf("  artist: %s\n", text.artist.c_str());
+    if (!text.copyright.empty())
+        std::printf("  copyright: %s\n", text.copyright.c_str());
+    for (const tunedeck::Marker &marker : text.markers)
+        std::printf("  marker %s: %s\n", clock(marker.timeUs).c_str(), marker.text.c_str());
+    std::string line;
+    std::int64_t lineUs = 0;
+    const auto flush = [&line, &lineUs] {
+        if (!line.empty())
+            std::printf("  lyrics %s: %s\n", clock(lineUs).c_str(), line.c_str());
+        line.clear();
+    };
+    for (std::size_t i = 0; i < text.lyrics.size(); ++i) {
+        if (i == 0 || startsLine(text.lyrics[i])) {
+            flush();
+            lineUs = text.lyrics[i].timeUs;
+        }
+        line += text.lyrics[i].text;
+    }
+    flush();
+    if (!text.note.empty())
+        std::printf("  note: %s\n", text.note.c_str());
+}
+
+std::string karaokeLine(const tunedeck::SongText &text, std::uint32_t positionMs, int columns)
+{
+    if (text.lyrics.empty())
+        return {};
+    const tunedeck::LyricLine line
+        = tunedeck::lyricLineAt(text, std::int64_t { positionMs } * 1000);
+    int room = columns - 1;
+    const std::string sung = firstCharacters(line.sung, room);
+    const std::string rest = firstCharacters(line.rest, room);
+    return "\x1b[1m" + sung + "\x1b[0m" + rest;
+}
+
+int terminalColumns()
+{
+    winsize size {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1)
+        return size.ws_col;
+    return 80;
+}
+
+std::vector<std::string> expandPlayLists(std::span<const char *const> names, bool &failed)
+{
+    std::vector<std::string> files;
+    for (const char *name : names) {
+        if (!tunedeck::playlists::formatOf(name)) {
+            files.emplace_back(name);
+            continue;
+        }
+        std::string why;
+        const auto entries = tunedeck::playlists::read(name, &why);
+        if (!entries) {
+            std::fprintf(stderr, "tdplay: %s: %s\n", name, why.c_str());
+            failed = true;
+            continue;
+        }
+        for (const auto &file : entries->files)
+            files.push_back(file.string());
+        for (const std::string &refused : entries->refused)
+            std::fprintf(stderr, "tdplay: %s: %s is no local file\n", name, refused.c_str());
+        if (entries->truncated)
+            std::fprintf(stderr, "tdplay: %s: only the first %zu entries are read\n", name,
+                tunedeck::playlists::kMaxEntries);
+        failed = failed || !entries->refused.empty() || entries->truncated;
+    }
+    return files;
+}
+
+} // namespace tdplay

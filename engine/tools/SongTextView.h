@@ -1,0 +1,30 @@
+#pragma once
+
+// tdplay's views of what files say about themselves, and its reading of play lists.
+#include "tunedeck/SongText.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tdplay {
+
+// For --info -v: the title (else the file's own name), artist, copyright, markers with their
+// times, the lyrics a line each with the time it starts, and any note, each line indented.
+void printSongText(const tunedeck::SongText &text, const char *file);
+
+// The lyric line sung at `positionMs` for the line under the status line, at most `columns`
+// characters wide: the part already sung in bold, the rest plain. Empty when there are no
+// lyrics.
+std::string karaokeLine(const tunedeck::SongText &text, std::uint32_t positionMs, int columns);
+
+// The width of the terminal on stderr, 80 when it cannot be told.
+int terminalColumns();
+
+// The files to play: names as given, with each play list of another player (.m3u, .m3u8, .pls,
+// .xspf) replaced by its entries. A list that cannot be read, and entries that are no local
+// file, are reported on stderr and set `failed`.
+std::vector<std::string> expandPlayLists(std::span<const char *const> names, bool &failed);
+
+} // namespace tdplay

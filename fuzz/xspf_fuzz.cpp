@@ -1,0 +1,7 @@
+// Feeds arbitrary bytes to the xspf play-list reader (checks in PlayListFuzz.h).
+#include "PlayListFuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    return fuzzPlayList(tunedeck::playlists::Format::Xspf, data, size);
+}
