@@ -161,8 +161,8 @@ int info(std::span<const char *const> files, bool verbose)
     return status;
 }
 
-// Set by SIGINT and SIGTERM; the play loop notices it within one
-// status interval, the render loop within a block.
+// Set by SIGINT, SIGTERM and SIGHUP; the play loop notices it within one status interval, the
+// render loop within a block.
 volatile std::sig_atomic_t g_interrupted = 0;
 
 extern "C" void onInterrupt(int)

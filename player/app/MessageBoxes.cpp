@@ -8,6 +8,8 @@
 #include <QScreen>
 #include <QShowEvent>
 
+#include <algorithm>
+
 namespace tunedeck {
 
 namespace {
@@ -25,10 +27,37 @@ protected:
     }
 };
 
+// The most lines, and characters in a word, a box shows: a text from outside (a list of
+// names, one very long name) must not make a box larger than the screen. The box wraps lines
+// at spaces itself.
+constexpr qsizetype kMaxBoxLines = 25;
+constexpr qsizetype kMaxBoxWordLength = 100;
+
+// `text` cut to the box's bounds: long words lose their middle, extra lines are left out.
+QString boundedText(const QString &text)
+{
+    if (text.size() <= kMaxBoxWordLength)
+        return text;
+    QStringList lines = text.split(texts::kLineBreak);
+    if (lines.size() > kMaxBoxLines)
+        lines.resize(kMaxBoxLines);
+    for (QString &line : lines) {
+        QStringList words = line.split(u' ');
+        for (QString &word : words) {
+            if (word.size() > kMaxBoxWordLength) {
+                const qsizetype half = kMaxBoxWordLength / 2;
+                word = word.first(half) + QChar(0x2026) + word.last(half);
+            }
+        }
+        line = words.join(u' ');
+    }
+    return lines.join(texts::kLineBreak);
+}
+
 MessageResult runBox(
     QMessageBox::Icon icon, const QString &caption, const QString &text, MessageButtons buttons)
 {
-    CentredMessageBox box(icon, caption, text, QMessageBox::NoButton);
+    CentredMessageBox box(icon, caption, boundedText(text), QMessageBox::NoButton);
     box.setWindowModality(Qt::ApplicationModal);
     QAbstractButton *retry = nullptr;
     if (buttons == MessageButtons::AbortRetry) {
@@ -96,8 +125,9 @@ QSize centreOnScreen(QWidget *window)
     if (!screen)
         return outer;
     const QRect area = screen->geometry();
-    window->move(area.x() + (area.width() - outer.width()) / 2,
-        area.y() + (area.height() - outer.height()) / 2);
+    // A window larger than the screen still starts on it, its buttons as near as can be.
+    window->move(area.x() + std::max(0, (area.width() - outer.width()) / 2),
+        area.y() + std::max(0, (area.height() - outer.height()) / 2));
     return outer;
 }
 

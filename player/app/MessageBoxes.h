@@ -32,7 +32,8 @@ MessageResult showCaptionedMessage(MessageKind kind, const QString &caption, con
 QString generalErrorText(const QString &message);
 
 // Moves `window` to the middle of the primary screen by its frame's size, which it returns (a
-// window manager's frame is known only once the window is shown). UI thread only.
+// window manager's frame is known only once the window is shown); a window larger than the
+// screen keeps its top left corner on it. UI thread only.
 QSize centreOnScreen(QWidget *window);
 
 // Announces every box these helpers show, just before its event loop starts. Tests and

@@ -10,9 +10,11 @@
 #include "tunedeck/FileKind.h"
 #include "tunedeck/PlayLists.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QMimeData>
+#include <QSet>
 #include <QTimer>
 #include <QUrl>
 
@@ -55,6 +57,10 @@ QByteArray absoluteName(const QByteArray &name, const QByteArray &workingFolder)
 
 void appendEntry(ExpandedFiles &result, QByteArrayView bytes)
 {
+    if (result.paths.size() >= kMaxEntriesAtOnce) {
+        ++result.leftOut;
+        return;
+    }
     result.paths.appendBytes(bytes);
     result.shown.append(result.paths.displayNameAt(result.paths.size() - 1));
 }
@@ -99,7 +105,13 @@ bool appendForeignList(ExpandedFiles &result, const QByteArray &name)
 ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &workingFolder)
 {
     ExpandedFiles result;
+    QSet<std::pair<dev_t, ino_t>> foldersRead;
     for (const QByteArray &given : names) {
+        // Once the list is full, the names left are not even looked at.
+        if (result.paths.size() >= kMaxEntriesAtOnce) {
+            ++result.leftOut;
+            continue;
+        }
         const QByteArray name = absoluteName(given, workingFolder);
         const QString text = fileNameFromBytes(name);
         struct stat info { };
@@ -108,7 +120,10 @@ ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &
             continue;
         }
         if (S_ISDIR(info.st_mode)) {
-            appendFolder(result, name);
+            if (!foldersRead.contains({ info.st_dev, info.st_ino })) {
+                foldersRead.insert({ info.st_dev, info.st_ino });
+                appendFolder(result, name);
+            }
             continue;
         }
         if (!S_ISREG(info.st_mode)) {
@@ -156,9 +171,34 @@ void dropFiles(Player &player, const QMimeData *data)
     appendFiles(player, names, QByteArray(), false);
 }
 
-QString rejectedFilesText(const QStringList &rejected)
+QString rejectedFilesText(const QStringList &rejected, qsizetype leftOut)
 {
-    return texts::kUnableToPlayFile + texts::kLineBreak + rejected.join(texts::kLineBreak);
+    QString text;
+    if (!rejected.isEmpty()) {
+        text = texts::kUnableToPlayFile + texts::kLineBreak
+            + rejected.first(std::min(rejected.size(), kMaxReportedNames)).join(texts::kLineBreak);
+    }
+    if (rejected.size() > kMaxReportedNames)
+        text += texts::kLineBreak
+            + QStringLiteral("and %1 more").arg(rejected.size() - kMaxReportedNames);
+    if (leftOut > 0) {
+        if (!text.isEmpty())
+            text += texts::kLineBreak;
+        text += QStringLiteral("Some files were not added: at most %1 are added at a time")
+                    .arg(kMaxEntriesAtOnce);
+    }
+    return text;
+}
+
+std::optional<QString> refuseNames(const QList<QByteArray> &names)
+{
+    for (const QByteArray &name : names) {
+        if (name.contains('\0')) {
+            return QStringLiteral("A file name cannot contain a NUL byte: ")
+                + fileNameFromBytes(name.left(name.indexOf('\0')));
+        }
+    }
+    return std::nullopt;
 }
 
 qsizetype appendFiles(Player &player, const QList<QByteArray> &names,
@@ -170,13 +210,17 @@ qsizetype appendFiles(Player &player, const QList<QByteArray> &names,
     for (const QString &name : std::as_const(files.shown))
         qCDebug(lcDesktop, "appended %s", qUtf8Printable(name));
     // Playing and the report wait until the caller has returned: both may open a modal box,
-    // and a caller on the bus must have its answer first.
+    // and a caller on the bus must have its answer first. While a box is up neither happens:
+    // a second box would run inside the first (the entries stay in the list for Play).
     QTimer::singleShot(0, &player,
-        [&player, startPlay = startPlaying && added > 0, rejected = std::move(files.rejected)] {
+        [&player, startPlay = startPlaying && added > 0, rejected = std::move(files.rejected),
+            leftOut = files.leftOut] {
+            if (QApplication::activeModalWidget())
+                return;
             if (startPlay && player.state() == Player::State::Stopped && player.listSize() > 0)
                 player.play();
-            if (!rejected.isEmpty())
-                showGeneralError(rejectedFilesText(rejected));
+            if ((!rejected.isEmpty() || leftOut > 0) && !QApplication::activeModalWidget())
+                showGeneralError(rejectedFilesText(rejected, leftOut));
         });
     return added;
 }

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class QMimeData;
 
 // Files handed to the program from outside the window: names on its command line, names a
@@ -24,7 +26,16 @@ struct ExpandedFiles {
     PathList paths;
     QStringList shown;
     QStringList rejected;
+    // Entries, and names not looked at, left out because one list adds at most
+    // kMaxEntriesAtOnce entries.
+    qsizetype leftOut = 0;
 };
+
+// The most entries one list of names adds: a folder named over and over, or a huge one, must
+// not hold the window for long. A folder named twice in one list is read once.
+inline constexpr qsizetype kMaxEntriesAtOnce = 100000;
+// The most rejected names the report lists; a count stands for the rest.
+inline constexpr qsizetype kMaxReportedNames = 20;
 
 // Expands `names` (file-system bytes; relative names are taken from `workingFolder`), in order:
 // a playable file (the browser's extensions, or a MIDI or wave file by its first bytes when the
@@ -47,7 +58,12 @@ bool acceptsDroppedUrls(const QMimeData *data);
 // play list; rejected names are reported as above. Nothing starts playing.
 void dropFiles(Player &player, const QMimeData *data);
 
-// The text of the report for `rejected` names.
-QString rejectedFilesText(const QStringList &rejected);
+// The text of the report for `rejected` names (the first kMaxReportedNames of them, then how
+// many more) and `leftOut` entries.
+QString rejectedFilesText(const QStringList &rejected, qsizetype leftOut = 0);
+
+// Whether `names` are fit to be expanded: a name containing a NUL byte cannot name a file.
+// The reason when they are not.
+std::optional<QString> refuseNames(const QList<QByteArray> &names);
 
 } // namespace tunedeck::desktop

@@ -3,15 +3,17 @@
 #include "DesktopFiles.h"
 #include "FileNames.h"
 
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
-#include <QTimer>
+#include <QLoggingCategory>
 #include <QUrl>
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 
 namespace tunedeck::mpris {
 
@@ -19,6 +21,9 @@ namespace {
 
 // How long a second start waits for the running program's answer before it runs on its own.
 constexpr int kHandOverTimeoutMs = 5000;
+// Commands from the bus that failed after their caller was answered; a warning each.
+Q_LOGGING_CATEGORY(lcMpris, "tunedeck.mpris", QtWarningMsg)
+
 // MPRIS' own "no track" object path.
 const QString kNoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
 
@@ -106,6 +111,23 @@ Service::~Service()
     }
 }
 
+template<typename Command> void Service::fromBus(Command command)
+{
+    if (calledFromDBus()) {
+        setDelayedReply(true);
+        connection().send(message().createReply());
+    }
+    if (QApplication::activeModalWidget())
+        return;
+    try {
+        command();
+    } catch (const std::exception &error) {
+        qCWarning(lcMpris, "command failed: %s", error.what());
+    } catch (...) {
+        qCWarning(lcMpris, "command failed");
+    }
+}
+
 bool Service::registerOnBus()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -147,7 +169,7 @@ QVariantMap Service::metadata(const Announced &state)
     map.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(trackId(state)));
     if (isStopped(state) || state.entry.isEmpty())
         return map;
-    map.insert(QStringLiteral("mpris:length"), qlonglong(state.lengthMs) * 1000);
+    map.insert(QStringLiteral("mpris:length"), qlonglong(state.lengthMs * 1000));
     map.insert(QStringLiteral("xesam:title"), pathTail(state.entry));
     map.insert(QStringLiteral("xesam:url"),
         QString::fromLatin1("file://" + fileNameToBytes(state.entry).toPercentEncoding("/")));
@@ -173,11 +195,7 @@ void Service::play()
     if (m_player->state() == Player::State::Paused) {
         m_player->resume();
     } else if (m_player->state() == Player::State::Stopped) {
-        if (m_player->listSize() == 0) {
-            // The button's warning box runs modally; the caller is answered first.
-            QTimer::singleShot(0, m_player, &Player::play);
-            return;
-        }
+        // The button's warning box for an empty list runs modally; the caller has its answer.
         m_player->play();
     }
     announce();
@@ -223,12 +241,13 @@ void Service::seek(qint64 offsetUs)
     const qint64 lengthMs = m_player->lengthMs();
     if (m_player->state() == Player::State::Stopped || m_player->entry().isEmpty() || lengthMs <= 0)
         return;
-    const qint64 target = std::max<qint64>(0, positionUs() + offsetUs);
-    if (target > lengthMs * 1000) {
+    // Past the end skips to the next entry; the sum is not formed, so INT64_MAX cannot wrap.
+    const qint64 fromUs = positionUs();
+    if (offsetUs > lengthMs * 1000 - fromUs) {
         next();
         return;
     }
-    m_player->seek(target / 1000);
+    m_player->seek(std::max<qint64>(0, fromUs + offsetUs) / 1000);
 }
 
 void Service::setPosition(const QDBusObjectPath &track, qint64 positionUs)
@@ -240,17 +259,33 @@ void Service::setPosition(const QDBusObjectPath &track, qint64 positionUs)
     m_player->seek(positionUs / 1000);
 }
 
-void Service::openUri(const QString &uri)
+QByteArray Service::localFileName(const QString &uri)
 {
     const QUrl url(uri);
     if (!url.isLocalFile())
-        return;
-    addFiles({ fileNameToBytes(url.toLocalFile()) }, QByteArray());
+        return {};
+    // The path's bytes as they were escaped, so a name that is not UTF-8 survives.
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+}
+
+void Service::openUri(const QString &uri)
+{
+    const QByteArray name = localFileName(uri);
+    if (!name.isEmpty())
+        addFiles({ name }, QByteArray());
+}
+
+bool Service::refusedNames(const QList<QByteArray> &names)
+{
+    const std::optional<QString> refused = desktop::refuseNames(names);
+    if (refused && calledFromDBus())
+        sendErrorReply(QDBusError::InvalidArgs, *refused);
+    return refused.has_value();
 }
 
 void Service::setVolume(double volume)
 {
-    m_player->setVolume(std::clamp(volume, 0.0, 1.0));
+    m_player->setVolume(volume);
     announce();
 }
 
@@ -335,12 +370,13 @@ QStringList RootAdaptor::supportedMimeTypes() const
 
 void RootAdaptor::Raise()
 {
+    // Never opens a box, so it is not held back while one is up.
     m_service->player()->raise();
 }
 
 void RootAdaptor::Quit()
 {
-    m_service->player()->quit();
+    m_service->fromBus([this] { m_service->player()->quit(); });
 }
 
 PlayerAdaptor::PlayerAdaptor(Service *service)
@@ -410,39 +446,41 @@ bool PlayerAdaptor::canSeek() const
 
 void PlayerAdaptor::Play()
 {
-    m_service->play();
+    m_service->fromBus([&] { m_service->play(); });
 }
 void PlayerAdaptor::Pause()
 {
-    m_service->pause();
+    m_service->fromBus([&] { m_service->pause(); });
 }
 void PlayerAdaptor::PlayPause()
 {
-    m_service->playPause();
+    m_service->fromBus([&] { m_service->playPause(); });
 }
 void PlayerAdaptor::Stop()
 {
-    m_service->stop();
+    m_service->fromBus([&] { m_service->stop(); });
 }
 void PlayerAdaptor::Next()
 {
-    m_service->next();
+    m_service->fromBus([&] { m_service->next(); });
 }
 void PlayerAdaptor::Previous()
 {
-    m_service->previous();
+    m_service->fromBus([&] { m_service->previous(); });
 }
 void PlayerAdaptor::Seek(qlonglong offset)
 {
-    m_service->seek(offset);
+    m_service->fromBus([&] { m_service->seek(offset); });
 }
 void PlayerAdaptor::SetPosition(const QDBusObjectPath &trackId, qlonglong position)
 {
-    m_service->setPosition(trackId, position);
+    m_service->fromBus([&] { m_service->setPosition(trackId, position); });
 }
 void PlayerAdaptor::OpenUri(const QString &uri)
 {
-    m_service->openUri(uri);
+    if (m_service->refusedNames({ Service::localFileName(uri) }))
+        return;
+    m_service->fromBus([&] { m_service->openUri(uri); });
 }
 
 InstanceAdaptor::InstanceAdaptor(Service *service)
@@ -452,7 +490,9 @@ InstanceAdaptor::InstanceAdaptor(Service *service)
 
 void InstanceAdaptor::AddFiles(const QList<QByteArray> &names, const QByteArray &workingFolder)
 {
-    m_service->addFiles(names, workingFolder);
+    if (m_service->refusedNames(names) || m_service->refusedNames({ workingFolder }))
+        return;
+    m_service->fromBus([&] { m_service->addFiles(names, workingFolder); });
 }
 
 } // namespace tunedeck::mpris

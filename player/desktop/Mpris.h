@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDBusAbstractAdaptor>
+#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QList>
 #include <QObject>
@@ -49,8 +50,9 @@ struct Announced {
 };
 
 // The running program's side: registered on the session bus for the player's lifetime (a child
-// of it).
-class Service : public QObject {
+// of it). The adaptors' calls reach it with the bus message at hand (QDBusContext), so a command
+// can answer its caller before it runs.
+class Service : public QObject, public QDBusContext {
     Q_OBJECT
 
 public:
@@ -62,6 +64,12 @@ public:
     bool registerOnBus();
 
     Player *player() const { return m_player; }
+
+    // Runs a command that came over the bus: the caller is answered first, so a box the
+    // command opens does not keep it waiting; while one of the window's boxes is up the
+    // command is ignored (the window takes no clicks then either, and a second box would
+    // nest inside the first); an error a handler raises stops at the bus and is logged.
+    template<typename Command> void fromBus(Command command);
 
     // The commands, as the interfaces' methods call them.
     void play();
@@ -81,6 +89,10 @@ public:
     void setLoopStatus(const QString &status);
     static QString loopStatus(bool loopTrack);
     void addFiles(const QList<QByteArray> &names, const QByteArray &workingFolder);
+    // The bytes of a file: URI's path; empty for any other URI.
+    static QByteArray localFileName(const QString &uri);
+    // True, and the caller answered with InvalidArgs, when a name cannot name a file.
+    bool refusedNames(const QList<QByteArray> &names);
 
     // Properties of the player interface.
     static QString playbackStatus(Player::State state);

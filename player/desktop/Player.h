@@ -49,10 +49,11 @@ public:
     virtual void resume() = 0;
     virtual void stop() = 0;
     virtual void skip() = 0;
-    // Moves the position bar to `positionMs` (whole seconds, as the bar counts) as the user
-    // would: the bar decides whether that is far enough to seek.
+    // Moves the entry to `positionMs`, however near it is (the position bar's rule against
+    // small moves is the bar's own), and raises seeked.
     virtual void seek(qint64 positionMs) = 0;
-    // Sets the volume, 0 to 1, for this and every later file.
+    // Sets the volume for this and every later file, clamped to 0 to 1; NaN and infinities
+    // change nothing.
     virtual void setVolume(double volume) = 0;
     // Sets the speed (clamped to 0.25..4) and the repeat, for this and every later file, for
     // this run only.

@@ -355,6 +355,8 @@ QString TMediaPlayer::ErrorText(quint32 code) const
 
 void TMediaPlayer::SetVolume(double volume)
 {
+    if (!std::isfinite(volume))
+        return;
     d->device->setVolume(static_cast<float>(volume));
 }
 

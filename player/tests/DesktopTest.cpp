@@ -12,6 +12,7 @@
 #include "PlayListFile.h"
 #include "Player.h"
 #include "TMediaPlayer.h"
+#include "Texts.h"
 #include "Trackbar95.h"
 #include "TunedeckFormUnit.h"
 
@@ -26,12 +27,14 @@
 #include <QDBusVariant>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -39,7 +42,10 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <memory>
 
@@ -499,20 +505,21 @@ private Q_SLOTS:
             m_loops.append(changed.value(QStringLiteral("LoopStatus")).toString());
     }
 
-    // Seek and SetPosition move the position as the bar does: within three seconds of where
-    // the song is nothing happens; further, the song moves there and Seeked says so.
+    // Seek and SetPosition move the song where the bus asks, however near, and Seeked says
+    // so; the bar in the window leaves moves within three seconds of the song alone.
     void seeksAsTheBarDoes_data()
     {
         QTest::addColumn<QString>("method");
         QTest::addColumn<qlonglong>("argumentUs");
         QTest::addColumn<bool>("rightTrack");
-        QTest::addColumn<qint64>("expectedMs"); // -1: unchanged
-        QTest::newRow("Seek within three seconds") << "Seek" << 3000000LL << true << qint64(-1);
-        QTest::newRow("Seek further") << "Seek" << 20000000LL << true << qint64(20000);
-        QTest::newRow("SetPosition") << "SetPosition" << 40500000LL << true << qint64(40000);
+        QTest::addColumn<qint64>("expectedMs"); // -1: unchanged; -2: moved on by the offset
+        QTest::newRow("Seek of three seconds") << "Seek" << 3000000LL << true << qint64(-2);
+        QTest::newRow("Seek further") << "Seek" << 20000000LL << true << qint64(-2);
+        QTest::newRow("SetPosition") << "SetPosition" << 40500000LL << true << qint64(40500);
         QTest::newRow("SetPosition of another track")
             << "SetPosition" << 40000000LL << false << qint64(-1);
         QTest::newRow("the bar in the window") << "" << 30000000LL << true << qint64(30000);
+        QTest::newRow("the bar, three seconds on") << "" << -3LL << true << qint64(-1);
     }
     void seeksAsTheBarDoes()
     {
@@ -533,10 +540,14 @@ private Q_SLOTS:
                                              : QStringLiteral("/org/tunedeck/track/9999");
             arguments.prepend(QVariant::fromValue(QDBusObjectPath(track)));
         }
+        if (expectedMs == -2)
+            expectedMs = before + argumentUs / 1000;
         if (method.isEmpty()) {
             m_form->TimerPlayTimer();
-            m_form->PosBar->setValue(int(argumentUs / 1000000));
-            QTRY_COMPARE_WITH_TIMEOUT(seeked.size(), 1, kWaitMs);
+            const int bar = m_form->PosBar->value();
+            m_form->PosBar->setValue(argumentUs < 0 ? bar + 3 : int(argumentUs / 1000000));
+            if (expectedMs >= 0)
+                QTRY_COMPARE_WITH_TIMEOUT(seeked.size(), 1, kWaitMs);
         } else {
             QCOMPARE(callPlayer(tunedeck::mpris::kPlayerInterface, method, arguments).type(),
                 QDBusMessage::ReplyMessage);
@@ -606,6 +617,205 @@ private Q_SLOTS:
         QCOMPARE(property(QStringLiteral("Rate")).toDouble(), 2.0);
         QCOMPARE(setRate(0.0), QDBusMessage::ReplyMessage);
         QCOMPARE(status(), QStringLiteral("Paused"));
+    }
+
+    // A client that keeps calling while a box is up: every call is answered at once, no box
+    // opens inside another, nothing raised by a handler escapes, and the window is left as it
+    // was. Seek far past the end skips instead of wrapping round to the start.
+    void busCallsWhileABoxIsUp()
+    {
+        requireBus();
+        BoxRecorder boxes;
+        std::vector<std::unique_ptr<QDBusPendingCallWatcher>> replies;
+        const auto allAnswered = [&replies] {
+            return std::all_of(replies.begin(), replies.end(),
+                [](const auto &reply) { return reply->isFinished(); });
+        };
+        bool answeredWhileOpen = false;
+        boxes.whileNextBoxIsOpen(
+            [&] { answeredWhileOpen = QTest::qWaitFor(allAnswered, kWaitMs); });
+        const QString missing = m_dir->filePath(QStringLiteral("missing.mid"));
+        const QVariantList none;
+        const QList<std::pair<QString, QVariantList>> calls {
+            { QStringLiteral("Play"), none },
+            { QStringLiteral("PlayPause"), none },
+            { QStringLiteral("Pause"), none },
+            { QStringLiteral("OpenUri"), { QUrl::fromLocalFile(missing).toString() } },
+            { QStringLiteral("Next"), none },
+            { QStringLiteral("Seek"), { qlonglong(INT64_MAX) } },
+            { QStringLiteral("Stop"), none },
+        };
+        for (int round = 0; round < 50; ++round) {
+            for (const auto &[method, arguments] : calls) {
+                QDBusMessage call = QDBusMessage::createMethodCall(tunedeck::mpris::kServiceName,
+                    tunedeck::mpris::kObjectPath, tunedeck::mpris::kPlayerInterface, method);
+                call.setArguments(arguments);
+                replies.push_back(
+                    std::make_unique<QDBusPendingCallWatcher>(m_client.asyncCall(call, kWaitMs)));
+            }
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(allAnswered(), kWaitMs);
+        QVERIFY(answeredWhileOpen);
+        for (const auto &reply : replies)
+            QCOMPARE(reply->reply().type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(boxes.texts(), QStringList { tunedeck::texts::kNoMidiToPlay });
+        QCOMPARE(status(), QStringLiteral("Stopped"));
+        QVERIFY(!m_form->LettoreMidi->IsOpen());
+
+        // Seek(INT64_MAX) while playing goes on to the next entry.
+        startPlaying({ song(QStringLiteral("a.mid")), song(QStringLiteral("b.mid")) });
+        QCOMPARE(callPlayer(tunedeck::mpris::kPlayerInterface, QStringLiteral("Seek"),
+                     { qlonglong(INT64_MAX) })
+                     .type(),
+            QDBusMessage::ReplyMessage);
+        QCOMPARE(playing(), QStringLiteral("b.mid"));
+    }
+
+    // Volume set over the bus: numbers out of range are clamped, NaN, infinities and other
+    // types change nothing (and nothing is announced), whatever the caller is answered.
+    void volumeSetterValidates_data()
+    {
+        QTest::addColumn<QVariant>("sent");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("within range") << QVariant(0.25) << 0.25;
+        QTest::newRow("above one") << QVariant(2.0) << 1.0;
+        QTest::newRow("below zero") << QVariant(-1.0) << 0.0;
+        QTest::newRow("NaN") << QVariant(std::nan("")) << 0.5;
+        QTest::newRow("infinity") << QVariant(HUGE_VAL) << 0.5;
+        QTest::newRow("minus infinity") << QVariant(-HUGE_VAL) << 0.5;
+        QTest::newRow("a string") << QVariant(QStringLiteral("loud")) << 0.5;
+    }
+    void volumeSetterValidates()
+    {
+        requireBus();
+        QFETCH(QVariant, sent);
+        QFETCH(double, expected);
+        m_form->LettoreMidi->SetVolume(0.5);
+        callPlayer(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"),
+            { tunedeck::mpris::kPlayerInterface, QStringLiteral("Volume"),
+                QVariant::fromValue(QDBusVariant(sent)) });
+        QCOMPARE(m_form->LettoreMidi->Volume(), expected);
+        QCOMPARE(property(QStringLiteral("Volume")).toDouble(), expected);
+    }
+
+    // A song longer than 2^31 ms shows and reports its length, and seeks within it.
+    void songsLongerThanAnInt()
+    {
+        requireBus();
+        constexpr qint64 kLengthMs = 3'000'000'000;
+        testsupport::TrackWriter track;
+        // Ten seconds a quarter, one tick a quarter.
+        track.tempo(0, 10'000'000)
+            .noteOn(0, 0, 60, 1)
+            .noteOff(kLengthMs / 10000, 0, 60)
+            .endOfTrack();
+        const QString path = m_dir->filePath(QStringLiteral("long.mid"));
+        QVERIFY(testsupport::writeFile(QFile::encodeName(path).toStdString(),
+            testsupport::SmfWriter(0, 1).track(track).bytes()));
+        startPlaying({ path });
+        m_form->PauseButtClick();
+        m_form->TimerPlayTimer();
+        QCOMPARE(m_form->StatusBar->panelText(3), QStringLiteral("50000:00"));
+        const QVariantMap metadata = qdbus_cast<QVariantMap>(property(QStringLiteral("Metadata")));
+        QCOMPARE(metadata.value(QStringLiteral("mpris:length")).toLongLong(), kLengthMs * 1000);
+        const QString track0
+            = tunedeck::mpris::Service::trackId(tunedeck::mpris::Announced::read(*m_form->player()))
+                  .path();
+        callPlayer(tunedeck::mpris::kPlayerInterface, QStringLiteral("SetPosition"),
+            { QVariant::fromValue(QDBusObjectPath(track0)), qlonglong(kLengthMs - 60000) * 1000 });
+        QCOMPARE(qint64(m_form->LettoreMidi->GetPosition()), kLengthMs - 60000);
+    }
+
+    // Names from every way in as the file system's bytes: one that is not UTF-8 plays; one
+    // with a NUL byte is refused by the bus with its own message and adds nothing.
+    void namesAsBytes_data()
+    {
+        QTest::addColumn<QString>("way"); // appendFiles (the first start), AddFiles, OpenUri
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<bool>("plays");
+        const QByteArray latin1("caf\xe9.mid");
+        for (const char *way : { "appendFiles", "AddFiles", "OpenUri" })
+            QTest::addRow("not UTF-8, %s", way) << QString::fromLatin1(way) << latin1 << true;
+        QTest::newRow("NUL, AddFiles") << "AddFiles" << QByteArray("a.mid\0.txt", 10) << false;
+        QTest::newRow("NUL, OpenUri") << "OpenUri" << QByteArray("a.mid\0.txt", 10) << false;
+    }
+    void namesAsBytes()
+    {
+        requireBus();
+        QFETCH(QString, way);
+        QFETCH(QByteArray, name);
+        QFETCH(bool, plays);
+        const QByteArray folder = tunedeck::fileNameToBytes(m_dir->path());
+        const QString a = song(QStringLiteral("a.mid"));
+        const QByteArray full = folder + '/' + name;
+        BoxRecorder boxes;
+        if (plays)
+            QVERIFY(std::filesystem::copy_file(a.toStdString(), full.toStdString()));
+        QDBusMessage reply;
+        if (way == u"appendFiles") {
+            tunedeck::desktop::appendFiles(*m_form->player(), { full }, QByteArray(), true);
+        } else if (way == u"AddFiles") {
+            reply = callPlayer(tunedeck::mpris::kInstanceInterface, way,
+                { QVariant::fromValue(QList<QByteArray> { full }), QByteArray() });
+        } else {
+            reply = callPlayer(tunedeck::mpris::kPlayerInterface, way,
+                { QStringLiteral("file://") + QString::fromLatin1(full.toPercentEncoding("/")) });
+        }
+        if (plays) {
+            QTRY_COMPARE_WITH_TIMEOUT(playing(), tunedeck::fileNameFromBytes(name), kWaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(m_form->LettoreMidi->IsOpen(), kWaitMs);
+        } else {
+            QCOMPARE(reply.errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
+            QVERIFY(reply.errorMessage().startsWith(u"A file name cannot contain a NUL byte"));
+            QCOMPARE(m_form->Lista->count(), 0);
+            QCOMPARE(status(), QStringLiteral("Stopped"));
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(boxes.texts(), QStringList());
+    }
+
+    // Many bad names make one report of the first few and a count, on the screen; a folder
+    // named again and again is read once.
+    void boundedReports()
+    {
+        QList<QByteArray> names;
+        for (int i = 0; i < 10000; ++i)
+            names.append("/missing/" + QByteArray::number(i) + ".mid");
+        names.prepend(QByteArray(1 << 20, 'x'));
+        BoxRecorder boxes;
+        tunedeck::desktop::appendFiles(*m_form->player(), names, QByteArray(), true);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes().size(), 1, kWaitMs);
+        const ShownBox &box = boxes.boxes().first();
+        QVERIFY(box.text.endsWith(QStringLiteral("and 9981 more.")));
+        QVERIFY(box.text.split(tunedeck::texts::kLineBreak).size() <= 22);
+        QTRY_VERIFY_WITH_TIMEOUT(!box.frame.isNull(), kWaitMs);
+        QVERIFY2(QGuiApplication::primaryScreen()->geometry().contains(box.frame),
+            qPrintable(QStringLiteral("%1 %2 %3 %4")
+                           .arg(box.frame.x())
+                           .arg(box.frame.y())
+                           .arg(box.frame.width())
+                           .arg(box.frame.height())));
+
+        const QByteArray folder = tunedeck::fileNameToBytes(m_dir->path());
+        song(QStringLiteral("a.mid"));
+        song(QStringLiteral("b.mid"));
+        const auto expanded = tunedeck::desktop::expandFileNames(
+            QList<QByteArray>(100, folder) << folder + "/." << folder + "/a.mid", QByteArray());
+        QCOMPARE(expanded.paths.size(), 3);
+
+        // One list adds at most so many entries; the report says the rest were left out.
+        tunedeck::PathList many;
+        for (int i = 0; i < 60000; ++i)
+            many.append(QStringLiteral("/songs/%1.mid").arg(i));
+        const QString list = m_dir->filePath(QStringLiteral("many.tdl"));
+        tunedeck::playlistfile::save(list, many);
+        const QByteArray listName = tunedeck::fileNameToBytes(list);
+        const auto capped
+            = tunedeck::desktop::expandFileNames({ listName, listName, listName }, QByteArray());
+        QCOMPARE(capped.paths.size(), tunedeck::desktop::kMaxEntriesAtOnce);
+        QVERIFY(capped.leftOut > 0);
+        QVERIFY(tunedeck::desktop::rejectedFilesText({}, capped.leftOut)
+                    .startsWith(u"Some files were not added"));
     }
 
     // The live texts: status panels, the "Playing:" label and the window carry their values in

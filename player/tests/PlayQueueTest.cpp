@@ -299,7 +299,7 @@ private Q_SLOTS:
         clickPlay();
         QTRY_COMPARE_WITH_TIMEOUT(
             form().StatusBar->panelText(3), QStringLiteral("02:05"), kSongEndTimeoutMs);
-        QCOMPARE(form().CurrentLength, 125700);
+        QCOMPARE(form().CurrentLength, qint64(125700));
         QCOMPARE(form().PosBar->maximum(), 125);
         QVERIFY(form().PosBar->isEnabled());
     }

@@ -91,6 +91,9 @@ public:
     void LettoreMidiNotify();
     void TimerPlayTimer();
     void PosBarChange();
+    // Moves the open file to `positionMs` (playing on from there shortly after, unless paused),
+    // wherever it is now; the bar's handler calls it for moves worth a seek.
+    void SeekTo(quint32 positionMs);
     void ResTimerTimer();
 
     // Browser and play list (TunedeckFormBrowser.cpp)
@@ -190,7 +193,7 @@ public:
     tunedeck::PathList PlayListPaths;
     // Length in ms of the file last opened for playing, as the device reported it; 0 until the
     // first file opens, never cleared.
-    qint32 CurrentLength = 0;
+    qint64 CurrentLength = 0;
     // What the missing-soundfont box last reported (empty: not shown in this run); the box
     // comes again only when the search finds something different.
     QString SoundfontProblemShown;

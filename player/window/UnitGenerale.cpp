@@ -19,8 +19,12 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+
+#include <sys/stat.h>
 
 namespace texts = tunedeck::texts;
 using tunedeck::MessageKind;
@@ -78,14 +82,16 @@ public:
     void skip() override { m_form->SkipButtClick(); }
     void seek(qint64 positionMs) override
     {
-        // The bar shows the device's position first, as the display timer would, so its
-        // handler compares the request with where the song is.
+        // Exactly where asked: the bar's rule against small moves is the bar's own. The bar
+        // then shows the new place.
+        m_form->SeekTo(static_cast<quint32>(std::clamp<qint64>(positionMs, 0, UINT32_MAX)));
         m_form->TimerPlayTimer();
-        m_form->PosBar->setValue(int(std::clamp<qint64>(positionMs / 1000, 0, INT_MAX)));
     }
     void setVolume(double volume) override
     {
-        m_form->LettoreMidi->SetVolume(volume);
+        if (!std::isfinite(volume))
+            return;
+        m_form->LettoreMidi->SetVolume(std::clamp(volume, 0.0, 1.0));
         Q_EMIT volumeChanged();
     }
     double rate() const override { return m_form->LettoreMidi->Rate(); }
@@ -174,7 +180,7 @@ constexpr int kPositionPanel = 5;
 // arrow-key step or one page step must not restart the sound.
 constexpr int kSeekToleranceSeconds = 3;
 
-QString twoDigits(qint32 number)
+QString twoDigits(qint64 number)
 {
     return QString::number(number).rightJustified(2, u'0');
 }
@@ -200,12 +206,12 @@ void setState(TTunedeckform *form, const QString &state)
 
 } // namespace
 
-QString FormatTime(qint32 ms)
+QString FormatTime(qint64 ms)
 {
     if (ms < 0)
         ms = 0;
-    const qint32 minutes = ms / 60000;
-    const qint32 seconds = (ms / 1000) % 60;
+    const qint64 minutes = ms / 60000;
+    const qint64 seconds = (ms / 1000) % 60;
     return twoDigits(minutes) + u':' + twoDigits(seconds);
 }
 
@@ -258,6 +264,14 @@ void StopPlayback()
 
 namespace {
 
+// Whether `name` is a regular file, found by the name's own bytes: QFileInfo would look for the
+// UTF-8 form of a name that is not UTF-8 and not find it.
+bool isRegularFile(const QString &name)
+{
+    struct stat info { };
+    return ::stat(tunedeck::fileNameToBytes(name).constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 // The missing-soundfont box's text for the engine's account of what it looked for.
 QString soundfontProblemText(const QString &lookedFor)
 {
@@ -284,7 +298,7 @@ void PlayNextEntry()
         const QString name = form->takeFirstEntry();
         ShowPlayingTitle(name);
 
-        if (!QFileInfo(name).isFile()) {
+        if (!isRegularFile(name)) {
             showMessage(
                 MessageKind::Information, texts::kUnableToPlayFile + texts::kLineBreak + name);
             StopPlayback();
@@ -323,8 +337,8 @@ void PlayNextEntry()
     }
     TMediaPlayer *device = form->LettoreMidi;
     device->SetMillisecondFormat();
-    form->CurrentLength = static_cast<qint32>(device->GetLength());
-    qCDebug(lcSequencer, "length %d ms", form->CurrentLength);
+    form->CurrentLength = qint64(device->GetLength());
+    qCDebug(lcSequencer, "length %lld ms", qlonglong(form->CurrentLength));
     playerOf(form)->entryShown();
     try {
         device->Play(TMediaPlayer::Notice::Requested);
@@ -447,14 +461,14 @@ void TTunedeckform::TimerPlayTimer()
     }
     // A large song's length is known only once it has been read, after it was opened.
     if (CurrentLength == 0) {
-        CurrentLength = static_cast<qint32>(LettoreMidi->GetLength());
+        CurrentLength = qint64(LettoreMidi->GetLength());
         if (CurrentLength != 0)
             m_player->entryShown();
     }
     m_player->barShown();
-    const auto positionMs = static_cast<qint32>(LettoreMidi->GetPosition());
-    const qint32 lengthSeconds = CurrentLength / 1000;
-    const qint32 positionSeconds = positionMs / 1000;
+    const auto positionMs = qint64(LettoreMidi->GetPosition());
+    const auto lengthSeconds = static_cast<qint32>(CurrentLength / 1000);
+    const auto positionSeconds = static_cast<qint32>(positionMs / 1000);
     StatusBar->setPanelText(kLengthPanel, FormatTime(CurrentLength));
     StatusBar->setPanelText(kPositionPanel, FormatTime(positionMs));
     if (lengthSeconds <= 0) {
@@ -478,12 +492,19 @@ void TTunedeckform::PosBarChange()
     const auto positionSeconds = static_cast<qint32>(LettoreMidi->GetPosition() / 1000);
     if (std::abs(positionSeconds - PosBar->value()) <= kSeekToleranceSeconds)
         return;
+    SeekTo(static_cast<quint32>(PosBar->value()) * 1000);
+}
+
+void TTunedeckform::SeekTo(quint32 positionMs)
+{
+    if (!LettoreMidi->IsOpen())
+        return;
     ResTimer->stop();
-    LettoreMidi->Seek(static_cast<quint32>(PosBar->value()) * 1000);
-    const qint64 positionMs = LettoreMidi->GetPosition();
-    StatusBar->setPanelText(kPositionPanel, FormatTime(static_cast<qint32>(positionMs)));
+    LettoreMidi->Seek(positionMs);
+    const qint64 reachedMs = LettoreMidi->GetPosition();
+    StatusBar->setPanelText(kPositionPanel, FormatTime(reachedMs));
     ResTimer->start();
-    m_player->seekDone(positionMs);
+    m_player->seekDone(reachedMs);
 }
 
 void TTunedeckform::ResTimerTimer()

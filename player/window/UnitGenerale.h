@@ -9,7 +9,7 @@
 // The mm:ss text of a millisecond count: whole minutes and the seconds left over, each with at
 // least two digits, truncated (59 999 gives "00:59", 6 000 000 gives "100:00"). Negative counts
 // show as "00:00".
-QString FormatTime(qint32 ms);
+QString FormatTime(qint64 ms);
 
 // Shows the display name of `name` beside "Playing:" and in the application title
 // ("Tunedeck [name]"), or the empty look ("Tunedeck ") for a blank name.
