@@ -1,7 +1,6 @@
 #include "DesktopFiles.h"
 #include "Mpris.h"
 #include "Player.h"
-#include "TMediaPlayer.h"
 #include "Texts.h"
 #include "TunedeckApplication.h"
 #include "TunedeckFormUnit.h"
@@ -47,7 +46,7 @@ public:
     {
         if (event->type() == QEvent::Paint) {
             watched->removeEventFilter(this);
-            QTimer::singleShot(0, m_form, [form = m_form] { form->LettoreMidi->Prepare(); });
+            QTimer::singleShot(0, m_form, [form = m_form] { form->player()->prepare(); });
         }
         return false;
     }

@@ -80,6 +80,7 @@ public:
     void resume() override { m_form->ResButtClick(); }
     void stop() override { m_form->StopButtClick(); }
     void skip() override { m_form->SkipButtClick(); }
+    void prepare() override { m_form->LettoreMidi->Prepare(); }
     void seek(qint64 positionMs) override
     {
         // Exactly where asked: the bar's rule against small moves is the bar's own. The bar
