@@ -210,10 +210,11 @@ TEST_F(ListenerControls, TempoScalesPlayingTimeExactly)
         std::size_t onset = 0;
         while (onset < sound.size() / 2 && std::abs(sound[2 * onset]) < 1e-4f)
             ++onset;
-        // FluidSynth starts an event at its next 64-frame block; the organ's attack takes less.
+        // FluidSynth starts an event at its next 64-frame block, and the organ's sample takes a
+        // few milliseconds to rise above the threshold (more in TimGM6mb than in FluidR3).
         const auto late = std::int64_t(onset) - std::int64_t(atTempo(kRate));
         EXPECT_GE(late, 0);
-        EXPECT_LE(late, 128);
+        EXPECT_LE(late, 256);
 
         ASSERT_TRUE(device.seekMs(1500));
         EXPECT_EQ(device.positionMs(), 1500u);
@@ -265,8 +266,9 @@ TEST_F(ListenerControls, MuteAndSoloSilenceChannelsOnTheNextBlock)
         pumpFrames(device, kRate);
         const float later = peak(pumpFrames(device, kBlockFrames));
         if (row.sounds) {
-            EXPECT_GT(next, 0.5f * before);
-            EXPECT_GT(later, 0.5f * before);
+            // One of the two channels alone peaks at about half of both together.
+            EXPECT_GT(next, 0.35f * before);
+            EXPECT_GT(later, 0.35f * before);
         } else {
             EXPECT_LT(next, 0.25f * before);
             EXPECT_LT(later, 1e-3f);
