@@ -190,15 +190,7 @@ class Info(unittest.TestCase):
                 pid, master = pty.fork()
                 if pid == 0:
                     os.execv(TDPLAY, [TDPLAY, "--output", "null", *extra, song])
-                output = b""
-                while True:
-                    try:
-                        chunk = os.read(master, 1024)
-                    except OSError:
-                        break
-                    if not chunk:
-                        break
-                    output += chunk
+                output = read_to_end(master)
                 _, status = os.waitpid(pid, 0)
                 self.assertEqual(os.waitstatus_to_exitcode(status), 0)
                 text = output.decode(errors="replace")
@@ -206,6 +198,20 @@ class Info(unittest.TestCase):
                     self.assertEqual("\x1b[1mHel\x1b[0mlo" in text, shown, repr(text))
                     self.assertEqual("\x1b[1mHello\x1b[0m" in text, shown, repr(text))
                     self.assertEqual("\x1b[1mworld\x1b[0m" in text, shown, repr(text))
+
+
+def read_to_end(master):
+    """All a program on a pseudo-terminal writes until it closes the terminal."""
+    output = b""
+    while True:
+        try:
+            chunk = os.read(master, 1024)
+        except OSError:
+            break
+        if not chunk:
+            break
+        output += chunk
+    return output
 
 
 class Keys(unittest.TestCase):
@@ -230,14 +236,7 @@ class Keys(unittest.TestCase):
     def play_on_terminal(self, keys):
         pid, master, output = self.start_on_terminal()
         os.write(master, keys)
-        while True:
-            try:
-                chunk = os.read(master, 1024)
-            except OSError:
-                break
-            if not chunk:
-                break
-            output += chunk
+        output += read_to_end(master)
         _, status = os.waitpid(pid, 0)
         return os.waitstatus_to_exitcode(status), output.decode(errors="replace"), master
 
