@@ -94,6 +94,7 @@ Service::Service(Player *player)
     new RootAdaptor(this);
     auto *adaptor = new PlayerAdaptor(this);
     new InstanceAdaptor(this);
+    new PropertiesAdaptor(this);
     connect(player, &Player::seeked, this,
         [this](qint64 positionMs) { Q_EMIT seeked(positionMs * 1000); });
     connect(this, &Service::seeked, adaptor, &PlayerAdaptor::Seeked);
@@ -493,6 +494,106 @@ void InstanceAdaptor::AddFiles(const QList<QByteArray> &names, const QByteArray 
     if (m_service->refusedNames(names) || m_service->refusedNames({ workingFolder }))
         return;
     m_service->fromBus([&] { m_service->addFiles(names, workingFolder); });
+}
+
+PropertiesAdaptor::PropertiesAdaptor(Service *service)
+    : QDBusAbstractAdaptor(service)
+    , m_service(service)
+{ }
+
+QList<QObject *> PropertiesAdaptor::adaptorsFor(const QString &interfaceName)
+{
+    QList<QObject *> found;
+    for (QObject *adaptor :
+        m_service->findChildren<QDBusAbstractAdaptor *>(Qt::FindDirectChildrenOnly)) {
+        const QMetaObject *meta = adaptor->metaObject();
+        const QLatin1StringView name(
+            meta->classInfo(meta->indexOfClassInfo("D-Bus Interface")).value());
+        if (adaptor != this && (interfaceName.isEmpty() || interfaceName == name))
+            found.append(adaptor);
+    }
+    if (found.isEmpty())
+        m_service->sendErrorReply(QDBusError::UnknownInterface,
+            QStringLiteral("Interface %1 was not found in object %2")
+                .arg(interfaceName, kObjectPath));
+    return found;
+}
+
+std::pair<QObject *, QMetaProperty> PropertiesAdaptor::find(
+    const QString &interfaceName, const QString &name)
+{
+    const QList<QObject *> adaptors = adaptorsFor(interfaceName);
+    for (QObject *adaptor : adaptors) {
+        const int index = adaptor->metaObject()->indexOfProperty(name.toUtf8().constData());
+        if (index >= QObject::staticMetaObject.propertyCount())
+            return { adaptor, adaptor->metaObject()->property(index) };
+    }
+    if (!adaptors.isEmpty())
+        m_service->sendErrorReply(QDBusError::UnknownProperty,
+            QStringLiteral("Property %1 was not found in object %2").arg(name, kObjectPath));
+    return {};
+}
+
+QDBusVariant PropertiesAdaptor::Get(const QString &interfaceName, const QString &name)
+{
+    const auto [adaptor, property] = find(interfaceName, name);
+    return QDBusVariant(property.isValid() ? property.read(adaptor) : QVariant());
+}
+
+QVariantMap PropertiesAdaptor::GetAll(const QString &interfaceName)
+{
+    QVariantMap all;
+    for (QObject *adaptor : adaptorsFor(interfaceName)) {
+        const QMetaObject *meta = adaptor->metaObject();
+        for (int i = QObject::staticMetaObject.propertyCount(); i < meta->propertyCount(); ++i)
+            all.insert(
+                QString::fromLatin1(meta->property(i).name()), meta->property(i).read(adaptor));
+    }
+    return all;
+}
+
+void PropertiesAdaptor::Set(
+    const QString &interfaceName, const QString &name, const QDBusVariant &value)
+{
+    const auto [adaptor, property] = find(interfaceName, name);
+    if (!property.isValid())
+        return;
+    if (!property.isWritable()) {
+        m_service->sendErrorReply(
+            QDBusError::PropertyReadOnly, QStringLiteral("Property %1 is read-only").arg(name));
+        return;
+    }
+    QVariant sent = value.variant();
+    bool valid = sent.metaType() == property.metaType();
+    if (property.metaType() == QMetaType::fromType<double>()) {
+        switch (sent.metaType().id()) {
+        case QMetaType::Double:
+        case QMetaType::UChar:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+            valid = std::isfinite(sent.toDouble());
+            sent = sent.toDouble();
+            break;
+        default:
+            valid = false;
+        }
+    } else if (name == u"LoopStatus") {
+        valid = valid
+            && QStringList { QStringLiteral("None"), QStringLiteral("Track"),
+                   QStringLiteral("Playlist") }
+                   .contains(sent.toString());
+    }
+    if (!valid) {
+        m_service->sendErrorReply(QDBusError::InvalidArgs,
+            QStringLiteral("%1 cannot be set to a %2 of %3")
+                .arg(name, QString::fromLatin1(sent.metaType().name()), sent.toString()));
+        return;
+    }
+    property.write(adaptor, sent);
 }
 
 } // namespace tunedeck::mpris

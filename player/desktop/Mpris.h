@@ -6,10 +6,14 @@
 #include <QDBusAbstractAdaptor>
 #include <QDBusContext>
 #include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QList>
+#include <QMetaProperty>
 #include <QObject>
 #include <QStringList>
 #include <QVariantMap>
+
+#include <utility>
 
 // The program on the session bus: the media-player interfaces every desktop's media keys and
 // sound widgets speak (name org.mpris.MediaPlayer2.tunedeck, object /org/mpris/MediaPlayer2),
@@ -199,6 +203,36 @@ Q_SIGNALS:
     void Seeked(qlonglong position);
 
 private:
+    Service *m_service;
+};
+
+// The object's properties interface, answered here rather than by the bus library: that one
+// converts whatever a caller sends and answers a value the setter cannot take with
+// InternalError, where the caller should learn that its value was wrong (InvalidArgs).
+class PropertiesAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.DBus.Properties")
+    // The bus library describes this interface with every object already.
+    Q_CLASSINFO("D-Bus Introspection", "")
+
+public:
+    explicit PropertiesAdaptor(Service *service);
+
+public Q_SLOTS:
+    QDBusVariant Get(const QString &interfaceName, const QString &name);
+    QVariantMap GetAll(const QString &interfaceName);
+    // Numbers must be finite numbers, other values of the property's own type; LoopStatus one
+    // of its three words. Anything else is refused with InvalidArgs and changes nothing.
+    void Set(const QString &interfaceName, const QString &name, const QDBusVariant &value);
+
+private:
+    // The adaptors that answer for `interfaceName` (all of them for an empty name); none, and
+    // the caller answered with UnknownInterface, for an interface the object does not have.
+    QList<QObject *> adaptorsFor(const QString &interfaceName);
+    // The property `name` of those adaptors; an invalid one, and the caller answered with
+    // UnknownProperty, when none has it.
+    std::pair<QObject *, QMetaProperty> find(const QString &interfaceName, const QString &name);
+
     Service *m_service;
 };
 

@@ -595,7 +595,8 @@ private Q_SLOTS:
         const std::pair<double, double> rates[] = { { 1.5, 1.5 }, { 8.0, 4.0 }, { 0.1, 0.25 },
             { std::nan(""), 0.25 }, { std::numeric_limits<double>::infinity(), 0.25 }, { 2, 2 } };
         for (const auto &[set, rate] : rates) {
-            QCOMPARE(setRate(set), QDBusMessage::ReplyMessage);
+            QCOMPARE(setRate(set),
+                std::isfinite(set) ? QDBusMessage::ReplyMessage : QDBusMessage::ErrorMessage);
             QCOMPARE(m_form->LettoreMidi->Rate(), rate);
         }
         QTRY_COMPARE_WITH_TIMEOUT(m_rates, (QList<double> { 1.5, 4.0, 0.25, 2.0 }), kWaitMs);
@@ -671,31 +672,53 @@ private Q_SLOTS:
         QCOMPARE(playing(), QStringLiteral("b.mid"));
     }
 
-    // Volume set over the bus: numbers out of range are clamped, NaN, infinities and other
-    // types change nothing (and nothing is announced), whatever the caller is answered.
-    void volumeSetterValidates_data()
+    // Properties set over the bus: numbers out of range are clamped; NaN, infinities, other
+    // types and unknown words are refused with InvalidArgs and change nothing.
+    void propertySettersValidate_data()
     {
+        QTest::addColumn<QString>("name");
         QTest::addColumn<QVariant>("sent");
-        QTest::addColumn<double>("expected");
-        QTest::newRow("within range") << QVariant(0.25) << 0.25;
-        QTest::newRow("above one") << QVariant(2.0) << 1.0;
-        QTest::newRow("below zero") << QVariant(-1.0) << 0.0;
-        QTest::newRow("NaN") << QVariant(std::nan("")) << 0.5;
-        QTest::newRow("infinity") << QVariant(HUGE_VAL) << 0.5;
-        QTest::newRow("minus infinity") << QVariant(-HUGE_VAL) << 0.5;
-        QTest::newRow("a string") << QVariant(QStringLiteral("loud")) << 0.5;
+        QTest::addColumn<QVariant>("expected");
+        QTest::addColumn<QString>("error");
+        const QString invalid = QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs");
+        const QString volume = QStringLiteral("Volume");
+        QTest::newRow("within range") << volume << QVariant(0.25) << QVariant(0.25) << QString();
+        QTest::newRow("above one") << volume << QVariant(2.0) << QVariant(1.0) << QString();
+        QTest::newRow("below zero") << volume << QVariant(-1.0) << QVariant(0.0) << QString();
+        QTest::newRow("an integer") << volume << QVariant(0) << QVariant(0.0) << QString();
+        QTest::newRow("NaN") << volume << QVariant(std::nan("")) << QVariant(0.5) << invalid;
+        QTest::newRow("infinity") << volume << QVariant(HUGE_VAL) << QVariant(0.5) << invalid;
+        QTest::newRow("minus infinity")
+            << volume << QVariant(-HUGE_VAL) << QVariant(0.5) << invalid;
+        QTest::newRow("a string") << volume << QVariant(QStringLiteral("loud")) << QVariant(0.5)
+                                  << invalid;
+        QTest::newRow("rate as a string")
+            << QStringLiteral("Rate") << QVariant(QStringLiteral("2")) << QVariant(1.0) << invalid;
+        QTest::newRow("an unknown loop")
+            << QStringLiteral("LoopStatus") << QVariant(QStringLiteral("Forever"))
+            << QVariant(QStringLiteral("None")) << invalid;
+        QTest::newRow("a loop as a number") << QStringLiteral("LoopStatus") << QVariant(1)
+                                            << QVariant(QStringLiteral("None")) << invalid;
+        QTest::newRow("a read-only property")
+            << QStringLiteral("PlaybackStatus") << QVariant(QStringLiteral("Playing"))
+            << QVariant(QStringLiteral("Stopped"))
+            << QStringLiteral("org.freedesktop.DBus.Error.PropertyReadOnly");
     }
-    void volumeSetterValidates()
+    void propertySettersValidate()
     {
         requireBus();
+        QFETCH(QString, name);
         QFETCH(QVariant, sent);
-        QFETCH(double, expected);
+        QFETCH(QVariant, expected);
+        QFETCH(QString, error);
         m_form->LettoreMidi->SetVolume(0.5);
-        callPlayer(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"),
-            { tunedeck::mpris::kPlayerInterface, QStringLiteral("Volume"),
-                QVariant::fromValue(QDBusVariant(sent)) });
-        QCOMPARE(m_form->LettoreMidi->Volume(), expected);
-        QCOMPARE(property(QStringLiteral("Volume")).toDouble(), expected);
+        const QDBusMessage reply = callPlayer(QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("Set"),
+            { tunedeck::mpris::kPlayerInterface, name, QVariant::fromValue(QDBusVariant(sent)) });
+        QCOMPARE(reply.type() == QDBusMessage::ErrorMessage ? reply.errorName() : QString(), error);
+        QCOMPARE(property(name), expected);
+        if (name == u"Volume")
+            QCOMPARE(m_form->LettoreMidi->Volume(), expected.toDouble());
     }
 
     // A song longer than 2^31 ms shows and reports its length, and seeks within it.
