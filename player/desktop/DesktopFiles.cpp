@@ -105,7 +105,16 @@ bool appendForeignList(ExpandedFiles &result, const QByteArray &name)
 ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &workingFolder)
 {
     ExpandedFiles result;
-    QSet<std::pair<dev_t, ino_t>> foldersRead;
+    // Folders and list files already expanded: one named again adds nothing and is not read
+    // again.
+    QSet<std::pair<dev_t, ino_t>> expanded;
+    const auto firstTime = [&expanded](const struct stat &info) {
+        const std::pair<dev_t, ino_t> file { info.st_dev, info.st_ino };
+        if (expanded.contains(file))
+            return false;
+        expanded.insert(file);
+        return true;
+    };
     for (const QByteArray &given : names) {
         // Once the list is full, the names left are not even looked at.
         if (result.paths.size() >= kMaxEntriesAtOnce) {
@@ -120,16 +129,18 @@ ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &
             continue;
         }
         if (S_ISDIR(info.st_mode)) {
-            if (!foldersRead.contains({ info.st_dev, info.st_ino })) {
-                foldersRead.insert({ info.st_dev, info.st_ino });
+            if (firstTime(info))
                 appendFolder(result, name);
-            }
             continue;
         }
+        const bool isList = endsWithTdl(name)
+            || playlists::formatOf(std::filesystem::path(name.toStdString())).has_value();
         if (!S_ISREG(info.st_mode)) {
             result.rejected.append(fileNameFromBytes(given));
         } else if (songfiles::hasSongExtension(name)) {
             appendEntry(result, name);
+        } else if (isList && !firstTime(info)) {
+            continue;
         } else if (endsWithTdl(name)) {
             try {
                 const PathList entries = playlistfile::load(text);
@@ -138,7 +149,7 @@ ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &
             } catch (const std::exception &) {
                 result.rejected.append(fileNameFromBytes(given));
             }
-        } else if (playlists::formatOf(std::filesystem::path(name.toStdString()))) {
+        } else if (isList) {
             if (!appendForeignList(result, name))
                 result.rejected.append(fileNameFromBytes(given));
         } else if (hasPlayableContent(text)) {

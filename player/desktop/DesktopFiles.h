@@ -32,7 +32,7 @@ struct ExpandedFiles {
 };
 
 // The most entries one list of names adds: a folder named over and over, or a huge one, must
-// not hold the window for long. A folder named twice in one list is read once.
+// not hold the window for long. A folder or list file named twice in one list is read once.
 inline constexpr qsizetype kMaxEntriesAtOnce = 100000;
 // The most rejected names the report lists; a count stands for the rest.
 inline constexpr qsizetype kMaxReportedNames = 20;

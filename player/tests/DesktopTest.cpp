@@ -826,15 +826,20 @@ private Q_SLOTS:
             QList<QByteArray>(100, folder) << folder + "/." << folder + "/a.mid", QByteArray());
         QCOMPARE(expanded.paths.size(), 3);
 
-        // One list adds at most so many entries; the report says the rest were left out.
+        // A list file named twice is read once too. One message adds at most so many entries;
+        // the report says the rest were left out.
         tunedeck::PathList many;
         for (int i = 0; i < 60000; ++i)
             many.append(QStringLiteral("/songs/%1.mid").arg(i));
-        const QString list = m_dir->filePath(QStringLiteral("many.tdl"));
-        tunedeck::playlistfile::save(list, many);
-        const QByteArray listName = tunedeck::fileNameToBytes(list);
-        const auto capped
-            = tunedeck::desktop::expandFileNames({ listName, listName, listName }, QByteArray());
+        QList<QByteArray> lists;
+        for (const QString name : { "many.tdl", "more.tdl" }) {
+            tunedeck::playlistfile::save(m_dir->filePath(name), many);
+            lists.append(tunedeck::fileNameToBytes(m_dir->filePath(name)));
+        }
+        QCOMPARE(tunedeck::desktop::expandFileNames(QList<QByteArray>(5, lists.first()), {})
+                     .paths.size(),
+            many.size());
+        const auto capped = tunedeck::desktop::expandFileNames(lists, QByteArray());
         QCOMPARE(capped.paths.size(), tunedeck::desktop::kMaxEntriesAtOnce);
         QVERIFY(capped.leftOut > 0);
         QVERIFY(tunedeck::desktop::rejectedFilesText({}, capped.leftOut)
