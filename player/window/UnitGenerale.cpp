@@ -131,6 +131,10 @@ public:
                                                        : State::Paused;
         if (std::exchange(m_state, now) != now)
             Q_EMIT stateChanged();
+        // The display follows a song while one plays or is paused; once stopped, its next tick
+        // clears the display and ends it, so nothing wakes the program at rest.
+        if (now != State::Stopped && !m_form->TimerPlay->isActive())
+            m_form->TimerPlay->start();
     }
     void entryShown() { Q_EMIT entryChanged(); }
     void seekDone(qint64 positionMs)
@@ -458,6 +462,8 @@ void TTunedeckform::TimerPlayTimer()
         ResetPosBar();
         StatusBar->setPanelText(kLengthPanel, texts::kZeroTime);
         StatusBar->setPanelText(kPositionPanel, texts::kZeroTime);
+        if (m_player->state() == tunedeck::Player::State::Stopped)
+            TimerPlay->stop();
         return;
     }
     // A large song's length is known only once it has been read, after it was opened.
