@@ -15,7 +15,7 @@
 void TTunedeckform::OpenPlayList1Click()
 {
     // The dialog runs modally: the sequencer may take entries out of the play list meanwhile.
-    const QString fileName = OpenDialog->choose();
+    const QString fileName = playListDialog(QFileDialog::AcceptOpen)->choose();
     if (fileName.isEmpty())
         return;
 
@@ -50,7 +50,7 @@ void TTunedeckform::OpenPlayList1Click()
 
 void TTunedeckform::SavePlayList1Click()
 {
-    const QString fileName = SaveDialog->choose();
+    const QString fileName = playListDialog(QFileDialog::AcceptSave)->choose();
     if (fileName.isEmpty())
         return;
 

@@ -396,7 +396,7 @@ void TTunedeckform::createStatusBar()
 
 void TTunedeckform::createDevice()
 {
-    // The player device, the display and restart timers, the play-list file dialogs.
+    // The player device, the display and restart timers.
     LettoreMidi = new TMediaPlayer(this);
     LettoreMidi->setObjectName(QStringLiteral("LettoreMidi"));
 
@@ -407,11 +407,18 @@ void TTunedeckform::createDevice()
     ResTimer->setObjectName(QStringLiteral("ResTimer"));
     ResTimer->setInterval(kResTimerIntervalMs);
     ResTimer->setSingleShot(true);
+}
 
-    OpenDialog = new TPlayListDialog(QFileDialog::AcceptOpen, this);
-    OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
-    SaveDialog = new TPlayListDialog(QFileDialog::AcceptSave, this);
-    SaveDialog->setObjectName(QStringLiteral("SaveDialog"));
+TPlayListDialog *TTunedeckform::playListDialog(QFileDialog::AcceptMode mode)
+{
+    // Made when first used: a file dialog is a large thing, and the first paint does not show it.
+    TPlayListDialog *&dialog = mode == QFileDialog::AcceptOpen ? OpenDialog : SaveDialog;
+    if (!dialog) {
+        dialog = new TPlayListDialog(mode, this);
+        dialog->setObjectName(mode == QFileDialog::AcceptOpen ? QStringLiteral("OpenDialog")
+                                                              : QStringLiteral("SaveDialog"));
+    }
+    return dialog;
 }
 
 void TTunedeckform::connectComponents()

@@ -2,6 +2,7 @@
 
 #include "PathList.h"
 
+#include <QFileDialog>
 #include <QIcon>
 #include <QList>
 #include <QStringList>
@@ -180,6 +181,7 @@ public:
     QAction *N2 = nullptr;
     QAction *AboutOrvaneSoftware1 = nullptr;
     QAction *about2 = nullptr;
+    // Made by playListDialog() when first needed.
     TPlayListDialog *OpenDialog = nullptr;
     TPlayListDialog *SaveDialog = nullptr;
     TGradientCaption *GradientCaption1 = nullptr;
@@ -213,6 +215,7 @@ private:
     void createStatusBar();
     void createDevice();
     void connectComponents();
+    TPlayListDialog *playListDialog(QFileDialog::AcceptMode mode);
     void createPlayer();
     void createCaption();
     void createMenus();
