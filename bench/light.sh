@@ -12,6 +12,7 @@
 #     queued plays (budget: no growth beyond 1 MB); the worst UI-thread call over the hostile set
 #     (budget 50 ms, from enginehostilebench)
 # Usage: bench/light.sh [build-folder]   (default build/bench-light, Release)   RUNS=7
+#        FLUIDR3=file  the FluidR3 soundfont, when it is not where Debian installs it
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$here/build/bench-light}")
@@ -24,8 +25,8 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 cmake --build "$build" -j2 --target tunedeck tdplay barewindow lightbench enginehostilebench >/dev/null
 bin="$build/bin"
-fluidr3=/usr/share/sounds/sf2/FluidR3_GM.sf2
-[ -f "$fluidr3" ] || { echo "FluidR3 ($fluidr3) is not installed: apt install fluid-soundfont-gm"; exit 1; }
+fluidr3=${FLUIDR3:-/usr/share/sounds/sf2/FluidR3_GM.sf2}
+[ -f "$fluidr3" ] || { echo "FluidR3 ($fluidr3) is not installed: apt install fluid-soundfont-gm (or name the file in FLUIDR3)"; exit 1; }
 
 work=$(mktemp -d)
 mkdir -p "$work/home"

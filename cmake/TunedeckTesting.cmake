@@ -34,11 +34,18 @@ function(td_note_test_target name label)
     endif()
 endfunction()
 
+# A test's own code is built without optimisation or debug information in optimised builds: it
+# compiles in half the time, and what it drives (the libraries) keeps the build's flags.
+function(td_quick_test_build name)
+    target_compile_options(${name} PRIVATE $<$<CONFIG:RelWithDebInfo,Release>:-O0 -g0>)
+endfunction()
+
 # td_add_gtest(name LABEL unit SOURCES a.cpp b.cpp LIBS lib...)
 function(td_add_gtest name)
     cmake_parse_arguments(PARSE_ARGV 1 arg "" "LABEL" "SOURCES;LIBS")
     add_executable(${name} ${arg_SOURCES})
     td_note_test_target(${name} ${arg_LABEL})
+    td_quick_test_build(${name})
     target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main Tunedeck::Warnings ${arg_LIBS})
     # gtest_discover_tests flattens list-valued PROPERTIES, so an ENVIRONMENT list would lose
     # all but its first entry. The environment comes in through `cmake -E env` instead, which
@@ -57,6 +64,7 @@ function(td_add_qttest name)
     cmake_parse_arguments(PARSE_ARGV 1 arg "" "LABEL" "SOURCES;LIBS")
     qt_add_executable(${name} ${arg_SOURCES})
     td_note_test_target(${name} ${arg_LABEL})
+    td_quick_test_build(${name})
     target_link_libraries(${name} PRIVATE Qt6::Test Tunedeck::Warnings ${arg_LIBS})
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES LABELS ${arg_LABEL} ENVIRONMENT "${TUNEDECK_TEST_ENV}")
