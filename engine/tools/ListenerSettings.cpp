@@ -11,7 +11,8 @@ namespace {
 
 constexpr int kTempoStep = 10; // percent per key
 
-// A whole number with an optional sign, nothing around it, within `min`..`max`.
+// A whole number with an optional sign, nothing around it, within `min`..`max`; `value` is
+// changed only when it is.
 bool readInteger(const char *text, int min, int max, int &value)
 {
     const std::string_view digits(text);
@@ -20,8 +21,11 @@ bool readInteger(const char *text, int min, int max, int &value)
         || !std::all_of(digits.begin() + std::ptrdiff_t(start), digits.end(),
             [](char c) { return c >= '0' && c <= '9'; }))
         return false;
-    value = int(std::strtol(text, nullptr, 10));
-    return value >= min && value <= max;
+    const long read = std::strtol(text, nullptr, 10);
+    if (read < min || read > max)
+        return false;
+    value = int(read);
+    return true;
 }
 
 std::string channelList(std::uint16_t channels)
