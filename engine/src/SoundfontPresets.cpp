@@ -89,7 +89,9 @@ std::optional<SoundfontPresets> SoundfontPresets::read(const ReadAt &readAt, std
     const auto record = [&](Chunk chunk, std::size_t index) {
         return data + font.m_chunks[chunk].begin + index * kRecordSizes[chunk];
     };
-    if (count(Phdr) == 0 || count(Pbag) == 0)
+    // Every record is some preset's: none before the first preset's bag, generator, modulator.
+    if (count(Phdr) == 0 || count(Pbag) == 0 || le16(record(Phdr, 0) + 24) != 0
+        || le32(record(Pbag, 0)) != 0)
         return std::nullopt;
     std::uint32_t lastBag = 0;
     for (std::size_t i = 0; i < count(Phdr); ++i) {

@@ -237,6 +237,12 @@ TEST(PartialSoundfont, BrokenPresetPartsAreRefused)
                 word(chunk(font, 1), 0, 2);
                 file = font.bytes();
             } },
+        { "a generator before the first bag's",
+            [&](auto &font, auto &file) {
+                word(chunk(font, 1), 0, 1);
+                word(chunk(font, 1), 4, 1);
+                file = font.bytes();
+            } },
         { "generator index out of range",
             [&](auto &font, auto &file) {
                 word(chunk(font, 1), 2 * 4, 9);
