@@ -13,7 +13,7 @@ using Chunks = std::vector<std::pair<std::string, Bytes>>;
 void put(Bytes &out, std::uint32_t value, int size, std::string_view name = {})
 {
     for (int i = 0; i < size; ++i)
-        out.push_back(name.empty()             ? std::uint8_t(value >> (8 * i))
+        out.push_back(name.empty()             ? std::uint8_t(i < 4 ? value >> (8 * i) : 0)
                 : std::size_t(i) < name.size() ? std::uint8_t(name[std::size_t(i)])
                                                : 0);
 }
