@@ -412,7 +412,8 @@ Result<std::unique_ptr<Synth>> Synth::create(int sampleRate)
     auto made = makeLoadedSynth(soundfonts.value(), sampleRate, *fonts);
     if (!made)
         return made.error();
-    // Loading chose a preset on every channel and read its samples; no song has asked for them.
+    // Loading chose a preset on every channel (and, in a font loaded whole, read its samples); no
+    // song has asked for them.
     for (int channel = 0; channel < fluid_synth_count_midi_channels(made.value().second); ++channel)
         fluid_synth_unset_program(made.value().second, channel);
     return std::unique_ptr<Synth>(
