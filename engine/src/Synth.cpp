@@ -562,8 +562,11 @@ void Synth::reloadPartial(const std::vector<PresetId> &kept)
             if (id.soundfont == font.id)
                 fluid_synth_pin_preset(scratch, scratchId, id.bank, id.program);
         }
-        // The reset before this turned every voice off; they end at the next block. None may
-        // hold a sample of the old font when it is freed.
+        // No voice may hold a sample of the old font when it is freed, else FluidSynth leaves that
+        // to a timer thread of its own, later. A reset lets voices ring out their release, so
+        // they are cut, and the blocks in which FluidSynth's mixer finishes them and hands them
+        // back are computed here (silent): the render thread does not use the synthesiser now.
+        fluid_synth_all_sounds_off(m_synth, -1);
         for (int block = 0; block < 16 && fluid_synth_get_active_voice_count(m_synth) > 0; ++block)
             static_cast<void>(write(m_scratch, kBlockFrames));
         // Keeps the font's id and its place among the others.
