@@ -546,20 +546,28 @@ void Synth::reloadPartial(const std::vector<PresetId> &kept)
             ServedFont { font.presets.pdtaOffset(),
                 std::make_shared<const std::vector<std::uint8_t>>(
                     font.presets.pdta([&zoned](std::size_t i) { return bool(zoned[i]); })) });
-        // The new set's samples are read into a synthesiser of its own first: reloading the
-        // font here then finds them in FluidSynth's sample cache, while the samples the old set
-        // shares with it are still held.
-        if (!scratch) {
+        // When the old set has samples, the new set's are read into a synthesiser of its own
+        // first: reloading the font here then finds them in FluidSynth's sample cache, while the
+        // samples the old set shares with it are still held.
+        const bool sharing
+            = std::find(font.zoned.begin(), font.zoned.end(), true) != font.zoned.end();
+        if (sharing && !scratch) {
             scratchSettings = makeSettings(m_sampleRate);
+            // It never sounds: no voices or effects to allocate.
+            if (scratchSettings) {
+                fluid_settings_setint(scratchSettings, "synth.polyphony", 1);
+                fluid_settings_setint(scratchSettings, "synth.reverb.active", 0);
+                fluid_settings_setint(scratchSettings, "synth.chorus.active", 0);
+            }
             scratch = scratchSettings ? makeSynth(scratchSettings) : nullptr;
             if (!scratch)
                 break;
         }
-        const int scratchId = fluid_synth_sfload(scratch, font.name.c_str(), 0);
+        const int scratchId = sharing ? fluid_synth_sfload(scratch, font.name.c_str(), 0) : 0;
         if (scratchId == FLUID_FAILED)
             continue;
         for (const PresetId &id : kept) {
-            if (id.soundfont == font.id)
+            if (sharing && id.soundfont == font.id)
                 fluid_synth_pin_preset(scratch, scratchId, id.bank, id.program);
         }
         // No voice may hold a sample of the old font when it is freed, else FluidSynth leaves that
