@@ -1,15 +1,21 @@
 #include "tunedeck/Synth.h"
 
+#include "SoundfontPresets.h"
 #include "tunedeck/MidiFile.h"
 
+#include <fcntl.h>
 #include <fluidsynth.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -114,55 +120,143 @@ std::atomic<double> g_gain { 0.2 }; // FluidSynth's own default
 constexpr std::string_view kMemoryPrefix = "tunedeck-memory:";
 std::atomic<unsigned> g_memorySerial { 0 };
 
-struct MemoryFile {
-    const std::uint8_t *data = nullptr;
-    std::size_t size = 0;
-    std::size_t position = 0;
+// A soundfont file as FluidSynth is shown it through the same callbacks, under its own name (so
+// the sample cache knows it as that file): its bytes up to its preset part, then a preset part
+// written here, in which only some presets keep their zones. The RIFF size is patched to match.
+struct ServedFont {
+    std::uint64_t pdtaOffset = 0;
+    std::shared_ptr<const std::vector<std::uint8_t>> pdta;
 };
 
-void *openMemory(const char *name)
+std::mutex g_servedMutex;
+std::map<std::string, ServedFont, std::less<>> g_served; // what any load of the name gets
+thread_local const std::pair<std::string_view, ServedFont> *t_serving = nullptr; // this thread's
+
+// Serves `font` under `name` to loads made on this thread while it lives.
+class ServingOnThisThread {
+public:
+    ServingOnThisThread(std::string_view name, ServedFont font)
+        : m_serving(name, std::move(font))
+    {
+        t_serving = &m_serving;
+    }
+    ~ServingOnThisThread() { t_serving = nullptr; }
+    ServingOnThisThread(const ServingOnThisThread &) = delete;
+    ServingOnThisThread &operator=(const ServingOnThisThread &) = delete;
+
+private:
+    std::pair<std::string_view, ServedFont> m_serving;
+};
+
+// An open file of either kind: `head` bytes from memory or from `fd`, then `tail`.
+struct OpenFile {
+    const std::uint8_t *memory = nullptr;
+    int fd = -1;
+    std::uint64_t head = 0;
+    std::shared_ptr<const std::vector<std::uint8_t>> tail;
+    std::uint64_t size = 0;
+    std::uint64_t position = 0;
+
+    ~OpenFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    bool read(std::uint8_t *out, std::uint64_t count)
+    {
+        const std::uint64_t start = position;
+        while (count > 0 && position < head) {
+            const std::size_t part = std::size_t(std::min(count, head - position));
+            if (memory) {
+                std::memcpy(out, memory + position, part);
+            } else {
+                const ssize_t got = ::pread(fd, out, part, off_t(position));
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got <= 0)
+                    return false;
+                position += std::uint64_t(got);
+                out += got;
+                count -= std::uint64_t(got);
+                continue;
+            }
+            position += part;
+            out += part;
+            count -= part;
+        }
+        if (count > 0) {
+            std::memcpy(out, tail->data() + (position - head), std::size_t(count));
+            position += count;
+            out += count;
+        }
+        if (tail) {
+            // The RIFF size, bytes 4 to 7, counts the written preset part.
+            for (std::uint64_t at = std::max<std::uint64_t>(start, 4); at < 8 && at < position;
+                 ++at)
+                (out - (position - at))[0] = std::uint8_t((size - 8) >> (8 * (at - 4)));
+        }
+        return true;
+    }
+};
+
+void *openFile(const char *name)
 {
     const std::string_view text(name);
-    if (!text.starts_with(kMemoryPrefix))
+    if (text.starts_with(kMemoryPrefix)) {
+        void *address = nullptr;
+        std::size_t size = 0;
+        if (std::sscanf(name + kMemoryPrefix.size(), "%p:%zu:", &address, &size) != 2)
+            return nullptr;
+        return new OpenFile { static_cast<const std::uint8_t *>(address), -1, size, {}, size, 0 };
+    }
+    ServedFont font;
+    if (t_serving && t_serving->first == text) {
+        font = t_serving->second;
+    } else {
+        std::lock_guard lock(g_servedMutex);
+        const auto found = g_served.find(text);
+        if (found == g_served.end())
+            return nullptr;
+        font = found->second;
+    }
+    const int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return nullptr;
-    void *address = nullptr;
-    std::size_t size = 0;
-    if (std::sscanf(name + kMemoryPrefix.size(), "%p:%zu:", &address, &size) != 2)
-        return nullptr;
-    return new MemoryFile { static_cast<const std::uint8_t *>(address), size, 0 };
+    const std::uint64_t size = font.pdtaOffset + font.pdta->size();
+    return new OpenFile { nullptr, fd, font.pdtaOffset, std::move(font.pdta), size, 0 };
 }
 
-int readMemory(void *buffer, fluid_long_long_t count, void *handle)
+int readFile(void *buffer, fluid_long_long_t count, void *handle)
 {
-    auto *file = static_cast<MemoryFile *>(handle);
+    auto *file = static_cast<OpenFile *>(handle);
     if (count < 0 || std::uint64_t(count) > file->size - file->position)
         return FLUID_FAILED;
-    std::memcpy(buffer, file->data + file->position, std::size_t(count));
-    file->position += std::size_t(count);
-    return FLUID_OK;
+    return file->read(static_cast<std::uint8_t *>(buffer), std::uint64_t(count)) ? FLUID_OK
+                                                                                 : FLUID_FAILED;
 }
 
-int seekMemory(void *handle, fluid_long_long_t offset, int origin)
+int seekFile(void *handle, fluid_long_long_t offset, int origin)
 {
-    auto *file = static_cast<MemoryFile *>(handle);
+    auto *file = static_cast<OpenFile *>(handle);
     const long long base = origin == SEEK_SET ? 0
         : origin == SEEK_CUR                  ? static_cast<long long>(file->position)
                                               : static_cast<long long>(file->size);
     const long long target = base + offset;
     if (target < 0 || static_cast<unsigned long long>(target) > file->size)
         return FLUID_FAILED;
-    file->position = std::size_t(target);
+    file->position = std::uint64_t(target);
     return FLUID_OK;
 }
 
-fluid_long_long_t tellMemory(void *handle)
+fluid_long_long_t tellFile(void *handle)
 {
-    return fluid_long_long_t(static_cast<MemoryFile *>(handle)->position);
+    return fluid_long_long_t(static_cast<OpenFile *>(handle)->position);
 }
 
-int closeMemory(void *handle)
+int closeFile(void *handle)
 {
-    delete static_cast<MemoryFile *>(handle);
+    delete static_cast<OpenFile *>(handle);
     return FLUID_OK;
 }
 
@@ -180,30 +274,66 @@ fluid_settings_t *makeSettings(int sampleRate)
     return settings;
 }
 
-// Creates a synthesiser and loads `soundfont` into it: its presets, none of its samples.
-// FluidSynth's sample cache shares each sample another live synthesiser of this process has read
-// already.
+// A synthesiser whose loader tried first reads files through the callbacks above.
+fluid_synth_t *makeSynth(fluid_settings_t *settings)
+{
+    fluid_synth_t *synth = new_fluid_synth(settings);
+    if (!synth)
+        return nullptr;
+    if (fluid_sfloader_t *loader = new_fluid_defsfloader(settings)) {
+        fluid_sfloader_set_callbacks(loader, openFile, readFile, seekFile, tellFile, closeFile);
+        fluid_synth_add_sfloader(synth, loader);
+    }
+    return synth;
+}
+
+} // namespace
+
+struct Synth::Fonts {
+    // A soundfont file loaded with only some presets' zones; the others cost nothing.
+    struct Partial {
+        int id = 0;
+        std::string name;
+        SoundfontPresets presets;
+        std::vector<bool> zoned; // the presets with zones in the loaded preset part
+    };
+    std::vector<Partial> partial;
+};
+
+namespace {
+
+// Creates a synthesiser and loads `soundfonts` into it: every preset of each, but with no zones
+// (so no instruments and no samples), for soundfonts whose preset part comes last; the others
+// whole, with their samples read when chosen.
 Result<std::pair<fluid_settings_t *, fluid_synth_t *>> makeLoadedSynth(
-    const std::vector<std::filesystem::path> &soundfonts, int sampleRate)
+    const std::vector<std::filesystem::path> &soundfonts, int sampleRate, Synth::Fonts &fonts)
 {
     fluid_settings_t *settings = makeSettings(sampleRate);
-    fluid_synth_t *synth = settings ? new_fluid_synth(settings) : nullptr;
+    fluid_synth_t *synth = settings ? makeSynth(settings) : nullptr;
     if (!synth) {
         if (settings)
             delete_fluid_settings(settings);
         return Error { Error::Code::Synth, "FluidSynth cannot create a synthesiser", 0 };
     }
-    if (fluid_sfloader_t *memory = new_fluid_defsfloader(settings)) {
-        fluid_sfloader_set_callbacks(
-            memory, openMemory, readMemory, seekMemory, tellMemory, closeMemory);
-        fluid_synth_add_sfloader(synth, memory);
-    }
     // FluidSynth looks for a preset from the font loaded last: the first named goes last.
     for (auto soundfont = soundfonts.rbegin(); soundfont != soundfonts.rend(); ++soundfont) {
-        if (fluid_synth_sfload(synth, soundfont->c_str(), 1) == FLUID_FAILED) {
+        auto presets = SoundfontPresets::read(*soundfont);
+        if (presets) {
+            auto skeleton = std::make_shared<const std::vector<std::uint8_t>>(
+                presets->pdta([](std::size_t) { return false; }));
+            std::lock_guard lock(g_servedMutex);
+            g_served[soundfont->string()] = ServedFont { presets->pdtaOffset(), skeleton };
+        }
+        const int id = fluid_synth_sfload(synth, soundfont->c_str(), 1);
+        if (id == FLUID_FAILED) {
             delete_fluid_synth(synth);
             delete_fluid_settings(settings);
             return Error { Error::Code::NoSoundfont, "cannot load " + soundfont->string(), 0 };
+        }
+        if (presets) {
+            const std::size_t count = presets->presetCount();
+            fonts.partial.push_back(
+                { id, soundfont->string(), std::move(*presets), std::vector<bool>(count) });
         }
     }
     return std::pair { settings, synth };
@@ -278,19 +408,24 @@ Result<std::unique_ptr<Synth>> Synth::create(int sampleRate)
     auto soundfonts = findSoundfonts();
     if (!soundfonts)
         return soundfonts.error();
-    auto made = makeLoadedSynth(soundfonts.value(), sampleRate);
+    auto fonts = std::make_unique<Fonts>();
+    auto made = makeLoadedSynth(soundfonts.value(), sampleRate, *fonts);
     if (!made)
         return made.error();
-    // Loading chose a preset on every channel and read its samples; no song has asked for them.
+    // Loading chose a preset on every channel (and, in a font loaded whole, read its samples); no
+    // song has asked for them.
     for (int channel = 0; channel < fluid_synth_count_midi_channels(made.value().second); ++channel)
         fluid_synth_unset_program(made.value().second, channel);
-    return std::unique_ptr<Synth>(new Synth(made.value().first, made.value().second, sampleRate));
+    return std::unique_ptr<Synth>(
+        new Synth(made.value().first, made.value().second, sampleRate, std::move(fonts)));
 }
 
-Synth::Synth(fluid_settings_t *settings, fluid_synth_t *synth, int sampleRate)
+Synth::Synth(
+    fluid_settings_t *settings, fluid_synth_t *synth, int sampleRate, std::unique_ptr<Fonts> fonts)
     : m_settings(settings)
     , m_synth(synth)
     , m_sampleRate(sampleRate)
+    , m_fonts(std::move(fonts))
 { }
 
 bool Synth::write(float *out, int frames) noexcept
@@ -382,12 +517,84 @@ void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel)
         }
     }
     fluid_synth_system_reset(m_synth);
+    if (!cancel || !cancel->load(std::memory_order_relaxed))
+        reloadPartial(kept);
     // The last song's presets stay until now, so the samples both use were not read again.
     for (const PresetId &id : m_kept) {
         if (std::find(kept.begin(), kept.end(), id) == kept.end())
             fluid_synth_unpin_preset(m_synth, id.soundfont, id.bank, id.program);
     }
     m_kept = std::move(kept);
+}
+
+void Synth::reloadPartial(const std::vector<PresetId> &kept)
+{
+    fluid_settings_t *scratchSettings = nullptr;
+    fluid_synth_t *scratch = nullptr;
+    bool reloaded = false;
+    for (Fonts::Partial &font : m_fonts->partial) {
+        std::vector<bool> zoned(font.presets.presetCount());
+        for (const PresetId &id : kept) {
+            for (std::size_t i = 0; id.soundfont == font.id && i < zoned.size(); ++i) {
+                if (font.presets.bank(i) == id.bank && font.presets.program(i) == id.program)
+                    zoned[i] = true;
+            }
+        }
+        if (zoned == font.zoned)
+            continue;
+        const ServingOnThisThread serving(font.name,
+            ServedFont { font.presets.pdtaOffset(),
+                std::make_shared<const std::vector<std::uint8_t>>(
+                    font.presets.pdta([&zoned](std::size_t i) { return bool(zoned[i]); })) });
+        // When the old set has samples, the new set's are read into a synthesiser of its own
+        // first: reloading the font here then finds them in FluidSynth's sample cache, while the
+        // samples the old set shares with it are still held.
+        const bool sharing
+            = std::find(font.zoned.begin(), font.zoned.end(), true) != font.zoned.end();
+        if (sharing && !scratch) {
+            scratchSettings = makeSettings(m_sampleRate);
+            // It never sounds: no voices or effects to allocate.
+            if (scratchSettings) {
+                fluid_settings_setint(scratchSettings, "synth.polyphony", 1);
+                fluid_settings_setint(scratchSettings, "synth.reverb.active", 0);
+                fluid_settings_setint(scratchSettings, "synth.chorus.active", 0);
+            }
+            scratch = scratchSettings ? makeSynth(scratchSettings) : nullptr;
+            if (!scratch)
+                break;
+        }
+        const int scratchId = sharing ? fluid_synth_sfload(scratch, font.name.c_str(), 0) : 0;
+        if (scratchId == FLUID_FAILED)
+            continue;
+        for (const PresetId &id : kept) {
+            if (sharing && id.soundfont == font.id)
+                fluid_synth_pin_preset(scratch, scratchId, id.bank, id.program);
+        }
+        // No voice may hold a sample of the old font when it is freed, else FluidSynth leaves that
+        // to a timer thread of its own, later. A reset lets voices ring out their release, so
+        // they are cut, and the blocks in which FluidSynth's mixer finishes them and hands them
+        // back are computed here (silent): the render thread does not use the synthesiser now.
+        fluid_synth_all_sounds_off(m_synth, -1);
+        for (int block = 0; block < 16 && fluid_synth_get_active_voice_count(m_synth) > 0; ++block)
+            static_cast<void>(write(m_scratch, kBlockFrames));
+        // Keeps the font's id and its place among the others.
+        if (fluid_synth_sfreload(m_synth, font.id) == FLUID_FAILED)
+            continue;
+        for (const PresetId &id : kept) {
+            if (id.soundfont == font.id)
+                fluid_synth_pin_preset(m_synth, font.id, id.bank, id.program);
+        }
+        font.zoned = std::move(zoned);
+        reloaded = true;
+    }
+    // Reloading chose each channel's preset again by its bank and program numbers, which for a
+    // drum channel finds none; a reset chooses as FluidSynth does everywhere else.
+    if (reloaded)
+        fluid_synth_system_reset(m_synth);
+    if (scratch)
+        delete_fluid_synth(scratch);
+    if (scratchSettings)
+        delete_fluid_settings(scratchSettings);
 }
 
 Synth::~Synth()

@@ -36,12 +36,14 @@ const char *soundfontAdvice() noexcept;
 // Values outside the range are clamped.
 void setSynthGain(double gain) noexcept;
 
-// A FluidSynth synthesiser with the General MIDI soundfont's presets loaded. A preset's samples
-// are read when preload() is given a song that chooses it, and freed when a later preload()'s
-// song does not; a sample another Synth of the process holds is shared, not read again. Not
-// thread-safe: one thread at a time renders, sends events or preloads.
+// A FluidSynth synthesiser with the General MIDI soundfont's presets loaded. A preset's zones,
+// instruments and samples are loaded when preload() is given a song that chooses it, and freed
+// when a later preload()'s song does not; a sample another Synth of the process holds is shared,
+// not read again. Not thread-safe: one thread at a time renders, sends events or preloads.
 class Synth {
 public:
+    struct Fonts; // the soundfonts loaded with only the chosen presets' zones
+
     // Fails with NoSoundfont when no soundfont exists or it cannot be loaded, Synth when
     // FluidSynth refuses to start.
     [[nodiscard]] static Result<std::unique_ptr<Synth>> create(int sampleRate);
@@ -65,12 +67,12 @@ public:
     // must not be heard after it.
     void dropBuffered() noexcept;
 
-    // Reads the samples of every preset `song` chooses on any channel (bank selects, program
-    // changes, drum channels and resets by system exclusive messages, as FluidSynth resolves
-    // them) and of those a reset chooses, and keeps them until the next preload(); then frees
-    // the samples of the previous song's presets this one does not choose. Afterwards playing
-    // the song, or seeking in it, reads no file. Leaves every channel as a reset does. Stops
-    // early (keeping what it read) when `cancel` becomes true.
+    // Loads the zones and reads the samples of every preset `song` chooses on any channel (bank
+    // selects, program changes, drum channels and resets by system exclusive messages, as
+    // FluidSynth resolves them) and of those a reset chooses, and keeps them until the next
+    // preload(); then frees the samples of the previous song's presets this one does not choose.
+    // Afterwards playing the song, or seeking in it, reads no file. Leaves every channel as a reset
+    // does. Stops early (keeping what it read) when `cancel` becomes true.
     void preload(const MidiFile &song, const std::atomic<bool> *cancel = nullptr);
 
 private:
@@ -83,7 +85,12 @@ private:
     // Pins the preset chosen on `channel` unless `kept` holds it already.
     void keep(int channel, std::vector<PresetId> &kept);
 
-    Synth(fluid_settings_t *settings, fluid_synth_t *synth, int sampleRate);
+    // Loads again, with zones for just the presets in `kept`, each soundfont whose zoned set
+    // changes; the previous set stays until the new one is read.
+    void reloadPartial(const std::vector<PresetId> &kept);
+
+    Synth(fluid_settings_t *settings, fluid_synth_t *synth, int sampleRate,
+        std::unique_ptr<Fonts> fonts);
 
     static constexpr int kBlockFrames = 64; // FluidSynth's internal block (FLUID_BUFSIZE)
 
@@ -93,6 +100,7 @@ private:
     std::uint64_t m_framesWritten = 0; // modulo kBlockFrames: where in its block it stands
     float m_scratch[2 * kBlockFrames] = {}; // for dropBuffered(), so it never allocates
     std::vector<PresetId> m_kept; // pinned by the last preload()
+    std::unique_ptr<Fonts> m_fonts;
 };
 
 } // namespace tunedeck

@@ -1,0 +1,195 @@
+// Soundfonts loaded with only the presets a song chooses: the song sounds as with the whole font,
+// presets never chosen cost no memory, and broken preset parts are refused.
+
+#include "SoundfontPresets.h"
+#include "tunedeck/MidiFile.h"
+#include "tunedeck/Synth.h"
+
+#include "testsupport/MidiWriter.h"
+#include "testsupport/SoundfontWriter.h"
+
+#include <fluidsynth.h>
+#include <gtest/gtest.h>
+#include <malloc.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+using testsupport::SmfWriter;
+using testsupport::SoundfontWriter;
+using testsupport::TrackWriter;
+using tunedeck::SoundfontPresets;
+
+namespace {
+
+constexpr int kRate = 44100;
+
+// A synthesiser made the plain way with the same settings, every soundfont loaded whole (FluidSynth
+// sounds slightly different when it reads all samples with the font, so it reads them on use).
+struct PlainSynth {
+    explicit PlainSynth(bool load = true)
+    {
+        fluid_settings_setnum(settings, "synth.sample-rate", kRate);
+        fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
+        synth = new_fluid_synth(settings);
+        const auto fonts = tunedeck::findSoundfonts().value();
+        for (auto font = fonts.rbegin(); load && font != fonts.rend(); ++font)
+            fluid_synth_sfload(synth, font->c_str(), 1);
+    }
+    ~PlainSynth()
+    {
+        delete_fluid_synth(synth);
+        delete_fluid_settings(settings);
+    }
+    fluid_settings_t *settings = new_fluid_settings();
+    fluid_synth_t *synth = nullptr;
+};
+
+// Plays `song`'s notes, controllers and programs into `synth` at their frames; returns `frames`
+// interleaved stereo frames.
+std::vector<float> play(const tunedeck::MidiFile &song, fluid_synth_t *synth, std::size_t frames)
+{
+    std::vector<float> out(2 * frames);
+    std::size_t done = 0;
+    const auto until = [&](std::size_t frame) {
+        frame = std::min(frame, frames);
+        float *at = out.data() + 2 * done;
+        fluid_synth_write_float(synth, int(frame - done), at, 0, 2, at, 1, 2);
+        done = frame;
+    };
+    for (const tunedeck::MidiEvent &event : song.events()) {
+        until(song.frameOf(event, kRate));
+        const int channel = event.status & 0x0F, type = event.status & 0xF0;
+        if (type == 0x90)
+            fluid_synth_noteon(synth, channel, event.data1(), event.data2());
+        else if (type == 0x80)
+            fluid_synth_noteoff(synth, channel, event.data1());
+        else if (type == 0xB0)
+            fluid_synth_cc(synth, channel, event.data1(), event.data2());
+        else if (type == 0xC0)
+            fluid_synth_program_change(synth, channel, event.data1());
+    }
+    until(frames);
+    return out;
+}
+
+} // namespace
+
+// Programs on several channels, one changed while others sound, drums, and a bank select to a
+// bank the font lacks (FluidSynth falls back to bank 0): each sample as the whole font renders it.
+TEST(PartialSoundfont, SongSoundsAsWithTheWholeFont)
+{
+    if (!tunedeck::findSoundfonts().ok())
+        GTEST_SKIP() << "no soundfont installed";
+    TrackWriter track;
+    track.program(0, 0, 24)
+        .controller(0, 1, 0, 5)
+        .program(0, 1, 40)
+        .program(0, 2, 73)
+        .noteOn(0, 0, 60, 100)
+        .noteOn(0, 1, 67, 90)
+        .noteOn(0, 9, 36, 110)
+        .noteOn(0, 2, 72, 80)
+        .noteOff(240, 9, 36)
+        .noteOn(0, 9, 38, 100)
+        .program(0, 0, 56)
+        .noteOn(0, 0, 64, 100)
+        .endOfTrack(720);
+    const auto song = tunedeck::MidiFile::parse(SmfWriter(0, 480).track(track).bytes());
+    ASSERT_TRUE(song.ok());
+    constexpr std::size_t kFrames = kRate * 3 / 2;
+
+    auto made = tunedeck::Synth::create(kRate);
+    ASSERT_TRUE(made.ok());
+    tunedeck::Synth &synth = *made.value();
+    synth.preload(song.value()); // written to through its handle, as the engine's sources do
+    const auto partial = play(song.value(), synth.handle(), kFrames);
+
+    PlainSynth whole;
+    const auto expected = play(song.value(), whole.synth, kFrames);
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        ASSERT_NEAR(partial[i], expected[i], 1e-6) << "at frame " << i / 2;
+    EXPECT_GT(*std::max_element(expected.begin(), expected.end()), 0.01f) << "the song is heard";
+
+    // The next song's presets replace these at once, though their notes still sound: no thread of
+    // FluidSynth's is left to free them later.
+    const auto threads
+        = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); };
+    const auto before = threads();
+    synth.preload(
+        tunedeck::MidiFile::parse(SmfWriter(0, 480).track(TrackWriter()).bytes()).value());
+    EXPECT_EQ(threads(), before);
+}
+
+// Making the synthesiser builds no zones, instruments or samples: its heap grows by far less than
+// loading the whole font's presets does, even without their samples.
+TEST(PartialSoundfont, PresetsNeverChosenCostNoMemory)
+{
+    if (!tunedeck::findSoundfonts().ok())
+        GTEST_SKIP() << "no soundfont installed";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer's allocator does not report through mallinfo2";
+#endif
+    const auto cost = [](const auto &make) {
+        const double before = double(mallinfo2().uordblks);
+        const auto made = make();
+        return double(mallinfo2().uordblks) - before;
+    };
+    // The heap in use while what `make` returns lives; FluidSynth's own (first use included) out.
+    const double bare = cost([] { return std::make_unique<PlainSynth>(false); });
+    const double partial = cost([] { return tunedeck::Synth::create(kRate).value(); }) - bare;
+    const double whole = cost([] { return std::make_unique<PlainSynth>(); }) - bare;
+    EXPECT_LT(partial, whole / 4) << "made: " << partial
+                                  << " bytes, the whole font's presets: " << whole << " bytes";
+}
+
+// The preset part is read only when every record is where its indices say; anything else is
+// refused (and the font loaded as it is).
+TEST(PartialSoundfont, BrokenPresetPartsAreRefused)
+{
+    const std::vector<std::pair<int, int>> presets { { 0, 0 }, { 128, 0 } };
+    const auto unbroken = SoundfontWriter(presets).bytes();
+    const auto read = SoundfontPresets::read(std::span(unbroken));
+    ASSERT_TRUE(read.has_value() && read->presetCount() == 2 && read->bank(1) == 128);
+    // Each case edits the writer's sub-chunks, then the bytes written.
+    const auto word = [](std::size_t chunk, std::size_t at, int value) {
+        return [=](SoundfontWriter &font) {
+            font.pdta[chunk].second.at(at) = std::uint8_t(value);
+            font.pdta[chunk].second.at(at + 1) = std::uint8_t(value >> 8);
+        };
+    };
+    const struct {
+        const char *what;
+        std::function<void(SoundfontWriter &)> edit;
+        std::function<void(testsupport::Bytes &)> editFile;
+    } cases[] = {
+        { "not a soundfont", {}, [](auto &file) { file[8] = 'x'; } },
+        { "file cut short", {}, [](auto &file) { file.resize(file.size() - 10); } },
+        { "sub-chunk past the end", {}, [](auto &file) { file[file.size() - 96] = 0xFF; } },
+        { "preset part not last", {},
+            [](auto &file) {
+                file.resize(file.size() + 8); // an empty chunk with no name
+                file[4] += 8;
+            } },
+        { "bag indices descending", word(0, 38 + 24, 3), {} },
+        { "terminal bag out of range", word(0, 2 * 38 + 24, 7), {} },
+        { "generator indices descending", word(1, 4, 3), {} },
+        { "a generator before the first bag's", word(1, 0, 1), {} },
+        { "generator index out of range", word(1, 8, 9), {} },
+        { "modulator index out of range", word(1, 10, 3), {} },
+        { "preset record size", [](auto &font) { font.pdta[0].second.pop_back(); }, {} },
+        { "bag record size", [](auto &font) { font.pdta[1].second.push_back(0); }, {} },
+        { "sub-chunks out of order", [](auto &f) { std::swap(f.pdta[1], f.pdta[2]); }, {} },
+    };
+    for (const auto &broken : cases) {
+        SoundfontWriter font(presets);
+        if (broken.edit)
+            broken.edit(font);
+        auto file = font.bytes();
+        if (broken.editFile)
+            broken.editFile(file);
+        EXPECT_FALSE(SoundfontPresets::read(std::span(file)).has_value()) << broken.what;
+    }
+}
