@@ -35,8 +35,8 @@ public:
     }
 };
 
-// Once the watched window has been painted, gets the synthesiser ready behind it: the first paint
-// does not wait for the soundfont, and the first song mostly finds it ready.
+// Once the watched window has been painted, gets the soundfont ready behind it: the first paint
+// does not wait for it, and the first song mostly finds it ready.
 class PrepareAfterFirstPaint : public QObject {
 public:
     explicit PrepareAfterFirstPaint(TTunedeckform *form)

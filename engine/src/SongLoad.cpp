@@ -1,5 +1,7 @@
 #include "SongLoad.h"
 
+#include "SoundfontPresets.h"
+
 #include "tunedeck/MidiFile.h"
 #include "tunedeck/Synth.h"
 
@@ -44,9 +46,18 @@ Result<Synth *> SynthSlot::obtain()
 
 void SynthSlot::prepareAhead(const std::shared_ptr<SynthSlot> &slot)
 {
+    // The soundfonts are looked for and their preset tables read and checked (which also brings
+    // them into the page cache for the first song), but no synthesiser is made: at rest the
+    // program holds none. The first song makes it, with every preset empty, which is quick. A
+    // failure shows again when a song needs it.
     detach([slot] {
         std::lock_guard lock(slot->mutex);
-        static_cast<void>(slot->obtain()); // a failure shows again when a song needs it
+        if (slot->synth)
+            return;
+        if (auto soundfonts = findSoundfonts()) {
+            for (const auto &soundfont : soundfonts.value())
+                static_cast<void>(SoundfontPresets::read(soundfont));
+        }
     });
 }
 

@@ -29,7 +29,8 @@ struct SynthSlot {
     // Under `mutex`: the synthesiser, made now if there is none yet (the soundfont is looked
     // for again each time, so one installed meanwhile is found).
     Result<Synth *> obtain();
-    // Makes the synthesiser on a thread of its own, unless it exists or is being made.
+    // On a thread of its own: finds the soundfonts and reads their preset tables, unless the
+    // synthesiser exists; makes none.
     static void prepareAhead(const std::shared_ptr<SynthSlot> &slot);
 };
 

@@ -61,8 +61,8 @@ public:
     virtual void setLoopTrack(bool loop) { Q_UNUSED(loop); }
     // Appends the entries at the play list's end.
     virtual void append(const PathList &entries) = 0;
-    // Gets the sound ready ahead of the first file (the synthesiser, on a worker), so the first
-    // song mostly finds it ready; returns at once.
+    // Gets the sound ready ahead of the first file (finds the soundfont and reads its preset
+    // table, on a worker), so the first song mostly finds it ready; returns at once.
     virtual void prepare() = 0;
     // Brings the window to the front; ends the program.
     virtual void raise() = 0;

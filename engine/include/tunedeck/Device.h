@@ -99,8 +99,9 @@ public:
     // that a missing soundfont or output is not an error here.
     [[nodiscard]] static Result<MediaInfo> probe(const std::filesystem::path &path);
 
-    // Makes the synthesiser and loads the soundfont's presets on a worker thread now, so the
-    // first song does not wait for it; returns at once. Songs need no call to this.
+    // Looks for the soundfonts and reads their preset tables on a worker thread now, so the
+    // first song does not wait for the disk; returns at once. Makes no synthesiser: the first
+    // song does, quickly, since every preset starts empty. Songs need no call to this.
     void prepare();
 
     // Closes any open file, then opens `path` stopped at position 0. Fails with FileNotFound,
