@@ -4,6 +4,7 @@
 
 #include "DeviceTestSupport.h"
 #include "testsupport/MidiWriter.h"
+#include "testsupport/ScratchDir.h"
 #include "testsupport/WaveWriter.h"
 #include "tunedeck/Synth.h"
 
@@ -33,15 +34,6 @@ constexpr std::size_t kRate = 44100;
 
 class DeviceTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_dir = std::filesystem::temp_directory_path()
-            / ("tunedeck-device-" + std::to_string(::getpid()) + "-"
-                + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(m_dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
     // A song of one held chord lasting `ms` (a multiple of 250) at 120 bpm.
     std::filesystem::path song(const std::string &name, std::uint32_t ms)
     {
@@ -74,7 +66,8 @@ protected:
         return path;
     }
 
-    std::filesystem::path m_dir;
+    const testsupport::ScratchDir m_scratch;
+    const std::filesystem::path &m_dir = m_scratch.path();
 };
 
 // Sets an environment variable for one test and restores it afterwards.

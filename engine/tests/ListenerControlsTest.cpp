@@ -3,6 +3,7 @@
 
 #include "DeviceTestSupport.h"
 #include "testsupport/MidiWriter.h"
+#include "testsupport/ScratchDir.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -72,15 +73,6 @@ TrackWriter dryTrack()
 
 class ListenerControls : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_dir = std::filesystem::temp_directory_path()
-            / ("tunedeck-controls-" + std::to_string(::getpid()) + "-"
-                + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(m_dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
     std::filesystem::path song(const std::string &name, const TrackWriter &track)
     {
         const auto path = m_dir / name;
@@ -106,7 +98,8 @@ protected:
         return path;
     }
 
-    std::filesystem::path m_dir;
+    const testsupport::ScratchDir m_scratch;
+    const std::filesystem::path &m_dir = m_scratch.path();
 };
 
 // A note's pitch follows the key on melodic channels; drums (channel 10, a part a GS message

@@ -3,6 +3,7 @@
 #include "tunedeck/MidiFile.h"
 
 #include "testsupport/MidiWriter.h"
+#include "testsupport/ScratchDir.h"
 
 #include <gtest/gtest.h>
 
@@ -65,23 +66,6 @@ Bytes shortSong()
     piano.noteOn(480, 0, 64, 0).noteOn(0, 0, 67, 90).noteOn(960, 0, 67, 0).endOfTrack(0);
     return SmfWriter(1, 480).track(conductor).track(piano).bytes();
 }
-
-// A scratch folder under the system's temporary folder, removed at the end of the test.
-class ScratchDir {
-public:
-    ScratchDir()
-        : m_path(std::filesystem::temp_directory_path()
-            / ("tunedeck-midifile-" + std::to_string(::getpid()) + "-"
-                + ::testing::UnitTest::GetInstance()->current_test_info()->name()))
-    {
-        std::filesystem::create_directories(m_path);
-    }
-    ~ScratchDir() { std::filesystem::remove_all(m_path); }
-    const std::filesystem::path &path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 } // namespace
 
@@ -176,7 +160,7 @@ TEST(MidiFormats, RmiWrapperHoldsTheSongInItsDataChunk)
 // they are.
 TEST(MidiFormats, KindIsDecidedByContentNotByName)
 {
-    const ScratchDir dir;
+    const testsupport::ScratchDir dir;
     const Bytes smf = shortSong();
     ASSERT_TRUE(testsupport::writeFile(dir.path() / "song.rmi", smf));
     ASSERT_TRUE(testsupport::writeFile(dir.path() / "wrapped.mid", testsupport::wrapRmi(smf)));
@@ -196,7 +180,7 @@ TEST(MidiFormats, KindIsDecidedByContentNotByName)
 // A missing file and a folder are told apart from each other and from bad content.
 TEST(MidiFormats, ReadTellsMissingFilesFromUnreadableOnes)
 {
-    const ScratchDir dir;
+    const testsupport::ScratchDir dir;
     const auto missing = MidiFile::read(dir.path() / "nothing.mid");
     const auto folder = MidiFile::read(dir.path());
     ASSERT_FALSE(missing.ok());

@@ -3,6 +3,7 @@
 
 #include "DeviceTestSupport.h"
 #include "testsupport/MidiWriter.h"
+#include "testsupport/ScratchDir.h"
 
 #include <gtest/gtest.h>
 
@@ -30,16 +31,8 @@ protected:
         return path;
     }
 
-    void SetUp() override
-    {
-        m_dir = std::filesystem::temp_directory_path()
-            / ("tunedeck-midiplayback-" + std::to_string(::getpid()) + "-"
-                + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(m_dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
-    std::filesystem::path m_dir;
+    const testsupport::ScratchDir m_scratch;
+    const std::filesystem::path &m_dir = m_scratch.path();
 };
 
 // Channel 0 changes program, volume and pitch bend at 2 s with its sustain pedal down from the

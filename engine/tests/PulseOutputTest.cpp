@@ -6,6 +6,7 @@
 #include "DeviceTestSupport.h"
 #include "testsupport/MidiWriter.h"
 #include "testsupport/PrivatePulse.h"
+#include "testsupport/ScratchDir.h"
 #include "testsupport/WaveWriter.h"
 
 #include <gtest/gtest.h>
@@ -135,11 +136,6 @@ class PulseOutputTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_dir = std::filesystem::temp_directory_path()
-            / ("tunedeck-pulse-" + std::to_string(::getpid()) + "-"
-                + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(m_dir);
-        std::filesystem::create_directories(m_dir);
         if (const std::string missing = testsupport::missingSoundServerTools(); !missing.empty())
             GTEST_SKIP() << missing;
         m_server.emplace(m_dir / "server");
@@ -147,11 +143,7 @@ protected:
         if (!m_server->start(failure))
             GTEST_SKIP() << "no private PulseAudio server: " << failure;
     }
-    void TearDown() override
-    {
-        m_server.reset();
-        std::filesystem::remove_all(m_dir);
-    }
+    void TearDown() override { m_server.reset(); }
 
     // A steady 440 Hz tone of `ms`, 16-bit stereo at 44.1 kHz.
     std::filesystem::path tone(const std::string &name, std::uint32_t ms)
@@ -205,7 +197,8 @@ protected:
         return recorder.samples();
     }
 
-    std::filesystem::path m_dir;
+    const testsupport::ScratchDir m_scratch;
+    const std::filesystem::path &m_dir = m_scratch.path();
     std::optional<PrivateServer> m_server;
 };
 
