@@ -2,6 +2,7 @@
 // --loop): each either refuses it with a one-line reason or takes a value within its range, and
 // the settings then describe themselves on one line.
 #include "../engine/tools/ListenerSettings.h"
+#include "Require.h"
 
 #include "tunedeck/Device.h"
 
@@ -11,12 +12,6 @@
 #include <string>
 
 namespace {
-
-void require(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
 
 void requireReason(const std::optional<std::string> &refused)
 {

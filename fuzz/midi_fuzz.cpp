@@ -1,20 +1,11 @@
 // Feeds arbitrary bytes to the MIDI reader. Beyond the sanitizers' checks it traps when a song
 // that was accepted breaks what the player relies on: events in time order, payloads inside the
 // payload buffer, a length that is the last event's time, nothing larger than the input allows.
+#include "Require.h"
 #include "tunedeck/MidiFile.h"
 
 #include <cstddef>
 #include <cstdint>
-
-namespace {
-
-void require(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

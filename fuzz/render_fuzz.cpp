@@ -6,6 +6,7 @@
 // decoder stalled (the device gives up on it after a few seconds, which would otherwise pass
 // unseen). Run it with a per-input limit:
 //   build/fuzz/bin/render_fuzz -timeout=10 fuzz/corpus/render
+#include "Require.h"
 #include "tunedeck/Device.h"
 
 #include <cstddef>
@@ -18,12 +19,6 @@
 #include <vector>
 
 namespace {
-
-void require(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
 
 constexpr std::size_t kBlockFrames = 512;
 constexpr int kMaxBlocks = 48;

@@ -2,6 +2,7 @@
 // itself: every text valid UTF-8 without control characters, lyrics and markers in time order,
 // the current lyric line made of the lyrics' own text at any time. The bytes also go through
 // the text decoder alone.
+#include "Require.h"
 #include "tunedeck/MidiFile.h"
 #include "tunedeck/SongText.h"
 
@@ -10,12 +11,6 @@
 #include <string>
 
 namespace {
-
-void require(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
 
 // Valid UTF-8 (no overlong forms, surrogates or code points past U+10FFFF), no control bytes
 // but tab and, where lines are allowed, line feeds.

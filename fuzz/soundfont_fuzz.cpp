@@ -2,22 +2,13 @@
 // when an accepted file breaks what loading relies on: written with every preset, the preset part
 // is the file's own; written with some, it is read back with the same presets and written again
 // unchanged.
+#include "Require.h"
 #include "SoundfontPresets.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-namespace {
-
-void require(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
