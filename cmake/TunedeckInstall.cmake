@@ -5,6 +5,8 @@ include(GNUInstallDirs)
 
 set_target_properties(tunedeck PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
 install(TARGETS tunedeck keysweep RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The sound module, where the program looks for it (player/device/CMakeLists.txt).
+install(TARGETS tunedeck_sound LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tunedeck)
 install(TARGETS orvkit
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development)
 install(FILES ${CMAKE_SOURCE_DIR}/orvkit/include/orvkit/orvkit.h

@@ -6,9 +6,12 @@
 
 #include <QMetaObject>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -49,6 +52,42 @@ TMediaPlayer::ResultCode resultCodeOf(tunedeck::Error::Code code)
     return TMediaPlayer::rcCorrupt;
 }
 
+// The engine with its audio libraries is a module loaded the first time a device is needed, so
+// the program's start does not wait for FluidSynth and the libraries it brings. It is looked for
+// where it is installed beside the program, else beside the program itself (the build tree).
+// Loaded once and never unloaded. Fails with the loader's message.
+tunedeck::Result<tunedeck::MakeDevice> soundModule()
+{
+    static tunedeck::MakeDevice s_make = nullptr;
+    static std::string s_failure;
+    if (s_make)
+        return s_make;
+    if (!s_failure.empty())
+        return tunedeck::Error { tunedeck::Error::Code::Synth, s_failure };
+    std::error_code ec;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+    const std::filesystem::path dir = program.parent_path();
+    const char kModule[] = "tunedeck-sound.so";
+    for (const std::filesystem::path &candidate :
+        { dir / TUNEDECK_SOUND_MODULE_DIR / kModule, dir / kModule }) {
+        if (!std::filesystem::exists(candidate, ec))
+            continue;
+        void *handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            s_failure = dlerror();
+            return tunedeck::Error { tunedeck::Error::Code::Synth, s_failure };
+        }
+        s_make = reinterpret_cast<tunedeck::MakeDevice>(dlsym(handle, tunedeck::kMakeDeviceSymbol));
+        if (s_make)
+            return s_make;
+        s_failure = candidate.string() + " has no " + tunedeck::kMakeDeviceSymbol;
+        return tunedeck::Error { tunedeck::Error::Code::Synth, s_failure };
+    }
+    s_failure = std::string("the sound module ") + kModule + " is not installed beside "
+        + program.string();
+    return tunedeck::Error { tunedeck::Error::Code::Synth, s_failure };
+}
+
 } // namespace
 
 EMCIDeviceError::EMCIDeviceError(const QString &message)
@@ -56,7 +95,11 @@ EMCIDeviceError::EMCIDeviceError(const QString &message)
 { }
 
 struct TMediaPlayer::Private {
+    // Made by the first Prepare or Open; the listener's settings wait here until then.
     std::unique_ptr<tunedeck::Device> device;
+    float volume = 1.0f;
+    int tempoPercent = 100;
+    bool repeat = false;
     QString fileName;
     bool autoRewind = true;
     bool isOpen = false;
@@ -78,15 +121,33 @@ TMediaPlayer::TMediaPlayer(QObject *parent)
     , d(std::make_unique<Private>())
 {
     setObjectName(QStringLiteral("LettoreMidi"));
-    d->device = std::make_unique<tunedeck::Device>([this](tunedeck::Notice notice) {
-        // On the engine's notice thread: hop to this object's thread before touching anything.
-        // The device joins that thread in its destructor, before QObject's destructor runs, and
-        // events still queued for this object are dropped when it is destroyed.
-        const bool failed = notice.kind == tunedeck::Notice::Kind::Failed;
-        const quint32 runId = notice.runId;
-        QMetaObject::invokeMethod(
-            this, "engineNotice", Qt::QueuedConnection, Q_ARG(bool, failed), Q_ARG(quint32, runId));
-    });
+}
+
+tunedeck::Result<tunedeck::Device *> TMediaPlayer::device()
+{
+    if (d->device)
+        return d->device.get();
+    const auto make = soundModule();
+    if (!make)
+        return make.error();
+    d->device.reset(make.value()(
+        [this](tunedeck::Notice notice) {
+            // On the engine's notice thread: hop to this object's thread before touching
+            // anything. The device joins that thread in its destructor, before QObject's
+            // destructor runs, and events still queued for this object are dropped when it is
+            // destroyed.
+            const bool failed = notice.kind == tunedeck::Notice::Kind::Failed;
+            const quint32 runId = notice.runId;
+            QMetaObject::invokeMethod(this, "engineNotice", Qt::QueuedConnection,
+                Q_ARG(bool, failed), Q_ARG(quint32, runId));
+        },
+        tunedeck::OutputMode::Auto));
+    if (!d->device)
+        return tunedeck::Error { tunedeck::Error::Code::Synth, "out of memory" };
+    d->device->setVolume(d->volume);
+    d->device->setTempoPercent(d->tempoPercent);
+    d->device->setLoopCount(d->repeat ? tunedeck::Device::kLoopForever : 1);
+    return d->device.get();
 }
 
 TMediaPlayer::~TMediaPlayer()
@@ -212,7 +273,9 @@ void TMediaPlayer::engineNotice(bool failed, quint32 runId)
 
 void TMediaPlayer::Prepare()
 {
-    d->device->prepare();
+    // A module that cannot be loaded is reported by the first Open.
+    if (const auto made = device())
+        made.value()->prepare();
 }
 
 void TMediaPlayer::Open()
@@ -220,7 +283,9 @@ void TMediaPlayer::Open()
     Close();
     // The browser keeps names that are not UTF-8 as escaped bytes; these give the bytes back.
     const QByteArray encoded = tunedeck::fileNameToBytes(d->fileName);
-    const auto result = d->device->open(std::filesystem::path(encoded.toStdString()));
+    const auto made = device();
+    const auto result = made ? made.value()->open(std::filesystem::path(encoded.toStdString()))
+                             : tunedeck::Result<void>(made.error());
     if (!result) {
         d->lastError = resultCodeOf(result.error().code);
         rememberFailure(result.error());
@@ -357,30 +422,36 @@ void TMediaPlayer::SetVolume(double volume)
 {
     if (!std::isfinite(volume))
         return;
-    d->device->setVolume(static_cast<float>(volume));
+    d->volume = static_cast<float>(std::clamp(volume, 0.0, 1.0));
+    if (d->device)
+        d->device->setVolume(d->volume);
 }
 
 double TMediaPlayer::Volume() const
 {
-    return d->device->volume();
+    return d->volume;
 }
 
 void TMediaPlayer::SetRate(double rate)
 {
-    d->device->setTempoPercent(int(std::lround(std::clamp(rate, 0.25, 4.0) * 100)));
+    d->tempoPercent = int(std::lround(std::clamp(rate, 0.25, 4.0) * 100));
+    if (d->device)
+        d->device->setTempoPercent(d->tempoPercent);
 }
 
 double TMediaPlayer::Rate() const
 {
-    return d->device->tempoPercent() / 100.0;
+    return d->tempoPercent / 100.0;
 }
 
 void TMediaPlayer::SetRepeat(bool repeat)
 {
-    d->device->setLoopCount(repeat ? tunedeck::Device::kLoopForever : 1);
+    d->repeat = repeat;
+    if (d->device)
+        d->device->setLoopCount(repeat ? tunedeck::Device::kLoopForever : 1);
 }
 
 bool TMediaPlayer::Repeat() const
 {
-    return d->device->loopCount() == tunedeck::Device::kLoopForever;
+    return d->repeat;
 }

@@ -8,9 +8,10 @@
 #include <memory>
 #include <stdexcept>
 
+#include "tunedeck/Result.h"
+
 namespace tunedeck {
 class Device;
-struct Error;
 }
 
 // Raised by TMediaPlayer operations that need an open file ("No MCI device open") and by a
@@ -77,8 +78,9 @@ public:
     QString ErrorReason() const;
     TMPNotifyValues NotifyResult() const;
 
-    // Gets the synthesiser ready on a worker thread, so the first song does not wait for it;
-    // returns at once. Open does it when this was not called.
+    // Loads the sound module (the engine and its audio libraries) and gets the soundfont ready
+    // on a worker thread, so the first song does not wait for them. Open does it when this was
+    // not called.
     void Prepare();
     // Closes an open file first. Throws EMCIDeviceError(ErrorText(code)) when the file cannot be
     // opened; the device is then closed.
@@ -122,6 +124,9 @@ private:
     // UI thread: posts a notice of `result` to be raised after the current operation returns.
     void postNotice(TMPNotifyValues result);
     void requireOpen() const;
+    // The engine's device, made (and the sound module loaded) the first time it is needed;
+    // fails with Synth when the module cannot be loaded.
+    tunedeck::Result<tunedeck::Device *> device();
     void rememberFailure(const tunedeck::Error &error);
 
     // Implementation detail of the owner of this class; see TMediaPlayer.cpp.

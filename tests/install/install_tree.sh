@@ -17,7 +17,7 @@ p="$work/moved"
 
 for f in bin/tunedeck bin/tdplay bin/keysweep bin/Tunedeck.hlp lib/liborvkit.so.1 \
     include/orvkit/orvkit.h share/applications/tunedeck.desktop share/mime/packages/tunedeck.xml \
-    share/icons/hicolor/48x48/apps/tunedeck.png share/icons/hicolor/64x64/apps/tunedeck.png \
+    lib/tunedeck/tunedeck-sound.so share/icons/hicolor/48x48/apps/tunedeck.png share/icons/hicolor/64x64/apps/tunedeck.png \
     share/icons/hicolor/128x128/apps/tunedeck.png share/icons/hicolor/256x256/apps/tunedeck.png; do
     [ -e "$p/$f" ] || fail "$f is not installed"
 done

@@ -82,6 +82,9 @@ struct ChannelState {
 // closing a file also closes the previous stream, which waits for SDL's thread to finish its
 // block. The listener is called on the notice thread, never on the render thread and never after
 // the destructor has returned.
+//
+// Every member is virtual so that a program can load the engine as a module after its window
+// shows (dlopen, MakeDevice below) and call it without linking the audio libraries.
 class Device {
 public:
     using Listener = std::function<void(Notice)>;
@@ -91,7 +94,7 @@ public:
     // The soundfont is looked for again whenever a song is opened while there is none.
     explicit Device(Listener listener, OutputMode mode = OutputMode::Auto);
     // Stops the sound, closes the file, joins the notice and render threads.
-    ~Device();
+    virtual ~Device();
     Device(const Device &) = delete;
     Device &operator=(const Device &) = delete;
 
@@ -102,7 +105,7 @@ public:
     // Looks for the soundfonts and reads their preset tables on a worker thread now, so the
     // first song does not wait for the disk; returns at once. Makes no synthesiser: the first
     // song does, quickly, since every preset starts empty. Songs need no call to this.
-    void prepare();
+    virtual void prepare();
 
     // Closes any open file, then opens `path` stopped at position 0. Fails with FileNotFound,
     // Io, UnknownFormat, NotMidi, Malformed, Truncated, NotWave, WaveRate, NoSoundfont or
@@ -115,50 +118,50 @@ public:
     // of the presets it chooses) are read on a thread of its own while open() returns; a play()
     // before then is silent at the start of the song until they are there (OutputMode::Offline
     // reads them here).
-    [[nodiscard]] Result<void> open(const std::filesystem::path &path);
+    [[nodiscard]] virtual Result<void> open(const std::filesystem::path &path);
     // Stops and forgets the open file; does nothing when none is open.
-    void close();
-    bool isOpen() const;
+    virtual void close();
+    virtual bool isOpen() const;
     // The open file's kind; meaningless when none is open.
-    MediaKind kind() const;
+    virtual MediaKind kind() const;
     // What the open file says about itself (title, artist, copyright, markers, lyrics), read
     // with it by open(); empty when none is open, and for a song read on a thread of its own.
-    const SongText &text() const;
+    virtual const SongText &text() const;
 
     // Plays from the current position to the end of the file. At the end the render thread
     // stops and sends Notice::Finished. Playing at the end finishes at once. When the output
     // has gone away and no new one can be opened, the run ends with Notice::Failed.
-    void play();
+    virtual void play();
     // Stops producing sound and keeps the position; the run goes on (play() resumes it).
-    void pause();
+    virtual void pause();
     // Stops producing sound, keeps the position and ends the run.
-    void stop();
+    virtual void stop();
     // Moves to `positionMs` (stopped) and ends the run. Fails with InvalidArgument past the end
     // or when no file is open; nothing changes then.
-    [[nodiscard]] Result<void> seekMs(std::uint32_t positionMs);
+    [[nodiscard]] virtual Result<void> seekMs(std::uint32_t positionMs);
 
     // True between play() and the end of the file, stop(), pause(), seekMs() or close().
-    bool isPlaying() const;
+    virtual bool isPlaying() const;
     // The current position in ms, 0 when no file is open. Exactly the target after seekMs(),
     // exactly lengthMs() at the end. Never waits.
-    std::uint32_t positionMs() const;
+    virtual std::uint32_t positionMs() const;
     // The open file's length in ms, 0 when none is open (or while a large song is read).
-    std::uint32_t lengthMs() const;
+    virtual std::uint32_t lengthMs() const;
 
     // Identifies the current run: the stretch of playing that a Finished notice belongs to. It
     // changes on open(), close(), stop() and seekMs(), never on play() or pause().
-    std::uint32_t runId() const;
+    virtual std::uint32_t runId() const;
 
     // Why the last Notice::Failed was sent: OutputLost when the output went away while
     // playing, NoOutput (with the audio library's message) when play() could not open a new
     // one, else the file's fault (Notice::reason, with its detail). Owner's thread, after the
     // notice has arrived.
-    Error lastFailure() const;
+    virtual Error lastFailure() const;
 
     // Scales every sample the output receives by `gain` (clamped to 0..1) from the next block
     // on; 1, the start value, leaves the sound as the file has it. Never waits.
-    void setVolume(float gain);
-    float volume() const;
+    virtual void setVolume(float gain);
+    virtual float volume() const;
 
     // The listener's settings. Each takes effect at the next block without waiting and lasts
     // until changed, across files: a new file keeps the key, tempo and loops, and open() makes
@@ -170,43 +173,48 @@ public:
     static constexpr int kLoopForever = 0;
     // Semitones (-12..12, clamped) for every channel but the drums (channel 10 and the parts a
     // GS or XG reset or a drum bank makes drums). Notes sounding when it changes end.
-    void setTranspose(int semitones);
-    int transpose() const;
+    virtual void setTranspose(int semitones);
+    virtual int transpose() const;
     // The speed in percent (25..400, clamped): a song's clock runs faster or slower at the same
     // pitch, a wave file's speed and pitch change together. positionMs(), lengthMs() and
     // seekMs() stay in the file's own time; playLengthMs() is how long it plays at this tempo.
-    void setTempoPercent(int percent);
-    int tempoPercent() const;
-    std::uint32_t playLengthMs() const;
+    virtual void setTempoPercent(int percent);
+    virtual int tempoPercent() const;
+    virtual std::uint32_t playLengthMs() const;
     // MIDI channels as bits (bit n for channel n + 1): the muted ones, and the soloed ones
     // (when any is soloed, only those sound). A channel that falls silent stops its notes.
-    void setMutedChannels(std::uint16_t channels);
-    std::uint16_t mutedChannels() const;
-    void setSoloChannels(std::uint16_t channels);
-    std::uint16_t soloChannels() const;
+    virtual void setMutedChannels(std::uint16_t channels);
+    virtual std::uint16_t mutedChannels() const;
+    virtual void setSoloChannels(std::uint16_t channels);
+    virtual std::uint16_t soloChannels() const;
     // How many times the file plays (1, the start value, to kMaxLoopCount), or kLoopForever. A
     // song that marks a loop (controller 111, or loopStart/loopEnd markers) plays up to the
     // loop's end that many times, each time from the loop's start restored as a seek restores
     // it, then on to its end. The file's end comes (and Notice::Finished) after the last pass.
-    void setLoopCount(int count);
-    int loopCount() const;
+    virtual void setLoopCount(int count);
+    virtual int loopCount() const;
 
     // Sample rate of the output in Hz; the output always takes interleaved stereo floats.
-    int sampleRate() const;
-    OutputMode outputMode() const;
+    virtual int sampleRate() const;
+    virtual OutputMode outputMode() const;
 
     // OutputMode::Offline only: renders `out.size() / 2` stereo frames on the caller's thread as
     // the output's callback would, and returns how many frames came from the file (the rest is
     // silence). Notices still arrive on the notice thread.
-    std::size_t pump(std::span<float> out);
+    virtual std::size_t pump(std::span<float> out);
 
     // The synthesiser's state of MIDI channel `channel` (0..15). Call between pump() calls or
     // while paused; returns an all-default state when no synthesiser exists.
-    ChannelState channelState(int channel) const;
+    virtual ChannelState channelState(int channel) const;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
+
+// The sound module's entry point (tunedeck-sound.so, a module holding the engine and its audio
+// libraries): a new Device, owned by the caller. Look it up by kMakeDeviceSymbol.
+using MakeDevice = Device *(*)(Device::Listener listener, OutputMode mode);
+inline constexpr char kMakeDeviceSymbol[] = "tunedeck_make_device";
 
 } // namespace tunedeck

@@ -37,8 +37,8 @@ const char *errorText(Error::Code code) noexcept;
 // The outcome of an engine call: a value or an Error. No exception leaves the engine.
 template<typename T> class [[nodiscard]] Result {
 public:
-    Result(T value)
-        : m_value(std::move(value))
+    Result(T success)
+        : m_value(std::move(success))
     { }
     Result(Error error)
         : m_value(std::move(error))
