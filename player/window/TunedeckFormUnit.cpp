@@ -1,6 +1,7 @@
 #include "TunedeckFormUnit.h"
 
 #include "AboutFormUnit.h"
+#include "ButtonPictures.h"
 #include "FilCtl95.h"
 #include "FilCtl95Pictures.h"
 #include "FileView.h"
@@ -27,7 +28,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QShowEvent>
-#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 
@@ -235,13 +235,14 @@ void TTunedeckform::createComponents()
 
 void TTunedeckform::createIcons()
 {
-    QStyle *look = style();
+    using buttonpictures::icon;
+    using buttonpictures::Picture;
     MenuIcons = {
-        look->standardIcon(QStyle::SP_DialogOpenButton),
-        look->standardIcon(QStyle::SP_DialogSaveButton),
-        look->standardIcon(QStyle::SP_MessageBoxInformation),
-        look->standardIcon(QStyle::SP_DialogHelpButton),
-        look->standardIcon(QStyle::SP_DialogCloseButton),
+        icon(Picture::Open),
+        icon(Picture::Save),
+        icon(Picture::About),
+        icon(Picture::Help),
+        icon(Picture::Exit),
     };
     IconeAudio = { QIcon(filctl95::picturePixmap(filctl95::Picture::AudioFile)) };
 }
@@ -301,7 +302,8 @@ void TTunedeckform::createTopBar()
 void TTunedeckform::createBrowser()
 {
     // The browser and the play list, in the group box the transport buttons share.
-    QStyle *look = style();
+    using buttonpictures::icon;
+    using buttonpictures::Picture;
     GroupBox1 = new QGroupBox(this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(0, 23, 457, 262);
@@ -326,17 +328,16 @@ void TTunedeckform::createBrowser()
     TdfileV->setIconSize(QSize(16, 16));
 
     AddOneButt = makeButton(GroupBox1, "AddOneButt", QStringLiteral("A&dd"),
-        QStringLiteral("Add the selected file to the list"),
-        look->standardIcon(QStyle::SP_ArrowRight), QRect(184, 40, 89, 25));
+        QStringLiteral("Add the selected file to the list"), icon(Picture::Add),
+        QRect(184, 40, 89, 25));
     AddAllButt = makeButton(GroupBox1, "AddAllButt", QStringLiteral("Add a&ll"),
-        QStringLiteral("Add all file to the list"), look->standardIcon(QStyle::SP_MediaSeekForward),
-        QRect(184, 85, 89, 25));
+        QStringLiteral("Add all file to the list"), icon(Picture::AddAll), QRect(184, 85, 89, 25));
     RemoveOneButt = makeButton(GroupBox1, "RemoveOneButt", QStringLiteral("&Remove"),
-        QStringLiteral("Remove the selected file from the list"),
-        look->standardIcon(QStyle::SP_ArrowLeft), QRect(184, 131, 89, 25));
+        QStringLiteral("Remove the selected file from the list"), icon(Picture::Remove),
+        QRect(184, 131, 89, 25));
     RemoveAllButt = makeButton(GroupBox1, "RemoveAllButt", QStringLiteral("Remo&ve all"),
-        QStringLiteral("Remove all the files from the list"),
-        look->standardIcon(QStyle::SP_TrashIcon), QRect(184, 176, 89, 25));
+        QStringLiteral("Remove all the files from the list"), icon(Picture::RemoveAll),
+        QRect(184, 176, 89, 25));
 
     Lista = new QListWidget(GroupBox1);
     Lista->setObjectName(QStringLiteral("Lista"));
@@ -349,27 +350,22 @@ void TTunedeckform::createBrowser()
 void TTunedeckform::createTransport()
 {
     // Each pair shares one place; the later button lies on top and covers the earlier one.
-    QStyle *look = style();
+    using buttonpictures::icon;
+    using buttonpictures::Picture;
     PlayButt = makeButton(GroupBox1, "PlayButt", QStringLiteral("&Play"),
-        QStringLiteral("Start playing"), look->standardIcon(QStyle::SP_MediaPlay),
-        QRect(8, 232, 89, 25));
-    StopButt
-        = makeButton(GroupBox1, "StopButt", QStringLiteral("&Stop"), QStringLiteral("Stop playing"),
-            look->standardIcon(QStyle::SP_MediaStop), QRect(8, 232, 89, 25));
+        QStringLiteral("Start playing"), icon(Picture::Play), QRect(8, 232, 89, 25));
+    StopButt = makeButton(GroupBox1, "StopButt", QStringLiteral("&Stop"),
+        QStringLiteral("Stop playing"), icon(Picture::Stop), QRect(8, 232, 89, 25));
     StopButt->hide();
     PauseButt = makeButton(GroupBox1, "PauseButt", QStringLiteral("P&ause"),
-        QStringLiteral("Pause playing"), look->standardIcon(QStyle::SP_MediaPause),
-        QRect(128, 232, 89, 25));
+        QStringLiteral("Pause playing"), icon(Picture::Pause), QRect(128, 232, 89, 25));
     ResButt = makeButton(GroupBox1, "ResButt", QStringLiteral("R&esume"),
-        QStringLiteral("Resume playing"), look->standardIcon(QStyle::SP_MediaPlay),
-        QRect(128, 232, 89, 25));
+        QStringLiteral("Resume playing"), icon(Picture::Play), QRect(128, 232, 89, 25));
     ResButt->hide();
     SkipButt = makeButton(GroupBox1, "SkipButt", QStringLiteral("S&kip"),
-        QStringLiteral("Skip current file"), look->standardIcon(QStyle::SP_MediaSkipForward),
-        QRect(248, 232, 89, 25));
+        QStringLiteral("Skip current file"), icon(Picture::Skip), QRect(248, 232, 89, 25));
     ExitButt = makeButton(GroupBox1, "ExitButt", QStringLiteral("E&xit"),
-        QStringLiteral("Exit Tunedeck"), look->standardIcon(QStyle::SP_DialogCloseButton),
-        QRect(368, 232, 81, 25));
+        QStringLiteral("Exit Tunedeck"), icon(Picture::Exit), QRect(368, 232, 81, 25));
 }
 
 void TTunedeckform::createStatusBar()

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QIcon>
+
+// The pictures on the main window's buttons and in its menus, drawn here in the sixteen colours
+// of the folder and drive pictures: no icon theme or image file is read for them, so they cost
+// the window's first paint nothing.
+namespace buttonpictures {
+
+enum class Picture {
+    Add, // an arrow towards the play list
+    AddAll, // a double arrow towards the play list
+    Remove, // an arrow back from the play list
+    RemoveAll,
+    Play,
+    Stop,
+    Pause,
+    Skip,
+    Exit,
+    Open, // an open folder
+    Save, // a floppy disk
+    About,
+    Help,
+};
+
+// A 16 x 16 picture; drawn anew on each call. UI thread only.
+QIcon icon(Picture picture);
+
+} // namespace buttonpictures
