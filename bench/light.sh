@@ -13,6 +13,7 @@
 #     (budget 50 ms, from enginehostilebench)
 # Usage: bench/light.sh [build-folder]   (default build/bench-light, Release)   RUNS=7
 #        FLUIDR3=file  the FluidR3 soundfont, when it is not where Debian installs it
+#        STARTUP_ONLY=1  only the start-up figures
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$here/build/bench-light}")
@@ -101,6 +102,8 @@ fi
 rss_budget=$(awk -v b="${rss[bare]}" 'BEGIN { print b + 10 }')
 printf '  tunedeck idle RSS %.1f MB, budget %.1f MB (bare window + 10 MB) %s\n' \
     "${rss[tunedeck]}" "$rss_budget" "$(verdict "${rss[tunedeck]}" "$rss_budget")"
+
+[ -n "${STARTUP_ONLY:-}" ] && exit 0
 
 echo "playing with FluidR3 (peak RSS MB, seconds):"
 "$bin/lightbench" gmsong "$work/band.mid"
