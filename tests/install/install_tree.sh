@@ -47,6 +47,12 @@ done
 # The program finds the library in the prefix, and the engine's player runs from there.
 ldd "$p/bin/tunedeck" | grep "liborvkit.so.1 => $p/bin/../lib/liborvkit.so.1" >/dev/null \
     || fail "tunedeck does not resolve liborvkit from the prefix: $(ldd "$p/bin/tunedeck" | grep orvkit)"
+# The audio libraries come with the sound module, loaded after the window shows, not with the
+# program; the module finds every library it needs.
+! readelf -d "$p/bin/tunedeck" | grep -E "NEEDED.*(fluidsynth|SDL2|sndfile|samplerate)" \
+    || fail "tunedeck links an audio library itself instead of leaving it to the sound module"
+! ldd "$p/lib/tunedeck/tunedeck-sound.so" | grep "not found" \
+    || fail "the sound module misses a library"
 song=$(ls "$examples"/*.mid | sed -n 1p)
 "$p/bin/tdplay" --info "$song" >"$work/info.log" 2>&1 || fail "tdplay --info failed: $(cat "$work/info.log")"
 echo "installed tree: files present, entry valid, RUNPATHs relative, tdplay --info: $(head -1 "$work/info.log")"
