@@ -274,6 +274,19 @@ fluid_settings_t *makeSettings(int sampleRate)
     return settings;
 }
 
+// The settings of a synthesiser that never sounds and only holds samples: no voices or effects
+// to allocate.
+fluid_settings_t *makeSilentSettings(int sampleRate)
+{
+    fluid_settings_t *settings = makeSettings(sampleRate);
+    if (settings) {
+        fluid_settings_setint(settings, "synth.polyphony", 1);
+        fluid_settings_setint(settings, "synth.reverb.active", 0);
+        fluid_settings_setint(settings, "synth.chorus.active", 0);
+    }
+    return settings;
+}
+
 // A synthesiser whose loader tried first reads files through the callbacks above.
 fluid_synth_t *makeSynth(fluid_settings_t *settings)
 {
@@ -306,9 +319,10 @@ namespace {
 // (so no instruments and no samples), for soundfonts whose preset part comes last; the others
 // whole, with their samples read when chosen.
 Result<std::pair<fluid_settings_t *, fluid_synth_t *>> makeLoadedSynth(
-    const std::vector<std::filesystem::path> &soundfonts, int sampleRate, Synth::Fonts &fonts)
+    const std::vector<std::filesystem::path> &soundfonts, int sampleRate, bool silent,
+    Synth::Fonts &fonts)
 {
-    fluid_settings_t *settings = makeSettings(sampleRate);
+    fluid_settings_t *settings = silent ? makeSilentSettings(sampleRate) : makeSettings(sampleRate);
     fluid_synth_t *synth = settings ? makeSynth(settings) : nullptr;
     if (!synth) {
         if (settings)
@@ -404,12 +418,22 @@ const char *soundfontAdvice() noexcept
 
 Result<std::unique_ptr<Synth>> Synth::create(int sampleRate)
 {
+    return make(sampleRate, false);
+}
+
+Result<std::unique_ptr<Synth>> Synth::createSilent(int sampleRate)
+{
+    return make(sampleRate, true);
+}
+
+Result<std::unique_ptr<Synth>> Synth::make(int sampleRate, bool silent)
+{
     quietFluidSynth();
     auto soundfonts = findSoundfonts();
     if (!soundfonts)
         return soundfonts.error();
     auto fonts = std::make_unique<Fonts>();
-    auto made = makeLoadedSynth(soundfonts.value(), sampleRate, *fonts);
+    auto made = makeLoadedSynth(soundfonts.value(), sampleRate, silent, *fonts);
     if (!made)
         return made.error();
     // Loading chose a preset on every channel (and, in a font loaded whole, read its samples); no
@@ -552,13 +576,7 @@ void Synth::reloadPartial(const std::vector<PresetId> &kept)
         const bool sharing
             = std::find(font.zoned.begin(), font.zoned.end(), true) != font.zoned.end();
         if (sharing && !scratch) {
-            scratchSettings = makeSettings(m_sampleRate);
-            // It never sounds: no voices or effects to allocate.
-            if (scratchSettings) {
-                fluid_settings_setint(scratchSettings, "synth.polyphony", 1);
-                fluid_settings_setint(scratchSettings, "synth.reverb.active", 0);
-                fluid_settings_setint(scratchSettings, "synth.chorus.active", 0);
-            }
+            scratchSettings = makeSilentSettings(m_sampleRate);
             scratch = scratchSettings ? makeSynth(scratchSettings) : nullptr;
             if (!scratch)
                 break;

@@ -47,6 +47,9 @@ public:
     // Fails with NoSoundfont when no soundfont exists or it cannot be loaded, Synth when
     // FluidSynth refuses to start.
     [[nodiscard]] static Result<std::unique_ptr<Synth>> create(int sampleRate);
+    // The same with one voice and no effects, never rendered: it only holds what preload() reads,
+    // so that another Synth's preload() of the same song finds those samples already read.
+    [[nodiscard]] static Result<std::unique_ptr<Synth>> createSilent(int sampleRate);
     ~Synth();
     Synth(const Synth &) = delete;
     Synth &operator=(const Synth &) = delete;
@@ -89,6 +92,7 @@ private:
     // changes; the previous set stays until the new one is read.
     void reloadPartial(const std::vector<PresetId> &kept);
 
+    [[nodiscard]] static Result<std::unique_ptr<Synth>> make(int sampleRate, bool silent);
     Synth(fluid_settings_t *settings, fluid_synth_t *synth, int sampleRate,
         std::unique_ptr<Fonts> fonts);
 
