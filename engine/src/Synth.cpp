@@ -129,7 +129,9 @@ struct ServedFont {
 };
 
 std::mutex g_servedMutex;
-std::map<std::string, ServedFont, std::less<>> g_served; // what any load of the name gets
+// What any load of the name gets. Never destroyed: a worker of a device may still be loading a
+// font while the program exits.
+auto &g_served = *new std::map<std::string, ServedFont, std::less<>>;
 thread_local const std::pair<std::string_view, ServedFont> *t_serving = nullptr; // this thread's
 
 // Serves `font` under `name` to loads made on this thread while it lives.
