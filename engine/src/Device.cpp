@@ -515,7 +515,7 @@ struct Device::Impl {
         auto made = synth->obtain();
         if (!made)
             return made.error();
-        made.value()->preload(song);
+        made.value()->preload(song, nullptr, readAhead && readAhead->holding());
         readAhead.reset(); // after the synthesiser has taken its samples over
         return std::unique_ptr<Source>(
             std::make_unique<MidiSource>(std::move(song), *made.value()));

@@ -116,6 +116,12 @@ void ReadAhead::wait(const std::atomic<bool> &abandoned)
     }
 }
 
+bool ReadAhead::holding()
+{
+    std::lock_guard lock(m_mutex);
+    return m_holder != nullptr;
+}
+
 // What the worker and the source share; whichever lets go last frees it.
 struct SongLoad::Shared {
     // Declared first, so the song that borrows its synthesiser goes before it.
@@ -159,8 +165,9 @@ struct SongLoad::Shared {
         auto synth = slot->obtain();
         if (!synth)
             return fail(synth.error());
-        synth.value()->preload(*parsed, &abandoned);
-        ahead.reset(); // its samples are the synthesiser's now
+        synth.value()->preload(*parsed, &abandoned, ahead && ahead->holding());
+        // Its samples are the synthesiser's now; it goes once the song is ready.
+        const auto taken = std::move(ahead);
         if (abandoned.load(std::memory_order_acquire))
             return;
         song = std::make_unique<MidiSource>(std::move(*parsed), *synth.value());

@@ -55,6 +55,8 @@ public:
     void cancel() { m_cancel.store(true, std::memory_order_release); }
     // Song worker: returns once the reading is over or `abandoned` becomes true.
     void wait(const std::atomic<bool> &abandoned);
+    // Whether the song's samples were read and are held here.
+    bool holding();
 
 private:
     void read();

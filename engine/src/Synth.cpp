@@ -498,7 +498,7 @@ void Synth::keep(int channel, std::vector<PresetId> &kept)
     kept.push_back(id);
 }
 
-void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel)
+void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel, bool heldElsewhere)
 {
     // The song's bank selects, program changes and system exclusive messages are played here in
     // order, without notes: whatever preset FluidSynth chooses for each (its fall-backs for a
@@ -544,7 +544,7 @@ void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel)
     }
     fluid_synth_system_reset(m_synth);
     if (!cancel || !cancel->load(std::memory_order_relaxed))
-        reloadPartial(kept);
+        reloadPartial(kept, heldElsewhere);
     // The last song's presets stay until now, so the samples both use were not read again.
     for (const PresetId &id : m_kept) {
         if (std::find(kept.begin(), kept.end(), id) == kept.end())
@@ -553,7 +553,7 @@ void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel)
     m_kept = std::move(kept);
 }
 
-void Synth::reloadPartial(const std::vector<PresetId> &kept)
+void Synth::reloadPartial(const std::vector<PresetId> &kept, bool heldElsewhere)
 {
     fluid_settings_t *scratchSettings = nullptr;
     fluid_synth_t *scratch = nullptr;
@@ -574,9 +574,9 @@ void Synth::reloadPartial(const std::vector<PresetId> &kept)
                     font.presets.pdta([&zoned](std::size_t i) { return bool(zoned[i]); })) });
         // When the old set has samples, the new set's are read into a synthesiser of its own
         // first: reloading the font here then finds them in FluidSynth's sample cache, while the
-        // samples the old set shares with it are still held.
-        const bool sharing
-            = std::find(font.zoned.begin(), font.zoned.end(), true) != font.zoned.end();
+        // samples the old set shares with it are still held. Samples read ahead are held already.
+        const bool sharing = !heldElsewhere
+            && std::find(font.zoned.begin(), font.zoned.end(), true) != font.zoned.end();
         if (sharing && !scratch) {
             scratchSettings = makeSilentSettings(m_sampleRate);
             scratch = scratchSettings ? makeSynth(scratchSettings) : nullptr;
