@@ -470,13 +470,14 @@ testsupport::Bytes programsSong(std::initializer_list<int> programs)
 
 // A song read ahead while another plays is opened without reading its samples again, and sounds;
 // what was read ahead is let go once taken over, and when another file is read ahead instead or
-// the device is closed: that song's samples are then read again.
+// the device is closed: that song's samples are then read again. Offline, all of it happens on
+// this thread, whose reads the kernel counts.
 TEST_F(DeviceTest, ReadAheadSongOpensWithoutReadingItsSamples)
 {
     if (auto found = tunedeck::findSoundfont(); !found)
         GTEST_SKIP() << "no soundfont on this machine: " << found.error().detail;
-    if (!ioFigure("/proc/self/io", "rchar:"))
-        GTEST_SKIP() << "the kernel does not count this process's reads here";
+    if (!ioFigure("/proc/thread-self/io", "rchar:"))
+        GTEST_SKIP() << "the kernel does not count this thread's reads here";
     const auto first = bytesFile("first.mid", programsSong({ 24 }));
     const auto next = bytesFile("next.mid", programsSong({ 40, 56, 73 }));
     Device device(nullptr, OutputMode::Offline);
@@ -484,9 +485,9 @@ TEST_F(DeviceTest, ReadAheadSongOpensWithoutReadingItsSamples)
     const auto bytesOpeningNext = [&](const std::function<void()> &before) {
         EXPECT_TRUE(device.open(first));
         before();
-        const long start = *ioFigure("/proc/self/io", "rchar:");
+        const long start = *ioFigure("/proc/thread-self/io", "rchar:");
         EXPECT_TRUE(device.open(next));
-        return *ioFigure("/proc/self/io", "rchar:") - start;
+        return *ioFigure("/proc/thread-self/io", "rchar:") - start;
     };
     const long readAhead = bytesOpeningNext([&] { device.prefetch(next); });
     std::vector<float> sound;
