@@ -66,8 +66,12 @@ std::shared_ptr<ReadAhead> ReadAhead::start(
     std::filesystem::path path, int sampleRate, bool onThisThread)
 {
     auto ahead = std::make_shared<ReadAhead>(std::move(path), sampleRate);
-    if (onThisThread || !detach([ahead] { ahead->read(); }))
+    if (onThisThread) {
         ahead->read();
+    } else if (!detach([ahead] { ahead->read(); })) {
+        ahead->cancel(); // no thread to be had: nothing is read, and no one waits
+        ahead->read();
+    }
     return ahead;
 }
 
@@ -94,7 +98,8 @@ std::optional<MidiFile> songAt(const std::filesystem::path &path)
 void ReadAhead::read()
 {
     std::unique_ptr<Synth> holder;
-    if (auto song = songAt(m_path); song && !m_cancel.load(std::memory_order_acquire)) {
+    if (auto song = m_cancel.load(std::memory_order_acquire) ? std::nullopt : songAt(m_path);
+        song && !m_cancel.load(std::memory_order_acquire)) {
         if (auto made = Synth::createSilent(m_sampleRate)) {
             holder = std::move(made).value();
             holder->preload(*song, &m_cancel);
