@@ -8,9 +8,10 @@
 #   - peak memory and time of rendering a minute of a General MIDI band (and the shared media's
 #     deep-river.mid when present) with FluidR3: tdplay --render beside fluidsynth -ni -F
 #     (budgets 0.35 x its memory, 1.0 x its time), and fluidsynth with its own dynamic loading
-#   - Open -> first block once the synthesiser is ready (budget 30 ms); memory after 10 and 200
-#     queued plays (budget: no growth beyond 1 MB); the worst UI-thread call over the hostile set
-#     (budget 50 ms, from enginehostilebench)
+#   - Open -> first block once the synthesiser is ready (budget 30 ms); the end of a song -> the
+#     next song's first block, with the next song read ahead (budget 30 ms) and without; memory
+#     after 10 and 200 queued plays (budget: no growth beyond 1 MB); the worst UI-thread call over
+#     the hostile set (budget 50 ms, from enginehostilebench)
 # Usage: bench/light.sh [build-folder]   (default build/bench-light, Release)   RUNS=7
 #        FLUIDR3=file  the FluidR3 soundfont, when it is not where Debian installs it
 #        STARTUP_ONLY=1  only the start-up figures
@@ -135,6 +136,12 @@ read -r first ready < <("$bin/lightbench" firstblock "$work/band.mid" "$work/a.m
 printf '  open -> first block, synthesiser ready: %s ms, budget 30 ms %s (the first song, which\n' \
     "$ready" "$(verdict "$ready" 30)"
 printf '  also waited for the synthesiser: %s ms)\n' "$first"
+"$bin/lightbench" gmsong "$work/c.mid" 4 0 500000
+"$bin/lightbench" gmsong "$work/d.mid" 4 7 500000
+read -r cold ahead < <("$bin/lightbench" change "$work/c.mid" "$work/d.mid")
+printf '  end of a song -> first block of the next, read ahead: %s ms, budget 30 ms %s (not read\n' \
+    "$ahead" "$(verdict "$ahead" 30)"
+printf '  ahead: %s ms)\n' "$cold"
 read -r after10 after200 < <("$bin/lightbench" plays 200 "$work/a.mid" "$work/b.mid")
 growth=$(( (after200 - after10) / 1024 ))
 printf '  RSS after 10 plays %d kB, after 200 %d kB: growth %d MB, budget 1 MB %s\n' \

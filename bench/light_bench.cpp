@@ -5,7 +5,11 @@
 //   lightbench firstblock A.mid B.mid  Open -> first block on the null output once the
 //                                       synthesiser is ready, songs A and B in turn (median of 6)
 //   lightbench plays N A.mid B.mid     resident memory after 10 and after N plays of A and B in
-//                                       turn, each to its end on the null output
+//                                       turn, each to its end on the null output, the next one
+//                                       read ahead while each plays
+//   lightbench change A.mid B.mid      end of A or B -> first block of the other, A and B in turn
+//                                       on the null output (median of 6), without and with the
+//                                       next song read ahead while one plays
 #include "testsupport/MidiWriter.h"
 #include "tunedeck/Device.h"
 
@@ -110,6 +114,7 @@ int plays(int n, const char *a, const char *b)
         if (!device.open(i % 2 ? b : a))
             return 1;
         device.play();
+        device.prefetch(i % 2 ? a : b);
         if (!finished.waitFor(i + 1))
             return 1;
         if (i + 1 == 10)
@@ -117,6 +122,32 @@ int plays(int n, const char *a, const char *b)
     }
     device.close();
     std::printf("%ld %ld\n", after10, residentKb());
+    return 0;
+}
+
+// The median time from the end of one song to the first block of the next, without reading the
+// next ahead and with.
+int change(const char *a, const char *b)
+{
+    for (const bool ahead : { false, true }) {
+        Finished finished;
+        tunedeck::Device device(finished.listener(), tunedeck::OutputMode::Null);
+        if (!device.open(a))
+            return 1;
+        device.play();
+        std::vector<double> times;
+        for (int i = 1; i <= 6; ++i) {
+            const char *next = i % 2 ? b : a;
+            if (ahead)
+                device.prefetch(next);
+            if (!finished.waitFor(i))
+                return 1;
+            times.push_back(openToFirstBlock(device, next));
+        }
+        std::sort(times.begin(), times.end());
+        std::printf("%s%.1f", ahead ? " " : "", (times[2] + times[3]) / 2);
+    }
+    std::printf("\n");
     return 0;
 }
 
@@ -132,8 +163,11 @@ int main(int argc, char **argv)
     }
     if (argc == 4 && std::strcmp(argv[1], "firstblock") == 0)
         return firstBlock(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "change") == 0)
+        return change(argv[2], argv[3]);
     if (argc == 5 && std::strcmp(argv[1], "plays") == 0)
         return plays(std::atoi(argv[2]), argv[3], argv[4]);
-    std::fprintf(stderr, "usage: lightbench gmsong OUT | firstblock A B | plays N A B\n");
+    std::fprintf(
+        stderr, "usage: lightbench gmsong OUT | firstblock A B | plays N A B | change A B\n");
     return 2;
 }

@@ -96,6 +96,19 @@ struct Device::Impl {
     int songBank = -1; // the open song's own soundfont in the synthesiser, or -1
     // The synthesiser, made on a worker after prepare() or at the first song.
     std::shared_ptr<SynthSlot> synth;
+    // Owner's thread: the file prefetch() was last asked for, until it is opened or let go.
+    std::shared_ptr<ReadAhead> ahead;
+
+    // Owner's thread: what was read ahead for `path`, taken out; anything else read ahead goes.
+    std::shared_ptr<ReadAhead> takeAhead(const std::filesystem::path *path = nullptr)
+    {
+        auto kept = std::move(ahead);
+        if (kept && (!path || kept->path() != *path)) {
+            kept->cancel();
+            kept.reset();
+        }
+        return kept;
+    }
 
     // Owner's thread: an RMID song's own soundfont goes over the default for that song. It must
     // be there before the song's presets are chosen, so the synthesiser is made now if it is not
@@ -492,21 +505,25 @@ struct Device::Impl {
 
     // Owner's thread: the source that plays `song`. Without a render thread it is made ready
     // here; else a worker reads the samples it needs while the window goes on.
-    Result<std::unique_ptr<Source>> songSource(MidiFile song)
+    Result<std::unique_ptr<Source>> songSource(MidiFile song, std::shared_ptr<ReadAhead> readAhead)
     {
-        if (mode != OutputMode::Offline)
-            return std::unique_ptr<Source>(std::make_unique<SongLoad>(std::move(song), synth));
+        if (mode != OutputMode::Offline) {
+            return std::unique_ptr<Source>(
+                std::make_unique<SongLoad>(std::move(song), synth, std::move(readAhead)));
+        }
         std::lock_guard lock(synth->mutex);
         auto made = synth->obtain();
         if (!made)
             return made.error();
-        made.value()->preload(song);
+        made.value()->preload(song, nullptr, readAhead && readAhead->holding());
+        readAhead.reset(); // after the synthesiser has taken its samples over
         return std::unique_ptr<Source>(
             std::make_unique<MidiSource>(std::move(song), *made.value()));
     }
 
     Result<std::unique_ptr<Source>> build(const std::filesystem::path &path)
     {
+        auto readAhead = takeAhead(&path);
         auto sniffed = sniff(path);
         if (!sniffed)
             return sniffed.error();
@@ -532,8 +549,8 @@ struct Device::Impl {
                 return ready.error();
             if (auto ready = prepareOutput(path); !ready)
                 return ready.error();
-            return std::unique_ptr<Source>(
-                std::make_unique<SongLoad>(path, headerKind(file.headSpan()), synth));
+            return std::unique_ptr<Source>(std::make_unique<SongLoad>(
+                path, headerKind(file.headSpan()), synth, std::move(readAhead)));
         }
         auto song = MidiFile::read(path);
         if (!song)
@@ -544,7 +561,7 @@ struct Device::Impl {
             return ready.error();
         text = song.value().text();
         addSongBank(song.value());
-        return songSource(std::move(song).value());
+        return songSource(std::move(song).value(), std::move(readAhead));
     }
 };
 
@@ -569,6 +586,7 @@ Device::Device(Listener listener, OutputMode mode)
 Device::~Device()
 {
     Impl &d = *m_impl;
+    d.takeAhead();
     d.closeOutput();
     d.noticeStop.store(true, std::memory_order_release);
     d.noticeReady.release();
@@ -638,6 +656,7 @@ Result<void> Device::open(const std::filesystem::path &path)
 void Device::close()
 {
     Impl &d = *m_impl;
+    d.takeAhead();
     if (d.open) {
         ++d.runId;
         d.requestSeek(0);
@@ -792,6 +811,15 @@ float Device::volume() const
 void Device::prepare()
 {
     SynthSlot::prepareAhead(m_impl->synth);
+}
+
+void Device::prefetch(const std::filesystem::path &path)
+{
+    Impl &d = *m_impl;
+    if (d.ahead && d.ahead->path() == path)
+        return;
+    d.takeAhead();
+    d.ahead = ReadAhead::start(path, d.sampleRate, d.mode == OutputMode::Offline);
 }
 
 ChannelState Device::channelState(int channel) const

@@ -2,6 +2,7 @@
 
 #include "SoundfontPresets.h"
 
+#include "tunedeck/FileKind.h"
 #include "tunedeck/MidiFile.h"
 #include "tunedeck/Synth.h"
 
@@ -61,10 +62,76 @@ void SynthSlot::prepareAhead(const std::shared_ptr<SynthSlot> &slot)
     });
 }
 
+std::shared_ptr<ReadAhead> ReadAhead::start(
+    std::filesystem::path path, int sampleRate, bool onThisThread)
+{
+    auto ahead = std::make_shared<ReadAhead>(std::move(path), sampleRate);
+    if (onThisThread) {
+        ahead->read();
+    } else if (!detach([ahead] { ahead->read(); })) {
+        ahead->cancel(); // no thread to be had: nothing is read, and no one waits
+        ahead->read();
+    }
+    return ahead;
+}
+
+namespace {
+
+// The song `path` holds, if it is a regular file holding one (reading a pipe or a device could
+// take forever).
+std::optional<MidiFile> songAt(const std::filesystem::path &path)
+{
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        return std::nullopt;
+    auto sniffed = sniff(path);
+    if (!sniffed || sniffed.value().container != Container::Midi)
+        return std::nullopt;
+    auto song = MidiFile::read(path);
+    if (!song)
+        return std::nullopt;
+    return std::move(song).value();
+}
+
+} // namespace
+
+void ReadAhead::read()
+{
+    std::unique_ptr<Synth> holder;
+    if (auto song = m_cancel.load(std::memory_order_acquire) ? std::nullopt : songAt(m_path);
+        song && !m_cancel.load(std::memory_order_acquire)) {
+        if (auto made = Synth::createSilent(m_sampleRate)) {
+            holder = std::move(made).value();
+            holder->preload(*song, &m_cancel);
+        }
+    }
+    std::lock_guard lock(m_mutex);
+    if (!m_cancel.load(std::memory_order_acquire))
+        m_holder = std::move(holder); // else freed here
+    m_done = true;
+    m_over.notify_all();
+}
+
+void ReadAhead::wait(const std::atomic<bool> &abandoned)
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_over.wait_for(lock, kAbandonCheck, [this] { return m_done; })) {
+        if (abandoned.load(std::memory_order_acquire))
+            return;
+    }
+}
+
+bool ReadAhead::holding()
+{
+    std::lock_guard lock(m_mutex);
+    return m_holder != nullptr;
+}
+
 // What the worker and the source share; whichever lets go last frees it.
 struct SongLoad::Shared {
     // Declared first, so the song that borrows its synthesiser goes before it.
     std::shared_ptr<SynthSlot> slot;
+    std::shared_ptr<ReadAhead> ahead; // the song read ahead, until its samples are taken over
     std::atomic<bool> abandoned { false };
     // Released once by the render thread when it first plays this source: from then on the
     // previous song no longer touches the synthesiser.
@@ -92,6 +159,9 @@ struct SongLoad::Shared {
             if (abandoned.load(std::memory_order_acquire))
                 return;
         }
+        // What is still being read ahead is not read a second time meanwhile.
+        if (ahead)
+            ahead->wait(abandoned);
         // One worker of the device at a time: an abandoned one still reading samples finishes
         // (or stops at its next check) before this one starts.
         std::lock_guard lock(slot->mutex);
@@ -100,7 +170,9 @@ struct SongLoad::Shared {
         auto synth = slot->obtain();
         if (!synth)
             return fail(synth.error());
-        synth.value()->preload(*parsed, &abandoned);
+        synth.value()->preload(*parsed, &abandoned, ahead && ahead->holding());
+        // Its samples are the synthesiser's now; it goes once the song is ready.
+        const auto taken = std::move(ahead);
         if (abandoned.load(std::memory_order_acquire))
             return;
         song = std::make_unique<MidiSource>(std::move(*parsed), *synth.value());
@@ -108,20 +180,23 @@ struct SongLoad::Shared {
     }
 };
 
-SongLoad::SongLoad(std::filesystem::path path, MediaKind kind, std::shared_ptr<SynthSlot> slot)
+SongLoad::SongLoad(std::filesystem::path path, MediaKind kind, std::shared_ptr<SynthSlot> slot,
+    std::shared_ptr<ReadAhead> ahead)
     : m_kind(kind)
     , m_shared(std::make_shared<Shared>())
 {
     m_shared->slot = std::move(slot);
+    m_shared->ahead = std::move(ahead);
     start(std::move(path), std::nullopt);
 }
 
-SongLoad::SongLoad(MidiFile file, std::shared_ptr<SynthSlot> slot)
+SongLoad::SongLoad(MidiFile file, std::shared_ptr<SynthSlot> slot, std::shared_ptr<ReadAhead> ahead)
     : m_kind(mediaKindOf(file.kind()))
     , m_knownLengthMs(file.lengthMs())
     , m_shared(std::make_shared<Shared>())
 {
     m_shared->slot = std::move(slot);
+    m_shared->ahead = std::move(ahead);
     start(std::nullopt, std::move(file));
 }
 

@@ -4,6 +4,7 @@
 #include "Source.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -34,6 +35,41 @@ struct SynthSlot {
     static void prepareAhead(const std::shared_ptr<SynthSlot> &slot);
 };
 
+// The samples of a song the device is likely to open next, read while another plays: a worker
+// reads the song and preloads a silent synthesiser of its own with it, which holds those samples
+// in FluidSynth's sample cache until whoever lets go of this last frees it. The song's own worker
+// then finds them there instead of reading them again. Songs only: for anything else (or a file
+// that cannot be read) nothing is read, and open() says what is wrong with it.
+class ReadAhead {
+public:
+    // Owner's thread: starts reading `path` on a worker, or here when `onThisThread`.
+    static std::shared_ptr<ReadAhead> start(
+        std::filesystem::path path, int sampleRate, bool onThisThread);
+    ReadAhead(std::filesystem::path path, int sampleRate)
+        : m_path(std::move(path))
+        , m_sampleRate(sampleRate)
+    { }
+
+    const std::filesystem::path &path() const { return m_path; }
+    // A worker still reading stops at its next check and frees what it read itself.
+    void cancel() { m_cancel.store(true, std::memory_order_release); }
+    // Song worker: returns once the reading is over or `abandoned` becomes true.
+    void wait(const std::atomic<bool> &abandoned);
+    // Whether the song's samples were read and are held here.
+    bool holding();
+
+private:
+    void read();
+
+    const std::filesystem::path m_path;
+    const int m_sampleRate;
+    std::atomic<bool> m_cancel { false };
+    std::mutex m_mutex;
+    std::condition_variable m_over;
+    bool m_done = false; // under m_mutex
+    std::unique_ptr<Synth> m_holder; // under m_mutex: the samples read
+};
+
 // A song that is not ready to play yet: a worker of its own reads and parses it (when open()
 // did not), waits until the render thread has let go of the previous song, reads the samples of
 // the presets the song chooses into the device's synthesiser and builds its MidiSource, while
@@ -44,9 +80,12 @@ struct SynthSlot {
 class SongLoad final : public Source {
 public:
     // Owner's thread: starts reading `path`; `kind` is what the file's header says it is.
-    SongLoad(std::filesystem::path path, MediaKind kind, std::shared_ptr<SynthSlot> slot);
+    // With `ahead` (this file read ahead), its samples are taken over from it and it is let go.
+    SongLoad(std::filesystem::path path, MediaKind kind, std::shared_ptr<SynthSlot> slot,
+        std::shared_ptr<ReadAhead> ahead = nullptr);
     // Owner's thread: starts preparing the song `file`, already read.
-    SongLoad(MidiFile file, std::shared_ptr<SynthSlot> slot);
+    SongLoad(
+        MidiFile file, std::shared_ptr<SynthSlot> slot, std::shared_ptr<ReadAhead> ahead = nullptr);
     // Abandons the preparation; a worker still at work frees what it read itself.
     ~SongLoad() override;
 

@@ -129,7 +129,9 @@ struct ServedFont {
 };
 
 std::mutex g_servedMutex;
-std::map<std::string, ServedFont, std::less<>> g_served; // what any load of the name gets
+// What any load of the name gets. Never destroyed: a worker of a device may still be loading a
+// font while the program exits.
+auto &g_served = *new std::map<std::string, ServedFont, std::less<>>;
 thread_local const std::pair<std::string_view, ServedFont> *t_serving = nullptr; // this thread's
 
 // Serves `font` under `name` to loads made on this thread while it lives.
@@ -274,6 +276,19 @@ fluid_settings_t *makeSettings(int sampleRate)
     return settings;
 }
 
+// The settings of a synthesiser that never sounds and only holds samples: no voices or effects
+// to allocate.
+fluid_settings_t *makeSilentSettings(int sampleRate)
+{
+    fluid_settings_t *settings = makeSettings(sampleRate);
+    if (settings) {
+        fluid_settings_setint(settings, "synth.polyphony", 1);
+        fluid_settings_setint(settings, "synth.reverb.active", 0);
+        fluid_settings_setint(settings, "synth.chorus.active", 0);
+    }
+    return settings;
+}
+
 // A synthesiser whose loader tried first reads files through the callbacks above.
 fluid_synth_t *makeSynth(fluid_settings_t *settings)
 {
@@ -306,9 +321,10 @@ namespace {
 // (so no instruments and no samples), for soundfonts whose preset part comes last; the others
 // whole, with their samples read when chosen.
 Result<std::pair<fluid_settings_t *, fluid_synth_t *>> makeLoadedSynth(
-    const std::vector<std::filesystem::path> &soundfonts, int sampleRate, Synth::Fonts &fonts)
+    const std::vector<std::filesystem::path> &soundfonts, int sampleRate, bool silent,
+    Synth::Fonts &fonts)
 {
-    fluid_settings_t *settings = makeSettings(sampleRate);
+    fluid_settings_t *settings = silent ? makeSilentSettings(sampleRate) : makeSettings(sampleRate);
     fluid_synth_t *synth = settings ? makeSynth(settings) : nullptr;
     if (!synth) {
         if (settings)
@@ -404,12 +420,22 @@ const char *soundfontAdvice() noexcept
 
 Result<std::unique_ptr<Synth>> Synth::create(int sampleRate)
 {
+    return make(sampleRate, false);
+}
+
+Result<std::unique_ptr<Synth>> Synth::createSilent(int sampleRate)
+{
+    return make(sampleRate, true);
+}
+
+Result<std::unique_ptr<Synth>> Synth::make(int sampleRate, bool silent)
+{
     quietFluidSynth();
     auto soundfonts = findSoundfonts();
     if (!soundfonts)
         return soundfonts.error();
     auto fonts = std::make_unique<Fonts>();
-    auto made = makeLoadedSynth(soundfonts.value(), sampleRate, *fonts);
+    auto made = makeLoadedSynth(soundfonts.value(), sampleRate, silent, *fonts);
     if (!made)
         return made.error();
     // Loading chose a preset on every channel (and, in a font loaded whole, read its samples); no
@@ -472,7 +498,7 @@ void Synth::keep(int channel, std::vector<PresetId> &kept)
     kept.push_back(id);
 }
 
-void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel)
+void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel, bool heldElsewhere)
 {
     // The song's bank selects, program changes and system exclusive messages are played here in
     // order, without notes: whatever preset FluidSynth chooses for each (its fall-backs for a
@@ -518,7 +544,7 @@ void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel)
     }
     fluid_synth_system_reset(m_synth);
     if (!cancel || !cancel->load(std::memory_order_relaxed))
-        reloadPartial(kept);
+        reloadPartial(kept, heldElsewhere);
     // The last song's presets stay until now, so the samples both use were not read again.
     for (const PresetId &id : m_kept) {
         if (std::find(kept.begin(), kept.end(), id) == kept.end())
@@ -527,7 +553,7 @@ void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel)
     m_kept = std::move(kept);
 }
 
-void Synth::reloadPartial(const std::vector<PresetId> &kept)
+void Synth::reloadPartial(const std::vector<PresetId> &kept, bool heldElsewhere)
 {
     fluid_settings_t *scratchSettings = nullptr;
     fluid_synth_t *scratch = nullptr;
@@ -548,17 +574,11 @@ void Synth::reloadPartial(const std::vector<PresetId> &kept)
                     font.presets.pdta([&zoned](std::size_t i) { return bool(zoned[i]); })) });
         // When the old set has samples, the new set's are read into a synthesiser of its own
         // first: reloading the font here then finds them in FluidSynth's sample cache, while the
-        // samples the old set shares with it are still held.
-        const bool sharing
-            = std::find(font.zoned.begin(), font.zoned.end(), true) != font.zoned.end();
+        // samples the old set shares with it are still held. Samples read ahead are held already.
+        const bool sharing = !heldElsewhere
+            && std::find(font.zoned.begin(), font.zoned.end(), true) != font.zoned.end();
         if (sharing && !scratch) {
-            scratchSettings = makeSettings(m_sampleRate);
-            // It never sounds: no voices or effects to allocate.
-            if (scratchSettings) {
-                fluid_settings_setint(scratchSettings, "synth.polyphony", 1);
-                fluid_settings_setint(scratchSettings, "synth.reverb.active", 0);
-                fluid_settings_setint(scratchSettings, "synth.chorus.active", 0);
-            }
+            scratchSettings = makeSilentSettings(m_sampleRate);
             scratch = scratchSettings ? makeSynth(scratchSettings) : nullptr;
             if (!scratch)
                 break;

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -426,6 +427,20 @@ TEST_F(DeviceTest, RealMediaPlaysOrIsRefused)
 
 namespace {
 
+// The figure `wanted` (e.g. "syscr:") of a /proc io file; nullopt when the kernel does not count
+// it.
+std::optional<long> ioFigure(const std::filesystem::path &file, std::string_view wanted)
+{
+    std::ifstream io(file);
+    for (std::string key; io >> key;) {
+        long value = 0;
+        io >> value;
+        if (key == wanted)
+            return value;
+    }
+    return std::nullopt;
+}
+
 // Read system calls made so far by the thread of this process named `name`; nullopt when there
 // is none or the kernel does not count them.
 std::optional<long> readCallsOfThread(const std::string &name)
@@ -434,20 +449,96 @@ std::optional<long> readCallsOfThread(const std::string &name)
     for (const auto &task : std::filesystem::directory_iterator("/proc/self/task", error)) {
         std::string comm;
         std::getline(std::ifstream(task.path() / "comm"), comm);
-        if (comm != name)
-            continue;
-        std::ifstream io(task.path() / "io");
-        for (std::string key; io >> key;) {
-            long value = 0;
-            io >> value;
-            if (key == "syscr:")
-                return value;
-        }
+        if (comm == name)
+            return ioFigure(task.path() / "io", "syscr:");
     }
     return std::nullopt;
 }
 
+// A song of a quarter note (500 ms at 120 bpm) on each of `programs`, one channel each.
+testsupport::Bytes programsSong(std::initializer_list<int> programs)
+{
+    TrackWriter track;
+    int channel = 0;
+    for (const int program : programs)
+        track.program(0, channel, program).noteOn(0, channel, 60, 100), ++channel;
+    track.noteOff(480, 0, 60).endOfTrack(0);
+    return SmfWriter(0, 480).track(track).bytes();
+}
+
 } // namespace
+
+// A song read ahead while another plays is opened without reading its samples again, and sounds;
+// what was read ahead is let go once taken over, and when another file is read ahead instead or
+// the device is closed: that song's samples are then read again. Offline, all of it happens on
+// this thread, whose reads the kernel counts.
+TEST_F(DeviceTest, ReadAheadSongOpensWithoutReadingItsSamples)
+{
+    if (auto found = tunedeck::findSoundfont(); !found)
+        GTEST_SKIP() << "no soundfont on this machine: " << found.error().detail;
+    if (!ioFigure("/proc/thread-self/io", "rchar:"))
+        GTEST_SKIP() << "the kernel does not count this thread's reads here";
+    const auto first = bytesFile("first.mid", programsSong({ 24 }));
+    const auto next = bytesFile("next.mid", programsSong({ 40, 56, 73 }));
+    Device device(nullptr, OutputMode::Offline);
+    // Bytes read while `next` is opened after `first`, once `before` has been done.
+    const auto bytesOpeningNext = [&](const std::function<void()> &before) {
+        EXPECT_TRUE(device.open(first));
+        before();
+        const long start = *ioFigure("/proc/thread-self/io", "rchar:");
+        EXPECT_TRUE(device.open(next));
+        return *ioFigure("/proc/thread-self/io", "rchar:") - start;
+    };
+    const long readAhead = bytesOpeningNext([&] { device.prefetch(next); });
+    std::vector<float> sound;
+    renderToEnd(device, &sound);
+    EXPECT_GT(peak(sound), 0.01f) << "the song read ahead is heard";
+    // Taken over by the song it was read for: once that is closed, nothing holds them.
+    const long takenOver = bytesOpeningNext([] {});
+    const long replaced = bytesOpeningNext([&] {
+        device.prefetch(next);
+        device.prefetch(first);
+    });
+    const long closed = bytesOpeningNext([&] {
+        device.prefetch(next);
+        device.close();
+    });
+    for (const long again : { takenOver, replaced, closed })
+        EXPECT_GT(again, 8 * readAhead) << "read ahead: " << readAhead << " bytes";
+}
+
+// Reading ahead beside a song that plays on the null output's render thread: the next song
+// starts when its worker has taken over what was read (or is still being read) for it, and one
+// read ahead but never opened is let go by close() and the destructor.
+TEST_F(DeviceTest, ReadAheadBesidePlaying)
+{
+    if (auto found = tunedeck::findSoundfont(); !found)
+        GTEST_SKIP() << "no soundfont on this machine: " << found.error().detail;
+    const auto first = bytesFile("first.mid", programsSong({ 24 }));
+    const auto next = bytesFile("next.mid", programsSong({ 40, 56, 73 }));
+    NoticeCatcher notices;
+    Device device(notices.listener(), OutputMode::Null);
+    std::size_t index = 0;
+    const auto playToEnd = [&](const std::filesystem::path &path, const auto &meanwhile) {
+        SCOPED_TRACE(path.filename().string());
+        ASSERT_TRUE(device.open(path));
+        device.play();
+        meanwhile();
+        const auto notice = notices.waitFor(index++);
+        ASSERT_TRUE(notice.has_value());
+        EXPECT_EQ(notice->kind, Notice::Kind::Finished);
+        EXPECT_EQ(device.positionMs(), device.lengthMs());
+        EXPECT_GT(device.lengthMs(), 0u);
+    };
+    // Read ahead while the first plays; then read ahead and opened at once.
+    playToEnd(first, [&] { device.prefetch(next); });
+    playToEnd(next, [] {});
+    device.prefetch(first);
+    playToEnd(first, [] {});
+    device.prefetch(next);
+    device.close();
+    device.prefetch(first);
+}
 
 // A song that changes programs (banks and drum kits included) plays and is sought across its
 // changes, on the null output's render thread, without that thread reading any file: the

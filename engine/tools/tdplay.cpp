@@ -439,8 +439,9 @@ void showLyricLine(const tunedeck::Device &device)
     std::fprintf(stderr, "\n\x1b[2K%s\x1b[1A\r", line.c_str());
 }
 
-// Plays one file to its end through the real output, with a status line on a terminal.
-Outcome play(Player &p, const char *file, bool &soundfontExplained)
+// Plays one file to its end through the real output, with a status line on a terminal; what
+// `next` (when not null) needs is read meanwhile.
+Outcome play(Player &p, const char *file, const char *next, bool &soundfontExplained)
 {
     if (auto opened = p.device.open(file); !opened) {
         std::fprintf(stderr, "tdplay: %s: %s\n", file, describe(opened.error()).c_str());
@@ -459,6 +460,8 @@ Outcome play(Player &p, const char *file, bool &soundfontExplained)
         p.finished = p.failed = false;
     }
     p.device.play();
+    if (next)
+        p.device.prefetch(next);
     bool paused = false;
     Outcome outcome = Outcome::Played;
     for (;;) {
@@ -766,8 +769,9 @@ int playFiles(const Options &options)
         options.listener };
     int status = 0;
     bool soundfontExplained = false;
-    for (const char *file : options.files) {
-        const Outcome outcome = play(player, file, soundfontExplained);
+    for (std::size_t i = 0; i < options.files.size(); ++i) {
+        const char *next = i + 1 < options.files.size() ? options.files[i + 1] : nullptr;
+        const Outcome outcome = play(player, options.files[i], next, soundfontExplained);
         if (outcome == Outcome::Failed)
             status = 1;
         if (outcome == Outcome::Quit)

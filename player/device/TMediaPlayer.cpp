@@ -278,9 +278,19 @@ void TMediaPlayer::Prepare()
         made.value()->prepare();
 }
 
+void TMediaPlayer::Prefetch(const QString &name)
+{
+    d->device->prefetch(std::filesystem::path(tunedeck::fileNameToBytes(name).toStdString()));
+}
+
 void TMediaPlayer::Open()
 {
-    Close();
+    // The engine closes the open file itself, keeping what was read ahead for this one.
+    if (d->deviceId != 0) {
+        endPendingNotice(TMPNotifyValues::nvAborted);
+        d->isOpen = false;
+        d->deviceId = 0;
+    }
     // The browser keeps names that are not UTF-8 as escaped bytes; these give the bytes back.
     const QByteArray encoded = tunedeck::fileNameToBytes(d->fileName);
     const auto made = device();

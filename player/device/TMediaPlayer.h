@@ -82,6 +82,10 @@ public:
     // on a worker thread, so the first song does not wait for them. Open does it when this was
     // not called.
     void Prepare();
+    // Reads ahead, on a worker thread, what the file `name` will need when it is opened next (a
+    // song's samples), so it starts without waiting for them; returns at once. Kept until that
+    // file is opened, another is read ahead, or Close; nothing is reported.
+    void Prefetch(const QString &name);
     // Closes an open file first. Throws EMCIDeviceError(ErrorText(code)) when the file cannot be
     // opened; the device is then closed.
     void Open();

@@ -351,7 +351,11 @@ void PlayNextEntry()
         ShowStopped();
         showMessage(
             MessageKind::Error, texts::kUnableToPlayAudio + texts::kLineBreak + device->FileName());
+        return;
     }
+    // The next entry's samples are read while this one plays, so it starts without a pause.
+    if (!form->PlayListPaths.isEmpty())
+        device->Prefetch(form->PlayListPaths.value(0));
 }
 
 void SkipEntry()
