@@ -280,7 +280,8 @@ void TMediaPlayer::Prepare()
 
 void TMediaPlayer::Prefetch(const QString &name)
 {
-    d->device->prefetch(std::filesystem::path(tunedeck::fileNameToBytes(name).toStdString()));
+    if (d->device)
+        d->device->prefetch(std::filesystem::path(tunedeck::fileNameToBytes(name).toStdString()));
 }
 
 void TMediaPlayer::Open()

@@ -114,7 +114,7 @@ public:
     // file, close() and the destructor let them go. So while a song plays the samples of at most
     // two songs are held. Returns at once; nothing is read for wave files, and a file that cannot
     // be read is left for open() to report.
-    void prefetch(const std::filesystem::path &path);
+    virtual void prefetch(const std::filesystem::path &path);
 
     // Closes any open file, then opens `path` stopped at position 0. Fails with FileNotFound,
     // Io, UnknownFormat, NotMidi, Malformed, Truncated, NotWave, WaveRate, NoSoundfont or
