@@ -123,9 +123,23 @@ std::atomic<unsigned> g_memorySerial { 0 };
 // A soundfont file as FluidSynth is shown it through the same callbacks, under its own name (so
 // the sample cache knows it as that file): its bytes up to its preset part, then a preset part
 // written here, in which only some presets keep their zones. The RIFF size is patched to match.
+// A soundfont file held open from its first load on: every later load of the font (each song's
+// presets) reads these bytes, the ones its preset table was read from, even when the file is
+// removed or replaced while the program runs.
+struct HeldFile {
+    explicit HeldFile(int descriptor)
+        : fd(descriptor)
+    { }
+    ~HeldFile() { ::close(fd); }
+    HeldFile(const HeldFile &) = delete;
+    HeldFile &operator=(const HeldFile &) = delete;
+    const int fd;
+};
+
 struct ServedFont {
     std::uint64_t pdtaOffset = 0;
     std::shared_ptr<const std::vector<std::uint8_t>> pdta;
+    std::shared_ptr<const HeldFile> file;
 };
 
 std::mutex g_servedMutex;
@@ -150,20 +164,14 @@ private:
     std::pair<std::string_view, ServedFont> m_serving;
 };
 
-// An open file of either kind: `head` bytes from memory or from `fd`, then `tail`.
+// An open file of either kind: `head` bytes from memory or from `file`, then `tail`.
 struct OpenFile {
     const std::uint8_t *memory = nullptr;
-    int fd = -1;
+    std::shared_ptr<const HeldFile> file;
     std::uint64_t head = 0;
     std::shared_ptr<const std::vector<std::uint8_t>> tail;
     std::uint64_t size = 0;
     std::uint64_t position = 0;
-
-    ~OpenFile()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
 
     bool read(std::uint8_t *out, std::uint64_t count)
     {
@@ -173,7 +181,7 @@ struct OpenFile {
             if (memory) {
                 std::memcpy(out, memory + position, part);
             } else {
-                const ssize_t got = ::pread(fd, out, part, off_t(position));
+                const ssize_t got = ::pread(file->fd, out, part, off_t(position));
                 if (got < 0 && errno == EINTR)
                     continue;
                 if (got <= 0)
@@ -210,7 +218,7 @@ void *openFile(const char *name)
         std::size_t size = 0;
         if (std::sscanf(name + kMemoryPrefix.size(), "%p:%zu:", &address, &size) != 2)
             return nullptr;
-        return new OpenFile { static_cast<const std::uint8_t *>(address), -1, size, {}, size, 0 };
+        return new OpenFile { static_cast<const std::uint8_t *>(address), {}, size, {}, size, 0 };
     }
     ServedFont font;
     if (t_serving && t_serving->first == text) {
@@ -222,11 +230,9 @@ void *openFile(const char *name)
             return nullptr;
         font = found->second;
     }
-    const int fd = ::open(name, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
     const std::uint64_t size = font.pdtaOffset + font.pdta->size();
-    return new OpenFile { nullptr, fd, font.pdtaOffset, std::move(font.pdta), size, 0 };
+    return new OpenFile { nullptr, std::move(font.file), font.pdtaOffset, std::move(font.pdta),
+        size, 0 };
 }
 
 int readFile(void *buffer, fluid_long_long_t count, void *handle)
@@ -311,6 +317,7 @@ struct Synth::Fonts {
         std::string name;
         SoundfontPresets presets;
         std::vector<bool> zoned; // the presets with zones in the loaded preset part
+        std::shared_ptr<const HeldFile> file;
     };
     std::vector<Partial> partial;
 };
@@ -334,11 +341,17 @@ Result<std::pair<fluid_settings_t *, fluid_synth_t *>> makeLoadedSynth(
     // FluidSynth looks for a preset from the font loaded last: the first named goes last.
     for (auto soundfont = soundfonts.rbegin(); soundfont != soundfonts.rend(); ++soundfont) {
         auto presets = SoundfontPresets::read(*soundfont);
+        std::shared_ptr<const HeldFile> file;
         if (presets) {
+            const int fd = ::open(soundfont->c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd >= 0)
+                file = std::make_shared<const HeldFile>(fd);
+        }
+        if (file) {
             auto skeleton = std::make_shared<const std::vector<std::uint8_t>>(
                 presets->pdta([](std::size_t) { return false; }));
             std::lock_guard lock(g_servedMutex);
-            g_served[soundfont->string()] = ServedFont { presets->pdtaOffset(), skeleton };
+            g_served[soundfont->string()] = ServedFont { presets->pdtaOffset(), skeleton, file };
         }
         const int id = fluid_synth_sfload(synth, soundfont->c_str(), 1);
         if (id == FLUID_FAILED) {
@@ -346,10 +359,10 @@ Result<std::pair<fluid_settings_t *, fluid_synth_t *>> makeLoadedSynth(
             delete_fluid_settings(settings);
             return Error { Error::Code::NoSoundfont, "cannot load " + soundfont->string(), 0 };
         }
-        if (presets) {
+        if (file) {
             const std::size_t count = presets->presetCount();
-            fonts.partial.push_back(
-                { id, soundfont->string(), std::move(*presets), std::vector<bool>(count) });
+            fonts.partial.push_back({ id, soundfont->string(), std::move(*presets),
+                std::vector<bool>(count), std::move(file) });
         }
     }
     return std::pair { settings, synth };
@@ -571,7 +584,8 @@ void Synth::reloadPartial(const std::vector<PresetId> &kept, bool heldElsewhere)
         const ServingOnThisThread serving(font.name,
             ServedFont { font.presets.pdtaOffset(),
                 std::make_shared<const std::vector<std::uint8_t>>(
-                    font.presets.pdta([&zoned](std::size_t i) { return bool(zoned[i]); })) });
+                    font.presets.pdta([&zoned](std::size_t i) { return bool(zoned[i]); })),
+                font.file });
         // When the old set has samples, the new set's are read into a synthesiser of its own
         // first: reloading the font here then finds them in FluidSynth's sample cache, while the
         // samples the old set shares with it are still held. Samples read ahead are held already.

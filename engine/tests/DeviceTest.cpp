@@ -175,6 +175,30 @@ TEST_F(DeviceTest, MissingSoundfontFailsSongsOnlyUntilOneIsThere)
     EXPECT_GT(renderToEnd(device), 0u);
 }
 
+// A soundfont file replaced while the program runs (as an upgrade of its package does) still
+// gives later songs the instruments they choose from the font that was loaded (they were read
+// from the new file at the old places, and the font was lost).
+TEST_F(DeviceTest, ReplacedSoundfontStillServesLaterSongs)
+{
+    const auto real = tunedeck::findSoundfont();
+    if (!real)
+        GTEST_SKIP() << "no soundfont on this machine: " << real.error().detail;
+    const auto copy = m_dir / "font.sf2";
+    std::filesystem::copy_file(real.value(), copy);
+    ScopedEnv soundfont("TUNEDECK_SOUNDFONT", copy.c_str());
+    Device device(nullptr, OutputMode::Offline);
+    ASSERT_TRUE(device.open(song("piano.mid", 500)));
+    renderToEnd(device);
+    textFile("replacement", "not the font that was loaded");
+    std::filesystem::rename(m_dir / "replacement", copy);
+    TrackWriter violin;
+    violin.program(0, 0, 40).noteOn(0, 0, 72, 100).noteOff(480, 0, 72).endOfTrack(0);
+    ASSERT_TRUE(device.open(bytesFile("violin.mid", SmfWriter(0, 480).track(violin).bytes())));
+    std::vector<float> sound;
+    renderToEnd(device, &sound);
+    EXPECT_GT(peak(sound), 0.01f) << "the violin is heard";
+}
+
 // Without a sound device nothing pretends to play: unless the null output is asked for, opening
 // fails with NoOutput and the audio library's own reason, and the device stays closed.
 TEST_F(DeviceTest, MissingSoundCardFailsOpenWithTheReason)
