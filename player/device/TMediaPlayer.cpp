@@ -66,6 +66,11 @@ tunedeck::Result<tunedeck::MakeDevice> soundModule()
         return tunedeck::Error { tunedeck::Error::Code::Synth, s_failure };
     std::error_code ec;
     const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+    // Never a name relative to the working folder, whatever is in it.
+    if (!program.is_absolute()) {
+        s_failure = "the program's own folder cannot be known (/proc/self/exe)";
+        return tunedeck::Error { tunedeck::Error::Code::Synth, s_failure };
+    }
     const std::filesystem::path dir = program.parent_path();
     const char kModule[] = "tunedeck-sound.so";
     for (const std::filesystem::path &candidate :

@@ -41,8 +41,8 @@ QPolygon headRight(int tip)
     return QPolygon({ QPoint(tip - 6, 1), QPoint(tip, 7), QPoint(tip, 8), QPoint(tip - 6, 14) });
 }
 
-// Everything but the pictures borrowed from the folder list is drawn pointing right where it
-// points; the others are mirrored.
+// Every picture but those borrowed from the folder list; the arrows are drawn pointing right and
+// those of Remove and Remove all mirrored afterwards.
 QImage drawn(Picture picture)
 {
     QImage canvas(kSize, kSize, QImage::Format_ARGB32_Premultiplied);
