@@ -120,9 +120,6 @@ std::atomic<double> g_gain { 0.2 }; // FluidSynth's own default
 constexpr std::string_view kMemoryPrefix = "tunedeck-memory:";
 std::atomic<unsigned> g_memorySerial { 0 };
 
-// A soundfont file as FluidSynth is shown it through the same callbacks, under its own name (so
-// the sample cache knows it as that file): its bytes up to its preset part, then a preset part
-// written here, in which only some presets keep their zones. The RIFF size is patched to match.
 // A soundfont file held open from its first load on: every later load of the font (each song's
 // presets) reads these bytes, the ones its preset table was read from, even when the file is
 // removed or replaced while the program runs.
@@ -136,6 +133,9 @@ struct HeldFile {
     const int fd;
 };
 
+// A soundfont file as FluidSynth is shown it through the same callbacks, under its own name (so
+// the sample cache knows it as that file): its bytes up to its preset part, then a preset part
+// written here, in which only some presets keep their zones. The RIFF size is patched to match.
 struct ServedFont {
     std::uint64_t pdtaOffset = 0;
     std::shared_ptr<const std::vector<std::uint8_t>> pdta;
