@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QDialog>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -24,6 +25,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -165,6 +168,28 @@ private Q_SLOTS:
         QCOMPARE(m_form->windowTitle(), QStringLiteral("Tunedeck "));
         QCOMPARE(TunedeckApplication::title(), QStringLiteral("Tunedeck "));
         QCOMPARE(m_form->Caption(), QStringLiteral("Tunedeck V1.6.0"));
+    }
+
+    // The window's picture, built into the program as pixels, is the picture file's.
+    void windowShowsTheProgramPicture()
+    {
+        const QImage file = QImage(QStringLiteral(TUNEDECK_ICON_FILE))
+                                .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QVERIFY(!file.isNull());
+        const QImage shown = m_form->windowIcon()
+                                 .pixmap(file.size())
+                                 .toImage()
+                                 .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QCOMPARE(shown.size(), file.size());
+        for (int y = 0; y < file.height(); ++y) {
+            for (int x = 0; x < file.width(); ++x) {
+                const QRgb a = shown.pixel(x, y), b = file.pixel(x, y);
+                const int most
+                    = std::max({ std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                        std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b)) });
+                QVERIFY2(most <= 1, qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
+            }
+        }
     }
 
     // Every component of the layout stands at its place with its size.

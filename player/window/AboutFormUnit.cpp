@@ -1,5 +1,6 @@
 #include "AboutFormUnit.h"
 
+#include "ButtonPictures.h"
 #include "HelpEngine.h"
 #include "MessageBoxes.h"
 #include "OrvkitCalls.h"
@@ -133,7 +134,7 @@ TAboutForm::TAboutForm(QWidget *parent)
     setWindowTitle(QStringLiteral("AboutForm"));
 
     AppLogo = makeLabel(this, "AppLogo", QString(), QRect(24, 14, 33, 33));
-    AppLogo->setPixmap(QIcon(QStringLiteral(":/icons/tunedeck.png")).pixmap(32, 32));
+    AppLogo->setPixmap(buttonpictures::programIcon().pixmap(32, 32));
     AppLogo->setAccessibleName(QStringLiteral("Tunedeck"));
 
     AboutVer = makeLabel(this, "AboutVer", QStringLiteral("V0.00 Beta"), QRect(240, 48, 74, 18));

@@ -1,6 +1,7 @@
 #include "ButtonPictures.h"
 
 #include "FilCtl95Pictures.h"
+#include "ProgramIconPixels.h"
 
 #include <QImage>
 #include <QPainter>
@@ -114,6 +115,13 @@ QIcon icon(Picture picture)
     if (picture == Picture::Save)
         return QIcon(filctl95::picturePixmap(filctl95::Picture::Floppy));
     return QIcon(QPixmap::fromImage(drawn(picture)));
+}
+
+QIcon programIcon()
+{
+    const QImage pixels(reinterpret_cast<const uchar *>(kPicturePixels), kPictureWidth,
+        kPictureHeight, QImage::Format_ARGB32_Premultiplied);
+    return QIcon(QPixmap::fromImage(pixels));
 }
 
 } // namespace buttonpictures

@@ -26,4 +26,7 @@ enum class Picture {
 // A 16 x 16 picture; drawn anew on each call. UI thread only.
 QIcon icon(Picture picture);
 
+// The program's own picture (the window's and the about window's), 64 x 64, built in as pixels.
+QIcon programIcon();
+
 } // namespace buttonpictures

@@ -155,7 +155,7 @@ TTunedeckform::TTunedeckform(QWidget *parent)
     setAccessibleName(QStringLiteral("Tunedeck"));
     setFont(TunedeckApplication::windowFont());
     setFixedSize(kClientSize);
-    setWindowIcon(QIcon(QStringLiteral(":/icons/tunedeck.png")));
+    setWindowIcon(buttonpictures::programIcon());
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
     m_caption = texts::kMainCaption;
