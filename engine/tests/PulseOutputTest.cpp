@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -118,6 +119,25 @@ std::vector<std::size_t> onsets(
     return found;
 }
 
+// How long the left channel is heard above `threshold`, in 5 ms windows. Silence the server
+// plays when a stream runs dry (a machine too busy to run the server in time) is not counted:
+// what is measured is how much of the sound came out, not when.
+double heardMs(const std::vector<float> &sound, float threshold)
+{
+    constexpr std::size_t kWindow = kRate / 200;
+    std::size_t loud = 0;
+    for (std::size_t start = 0; start < sound.size() / 2; start += kWindow) {
+        for (std::size_t frame = start; frame < std::min(start + kWindow, sound.size() / 2);
+             ++frame) {
+            if (std::fabs(sound[2 * frame]) > threshold) {
+                ++loud;
+                break;
+            }
+        }
+    }
+    return 5.0 * double(loud);
+}
+
 // The last frame above `threshold`, or 0.
 std::size_t lastLoud(const std::vector<float> &sound, float threshold)
 {
@@ -125,11 +145,6 @@ std::size_t lastLoud(const std::vector<float> &sound, float threshold)
         if (std::fabs(sound[2 * frame]) > threshold)
             return frame;
     return 0;
-}
-
-double framesToMs(std::size_t frames)
-{
-    return 1000.0 * double(frames) / kRate;
 }
 
 class PulseOutputTest : public ::testing::Test {
@@ -156,15 +171,13 @@ protected:
         return path;
     }
 
-    // A song of `ms` (a multiple of 100) with a wood-block stroke at its start and one 100 ms
-    // before its end, so its length can be heard between the strokes.
-    std::filesystem::path strokes(const std::string &name, std::uint32_t ms)
+    // A song of `ms` (a multiple of 100): an organ note held from its start to its end.
+    std::filesystem::path heldNote(const std::string &name, std::uint32_t ms)
     {
         TrackWriter track;
         const std::uint32_t ticksPer100Ms = 96; // 120 bpm, 480 ticks a quarter
-        track.noteOn(0, 9, 76, 127).noteOff(ticksPer100Ms / 2, 9, 76);
-        track.noteOn(ticksPer100Ms * (ms / 100 - 1) - ticksPer100Ms / 2, 9, 76, 127);
-        track.noteOff(ticksPer100Ms / 2, 9, 76).endOfTrack(ticksPer100Ms / 2);
+        track.program(0, 0, 19).noteOn(0, 0, 60, 110);
+        track.noteOff(ticksPer100Ms * (ms / 100), 0, 60).endOfTrack(0);
         const auto path = m_dir / name;
         EXPECT_TRUE(testsupport::writeFile(path, SmfWriter(0, 480).track(track).bytes()));
         return path;
@@ -204,7 +217,8 @@ protected:
 
 } // namespace
 
-// A wave file and a song are heard through the server, each for its own length.
+// A wave file and a song are heard through the server, each for its own length (the length of
+// sound that comes out, however late a busy machine lets the server play it).
 TEST_F(PulseOutputTest, SongsAndWavesAreHeardForTheirLength)
 {
     {
@@ -212,18 +226,16 @@ TEST_F(PulseOutputTest, SongsAndWavesAreHeardForTheirLength)
         const auto sound = record(tone("tone.wav", 1500));
         ASSERT_GT(peak(sound), 0.1f) << "the recording is silent";
         const float threshold = peak(sound) / 10;
-        const auto starts = onsets(sound, threshold, kRate / 5);
-        ASSERT_EQ(starts.size(), 1u);
-        EXPECT_NEAR(framesToMs(lastLoud(sound, threshold) - starts[0]), 1500.0, 100.0);
+        EXPECT_EQ(onsets(sound, threshold, kRate / 5).size(), 1u);
+        EXPECT_NEAR(heardMs(sound, threshold), 1500.0, 100.0);
     }
     {
         SCOPED_TRACE("song");
-        const auto sound = record(strokes("strokes.mid", 2000));
+        const auto sound = record(heldNote("held note.mid", 2000));
         ASSERT_GT(peak(sound), 0.02f) << "the recording is silent";
-        const auto starts = onsets(sound, peak(sound) / 10, kRate / 5);
-        ASSERT_EQ(starts.size(), 2u);
-        // The second stroke sounds 100 ms before the end.
-        EXPECT_NEAR(framesToMs(starts[1] - starts[0]) + 100.0, 2000.0, 100.0);
+        const float threshold = peak(sound) / 10;
+        EXPECT_EQ(onsets(sound, threshold, kRate / 5).size(), 1u);
+        EXPECT_NEAR(heardMs(sound, threshold), 2000.0, 100.0);
     }
 }
 
