@@ -99,9 +99,12 @@ constexpr const char *kWineFonts[] = { "ms_sans_serif.ttf", "tahoma.ttf", "tahom
 constexpr int kBitmapWindowFontPx = 13;
 constexpr int kScalableWindowFontPx = 11;
 
+// Whether a font of `family` is installed (or was added by loadFonts(), which comes first). The
+// list is made once: making it goes through every installed font.
 bool hasFamily(const QString &family)
 {
-    return QFontDatabase::families().contains(family, Qt::CaseInsensitive);
+    static const QStringList installed = QFontDatabase::families();
+    return installed.contains(family, Qt::CaseInsensitive);
 }
 
 // Whether `family` has a face of its own at bold weight or heavier.

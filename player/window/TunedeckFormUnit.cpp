@@ -174,9 +174,11 @@ TTunedeckform::TTunedeckform(QWidget *parent)
 
 void TTunedeckform::createCaption()
 {
-    // The product name in two colours on the painted title bar.
+    // The product name in two colours on the painted title bar. The family is looked up as the
+    // window font's is: a family that is not installed would send each face of it through
+    // fontconfig's list of fall-backs when the bar is first painted.
     GradientCaption1 = new TGradientCaption(this);
-    QFont arial(QStringLiteral("Arial"));
+    QFont arial(TunedeckApplication::fontFamily(QStringLiteral("Arial")));
     arial.setPixelSize(12);
     arial.setBold(true);
     GradientCaption1->setFont(arial); // Clears DefaultFont.
