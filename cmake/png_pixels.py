@@ -28,6 +28,8 @@ def read_rgba(path):
         elif kind == b"IDAT":
             packed += body
         pos += 12 + length
+    if header is None or not packed:
+        sys.exit(f"{path}: no picture header or no picture data")
     width, height, depth, colour, _, _, interlace = header
     if colour != 6 or depth not in (8, 16) or interlace:
         sys.exit(f"{path}: only non-interlaced 8- or 16-bit RGBA pictures are handled")
