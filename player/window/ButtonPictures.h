@@ -3,8 +3,8 @@
 #include <QIcon>
 
 // The pictures on the main window's buttons and in its menus, drawn here in the sixteen colours
-// of the folder and drive pictures: no icon theme or image file is read for them, so they cost
-// the window's first paint nothing.
+// of the folder and drive pictures, and the program's own picture, built in as pixels: no icon
+// theme or image file is read for any of them.
 namespace buttonpictures {
 
 enum class Picture {
