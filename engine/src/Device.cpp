@@ -511,14 +511,15 @@ struct Device::Impl {
             return std::unique_ptr<Source>(
                 std::make_unique<SongLoad>(std::move(song), synth, std::move(readAhead)));
         }
+        std::shared_ptr<Synth> replaced; // goes after the mutex, or with the last song
         std::lock_guard lock(synth->mutex);
-        auto made = synth->obtain();
+        auto made = synth->obtainFor(song, readAhead.get(), replaced);
         if (!made)
             return made.error();
         made.value()->preload(song, nullptr, readAhead && readAhead->holding());
         readAhead.reset(); // after the synthesiser has taken its samples over
         return std::unique_ptr<Source>(
-            std::make_unique<MidiSource>(std::move(song), *made.value()));
+            std::make_unique<MidiSource>(std::move(song), std::move(made).value()));
     }
 
     Result<std::unique_ptr<Source>> build(const std::filesystem::path &path)

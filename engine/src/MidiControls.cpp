@@ -83,7 +83,7 @@ void MidiSource::followDrumParts(const MidiEvent &event) noexcept
 
 void MidiSource::sendNote(const MidiEvent &event) noexcept
 {
-    fluid_synth_t *synth = m_synth.handle();
+    fluid_synth_t *synth = m_synth->handle();
     const int channel = event.status & 0x0F;
     const int key = event.data1();
     std::int8_t &sounding = m_soundingKey[channel][key];
@@ -116,7 +116,7 @@ void MidiSource::sendNote(const MidiEvent &event) noexcept
 
 void MidiSource::endSoundingNotes(std::uint16_t channels) noexcept
 {
-    fluid_synth_t *synth = m_synth.handle();
+    fluid_synth_t *synth = m_synth->handle();
     for (int channel = 0; channel < 16; ++channel) {
         if ((channels >> channel & 1) == 0)
             continue;
@@ -144,7 +144,7 @@ void MidiSource::applyControls(const PlayControls &controls) noexcept
     const auto silenced = static_cast<std::uint16_t>(m_controls.audible() & ~controls.audible());
     for (int channel = 0; channel < 16; ++channel) {
         if ((silenced >> channel & 1) != 0) {
-            fluid_synth_all_sounds_off(m_synth.handle(), channel);
+            fluid_synth_all_sounds_off(m_synth->handle(), channel);
             std::memset(m_soundingKey[channel], -1, sizeof m_soundingKey[channel]);
         }
     }

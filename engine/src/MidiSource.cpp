@@ -30,10 +30,10 @@ constexpr std::uint64_t frameAt(std::int64_t timeUs, std::uint32_t sampleRate)
 
 } // namespace
 
-MidiSource::MidiSource(MidiFile file, Synth &synth)
+MidiSource::MidiSource(MidiFile file, std::shared_ptr<Synth> synth)
     : m_file(std::move(file))
-    , m_synth(synth)
-    , m_sampleRate(static_cast<std::uint32_t>(synth.sampleRate()))
+    , m_synth(std::move(synth))
+    , m_sampleRate(static_cast<std::uint32_t>(m_synth->sampleRate()))
     , m_walker(m_file.tempoMap())
 {
     const auto events = m_file.events();
@@ -69,7 +69,7 @@ MediaKind MidiSource::kind() const
 
 void MidiSource::send(const MidiEvent &event) noexcept
 {
-    fluid_synth_t *synth = m_synth.handle();
+    fluid_synth_t *synth = m_synth->handle();
     const int channel = event.status & 0x0F;
     followDrumParts(event);
     switch (event.status & 0xF0) {
@@ -110,7 +110,7 @@ void MidiSource::send(const MidiEvent &event) noexcept
 
 void MidiSource::releasePedalsAndNotes() noexcept
 {
-    fluid_synth_t *synth = m_synth.handle();
+    fluid_synth_t *synth = m_synth->handle();
     for (int channel = 0; channel < 16; ++channel) {
         fluid_synth_cc(synth, channel, 64, 0); // sustain
         fluid_synth_cc(synth, channel, 66, 0); // sostenuto
@@ -182,13 +182,13 @@ bool MidiSource::chase() noexcept
     }
     if (!m_chaseList.empty())
         return false;
-    fluid_synth_t *synth = m_synth.handle();
+    fluid_synth_t *synth = m_synth->handle();
     for (int channel = 0; channel < 16; ++channel) {
         fluid_synth_cc(synth, channel, 64, 0);
         fluid_synth_cc(synth, channel, 66, 0);
     }
     fluid_synth_all_sounds_off(synth, -1);
-    m_synth.dropBuffered();
+    m_synth->dropBuffered();
     m_chase = Chase::Done;
     return true;
 }
@@ -243,7 +243,7 @@ std::size_t MidiSource::render(float *out, std::size_t frames) noexcept
         }
         const int length = static_cast<int>(next);
         float *block = out + 2 * done;
-        if (!m_synth.write(block, length)) {
+        if (!m_synth->write(block, length)) {
             m_failed = true;
             break;
         }
@@ -264,14 +264,14 @@ void MidiSource::renderIdle(float *out, std::size_t frames) noexcept
         return;
     }
     m_idleFrames += frames;
-    if (!m_synth.write(out, static_cast<int>(frames)))
+    if (!m_synth->write(out, static_cast<int>(frames)))
         std::fill(out, out + 2 * frames, 0.0f);
 }
 
 void MidiSource::silence() noexcept
 {
-    fluid_synth_all_sounds_off(m_synth.handle(), -1);
-    m_synth.dropBuffered();
+    fluid_synth_all_sounds_off(m_synth->handle(), -1);
+    m_synth->dropBuffered();
 }
 
 void MidiSource::seekMs(std::uint32_t positionMs) noexcept
@@ -296,8 +296,8 @@ void MidiSource::seekMs(std::uint32_t positionMs) noexcept
 void MidiSource::restartAt(std::size_t index, std::uint32_t ms, std::uint64_t frame) noexcept
 {
     // Back to the power-on state of every channel, with no voice left sounding.
-    fluid_synth_system_reset(m_synth.handle());
-    m_synth.dropBuffered();
+    fluid_synth_system_reset(m_synth->handle());
+    m_synth->dropBuffered();
     std::memset(m_soundingKey, -1, sizeof m_soundingKey);
     m_drumParts = 0;
     m_chaseList.clear(); // capacity reserved, so this never allocates

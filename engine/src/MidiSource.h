@@ -4,6 +4,7 @@
 #include "tunedeck/MidiFile.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace tunedeck {
@@ -14,7 +15,8 @@ class Synth;
 MediaKind mediaKindOf(MidiKind kind);
 
 // Plays a MIDI song through a synthesiser, sending each event at its exact sample frame. The
-// synthesiser is borrowed: the device owns it and keeps it for the next song.
+// synthesiser is shared with the device, which keeps it for the next song unless one made ready
+// for that song takes over.
 //
 // Work per block is bounded whatever the song holds: at most kEventsPerBlock events are sent
 // per kBudgetFrames frames rendered, the rest are sent late in the blocks that follow; a seek's
@@ -27,8 +29,9 @@ public:
     static constexpr std::size_t kEventsPerBlock = 512;
     static constexpr std::size_t kBudgetFrames = 512;
 
-    // Owner's thread.
-    MidiSource(MidiFile file, Synth &synth);
+    // Owner's thread. The source holds a share of `synth`, which then goes with the last song
+    // that played on it (freed off the render thread, as sources are).
+    MidiSource(MidiFile file, std::shared_ptr<Synth> synth);
 
     MediaKind kind() const override;
     std::uint32_t lengthMs() const override { return m_file.lengthMs(); }
@@ -76,7 +79,7 @@ private:
     void jumpToLoopStart() noexcept;
 
     MidiFile m_file;
-    Synth &m_synth;
+    const std::shared_ptr<Synth> m_synth;
     std::uint32_t m_sampleRate;
     std::uint64_t m_endFrame = 0; // frame of the last event, End of Track included
     std::vector<std::uint32_t> m_chaseList; // events the chase replays; fixed capacity

@@ -11,6 +11,7 @@
 #include <semaphore>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace tunedeck {
 
@@ -43,6 +44,20 @@ Result<Synth *> SynthSlot::obtain()
         synth = std::move(made).value();
     }
     return synth.get();
+}
+
+Result<std::shared_ptr<Synth>> SynthSlot::obtainFor(
+    const MidiFile &song, ReadAhead *ahead, std::shared_ptr<Synth> &replaced)
+{
+    if (ahead && song.soundfontBank().empty()) {
+        if (auto ready = ahead->take()) {
+            replaced = std::exchange(synth, std::move(ready));
+            return synth;
+        }
+    }
+    if (auto made = obtain(); !made)
+        return made.error();
+    return synth;
 }
 
 void SynthSlot::prepareAhead(const std::shared_ptr<SynthSlot> &slot)
@@ -100,7 +115,7 @@ void ReadAhead::read()
     std::unique_ptr<Synth> holder;
     if (auto song = m_cancel.load(std::memory_order_acquire) ? std::nullopt : songAt(m_path);
         song && !m_cancel.load(std::memory_order_acquire)) {
-        if (auto made = Synth::createSilent(m_sampleRate)) {
+        if (auto made = Synth::create(m_sampleRate)) {
             holder = std::move(made).value();
             holder->preload(*song, &m_cancel);
         }
@@ -125,6 +140,12 @@ bool ReadAhead::holding()
 {
     std::lock_guard lock(m_mutex);
     return m_holder != nullptr;
+}
+
+std::shared_ptr<Synth> ReadAhead::take()
+{
+    std::lock_guard lock(m_mutex);
+    return m_done ? std::move(m_holder) : nullptr;
 }
 
 // What the worker and the source share; whichever lets go last frees it.
@@ -162,12 +183,15 @@ struct SongLoad::Shared {
         // What is still being read ahead is not read a second time meanwhile.
         if (ahead)
             ahead->wait(abandoned);
+        // The synthesiser this song replaces goes after the mutex (the last song may still hold
+        // it, and then it goes with that song).
+        std::shared_ptr<Synth> replaced;
         // One worker of the device at a time: an abandoned one still reading samples finishes
         // (or stops at its next check) before this one starts.
         std::lock_guard lock(slot->mutex);
         if (abandoned.load(std::memory_order_acquire))
             return;
-        auto synth = slot->obtain();
+        auto synth = slot->obtainFor(*parsed, ahead.get(), replaced);
         if (!synth)
             return fail(synth.error());
         synth.value()->preload(*parsed, &abandoned, ahead && ahead->holding());
@@ -175,7 +199,7 @@ struct SongLoad::Shared {
         const auto taken = std::move(ahead);
         if (abandoned.load(std::memory_order_acquire))
             return;
-        song = std::make_unique<MidiSource>(std::move(*parsed), *synth.value());
+        song = std::make_unique<MidiSource>(std::move(*parsed), std::move(synth).value());
         state.store(Ready, std::memory_order_release);
     }
 };

@@ -13,6 +13,7 @@
 
 namespace tunedeck {
 
+class ReadAhead;
 class Synth;
 
 // A device's synthesiser, made when it is first needed, and the right to prepare it for a song
@@ -22,24 +23,32 @@ struct SynthSlot {
     explicit SynthSlot(int rate)
         : sampleRate(rate)
     { }
-    // Held while the synthesiser is made or a song's samples are read into it.
+    // Held while the synthesiser is made, replaced or a song's samples are read into it.
     std::mutex mutex;
-    std::unique_ptr<Synth> synth;
+    // Shared with the songs that play on it: one replaced goes with the last of them.
+    std::shared_ptr<Synth> synth;
     int sampleRate;
 
     // Under `mutex`: the synthesiser, made now if there is none yet (the soundfont is looked
     // for again each time, so one installed meanwhile is found).
     Result<Synth *> obtain();
+    // Under `mutex`, before `song` is preloaded: the synthesiser it plays on. One that `ahead`
+    // made ready for it takes over (unless the song brings a soundfont of its own, which was
+    // added to the device's), so the change of song reloads nothing; the one it replaces is
+    // moved to `replaced`, for the caller to let go of after the mutex.
+    Result<std::shared_ptr<Synth>> obtainFor(
+        const MidiFile &song, ReadAhead *ahead, std::shared_ptr<Synth> &replaced);
     // On a thread of its own: finds the soundfonts and reads their preset tables, unless the
     // synthesiser exists; makes none.
     static void prepareAhead(const std::shared_ptr<SynthSlot> &slot);
 };
 
-// The samples of a song the device is likely to open next, read while another plays: a worker
-// reads the song and preloads a silent synthesiser of its own with it, which holds those samples
-// in FluidSynth's sample cache until whoever lets go of this last frees it. The song's own worker
-// then finds them there instead of reading them again. Songs only: for anything else (or a file
-// that cannot be read) nothing is read, and open() says what is wrong with it.
+// A song the device is likely to open next, made ready while another plays: a worker reads the
+// song and preloads a synthesiser of its own with it. When the song is opened, that synthesiser
+// takes over from the device's (SynthSlot::obtainFor); where it cannot, it holds the song's
+// samples in FluidSynth's sample cache until whoever lets go of this last frees it, and the
+// song's own worker finds them there instead of reading them again. Songs only: for anything
+// else (or a file that cannot be read) nothing is read, and open() says what is wrong with it.
 class ReadAhead {
 public:
     // Owner's thread: starts reading `path` on a worker, or here when `onThisThread`.
@@ -57,6 +66,9 @@ public:
     void wait(const std::atomic<bool> &abandoned);
     // Whether the song's samples were read and are held here.
     bool holding();
+    // Song worker, once the reading is over: the synthesiser made ready, taken out (null when
+    // there is none).
+    std::shared_ptr<Synth> take();
 
 private:
     void read();
@@ -67,7 +79,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_over;
     bool m_done = false; // under m_mutex
-    std::unique_ptr<Synth> m_holder; // under m_mutex: the samples read
+    std::shared_ptr<Synth> m_holder; // under m_mutex: the synthesiser holding the samples read
 };
 
 // A song that is not ready to play yet: a worker of its own reads and parses it (when open()

@@ -328,10 +328,9 @@ namespace {
 // (so no instruments and no samples), for soundfonts whose preset part comes last; the others
 // whole, with their samples read when chosen.
 Result<std::pair<fluid_settings_t *, fluid_synth_t *>> makeLoadedSynth(
-    const std::vector<std::filesystem::path> &soundfonts, int sampleRate, bool silent,
-    Synth::Fonts &fonts)
+    const std::vector<std::filesystem::path> &soundfonts, int sampleRate, Synth::Fonts &fonts)
 {
-    fluid_settings_t *settings = silent ? makeSilentSettings(sampleRate) : makeSettings(sampleRate);
+    fluid_settings_t *settings = makeSettings(sampleRate);
     fluid_synth_t *synth = settings ? makeSynth(settings) : nullptr;
     if (!synth) {
         if (settings)
@@ -433,22 +432,12 @@ const char *soundfontAdvice() noexcept
 
 Result<std::unique_ptr<Synth>> Synth::create(int sampleRate)
 {
-    return make(sampleRate, false);
-}
-
-Result<std::unique_ptr<Synth>> Synth::createSilent(int sampleRate)
-{
-    return make(sampleRate, true);
-}
-
-Result<std::unique_ptr<Synth>> Synth::make(int sampleRate, bool silent)
-{
     quietFluidSynth();
     auto soundfonts = findSoundfonts();
     if (!soundfonts)
         return soundfonts.error();
     auto fonts = std::make_unique<Fonts>();
-    auto made = makeLoadedSynth(soundfonts.value(), sampleRate, silent, *fonts);
+    auto made = makeLoadedSynth(soundfonts.value(), sampleRate, *fonts);
     if (!made)
         return made.error();
     // Loading chose a preset on every channel (and, in a font loaded whole, read its samples); no

@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -52,10 +53,12 @@ Bytes rmiWithBank(const Bytes &smf, const Bytes &bank, int bankOffset)
     return rmi;
 }
 
-std::vector<float> render(const fs::path &song, const char *soundfont)
+std::vector<float> render(const fs::path &song, const char *soundfont, bool readAhead = false)
 {
     ::setenv("TUNEDECK_SOUNDFONT", soundfont, 1);
     tunedeck::Device device(nullptr, tunedeck::OutputMode::Offline);
+    if (readAhead)
+        device.prefetch(song);
     EXPECT_TRUE(device.open(song).ok()) << song;
     std::vector<float> sound;
     renderToEnd(device, &sound, 10 * 44100);
@@ -102,6 +105,42 @@ TEST(SongBank, RmiPlaysWithItsOwnSoundfontOverTheDefault)
     ASSERT_NE(withSmall, withLarge); // the two fonts sound apart
     EXPECT_EQ(render(own, kLarge), withSmall);
     EXPECT_EQ(render(withDls, kLarge), withLarge);
+    ::unsetenv("TUNEDECK_SOUNDFONT");
+    fs::remove_all(folder);
+}
+
+// A song read ahead plays on the synthesiser made ready for it, unless it brings its own bank:
+// then on the device's, where that bank was added. Here the bank is the default font with every
+// sample silenced, so only the bank's song is silent.
+TEST(SongBank, OwnBankIsUsedWhenTheSongWasReadAhead)
+{
+    if (!fs::exists(kSmall))
+        GTEST_SKIP() << "needs " << kSmall;
+    const fs::path folder
+        = fs::temp_directory_path() / ("tunedeck-songbank-ahead-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    testsupport::TrackWriter track;
+    track.program(0, 0, 19).noteOn(0, 0, 60, 100).noteOn(0, 9, 38, 100);
+    track.noteOff(480, 0, 60).noteOff(0, 9, 38).endOfTrack(240);
+    const Bytes smf = testsupport::SmfWriter(0, 480).track(track).bytes();
+    std::ifstream in(kSmall, std::ios::binary);
+    Bytes silent { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+    const std::string_view tag = "smpl";
+    const auto samples = std::search(silent.begin(), silent.end(), tag.begin(), tag.end());
+    ASSERT_GT(silent.end() - samples, 8);
+    const std::size_t size = samples[4] | samples[5] << 8 | samples[6] << 16 | samples[7] << 24;
+    ASSERT_LE(size, std::size_t(silent.end() - samples - 8));
+    std::fill_n(samples + 8, size, 0);
+
+    const fs::path plain = folder / "plain.mid";
+    const fs::path own = folder / "own.rmi";
+    ASSERT_TRUE(testsupport::writeFile(plain, smf));
+    ASSERT_TRUE(testsupport::writeFile(own, rmiWithBank(smf, silent, 0)));
+    for (const bool readAhead : { false, true }) {
+        SCOPED_TRACE(readAhead ? "read ahead" : "not read ahead");
+        EXPECT_GT(peak(render(plain, kSmall, readAhead)), 0.01f);
+        EXPECT_LT(peak(render(own, kSmall, readAhead)), 1e-4f);
+    }
     ::unsetenv("TUNEDECK_SOUNDFONT");
     fs::remove_all(folder);
 }

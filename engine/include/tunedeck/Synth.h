@@ -47,9 +47,6 @@ public:
     // Fails with NoSoundfont when no soundfont exists or it cannot be loaded, Synth when
     // FluidSynth refuses to start.
     [[nodiscard]] static Result<std::unique_ptr<Synth>> create(int sampleRate);
-    // The same with one voice and no effects, never rendered: it only holds what preload() reads,
-    // so that another Synth's preload() of the same song finds those samples already read.
-    [[nodiscard]] static Result<std::unique_ptr<Synth>> createSilent(int sampleRate);
     ~Synth();
     Synth(const Synth &) = delete;
     Synth &operator=(const Synth &) = delete;
@@ -76,7 +73,7 @@ public:
     // preload(); then frees the samples of the previous song's presets this one does not choose.
     // Afterwards playing the song, or seeking in it, reads no file. Leaves every channel as a reset
     // does. Stops early (keeping what it read) when `cancel` becomes true. With `heldElsewhere`
-    // another Synth (one from createSilent(), preloaded with the same song) holds the samples
+    // another Synth (preloaded with the same song) holds the samples
     // already, so none are read, and the previous song's go at once.
     void preload(const MidiFile &song, const std::atomic<bool> *cancel = nullptr,
         bool heldElsewhere = false);
@@ -95,7 +92,6 @@ private:
     // changes; the previous set stays until the new one is read, unless `heldElsewhere`.
     void reloadPartial(const std::vector<PresetId> &kept, bool heldElsewhere);
 
-    [[nodiscard]] static Result<std::unique_ptr<Synth>> make(int sampleRate, bool silent);
     Synth(fluid_settings_t *settings, fluid_synth_t *synth, int sampleRate,
         std::unique_ptr<Fonts> fonts);
 
