@@ -6,9 +6,11 @@
 //                                       second after the soundfont was prepared, then songs A
 //                                       and B in turn with their instruments in memory (median
 //                                       of 6)
-//   lightbench plays N A.mid B.mid     resident memory after 10 and after N plays of A and B in
-//                                       turn, each to its end on the null output, the next one
-//                                       read ahead while each plays
+//   lightbench plays N A.mid B.mid     resident memory at rest after 10 and after N plays of A and
+//                                       B in turn, each to its end on the null output, the next
+//                                       one read ahead while each plays (at rest: closed, and half
+//                                       a second given to the threads that free what songs held;
+//                                       read while songs change, it swings by 20 MB either way)
 //   lightbench change A.mid B.mid      end of A or B -> first block of the other, A and B in turn
 //                                       on the null output (median of 6), without and with the
 //                                       next song read ahead while one plays
@@ -114,6 +116,12 @@ int plays(int n, const char *a, const char *b)
 {
     Finished finished;
     tunedeck::Device device(finished.listener(), tunedeck::OutputMode::Null);
+    // At rest: the device closed, and what its threads free let go of.
+    const auto atRest = [&device] {
+        device.close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        return residentKb();
+    };
     long after10 = 0;
     for (int i = 0; i < n; ++i) {
         if (!device.open(i % 2 ? b : a))
@@ -123,10 +131,9 @@ int plays(int n, const char *a, const char *b)
         if (!finished.waitFor(i + 1))
             return 1;
         if (i + 1 == 10)
-            after10 = residentKb();
+            after10 = atRest();
     }
-    device.close();
-    std::printf("%ld %ld\n", after10, residentKb());
+    std::printf("%ld %ld\n", after10, atRest());
     return 0;
 }
 
