@@ -65,21 +65,39 @@ std::vector<float> render(const fs::path &song, const char *soundfont, bool read
     return sound;
 }
 
+Bytes fileBytes(const char *path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+}
+
+// A folder of its own for the songs, and a song of a melodic note and a drum stroke.
+class SongBank : public ::testing::Test {
+protected:
+    void SetUp() override { fs::create_directories(folder); }
+    void TearDown() override
+    {
+        ::unsetenv("TUNEDECK_SOUNDFONT");
+        fs::remove_all(folder);
+    }
+
+    const fs::path folder
+        = fs::temp_directory_path() / ("tunedeck-songbank-" + std::to_string(::getpid()));
+    const Bytes smf = [] {
+        testsupport::TrackWriter track;
+        track.program(0, 0, 19).noteOn(0, 0, 60, 100).noteOn(0, 9, 38, 100);
+        track.noteOff(480, 0, 60).noteOff(0, 9, 38).endOfTrack(240);
+        return testsupport::SmfWriter(0, 480).track(track).bytes();
+    }();
+};
+
 } // namespace
 
-TEST(SongBank, RmiPlaysWithItsOwnSoundfontOverTheDefault)
+TEST_F(SongBank, RmiPlaysWithItsOwnSoundfontOverTheDefault)
 {
     if (!fs::exists(kSmall) || !fs::exists(kLarge))
         GTEST_SKIP() << "needs " << kSmall << " and " << kLarge;
-    const fs::path folder
-        = fs::temp_directory_path() / ("tunedeck-songbank-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
-    testsupport::TrackWriter track;
-    track.program(0, 0, 19).noteOn(0, 0, 60, 100).noteOn(0, 9, 38, 100);
-    track.noteOff(480, 0, 60).noteOff(0, 9, 38).endOfTrack(240);
-    const Bytes smf = testsupport::SmfWriter(0, 480).track(track).bytes();
-    std::ifstream in(kSmall, std::ios::binary);
-    const Bytes bank { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+    const Bytes bank = fileBytes(kSmall);
     Bytes dls { 'R', 'I', 'F', 'F', 4, 0, 0, 0, 'D', 'L', 'S', ' ' };
 
     const fs::path plain = folder / "plain.mid";
@@ -105,26 +123,16 @@ TEST(SongBank, RmiPlaysWithItsOwnSoundfontOverTheDefault)
     ASSERT_NE(withSmall, withLarge); // the two fonts sound apart
     EXPECT_EQ(render(own, kLarge), withSmall);
     EXPECT_EQ(render(withDls, kLarge), withLarge);
-    ::unsetenv("TUNEDECK_SOUNDFONT");
-    fs::remove_all(folder);
 }
 
 // A song read ahead plays on the synthesiser made ready for it, unless it brings its own bank:
 // then on the device's, where that bank was added. Here the bank is the default font with every
 // sample silenced, so only the bank's song is silent.
-TEST(SongBank, OwnBankIsUsedWhenTheSongWasReadAhead)
+TEST_F(SongBank, OwnBankIsUsedWhenTheSongWasReadAhead)
 {
     if (!fs::exists(kSmall))
         GTEST_SKIP() << "needs " << kSmall;
-    const fs::path folder
-        = fs::temp_directory_path() / ("tunedeck-songbank-ahead-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
-    testsupport::TrackWriter track;
-    track.program(0, 0, 19).noteOn(0, 0, 60, 100).noteOn(0, 9, 38, 100);
-    track.noteOff(480, 0, 60).noteOff(0, 9, 38).endOfTrack(240);
-    const Bytes smf = testsupport::SmfWriter(0, 480).track(track).bytes();
-    std::ifstream in(kSmall, std::ios::binary);
-    Bytes silent { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+    Bytes silent = fileBytes(kSmall);
     const std::string_view tag = "smpl";
     const auto samples = std::search(silent.begin(), silent.end(), tag.begin(), tag.end());
     ASSERT_GT(silent.end() - samples, 8);
@@ -141,6 +149,4 @@ TEST(SongBank, OwnBankIsUsedWhenTheSongWasReadAhead)
         EXPECT_GT(peak(render(plain, kSmall, readAhead)), 0.01f);
         EXPECT_LT(peak(render(own, kSmall, readAhead)), 1e-4f);
     }
-    ::unsetenv("TUNEDECK_SOUNDFONT");
-    fs::remove_all(folder);
 }
