@@ -150,9 +150,8 @@ std::shared_ptr<Synth> ReadAhead::take()
 
 // What the worker and the source share; whichever lets go last frees it.
 struct SongLoad::Shared {
-    // Declared first, so the song that borrows its synthesiser goes before it.
-    std::shared_ptr<SynthSlot> slot;
-    std::shared_ptr<ReadAhead> ahead; // the song read ahead, until its samples are taken over
+    std::shared_ptr<SynthSlot> slot; // the device's; the song holds a share of its synthesiser
+    std::shared_ptr<ReadAhead> ahead; // the song read ahead, until what it made ready is taken over
     std::atomic<bool> abandoned { false };
     // Released once by the render thread when it first plays this source: from then on the
     // previous song no longer touches the synthesiser.
