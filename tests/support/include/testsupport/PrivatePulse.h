@@ -61,18 +61,29 @@ public:
     explicit PrivateServer(std::filesystem::path dir)
         : m_dir(std::move(dir))
     {
-        std::filesystem::create_directories(m_dir / "runtime");
+        // The server's socket is in its runtime folder, and a socket's path holds at most 107
+        // bytes: a short folder of its own in /tmp, whatever the test's folder is called.
+        char runtime[] = "/tmp/tunedeck-pulse-XXXXXX";
+        if (::mkdtemp(runtime))
+            m_runtime = runtime;
+        else
+            std::filesystem::create_directories(m_runtime = m_dir / "runtime");
         std::filesystem::create_directories(m_dir / "home");
         // No client may start a server of its own when ours is down.
         std::ofstream(m_dir / "client.conf") << "autospawn = no\n";
         ::setenv("HOME", (m_dir / "home").c_str(), 1);
-        ::setenv("XDG_RUNTIME_DIR", (m_dir / "runtime").c_str(), 1);
-        ::setenv("PULSE_SERVER", ("unix:" + (m_dir / "runtime/pulse/native").string()).c_str(), 1);
+        ::setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
+        ::setenv("PULSE_SERVER", ("unix:" + (m_runtime / "pulse/native").string()).c_str(), 1);
         ::setenv("PULSE_CLIENTCONFIG", (m_dir / "client.conf").c_str(), 1);
         ::setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
         ::unsetenv("TUNEDECK_OUTPUT");
     }
-    ~PrivateServer() { kill(); }
+    ~PrivateServer()
+    {
+        kill();
+        std::error_code ignored;
+        std::filesystem::remove_all(m_runtime, ignored);
+    }
 
     // Starts the server and returns once it accepts clients; false (with the reason in
     // `failure`) when it cannot.
@@ -87,7 +98,7 @@ public:
             failure = "pulseaudio did not start (see " + (m_dir / "pulse.log").string() + ")";
             return false;
         }
-        std::ifstream pidFile(m_dir / "runtime/pulse/pid");
+        std::ifstream pidFile(m_runtime / "pulse/pid");
         if (!(pidFile >> m_pid)) {
             failure = "pulseaudio left no pid file";
             return false;
@@ -111,6 +122,7 @@ public:
 
 private:
     std::filesystem::path m_dir;
+    std::filesystem::path m_runtime;
     pid_t m_pid = 0;
 };
 
