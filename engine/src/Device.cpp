@@ -123,10 +123,12 @@ struct Device::Impl {
         auto made = synth->obtain();
         if (!made)
             return; // the song then fails as any song without a soundfont does
-        if (auto added = made.value()->addBank(bank, song.bankOffset()))
+        if (auto added = made.value()->addBank(bank, song.bankOffset())) {
             songBank = added.value();
-        else
+            synth->songBank = true;
+        } else {
             text.note = added.error().detail; // the song plays with the default soundfont
+        }
     }
     // Owner's thread: the open song's own soundfont goes with it.
     void dropSongBank()
@@ -136,6 +138,7 @@ struct Device::Impl {
         std::lock_guard lock(synth->mutex);
         if (synth->synth)
             synth->synth->removeBank(songBank);
+        synth->songBank = false;
         songBank = -1;
     }
 
@@ -520,7 +523,7 @@ struct Device::Impl {
         }
         std::shared_ptr<Synth> replaced; // goes after the mutex, or with the last song
         std::lock_guard lock(synth->mutex);
-        auto made = synth->obtainFor(song, readAhead.get(), replaced);
+        auto made = synth->obtainFor(readAhead.get(), replaced);
         if (!made)
             return made.error();
         made.value()->preload(song, nullptr, readAhead && readAhead->holding());

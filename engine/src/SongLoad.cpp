@@ -47,9 +47,9 @@ Result<Synth *> SynthSlot::obtain()
 }
 
 Result<std::shared_ptr<Synth>> SynthSlot::obtainFor(
-    const MidiFile &song, ReadAhead *ahead, std::shared_ptr<Synth> &replaced)
+    ReadAhead *ahead, std::shared_ptr<Synth> &replaced)
 {
-    if (ahead && song.soundfontBank().empty()) {
+    if (ahead && !songBank) {
         if (auto ready = ahead->take()) {
             replaced = std::exchange(synth, std::move(ready));
             return synth;
@@ -190,7 +190,7 @@ struct SongLoad::Shared {
         std::lock_guard lock(slot->mutex);
         if (abandoned.load(std::memory_order_acquire))
             return;
-        auto synth = slot->obtainFor(*parsed, ahead.get(), replaced);
+        auto synth = slot->obtainFor(ahead.get(), replaced);
         if (!synth)
             return fail(synth.error());
         synth.value()->preload(*parsed, &abandoned, ahead && ahead->holding());

@@ -27,17 +27,19 @@ struct SynthSlot {
     std::mutex mutex;
     // Shared with the songs that play on it: one replaced goes with the last of them.
     std::shared_ptr<Synth> synth;
+    // Whether `synth` holds the open song's own soundfont (added at open(), on the owner's
+    // thread): it is not replaced then.
+    bool songBank = false;
     int sampleRate;
 
     // Under `mutex`: the synthesiser, made now if there is none yet (the soundfont is looked
     // for again each time, so one installed meanwhile is found).
     Result<Synth *> obtain();
-    // Under `mutex`, before `song` is preloaded: the synthesiser it plays on. One that `ahead`
-    // made ready for it takes over (unless the song brings a soundfont of its own, which was
-    // added to the device's), so the change of song reloads nothing; the one it replaces is
-    // moved to `replaced`, for the caller to let go of after the mutex.
-    Result<std::shared_ptr<Synth>> obtainFor(
-        const MidiFile &song, ReadAhead *ahead, std::shared_ptr<Synth> &replaced);
+    // Under `mutex`, before a song is preloaded: the synthesiser it plays on. One that `ahead`
+    // made ready for it takes over (unless the device's holds a song's own soundfont), so the
+    // change of song reloads nothing; the one it replaces is moved to `replaced`, for the caller
+    // to let go of after the mutex.
+    Result<std::shared_ptr<Synth>> obtainFor(ReadAhead *ahead, std::shared_ptr<Synth> &replaced);
     // On a thread of its own: finds the soundfonts and reads their preset tables, unless the
     // synthesiser exists; makes none.
     static void prepareAhead(const std::shared_ptr<SynthSlot> &slot);
