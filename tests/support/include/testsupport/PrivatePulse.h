@@ -65,9 +65,7 @@ public:
         // bytes: a short folder of its own in /tmp, whatever the test's folder is called.
         char runtime[] = "/tmp/tunedeck-pulse-XXXXXX";
         if (::mkdtemp(runtime))
-            m_runtime = runtime;
-        else
-            std::filesystem::create_directories(m_runtime = m_dir / "runtime");
+            m_runtime = runtime; // else start() says so
         std::filesystem::create_directories(m_dir / "home");
         // No client may start a server of its own when ours is down.
         std::ofstream(m_dir / "client.conf") << "autospawn = no\n";
@@ -82,13 +80,18 @@ public:
     {
         kill();
         std::error_code ignored;
-        std::filesystem::remove_all(m_runtime, ignored);
+        if (!m_runtime.empty())
+            std::filesystem::remove_all(m_runtime, ignored);
     }
 
     // Starts the server and returns once it accepts clients; false (with the reason in
     // `failure`) when it cannot.
     bool start(std::string &failure)
     {
+        if (m_runtime.empty()) {
+            failure = "no runtime folder could be made in /tmp";
+            return false;
+        }
         // --daemonize returns once the server is ready (or has failed).
         const std::string command = "pulseaudio --daemonize=yes -n --exit-idle-time=-1 "
                                     "--system=false --disallow-exit --log-target=file:"
