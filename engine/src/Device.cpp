@@ -12,7 +12,6 @@
 #include "tunedeck/Synth.h"
 
 #include <fluidsynth.h>
-#include <malloc.h>
 
 #include <algorithm>
 #include <array>
@@ -105,8 +104,10 @@ struct Device::Impl {
     {
         auto kept = std::move(ahead);
         if (kept && (!path || kept->path() != *path)) {
+            // A worker still reading stops and frees what it read; what it finished is freed
+            // aside (a whole synthesiser).
             kept->cancel();
-            kept.reset();
+            freeAside(std::move(kept));
         }
         return kept;
     }
@@ -409,21 +410,12 @@ struct Device::Impl {
     // Frees sources on a thread of their own: giving back the memory of a song of millions of
     // events takes tens of milliseconds, which the owner's thread need not wait for. None of
     // them is used by anyone any more. What they held (a song's events, the samples of a
-    // synthesiser a song was the last to play on) then goes back to the system: glibc keeps
-    // freed memory in its arenas otherwise, and the program at rest grew by up to 40 MB over
-    // 200 songs.
+    // synthesiser a song was the last to play on) then goes back to the system: the program at
+    // rest grew by up to 40 MB over 200 songs before.
     static void dispose(std::vector<std::unique_ptr<Handover>> retired)
     {
-        if (retired.empty())
-            return;
-        try {
-            std::thread([gone = std::move(retired)]() mutable {
-                gone.clear();
-                malloc_trim(0);
-            }).detach();
-        } catch (const std::system_error &) {
-            // No thread to be had: they are freed here when `retired` goes.
-        }
+        if (!retired.empty())
+            freeAside(std::move(retired));
     }
 
     void sendCommand(bool play)

@@ -120,11 +120,17 @@ void ReadAhead::read()
             holder->preload(*song, &m_cancel);
         }
     }
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     if (!m_cancel.load(std::memory_order_acquire))
-        m_holder = std::move(holder); // else freed here
+        m_holder = std::move(holder);
     m_done = true;
     m_over.notify_all();
+    lock.unlock();
+    // Let go of while it was read: what was read goes back to the system (see freeAside).
+    if (holder) {
+        holder.reset();
+        malloc_trim(0);
+    }
 }
 
 void ReadAhead::wait(const std::atomic<bool> &abandoned)

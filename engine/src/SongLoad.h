@@ -10,8 +10,30 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
+
+#include <malloc.h>
 
 namespace tunedeck {
+
+// Frees what `held` holds on a thread of its own (here, when no thread can be had), then gives
+// the freed memory back to the system: glibc keeps it in its arenas otherwise, and the samples
+// of songs let go of would stay with the program at rest. For what the owner's thread lets go
+// of: a synthesiser's samples, or a song of millions of events, take milliseconds to free.
+template<typename Held> void freeAside(Held held)
+{
+    try {
+        std::thread([gone = std::move(held)]() mutable {
+            {
+                const Held last = std::move(gone);
+            }
+            malloc_trim(0);
+        }).detach();
+    } catch (const std::system_error &) {
+        // No thread to be had: freed here.
+    }
+}
 
 class ReadAhead;
 class Synth;
