@@ -6,11 +6,14 @@
 //                                       second after the soundfont was prepared, then songs A
 //                                       and B in turn with their instruments in memory (median
 //                                       of 6)
-//   lightbench plays N A.mid B.mid     resident memory at rest after 10 and after N plays of A and
+//   lightbench plays N A.mid B.mid     resident memory at rest early and late in N plays of A and
 //                                       B in turn, each to its end on the null output, the next
-//                                       one read ahead while each plays (at rest: closed, and half
-//                                       a second given to the threads that free what songs held;
-//                                       read while songs change, it swings by 20 MB either way)
+//                                       one read ahead while each plays: the median of the
+//                                       readings after plays 10, 20 .. 50 and of those after the
+//                                       last five tens up to N (at rest: closed, and half a second
+//                                       given to the threads that free what songs held; read while
+//                                       songs change, it swings by 20 MB either way, and a single
+//                                       reading at rest by a megabyte)
 //   lightbench change A.mid B.mid      end of A or B -> first block of the other, A and B in turn
 //                                       on the null output (median of 6), without and with the
 //                                       next song read ahead while one plays
@@ -122,18 +125,27 @@ int plays(int n, const char *a, const char *b)
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         return residentKb();
     };
-    long after10 = 0;
-    for (int i = 0; i < n; ++i) {
-        if (!device.open(i % 2 ? b : a))
+    const auto median = [](std::vector<long> readings) {
+        std::sort(readings.begin(), readings.end());
+        return readings[readings.size() / 2];
+    };
+    std::vector<long> early;
+    std::vector<long> late;
+    for (int i = 1; i <= n; ++i) {
+        if (!device.open(i % 2 ? a : b))
             return 1;
         device.play();
-        device.prefetch(i % 2 ? a : b);
-        if (!finished.waitFor(i + 1))
+        device.prefetch(i % 2 ? b : a);
+        if (!finished.waitFor(i))
             return 1;
-        if (i + 1 == 10)
-            after10 = atRest();
+        if (i % 10 == 0 && i <= 50)
+            early.push_back(atRest());
+        else if (i % 10 == 0 && i > n - 50)
+            late.push_back(atRest());
     }
-    std::printf("%ld %ld\n", after10, atRest());
+    if (early.empty() || late.empty())
+        return 1;
+    std::printf("%ld %ld\n", median(early), median(late));
     return 0;
 }
 
