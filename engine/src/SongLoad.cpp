@@ -83,7 +83,16 @@ std::shared_ptr<ReadAhead> ReadAhead::start(
     auto ahead = std::make_shared<ReadAhead>(std::move(path), sampleRate);
     if (onThisThread) {
         ahead->read();
-    } else if (!detach([ahead] { ahead->read(); })) {
+    } else if (!detach([ahead]() mutable {
+                   ahead->read();
+                   // Let go of by its owner: what was read is freed here (if it was read after
+                   // that) or with the last share, this one or the owner's (see freeAside), and
+                   // goes back to the system either way.
+                   if (ahead->m_cancel.load(std::memory_order_acquire)) {
+                       ahead.reset();
+                       malloc_trim(0);
+                   }
+               })) {
         ahead->cancel(); // no thread to be had: nothing is read, and no one waits
         ahead->read();
     }
@@ -120,17 +129,11 @@ void ReadAhead::read()
             holder->preload(*song, &m_cancel);
         }
     }
-    std::unique_lock lock(m_mutex);
+    std::lock_guard lock(m_mutex);
     if (!m_cancel.load(std::memory_order_acquire))
-        m_holder = std::move(holder);
+        m_holder = std::move(holder); // else freed here
     m_done = true;
     m_over.notify_all();
-    lock.unlock();
-    // Let go of while it was read: what was read goes back to the system (see freeAside).
-    if (holder) {
-        holder.reset();
-        malloc_trim(0);
-    }
 }
 
 void ReadAhead::wait(const std::atomic<bool> &abandoned)
