@@ -22,17 +22,6 @@ enum State { Loading, Ready, Failed };
 // How often a worker waiting for the render thread looks whether its song was abandoned.
 constexpr auto kAbandonCheck = std::chrono::milliseconds(100);
 
-// Starts `work` on a detached thread; false when no thread can be had.
-template<typename Work> bool detach(Work work)
-{
-    try {
-        std::thread(std::move(work)).detach();
-        return true;
-    } catch (const std::system_error &) {
-        return false;
-    }
-}
-
 } // namespace
 
 Result<Synth *> SynthSlot::obtain()
@@ -66,7 +55,7 @@ void SynthSlot::prepareAhead(const std::shared_ptr<SynthSlot> &slot)
     // them into the page cache for the first song), but no synthesiser is made: at rest the
     // program holds none. The first song makes it, with every preset empty, which is quick. A
     // failure shows again when a song needs it.
-    detach([slot] {
+    runDetached([slot] {
         std::lock_guard lock(slot->mutex);
         if (slot->synth)
             return;
@@ -83,7 +72,7 @@ std::shared_ptr<ReadAhead> ReadAhead::start(
     auto ahead = std::make_shared<ReadAhead>(std::move(path), sampleRate);
     if (onThisThread) {
         ahead->read();
-    } else if (!detach([ahead]() mutable {
+    } else if (!runDetached([ahead]() mutable {
                    ahead->read();
                    // Let go of by its owner: what was read is freed here (if it was read after
                    // that) or with the last share, this one or the owner's (see freeAside), and
@@ -237,7 +226,7 @@ void SongLoad::start(std::optional<std::filesystem::path> path, std::optional<Mi
     auto work = [shared = m_shared, path = std::move(path), file = std::move(file)]() mutable {
         shared->prepare(std::move(path), std::move(file));
     };
-    if (!detach(std::move(work)))
+    if (!runDetached(std::move(work)))
         m_shared->fail(Error { Error::Code::Io, "no thread to prepare the song", 0 });
 }
 

@@ -17,22 +17,29 @@
 
 namespace tunedeck {
 
+// Starts `work` on a detached thread; false when no thread can be had.
+template<typename Work> bool runDetached(Work work)
+{
+    try {
+        std::thread(std::move(work)).detach();
+        return true;
+    } catch (const std::system_error &) {
+        return false;
+    }
+}
+
 // Frees what `held` holds on a thread of its own (here, when no thread can be had), then gives
 // the freed memory back to the system: glibc keeps it in its arenas otherwise, and the samples
 // of songs let go of would stay with the program at rest. For what the owner's thread lets go
 // of: a synthesiser's samples, or a song of millions of events, take milliseconds to free.
 template<typename Held> void freeAside(Held held)
 {
-    try {
-        std::thread([gone = std::move(held)]() mutable {
-            {
-                const Held last = std::move(gone);
-            }
-            malloc_trim(0);
-        }).detach();
-    } catch (const std::system_error &) {
-        // No thread to be had: freed here.
-    }
+    runDetached([gone = std::move(held)]() mutable {
+        {
+            const Held last = std::move(gone);
+        }
+        malloc_trim(0);
+    }); // with no thread to be had, freed here
 }
 
 class ReadAhead;
