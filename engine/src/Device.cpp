@@ -105,9 +105,13 @@ struct Device::Impl {
         auto kept = std::move(ahead);
         if (kept && (!path || kept->path() != *path)) {
             // A worker still reading stops and frees what it read; what it finished is freed
-            // aside (a whole synthesiser).
+            // aside (a whole synthesiser). Offline, where it was read, it is freed here too:
+            // the next song reads its samples after it is gone, never from what is being freed.
             kept->cancel();
-            freeAside(std::move(kept));
+            if (mode == OutputMode::Offline)
+                kept.reset();
+            else
+                freeAside(std::move(kept));
         }
         return kept;
     }
