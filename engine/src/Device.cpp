@@ -105,8 +105,8 @@ struct Device::Impl {
         auto kept = std::move(ahead);
         if (kept && (!path || kept->path() != *path)) {
             // A worker still reading stops and frees what it read; what it finished is freed
-            // aside (a whole synthesiser). Offline, where it was read, it is freed here too:
-            // the next song reads its samples after it is gone, never from what is being freed.
+            // aside (a whole synthesiser). Offline, where all else is done on the owner's thread,
+            // it is freed here, so what the next call does never depends on another thread.
             kept->cancel();
             if (mode == OutputMode::Offline)
                 kept.reset();
