@@ -104,14 +104,10 @@ struct Device::Impl {
     {
         auto kept = std::move(ahead);
         if (kept && (!path || kept->path() != *path)) {
-            // A worker still reading stops and frees what it read; what it finished is freed
-            // aside (a whole synthesiser). Offline, where all else is done on the owner's thread,
-            // it is freed here, so what the next call does never depends on another thread.
+            // A worker still reading stops and frees what it read; what it finished (a whole
+            // synthesiser) goes as the retired sources do.
             kept->cancel();
-            if (mode == OutputMode::Offline)
-                kept.reset();
-            else
-                freeAside(std::move(kept));
+            letGo(std::move(kept));
         }
         return kept;
     }
@@ -411,15 +407,24 @@ struct Device::Impl {
         dispose(std::move(retired));
     }
 
-    // Frees sources on a thread of their own: giving back the memory of a song of millions of
-    // events takes tens of milliseconds, which the owner's thread need not wait for. None of
-    // them is used by anyone any more. What they held (a song's events, the samples of a
-    // synthesiser a song was the last to play on) then goes back to the system: the program at
-    // rest grew by up to 40 MB over 200 songs before.
-    static void dispose(std::vector<std::unique_ptr<Handover>> retired)
+    // Owner's thread: frees what no one uses any more (sources the render thread let go of, a
+    // synthesiser read ahead for a song not opened) on a thread of its own: giving back the
+    // memory of a song of millions of events takes tens of milliseconds, which the owner's
+    // thread need not wait for. What they held (a song's events, the samples of a synthesiser)
+    // then goes back to the system: the program at rest grew by up to 40 MB over 200 songs
+    // before. Offline, where all else is done on the owner's thread, it is freed here, so what
+    // the next call does (the samples the next song finds cached) never depends on another one.
+    template<typename Held> void letGo(Held held) const
+    {
+        if (mode == OutputMode::Offline)
+            return; // freed as `held` goes
+        freeAside(std::move(held));
+    }
+
+    void dispose(std::vector<std::unique_ptr<Handover>> retired) const
     {
         if (!retired.empty())
-            freeAside(std::move(retired));
+            letGo(std::move(retired));
     }
 
     void sendCommand(bool play)
@@ -607,7 +612,7 @@ Device::~Device()
         remaining.push_back(std::move(handover));
     }
     d.handovers.clear();
-    Impl::dispose(std::move(remaining));
+    d.dispose(std::move(remaining));
 }
 
 Result<MediaInfo> Device::probe(const std::filesystem::path &path)
