@@ -123,7 +123,9 @@ void save(const QString &fileName, const PathList &names)
         writeInPlace(fileName, bytes);
         return;
     }
-    if (file.write(bytes) != bytes.size()) {
+    // A short list stays in Qt's buffer until it is flushed, and a commit whose own flush fails
+    // still puts the empty file in place of the old one: the bytes go out here, or nothing does.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         file.cancelWriting();
         throw EWriteError();
     }

@@ -84,6 +84,7 @@ private Q_SLOTS:
     void savingIntoAFolderThatCannotBeWrittenThrowsCannotCreate();
     void savingOverAWritableFileWithNoRoomForATemporaryOneWritesInPlace_data();
     void savingOverAWritableFileWithNoRoomForATemporaryOneWritesInPlace();
+    void aWriteThatFailsPartWayThrowsStreamErrorAndKeepsTheOldFile_data();
     void aWriteThatFailsPartWayThrowsStreamErrorAndKeepsTheOldFile();
 };
 
@@ -325,21 +326,32 @@ void PlayListFileTest::savingOverAWritableFileWithNoRoomForATemporaryOneWritesIn
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList { name }); // No leftovers.
 }
 
+void PlayListFileTest::aWriteThatFailsPartWayThrowsStreamErrorAndKeepsTheOldFile_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("limit");
+    QTest::newRow("a long list, refused after 4 KiB") << 2000 << 4096;
+    // Small enough to be held back until the file is committed.
+    QTest::newRow("a short list, no room at all") << 2 << 0;
+}
+
 void PlayListFileTest::aWriteThatFailsPartWayThrowsStreamErrorAndKeepsTheOldFile()
 {
+    QFETCH(int, count);
+    QFETCH(int, limit);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("big.tdl"));
     writeAll(path, "old\r\n");
 
-    // A file-size limit makes the kernel refuse the write after 4 KiB, as a full disk would.
+    // A file-size limit makes the kernel refuse the write, as a full disk would.
     QStringList names;
-    for (int i = 0; i < 2000; ++i)
+    for (int i = 0; i < count; ++i)
         names.append(QStringLiteral("/music/song number %1.mid").arg(i));
     rlimit previous {};
     QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit small = previous;
-    small.rlim_cur = 4096;
+    small.rlim_cur = rlim_t(limit);
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
     bool threw = false;
     try {
