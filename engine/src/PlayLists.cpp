@@ -127,11 +127,13 @@ private:
     Entries m_entries;
 };
 
-// Calls `line` for each line of `text` (without its line end) until it returns false.
+// Calls `line` for each line of `text` (without its line end) until it returns false. A line
+// ends at LF, CR LF or a lone CR (lists written on old Macs); the empty line between a CR and its
+// LF is skipped with the other empty lines.
 template<typename Fn> void forEachLine(Text text, Fn line)
 {
     while (!text.empty()) {
-        const std::size_t end = text.find('\n');
+        const std::size_t end = text.find_first_of("\r\n");
         if (!line(text.substr(0, end)) || end == Text::npos)
             return;
         text.remove_prefix(end + 1);
@@ -186,11 +188,14 @@ std::string xmlDecoded(Text text)
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const std::size_t semicolon = text[i] == '&' ? text.find(';', i) : Text::npos;
-        if (semicolon == Text::npos || semicolon - i > 10) {
+        // A reference is short: its end is looked for in the next few bytes only, else a
+        // location of ampersands alone takes minutes.
+        const std::size_t length = text[i] == '&' ? text.substr(i, 12).find(';') : Text::npos;
+        if (length == Text::npos || length > 10) {
             out += text[i];
             continue;
         }
+        const std::size_t semicolon = i + length;
         const Text name = text.substr(i + 1, semicolon - i - 1);
         static constexpr std::pair<Text, char> kNamed[]
             = { { "amp", '&' }, { "lt", '<' }, { "gt", '>' }, { "quot", '"' }, { "apos", '\'' } };

@@ -56,6 +56,7 @@ TEST_F(PlayListFiles, EachFormatGivesItsEntriesInOrder)
             "caf\xe9.mid\nfile://localhost/x.wav\nfile://server/y.wav\n",
             { "caf\xe9.mid", "/x.wav" }, { "file://server/y.wav" } },
         { "utf8.m3u8", "#EXTM3U\nRésumé.mid\n", { "Résumé.mid" }, {} },
+        { "mac.m3u", "#EXTM3U\r#EXTINF:1,A\ra.mid\rb.mid\r", { "a.mid", "b.mid" }, {} },
         { "list.pls",
             "[playlist]\nNumberOfEntries=4\nFile2=b.mid\nTitle2=B\nFile1=/abs/a.mid\n"
             "file3 = file:///c%20d.wav\nFile10=http://radio/x\nVersion=2\n",
@@ -114,6 +115,15 @@ TEST_F(PlayListFiles, HostileListsAreRefusedOrCutAtTheirLimits)
         EXPECT_EQ(entries->files.size(), kMaxEntries) << name;
         EXPECT_TRUE(entries->truncated) << name;
     }
+
+    // Eight megabytes of ampersands that never end a reference: read in one pass, refused as
+    // too long a name.
+    const auto amps = read(
+        write("amps.xspf", "<trackList><location>" + std::string(8 << 20, '&') + "</location>"),
+        &why);
+    ASSERT_TRUE(amps.has_value()) << why;
+    ASSERT_EQ(amps->refused.size(), 1u);
+    EXPECT_EQ(amps->refused[0], std::string(64, '&') + "...");
 
     // An entry longer than any file name is refused, shortened; the list naming itself is an
     // entry like any other (the caller finds it is no song).
