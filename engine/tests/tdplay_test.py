@@ -392,9 +392,20 @@ class RenderSafety(unittest.TestCase):
     def test_unfinished_renders_leave_nothing(self):
         import resource
 
-        def small_files():
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a write past the limit fails instead
-            resource.setrlimit(resource.RLIMIT_FSIZE, (200000, 200000))
+        def files_up_to(size):
+            def limit():
+                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a write past it fails instead
+                resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+            return limit
+
+        # Encoders write their last frames as the file is closed: one byte short of the whole
+        # file fails there.
+        whole = {}
+        with tempfile.TemporaryDirectory() as folder:
+            for name in ("out.flac", "out.ogg"):
+                result = run("--render", os.path.join(folder, name), WAVE)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                whole[name] = os.path.getsize(os.path.join(folder, name))
 
         with tempfile.TemporaryDirectory() as folder:
             song = os.path.join(folder, "in.wav")
@@ -408,9 +419,12 @@ class RenderSafety(unittest.TestCase):
                              TUNEDECK_READ_FAULT_SIGNAL=str(int(signal.SIGINT)))
             cases = [
                 ("interrupted", [out, song], interrupt, None, 130, ""),
-                ("write fails", [out, song], {}, small_files, 1, "File too large"),
+                ("write fails", [out, song], {}, files_up_to(200000), 1, "File too large"),
                 ("write of an Ogg file fails", [os.path.join(folder, "out.ogg"), midi], {},
-                 small_files, 1, "writing failed"),
+                 files_up_to(200000), 1, "writing failed"),
+                *((f"the end of {name} fails", [os.path.join(folder, name), WAVE], {},
+                   files_up_to(size - 1), 1, "writing failed at the end: File too large")
+                  for name, size in whole.items()),
                 ("onto the song", [song, song], {}, None, 2, "is the file being rendered"),
                 ("onto a link to it", [os.path.join(folder, "linked.mid"), midi], {}, None, 2,
                  "is the file being rendered"),

@@ -40,6 +40,46 @@ int createTemporary(const std::string &path, std::string &temporary)
 
 } // namespace
 
+struct RenderTarget::Sink {
+    int fd = -1;
+    int error = 0; // errno of the first write that failed
+
+    static Sink &of(void *user) { return *static_cast<Sink *>(user); }
+    static sf_count_t length(void *user)
+    {
+        struct stat status { };
+        return ::fstat(of(user).fd, &status) == 0 ? sf_count_t(status.st_size) : -1;
+    }
+    static sf_count_t seek(sf_count_t offset, int whence, void *user)
+    {
+        return ::lseek(of(user).fd, offset, whence);
+    }
+    static sf_count_t read(void *data, sf_count_t count, void *user)
+    {
+        const ssize_t got = ::read(of(user).fd, data, std::size_t(count));
+        return got < 0 ? 0 : got;
+    }
+    static sf_count_t write(const void *data, sf_count_t count, void *user)
+    {
+        Sink &sink = of(user);
+        sf_count_t done = 0;
+        while (done < count) {
+            const ssize_t written = ::write(
+                sink.fd, static_cast<const char *>(data) + done, std::size_t(count - done));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0) {
+                if (sink.error == 0)
+                    sink.error = written < 0 ? errno : ENOSPC;
+                break;
+            }
+            done += written;
+        }
+        return done;
+    }
+    static sf_count_t tell(void *user) { return ::lseek(of(user).fd, 0, SEEK_CUR); }
+};
+
 RenderTarget::RenderTarget(int fd, std::string path, std::string temporary)
     : m_fd(fd)
     , m_path(std::move(path))
@@ -50,6 +90,7 @@ RenderTarget::RenderTarget(RenderTarget &&other) noexcept
     : m_fd(std::exchange(other.m_fd, -1))
     , m_path(std::move(other.m_path))
     , m_temporary(std::exchange(other.m_temporary, {}))
+    , m_sink(std::move(other.m_sink))
 { }
 
 RenderTarget::~RenderTarget()
@@ -110,11 +151,36 @@ std::optional<RenderTarget> RenderTarget::open(
     return RenderTarget(fd, path, temporary);
 }
 
+SNDFILE *RenderTarget::openSound(SF_INFO &info)
+{
+    // A FIFO or a device cannot seek back to finish a header: libsndfile writes those as the
+    // streams they are.
+    if (m_temporary.empty())
+        return sf_open_fd(m_fd, SFM_WRITE, &info, SF_FALSE);
+    m_sink = std::make_unique<Sink>(Sink { m_fd });
+    SF_VIRTUAL_IO io { Sink::length, Sink::seek, Sink::read, Sink::write, Sink::tell };
+    return sf_open_virtual(&io, SFM_WRITE, &info, m_sink.get());
+}
+
+std::optional<std::string> RenderTarget::writeError() const
+{
+    if (!m_sink || m_sink->error == 0)
+        return std::nullopt;
+    return std::strerror(m_sink->error);
+}
+
 std::optional<std::string> RenderTarget::commit()
 {
+    if (auto failed = writeError())
+        return failed;
     const int fd = std::exchange(m_fd, -1);
+    // A full disk may show only here, where the file system gives the file its blocks.
+    const bool synced = m_temporary.empty() || ::fsync(fd) == 0;
+    const int syncError = errno;
     if (::close(fd) != 0)
         return errnoText();
+    if (!synced)
+        return std::strerror(syncError);
     if (m_temporary.empty())
         return std::nullopt;
     if (::rename(m_temporary.c_str(), m_path.c_str()) != 0)

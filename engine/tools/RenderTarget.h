@@ -1,8 +1,11 @@
 // Where tdplay --render writes: a file that appears only once it is complete.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
+
+#include <sndfile.h>
 
 // A regular file (or a new name) is written as a temporary file beside it, renamed over it by
 // commit(); a target destroyed uncommitted (an interrupt, a failed write) removes the
@@ -20,15 +23,24 @@ public:
     RenderTarget(const RenderTarget &) = delete;
     ~RenderTarget();
 
-    int fd() const { return m_fd; }
+    // Opens the sound file libsndfile writes here, or null (sf_strerror(nullptr) says why).
+    // Into a file of the target's own, every write is checked here, as libsndfile does not
+    // always do: the last frames a FLAC or Ogg Vorbis encoder writes while the file is closed
+    // fail without a word. writeError() and commit() then say why.
+    SNDFILE *openSound(SF_INFO &info);
+    // Why a write into the file failed, if one did.
+    std::optional<std::string> writeError() const;
 
-    // Closes the file and gives it its name; the reason when that fails.
+    // Writes the file to the disk, closes it and gives it its name; the reason when that fails.
     std::optional<std::string> commit();
 
 private:
+    struct Sink;
+
     RenderTarget(int fd, std::string path, std::string temporary);
 
     int m_fd = -1;
     std::string m_path;
     std::string m_temporary; // empty when writing to the target itself
+    std::unique_ptr<Sink> m_sink; // the file's writes, checked (a file of the target's own)
 };

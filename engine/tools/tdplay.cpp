@@ -276,7 +276,7 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
     info.samplerate = device.sampleRate();
     info.channels = 2;
     info.format = *format;
-    SNDFILE *out = sf_open_fd(target->fd(), SFM_WRITE, &info, SF_FALSE);
+    SNDFILE *out = target->openSound(info);
     if (!out) {
         std::fprintf(stderr, "tdplay: %s: %s\n", outPath, sf_strerror(nullptr));
         return 1;
@@ -302,11 +302,15 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
         progress.update(total);
     }
     progress.finish();
-    if (!written)
-        std::fprintf(stderr, "tdplay: %s: writing failed: %s\n", outPath, sf_strerror(out));
-    bool closed = sf_close(out) == 0;
-    if (written && !closed)
-        std::fprintf(stderr, "tdplay: %s: writing failed at the end\n", outPath);
+    if (!written) {
+        std::fprintf(stderr, "tdplay: %s: writing failed: %s\n", outPath,
+            target->writeError().value_or(sf_strerror(out)).c_str());
+    }
+    bool closed = sf_close(out) == 0 && !target->writeError();
+    if (written && !closed) {
+        std::fprintf(stderr, "tdplay: %s: writing failed at the end: %s\n", outPath,
+            target->writeError().value_or("the encoder could not finish").c_str());
+    }
     // The notice thread reports a failure shortly after the block that met it; the device's
     // destructor joins that thread, so the flag is final once the device is gone.
     owned.reset();
