@@ -177,10 +177,16 @@ class Info(unittest.TestCase):
                           + len(body).to_bytes(4, "big") + body)
             listed = os.path.join(folder, "list.m3u")
             with open(listed, "w") as out:
-                out.write("#EXTM3U\n#EXTINF:2,Words\nwords.mid\nhttp://example.org/x.mid\n")
+                out.write("#EXTM3U\n#EXTINF:2,Words\nwords.mid\nhttp://x/\x1b]0;Hi\x07.mid\n")
+            with open(os.path.join(folder, "empty.xspf"), "w") as out:
+                out.write("<playlist><trackList><track><location>x")
             info = run("--info", "-v", listed)
             self.assertEqual(info.returncode, 1)
-            self.assertIn("list.m3u: http://example.org/x.mid is no local file", info.stderr)
+            # A list's entries reach the terminal with their control bytes escaped.
+            self.assertIn("list.m3u: http://x/\\x1B]0;Hi\\x07.mid is no local file", info.stderr)
+            empty = run("--output", "null", os.path.join(folder, "empty.xspf"))
+            self.assertEqual(empty.returncode, 1)
+            self.assertIn("empty.xspf: the list names no file", empty.stderr)
             self.assertEqual(info.stdout.splitlines()[-4:], [
                 "  title: Café Song", "  marker 00:00.0: Verse", "  lyrics 00:00.0: Hello",
                 "  lyrics 00:01.0: world"])

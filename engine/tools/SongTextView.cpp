@@ -40,9 +40,26 @@ std::string firstCharacters(const std::string &text, int &count)
 
 } // namespace
 
+std::string shown(std::string_view name)
+{
+    std::string out;
+    out.reserve(name.size());
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out += c;
+            continue;
+        }
+        char escaped[5];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", unsigned(byte));
+        out += escaped;
+    }
+    return out;
+}
+
 void printSongText(const tunedeck::SongText &text, const char *file)
 {
-    const std::string name = text.title.empty() ? std::string(file) : text.title;
+    const std::string name = text.title.empty() ? shown(file) : text.title;
     std::printf("  title: %s\n", name.c_str());
     if (!text.artist.empty())
         std::printf("  artist: %s\n", text.artist.c_str());
@@ -100,17 +117,22 @@ std::vector<std::string> expandPlayLists(std::span<const char *const> names, boo
         std::string why;
         const auto entries = tunedeck::playlists::read(name, &why);
         if (!entries) {
-            std::fprintf(stderr, "tdplay: %s: %s\n", name, why.c_str());
+            std::fprintf(stderr, "tdplay: %s: %s\n", shown(name).c_str(), why.c_str());
             failed = true;
             continue;
+        }
+        if (entries->files.empty() && entries->refused.empty()) {
+            std::fprintf(stderr, "tdplay: %s: the list names no file\n", shown(name).c_str());
+            failed = true;
         }
         for (const auto &file : entries->files)
             files.push_back(file.string());
         for (const std::string &refused : entries->refused)
-            std::fprintf(stderr, "tdplay: %s: %s is no local file\n", name, refused.c_str());
+            std::fprintf(stderr, "tdplay: %s: %s is no local file\n", shown(name).c_str(),
+                shown(refused).c_str());
         if (entries->truncated)
-            std::fprintf(stderr, "tdplay: %s: only the first %zu entries are read\n", name,
-                tunedeck::playlists::kMaxEntries);
+            std::fprintf(stderr, "tdplay: %s: only the first %zu entries are read\n",
+                shown(name).c_str(), tunedeck::playlists::kMaxEntries);
         failed = failed || !entries->refused.empty() || entries->truncated;
     }
     return files;

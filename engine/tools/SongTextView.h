@@ -6,9 +6,14 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tdplay {
+
+// `name` (a file name, or an entry of a play list) as it may be printed on a terminal: control
+// bytes are written as \xNN, so a name cannot move the cursor, retitle the window or clear it.
+std::string shown(std::string_view name);
 
 // For --info -v: the title (else the file's own name), artist, copyright, markers with their
 // times, the lyrics a line each with the time it starts, and any note, each line indented.
@@ -23,8 +28,8 @@ std::string karaokeLine(const tunedeck::SongText &text, std::uint32_t positionMs
 int terminalColumns();
 
 // The files to play: names as given, with each play list of another player (.m3u, .m3u8, .pls,
-// .xspf) replaced by its entries. A list that cannot be read, and entries that are no local
-// file, are reported on stderr and set `failed`.
+// .xspf) replaced by its entries. A list that cannot be read or names no file, and entries that
+// are no local file, are reported on stderr and set `failed`.
 std::vector<std::string> expandPlayLists(std::span<const char *const> names, bool &failed);
 
 } // namespace tdplay

@@ -147,14 +147,15 @@ int info(std::span<const char *const> files, bool verbose)
     for (const char *file : files) {
         const auto probed = tunedeck::Device::probe(file);
         if (probed) {
-            std::printf("%s\t%s\t%u\n", file, tunedeck::mediaKindName(probed.value().kind),
-                probed.value().lengthMs);
+            std::printf("%s\t%s\t%u\n", tdplay::shown(file).c_str(),
+                tunedeck::mediaKindName(probed.value().kind), probed.value().lengthMs);
             if (verbose && probed.value().kind != tunedeck::MediaKind::Wave)
                 printSongDetails(file);
             if (verbose)
                 tdplay::printSongText(probed.value().text, file);
         } else {
-            std::printf("%s\terror\t%s\n", file, describe(probed.error()).c_str());
+            std::printf(
+                "%s\terror\t%s\n", tdplay::shown(file).c_str(), describe(probed.error()).c_str());
             status = 1;
         }
     }
@@ -255,7 +256,8 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
         },
         tunedeck::OutputMode::Offline);
     if (auto opened = device.open(file); !opened) {
-        std::fprintf(stderr, "tdplay: %s: %s\n", file, describe(opened.error()).c_str());
+        std::fprintf(stderr, "tdplay: %s: %s\n", tdplay::shown(file).c_str(),
+            describe(opened.error()).c_str());
         return 1;
     }
     settings.applyTo(device);
@@ -263,7 +265,7 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
     bool wrongCommandLine = false;
     std::optional<RenderTarget> target = RenderTarget::open(outPath, file, why, wrongCommandLine);
     if (!target) {
-        std::fprintf(stderr, "tdplay: %s: %s\n", outPath, why.c_str());
+        std::fprintf(stderr, "tdplay: %s: %s\n", tdplay::shown(outPath).c_str(), why.c_str());
         return wrongCommandLine ? 2 : 1;
     }
     const std::optional<int> format = renderFormat(outPath, pcm16);
@@ -278,7 +280,8 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
     info.format = *format;
     SNDFILE *out = target->openSound(info);
     if (!out) {
-        std::fprintf(stderr, "tdplay: %s: %s\n", outPath, sf_strerror(nullptr));
+        std::fprintf(
+            stderr, "tdplay: %s: %s\n", tdplay::shown(outPath).c_str(), sf_strerror(nullptr));
         return 1;
     }
     // Clip instead of wrapping around where the mix is louder than full scale.
@@ -303,19 +306,20 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
     }
     progress.finish();
     if (!written) {
-        std::fprintf(stderr, "tdplay: %s: writing failed: %s\n", outPath,
+        std::fprintf(stderr, "tdplay: %s: writing failed: %s\n", tdplay::shown(outPath).c_str(),
             target->writeError().value_or(sf_strerror(out)).c_str());
     }
     bool closed = sf_close(out) == 0 && !target->writeError();
     if (written && !closed) {
-        std::fprintf(stderr, "tdplay: %s: writing failed at the end: %s\n", outPath,
+        std::fprintf(stderr, "tdplay: %s: writing failed at the end: %s\n",
+            tdplay::shown(outPath).c_str(),
             target->writeError().value_or("the encoder could not finish").c_str());
     }
     // The notice thread reports a failure shortly after the block that met it; the device's
     // destructor joins that thread, so the flag is final once the device is gone.
     owned.reset();
     if (failed) {
-        std::fprintf(stderr, "tdplay: %s: rendering failed: %s\n", file,
+        std::fprintf(stderr, "tdplay: %s: rendering failed: %s\n", tdplay::shown(file).c_str(),
             tunedeck::errorText(static_cast<tunedeck::Error::Code>(reason.load())));
     }
     // What was rendered before a failure to read the song is kept; an interrupted or failed
@@ -324,7 +328,8 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
         return 130;
     if (closed && written) {
         if (auto refused = target->commit()) {
-            std::fprintf(stderr, "tdplay: %s: %s\n", outPath, refused->c_str());
+            std::fprintf(
+                stderr, "tdplay: %s: %s\n", tdplay::shown(outPath).c_str(), refused->c_str());
             closed = false;
         }
     }
@@ -448,7 +453,8 @@ void showLyricLine(const tunedeck::Device &device)
 Outcome play(Player &p, const char *file, const char *next, bool &soundfontExplained)
 {
     if (auto opened = p.device.open(file); !opened) {
-        std::fprintf(stderr, "tdplay: %s: %s\n", file, describe(opened.error()).c_str());
+        std::fprintf(stderr, "tdplay: %s: %s\n", tdplay::shown(file).c_str(),
+            describe(opened.error()).c_str());
         if (opened.error().code == tunedeck::Error::Code::NoSoundfont && !soundfontExplained) {
             std::fprintf(stderr, "tdplay: %s\n", tunedeck::soundfontAdvice());
             soundfontExplained = true;
@@ -472,7 +478,7 @@ Outcome play(Player &p, const char *file, const char *next, bool &soundfontExpla
         if (p.showStatus) {
             // Read each time: a large song's length is known once it has been read.
             const std::string settings = p.settings.describe();
-            std::fprintf(stderr, "\r%s  %s / %s%s%s\x1b[K", file,
+            std::fprintf(stderr, "\r%s  %s / %s%s%s\x1b[K", tdplay::shown(file).c_str(),
                 formatTime(p.device.positionMs()).c_str(), formatTime(p.device.lengthMs()).c_str(),
                 settings.empty() ? "" : ("  " + settings).c_str(), paused ? "  (paused)" : "");
             if (p.lyrics)
@@ -517,7 +523,7 @@ Outcome play(Player &p, const char *file, const char *next, bool &soundfontExpla
     if (p.showStatus && p.lyrics && !p.device.text().lyrics.empty())
         std::fputs("\n\x1b[2K\x1b[1A", stderr); // the lyric line goes
     if (p.showStatus) {
-        std::fprintf(stderr, "\r%s  %s / %s            \n", file,
+        std::fprintf(stderr, "\r%s  %s / %s            \n", tdplay::shown(file).c_str(),
             formatTime(p.device.positionMs()).c_str(), formatTime(p.device.lengthMs()).c_str());
     }
     bool failed = false;
@@ -526,7 +532,8 @@ Outcome play(Player &p, const char *file, const char *next, bool &soundfontExpla
         failed = p.finished && p.failed;
     }
     if (outcome == Outcome::Played && failed) {
-        std::fprintf(stderr, "tdplay: %s: %s\n", file, describe(p.device.lastFailure()).c_str());
+        std::fprintf(stderr, "tdplay: %s: %s\n", tdplay::shown(file).c_str(),
+            describe(p.device.lastFailure()).c_str());
         return Outcome::Failed;
     }
     return outcome;
