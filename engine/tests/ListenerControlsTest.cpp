@@ -296,23 +296,30 @@ TEST_F(ListenerControls, LoopsRepeatTheMarkedPartWithItsStateRestored)
     const auto markerStart = [](TrackWriter &t) { t.text(960, 0x06, "loopStart"); };
     const auto markerEnd = [](TrackWriter &t) { t.text(240, 0x06, "loopEnd"); };
     const auto startOnly = [](TrackWriter &t) { t.controller(960, 0, 7, 100); };
+    const auto both = marked(markerStart, markerEnd);
     const struct {
         const char *name;
         TrackWriter track;
         int count;
         std::size_t ms; // the playing time expected
+        std::uint32_t fromMs = 0; // where playing starts
+        int laterCount = -1; // the count from the second block on, when set
     } rows[] = {
         { "plain, once", marked(startOnly, none), 1, 2000 },
         { "whole song three times", marked(startOnly, none), 3, 6000 },
         { "CC 111 to the end, three times", marked(cc111, none), 3, 4000 },
         { "markers, twice, then to the end", marked(markerStart, markerEnd), 2, 2750 },
         { "marked song once", marked(markerStart, markerEnd), 1, 2000 },
+        { "from before the loop's end, twice", both, 2, 1250, 1500 },
+        { "from past the loop's end, for ever", both, Device::kLoopForever, 100, 1900 },
+        { "for ever once past the loop's end", both, 1, 200, 1800, Device::kLoopForever },
     };
     Device device(nullptr, OutputMode::Offline);
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         ASSERT_TRUE(device.open(song("loop.mid", row.track)));
         device.setLoopCount(row.count);
+        ASSERT_TRUE(device.seekMs(row.fromMs));
         std::vector<float> block(kBlockFrames * 2);
         std::size_t frames = 0;
         int jumps = 0;
@@ -320,6 +327,8 @@ TEST_F(ListenerControls, LoopsRepeatTheMarkedPartWithItsStateRestored)
         device.play();
         while (device.isPlaying() && frames < kRate * 60) {
             frames += device.pump(block);
+            if (row.laterCount >= 0)
+                device.setLoopCount(row.laterCount);
             if (device.positionMs() < last) {
                 ++jumps;
                 const auto state = device.channelState(0);
@@ -329,7 +338,7 @@ TEST_F(ListenerControls, LoopsRepeatTheMarkedPartWithItsStateRestored)
             last = device.positionMs();
         }
         EXPECT_NEAR(double(frames), double(row.ms * kRate / 1000), 64.0);
-        EXPECT_EQ(jumps, row.count - 1);
+        EXPECT_EQ(jumps, std::max(row.count, 1) - 1); // for ever: none, or it would not end
     }
 
     // For ever: still playing long after the end, until the loop is turned off.
