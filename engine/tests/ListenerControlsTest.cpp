@@ -80,7 +80,7 @@ protected:
         return path;
     }
 
-    // A mono sine of `hz` lasting `ms`.
+    // A mono wave lasting `ms`, a sine of `hz` or (hz 0) a ramp from 0 to 1.
     std::filesystem::path tone(const std::string &name, double hz, std::uint32_t ms)
     {
         const auto path = m_dir / name;
@@ -92,7 +92,9 @@ protected:
         EXPECT_NE(file, nullptr);
         std::vector<float> samples(kRate * ms / 1000);
         for (std::size_t i = 0; i < samples.size(); ++i)
-            samples[i] = float(0.3 * std::sin(2 * std::numbers::pi * hz * double(i) / kRate));
+            samples[i] = hz == 0
+                ? float(i) / float(samples.size())
+                : float(0.3 * std::sin(2 * std::numbers::pi * hz * double(i) / kRate));
         sf_writef_float(file, samples.data(), sf_count_t(samples.size()));
         sf_close(file);
         return path;
@@ -222,6 +224,21 @@ TEST_F(ListenerControls, TempoScalesPlayingTimeExactly)
     EXPECT_NEAR(
         pitchOf(std::span<const float>(sound).subspan(kRate / 2, kRate)), 880.0, 880 * 0.02);
     EXPECT_EQ(device.positionMs(), 2000u);
+
+    // Off 100 % (read straight from the file) and back, the converter holds nothing of before:
+    // past its run-in from silence (its filter's half length), a ramp never goes back.
+    ASSERT_TRUE(device.open(tone("ramp.wav", 0, 4000)));
+    device.play();
+    std::vector<float> block(2 * 500);
+    float last = 0;
+    for (const int percent : { 150, 100, 150 }) {
+        device.setTempoPercent(percent);
+        for (std::size_t i = 0; i < 10; ++i) {
+            ASSERT_EQ(device.pump(block), 500u);
+            for (std::size_t f = i == 0 ? 32 : 0; f < 500; last = block[2 * f++])
+                ASSERT_GE(block[2 * f] * 4 * kRate, last * 4 * kRate - 1) << percent;
+        }
+    }
 }
 
 // A muted channel, or one left out by a solo, falls silent from the next block, its held notes
