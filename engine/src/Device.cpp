@@ -204,8 +204,10 @@ struct Device::Impl {
     // The listener's settings: the owner's copy, and the word the render thread reads.
     PlayControls settings;
     std::atomic<std::uint64_t> controls { PlayControls {}.pack() };
-    // Render thread: a wave file at another speed, and the passes of a wave file played.
+    // Render thread: a wave file at another speed (and whether the last block went through the
+    // converter), and the passes of a wave file played.
     Varispeed varispeed;
+    bool varispeedInUse = false;
     int wavePasses = 0;
 
     void publishControls() { controls.store(settings.pack(), std::memory_order_release); }
@@ -218,9 +220,14 @@ struct Device::Impl {
         current->applyControls(now);
         if (current->kind() != MediaKind::Wave)
             return current->render(out, frames);
-        std::size_t written = now.tempoPercent == 100
-            ? current->render(out, frames)
-            : varispeed.render(*current, out, frames, now.tempoPercent / 100.0);
+        // At 100 % the file is read directly; what the converter held from before that is stale.
+        const bool convert = now.tempoPercent != 100;
+        if (convert && !varispeedInUse)
+            varispeed.reset();
+        varispeedInUse = convert;
+        std::size_t written = convert
+            ? varispeed.render(*current, out, frames, now.tempoPercent / 100.0)
+            : current->render(out, frames);
         if (written < frames && current->atEnd() && !current->failed()
             && (now.loopCount == 0 || wavePasses + 1 < now.loopCount)) {
             ++wavePasses;

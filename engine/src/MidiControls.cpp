@@ -148,6 +148,10 @@ void MidiSource::applyControls(const PlayControls &controls) noexcept
             std::memset(m_soundingKey[channel], -1, sizeof m_soundingKey[channel]);
         }
     }
+    // A pass that falls due from here on repeats only if playing reaches the loop's end from
+    // where it is now: from past the end the song plays on to its own end.
+    if (!loopPending())
+        m_loopEndAhead = m_frame <= m_loopEndFrame;
     if (controls.tempoPercent != m_controls.tempoPercent) {
         m_tempoAnchor = m_frame;
         m_outputSinceAnchor = 0;
@@ -211,7 +215,7 @@ bool MidiSource::loopPending() const noexcept
 
 bool MidiSource::loopDue() const noexcept
 {
-    return loopPending() && m_frame >= m_loopEndFrame;
+    return m_loopEndAhead && loopPending() && m_frame >= m_loopEndFrame;
 }
 
 void MidiSource::jumpToLoopStart() noexcept

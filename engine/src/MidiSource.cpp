@@ -316,6 +316,7 @@ void MidiSource::restartAt(std::size_t index, std::uint32_t ms, std::uint64_t fr
     m_baseMs = ms;
     m_baseFrame = frame;
     m_frame = m_baseFrame;
+    m_loopEndAhead = m_frame <= m_loopEndFrame;
     m_tempoAnchor = frame;
     m_outputSinceAnchor = 0;
     m_atEnd = false;

@@ -74,7 +74,7 @@ private:
     void advance(std::uint64_t outputFrames) noexcept;
     // True while another pass of the loop is to come ...
     bool loopPending() const noexcept;
-    // ... and when the song has reached the loop's end for it.
+    // ... and when playing has gone on to the loop's end for it (not landed past it).
     bool loopDue() const noexcept;
     void jumpToLoopStart() noexcept;
 
@@ -115,6 +115,9 @@ private:
     std::uint64_t m_loopTick = 0;
     std::uint64_t m_loopEndFrame = 0;
     int m_passes = 0; // loop passes completed since the last seek
+    // The loop's end lay ahead (or right here) where the last seek or jump landed, or where
+    // passes to come were asked for while none were: only playing on to it from there repeats.
+    bool m_loopEndAhead = true;
 };
 
 } // namespace tunedeck

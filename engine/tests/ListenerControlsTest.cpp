@@ -80,7 +80,7 @@ protected:
         return path;
     }
 
-    // A mono sine of `hz` lasting `ms`.
+    // A mono wave lasting `ms`, a sine of `hz` or (hz 0) a ramp from 0 to 1.
     std::filesystem::path tone(const std::string &name, double hz, std::uint32_t ms)
     {
         const auto path = m_dir / name;
@@ -92,7 +92,9 @@ protected:
         EXPECT_NE(file, nullptr);
         std::vector<float> samples(kRate * ms / 1000);
         for (std::size_t i = 0; i < samples.size(); ++i)
-            samples[i] = float(0.3 * std::sin(2 * std::numbers::pi * hz * double(i) / kRate));
+            samples[i] = hz == 0
+                ? float(i) / float(samples.size())
+                : float(0.3 * std::sin(2 * std::numbers::pi * hz * double(i) / kRate));
         sf_writef_float(file, samples.data(), sf_count_t(samples.size()));
         sf_close(file);
         return path;
@@ -222,6 +224,21 @@ TEST_F(ListenerControls, TempoScalesPlayingTimeExactly)
     EXPECT_NEAR(
         pitchOf(std::span<const float>(sound).subspan(kRate / 2, kRate)), 880.0, 880 * 0.02);
     EXPECT_EQ(device.positionMs(), 2000u);
+
+    // Off 100 % (read straight from the file) and back, the converter holds nothing of before:
+    // past its run-in from silence (its filter's half length), a ramp never goes back.
+    ASSERT_TRUE(device.open(tone("ramp.wav", 0, 4000)));
+    device.play();
+    std::vector<float> block(2 * 500);
+    float last = 0;
+    for (const int percent : { 150, 100, 150 }) {
+        device.setTempoPercent(percent);
+        for (std::size_t i = 0; i < 10; ++i) {
+            ASSERT_EQ(device.pump(block), 500u);
+            for (std::size_t f = i == 0 ? 32 : 0; f < 500; last = block[2 * f++])
+                ASSERT_GE(block[2 * f] * 4 * kRate, last * 4 * kRate - 1) << percent;
+        }
+    }
 }
 
 // A muted channel, or one left out by a solo, falls silent from the next block, its held notes
@@ -296,23 +313,30 @@ TEST_F(ListenerControls, LoopsRepeatTheMarkedPartWithItsStateRestored)
     const auto markerStart = [](TrackWriter &t) { t.text(960, 0x06, "loopStart"); };
     const auto markerEnd = [](TrackWriter &t) { t.text(240, 0x06, "loopEnd"); };
     const auto startOnly = [](TrackWriter &t) { t.controller(960, 0, 7, 100); };
+    const auto both = marked(markerStart, markerEnd);
     const struct {
         const char *name;
         TrackWriter track;
         int count;
         std::size_t ms; // the playing time expected
+        std::uint32_t fromMs = 0; // where playing starts
+        int laterCount = -1; // the count from the second block on, when set
     } rows[] = {
         { "plain, once", marked(startOnly, none), 1, 2000 },
         { "whole song three times", marked(startOnly, none), 3, 6000 },
         { "CC 111 to the end, three times", marked(cc111, none), 3, 4000 },
         { "markers, twice, then to the end", marked(markerStart, markerEnd), 2, 2750 },
         { "marked song once", marked(markerStart, markerEnd), 1, 2000 },
+        { "from before the loop's end, twice", both, 2, 1250, 1500 },
+        { "from past the loop's end, for ever", both, Device::kLoopForever, 100, 1900 },
+        { "for ever once past the loop's end", both, 1, 200, 1800, Device::kLoopForever },
     };
     Device device(nullptr, OutputMode::Offline);
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         ASSERT_TRUE(device.open(song("loop.mid", row.track)));
         device.setLoopCount(row.count);
+        ASSERT_TRUE(device.seekMs(row.fromMs));
         std::vector<float> block(kBlockFrames * 2);
         std::size_t frames = 0;
         int jumps = 0;
@@ -320,6 +344,8 @@ TEST_F(ListenerControls, LoopsRepeatTheMarkedPartWithItsStateRestored)
         device.play();
         while (device.isPlaying() && frames < kRate * 60) {
             frames += device.pump(block);
+            if (row.laterCount >= 0)
+                device.setLoopCount(row.laterCount);
             if (device.positionMs() < last) {
                 ++jumps;
                 const auto state = device.channelState(0);
@@ -329,7 +355,7 @@ TEST_F(ListenerControls, LoopsRepeatTheMarkedPartWithItsStateRestored)
             last = device.positionMs();
         }
         EXPECT_NEAR(double(frames), double(row.ms * kRate / 1000), 64.0);
-        EXPECT_EQ(jumps, row.count - 1);
+        EXPECT_EQ(jumps, std::max(row.count, 1) - 1); // for ever: none, or it would not end
     }
 
     // For ever: still playing long after the end, until the loop is turned off.

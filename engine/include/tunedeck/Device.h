@@ -200,6 +200,8 @@ public:
     // song that marks a loop (controller 111, or loopStart/loopEnd markers) plays up to the
     // loop's end that many times, each time from the loop's start restored as a seek restores
     // it, then on to its end. The file's end comes (and Notice::Finished) after the last pass.
+    // Only playing on to the loop's end repeats: from a seek past it, or a count set while
+    // playing past it, the song plays on to its end.
     virtual void setLoopCount(int count);
     virtual int loopCount() const;
 
