@@ -18,6 +18,7 @@ namespace tunedeck {
 namespace {
 
 constexpr int kDrumChannel = 9; // channel 10, percussion in General MIDI
+constexpr int kPercussionBank = 128; // where a soundfont keeps its drum kits
 constexpr std::uint8_t kMetaMarker = 0x06;
 constexpr int kLoopStartController = 111;
 
@@ -29,56 +30,14 @@ bool sameText(std::span<const std::uint8_t> bytes, std::string_view text)
            });
 }
 
-// Sysex (without F0) that puts every part back to its power-on kind: GM System On (1 and 2),
-// the GS reset, the XG System On.
-bool isModeReset(std::span<const std::uint8_t> data)
-{
-    if (data.size() >= 4 && data[0] == 0x7E && data[2] == 0x09 && (data[3] == 1 || data[3] == 3))
-        return true;
-    if (data.size() >= 7 && data[0] == 0x41 && data[2] == 0x42 && data[3] == 0x12 && data[4] == 0x40
-        && data[5] == 0x00 && data[6] == 0x7F)
-        return true;
-    return data.size() >= 7 && data[0] == 0x43 && (data[1] & 0xF0) == 0x10 && data[2] == 0x4C
-        && data[3] == 0 && data[4] == 0 && data[5] == 0x7E && data[6] == 0;
-}
-
 } // namespace
 
 bool MidiSource::isDrum(int channel) const noexcept
 {
-    return channel == kDrumChannel || (m_drumParts >> channel & 1) != 0;
-}
-
-void MidiSource::followDrumParts(const MidiEvent &event) noexcept
-{
-    if ((event.status & 0xF0) == 0xB0 && event.data1() == 0) {
-        // Bank 127 (a drum kit) and 126 (effects kit) are played as percussion by XG.
-        const auto bit = static_cast<std::uint16_t>(1u << (event.status & 0x0F));
-        if (event.data2() >= 126)
-            m_drumParts |= bit;
-        else
-            m_drumParts &= static_cast<std::uint16_t>(~bit);
-        return;
-    }
-    if (event.status != 0xF0)
-        return;
-    const auto data = m_file.payloadOf(event);
-    if (isModeReset(data)) {
-        m_drumParts = 0;
-        return;
-    }
-    // GS "use for rhythm part": 41 dev 42 12 40 1p 15 vv, p the block (0 is part 10, 1..9 parts
-    // 1..9, 10..15 parts 11..16), vv 0 for a normal part, 1 or 2 for a drum map.
-    if (data.size() >= 8 && data[0] == 0x41 && data[2] == 0x42 && data[3] == 0x12 && data[4] == 0x40
-        && (data[5] & 0xF0) == 0x10 && data[6] == 0x15) {
-        const int block = data[5] & 0x0F;
-        const int channel = block == 0 ? kDrumChannel : block <= 9 ? block - 1 : block;
-        const auto bit = static_cast<std::uint16_t>(1u << channel);
-        if (data[7] != 0)
-            m_drumParts |= bit;
-        else
-            m_drumParts &= static_cast<std::uint16_t>(~bit);
-    }
+    // A drum part is one the synthesiser plays from its percussion bank: channel 10, and a part
+    // a message made one as the synthesiser understood it (not bank 127, an instrument to it).
+    fluid_preset_t *preset = fluid_synth_get_channel_preset(m_synth->handle(), channel);
+    return preset ? fluid_preset_get_banknum(preset) == kPercussionBank : channel == kDrumChannel;
 }
 
 void MidiSource::sendNote(const MidiEvent &event) noexcept

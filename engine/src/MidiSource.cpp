@@ -71,7 +71,6 @@ void MidiSource::send(const MidiEvent &event) noexcept
 {
     fluid_synth_t *synth = m_synth->handle();
     const int channel = event.status & 0x0F;
-    followDrumParts(event);
     switch (event.status & 0xF0) {
     case 0x80:
     case 0x90:
@@ -299,7 +298,6 @@ void MidiSource::restartAt(std::size_t index, std::uint32_t ms, std::uint64_t fr
     fluid_synth_system_reset(m_synth->handle());
     m_synth->dropBuffered();
     std::memset(m_soundingKey, -1, sizeof m_soundingKey);
-    m_drumParts = 0;
     m_chaseList.clear(); // capacity reserved, so this never allocates
     std::memset(m_controllerSeen, 0, sizeof m_controllerSeen);
     std::memset(m_programSeen, 0, sizeof m_programSeen);

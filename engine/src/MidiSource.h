@@ -65,7 +65,6 @@ private:
 
     // The listener's settings (MidiControls.cpp).
     void sendNote(const MidiEvent &event) noexcept;
-    void followDrumParts(const MidiEvent &event) noexcept;
     bool isDrum(int channel) const noexcept;
     void endSoundingNotes(std::uint16_t channels) noexcept;
     void findLoop();
@@ -109,7 +108,6 @@ private:
     // The key each held note of a channel sounds at (-1: not held), so a note ends where it
     // started whatever the key is now.
     std::int8_t m_soundingKey[16][128];
-    std::uint16_t m_drumParts = 0; // channels other than 10 that a reset or bank select made drums
     // The marked loop (CC 111, or loopStart/loopEnd markers), else the whole song.
     std::size_t m_loopIndex = 0; // first event of the loop
     std::uint64_t m_loopTick = 0;

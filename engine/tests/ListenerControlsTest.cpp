@@ -105,7 +105,8 @@ protected:
 };
 
 // A note's pitch follows the key on melodic channels; drums (channel 10, a part a GS message
-// makes drums, an XG drum bank) sound exactly the same at any key.
+// makes drums) sound exactly the same at any key. What is a drum part is what the synthesiser
+// plays as one: bank 127 is an instrument to it, and moves with the key.
 TEST_F(ListenerControls, TransposeMovesMelodicNotesAndNeverDrums)
 {
     Device device(nullptr, OutputMode::Offline);
@@ -122,24 +123,27 @@ TEST_F(ListenerControls, TransposeMovesMelodicNotesAndNeverDrums)
         EXPECT_NEAR(pitchOf(middle), 440.0 * std::exp2(semitones / 12.0), 440.0 * 0.02);
     }
 
+    // To every device, as the synthesiser takes only those or its own (0).
     const std::uint8_t gsRhythmPart2[]
-        = { 0x41, 0x10, 0x42, 0x12, 0x40, 0x12, 0x15, 0x01, 0x1B, 0xF7 };
+        = { 0x41, 0x7F, 0x42, 0x12, 0x40, 0x12, 0x15, 0x01, 0x18, 0xF7 };
     const struct {
         const char *name;
-        std::function<void(TrackWriter &)> drums; // a drum hit at tick 0
+        std::function<void(TrackWriter &)> hit; // a note at tick 0
+        bool moves;
     } drumRows[] = {
-        { "channel 10", [](TrackWriter &t) { t.noteOn(0, 9, 38, 100); } },
+        { "channel 10", [](TrackWriter &t) { t.noteOn(0, 9, 38, 100); }, false },
         { "GS rhythm part",
-            [&](TrackWriter &t) { t.sysex(0, gsRhythmPart2).noteOn(0, 1, 38, 100); } },
-        { "XG drum bank",
+            [&](TrackWriter &t) { t.sysex(0, gsRhythmPart2).noteOn(0, 1, 38, 100); }, false },
+        { "bank 127",
             [](TrackWriter &t) {
                 t.controller(0, 2, 0, 127).program(0, 2, 0).noteOn(0, 2, 38, 100);
-            } },
+            },
+            true },
     };
     for (const auto &row : drumRows) {
         SCOPED_TRACE(row.name);
         TrackWriter track = dryTrack();
-        row.drums(track);
+        row.hit(track);
         track.endOfTrack(960);
         std::vector<float> sound[2];
         for (int i = 0; i < 2; ++i) {
@@ -149,7 +153,7 @@ TEST_F(ListenerControls, TransposeMovesMelodicNotesAndNeverDrums)
             renderToEnd(device, &sound[i]);
         }
         EXPECT_GT(peak(sound[0]), 0.01f);
-        EXPECT_LT(rms(difference(sound[0], sound[1])), 0.1 * rms(sound[0]));
+        EXPECT_EQ(rms(difference(sound[0], sound[1])) > 0.1 * rms(sound[0]), row.moves);
     }
 }
 
