@@ -11,17 +11,22 @@
 #include "tunedeck/PlayLists.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTimer>
 #include <QUrl>
+#include <QWidget>
 
 #include <algorithm>
 #include <filesystem>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tunedeck::desktop {
 
@@ -37,11 +42,16 @@ bool endsWithTdl(QByteArrayView name)
         && name.last(3).compare("tdl", Qt::CaseInsensitive) == 0;
 }
 
-// Whether the file's first bytes are a song or a wave file as the engine tells them.
-bool hasPlayableContent(const QString &fileName)
+// Whether the file's first bytes are a song or a wave file as the engine tells them. Opened by
+// its bytes, so a name that is not UTF-8 is found; without waiting, so a pipe cannot hang.
+bool hasPlayableContent(const QByteArray &name)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         return false;
     const QByteArray head = file.read(12);
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(head.constData());
@@ -79,26 +89,112 @@ void appendFolder(ExpandedFiles &result, const QByteArray &folder)
 
 // The songs a play list of another player names: each entry that is a playable file, by the
 // same rules as names given directly; the others (missing, other kinds of file, other lists,
-// URIs of other schemes) are rejected, each once.
+// URIs of other schemes) are rejected, each once. False when the list cannot be read or names
+// nothing at all.
 bool appendForeignList(ExpandedFiles &result, const QByteArray &name)
 {
     const auto entries = playlists::read(std::filesystem::path(name.toStdString()));
-    if (!entries)
+    if (!entries || (entries->files.empty() && entries->refused.empty()))
         return false;
     for (const std::filesystem::path &file : entries->files) {
         const QByteArray bytes = QByteArray::fromStdString(file.native());
-        const QString text = fileNameFromBytes(bytes);
         struct stat info { };
         if (::stat(bytes.constData(), &info) == 0 && S_ISREG(info.st_mode)
-            && (songfiles::hasSongExtension(bytes) || hasPlayableContent(text)))
+            && (songfiles::hasSongExtension(bytes) || hasPlayableContent(bytes)))
             appendEntry(result, bytes);
         else
-            result.rejected.append(text);
+            result.rejected.append(fileNameFromBytes(bytes));
     }
     for (const std::string &refused : entries->refused)
         result.rejected.append(QString::fromStdString(refused));
+    // The reader stops at as many entries as one list of names adds, so the report's note on
+    // entries left out holds for the rest of the list too.
+    static_assert(playlists::kMaxEntries == std::size_t(kMaxEntriesAtOnce));
+    if (entries->truncated)
+        ++result.leftOut;
     return true;
 }
+
+// What files handed over leave to do: Play and the report of the names they could not use.
+// Both may open a modal box, so they wait until the caller has returned (a caller on the bus
+// must have its answer first) and until no box is up (a second box would run inside the
+// first); the entries are in the list meanwhile. What several hand-overs leave in that time
+// makes one Play and one report. A child of the player.
+class AfterHandOver : public QObject {
+public:
+    static AfterHandOver &of(Player &player)
+    {
+        QObject *found = player.findChild<QObject *>(kName, Qt::FindDirectChildrenOnly);
+        return found ? *static_cast<AfterHandOver *>(found) : *new AfterHandOver(player);
+    }
+
+    void add(bool startPlay, const QStringList &rejected, qsizetype leftOut)
+    {
+        m_startPlay = m_startPlay || startPlay;
+        m_rejected += rejected;
+        m_leftOut += leftOut;
+        if (!m_box)
+            QTimer::singleShot(0, this, &AfterHandOver::run);
+    }
+
+private:
+    static constexpr QLatin1StringView kName { "tunedeck-after-hand-over" };
+
+    explicit AfterHandOver(Player &player)
+        : QObject(&player)
+        , m_player(player)
+    {
+        setObjectName(kName);
+    }
+
+    void run()
+    {
+        if (waitForTheBox())
+            return;
+        if (std::exchange(m_startPlay, false) && m_player.state() == Player::State::Stopped
+            && m_player.listSize() > 0)
+            m_player.play();
+        if (waitForTheBox() || (m_rejected.isEmpty() && m_leftOut == 0))
+            return;
+        const QStringList rejected = std::exchange(m_rejected, {});
+        showGeneralError(rejectedFilesText(rejected, std::exchange(m_leftOut, 0)));
+    }
+
+    // Whether a box is up; if one is, runs again once it has closed.
+    bool waitForTheBox()
+    {
+        if (m_box)
+            return true;
+        m_box = QApplication::activeModalWidget();
+        if (!m_box)
+            return false;
+        m_box->installEventFilter(this);
+        connect(m_box, &QObject::destroyed, this, [this] { closed(false); });
+        return true;
+    }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_box && event->type() == QEvent::Hide)
+            closed(true);
+        return false;
+    }
+    void closed(bool alive)
+    {
+        if (alive) {
+            m_box->removeEventFilter(this);
+            disconnect(m_box, nullptr, this, nullptr);
+        }
+        m_box = nullptr;
+        // Another box may be up by then (the one beneath, or a new one): run waits for it.
+        QTimer::singleShot(0, this, &AfterHandOver::run);
+    }
+
+    Player &m_player;
+    QWidget *m_box = nullptr;
+    bool m_startPlay = false;
+    QStringList m_rejected;
+    qsizetype m_leftOut = 0;
+};
 
 } // namespace
 
@@ -152,7 +248,7 @@ ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &
         } else if (isList) {
             if (!appendForeignList(result, name))
                 result.rejected.append(fileNameFromBytes(given));
-        } else if (hasPlayableContent(text)) {
+        } else if (hasPlayableContent(name)) {
             appendEntry(result, name);
         } else {
             result.rejected.append(fileNameFromBytes(given));
@@ -220,19 +316,7 @@ qsizetype appendFiles(Player &player, const QList<QByteArray> &names,
     player.append(files.paths);
     for (const QString &name : std::as_const(files.shown))
         qCDebug(lcDesktop, "appended %s", qUtf8Printable(name));
-    // Playing and the report wait until the caller has returned: both may open a modal box,
-    // and a caller on the bus must have its answer first. While a box is up neither happens:
-    // a second box would run inside the first (the entries stay in the list for Play).
-    QTimer::singleShot(0, &player,
-        [&player, startPlay = startPlaying && added > 0, rejected = std::move(files.rejected),
-            leftOut = files.leftOut] {
-            if (QApplication::activeModalWidget())
-                return;
-            if (startPlay && player.state() == Player::State::Stopped && player.listSize() > 0)
-                player.play();
-            if ((!rejected.isEmpty() || leftOut > 0) && !QApplication::activeModalWidget())
-                showGeneralError(rejectedFilesText(rejected, leftOut));
-        });
+    AfterHandOver::of(player).add(startPlaying && added > 0, files.rejected, files.leftOut);
     return added;
 }
 

@@ -27,7 +27,7 @@ struct ExpandedFiles {
     QStringList shown;
     QStringList rejected;
     // Entries, and names not looked at, left out because one list adds at most
-    // kMaxEntriesAtOnce entries.
+    // kMaxEntriesAtOnce entries; another player's list cut at that many counts too.
     qsizetype leftOut = 0;
 };
 
@@ -40,14 +40,16 @@ inline constexpr qsizetype kMaxReportedNames = 20;
 // Expands `names` (file-system bytes; relative names are taken from `workingFolder`), in order:
 // a playable file (the browser's extensions, or a MIDI or wave file by its first bytes when the
 // extension is another) is one entry; a ".tdl" file adds its entries as the play-list file
-// reader reads them; a folder adds its playable files in the file view's order. A name that is
-// none of these (missing, unreadable, another kind of file) goes to `rejected`.
+// reader reads them, another player's list the playable files it names; a folder adds its
+// playable files in the file view's order. A name that is none of these (missing, unreadable,
+// another kind of file, a list naming nothing) goes to `rejected`.
 ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &workingFolder);
 
-// Appends `names` expanded to the player's list at once. Then, once the caller has returned
-// to the event loop: with `startPlaying`, Play starts when something was appended and nothing
-// is playing (a paused song stays paused); rejected names are reported in one general error
-// report listing them. Returns how many entries were appended.
+// Appends `names` expanded to the player's list at once, even while a modal box is up. Then,
+// once the caller has returned to the event loop and no box is up: with `startPlaying`, Play
+// starts when something was appended and nothing is playing (a paused song stays paused);
+// rejected names are reported in one general error report listing them. Returns how many
+// entries were appended.
 qsizetype appendFiles(Player &player, const QList<QByteArray> &names,
     const QByteArray &workingFolder, bool startPlaying);
 

@@ -112,13 +112,13 @@ Service::~Service()
     }
 }
 
-template<typename Command> void Service::fromBus(Command command)
+template<typename Command> void Service::fromBus(Command command, WhileABoxIsUp whileABoxIsUp)
 {
     if (calledFromDBus()) {
         setDelayedReply(true);
         connection().send(message().createReply());
     }
-    if (QApplication::activeModalWidget())
+    if (whileABoxIsUp == WhileABoxIsUp::Ignore && QApplication::activeModalWidget())
         return;
     try {
         command();
@@ -481,7 +481,7 @@ void PlayerAdaptor::OpenUri(const QString &uri)
 {
     if (m_service->refusedNames({ Service::localFileName(uri) }))
         return;
-    m_service->fromBus([&] { m_service->openUri(uri); });
+    m_service->fromBus([&] { m_service->openUri(uri); }, Service::WhileABoxIsUp::Run);
 }
 
 InstanceAdaptor::InstanceAdaptor(Service *service)
@@ -493,7 +493,8 @@ void InstanceAdaptor::AddFiles(const QList<QByteArray> &names, const QByteArray 
 {
     if (m_service->refusedNames(names) || m_service->refusedNames({ workingFolder }))
         return;
-    m_service->fromBus([&] { m_service->addFiles(names, workingFolder); });
+    m_service->fromBus(
+        [&] { m_service->addFiles(names, workingFolder); }, Service::WhileABoxIsUp::Run);
 }
 
 PropertiesAdaptor::PropertiesAdaptor(Service *service)

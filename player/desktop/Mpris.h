@@ -72,8 +72,12 @@ public:
     // Runs a command that came over the bus: the caller is answered first, so a box the
     // command opens does not keep it waiting; while one of the window's boxes is up the
     // command is ignored (the window takes no clicks then either, and a second box would
-    // nest inside the first); an error a handler raises stops at the bus and is logged.
-    template<typename Command> void fromBus(Command command);
+    // nest inside the first), unless it opens none itself (files handed over join the list;
+    // what they start waits for the box to close); an error a handler raises stops at the bus
+    // and is logged.
+    enum class WhileABoxIsUp { Ignore, Run };
+    template<typename Command>
+    void fromBus(Command command, WhileABoxIsUp whileABoxIsUp = WhileABoxIsUp::Ignore);
 
     // The commands, as the interfaces' methods call them.
     void play();

@@ -199,6 +199,8 @@ private Q_SLOTS:
         QTest::newRow("RF64 wave known by its content")
             << QStringList { "song.dat", "a.mid" } << "song.dat" << QStringList { "a.mid" }
             << QStringList {};
+        QTest::newRow("another player's list of nothing") << QStringList { "empty.pls",
+            "a.mid" } << "a.mid" << QStringList {} << QStringList { "empty.pls" };
         QTest::newRow("bad names reported once")
             << QStringList { "missing.mid", "a.mid", "", "b.mid" } << "a.mid"
             << QStringList { "b.mid" } << QStringList { "missing.mid", "" };
@@ -229,6 +231,9 @@ private Q_SLOTS:
             + QUrl::fromLocalFile(m_dir->filePath(QStringLiteral("c.wav"))).toEncoded()
             + "\nmissing.mid\nnotes.txt\nlist.m3u8\nhttp://example.org/x.mid\n");
         m3u.close();
+        QFile empty(m_dir->filePath(QStringLiteral("empty.pls")));
+        QVERIFY(empty.open(QIODevice::WriteOnly) && empty.write("[playlist]\nNumberOfEntries=0\n"));
+        empty.close();
         QDir(m_dir->path()).mkdir(QStringLiteral("folder"));
         for (const char *name : { "c.wav", "A.mid", "b.RMI" })
             QFile::copy(a, m_dir->filePath(QStringLiteral("folder/") + QLatin1String(name)));
@@ -311,26 +316,52 @@ private Q_SLOTS:
         QCOMPARE(listTexts(m_form->Lista), QStringList { "b.mid" });
     }
 
-    // A second start hands its files to the running window and ends at once with 0.
+    // A second start hands its files to the running window and ends at once with 0. While a
+    // box is up they join the list at once; the Play they ask for waits until it closes.
+    void secondStartHandsOver_data()
+    {
+        QTest::addColumn<bool>("boxUp");
+        QTest::newRow("while playing") << false;
+        QTest::newRow("while a box is up") << true;
+    }
     void secondStartHandsOver()
     {
         requireBus();
+        QFETCH(bool, boxUp);
         const QString program
             = QCoreApplication::applicationDirPath() + QStringLiteral("/tunedeck");
         if (!QFileInfo(program).isExecutable())
             QSKIP("the tunedeck program is not built beside the tests");
-        startPlaying({ song(QStringLiteral("a.mid")) });
+        if (!boxUp)
+            startPlaying({ song(QStringLiteral("a.mid")) });
         song(QStringLiteral("c.mid"));
         QProcess second;
         second.setWorkingDirectory(m_dir->path());
         QSignalSpy finished(&second, &QProcess::finished);
-        second.start(program, { QStringLiteral("c.mid") });
-        QVERIFY(finished.wait(kWaitMs));
+        QStringList listWhileOpen;
+        const auto handOver = [&] {
+            second.start(program, { QStringLiteral("c.mid") });
+            if (finished.wait(kWaitMs))
+                (void)QTest::qWaitFor([&] { return m_form->Lista->count() > 0; }, kWaitMs);
+            listWhileOpen = listTexts(m_form->Lista);
+        };
+        BoxRecorder boxes;
+        if (boxUp) {
+            // Play over the bus with the list empty opens "No midi to play".
+            boxes.whileNextBoxIsOpen(handOver);
+            m_client.asyncCall(QDBusMessage::createMethodCall(tunedeck::mpris::kServiceName,
+                tunedeck::mpris::kObjectPath, tunedeck::mpris::kPlayerInterface,
+                QStringLiteral("Play")));
+            QTRY_COMPARE_WITH_TIMEOUT(playing(), QStringLiteral("c.mid"), kWaitMs);
+        } else {
+            handOver();
+            QCOMPARE(m_form->PlayListPaths.at(0), m_dir->filePath(QStringLiteral("c.mid")));
+            QCOMPARE(playing(), QStringLiteral("a.mid"));
+        }
+        QCOMPARE(listWhileOpen, QStringList { "c.mid" });
+        QCOMPARE(boxes.texts().size(), boxUp ? 1 : 0);
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(listTexts(m_form->Lista), QStringList { "c.mid" }, kWaitMs);
-        QCOMPARE(m_form->PlayListPaths.at(0), m_dir->filePath(QStringLiteral("c.mid")));
-        QCOMPARE(playing(), QStringLiteral("a.mid"));
     }
 
     // Files dragged from a file manager join the play list's end; remote ones and drops on the
@@ -659,7 +690,12 @@ private Q_SLOTS:
         QVERIFY(answeredWhileOpen);
         for (const auto &reply : replies)
             QCOMPARE(reply->reply().type(), QDBusMessage::ReplyMessage);
-        QCOMPARE(boxes.texts(), QStringList { tunedeck::texts::kNoMidiToPlay });
+        // The missing file each OpenUri named makes one report, once the box has closed.
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.texts(),
+            QStringList({ tunedeck::texts::kNoMidiToPlay,
+                tunedeck::generalErrorText(
+                    tunedeck::desktop::rejectedFilesText(QStringList(50, missing))) }),
+            kWaitMs);
         QCOMPARE(status(), QStringLiteral("Stopped"));
         QVERIFY(!m_form->LettoreMidi->IsOpen());
 
@@ -756,9 +792,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("way"); // appendFiles (the first start), AddFiles, OpenUri
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<bool>("plays");
-        const QByteArray latin1("caf\xe9.mid");
-        for (const char *way : { "appendFiles", "AddFiles", "OpenUri" })
-            QTest::addRow("not UTF-8, %s", way) << QString::fromLatin1(way) << latin1 << true;
+        for (const char *way : { "appendFiles", "AddFiles", "OpenUri" }) {
+            QTest::addRow("not UTF-8, %s", way) << way << QByteArray("caf\xe9.mid") << true;
+            QTest::addRow("not UTF-8, known by its content, %s", way)
+                << way << QByteArray("caf\xe9") << true;
+        }
         QTest::newRow("NUL, AddFiles") << "AddFiles" << QByteArray("a.mid\0.txt", 10) << false;
         QTest::newRow("NUL, OpenUri") << "OpenUri" << QByteArray("a.mid\0.txt", 10) << false;
     }
@@ -844,6 +882,15 @@ private Q_SLOTS:
         QVERIFY(capped.leftOut > 0);
         QVERIFY(tunedeck::desktop::rejectedFilesText({}, capped.leftOut)
                     .startsWith(u"Some files were not added"));
+        // So does another player's list cut short where its reader stops.
+        QFile m3u(m_dir->filePath(QStringLiteral("long.m3u")));
+        QVERIFY(m3u.open(QIODevice::WriteOnly));
+        QVERIFY(
+            m3u.write(QByteArray("a.mid\n").repeated(tunedeck::desktop::kMaxEntriesAtOnce + 1)));
+        m3u.close();
+        const auto cut = tunedeck::desktop::expandFileNames({ "long.m3u" }, folder);
+        QCOMPARE(cut.paths.size(), tunedeck::desktop::kMaxEntriesAtOnce);
+        QVERIFY(cut.leftOut > 0);
     }
 
     // The live texts: status panels, the "Playing:" label and the window carry their values in
