@@ -131,7 +131,10 @@ public:
     void add(bool startPlay, const QStringList &rejected, qsizetype leftOut)
     {
         m_startPlay = m_startPlay || startPlay;
-        m_rejected += rejected;
+        // Bounded, should a box stay up while hand-overs keep coming; the report shows only the
+        // first names and how many more there were anyway.
+        m_rejected
+            += rejected.first(std::min(rejected.size(), kMaxEntriesAtOnce - m_rejected.size()));
         m_leftOut += leftOut;
         if (!m_box)
             QTimer::singleShot(0, this, &AfterHandOver::run);
