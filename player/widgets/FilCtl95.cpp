@@ -368,8 +368,9 @@ bool TDirectory95ListBox::setDrive(const QString &root)
     const FolderReadFunction read = m_source->folderReader();
     QString target = m_driveFolders.value(root, root);
     FolderListing listing = readFolderWithin(read, target, m_readTimeout);
-    if (listing.outcome == FolderListing::Outcome::Missing && target != root) {
-        // The folder last current there is gone; the drive's root stands in, as after a restart.
+    if (!listing.ok() && target != root) {
+        // The folder last current there is gone, or cannot be read or does not answer any more;
+        // the drive's root stands in, as after a restart, rather than the drive being lost.
         target = root;
         listing = readFolderWithin(read, target, m_readTimeout);
     }

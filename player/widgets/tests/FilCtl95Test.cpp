@@ -268,14 +268,20 @@ private Q_SLOTS:
     // A folder the drive remembers that was deleted since: the drive's root stands in.
     void aVanishedFolderFallsBackToTheRoot()
     {
-        makeFolders({ "b/gone" });
-        TDirectory95ListBox list;
-        list.setDriveSource(m_drives);
-        QVERIFY(list.setDirectory(path("b/gone")));
-        QVERIFY(list.setDrive(path("a")));
-        QVERIFY(QDir(path("b/gone")).removeRecursively());
-        QVERIFY(list.setDrive(path("b")));
-        QCOMPARE(list.Directory(), path("b"));
+        // Gone, or no longer readable: the drive itself still is.
+        makeFolders({ "b/gone", "b/locked" });
+        for (const QString lost : { "b/gone", "b/locked" }) {
+            TDirectory95ListBox list;
+            list.setDriveSource(m_drives);
+            QVERIFY(list.setDirectory(path(lost)));
+            QVERIFY(list.setDrive(path("a")));
+            if (lost.endsWith(u"gone"))
+                QVERIFY(QDir(path(lost)).removeRecursively());
+            else
+                m_drives->control->refused.insert(path(lost));
+            QVERIFY2(list.setDrive(path("b")), qPrintable(lost));
+            QCOMPARE(list.Directory(), path("b"));
+        }
     }
 
     // A drive that refuses to be read, or that is no longer mounted, fails the move: the list,
