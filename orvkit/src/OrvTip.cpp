@@ -11,7 +11,6 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QPainter>
@@ -25,6 +24,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvkit {
 
@@ -306,11 +309,20 @@ std::intptr_t runTipDialog(QWidget *owner, const char *fileName, std::intptr_t s
     const std::uint32_t seed = timeOfDayMs();
     if (!fileName)
         return showAtStart;
-    auto file = std::make_unique<QFile>(QFile::decodeName(fileName));
-    // Only a regular file: a directory cannot be read, and a device or pipe might never end.
-    if (!QFileInfo(file->fileName()).isFile()
-        || !file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    // Opened by its bytes, which are the name whatever their encoding, and without waiting for
+    // a writer. Only a regular file: a directory cannot be read, and a device or pipe might
+    // never end.
+    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         return showAtStart;
+    struct stat status { };
+    auto file = std::make_unique<QFile>();
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)
+        || !file->open(
+            fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return showAtStart;
+    }
     const std::uint16_t tipCount = countTips(*file);
     if (tipCount == 0)
         return showAtStart;

@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <set>
 
@@ -114,6 +115,20 @@ private Q_SLOTS:
         QCOMPARE(outcome.dialogsShown, 1);
         QVERIFY(!outcome.leftOpenByDriver);
         QCOMPARE(seen, QStringList({ "Press F1 for help.", "Press F1 for help." }));
+    }
+
+    // A name that is not UTF-8 is found by its bytes.
+    void aNameThatIsNotUtf8IsFound()
+    {
+        const QByteArray path = QFile::encodeName(m_dir.path()) + "/tips-caf\xe9.txt";
+        QCOMPARE(::rename(writeTipFile("Bytes, not text.\r\n").constData(), path.constData()), 0);
+        QStringList seen;
+        const Outcome outcome = runToolTip(&path, 0, [&](TipDialog &dialog) {
+            seen << shownTip(dialog);
+            clickClose(dialog);
+        });
+        QCOMPARE(outcome.dialogsShown, 1);
+        QCOMPARE(seen, QStringList { "Bytes, not text." });
     }
 
     // "&Next >>" steps through the tips in file order and wraps after the last: opened on
