@@ -73,14 +73,22 @@ PathList load(const QString &fileName)
 
 namespace {
 
-// Writes `bytes` over the file at `fileName`, which must exist: cut to nothing, written, and
-// flushed to the disk before it is closed. Throws EFCreateError when the file cannot be opened
-// for writing and EWriteError when the bytes cannot all be written (the file then ends early).
+// Writes `bytes` over the file at `fileName`, which must exist: the room for them is taken
+// first, so a full disk leaves the old file whole; then they are written, the file cut to their
+// length and flushed to the disk before it is closed. Throws EFCreateError when the file cannot
+// be opened for writing and EWriteError when the bytes cannot all be written (a failure after
+// the room was taken leaves the file part old, part new).
 void writeInPlace(const QString &fileName, const QByteArray &bytes)
 {
-    const int fd = ::open(fileNameToBytes(fileName).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const int fd = ::open(fileNameToBytes(fileName).constData(), O_WRONLY | O_CLOEXEC);
     if (fd < 0)
         throw EFCreateError(fileName);
+    // A file system that cannot take the room ahead of time (EOPNOTSUPP) is written as it is.
+    const int reserved = bytes.isEmpty() ? 0 : ::posix_fallocate(fd, 0, bytes.size());
+    if (reserved != 0 && reserved != EOPNOTSUPP) {
+        ::close(fd);
+        throw EWriteError();
+    }
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t written
@@ -92,6 +100,10 @@ void writeInPlace(const QString &fileName, const QByteArray &bytes)
             throw EWriteError();
         }
         done += written;
+    }
+    if (::ftruncate(fd, bytes.size()) != 0) {
+        ::close(fd);
+        throw EWriteError();
     }
     const bool synced = ::fsync(fd) == 0;
     if (::close(fd) != 0 || !synced)

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -253,18 +254,22 @@ void PlayListFileTest::savingIntoAFolderThatCannotBeWrittenThrowsCannotCreate()
 void PlayListFileTest::savingOverAWritableFileWithNoRoomForATemporaryOneWritesInPlace_data()
 {
     QTest::addColumn<bool>("readOnlyFolder");
+    QTest::addColumn<int>("limit"); // a file-size limit, as a full disk; -1 for none
     // A folder the user may not write to, holding a file the user may: run as an unprivileged
     // user (root writes into any folder, so as root the save runs in a child process that has
     // given up root for "nobody").
-    QTest::newRow("read-only folder") << true;
+    QTest::newRow("read-only folder") << true << -1;
     // A name of the longest length the file system allows leaves no room for the suffix of a
     // temporary name beside it: this stops the temporary file for root as well.
-    QTest::newRow("longest name") << false;
+    QTest::newRow("longest name") << false << -1;
+    // No room for the list either: the old one stays whole.
+    QTest::newRow("read-only folder, no room") << true << 8;
 }
 
 void PlayListFileTest::savingOverAWritableFileWithNoRoomForATemporaryOneWritesInPlace()
 {
     QFETCH(bool, readOnlyFolder);
+    QFETCH(int, limit);
     QTemporaryDir dir;
     QVERIFY(QFile::setPermissions(dir.path(),
         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
@@ -277,7 +282,9 @@ void PlayListFileTest::savingOverAWritableFileWithNoRoomForATemporaryOneWritesIn
         ? QStringLiteral("list.tdl")
         : QString(int(nameMax) - 4, QLatin1Char('n')) + QStringLiteral(".tdl");
     const QString path = folder + u'/' + name;
-    writeAll(path, QByteArray(4000, 'o') + "\r\n");
+    // Longer than the list, which must cut it; shorter when the list must find room to grow.
+    const QByteArray old = limit < 0 ? QByteArray(4000, 'o') + "\r\n" : QByteArray("old\r\n");
+    writeAll(path, old);
     const auto everyone = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
         | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
     QVERIFY(QFile::setPermissions(path, everyone));
@@ -285,6 +292,18 @@ void PlayListFileTest::savingOverAWritableFileWithNoRoomForATemporaryOneWritesIn
         QVERIFY(QFile::setPermissions(folder,
             QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
                 | QFileDevice::ExeOther));
+    }
+    rlimit previous {};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN); // a child inherits both
+    auto restore = qScopeGuard([&] {
+        setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, previousHandler);
+    });
+    if (limit >= 0) {
+        rlimit small = previous;
+        small.rlim_cur = rlim_t(limit);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
     }
     int outcome = -1;
     if (readOnlyFolder && geteuid() == 0) {
@@ -321,8 +340,12 @@ void PlayListFileTest::savingOverAWritableFileWithNoRoomForATemporaryOneWritesIn
     QFile::setPermissions(
         folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
-    QCOMPARE(outcome, 0); // 1: "Cannot create file", 2: another error
-    QCOMPARE(readAll(path), QByteArray("/m/a.mid\r\n/m/b.mid\r\n"));
+    restore.dismiss();
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    QCOMPARE(outcome, limit < 0 ? 0 : 2); // 1: "Cannot create file", 2: another error
+    QCOMPARE(readAll(path), limit < 0 ? QByteArray("/m/a.mid\r\n/m/b.mid\r\n") : old);
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList { name }); // No leftovers.
 }
 
