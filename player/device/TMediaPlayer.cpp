@@ -353,7 +353,9 @@ quint32 TMediaPlayer::GetPosition()
 void TMediaPlayer::Play(Notice notice)
 {
     requireOpen();
-    if (d->autoRewind && d->device->positionMs() == d->device->lengthMs()) {
+    // A large song's length is 0 until it has been read: it is at its start, not its end.
+    const quint32 lengthMs = d->device->lengthMs();
+    if (d->autoRewind && lengthMs != 0 && d->device->positionMs() == lengthMs) {
         // Rewind: a seek to the start, which ends a pending notice like any seek.
         endPendingNotice(TMPNotifyValues::nvAborted);
         static_cast<void>(d->device->seekMs(0));

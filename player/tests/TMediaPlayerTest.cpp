@@ -351,11 +351,27 @@ private Q_SLOTS:
 
     // Pause, then Play without a notice, then the end: the notice of the first Play reports
     // Successful, once.
+    void pauseAndResumeKeepThePendingNotice_data()
+    {
+        QTest::addColumn<bool>("large");
+        QTest::newRow("a song") << false;
+        // Eight megabytes, read on a worker: paused and resumed before its length is known.
+        QTest::newRow("a large file, not read yet") << true;
+    }
+
     void pauseAndResumeKeepThePendingNotice()
     {
+        QFETCH(bool, large);
         TMediaPlayer player;
         NoticeLog notices(player);
-        open(player, song(QStringLiteral("song.mid"), 500));
+        const QString path = song(QStringLiteral("song.mid"), 500);
+        if (large) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::Append));
+            const QByteArray chunk = QByteArray("Xpad") + QByteArray::fromHex("00800000");
+            QVERIFY(file.write(chunk + QByteArray(0x800000, '\0')) == chunk.size() + 0x800000);
+        }
+        open(player, path);
         player.Play();
         player.Pause();
         const quint32 pausedAt = player.GetPosition();
