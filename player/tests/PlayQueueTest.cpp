@@ -480,6 +480,31 @@ private Q_SLOTS:
         expectStopped();
     }
 
+    // A soundfont that is there but cannot be loaded is said once too, naming it, and the queue
+    // goes on past the songs.
+    void unloadableSoundfontIsReportedOnceAndWavesStillPlay()
+    {
+        const QByteArray old = qgetenv("TUNEDECK_SOUNDFONT");
+        const auto restore = qScopeGuard([&] { qputenv("TUNEDECK_SOUNDFONT", old); });
+        const QString bad = m_dir->filePath(QStringLiteral("bad.sf2"));
+        QFile file(bad);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, 'x')) == 4096);
+        file.close();
+        qputenv("TUNEDECK_SOUNDFONT", QFile::encodeName(bad));
+        m_form.reset();
+        m_form = std::make_unique<TTunedeckform>();
+        const QString wave = tone("tone.wav", 300);
+        append(song("a.mid", 300));
+        append(song("b.mid", 300));
+        append(wave);
+        clickPlay();
+        QTRY_COMPARE_WITH_TIMEOUT(playing(), wave, kSongEndTimeoutMs);
+        QCOMPARE(m_boxes->boxes().size(), 1);
+        QVERIFY(m_boxes->texts().first().contains(bad));
+        QTRY_VERIFY_WITH_TIMEOUT(form().StopButt->isHidden(), kSongEndTimeoutMs);
+        QVERIFY(form().PlayListPaths.isEmpty());
+    }
+
     // With no sound device (and the null output not asked for) a file does not pretend to
     // play: its box names the file and the audio library's reason, the status says there is
     // no sound, and the rest of the list stays.

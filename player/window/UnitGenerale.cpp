@@ -440,6 +440,17 @@ void TTunedeckform::LettoreMidiNotify()
         // Stopped as after any failure. When the sound output is gone the window says so; a
         // file found faulty while it was read or played gets the box a failed open gives.
         const quint32 code = LettoreMidi->LastError();
+        if (code == TMediaPlayer::rcNoSoundfont) {
+            // The soundfont found could not be loaded for the song: said once, as when none is
+            // found at its open, and the song is passed over.
+            const QString problem = LettoreMidi->ErrorDetail();
+            if (problem != SoundfontProblemShown) {
+                SoundfontProblemShown = problem;
+                showMessage(MessageKind::Error, soundfontProblemText(problem));
+            }
+            PlayNextEntry();
+            break;
+        }
         const QString name = LettoreMidi->FileName();
         const QString reason = LettoreMidi->ErrorReason();
         StopPlayback();
