@@ -352,7 +352,14 @@ bool TDirectory95ListBox::setDirectory(const QString &folder)
         m_lastError = listing.error;
         return false;
     }
-    return moveTo(target, driveRootOf(target, m_source->drives()), listing);
+    // A drive mounted inside the list's own (a stick under /media) is entered as a folder: the
+    // folders above it stay on the list, as the way back up. Only the drive box changes drives.
+    const QList<DriveInfo> drives = m_source->drives();
+    const bool onTheSameDrive
+        = (m_driveRoot == u"/" || target == m_driveRoot || target.startsWith(m_driveRoot + u'/'))
+        && std::any_of(drives.begin(), drives.end(),
+            [this](const DriveInfo &drive) { return drive.root == m_driveRoot; });
+    return moveTo(target, onTheSameDrive ? m_driveRoot : driveRootOf(target, drives), listing);
 }
 
 bool TDirectory95ListBox::setDrive(const QString &root)

@@ -166,6 +166,21 @@ private Q_SLOTS:
         QCOMPARE(rowPicture(list, 2), expected(Picture::ClosedFolder));
     }
 
+    // A drive mounted inside the current one (a stick under /media) is entered as a folder:
+    // the folders above it stay on the list, so the way back up is there, and the drive box's
+    // drive stays the list's.
+    void aDriveMountedInsideIsEnteredAsAFolder()
+    {
+        makeFolders({ "a/usb/x" });
+        m_drives->add(path("a/usb"), DriveKind::Removable);
+        TDirectory95ListBox list;
+        list.setDriveSource(m_drives);
+        QVERIFY(list.setDirectory(path("a")));
+        QVERIFY(list.setDirectory(path("a/usb")));
+        QCOMPARE(rowTexts(list), QStringList({ path("a"), "usb", "x" }));
+        QCOMPARE(list.Drive(), path("a"));
+    }
+
     // At a drive's root, the single path row is the current folder.
     void atTheRootTheOnlyPathRowIsTheCurrentFolder()
     {
