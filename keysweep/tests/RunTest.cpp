@@ -6,6 +6,7 @@
 #include "keysweep/KeyStore.h"
 #include "keysweep/Keysweep.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -321,15 +322,20 @@ TEST_F(Run, RunningServerIsRefused)
     expectUntouched();
 }
 
-// The upstream layout (<tmp>/.wine-<uid>/server-...) is checked too.
-TEST_F(Run, RunningServerInTheUpstreamLayoutIsRefused)
+// The upstream layout (<tmp>/.wine-<uid>/server-...) and Debian's in the runtime folder
+// (<runtime>/wine/server-...) are checked too.
+TEST_F(Run, RunningServerInTheOtherLayoutsIsRefused)
 {
-    const auto folder
-        = prefix.tmp() / (".wine-" + std::to_string(::getuid())) / serverFolderName(prefix.path());
-    std::filesystem::create_directories(folder);
-    ChildHolding server(ChildHolding::What::LockOf, folder / "lock");
-    EXPECT_EQ(run({ "-C", kAlpha }), kExitServerRunning);
-    expectUntouched();
+    places.runtimeDir = prefix.tmp() / "run";
+    for (const auto &base :
+        { prefix.tmp() / (".wine-" + std::to_string(::getuid())), places.runtimeDir / "wine" }) {
+        SCOPED_TRACE(base);
+        const auto folder = base / serverFolderName(prefix.path());
+        std::filesystem::create_directories(folder);
+        ChildHolding server(ChildHolding::What::LockOf, folder / "lock");
+        EXPECT_EQ(run({ "-C", kAlpha }), kExitServerRunning);
+        expectUntouched();
+    }
 }
 
 // A server whose folder lies where no layout looks is still found by its working folder.
@@ -353,13 +359,21 @@ TEST_F(Run, LeftoverLockFileOfAStoppedServerMeansNothing)
 // With no server folder yet (the prefix's server never ran, or the temporary folder was cleared),
 // the folder a starting Wine would use is made as Wine makes it and its lock held: a wineserver
 // started mid-run must wait, or it would load the old hive and write it back later (seen with
-// Wine 8). Either the prefix names the folder, or a new one is named in it as Wine does.
+// Wine 8). Either the prefix names the folder, or a new one is named in it as Wine does; where
+// the user's runtime folder exists, Wine uses <runtime>/wine/ instead.
 TEST_F(Run, MissingServerFolderIsMadeAndLocked)
 {
-    for (const bool named : { true, false }) {
-        SCOPED_TRACE(named ? "named in the prefix" : "not named yet");
+    const struct {
+        const char *name;
+        bool named;
+        bool runtime;
+    } rows[] = { { "named in the prefix", true, false }, { "not named yet", false, false },
+        { "runtime folder", false, true } };
+    for (const auto &[name, named, runtime] : rows) {
+        SCOPED_TRACE(name);
         std::filesystem::remove_all(prefix.tmp());
-        std::filesystem::create_directory(prefix.tmp());
+        std::filesystem::create_directories(prefix.tmp() / "run");
+        places.runtimeDir = runtime ? prefix.tmp() / "run" : std::filesystem::path();
         std::filesystem::remove(prefix.path() / "wineserver");
         if (named)
             writeFile(prefix.path() / "wineserver", "wine-Named1");
@@ -368,14 +382,14 @@ TEST_F(Run, MissingServerFolderIsMadeAndLocked)
             auto lock = ServerLock::acquire(prefix.path(), places);
             ASSERT_TRUE(std::holds_alternative<ServerLock>(lock));
             const auto &held = std::get<ServerLock>(lock).heldLocks();
-            ASSERT_EQ(held.size(), 1u);
-            lockFile = held[0];
             const std::string folderName = readFile(prefix.path() / "wineserver");
             if (named) {
                 EXPECT_EQ(folderName, "wine-Named1");
             }
-            EXPECT_EQ(
-                lockFile, prefix.tmp() / folderName / serverFolderName(prefix.path()) / "lock");
+            lockFile = (runtime ? places.runtimeDir / "wine" : prefix.tmp() / folderName)
+                / serverFolderName(prefix.path()) / "lock";
+            EXPECT_EQ(held.size(), runtime ? 2u : 1u);
+            ASSERT_NE(std::find(held.begin(), held.end(), lockFile), held.end()) << lockFile;
             struct stat info { };
             for (const auto &folder :
                 { lockFile.parent_path(), lockFile.parent_path().parent_path() }) {
