@@ -71,6 +71,10 @@ int run(std::span<const std::string> arguments, const RunContext &context)
         status = kExitHiveRefused;
     }
     for (const Error &error : store.commit()) {
+        if (error.code == Error::Code::NotSynced) { // a warning: the key is gone
+            context.report(error.detail + "; the hive was replaced, but a crash now could undo it");
+            continue;
+        }
         context.report(error.code == Error::Code::HardLinked
                 ? error.detail + "; it was left untouched"
                 : error.detail + "; the hive was left as it was");

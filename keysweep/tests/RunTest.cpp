@@ -286,6 +286,19 @@ TEST_F(Run, ReplacementKeepsTheModeAndLeavesNoTemporaryFile)
             << entry.path();
 }
 
+// A folder that cannot be opened (so its rename could not be synced) is found before the hive
+// is replaced, so the failure's "left as it was" is true.
+TEST_F(Run, FolderThatCannotBeSyncedFailsBeforeTheReplacement)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root opens any folder; run as another user to check this";
+    ::chmod(prefix.path().c_str(), 0300);
+    const int status = run({ "-C", kAlpha });
+    ::chmod(prefix.path().c_str(), 0755);
+    EXPECT_EQ(status, kExitWriteFailed);
+    EXPECT_EQ(readFile(prefix.user()), kUserHive);
+}
+
 // A symlinked hive: the file it names is replaced and the link stays a link.
 TEST_F(Run, SymlinkedHiveIsReplacedThroughTheLink)
 {
