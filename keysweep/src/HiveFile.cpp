@@ -111,6 +111,10 @@ Result<void> replaceFileAtomically(const std::filesystem::path &path, std::strin
     std::filesystem::path folder = target.parent_path();
     if (folder.empty())
         folder = ".";
+    // Opened before anything changes: after the rename it must be synced.
+    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory.get() < 0)
+        return ioError("cannot open the folder", folder, errno);
     std::string temporary = (folder / ".keysweep-XXXXXX").string();
     FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (fd.get() < 0)
@@ -140,9 +144,11 @@ Result<void> replaceFileAtomically(const std::filesystem::path &path, std::strin
         return fail("cannot rename over " + target.string() + ":", errno);
 
     // The rename is durable only once the folder itself is on disk.
-    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.get() < 0 || ::fsync(directory.get()) != 0)
-        return ioError("cannot sync the folder", folder, errno);
+    if (::fsync(directory.get()) != 0) {
+        Error error = ioError("cannot sync the folder", folder, errno);
+        error.code = Error::Code::NotSynced;
+        return error;
+    }
     return {};
 }
 

@@ -71,6 +71,11 @@ int run(std::span<const std::string> arguments, const RunContext &context)
         status = kExitHiveRefused;
     }
     for (const Error &error : store.commit()) {
+        if (error.code == Error::Code::NotSynced) { // the key is gone: only a warning
+            context.report("warning: " + error.detail
+                + "; the hive was replaced, but a crash now could undo it");
+            continue;
+        }
         context.report(error.code == Error::Code::HardLinked
                 ? error.detail + "; it was left untouched"
                 : error.detail + "; the hive was left as it was");

@@ -41,14 +41,29 @@ std::string debianFolderName(const std::filesystem::path &prefix)
     return name;
 }
 
-// The server folder Debian's Wine would use for the prefix, created as it creates it (mode 0700)
-// if missing: the folder named in the prefix's `wineserver` file, below $TMPDIR or /tmp; when
-// there is no such file, a new `wine-XXXXXX` there whose name goes into the file (mode 0400).
-// A Wine started afterwards then finds the lock this run holds. Folders that cannot be made are
-// left out. (Upstream Wine's <tmp>/.wine-<uid> is only locked where it exists.)
+// Debian's Wine keeps its server folders in <runtime>/wine/ whenever the user's runtime folder
+// exists, and below $TMPDIR or /tmp only otherwise.
+std::filesystem::path runtimeServerRoot(const ServerPlaces &places)
+{
+    std::error_code error;
+    if (places.runtimeDir.empty() || !std::filesystem::is_directory(places.runtimeDir, error))
+        return {};
+    return places.runtimeDir / "wine";
+}
+
+// The server folders Debian's Wine would use for the prefix, created as it creates them (mode
+// 0700) if missing: <runtime>/wine/<server> where the runtime folder exists, and the folder named
+// in the prefix's `wineserver` file, below $TMPDIR or /tmp; when there is no such file, a new
+// `wine-XXXXXX` there whose name goes into the file (mode 0400). A Wine started afterwards then
+// finds the lock this run holds. Folders that cannot be made are left out. (Upstream Wine's
+// <tmp>/.wine-<uid> is only locked where it exists.)
 void makeServerFolders(
     const std::filesystem::path &prefix, const std::string &serverName, const ServerPlaces &places)
 {
+    if (const auto runtime = runtimeServerRoot(places); !runtime.empty()) {
+        ::mkdir(runtime.c_str(), 0700);
+        ::mkdir((runtime / serverName).c_str(), 0700);
+    }
     const std::filesystem::path base = places.tmpDir.empty() ? places.sharedTmp : places.tmpDir;
     std::string debian = debianFolderName(prefix);
     if (debian.empty() && !std::filesystem::exists(prefix / "wineserver")) {
@@ -81,12 +96,14 @@ std::vector<std::filesystem::path> candidateFolders(
 {
     std::vector<std::filesystem::path> folders;
     if (const std::string debian = debianFolderName(prefix); !debian.empty()) {
-        for (const auto &base : { places.tmpDir, places.sharedTmp, places.runtimeDir }) {
+        for (const auto &base : { places.tmpDir, places.sharedTmp }) {
             if (!base.empty())
                 folders.push_back(base / debian / serverName);
         }
     }
     folders.push_back(places.sharedTmp / (".wine-" + std::to_string(places.uid)) / serverName);
+    if (const auto runtime = runtimeServerRoot(places); !runtime.empty())
+        folders.push_back(runtime / serverName);
     for (auto &folder : folders)
         folder = folder.lexically_normal();
     std::sort(folders.begin(), folders.end());

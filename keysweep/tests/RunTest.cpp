@@ -285,6 +285,19 @@ TEST_F(Run, ReplacementKeepsTheModeAndLeavesNoTemporaryFile)
             << entry.path();
 }
 
+// A folder that cannot be opened (so its rename could not be synced) is found before the hive
+// is replaced, so the failure's "left as it was" is true.
+TEST_F(Run, FolderThatCannotBeSyncedFailsBeforeTheReplacement)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root opens any folder; run as another user to check this";
+    ::chmod(prefix.path().c_str(), 0300);
+    const int status = run({ "-C", kAlpha });
+    ::chmod(prefix.path().c_str(), 0755);
+    EXPECT_EQ(status, kExitWriteFailed);
+    EXPECT_EQ(readFile(prefix.user()), kUserHive);
+}
+
 // A symlinked hive: the file it names is replaced and the link stays a link.
 TEST_F(Run, SymlinkedHiveIsReplacedThroughTheLink)
 {
@@ -353,13 +366,16 @@ TEST_F(Run, LeftoverLockFileOfAStoppedServerMeansNothing)
 // With no server folder yet (the prefix's server never ran, or the temporary folder was cleared),
 // the folder a starting Wine would use is made as Wine makes it and its lock held: a wineserver
 // started mid-run must wait, or it would load the old hive and write it back later (seen with
-// Wine 8). Either the prefix names the folder, or a new one is named in it as Wine does.
+// Wine 8). Either the prefix names the folder, or a new one is named in it as Wine does; where
+// the user's runtime folder exists, Wine uses <runtime>/wine/ instead.
 TEST_F(Run, MissingServerFolderIsMadeAndLocked)
 {
-    for (const bool named : { true, false }) {
-        SCOPED_TRACE(named ? "named in the prefix" : "not named yet");
+    const std::pair<bool, bool> rows[] = { { true, false }, { false, false }, { false, true } };
+    for (const auto &[named, runtime] : rows) {
+        SCOPED_TRACE(::testing::Message() << "named " << named << ", runtime folder " << runtime);
         std::filesystem::remove_all(prefix.tmp());
-        std::filesystem::create_directory(prefix.tmp());
+        std::filesystem::create_directories(prefix.tmp() / "run");
+        places.runtimeDir = runtime ? prefix.tmp() / "run" : std::filesystem::path();
         std::filesystem::remove(prefix.path() / "wineserver");
         if (named)
             writeFile(prefix.path() / "wineserver", "wine-Named1");
@@ -368,14 +384,15 @@ TEST_F(Run, MissingServerFolderIsMadeAndLocked)
             auto lock = ServerLock::acquire(prefix.path(), places);
             ASSERT_TRUE(std::holds_alternative<ServerLock>(lock));
             const auto &held = std::get<ServerLock>(lock).heldLocks();
-            ASSERT_EQ(held.size(), 1u);
+            ASSERT_EQ(held.size(), runtime ? 2u : 1u); // tmp/run/... sorts first
             lockFile = held[0];
             const std::string folderName = readFile(prefix.path() / "wineserver");
             if (named) {
                 EXPECT_EQ(folderName, "wine-Named1");
             }
-            EXPECT_EQ(
-                lockFile, prefix.tmp() / folderName / serverFolderName(prefix.path()) / "lock");
+            EXPECT_EQ(lockFile,
+                (runtime ? places.runtimeDir / "wine" : prefix.tmp() / folderName)
+                    / serverFolderName(prefix.path()) / "lock");
             struct stat info { };
             for (const auto &folder :
                 { lockFile.parent_path(), lockFile.parent_path().parent_path() }) {

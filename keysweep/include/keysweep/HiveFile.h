@@ -17,7 +17,9 @@ namespace keysweep {
 // fsync; it is then renamed over the old one and the folder is synced. A symbolic link is
 // followed and the file it names is replaced, so the link stays. A file with more than one hard
 // link fails with Error::Code::HardLinked, because replacing one name would split them. On any
-// failure the old file is left exactly as it was and the temporary file is removed.
+// failure but one the old file is left exactly as it was and the temporary file is removed: the
+// folder is opened first, but a failed sync of it after the rename is Error::Code::NotSynced,
+// when the file has been replaced and the change may not survive a crash.
 [[nodiscard]] Result<void> replaceFileAtomically(
     const std::filesystem::path &path, std::string_view bytes);
 

@@ -68,7 +68,8 @@ public:
     void closeKey(KeyHandle key);
 
     // Writes every changed hive back atomically (see replaceFileAtomically). Every hive is tried;
-    // the errors of those that could not be written are returned, and those files are unchanged.
+    // the errors of those that could not be written are returned, and those files are unchanged
+    // (but for Error::Code::NotSynced: replaced, with the folder not synced).
     std::vector<Error> commit();
 
     // Hives refused when read (not a regular file, not a Wine hive), in the order met.

@@ -13,6 +13,7 @@ struct Error {
         NotAFile, // the path names a FIFO, folder or device rather than a regular file
         Io, // a file or folder could not be read, written, synced or renamed
         HardLinked, // the hive has more than one name, so replacing it would split them
+        NotSynced, // the file was replaced, but its folder could not be synced after the rename
     };
 
     Code code;

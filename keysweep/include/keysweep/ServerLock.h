@@ -9,8 +9,9 @@
 namespace keysweep {
 
 // Where a prefix's wineserver keeps its folder `server-<dev>-<ino>` (holding `lock` and
-// `socket`). Upstream Wine uses <sharedTmp>/.wine-<uid>/; Debian's build uses a folder named in
-// the prefix's file `wineserver`, created under $TMPDIR, /tmp or the user's runtime folder.
+// `socket`). Upstream Wine uses <sharedTmp>/.wine-<uid>/; Debian's build uses <runtimeDir>/wine/
+// when the runtime folder exists, else a folder named in the prefix's file `wineserver`, created
+// under $TMPDIR or /tmp.
 struct ServerPlaces {
     std::filesystem::path tmpDir; // $TMPDIR of this run, may be empty
     std::filesystem::path sharedTmp = "/tmp";
