@@ -7,13 +7,13 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
 #include <cstring>
 #include <grp.h>
+#include <optional>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -36,6 +36,29 @@ void writeAll(const QString &path, const QByteArray &bytes)
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(bytes), bytes.size());
 }
+
+// Writes past `bytes` into any file are refused while it lives, as a full disk would refuse them
+// (a child process started meanwhile inherits the limit); no limit when `bytes` is negative.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(long long bytes)
+        : m_handler(std::signal(SIGXFSZ, SIG_IGN)) // a refused write fails instead of killing
+    {
+        getrlimit(RLIMIT_FSIZE, &m_previous);
+        rlimit limited = m_previous;
+        limited.rlim_cur = bytes < 0 ? m_previous.rlim_cur : rlim_t(bytes);
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_previous);
+        std::signal(SIGXFSZ, m_handler);
+    }
+
+private:
+    rlimit m_previous {};
+    void (*m_handler)(int);
+};
 
 // Started as "PlayListFileTest --save-two-names PATH" (by a test that saves as another user):
 // saves two names to PATH and ends with the outcome as its exit status.
@@ -293,18 +316,7 @@ void PlayListFileTest::savingOverAWritableFileWithNoRoomForATemporaryOneWritesIn
             QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
                 | QFileDevice::ExeOther));
     }
-    rlimit previous {};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN); // a child inherits both
-    auto restore = qScopeGuard([&] {
-        setrlimit(RLIMIT_FSIZE, &previous);
-        std::signal(SIGXFSZ, previousHandler);
-    });
-    if (limit >= 0) {
-        rlimit small = previous;
-        small.rlim_cur = rlim_t(limit);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-    }
+    std::optional<FileSizeLimit> limited(std::in_place, limit);
     int outcome = -1;
     if (readOnlyFolder && geteuid() == 0) {
         const passwd *nobody = ::getpwnam("nobody");
@@ -340,9 +352,7 @@ void PlayListFileTest::savingOverAWritableFileWithNoRoomForATemporaryOneWritesIn
     QFile::setPermissions(
         folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
-    restore.dismiss();
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
+    limited.reset();
 
     QCOMPARE(outcome, limit < 0 ? 0 : 2); // 1: "Cannot create file", 2: another error
     QCOMPARE(readAll(path), limit < 0 ? QByteArray("/m/a.mid\r\n/m/b.mid\r\n") : old);
@@ -366,24 +376,16 @@ void PlayListFileTest::aWriteThatFailsPartWayThrowsStreamErrorAndKeepsTheOldFile
     const QString path = dir.filePath(QStringLiteral("big.tdl"));
     writeAll(path, "old\r\n");
 
-    // A file-size limit makes the kernel refuse the write, as a full disk would.
     QStringList names;
     for (int i = 0; i < count; ++i)
         names.append(QStringLiteral("/music/song number %1.mid").arg(i));
-    rlimit previous {};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = previous;
-    small.rlim_cur = rlim_t(limit);
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
     bool threw = false;
     try {
+        const FileSizeLimit limited(limit);
         playlistfile::save(path, PathList::fromStringList(names));
     } catch (const EWriteError &error) {
         threw = QString::fromUtf8(error.what()) == QStringLiteral("Stream write error");
     }
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
 
     QVERIFY(threw);
     QCOMPARE(readAll(path), QByteArray("old\r\n"));
