@@ -4,12 +4,18 @@
 #include <QMessageBox>
 #include <QString>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace keysweep {
@@ -66,11 +72,44 @@ bool xAnswers()
     return socketAnswers(socketPath, true) || socketAnswers(socketPath, false);
 }
 
+// Whether Qt can open the display: a socket that answers may still belong to a server that
+// refuses us (no access, a stale socket of a server that hangs), and Qt aborts the program when
+// it cannot open its window system. So a child process tries first, with its output dropped;
+// one that has not managed within a few seconds is taken as a display that does not answer.
+bool qtOpensDisplay()
+{
+    constexpr int kLimitMs = 5000;
+    if (QApplication::instance() != nullptr)
+        return true;
+    const pid_t child = ::fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0)
+            ::dup2(null, STDERR_FILENO);
+        static int argc = 1;
+        static char name[] = "keysweep";
+        static char *argv[] = { name, nullptr };
+        QApplication application(argc, argv);
+        std::_Exit(0);
+    }
+    const int processFd = int(::syscall(SYS_pidfd_open, child, 0));
+    pollfd ended { processFd, POLLIN, 0 };
+    if (processFd < 0 || ::poll(&ended, 1, kLimitMs) != 1)
+        ::kill(child, SIGKILL);
+    if (processFd >= 0)
+        ::close(processFd);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 } // namespace
 
 bool displayAvailable()
 {
-    return waylandAnswers() || xAnswers();
+    return (waylandAnswers() || xAnswers()) && qtOpensDisplay();
 }
 
 void showErrorBox(std::string_view text, std::string_view caption)

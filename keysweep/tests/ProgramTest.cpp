@@ -10,9 +10,15 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
+#include <thread>
 
 using namespace keysweep;
 using namespace keysweep::test;
@@ -85,13 +91,58 @@ protected:
     TempPrefix prefix;
 };
 
-// Without a display the error box's text goes to standard error; the status is still 0.
+// An X display whose socket answers and hangs up at once, as a server that refuses us does.
+class RefusingDisplay {
+public:
+    explicit RefusingDisplay(const std::string &number)
+    {
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        const std::string path = "/tmp/.X11-unix/X" + number; // abstract: leaves no file
+        std::memcpy(address.sun_path + 1, path.data(), path.size());
+        const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + path.size());
+        if (::bind(m_fd, reinterpret_cast<const sockaddr *>(&address), length) != 0
+            || ::listen(m_fd, 8) != 0)
+            return;
+        m_listening = true;
+        m_thread = std::thread([this] {
+            for (int client; (client = ::accept(m_fd, nullptr, nullptr)) >= 0;)
+                ::close(client);
+        });
+    }
+    ~RefusingDisplay()
+    {
+        ::shutdown(m_fd, SHUT_RDWR); // ends the accept()
+        if (m_thread.joinable())
+            m_thread.join();
+        ::close(m_fd);
+    }
+    bool listening() const { return m_listening; }
+
+private:
+    int m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool m_listening = false;
+    std::thread m_thread;
+};
+
+// Without a display, or with one that refuses the program, the error box's text goes to
+// standard error; the status is still 0.
 TEST_F(Program, SingleArgumentPrintsTheErrorWithoutADisplay)
 {
-    const Outcome outcome = run({ "Software\\The toolTest\\Alpha" });
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.standardError, "no key specified\n");
-    EXPECT_EQ(readFile(prefix.user()), kUserHive);
+    RefusingDisplay refusing("4713");
+    ASSERT_TRUE(refusing.listening());
+    for (const std::string display : { "", "DISPLAY=:4713" }) {
+        SCOPED_TRACE(display);
+        std::vector<std::string> environment { "WINEPREFIX=" + prefix.path().string(),
+            "TMPDIR=" + prefix.tmp().string(), "HOME=/nonexistent" };
+        if (!display.empty())
+            environment.push_back(display);
+        const Outcome outcome = runProgram(
+            { "Software\\The toolTest\\Alpha" }, environment, prefix.tmp() / "stderr.txt");
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(outcome.standardError, "no key specified\n");
+        EXPECT_EQ(readFile(prefix.user()), kUserHive);
+    }
 }
 
 // $WINEPREFIX names the prefix; the tree goes silently with status 0.
