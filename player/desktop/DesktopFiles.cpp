@@ -110,6 +110,7 @@ bool appendForeignList(ExpandedFiles &result, const QByteArray &name)
     // The reader stops at as many entries as one list of names adds, so the report's note on
     // entries left out holds for the rest of the list too.
     static_assert(playlists::kMaxEntries == std::size_t(kMaxEntriesAtOnce));
+    static_assert(playlistfile::kMaxEntries == kMaxEntriesAtOnce);
     if (entries->truncated)
         ++result.leftOut;
     return true;
@@ -242,9 +243,11 @@ ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &
             continue;
         } else if (endsWithTdl(name)) {
             try {
-                const PathList entries = playlistfile::load(text);
+                bool cut = false;
+                const PathList entries = playlistfile::load(text, &cut);
                 for (qsizetype i = 0; i < entries.size(); ++i)
                     appendEntry(result, entries.bytesAt(i));
+                result.leftOut += cut ? 1 : 0;
             } catch (const std::exception &) {
                 result.rejected.append(fileNameFromBytes(given));
             }

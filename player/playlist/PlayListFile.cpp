@@ -19,6 +19,11 @@ EFOpenError::EFOpenError(const QString &fileName)
     : std::runtime_error(QStringLiteral("Cannot open file %1").arg(fileName).toStdString())
 { }
 
+EFOpenError::EFOpenError(const QString &fileName, const QString &reason)
+    : std::runtime_error(
+        QStringLiteral("Cannot open file %1: %2").arg(fileName, reason).toStdString())
+{ }
+
 EFCreateError::EFCreateError(const QString &fileName)
     : std::runtime_error(QStringLiteral("Cannot create file %1").arg(fileName).toStdString())
 { }
@@ -31,8 +36,15 @@ namespace playlistfile {
 
 PathList parseList(QByteArrayView bytes)
 {
+    bool cut = false;
+    return parseList(bytes, &cut);
+}
+
+PathList parseList(QByteArrayView bytes, bool *cut)
+{
     PathList lines;
     qsizetype lineStart = 0;
+    *cut = false;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const char c = bytes[i];
         if (c == '\0') {
@@ -41,17 +53,23 @@ PathList parseList(QByteArrayView bytes)
         }
         if (c != '\r' && c != '\n')
             continue;
+        if (lines.size() == kMaxEntries) {
+            *cut = true;
+            return lines;
+        }
         lines.appendBytes(bytes.sliced(lineStart, i - lineStart));
         if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
             ++i; // CR LF is one line end
         lineStart = i + 1;
     }
-    if (lineStart < bytes.size())
+    if (lineStart < bytes.size() && lines.size() == kMaxEntries)
+        *cut = true;
+    else if (lineStart < bytes.size())
         lines.appendBytes(bytes.sliced(lineStart));
     return lines;
 }
 
-PathList load(const QString &fileName)
+PathList load(const QString &fileName, bool *cut)
 {
     // Opened without waiting, so a pipe with no writer cannot hang the window; only regular
     // files are read.
@@ -64,10 +82,17 @@ PathList load(const QString &fileName)
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)
         || !file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         throw EFOpenError(fileName);
+    if (status.st_size > kMaxBytes)
+        throw EFOpenError(fileName, QStringLiteral("it is larger than a play list can be (64 MB)"));
+    bool cutHere = false;
     try {
-        return parseList(file.readAll()); // A read that stops early keeps what it read.
+        // A read that stops early keeps what it read; a file that grew since is read so far.
+        const PathList names = parseList(file.read(kMaxBytes), &cutHere);
+        if (cut)
+            *cut = cutHere;
+        return names;
     } catch (const std::bad_alloc &) {
-        throw EFOpenError(fileName); // far too big to be a play list
+        throw EFOpenError(fileName); // no memory for it
     }
 }
 

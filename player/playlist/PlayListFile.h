@@ -18,6 +18,7 @@ namespace tunedeck {
 class EFOpenError : public std::runtime_error {
 public:
     explicit EFOpenError(const QString &fileName); // "Cannot open file %s"
+    EFOpenError(const QString &fileName, const QString &reason); // "Cannot open file %s: %s"
 };
 class EFCreateError : public std::runtime_error {
 public:
@@ -39,10 +40,20 @@ namespace playlistfile {
 // list is its PathList::toLines().)
 PathList parseList(QByteArrayView bytes);
 
-// Reads the file at `fileName` whole and parses it. Throws EFOpenError when it cannot be opened
-// or is not a file one can read to its end (a folder, a pipe, a device); a read that stops early
-// is not an error: what was read counts.
-PathList load(const QString &fileName);
+// A list is read only so far: a file over kMaxBytes is refused, and only the first kMaxEntries
+// names are taken (as many as one hand-over of files adds), so no file of any size can take the
+// window's memory or time.
+inline constexpr qsizetype kMaxBytes = qsizetype(64) << 20;
+inline constexpr qsizetype kMaxEntries = 100000;
+
+// Splits at most kMaxEntries lines off `bytes`; `cut` tells whether more lines followed.
+PathList parseList(QByteArrayView bytes, bool *cut);
+
+// Reads the file at `fileName` whole and parses it. Throws EFOpenError when it cannot be opened,
+// is not a file one can read to its end (a folder, a pipe, a device) or is over kMaxBytes; a
+// read that stops early is not an error: what was read counts. `cut`, when given, tells whether
+// names after the first kMaxEntries were left out.
+PathList load(const QString &fileName, bool *cut = nullptr);
 
 // Writes `names` to `fileName` through a temporary file in the same folder that replaces it only
 // once everything is written, so a failure leaves any earlier file as it was. Where no temporary

@@ -98,6 +98,7 @@ private Q_SLOTS:
     void readingSplitsLinesByEveryKindOfLineEnd_data();
     void readingSplitsLinesByEveryKindOfLineEnd();
     void loadingSomethingThatIsNotAFileThrowsCannotOpen();
+    void aHugeListIsCutOrRefused();
     void writingEndsEveryLineWithCrLfAndAddsNothingElse();
     void savedListLoadsBackUnchanged();
     void namesThatAreNotUtf8SurviveSaveAndLoadByteForByte();
@@ -161,6 +162,41 @@ void PlayListFileTest::loadingSomethingThatIsNotAFileThrowsCannotOpen()
     const QString fifo = dir.filePath(QStringLiteral("pipe.tdl"));
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     QVERIFY_THROWS_EXCEPTION(EFOpenError, playlistfile::load(fifo));
+}
+
+void PlayListFileTest::aHugeListIsCutOrRefused()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("huge.tdl"));
+    const qsizetype limit = playlistfile::kMaxEntries;
+    const struct {
+        QByteArray bytes;
+        bool cut;
+    } rows[] = {
+        { QByteArray("a\r\n").repeated(limit), false },
+        { QByteArray("a\r\n").repeated(limit) + "b", true },
+        { QByteArray("a\n").repeated(limit + 1), true },
+    };
+    for (const auto &row : rows) {
+        writeAll(path, row.bytes);
+        bool cut = !row.cut;
+        const PathList names = playlistfile::load(path, &cut);
+        QCOMPARE(cut, row.cut);
+        QCOMPARE(names.size(), limit);
+        QCOMPARE(names.bytesAt(limit - 1), QByteArrayView("a"));
+    }
+
+    // Over the size limit: refused before it is read, whatever its lines.
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(playlistfile::kMaxBytes + 1));
+    file.close();
+    try {
+        playlistfile::load(path);
+        QFAIL("no error");
+    } catch (const EFOpenError &error) {
+        QVERIFY(QString::fromUtf8(error.what())
+                    .startsWith(QStringLiteral("Cannot open file ") + path + QStringLiteral(": ")));
+    }
 }
 
 void PlayListFileTest::writingEndsEveryLineWithCrLfAndAddsNothingElse()

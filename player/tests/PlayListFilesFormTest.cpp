@@ -1,6 +1,7 @@
 // Saving and loading play lists from the main window's File menu: the dialogs, what is written,
 // that a load replaces the list, and that failures keep both the list and the old file.
 #include "MessageBoxes.h"
+#include "PlayListFile.h"
 #include "TunedeckApplication.h"
 #include "TunedeckFormUnit.h"
 
@@ -138,6 +139,7 @@ private Q_SLOTS:
     void loadingReplacesTheListAndShowsDisplayNames();
     void cancellingEitherDialogChangesNothing();
     void fileGoneBeforeLoadingKeepsTheListAndReportsIt();
+    void aListCutAtTheLimitSaysSo();
     void failedSaveKeepsTheOldFileAndReportsIt();
     void savingWhileAFilePlaysWritesOnlyWaitingEntries();
     void saveDialogStaysOpenForAFolderThatDoesNotExist();
@@ -250,6 +252,22 @@ void PlayListFilesFormTest::fileGoneBeforeLoadingKeepsTheListAndReportsIt()
         m_boxes, QStringList { QStringLiteral("Cannot open file ") + path + QLatin1Char('.') });
     QCOMPARE(m_form->PlayListPaths.toStringList(), QStringList { QStringLiteral("/m/kept.mid") });
     QCOMPARE(m_form->Lista->count(), 1);
+}
+
+void PlayListFilesFormTest::aListCutAtTheLimitSaysSo()
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("long.tdl")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("a.mid\r\n").repeated(tunedeck::playlistfile::kMaxEntries + 1));
+    file.close();
+
+    answerFileDialog(dir.path(), QStringLiteral("long.tdl"));
+    m_form->OpenPlayList1->trigger();
+    QCOMPARE(m_form->Lista->count(), tunedeck::playlistfile::kMaxEntries);
+    QCOMPARE(m_boxes,
+        QStringList { QStringLiteral("Some files were not added: at most 100000 are added at a "
+                                     "time.") });
 }
 
 void PlayListFilesFormTest::failedSaveKeepsTheOldFileAndReportsIt()

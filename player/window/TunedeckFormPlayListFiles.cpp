@@ -37,8 +37,9 @@ void TTunedeckform::OpenPlayList1Click()
     // The file is read whole before the list is touched, so a file that cannot be opened
     // leaves the user's list as it was.
     tunedeck::PathList names;
+    bool cut = false;
     try {
-        names = tunedeck::playlistfile::load(fileName);
+        names = tunedeck::playlistfile::load(fileName, &cut);
     } catch (const std::exception &error) {
         tunedeck::showGeneralError(QString::fromUtf8(error.what()));
         return;
@@ -46,6 +47,8 @@ void TTunedeckform::OpenPlayList1Click()
 
     RemoveAllButtClick();
     appendEntries(names);
+    if (cut)
+        tunedeck::showGeneralError(tunedeck::desktop::rejectedFilesText({}, 1));
 }
 
 void TTunedeckform::SavePlayList1Click()
