@@ -882,8 +882,10 @@ int Device::tempoPercent() const
 }
 std::uint32_t Device::playLengthMs() const
 {
-    return static_cast<std::uint32_t>(
-        std::uint64_t { lengthMs() } * 100 / unsigned(m_impl->settings.tempoPercent));
+    // A song near the longest length a file can give lasts longer than 32 bits of milliseconds
+    // when slowed: it is as long as can be said.
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        std::uint64_t { lengthMs() } * 100 / unsigned(m_impl->settings.tempoPercent), UINT32_MAX));
 }
 
 void Device::setMutedChannels(std::uint16_t channels)
