@@ -220,8 +220,8 @@ TEST_F(ListenerControls, TempoScalesPlayingTimeExactly)
         EXPECT_EQ(renderToEnd(device), atTempo(kRate / 2));
     }
     // A song of weeks (as long as a file can say) plays for at least as long when slowed.
-    ASSERT_TRUE(device.open(song("weeks.mid",
-        dryTrack().tempo(0, 0xFFFFFF).noteOn(0x0FFFFFFF, 0, 60, 100).endOfTrack())));
+    ASSERT_TRUE(device.open(song(
+        "weeks.mid", dryTrack().tempo(0, 0xFFFFFF).noteOn(0x0FFFFFFF, 0, 60, 100).endOfTrack())));
     device.setTempoPercent(Device::kMinTempoPercent);
     EXPECT_GT(device.lengthMs(), 1u << 30);
     EXPECT_GE(device.playLengthMs(), device.lengthMs());

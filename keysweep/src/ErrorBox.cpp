@@ -7,11 +7,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <string>
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <signal.h>
+#include <string>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
