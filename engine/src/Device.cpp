@@ -92,8 +92,7 @@ struct Device::Impl {
     std::mutex outputMutex;
     std::uint32_t outputGeneration = 0; // counts the outputs opened, under outputMutex
     std::string streamName; // the open file's name, for the output's stream
-    SongText text; // what the open file says about itself
-    int songBank = -1; // the open song's own soundfont in the synthesiser, or -1
+    SongText text; // what the open file says about itself, unless its source reads the file
     // The synthesiser, made on a worker after prepare() or at the first song.
     std::shared_ptr<SynthSlot> synth;
     // Owner's thread: the file prefetch() was last asked for, until it is opened or let go.
@@ -125,22 +124,21 @@ struct Device::Impl {
         if (!made)
             return; // the song then fails as any song without a soundfont does
         if (auto added = made.value()->addBank(bank, song.bankOffset())) {
-            songBank = added.value();
-            synth->songBank = true;
+            synth->songBank = added.value();
         } else {
             text.note = added.error().detail; // the song plays with the default soundfont
         }
     }
-    // Owner's thread: the open song's own soundfont goes with it.
+    // Owner's thread: the open song's own soundfont goes with it. The song is abandoned first,
+    // so a worker reading it adds no bank after this.
     void dropSongBank()
     {
-        if (songBank < 0)
-            return;
+        if (Source *song = openSource())
+            song->abandon();
         std::lock_guard lock(synth->mutex);
-        if (synth->synth)
-            synth->synth->removeBank(songBank);
-        synth->songBank = false;
-        songBank = -1;
+        if (synth->songBank >= 0 && synth->synth)
+            synth->synth->removeBank(synth->songBank);
+        synth->songBank = -1;
     }
 
     // Why the last Failed notice was sent: set by the owner when the output cannot be opened
@@ -379,6 +377,12 @@ struct Device::Impl {
     // Owner's thread. Hands `next` to the render thread without waiting for it: a hand-over
     // still untaken is withdrawn and freed at once, and a source the render thread may still be
     // using is kept until it has taken a newer one.
+    // Owner's thread: the source of the open file, the last one handed over (null when closed).
+    Source *openSource() const
+    {
+        return handovers.empty() ? nullptr : handovers.back()->source.get();
+    }
+
     void swapSource(std::unique_ptr<Source> next)
     {
         if (!handovers.empty() && handovers.back()->source)
@@ -692,6 +696,10 @@ void Device::close()
 
 const SongText &Device::text() const
 {
+    if (const Source *source = m_impl->openSource()) {
+        if (const SongText *own = source->songText())
+            return *own;
+    }
     return m_impl->text;
 }
 

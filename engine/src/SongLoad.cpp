@@ -38,7 +38,7 @@ Result<Synth *> SynthSlot::obtain()
 Result<std::shared_ptr<Synth>> SynthSlot::obtainFor(
     ReadAhead *ahead, std::shared_ptr<Synth> &replaced)
 {
-    if (ahead && !songBank) {
+    if (ahead && songBank < 0) {
         if (auto ready = ahead->take()) {
             replaced = std::exchange(synth, std::move(ready));
             return synth;
@@ -158,6 +158,10 @@ struct SongLoad::Shared {
     std::atomic<int> state { Loading };
     std::unique_ptr<MidiSource> song;
     Error error;
+    // Of a song read here: what it says about itself, complete (its own soundfont's note
+    // included) once `textReady` is stored with release; the owner reads it from then on.
+    SongText text;
+    std::atomic<bool> textReady { false };
 
     void fail(Error why)
     {
@@ -165,13 +169,30 @@ struct SongLoad::Shared {
         state.store(Failed, std::memory_order_release);
     }
 
+    // Under the slot's mutex: an RMID song's own soundfont goes over the default for it.
+    void addOwnBank(const MidiFile &parsed)
+    {
+        const auto bank = parsed.soundfontBank();
+        if (bank.empty())
+            return;
+        auto made = slot->obtain();
+        if (!made)
+            return; // the song fails below as any song without a soundfont does
+        if (auto added = made.value()->addBank(bank, parsed.bankOffset()))
+            slot->songBank = added.value();
+        else
+            text.note = added.error().detail; // it plays with the default soundfont
+    }
+
     void prepare(std::optional<std::filesystem::path> path, std::optional<MidiFile> parsed)
     {
-        if (path) {
+        const bool readHere = path.has_value();
+        if (readHere) {
             auto read = MidiFile::read(*path);
             if (!read)
                 return fail(read.error());
             parsed = std::move(read).value();
+            text = parsed->text();
         }
         while (!arrived.try_acquire_for(kAbandonCheck)) {
             if (abandoned.load(std::memory_order_acquire))
@@ -188,6 +209,12 @@ struct SongLoad::Shared {
         std::lock_guard lock(slot->mutex);
         if (abandoned.load(std::memory_order_acquire))
             return;
+        if (readHere) {
+            // The device lets go of this bank when the song goes: it abandons the song before
+            // it takes the mutex to do so, so none is added behind it.
+            addOwnBank(*parsed);
+            textReady.store(true, std::memory_order_release);
+        }
         auto synth = slot->obtainFor(ahead.get(), replaced);
         if (!synth)
             return fail(synth.error());
@@ -238,6 +265,11 @@ SongLoad::~SongLoad()
 void SongLoad::abandon() noexcept
 {
     m_shared->abandoned.store(true, std::memory_order_release);
+}
+
+const SongText *SongLoad::songText() const
+{
+    return m_shared->textReady.load(std::memory_order_acquire) ? &m_shared->text : nullptr;
 }
 
 std::uint32_t SongLoad::lengthMs() const

@@ -56,9 +56,9 @@ struct SynthSlot {
     std::mutex mutex;
     // Shared with the songs that play on it: one replaced goes with the last of them.
     std::shared_ptr<Synth> synth;
-    // Whether `synth` holds the open song's own soundfont (added at open(), on the owner's
-    // thread): it is not replaced then.
-    bool songBank = false;
+    // The open song's own soundfont in `synth` (added at open(), or by the worker of a song read
+    // there), or -1: the synthesiser is not replaced while there is one.
+    int songBank = -1;
     int sampleRate;
 
     // Under `mutex`: the synthesiser, made now if there is none yet (the soundfont is looked
@@ -114,12 +114,12 @@ private:
 };
 
 // A song that is not ready to play yet: a worker of its own reads and parses it (when open()
-// did not), waits until the render thread has let go of the previous song, reads the samples of
-// the presets the song chooses into the device's synthesiser and builds its MidiSource, while
-// this source stands in for it. Until the song is ready it is silence at position 0 (or at the
-// position a seek asked for) with length 0 (or the parsed song's length); from then on it is the
-// song. A song that cannot be read fails the first run that plays it, with the reader's reason
-// (failure(), failureDetail()).
+// did not), waits until the render thread has let go of the previous song, adds the song's own
+// soundfont (when it read the song), reads the samples of the presets the song chooses into the
+// device's synthesiser and builds its MidiSource, while this source stands in for it. Until the
+// song is ready it is silence at position 0 (or at the position a seek asked for) with length 0 (or
+// the parsed song's length); from then on it is the song. A song that cannot be read fails the
+// first run that plays it, with the reader's reason (failure(), failureDetail()).
 class SongLoad final : public Source {
 public:
     // Owner's thread: starts reading `path`; `kind` is what the file's header says it is.
@@ -147,6 +147,7 @@ public:
     Error::Code failure() const noexcept override;
     std::string failureDetail() const override;
     void abandon() noexcept override;
+    const SongText *songText() const override;
     void applyControls(const PlayControls &controls) noexcept override;
 
 private:

@@ -57,6 +57,9 @@ public:
     // Owner's thread: this source will not play again (another replaced it, or the device is
     // closing). Work done ahead for it on a thread of its own may stop now.
     virtual void abandon() noexcept { }
+    // Owner's thread: what the file says about itself, for a source that reads the file itself
+    // (null until it has, and for the others).
+    virtual const SongText *songText() const { return nullptr; }
 };
 
 } // namespace tunedeck

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -65,10 +66,41 @@ std::vector<float> render(const fs::path &song, const char *soundfont, bool read
     return sound;
 }
 
-Bytes fileBytes(const char *path)
+Bytes fileBytes(const std::filesystem::path &path)
 {
     std::ifstream in(path, std::ios::binary);
     return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+}
+
+struct Played {
+    std::vector<float> sound;
+    tunedeck::SongText text;
+};
+
+// `song` played to its end on the sound output, through SDL's driver that writes the sound to a
+// file (`raw`, 32-bit floats as the device asks for them): a song over a megabyte is read while
+// it opens, not before.
+Played playOnTheOutput(const fs::path &song, const char *soundfont, const fs::path &raw)
+{
+    ::setenv("TUNEDECK_SOUNDFONT", soundfont, 1);
+    ::setenv("SDL_AUDIODRIVER", "disk", 1);
+    ::setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+    Played played;
+    {
+        devicetest::NoticeCatcher notices;
+        tunedeck::Device device(notices.listener(), tunedeck::OutputMode::Sdl);
+        EXPECT_TRUE(device.open(song).ok()) << song;
+        device.play();
+        const auto finished = notices.waitFor(0);
+        EXPECT_TRUE(finished && finished->kind == tunedeck::Notice::Kind::Finished);
+        played.text = device.text();
+    }
+    ::unsetenv("SDL_DISKAUDIOFILE");
+    ::unsetenv("SDL_AUDIODRIVER");
+    const Bytes bytes = fileBytes(raw);
+    played.sound.resize(bytes.size() / sizeof(float));
+    std::memcpy(played.sound.data(), bytes.data(), played.sound.size() * sizeof(float));
+    return played;
 }
 
 // A folder of its own for the songs, and a song of a melodic note and a drum stroke.
@@ -85,7 +117,7 @@ protected:
         = fs::temp_directory_path() / ("tunedeck-songbank-" + std::to_string(::getpid()));
     const Bytes smf = [] {
         testsupport::TrackWriter track;
-        track.program(0, 0, 19).noteOn(0, 0, 60, 100).noteOn(0, 9, 38, 100);
+        track.text(0, 5, "la").program(0, 0, 19).noteOn(0, 0, 60, 100).noteOn(0, 9, 38, 100);
         track.noteOff(480, 0, 60).noteOff(0, 9, 38).endOfTrack(240);
         return testsupport::SmfWriter(0, 480).track(track).bytes();
     }();
@@ -126,9 +158,10 @@ TEST_F(SongBank, RmiPlaysWithItsOwnSoundfontOverTheDefault)
 }
 
 // A song read ahead plays on the synthesiser made ready for it, unless it brings its own bank:
-// then on the device's, where that bank was added. Here the bank is the default font with every
-// sample silenced, so only the bank's song is silent.
-TEST_F(SongBank, OwnBankIsUsedWhenTheSongWasReadAhead)
+// then on the device's, where that bank was added; and a song large enough to be read while it
+// opens adds its bank there too, and tells of it once read. Here the bank is the default font
+// with every sample silenced (over a megabyte), so only the bank's song is silent.
+TEST_F(SongBank, OwnBankIsUsedWhenTheSongWasReadAheadOrWhileItOpens)
 {
     if (!fs::exists(kSmall))
         GTEST_SKIP() << "needs " << kSmall;
@@ -149,4 +182,16 @@ TEST_F(SongBank, OwnBankIsUsedWhenTheSongWasReadAhead)
         EXPECT_GT(peak(render(plain, kSmall, readAhead)), 0.01f);
         EXPECT_LT(peak(render(own, kSmall, readAhead)), 1e-4f);
     }
+
+    ASSERT_GT(fs::file_size(own), 1u << 20);
+    const Played plainPlayed = playOnTheOutput(plain, kSmall, folder / "plain.raw");
+    if (plainPlayed.sound.empty())
+        GTEST_SKIP() << "SDL's disk audio driver wrote no sound here";
+    EXPECT_GT(peak(plainPlayed.sound), 0.01f);
+    const Played ownPlayed = playOnTheOutput(own, kSmall, folder / "own.raw");
+    EXPECT_GT(ownPlayed.sound.size(), 44100u);
+    EXPECT_LT(peak(ownPlayed.sound), 1e-4f);
+    EXPECT_EQ(ownPlayed.text.lyrics.size(), 1u);
+    EXPECT_EQ(ownPlayed.text.note,
+        "plays with its own SoundFont bank (bank offset 0) over the default soundfont");
 }

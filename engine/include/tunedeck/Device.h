@@ -134,7 +134,8 @@ public:
     // The open file's kind; meaningless when none is open.
     virtual MediaKind kind() const;
     // What the open file says about itself (title, artist, copyright, markers, lyrics), read
-    // with it by open(); empty when none is open, and for a song read on a thread of its own.
+    // with it by open(); empty when none is open. A large song is read on a thread of its own:
+    // empty until it is read (by the time its length is known).
     virtual const SongText &text() const;
 
     // Plays from the current position to the end of the file. At the end the render thread
