@@ -157,9 +157,12 @@ std::string textFromBytes(std::span<const std::uint8_t> bytes)
     std::string text;
     text.reserve(bytes.size());
     if (isValidUtf8(bytes)) {
-        for (std::uint8_t byte : bytes) {
-            if (!isDropped(byte))
-                text += char(byte);
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            // C1 controls (U+0080 to U+009F) start escape sequences in some terminals.
+            if (bytes[i] == 0xC2 && i + 1 < bytes.size() && bytes[i + 1] < 0xA0)
+                ++i;
+            else if (!isDropped(bytes[i]))
+                text += char(bytes[i]);
         }
         return text;
     }

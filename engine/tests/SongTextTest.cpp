@@ -82,6 +82,7 @@ TEST(MidiText, TextBytesAreUtf8OrWindows1252)
         { "cut \xe6\x97", "cut æ—" },
         { "a\x81z", "az" }, // undefined in Windows-1252
         { "tab\tline\r\nend\x7f", "tab\tlineend" },
+        { "a\xc2\x9b" "2J\xc2\x9c\xc2\xa0z", "a2J\u00a0z" }, // C1 controls go, as C0 ones do
         { std::string("name\0\0", 6), "name" },
     };
     for (const auto &c : cases) {

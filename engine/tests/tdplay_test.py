@@ -176,14 +176,16 @@ class Info(unittest.TestCase):
                 out.write(b"MThd\x00\x00\x00\x06\x00\x00\x00\x01\x00\x60MTrk"
                           + len(body).to_bytes(4, "big") + body)
             listed = os.path.join(folder, "list.m3u")
-            with open(listed, "w") as out:
-                out.write("#EXTM3U\n#EXTINF:2,Words\nwords.mid\nhttp://x/\x1b]0;Hi\x07.mid\n")
+            with open(listed, "w", encoding="utf-8") as out:
+                out.write("#EXTM3U\n#EXTINF:2,Words\nwords.mid\n"
+                          "http://x/\x1b]0;Hi\x07\u009b2J.mid\n")
             with open(os.path.join(folder, "empty.xspf"), "w") as out:
                 out.write("<playlist><trackList><track><location>x")
             info = run("--info", "-v", listed)
             self.assertEqual(info.returncode, 1)
             # A list's entries reach the terminal with their control bytes escaped.
-            self.assertIn("list.m3u: http://x/\\x1B]0;Hi\\x07.mid is no local file", info.stderr)
+            self.assertIn("list.m3u: http://x/\\x1B]0;Hi\\x07\\xC2\\x9B2J.mid is no local file",
+                          info.stderr)
             empty = run("--output", "null", os.path.join(folder, "empty.xspf"))
             self.assertEqual(empty.returncode, 1)
             self.assertIn("empty.xspf: the list names no file", empty.stderr)

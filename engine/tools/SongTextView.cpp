@@ -44,15 +44,23 @@ std::string shown(std::string_view name)
 {
     std::string out;
     out.reserve(name.size());
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            out += c;
-            continue;
-        }
+    const auto escape = [&out](unsigned char byte) {
         char escaped[5];
         std::snprintf(escaped, sizeof escaped, "\\x%02X", unsigned(byte));
         out += escaped;
+    };
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+        if (byte == 0xC2 && next >= 0x80 && next < 0xA0) { // a C1 control (U+0080 to U+009F)
+            escape(byte);
+            escape(next);
+            ++i;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            escape(byte);
+        } else {
+            out += name[i];
+        }
     }
     return out;
 }
