@@ -114,6 +114,26 @@ void quietFluidSynth()
 
 std::atomic<double> g_gain { 0.2 }; // FluidSynth's own default
 
+std::mutex g_chosenMutex;
+std::vector<std::filesystem::path> g_chosen; // under g_chosenMutex: chooseSoundfonts()'s files
+
+// `files`, when each is a readable file; else the error that names the first that is not, as
+// chosen by `how` ("$TUNEDECK_SOUNDFONT = a.sf2:b.sf2").
+Result<std::vector<std::filesystem::path>> readableOrError(
+    std::vector<std::filesystem::path> files, const std::string &how)
+{
+    for (const auto &file : files) {
+        if (!isReadableFile(file)) {
+            return Error { Error::Code::NoSoundfont,
+                "looked for " + how
+                    + (files.size() == 1 ? ", which" : ", of which " + file.string())
+                    + " is not a readable file",
+                0 };
+        }
+    }
+    return files;
+}
+
 // Soundfonts held in memory (a song's own bank) are loaded through FluidSynth's file callbacks
 // under a name of this form: the prefix, the bytes' address, their size and a serial number, so
 // FluidSynth's sample cache never mistakes one for another.
@@ -376,19 +396,22 @@ Result<std::vector<std::filesystem::path>> findSoundfonts()
 
 Result<std::vector<std::filesystem::path>> findSoundfonts(std::span<const char *const> fixedPlaces)
 {
+    {
+        std::unique_lock lock(g_chosenMutex);
+        if (!g_chosen.empty()) {
+            auto files = g_chosen;
+            lock.unlock();
+            std::string how = files.size() > 1 ? "the chosen soundfonts " : "the chosen soundfont ";
+            for (std::size_t i = 0; i < files.size(); ++i)
+                how += (i > 0 ? ", " : "") + files[i].string();
+            return readableOrError(std::move(files), how);
+        }
+    }
     if (const char *chosen = std::getenv("TUNEDECK_SOUNDFONT"); chosen && *chosen) {
         auto files = chosenSoundfonts(chosen);
-        for (const auto &file : files) {
-            if (!isReadableFile(file)) {
-                return Error { Error::Code::NoSoundfont,
-                    std::string("looked for $TUNEDECK_SOUNDFONT = ") + chosen
-                        + (files.size() == 1 ? ", which" : ", of which " + file.string())
-                        + " is not a readable file",
-                    0 };
-            }
-        }
         if (!files.empty())
-            return files;
+            return readableOrError(
+                std::move(files), std::string("$TUNEDECK_SOUNDFONT = ") + chosen);
     }
     std::string tried = "looked for $TUNEDECK_SOUNDFONT (not set)";
     bool firstPlace = true;
@@ -417,6 +440,12 @@ Result<std::filesystem::path> findSoundfont()
     if (!found)
         return found.error();
     return found.value().front();
+}
+
+void chooseSoundfonts(std::vector<std::filesystem::path> files)
+{
+    std::lock_guard lock(g_chosenMutex);
+    g_chosen = std::move(files);
 }
 
 void setSynthGain(double gain) noexcept

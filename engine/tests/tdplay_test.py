@@ -85,10 +85,21 @@ class Statuses(unittest.TestCase):
         other = SONG.replace("ode_to_joy", "twinkle_twinkle")
         result = run("--soundfont", "/nonexistent/gm.sf2", "--output", "null", SONG, other)
         self.assertEqual(result.returncode, 1)
-        self.assertIn(SONG + ": No General MIDI soundfont found (looked for "
-                      "$TUNEDECK_SOUNDFONT = /nonexistent/gm.sf2", result.stderr)
+        self.assertIn(SONG + ": No General MIDI soundfont found (looked for the chosen soundfont "
+                      "/nonexistent/gm.sf2, which is not a readable file", result.stderr)
         self.assertEqual(result.stderr.count("fluid-soundfont-gm or timgm6mb-soundfont"), 1)
         self.assertEqual(result.stderr.count(SONG), 1)
+        # A chosen file's name is taken whole, ':' and all.
+        installed = [f for f in ("/usr/share/sounds/sf2/TimGM6mb.sf2",
+                                 "/usr/share/sounds/sf2/default-GM.sf2") if os.path.isfile(f)]
+        if installed:
+            with tempfile.TemporaryDirectory() as folder:
+                os.mkdir(os.path.join(folder, "GM: v2"))
+                font = os.path.join(folder, "GM: v2", "gm.sf2")
+                os.symlink(installed[0], font)
+                out = os.path.join(folder, "out.wav")
+                result = run("--soundfont", font, "--max-seconds", "1", "--render", out, SONG)
+                self.assertEqual((result.returncode, result.stderr), (0, ""))
 
     def test_no_sound_device_fails(self):
         result = run(WAVE, SDL_AUDIODRIVER="no-such-driver", TUNEDECK_OUTPUT=None)

@@ -549,7 +549,7 @@ struct Options {
     bool pcm16 = false;
     bool verbose = false;
     bool lyrics = true;
-    std::string soundfonts; // every --soundfont, ':'-separated, the first winning
+    std::vector<std::filesystem::path> soundfonts; // every --soundfont, the first winning
     std::uint64_t maxSeconds = 0; // 0: the whole song
     bool maxSecondsGiven = false;
     tunedeck::OutputMode output = tunedeck::OutputMode::Auto;
@@ -615,8 +615,8 @@ const OptionRule kOptions[] = {
         } },
     { "--soundfont", "", true,
         [](Options &o, const char *value) -> std::optional<std::string> {
-            o.soundfonts += (o.soundfonts.empty() ? "" : ":") + std::string(value);
-            ::setenv("TUNEDECK_SOUNDFONT", o.soundfonts.c_str(), 1);
+            o.soundfonts.emplace_back(value);
+            tunedeck::chooseSoundfonts(o.soundfonts);
             return std::nullopt;
         } },
     { "--no-lyrics", "", false,

@@ -29,6 +29,10 @@ class MidiFile;
 // The first of findSoundfonts().
 [[nodiscard]] Result<std::filesystem::path> findSoundfont();
 
+// The soundfonts findSoundfonts() gives from now on, before $TUNEDECK_SOUNDFONT, whatever their
+// names hold (':' included); none: as before.
+void chooseSoundfonts(std::vector<std::filesystem::path> files);
+
 // One sentence telling people what to install when no soundfont is found.
 const char *soundfontAdvice() noexcept;
 
