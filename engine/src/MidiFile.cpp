@@ -123,6 +123,8 @@ private:
     std::uint64_t m_trackEndTick = 0;
     // Index of each track's first event: every track is a run already ordered by tick.
     std::vector<std::size_t> m_runStarts;
+    // Where each track's payload starts in the song's payload: the track of a meta event.
+    std::vector<std::uint32_t> m_trackPayloads;
     std::optional<MidiEvent> m_titleEvent;
     bool m_hasDls = false;
 };
@@ -152,6 +154,7 @@ Result<MidiFile> MidiParser::run()
     m_file = MidiFile();
     m_trackStartTick = m_trackEndTick = 0;
     m_runStarts.clear();
+    m_trackPayloads.clear();
     m_titleEvent.reset();
     m_file.m_events.reserve(m_eventCount);
     m_file.m_payload.reserve(m_payloadBytes);
@@ -290,8 +293,10 @@ Result<void> MidiParser::parseSmf(std::size_t begin, std::size_t end)
         const std::uint32_t length = be32(smf, pos + 4);
         const std::uint64_t body = pos + kChunkHeaderBytes;
         if (hasTag(smf, pos, "MTrk")) {
-            if (!m_counting)
+            if (!m_counting) {
                 m_runStarts.push_back(m_file.m_events.size());
+                m_trackPayloads.push_back(static_cast<std::uint32_t>(m_file.m_payload.size()));
+            }
             const std::size_t bodyEnd = std::min<std::uint64_t>(body + length, end);
             if (auto result = parseTrack(body, bodyEnd, static_cast<std::uint16_t>(tracks));
                 !result)
@@ -513,7 +518,7 @@ void MidiParser::finish()
         m_file.m_lengthUs = m_file.m_tempoMap.tickToUs(events.back().tick());
         m_file.m_lengthMs = m_file.m_tempoMap.tickToMs(events.back().tick());
     }
-    m_file.m_text = readMidiText(m_file, m_titleEvent ? &*m_titleEvent : nullptr);
+    m_file.m_text = readMidiText(m_file, m_titleEvent ? &*m_titleEvent : nullptr, m_trackPayloads);
     if (!m_file.m_bank.empty()) {
         m_file.m_text.note = "plays with its own SoundFont bank (bank offset "
             + std::to_string(m_file.m_bankOffset) + ") over the default soundfont";

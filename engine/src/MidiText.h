@@ -3,10 +3,15 @@
 #include "tunedeck/MidiFile.h"
 #include "tunedeck/SongText.h"
 
+#include <cstdint>
+#include <span>
+
 namespace tunedeck {
 
 // What a song's meta events say about it; `firstTrackName` is the first track's name event in
-// a format 0 or 1 file (the song's title), or null.
-SongText readMidiText(const MidiFile &file, const MidiEvent *firstTrackName);
+// a format 0 or 1 file (the song's title), or null; `trackPayloads` where each track's payload
+// starts in the file's, in order (so which track a meta event is on).
+SongText readMidiText(const MidiFile &file, const MidiEvent *firstTrackName,
+    std::span<const std::uint32_t> trackPayloads);
 
 } // namespace tunedeck

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 
 namespace tunedeck {
 
@@ -133,6 +134,7 @@ public:
         m_line = m_line || lineAfter;
     }
     bool empty() const { return m_syllables.empty(); }
+    std::size_t size() const { return m_syllables.size(); }
     std::vector<Syllable> take() { return std::move(m_syllables); }
 
 private:
@@ -208,16 +210,22 @@ LyricLine lyricLineAt(const SongText &text, std::int64_t timeUs)
 }
 
 // Track names, copyright and markers come from meta events; the lyrics from lyric events, or
-// in a karaoke file (.kar) from the text events after its header, where "@T" lines give the
-// title and then the artist and other '@' lines are about the file.
-SongText readMidiText(const MidiFile &file, const MidiEvent *firstTrackName)
+// in a karaoke file (.kar) from the text events after its header on one track (the one with the
+// most: other tracks' text events are about their parts), where "@T" lines give the title and
+// then the artist and other '@' lines are about the file.
+SongText readMidiText(const MidiFile &file, const MidiEvent *firstTrackName,
+    std::span<const std::uint32_t> trackPayloads)
 {
     SongText text;
     if (firstTrackName)
         text.title = trimmed(textFromBytes(file.payloadOf(*firstTrackName)));
     bool karaoke = false;
     int titleLines = 0;
-    SyllableList fromText;
+    std::map<std::size_t, SyllableList> fromText; // by track
+    const auto trackOf = [trackPayloads](const MidiEvent &event) { // numbered from 1
+        const auto after = std::upper_bound(trackPayloads.begin(), trackPayloads.end(), event.ref);
+        return std::size_t(after - trackPayloads.begin());
+    };
     SyllableList fromLyrics;
     for (const MidiEvent &event : file.events()) {
         if (!event.isMeta())
@@ -234,7 +242,7 @@ SongText readMidiText(const MidiFile &file, const MidiEvent *firstTrackName)
                         (titleLines++ == 0 ? text.title : text.artist) = std::move(line);
                 }
             } else if (karaoke) {
-                fromText.add(bytes, file.timeUsOf(event));
+                fromText[trackOf(event)].add(bytes, file.timeUsOf(event));
             }
             break;
         case kMetaCopyright:
@@ -251,7 +259,12 @@ SongText readMidiText(const MidiFile &file, const MidiEvent *firstTrackName)
             break;
         }
     }
-    text.lyrics = karaoke && !fromText.empty() ? fromText.take() : fromLyrics.take();
+    SyllableList *words = nullptr;
+    for (auto &[track, syllables] : fromText) {
+        if (!syllables.empty() && (!words || syllables.size() > words->size()))
+            words = &syllables;
+    }
+    text.lyrics = words ? words->take() : fromLyrics.take();
     return text;
 }
 

@@ -82,7 +82,9 @@ TEST(MidiText, TextBytesAreUtf8OrWindows1252)
         { "cut \xe6\x97", "cut æ—" },
         { "a\x81z", "az" }, // undefined in Windows-1252
         { "tab\tline\r\nend\x7f", "tab\tlineend" },
-        { "a\xc2\x9b" "2J\xc2\x9c\xc2\xa0z", "a2J\u00a0z" }, // C1 controls go, as C0 ones do
+        { "a\xc2\x9b"
+          "2J\xc2\x9c\xc2\xa0z",
+            "a2J\u00a0z" }, // C1 controls go, as C0 ones do
         { std::string("name\0\0", 6), "name" },
     };
     for (const auto &c : cases) {
@@ -138,7 +140,8 @@ TEST(MidiText, LyricEventsKeepTheirTimesAndLines)
 }
 
 // A .kar file: text events after the header are the lyrics, "@T" lines the title and then the
-// artist, other '@' lines are about the file; text events before the header are not sung.
+// artist, other '@' lines are about the file; text events before the header, or on a track with
+// fewer of them (an instrument's notes), are not sung.
 TEST(MidiText, KaraokeTextEventsAreTheLyrics)
 {
     TrackWriter first;
@@ -150,7 +153,10 @@ TEST(MidiText, KaraokeTextEventsAreTheLyrics)
     words.text(0, kText, "@IExtra info").text(0, kLyric, "ignored lyric event");
     words.text(480, kText, "\\Yes").text(240, kText, "ter").text(240, kText, "day ");
     words.text(480, kText, "/all my").text(480, kText, "\\trou\xe9les").endOfTrack(0);
-    const SongText text = textOf(SmfWriter(1, 480).track(first).track(words));
+    TrackWriter piano;
+    piano.text(0, kName, "Piano").text(600, kText, "Piano: GM 1").text(600, kText, "verse 2");
+    const SongText text
+        = textOf(SmfWriter(1, 480).track(first).track(piano.endOfTrack(0)).track(words));
 
     EXPECT_EQ(text.title, "Yesterday");
     EXPECT_EQ(text.artist, "The Beatles");
