@@ -13,6 +13,7 @@ import sys
 import tempfile
 import termios
 import time
+import unicodedata
 import unittest
 
 TDPLAY = sys.argv.pop(1)
@@ -177,9 +178,12 @@ class Info(unittest.TestCase):
         def meta(delta, kind, text):
             return bytes([delta, 0xFF, kind, len(text)]) + text
 
-        # 96 ticks a quarter at 120 bpm: 0x60 ticks are half a second.
+        # 96 ticks a quarter at 120 bpm: 0x60 ticks are half a second. The last line is 80
+        # columns wide, in characters that take two each.
+        wide = "日本語の歌詞" * 6 + "日本語の"
         body = (meta(0, 0x03, b"Caf\xe9 Song") + meta(0, 0x06, b"Verse") + meta(0, 0x05, b"Hel")
-                + meta(0x60, 0x05, b"lo\r") + meta(0x60, 0x05, b"world") + b"\x00\x90\x3c\x5a"
+                + meta(0x60, 0x05, b"lo\r") + meta(0x60, 0x05, b"world")
+                + meta(0x60, 0x05, b"\r" + wide.encode()) + b"\x00\x90\x3c\x5a"
                 + b"\x81\x40\x80\x3c\x00\x00\xff\x2f\x00")
         with tempfile.TemporaryDirectory() as folder:
             song = os.path.join(folder, "words.mid")
@@ -200,9 +204,9 @@ class Info(unittest.TestCase):
             empty = run("--output", "null", os.path.join(folder, "empty.xspf"))
             self.assertEqual(empty.returncode, 1)
             self.assertIn("empty.xspf: the list names no file", empty.stderr)
-            self.assertEqual(info.stdout.splitlines()[-4:], [
+            self.assertEqual(info.stdout.splitlines()[-5:], [
                 "  title: Café Song", "  marker 00:00.0: Verse", "  lyrics 00:00.0: Hello",
-                "  lyrics 00:01.0: world"])
+                "  lyrics 00:01.0: world", "  lyrics 00:01.5: " + wide])
             quiet = run("--output", "null", song)
             self.assertEqual((quiet.returncode, quiet.stdout, quiet.stderr), (0, "", ""))
             for extra, shown in (([], True), (["--no-lyrics"], False)):
@@ -217,6 +221,15 @@ class Info(unittest.TestCase):
                     self.assertEqual("\x1b[1mHel\x1b[0mlo" in text, shown, repr(text))
                     self.assertEqual("\x1b[1mHello\x1b[0m" in text, shown, repr(text))
                     self.assertEqual("\x1b[1mworld\x1b[0m" in text, shown, repr(text))
+                    # Each lyric line fits the terminal's 80 columns less one, or it would wrap
+                    # and the status line above it would be written over.
+                    lines = re.findall("\x1b\\[2K(.*?)\x1b\\[1A", text)
+                    self.assertEqual(any(wide[:39] in line for line in lines), shown, lines)
+                    for line in lines:
+                        line = line.replace("\x1b[1m", "").replace("\x1b[0m", "")
+                        columns = sum(2 if unicodedata.east_asian_width(c) in "WF" else 1
+                                      for c in line)
+                        self.assertLessEqual(columns, 79, line)
 
 
 def read_to_end(master):

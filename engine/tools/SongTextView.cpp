@@ -5,7 +5,12 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <clocale>
 #include <cstdio>
+#include <cwchar>
+#include <locale.h>
+#include <wchar.h>
 
 namespace tdplay {
 
@@ -25,16 +30,36 @@ bool startsLine(const tunedeck::Syllable &syllable)
     return syllable.lineStart || syllable.paragraphStart;
 }
 
-// The first `count` characters (code points) of UTF-8 `text`; `count` goes down by those taken.
-std::string firstCharacters(const std::string &text, int &count)
+// As much of UTF-8 `text` as fills `columns` terminal columns (a Chinese or Japanese character
+// takes two, a combining mark none); `columns` goes down by those taken. Widths are the C.UTF-8
+// locale's, whatever the program's locale is; without it every character takes one.
+std::string firstColumns(const std::string &text, int &columns)
 {
+    static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t {});
+    const locale_t before = utf8 ? ::uselocale(utf8) : locale_t {};
+    std::mbstate_t state {};
     std::size_t at = 0;
-    while (at < text.size() && count > 0) {
-        ++at;
-        while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80)
-            ++at;
-        --count;
+    while (at < text.size()) {
+        wchar_t character = 0;
+        std::size_t length
+            = utf8 ? std::mbrtowc(&character, text.data() + at, text.size() - at, &state) : 0;
+        int width = 1;
+        if (length == 0 || length > text.size() - at) { // no locale, or not UTF-8 here
+            length = 1;
+            while (at + length < text.size()
+                && (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80)
+                ++length;
+            state = {};
+        } else {
+            width = std::max(::wcwidth(character), 0);
+        }
+        if (width > columns)
+            break;
+        columns -= width;
+        at += length;
     }
+    if (utf8)
+        ::uselocale(before);
     return text.substr(0, at);
 }
 
@@ -101,8 +126,8 @@ std::string karaokeLine(const tunedeck::SongText &text, std::uint32_t positionMs
     const tunedeck::LyricLine line
         = tunedeck::lyricLineAt(text, std::int64_t { positionMs } * 1000);
     int room = columns - 1;
-    const std::string sung = firstCharacters(line.sung, room);
-    const std::string rest = firstCharacters(line.rest, room);
+    const std::string sung = firstColumns(line.sung, room);
+    const std::string rest = firstColumns(line.rest, room);
     return "\x1b[1m" + sung + "\x1b[0m" + rest;
 }
 
