@@ -42,6 +42,7 @@ constexpr char kIds[][5]
     = { "phdr", "pbag", "pmod", "pgen", "inst", "ibag", "imod", "igen", "shdr" };
 constexpr std::size_t kRecordSizes[] = { 38, 4, 10, 4, 22, 4, 10, 4, 46 };
 constexpr std::size_t kListHeader = 12; // "LIST", its size, "pdta"
+constexpr std::uint32_t kInstrumentGenerator = 41; // a preset zone's instrument, by index
 
 } // namespace
 
@@ -123,6 +124,34 @@ std::optional<SoundfontPresets> SoundfontPresets::read(const ReadAt &readAt, std
     };
     if (!terminalFits(count(Pgen), lastGen) || !terminalFits(count(Pmod), lastMod))
         return std::nullopt;
+
+    // The instruments can be cut to those some presets play when they hold to the same rules.
+    const auto consistent = [&] {
+        if (count(Inst) < 2 || count(Ibag) == 0 || le16(record(Inst, 0) + 20) != 0
+            || le32(record(Ibag, 0)) != 0)
+            return false;
+        std::uint32_t bag = 0;
+        for (std::size_t i = 0; i < count(Inst); ++i) {
+            if (le16(record(Inst, i) + 20) < bag)
+                return false;
+            bag = le16(record(Inst, i) + 20);
+        }
+        if (bag + std::size_t(1) != count(Ibag))
+            return false;
+        std::uint32_t gen = 0;
+        std::uint32_t mod = 0;
+        for (std::size_t i = 0; i < count(Ibag); ++i) {
+            if (le16(record(Ibag, i)) < gen || le16(record(Ibag, i) + 2) < mod)
+                return false;
+            gen = le16(record(Ibag, i));
+            mod = le16(record(Ibag, i) + 2);
+        }
+        return terminalFits(count(Igen), gen) && terminalFits(count(Imod), mod);
+    };
+    if (consistent()) {
+        for (std::size_t i = 0; i + 1 < count(Inst); ++i)
+            font.m_instrumentBags.push_back(std::uint16_t(le16(record(Inst, i) + 20)));
+    }
     return font;
 }
 
@@ -198,6 +227,25 @@ std::vector<std::uint8_t> SoundfontPresets::pdta(const std::function<bool(std::s
         pgen.insert(pgen.end(), at(Pgen, gens[0]), at(Pgen, gens[1]));
         pmod.insert(pmod.end(), at(Pmod, mods[0]), at(Pmod, mods[1]));
     }
+    // The instruments the kept zones play, in their order, numbered anew (unless a zone names
+    // one that is not there: the synthesiser judges that).
+    bool cut = !m_instrumentBags.empty();
+    std::vector<bool> played(m_instrumentBags.size());
+    for (std::size_t i = 0; cut && i < pgen.size(); i += 4) {
+        if (le16(pgen.data() + i) != kInstrumentGenerator)
+            continue;
+        const std::uint32_t instrument = le16(pgen.data() + i + 2);
+        cut = instrument < played.size();
+        if (cut)
+            played[instrument] = true;
+    }
+    std::vector<std::uint32_t> number(played.size());
+    for (std::uint32_t i = 0, next = 0; i < played.size(); ++i)
+        number[i] = played[i] ? next++ : 0;
+    for (std::size_t i = 0; cut && i < pgen.size(); i += 4) {
+        if (le16(pgen.data() + i) == kInstrumentGenerator)
+            putLe16(pgen.data() + i + 2, number[le16(pgen.data() + i + 2)]);
+    }
     putLe16(phdr.data() + m_presets.size() * 38 + 24, std::uint32_t(pbag.size() / 4));
     std::uint8_t terminal[4];
     putLe16(terminal, std::uint32_t(pgen.size() / 4));
@@ -223,8 +271,53 @@ std::vector<std::uint8_t> SoundfontPresets::pdta(const std::function<bool(std::s
     append(Pbag, pbag);
     append(Pmod, pmod);
     append(Pgen, pgen);
-    // Instruments, their zones and the sample headers (and anything after them) as they are.
-    out.insert(out.end(), data + m_chunks[Inst].begin - 8, data + m_pdta.size());
+    if (!cut) {
+        // Instruments, their zones and the sample headers (and anything after them) as they are.
+        out.insert(out.end(), data + m_chunks[Inst].begin - 8, data + m_pdta.size());
+        putLe32(out.data() + 4, std::uint32_t(out.size() - 8));
+        return out;
+    }
+    // The same for the instruments: their bags, generators and modulators copied, numbered anew.
+    std::vector<std::uint8_t> inst, ibag, imod, igen;
+    const std::size_t terminalInstBag = m_chunks[Ibag].size / 4 - 1;
+    for (std::size_t i = 0; i < m_instrumentBags.size(); ++i) {
+        if (!played[i])
+            continue;
+        inst.insert(inst.end(), at(Inst, i), at(Inst, i) + 22);
+        putLe16(inst.data() + inst.size() - 2, std::uint32_t(ibag.size() / 4));
+        const std::size_t first = m_instrumentBags[i];
+        const std::size_t last
+            = i + 1 < m_instrumentBags.size() ? m_instrumentBags[i + 1] : terminalInstBag;
+        const std::uint32_t gens[] = { le16(at(Ibag, first)), le16(at(Ibag, last)) };
+        const std::uint32_t mods[] = { le16(at(Ibag, first) + 2), le16(at(Ibag, last) + 2) };
+        for (std::size_t bag = first; bag < last; ++bag) {
+            std::uint8_t renumbered[4];
+            putLe16(renumbered, le16(at(Ibag, bag)) - gens[0] + std::uint32_t(igen.size() / 4));
+            putLe16(renumbered + 2,
+                le16(at(Ibag, bag) + 2) - mods[0] + std::uint32_t(imod.size() / 10));
+            ibag.insert(ibag.end(), renumbered, renumbered + 4);
+        }
+        igen.insert(igen.end(), at(Igen, gens[0]), at(Igen, gens[1]));
+        imod.insert(imod.end(), at(Imod, mods[0]), at(Imod, mods[1]));
+    }
+    const std::size_t instruments = m_instrumentBags.size();
+    inst.insert(inst.end(), at(Inst, instruments), at(Inst, instruments) + 22);
+    putLe16(inst.data() + inst.size() - 2, std::uint32_t(ibag.size() / 4));
+    putLe16(terminal, std::uint32_t(igen.size() / 4));
+    putLe16(terminal + 2, std::uint32_t(imod.size() / 10));
+    ibag.insert(ibag.end(), terminal, terminal + 4);
+    if (m_chunks[Igen].size > 0)
+        igen.insert(
+            igen.end(), at(Igen, m_chunks[Igen].size / 4 - 1), at(Igen, 0) + m_chunks[Igen].size);
+    if (m_chunks[Imod].size > 0)
+        imod.insert(
+            imod.end(), at(Imod, m_chunks[Imod].size / 10 - 1), at(Imod, 0) + m_chunks[Imod].size);
+    append(Inst, inst);
+    append(Ibag, ibag);
+    append(Imod, imod);
+    append(Igen, igen);
+    // The sample headers (and anything after them) as they are.
+    out.insert(out.end(), data + m_chunks[Shdr].begin - 8, data + m_pdta.size());
     putLe32(out.data() + 4, std::uint32_t(out.size() - 8));
     return out;
 }

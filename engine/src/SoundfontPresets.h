@@ -12,8 +12,9 @@ namespace tunedeck {
 // The preset part of a SoundFont 2 (or 3) file: its `LIST pdta` chunk, which must be the file's
 // last top-level chunk. From it, pdta() writes a replacement in which every preset is still listed
 // (so a synthesiser resolves banks, programs and fall-backs as with the whole file) but only the
-// chosen ones keep their zones. Instruments and sample headers are passed through unchanged, so
-// sample offsets still point into the real file.
+// chosen ones keep their zones, and only the instruments those zones play are kept (when the
+// instrument part is consistent; else it is passed through for the synthesiser to judge). Sample
+// headers are passed through unchanged, so sample offsets still point into the real file.
 class SoundfontPresets {
 public:
     // The largest preset part accepted: real ones are a few hundred kilobytes.
@@ -37,7 +38,7 @@ public:
     int program(std::size_t preset) const { return m_presets[preset].program; }
 
     // The whole `LIST pdta` chunk with only the presets `keep` is true for (by index) keeping
-    // their zones, generators and modulators; the others have none.
+    // their zones, generators and modulators, and the instruments they play; the others have none.
     std::vector<std::uint8_t> pdta(const std::function<bool(std::size_t)> &keep) const;
 
 private:
@@ -56,6 +57,9 @@ private:
     std::vector<std::uint8_t> m_pdta; // the chunk as in the file, header included
     Range m_chunks[ChunkCount];
     std::vector<Preset> m_presets;
+    // Each instrument's first bag, without the terminal record; empty when the instrument part
+    // is not consistent enough to be cut and is passed through whole.
+    std::vector<std::uint16_t> m_instrumentBags;
 };
 
 } // namespace tunedeck
