@@ -474,6 +474,21 @@ class RenderSafety(unittest.TestCase):
                     after = contents(folder)
                     self.assertEqual(after, before)
 
+    def test_a_link_is_written_through(self):
+        """A target that is a symbolic link (/dev/stdout sent to a file, say) stays one: the
+        render replaces the file it names."""
+        with tempfile.TemporaryDirectory() as folder:
+            real = os.path.join(folder, "real.wav")
+            link = os.path.join(folder, "link.wav")
+            with open(real, "wb") as earlier:
+                earlier.write(b"earlier")
+            os.symlink("real.wav", link)
+            result = run("--render", link, WAVE)
+            self.assertEqual((result.returncode, result.stderr), (0, ""))
+            self.assertTrue(os.path.islink(link))
+            with open(real, "rb") as rendered:
+                self.assertEqual(rendered.read(4), b"RIFF")
+
     def test_fifo_without_reader_is_refused(self):
         with tempfile.TemporaryDirectory() as folder:
             fifo = os.path.join(folder, "fifo")

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -140,15 +141,22 @@ std::optional<RenderTarget> RenderTarget::open(
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         return RenderTarget(fd, path, {});
     }
+    // A symbolic link (/dev/stdout when the output goes to a file, say) stays: the file it names
+    // is replaced.
+    std::string file = path;
+    if (char *resolved = ::realpath(path, nullptr)) {
+        file = resolved;
+        std::free(resolved);
+    }
     std::string temporary;
-    const int fd = createTemporary(path, temporary);
+    const int fd = createTemporary(file.c_str(), temporary);
     if (fd < 0) {
         why = errnoText();
         return std::nullopt;
     }
     // The finished file keeps the permissions of the one it replaces.
     ::fchmod(fd, target.st_mode & 07777);
-    return RenderTarget(fd, path, temporary);
+    return RenderTarget(fd, file, temporary);
 }
 
 SNDFILE *RenderTarget::openSound(SF_INFO &info)
