@@ -59,10 +59,11 @@ end_pass
 
 begin_pass "Threaded tests under ThreadSanitizer"
 # The tests whose code runs on threads of its own: the engine's device, notices, wave decoders
-# (and their stress test) and song readers (on the null output and on SDL's dummy driver), the
-# player's device, the about box, the splash, the scrolling panel's worker, the folder reader.
-tsan_tests=(DeviceTest HostileFilesTest WaveStressTest TMediaPlayerTest OrvAboutBoxTest
-    SplashScreenTest ScrollTextPanelThreadTest TickTimerTest FilCtl95Test)
+# (and their stress test) and song readers (on the null output and on SDL's dummy driver, with
+# a song's own soundfont), the player's device, the about box, the splash, the scrolling
+# panel's worker, the folder reader.
+tsan_tests=(DeviceTest HostileFilesTest WaveStressTest SongBankTest TMediaPlayerTest
+    OrvAboutBoxTest SplashScreenTest ScrollTextPanelThreadTest TickTimerTest FilCtl95Test)
 # The hostile files on the SDL output and the large-song reader: the null-output rows do the
 # same calls on one thread fewer, at twice the time.
 declare -A tsan_filter=([HostileFilesTest]='*/Sdl:*ALargeSong*:*WaveFiles*')

@@ -361,6 +361,9 @@ void WaveSource::restart(std::uint64_t seek)
     const long long frame = std::min<long long>(
         static_cast<long long>(static_cast<long double>(requestMs(seek)) * m_fileRate / 1000.0L),
         m_frames);
+    // A fault of the last reading (a file cut short, a disk that did not answer) is tried again:
+    // it may be gone.
+    m_failure.store(-1, std::memory_order_release);
     if (sf_seek(m_file, frame, SEEK_SET) < 0)
         fail(Error::Code::Io);
     if (m_converter)
@@ -537,6 +540,7 @@ void WaveSource::seekMs(std::uint32_t positionMs) noexcept
     m_baseMs = positionMs;
     m_outFrames = 0;
     m_starved = 0;
+    m_stalled.store(false, std::memory_order_release);
     m_atEnd = false;
     m_reading.store(serial, std::memory_order_release);
 }

@@ -165,8 +165,9 @@ TEST_F(HostileFiles, ABurstAtOneTickIsSentBlockByBlock)
     EXPECT_EQ(renderToEnd(device), kRate500ms);
 }
 
-// Wave files are read as they play: one cut short meanwhile fails the run with its reason, and
-// one longer than any decoded buffer could hold plays and seeks like a short one.
+// Wave files are read as they play: one cut short meanwhile fails the run with its reason (and
+// plays again once it can be read again), and one longer than any decoded buffer could hold
+// plays and seeks like a short one.
 TEST_F(HostileFiles, WaveFilesAreReadWhilePlaying)
 {
     ASSERT_FALSE(s_files.empty()) << "the set cannot be written to " << s_dir;
@@ -175,6 +176,7 @@ TEST_F(HostileFiles, WaveFilesAreReadWhilePlaying)
 
     const auto cut = s_dir / "cut.wav";
     ASSERT_TRUE(testsupport::writeWave(cut, 44'100, 2, 44'100 * 30));
+    const auto whole = std::filesystem::file_size(cut);
     ASSERT_TRUE(device.open(cut));
     std::filesystem::resize_file(cut, 4096);
     device.play();
@@ -183,12 +185,18 @@ TEST_F(HostileFiles, WaveFilesAreReadWhilePlaying)
     EXPECT_EQ(failed->kind, tunedeck::Notice::Kind::Failed);
     EXPECT_EQ(failed->reason, Error::Code::Truncated);
     EXPECT_EQ(failed->runId, device.runId());
+    std::filesystem::resize_file(cut, whole); // its frames back (silent ones)
+    ASSERT_TRUE(device.seekMs(device.lengthMs() - 300));
+    device.play();
+    const auto replayed = notices.waitFor(1);
+    ASSERT_TRUE(replayed.has_value());
+    EXPECT_EQ(replayed->kind, tunedeck::Notice::Kind::Finished);
 
     const auto &longWave = file("over 2 hours").path;
     ASSERT_TRUE(device.open(longWave));
     ASSERT_TRUE(device.seekMs(device.lengthMs() - 300));
     device.play();
-    const auto finished = notices.waitFor(1);
+    const auto finished = notices.waitFor(2);
     ASSERT_TRUE(finished.has_value());
     EXPECT_EQ(finished->kind, tunedeck::Notice::Kind::Finished);
     EXPECT_EQ(device.positionMs(), device.lengthMs());
