@@ -28,6 +28,9 @@ public:
     // always do: the last frames a FLAC or Ogg Vorbis encoder writes while the file is closed
     // fail without a word. writeError() and commit() then say why.
     SNDFILE *openSound(SF_INFO &info);
+    // Whether the sound goes into a file of the target's own, which can be gone back over (not
+    // into a FIFO or a device).
+    bool seekable() const { return !m_temporary.empty(); }
     // Why a write into the file failed, if one did.
     std::optional<std::string> writeError() const;
 

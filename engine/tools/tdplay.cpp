@@ -274,10 +274,27 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
             "tdplay: %s: the name must end in .wav, .flac or .ogg to tell the format\n", outPath);
         return 2;
     }
+    const std::uint64_t limit
+        = maxSeconds == 0 ? ~std::uint64_t { 0 } : maxSeconds * std::uint64_t(device.sampleRate());
+    // A song that marks a loop repeats only that part, so it may end before this.
+    const std::uint64_t planned = std::min(limit,
+        std::uint64_t { device.playLengthMs() } * std::uint64_t(device.sampleRate()) / 1000
+            * std::uint64_t(settings.loopCount));
     SF_INFO info {};
     info.samplerate = device.sampleRate();
     info.channels = 2;
     info.format = *format;
+    // A wave file's sizes have 32 bits: a render planned longer goes into RF64, the wave file
+    // with 64-bit sizes, where the file can be gone back over; into a stream it is cut off with
+    // an error rather than written with sizes that wrapped round.
+    const std::uint64_t frameBytes = (*format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 ? 4 : 8;
+    constexpr std::uint64_t kWaveDataBytes = 0xFFFFFFFFu - 4096; // less room for the header
+    const bool wave = (*format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV;
+    if (wave && target->seekable() && planned > kWaveDataBytes / frameBytes)
+        info.format = SF_FORMAT_RF64 | (*format & SF_FORMAT_SUBMASK);
+    const std::uint64_t fits = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV
+        ? kWaveDataBytes / frameBytes
+        : ~std::uint64_t { 0 };
     SNDFILE *out = target->openSound(info);
     if (!out) {
         std::fprintf(
@@ -288,24 +305,26 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
     if ((*format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT)
         sf_command(out, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     std::vector<float> block(kRenderBlockFrames * 2);
-    const std::uint64_t limit
-        = maxSeconds == 0 ? ~std::uint64_t { 0 } : maxSeconds * std::uint64_t(device.sampleRate());
     std::uint64_t total = 0;
-    // A song that marks a loop repeats only that part, so it may end before the bar is full.
-    Progress progress(std::min(limit,
-        std::uint64_t { device.playLengthMs() } * std::uint64_t(device.sampleRate()) / 1000
-            * std::uint64_t(settings.loopCount)));
+    Progress progress(planned);
     device.play();
     bool written = true;
+    bool tooLong = false;
     while (device.isPlaying() && written && total < limit && !g_interrupted) {
         const std::size_t frames = device.pump(block);
         const auto keep = static_cast<sf_count_t>(std::min<std::uint64_t>(frames, limit - total));
-        written = sf_writef_float(out, block.data(), keep) == keep;
+        tooLong = std::uint64_t(keep) > fits - total;
+        written = !tooLong && sf_writef_float(out, block.data(), keep) == keep;
         total += std::uint64_t(keep);
         progress.update(total);
     }
     progress.finish();
-    if (!written) {
+    if (tooLong) {
+        std::fprintf(stderr,
+            "tdplay: %s: a wave file holds at most 4 GiB of sound, and this render is longer "
+            "(give a .flac name, or --max-seconds)\n",
+            tdplay::shown(outPath).c_str());
+    } else if (!written) {
         std::fprintf(stderr, "tdplay: %s: writing failed: %s\n", tdplay::shown(outPath).c_str(),
             target->writeError().value_or(sf_strerror(out)).c_str());
     }
