@@ -346,8 +346,12 @@ WaveSource::Step WaveSource::nextStep(std::uint64_t &seek)
     for (;;) {
         if (m_stopping)
             return Step::Stop;
+        // The render thread's own seek, when newer, stands for the last request from now on:
+        // left behind, the older one would look newer again once the serials wrap round.
         const std::uint64_t own = m_unannounced.load(std::memory_order_acquire);
-        seek = newer(requestSerial(own), requestSerial(m_request)) ? own : m_request;
+        if (newer(requestSerial(own), requestSerial(m_request)))
+            m_request = own;
+        seek = m_request;
         if (requestSerial(seek) != m_answered)
             return Step::Seek;
         if (!m_ended && roomInRing() >= std::size_t(kChunkFrames))
@@ -532,9 +536,16 @@ void WaveSource::seekMs(std::uint32_t positionMs) noexcept
     } else if (positionMs == m_baseMs && m_outFrames == 0 && !m_atEnd) {
         return; // there already, with nothing played since
     } else {
-        // Nobody announced this one: the decoder finds it when it next looks.
+        // Nobody announced this one: the decoder finds it when it next looks. It takes the place
+        // of the last announcement too (unless the owner made a new one meanwhile), which would
+        // otherwise look newer again once the serials wrap round (a wave looped 32768 times).
         serial = static_cast<std::uint16_t>(m_serials.fetch_add(1, std::memory_order_relaxed) + 1);
-        m_unannounced.store(packRequest(serial, positionMs), std::memory_order_release);
+        const std::uint64_t request = packRequest(serial, positionMs);
+        m_unannounced.store(request, std::memory_order_release);
+        std::uint64_t stale = announced;
+        m_announced.compare_exchange_strong(stale, request, std::memory_order_acq_rel);
+        if (m_offline)
+            m_wake.notify_one(); // the owner's thread: it may wake the decoder
     }
     m_want = serial;
     m_baseMs = positionMs;

@@ -377,10 +377,18 @@ TEST_F(ListenerControls, LoopsRepeatTheMarkedPartWithItsStateRestored)
     device.setLoopCount(1);
     EXPECT_LE(renderToEnd(device), kRate);
 
-    // A wave file plays whole, twice.
+    // A wave file plays whole, twice; a short one as often as asked, far more times than its
+    // seeks are numbered apart (16 bits).
     ASSERT_TRUE(device.open(tone("tone.wav", 440.0, 500)));
     device.setLoopCount(2);
     EXPECT_NEAR(double(renderToEnd(device)), double(kRate), 64.0);
+    ASSERT_TRUE(device.open(tone("click.wav", 440.0, 1)));
+    device.setLoopCount(1);
+    const std::size_t once = renderToEnd(device);
+    ASSERT_GT(once, 0u);
+    ASSERT_TRUE(device.seekMs(0));
+    device.setLoopCount(40000);
+    EXPECT_EQ(renderToEnd(device), 40000 * once);
 }
 
 } // namespace
