@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <span>
 #include <string>
 
 namespace tunedeck {
@@ -86,10 +87,69 @@ Result<WaveFacts> factsOf(const SF_INFO &info)
     return facts;
 }
 
-// Mixes any channel count down (or up) to stereo: mono goes to both sides; of more channels, the
-// even ones feed the left and the odd ones the right, each side averaged so nothing clips more
-// than the source did.
-void toStereo(const float *in, std::size_t frames, int channels, float *out)
+// How much of each of more than two channels goes to the left and to the right. Where the file
+// says where its channels stand, a channel on one side goes to that side, one in the middle to
+// both at -3 dB, and the low-frequency one is left out; else the even ones feed the left and the
+// odd ones the right. Each side is then scaled so that nothing clips more than the source did.
+std::vector<std::array<float, 2>> stereoMix(SNDFILE *file, int channels)
+{
+    std::vector<std::array<float, 2>> mix(static_cast<std::size_t>(channels));
+    std::vector<int> map(static_cast<std::size_t>(channels));
+    const bool mapped
+        = sf_command(file, SFC_GET_CHANNEL_MAP_INFO, map.data(), int(map.size() * sizeof(int)))
+        == SF_TRUE;
+    constexpr float kMiddle = 0.70710678f;
+    for (std::size_t c = 0; c < mix.size(); ++c) {
+        mix[c] = c % 2 == 0 ? std::array { 1.0f, 0.0f } : std::array { 0.0f, 1.0f };
+        switch (mapped ? map[c] : SF_CHANNEL_MAP_INVALID) {
+        case SF_CHANNEL_MAP_MONO:
+        case SF_CHANNEL_MAP_CENTER:
+        case SF_CHANNEL_MAP_FRONT_CENTER:
+        case SF_CHANNEL_MAP_REAR_CENTER:
+        case SF_CHANNEL_MAP_TOP_CENTER:
+        case SF_CHANNEL_MAP_TOP_FRONT_CENTER:
+        case SF_CHANNEL_MAP_TOP_REAR_CENTER:
+            mix[c] = { kMiddle, kMiddle };
+            break;
+        case SF_CHANNEL_MAP_LFE:
+            mix[c] = { 0.0f, 0.0f };
+            break;
+        case SF_CHANNEL_MAP_LEFT:
+        case SF_CHANNEL_MAP_FRONT_LEFT:
+        case SF_CHANNEL_MAP_REAR_LEFT:
+        case SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER:
+        case SF_CHANNEL_MAP_SIDE_LEFT:
+        case SF_CHANNEL_MAP_TOP_FRONT_LEFT:
+        case SF_CHANNEL_MAP_TOP_REAR_LEFT:
+            mix[c] = { 1.0f, 0.0f };
+            break;
+        case SF_CHANNEL_MAP_RIGHT:
+        case SF_CHANNEL_MAP_FRONT_RIGHT:
+        case SF_CHANNEL_MAP_REAR_RIGHT:
+        case SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER:
+        case SF_CHANNEL_MAP_SIDE_RIGHT:
+        case SF_CHANNEL_MAP_TOP_FRONT_RIGHT:
+        case SF_CHANNEL_MAP_TOP_REAR_RIGHT:
+            mix[c] = { 0.0f, 1.0f };
+            break;
+        default:
+            break;
+        }
+    }
+    for (int side = 0; side < 2; ++side) {
+        float sum = 0.0f;
+        for (const auto &gains : mix)
+            sum += gains[std::size_t(side)];
+        for (auto &gains : mix)
+            gains[std::size_t(side)] /= sum > 0.0f ? sum : 1.0f;
+    }
+    return mix;
+}
+
+// Mixes any channel count down (or up) to stereo: mono goes to both sides, more channels as
+// `mix` (stereoMix()) says.
+void toStereo(const float *in, std::size_t frames, int channels,
+    std::span<const std::array<float, 2>> mix, float *out)
 {
     if (channels == 1) {
         for (std::size_t i = 0; i < frames; ++i)
@@ -100,15 +160,16 @@ void toStereo(const float *in, std::size_t frames, int channels, float *out)
         std::memcpy(out, in, frames * 2 * sizeof(float));
         return;
     }
-    const int leftCount = (channels + 1) / 2;
-    const int rightCount = channels / 2;
     for (std::size_t i = 0; i < frames; ++i) {
         float left = 0.0f;
         float right = 0.0f;
-        for (int c = 0; c < channels; ++c)
-            (c % 2 == 0 ? left : right) += in[i * std::size_t(channels) + std::size_t(c)];
-        out[2 * i] = left / float(leftCount);
-        out[2 * i + 1] = right / float(rightCount);
+        for (int c = 0; c < channels; ++c) {
+            const float sample = in[i * std::size_t(channels) + std::size_t(c)];
+            left += sample * mix[std::size_t(c)][0];
+            right += sample * mix[std::size_t(c)][1];
+        }
+        out[2 * i] = left;
+        out[2 * i + 1] = right;
     }
 }
 
@@ -185,6 +246,8 @@ Result<std::unique_ptr<WaveSource>> WaveSource::open(
 
     WaveSource &s = *source;
     s.m_channels = info.channels;
+    if (info.channels > 2)
+        s.m_mix = stereoMix(file, info.channels);
     s.m_fileRate = static_cast<std::uint32_t>(info.samplerate);
     s.m_outputRate = static_cast<std::uint32_t>(outputRate);
     s.m_frames = info.frames;
@@ -285,7 +348,7 @@ long WaveSource::readFileCallback(void *context, float **data)
         if (got <= 0)
             return 0;
     }
-    toStereo(s.m_fileChunk.data(), std::size_t(got), s.m_channels, s.m_stereoChunk.data());
+    toStereo(s.m_fileChunk.data(), std::size_t(got), s.m_channels, s.m_mix, s.m_stereoChunk.data());
     s.m_decodedFrames += got;
     *data = s.m_stereoChunk.data();
     return static_cast<long>(got);

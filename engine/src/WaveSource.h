@@ -3,6 +3,7 @@
 #include "Source.h"
 #include "tunedeck/SongText.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -124,6 +125,8 @@ private:
     // Fixed at open.
     SNDFILE *m_file = nullptr;
     int m_channels = 0;
+    std::vector<std::array<float, 2>> m_mix; // of more than two channels: each one's part of
+                                             // the left and the right
     std::uint32_t m_fileRate = 0;
     std::uint32_t m_outputRate = 0;
     long long m_frames = 0;

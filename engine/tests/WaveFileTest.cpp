@@ -156,6 +156,51 @@ TEST_P(WaveFiles, PlayAtTheOutputRateWithoutArtefacts)
     EXPECT_LT(largestStep, steepest * 1.2 + (wave.lossy ? 0.05 : 0.005));
 }
 
+// A 5.1 file that says where its channels stand: what is in front of the listener, or behind
+// on one side, is heard there; the low-frequency channel is left out.
+TEST(WaveLayout, SurroundChannelsGoWhereTheyStand)
+{
+    const auto path = std::filesystem::temp_directory_path()
+        / ("tunedeck-wave-" + std::to_string(::getpid()) + "-surround.wav");
+    const struct {
+        int channel;
+        double left;
+        double right;
+    } rows[] = { { 0, 1.0, 0.0 }, { 2, 1.0, 1.0 }, { 3, 0.0, 0.0 }, { 5, 0.0, 1.0 } };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.channel);
+        SF_INFO info {};
+        info.samplerate = kOutputRate;
+        info.channels = 6;
+        info.format = SF_FORMAT_WAVEX | SF_FORMAT_FLOAT;
+        SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr);
+        int map[]
+            = { SF_CHANNEL_MAP_FRONT_LEFT, SF_CHANNEL_MAP_FRONT_RIGHT, SF_CHANNEL_MAP_FRONT_CENTER,
+                  SF_CHANNEL_MAP_LFE, SF_CHANNEL_MAP_REAR_LEFT, SF_CHANNEL_MAP_REAR_RIGHT };
+        sf_command(file, SFC_SET_CHANNEL_MAP_INFO, map, sizeof map);
+        std::vector<float> frames(6 * kOutputRate / 10);
+        for (std::size_t i = std::size_t(row.channel); i < frames.size(); i += 6)
+            frames[i] = float(
+                kAmplitude * std::sin(2 * std::numbers::pi * 440 * double(i / 6) / kOutputRate));
+        ASSERT_EQ(sf_writef_float(file, frames.data(), kOutputRate / 10), kOutputRate / 10);
+        sf_close(file);
+
+        Device device(nullptr, OutputMode::Offline);
+        ASSERT_TRUE(device.open(path));
+        std::vector<float> sound;
+        const std::size_t rendered = renderToEnd(device, &sound);
+        const double left = rms(sound, 0, 0, rendered);
+        const double right = rms(sound, 1, 0, rendered);
+        EXPECT_EQ(left > 0.01, row.left > 0) << left;
+        EXPECT_EQ(right > 0.01, row.right > 0) << right;
+        if (row.left > 0 && row.right > 0) {
+            EXPECT_NEAR(left, right, 1e-6);
+        }
+    }
+    std::filesystem::remove(path);
+}
+
 INSTANTIATE_TEST_SUITE_P(Encodings, WaveFiles,
     ::testing::Values(WaveCase { "Pcm8Mono8k", SF_FORMAT_PCM_U8, 8000, 1, 440, true },
         WaveCase { "Pcm16Stereo44k", SF_FORMAT_PCM_16, 44100, 2, 1000, false },
