@@ -489,6 +489,29 @@ class RenderSafety(unittest.TestCase):
             with open(real, "rb") as rendered:
                 self.assertEqual(rendered.read(4), b"RIFF")
 
+    def test_a_wave_file_streams_into_a_fifo(self):
+        """Into a FIFO (or /dev/stdout piped on), a wave file goes as a stream: its header with
+        the sizes unknown, then the frames, 16-bit or float."""
+        import threading
+        for extra, tag, bits in (([], 3, 32), (["--pcm16"], 1, 16)):
+            with self.subTest(extra=extra), tempfile.TemporaryDirectory() as folder:
+                fifo = os.path.join(folder, "out.wav")
+                os.mkfifo(fifo)
+                got = []
+                reader = threading.Thread(target=lambda: got.append(open(fifo, "rb").read()))
+                reader.start()
+                result = run("--render", fifo, *extra, WAVE)
+                reader.join(60)
+                self.assertEqual((result.returncode, result.stderr), (0, ""))
+                data = got[0]
+                self.assertEqual((data[:4], data[8:16]), (b"RIFF", b"WAVEfmt "))
+                self.assertEqual(int.from_bytes(data[20:22], "little"), tag)
+                self.assertEqual(int.from_bytes(data[34:36], "little"), bits)
+                header = data.index(b"data") + 8
+                self.assertEqual(data[header - 4:header], b"\xff\xff\xff\xff")
+                # The example wave lasts 10 s: that many frames of two channels, each this big.
+                self.assertEqual(len(data) - header, 441000 * 2 * bits // 8)
+
     def test_fifo_without_reader_is_refused(self):
         with tempfile.TemporaryDirectory() as folder:
             fifo = os.path.join(folder, "fifo")

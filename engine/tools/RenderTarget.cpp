@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -25,6 +27,46 @@ std::string folderOf(const std::string &path)
 }
 
 // A new file beside `path`, hidden, readable as the target would be (the umask applies).
+// The header of a wave file of 16-bit or 32-bit float frames whose length is not known: both
+// sizes at their largest, as programs that read wave files from a pipe expect.
+bool writeStreamedWaveHeader(int fd, const SF_INFO &info)
+{
+    const bool pcm16 = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+    const std::uint32_t bytesPerSample = pcm16 ? 2 : 4;
+    const auto channels = std::uint32_t(info.channels);
+    const auto rate = std::uint32_t(info.samplerate);
+    std::vector<std::uint8_t> header;
+    const auto put = [&header](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            header.push_back(std::uint8_t(value >> (8 * i)));
+    };
+    const auto tag = [&header](const char *id) { header.insert(header.end(), id, id + 4); };
+    tag("RIFF");
+    put(0xFFFFFFFFu, 4);
+    tag("WAVE");
+    tag("fmt ");
+    put(pcm16 ? 16 : 18, 4);
+    put(pcm16 ? 1 : 3, 2); // integer PCM, or IEEE float
+    put(channels, 2);
+    put(rate, 4);
+    put(rate * channels * bytesPerSample, 4);
+    put(channels * bytesPerSample, 2);
+    put(bytesPerSample * 8, 2);
+    if (!pcm16)
+        put(0, 2); // no extension
+    tag("data");
+    put(0xFFFFFFFFu, 4);
+    for (std::size_t done = 0; done < header.size();) {
+        const ssize_t written = ::write(fd, header.data() + done, header.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += std::size_t(written);
+    }
+    return true;
+}
+
 int createTemporary(const std::string &path, std::string &temporary)
 {
     const auto slash = path.rfind('/');
@@ -163,8 +205,19 @@ SNDFILE *RenderTarget::openSound(SF_INFO &info)
 {
     // A FIFO or a device cannot seek back to finish a header: libsndfile writes those as the
     // streams they are.
-    if (m_temporary.empty())
-        return sf_open_fd(m_fd, SFM_WRITE, &info, SF_FALSE);
+    if (m_temporary.empty()) {
+        if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_WAV)
+            return sf_open_fd(m_fd, SFM_WRITE, &info, SF_FALSE);
+        // libsndfile writes no wave file into a stream: the header is written here, with the
+        // sizes unknown as streamed wave files have them, and the frames after it as they are.
+        if (!writeStreamedWaveHeader(m_fd, info)) {
+            m_sink = std::make_unique<Sink>(Sink { m_fd, errno ? errno : EIO });
+            return nullptr;
+        }
+        SF_INFO raw = info;
+        raw.format = SF_FORMAT_RAW | SF_ENDIAN_LITTLE | (info.format & SF_FORMAT_SUBMASK);
+        return sf_open_fd(m_fd, SFM_WRITE, &raw, SF_FALSE);
+    }
     m_sink = std::make_unique<Sink>(Sink { m_fd });
     SF_VIRTUAL_IO io { Sink::length, Sink::seek, Sink::read, Sink::write, Sink::tell };
     return sf_open_virtual(&io, SFM_WRITE, &info, m_sink.get());

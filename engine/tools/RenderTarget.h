@@ -23,10 +23,12 @@ public:
     RenderTarget(const RenderTarget &) = delete;
     ~RenderTarget();
 
-    // Opens the sound file libsndfile writes here, or null (sf_strerror(nullptr) says why).
-    // Into a file of the target's own, every write is checked here, as libsndfile does not
-    // always do: the last frames a FLAC or Ogg Vorbis encoder writes while the file is closed
-    // fail without a word. writeError() and commit() then say why.
+    // Opens the sound file libsndfile writes here, or null (writeError(), else
+    // sf_strerror(nullptr), says why). A wave file into a stream is written as a streamed one
+    // (header sizes unknown), as libsndfile writes none there. Into a file of the target's own,
+    // every write is checked here, as libsndfile does not always do: the last frames a FLAC or
+    // Ogg Vorbis encoder writes while the file is closed fail without a word. writeError() and
+    // commit() then say why.
     SNDFILE *openSound(SF_INFO &info);
     // Whether the sound goes into a file of the target's own, which can be gone back over (not
     // into a FIFO or a device).

@@ -285,20 +285,21 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
     info.channels = 2;
     info.format = *format;
     // A wave file's sizes have 32 bits: a render planned longer goes into RF64, the wave file
-    // with 64-bit sizes, where the file can be gone back over; into a stream it is cut off with
-    // an error rather than written with sizes that wrapped round.
+    // with 64-bit sizes; one that grows past them all the same is cut off with an error rather
+    // than written with sizes that wrapped round. (Into a stream the sizes are left unknown.)
     const std::uint64_t frameBytes = (*format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 ? 4 : 8;
     constexpr std::uint64_t kWaveDataBytes = 0xFFFFFFFFu - 4096; // less room for the header
     const bool wave = (*format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV;
     if (wave && target->seekable() && planned > kWaveDataBytes / frameBytes)
         info.format = SF_FORMAT_RF64 | (*format & SF_FORMAT_SUBMASK);
-    const std::uint64_t fits = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV
+    const std::uint64_t fits
+        = target->seekable() && (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV
         ? kWaveDataBytes / frameBytes
         : ~std::uint64_t { 0 };
     SNDFILE *out = target->openSound(info);
     if (!out) {
-        std::fprintf(
-            stderr, "tdplay: %s: %s\n", tdplay::shown(outPath).c_str(), sf_strerror(nullptr));
+        std::fprintf(stderr, "tdplay: %s: %s\n", tdplay::shown(outPath).c_str(),
+            target->writeError().value_or(sf_strerror(nullptr)).c_str());
         return 1;
     }
     // Clip instead of wrapping around where the mix is louder than full scale.
