@@ -516,6 +516,11 @@ void Synth::dropBuffered() noexcept
         static_cast<void>(write(m_scratch, buffered));
 }
 
+int Synth::selectedBank(const PresetId &id) const
+{
+    return id.bank + fluid_synth_get_bank_offset(m_synth, id.soundfont);
+}
+
 void Synth::keep(int channel, std::vector<PresetId> &kept)
 {
     fluid_preset_t *preset = fluid_synth_get_channel_preset(m_synth, channel);
@@ -525,7 +530,7 @@ void Synth::keep(int channel, std::vector<PresetId> &kept)
         fluid_preset_get_banknum(preset), fluid_preset_get_num(preset) };
     if (std::find(kept.begin(), kept.end(), id) != kept.end())
         return;
-    fluid_synth_pin_preset(m_synth, id.soundfont, id.bank, id.program);
+    fluid_synth_pin_preset(m_synth, id.soundfont, selectedBank(id), id.program);
     kept.push_back(id);
 }
 
@@ -579,7 +584,7 @@ void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel, bool 
     // The last song's presets stay until now, so the samples both use were not read again.
     for (const PresetId &id : m_kept) {
         if (std::find(kept.begin(), kept.end(), id) == kept.end())
-            fluid_synth_unpin_preset(m_synth, id.soundfont, id.bank, id.program);
+            fluid_synth_unpin_preset(m_synth, id.soundfont, selectedBank(id), id.program);
     }
     m_kept = std::move(kept);
 }

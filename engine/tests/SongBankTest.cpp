@@ -8,6 +8,7 @@
 #include "testsupport/MidiWriter.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -194,4 +195,78 @@ TEST_F(SongBank, OwnBankIsUsedWhenTheSongWasReadAheadOrWhileItOpens)
     EXPECT_EQ(ownPlayed.text.lyrics.size(), 1u);
     EXPECT_EQ(ownPlayed.text.note,
         "plays with its own SoundFont bank (bank offset 0) over the default soundfont");
+}
+
+// Allocations counted on a thread while it asks (the allocator's entry points, wrapped; the
+// sanitizers wrap them themselves).
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+thread_local bool t_counting = false;
+thread_local long t_allocations = 0;
+extern "C" {
+void *__libc_malloc(std::size_t);
+void *__libc_calloc(std::size_t, std::size_t);
+void *__libc_realloc(void *, std::size_t);
+void *malloc(std::size_t size)
+{
+    t_allocations += t_counting ? 1 : 0;
+    return __libc_malloc(size);
+}
+void *calloc(std::size_t count, std::size_t size)
+{
+    t_allocations += t_counting ? 1 : 0;
+    return __libc_calloc(count, size);
+}
+void *realloc(void *block, std::size_t size)
+{
+    t_allocations += t_counting ? 1 : 0;
+    return __libc_realloc(block, size);
+}
+}
+#endif
+
+// The bank's presets a song chooses are held from the open on, whatever the bank's offset (1
+// when the file gives none; the song selects them by it), as the default font's are: playing
+// and playing again allocate no more than the same song does without a bank of its own (on the
+// render thread, which must not allocate; the count here includes the caller's own).
+TEST_F(SongBank, OwnBanksPresetsAreHeldBeforeTheSongPlays)
+{
+    if (!fs::exists(kSmall))
+        GTEST_SKIP() << "needs " << kSmall;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers count allocations their own way";
+#else
+    ::setenv("TUNEDECK_SOUNDFONT", kSmall, 1);
+    const auto allocationsWhilePlaying = [](const fs::path &song) {
+        tunedeck::Device device(nullptr, tunedeck::OutputMode::Offline);
+        EXPECT_TRUE(device.open(song).ok());
+        std::vector<float> sound;
+        sound.reserve(2 * 2 * 44100);
+        std::vector<long> counts;
+        for (int pass = 0; pass < 2; ++pass) {
+            EXPECT_TRUE(device.seekMs(0));
+            t_allocations = 0;
+            t_counting = true;
+            renderToEnd(device, &sound, 44100);
+            t_counting = false;
+            counts.push_back(t_allocations);
+        }
+        EXPECT_GT(peak(sound), 0.01f);
+        return counts;
+    };
+    for (const int offset : { 0, 1, 2 }) {
+        SCOPED_TRACE(offset);
+        testsupport::TrackWriter track;
+        track.controller(0, 0, 0, offset).program(0, 0, 19).noteOn(0, 0, 60, 100);
+        track.noteOff(480, 0, 60).endOfTrack(0);
+        const auto bytes = testsupport::SmfWriter(0, 480).track(track).bytes();
+        const fs::path plain = folder / "plain.mid";
+        const fs::path own = folder / "own.rmi";
+        ASSERT_TRUE(testsupport::writeFile(plain, bytes));
+        ASSERT_TRUE(testsupport::writeFile(own, rmiWithBank(bytes, fileBytes(kSmall), offset)));
+        const auto withBank = allocationsWhilePlaying(own);
+        const auto without = allocationsWhilePlaying(plain);
+        for (std::size_t pass = 0; pass < withBank.size(); ++pass)
+            EXPECT_LE(withBank[pass], without[pass]) << "pass " << pass;
+    }
+#endif
 }

@@ -91,6 +91,9 @@ private:
     };
     // Pins the preset chosen on `channel` unless `kept` holds it already.
     void keep(int channel, std::vector<PresetId> &kept);
+    // The bank a song selects `id` by (FluidSynth pins and unpins by it): the preset's own bank
+    // moved by its font's bank offset (a song's own bank is moved up, by 1 unless it says).
+    int selectedBank(const PresetId &id) const;
 
     // Loads again, with zones for just the presets in `kept`, each soundfont whose zoned set
     // changes; the previous set stays until the new one is read, unless `heldElsewhere`.
