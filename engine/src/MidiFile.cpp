@@ -83,9 +83,11 @@ int channelDataBytes(std::uint8_t status)
 class MidiParser {
 public:
     // `owned`, when given, holds `input` and is emptied once the events are read.
-    explicit MidiParser(Bytes input, std::vector<std::uint8_t> *owned = nullptr)
+    explicit MidiParser(Bytes input, std::vector<std::uint8_t> *owned = nullptr,
+        const std::atomic<bool> *cancel = nullptr)
         : m_input(input)
         , m_owned(owned)
+        , m_cancel(cancel)
     { }
 
     Result<MidiFile> run();
@@ -111,6 +113,8 @@ private:
 
     Bytes m_input;
     std::vector<std::uint8_t> *m_owned;
+    const std::atomic<bool> *m_cancel;
+    std::size_t m_looked = 0; // events looked at, in both passes
     MidiFile m_file;
     // The first pass only counts events and payload bytes, so the second stores them without
     // ever growing a buffer; both passes meet the same faults.
@@ -384,6 +388,8 @@ Result<void> MidiParser::parseTrack(std::size_t begin, std::size_t end, std::uin
 
         tick = event.tick();
         m_trackEndTick = tick;
+        if (m_cancel && (++m_looked & 0xFFFF) == 0 && m_cancel->load(std::memory_order_relaxed))
+            return fail(Error::Code::Io, "reading was given up", eventStart);
         keep(event, track);
         if (event.isMeta() && event.metaType == kMetaEndOfTrack)
             break;
@@ -532,12 +538,12 @@ Result<MidiFile> MidiFile::parse(std::span<const std::uint8_t> data)
     return MidiParser(data).run();
 }
 
-Result<MidiFile> MidiFile::parse(std::vector<std::uint8_t> &&data)
+Result<MidiFile> MidiFile::parse(std::vector<std::uint8_t> &&data, const std::atomic<bool> *cancel)
 {
-    return MidiParser(data, &data).run();
+    return MidiParser(data, &data, cancel).run();
 }
 
-Result<MidiFile> MidiFile::read(const std::filesystem::path &path)
+Result<MidiFile> MidiFile::read(const std::filesystem::path &path, const std::atomic<bool> *cancel)
 {
     std::error_code error;
     const auto status = std::filesystem::status(path, error);
@@ -561,6 +567,8 @@ Result<MidiFile> MidiFile::read(const std::filesystem::path &path)
         return fail(Error::Code::Malformed, "larger than any MIDI song can be", 0);
     bytes.reserve(std::min<std::uintmax_t>(error ? 0 : listed, kMaxBytes + 1) + kBlockBytes);
     while (in && got <= kMaxBytes) {
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            return fail(Error::Code::Io, "reading was given up", got);
         bytes.resize(got + kBlockBytes);
         in.read(reinterpret_cast<char *>(bytes.data() + got), kBlockBytes);
         got += static_cast<std::size_t>(in.gcount());
@@ -570,7 +578,7 @@ Result<MidiFile> MidiFile::read(const std::filesystem::path &path)
     bytes.resize(got);
     if (got > kMaxBytes)
         return fail(Error::Code::Malformed, "larger than any MIDI song can be", 0);
-    return parse(std::move(bytes));
+    return parse(std::move(bytes), cancel);
 }
 
 bool MidiFile::looksLikeMidi(std::span<const std::uint8_t> data)

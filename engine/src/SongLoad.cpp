@@ -91,8 +91,8 @@ std::shared_ptr<ReadAhead> ReadAhead::start(
 namespace {
 
 // The song `path` holds, if it is a regular file holding one (reading a pipe or a device could
-// take forever).
-std::optional<MidiFile> songAt(const std::filesystem::path &path)
+// take forever); nothing once `cancel` is true.
+std::optional<MidiFile> songAt(const std::filesystem::path &path, const std::atomic<bool> *cancel)
 {
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error))
@@ -100,7 +100,7 @@ std::optional<MidiFile> songAt(const std::filesystem::path &path)
     auto sniffed = sniff(path);
     if (!sniffed || sniffed.value().container != Container::Midi)
         return std::nullopt;
-    auto song = MidiFile::read(path);
+    auto song = MidiFile::read(path, cancel);
     if (!song)
         return std::nullopt;
     return std::move(song).value();
@@ -111,7 +111,8 @@ std::optional<MidiFile> songAt(const std::filesystem::path &path)
 void ReadAhead::read()
 {
     std::unique_ptr<Synth> holder;
-    if (auto song = m_cancel.load(std::memory_order_acquire) ? std::nullopt : songAt(m_path);
+    if (auto song
+        = m_cancel.load(std::memory_order_acquire) ? std::nullopt : songAt(m_path, &m_cancel);
         song && !m_cancel.load(std::memory_order_acquire)) {
         if (auto made = Synth::create(m_sampleRate)) {
             holder = std::move(made).value();
@@ -188,7 +189,7 @@ struct SongLoad::Shared {
     {
         const bool readHere = path.has_value();
         if (readHere) {
-            auto read = MidiFile::read(*path);
+            auto read = MidiFile::read(*path, &abandoned);
             if (!read)
                 return fail(read.error());
             parsed = std::move(read).value();

@@ -189,6 +189,29 @@ TEST(MidiFormats, ReadTellsMissingFilesFromUnreadableOnes)
     EXPECT_EQ(folder.error().code, Error::Code::Io);
 }
 
+// Reading that is given up (the song is no longer wanted) stops, at the file or in its events;
+// not given up, the same song reads whole.
+TEST(MidiFormats, ReadingGivenUpStops)
+{
+    testsupport::TrackWriter track;
+    for (int i = 0; i < 40'000; ++i)
+        track.noteOn(1, 0, 60, 100).noteOff(1, 0, 60);
+    const Bytes song = testsupport::SmfWriter(0, 480).track(track.endOfTrack(0)).bytes();
+    const testsupport::ScratchDir dir;
+    ASSERT_TRUE(testsupport::writeFile(dir.path() / "long.mid", song));
+    std::atomic<bool> cancel { false };
+    const auto read = MidiFile::read(dir.path() / "long.mid", &cancel);
+    ASSERT_TRUE(read.ok()) << describe(read);
+    EXPECT_EQ(read.value().events().size(), 80'001u);
+    cancel = true;
+    const auto atTheFile = MidiFile::read(dir.path() / "long.mid", &cancel);
+    const auto inTheEvents = MidiFile::parse(Bytes(song), &cancel);
+    ASSERT_FALSE(atTheFile.ok());
+    ASSERT_FALSE(inTheEvents.ok());
+    EXPECT_EQ(atTheFile.error().code, Error::Code::Io);
+    EXPECT_EQ(inTheEvents.error().code, Error::Code::Io);
+}
+
 // Running status leaves out repeated status bytes; the events are the same either way.
 TEST(MidiEvents, RunningStatusGivesTheSameEventsAsFullStatusBytes)
 {

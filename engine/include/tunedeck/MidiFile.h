@@ -4,6 +4,7 @@
 #include "tunedeck/SongText.h"
 #include "tunedeck/TempoMap.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -75,10 +76,15 @@ public:
     // not events); Error::offset gives the byte where the fault was found.
     [[nodiscard]] static Result<MidiFile> parse(std::span<const std::uint8_t> data);
     // The same, for bytes the reader may let go of (emptying `data`) once the events are read.
-    [[nodiscard]] static Result<MidiFile> parse(std::vector<std::uint8_t> &&data);
+    // With `cancel`, stops (failing with Io) soon after it becomes true.
+    [[nodiscard]] static Result<MidiFile> parse(
+        std::vector<std::uint8_t> &&data, const std::atomic<bool> *cancel = nullptr);
     // Reads the whole file, then parses it. Fails with Error::Code::FileNotFound or Io, or
     // Malformed for a file larger than kMaxBytes; the kind is decided by content, not name.
-    [[nodiscard]] static Result<MidiFile> read(const std::filesystem::path &path);
+    // With `cancel`, stops (failing with Io) soon after it becomes true: a song no longer
+    // wanted costs no more reading.
+    [[nodiscard]] static Result<MidiFile> read(
+        const std::filesystem::path &path, const std::atomic<bool> *cancel = nullptr);
     // Whether `data` starts like a MIDI song (an MThd chunk, or a RIFF RMID file), so a caller
     // can choose between the MIDI and wave readers by content. Looks at 12 bytes at most.
     static bool looksLikeMidi(std::span<const std::uint8_t> data);
