@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace tunedeck {
 
@@ -20,8 +21,11 @@ constexpr std::size_t kChaseScanPerCall = std::size_t { 1 } << 17;
 // ... and replays this many per call (controllers and programs cost far less than notes) ...
 constexpr std::size_t kChaseSendsPerCall = std::size_t { 1 } << 14;
 // ... and keeps at most this many to replay; a song with more order-dependent messages (bank
-// selects, data entry, sysex) before the target keeps the latest ones.
+// selects, data entry, sysex) before the target keeps the latest ones, and of what comes before
+// them only the last value of each controller, program, pressure and bend (and the bank selects
+// before a program kept so), at most this many more.
 constexpr std::size_t kChaseCapacity = std::size_t { 1 } << 16;
+constexpr std::size_t kChaseLatestOnly = 16 * (128 + 3 + 2);
 
 constexpr std::uint64_t frameAt(std::int64_t timeUs, std::uint32_t sampleRate)
 {
@@ -39,7 +43,7 @@ MidiSource::MidiSource(MidiFile file, std::shared_ptr<Synth> synth)
     const auto events = m_file.events();
     if (!events.empty())
         m_endFrame = m_file.frameOf(events.back(), m_sampleRate);
-    m_chaseList.reserve(std::min(events.size(), kChaseCapacity));
+    m_chaseList.reserve(std::min(events.size(), kChaseCapacity + kChaseLatestOnly));
     // The end is never before the length in ms (the length is truncated from the same time).
     m_endFrame
         = std::max<std::uint64_t>(m_endFrame, std::uint64_t(lengthMs()) * m_sampleRate / 1000);
@@ -133,24 +137,36 @@ bool MidiSource::chase() noexcept
         // whose effect depends on what came before (bank selects, RPN/NRPN selection and data
         // entry, channel mode messages, sysex) is kept as it is. Replayed in order, the kept
         // events leave every channel as the whole song would.
+        // Once as many are kept as the chase holds, the rest of the way back keeps only the last
+        // values, and a program's bank selects.
         std::size_t budget = kChaseScanPerCall;
         while (m_chaseScan > 0 && budget > 0 && m_chaseList.size() < m_chaseList.capacity()) {
             --budget;
             const std::size_t i = --m_chaseScan;
             const MidiEvent &event = events[i];
             const int channel = event.status & 0x0F;
+            const bool full = m_chaseList.size() >= kChaseCapacity;
             bool keep = false;
             switch (event.status & 0xF0) {
             case 0xB0: {
                 const int number = event.data1();
-                const bool dependent = number == 0 || number == 32 || number == 6 || number == 38
+                const bool bank = number == 0 || number == 32;
+                const bool dependent = bank || number == 6 || number == 38
                     || (number >= 96 && number <= 101) || number >= 120;
-                keep = dependent || !m_controllerSeen[channel][number];
+                if (!full)
+                    keep = dependent || !m_controllerSeen[channel][number];
+                else if (bank)
+                    keep = std::exchange(m_bankWanted[channel][number == 32], false)
+                        || !m_controllerSeen[channel][number];
+                else
+                    keep = !dependent && !m_controllerSeen[channel][number];
                 m_controllerSeen[channel][number] = true;
                 break;
             }
             case 0xC0:
                 keep = !m_programSeen[channel];
+                if (keep && full)
+                    m_bankWanted[channel][0] = m_bankWanted[channel][1] = true;
                 m_programSeen[channel] = true;
                 break;
             case 0xD0:
@@ -162,7 +178,7 @@ bool MidiSource::chase() noexcept
                 m_bendSeen[channel] = true;
                 break;
             default:
-                keep = event.status == 0xF0;
+                keep = event.status == 0xF0 && !full;
                 break;
             }
             if (keep)
@@ -303,6 +319,7 @@ void MidiSource::restartAt(std::size_t index, std::uint32_t ms, std::uint64_t fr
     std::memset(m_programSeen, 0, sizeof m_programSeen);
     std::memset(m_pressureSeen, 0, sizeof m_pressureSeen);
     std::memset(m_bendSeen, 0, sizeof m_bendSeen);
+    std::memset(m_bankWanted, 0, sizeof m_bankWanted);
     m_chaseScan = index;
     m_chase = Chase::Scanning;
     // One share of scanning and one of sending right away: the chase of any ordinary song ends
