@@ -141,9 +141,12 @@ std::uint32_t TempoMap::usPerQuarterAt(std::uint64_t tick) const
 detail::Uint128 TempoMap::Walker::numeratorAt(std::uint64_t tick)
 {
     const auto &segments = m_map->m_segments;
-    // A tick earlier than the last one asked for starts the walk again from the beginning.
-    if (tick < segments[m_segment].startTick)
-        m_segment = 0;
+    // Ticks asked for in order walk on from the last one's segment; any other (a seek) is
+    // looked up, which in a song of a million tempo changes is the difference between a few
+    // steps and milliseconds.
+    if (tick < segments[m_segment].startTick
+        || (m_segment + 2 < segments.size() && segments[m_segment + 2].startTick <= tick))
+        m_segment = std::size_t(&m_map->segmentAt(tick) - segments.data());
     while (m_segment + 1 < segments.size() && segments[m_segment + 1].startTick <= tick)
         ++m_segment;
     const Segment &segment = segments[m_segment];
