@@ -201,34 +201,68 @@ std::vector<std::uint8_t> SoundfontPresets::pdta(const std::function<bool(std::s
     const auto at = [&](Chunk chunk, std::size_t index) {
         return data + m_chunks[chunk].begin + index * kRecordSizes[chunk];
     };
-    const std::size_t terminalBag = m_chunks[Pbag].size / 4 - 1;
-    const auto bagStart = [&](std::size_t preset) {
-        return preset + 1 < m_presets.size() ? m_presets[preset + 1].firstBag : terminalBag;
+    // Zones (bags) with their generators and modulators, of presets or of instruments.
+    struct Zones {
+        std::vector<std::uint8_t> bags, mods, gens;
+    };
+    // Copies the bags [first, last) of `bag` (Pbag or Ibag, its modulators and generators the
+    // chunks after it) with theirs, numbered on from what `to` holds.
+    const auto copyZones = [&](Chunk bag, std::size_t first, std::size_t last, Zones &to) {
+        const auto mod = Chunk(bag + 1);
+        const auto gen = Chunk(bag + 2);
+        const std::uint32_t gens[] = { le16(at(bag, first)), le16(at(bag, last)) };
+        const std::uint32_t mods[] = { le16(at(bag, first) + 2), le16(at(bag, last) + 2) };
+        for (std::size_t i = first; i < last; ++i) {
+            std::uint8_t renumbered[4];
+            putLe16(renumbered, le16(at(bag, i)) - gens[0] + std::uint32_t(to.gens.size() / 4));
+            putLe16(renumbered + 2,
+                le16(at(bag, i) + 2) - mods[0] + std::uint32_t(to.mods.size() / 10));
+            to.bags.insert(to.bags.end(), renumbered, renumbered + 4);
+        }
+        to.gens.insert(to.gens.end(), at(gen, gens[0]), at(gen, gens[1]));
+        to.mods.insert(to.mods.end(), at(mod, mods[0]), at(mod, mods[1]));
+    };
+    // The terminal bag, and the terminal generator and modulator records when the chunks have
+    // them.
+    const auto endZones = [&](Chunk bag, Zones &to) {
+        const auto mod = Chunk(bag + 1);
+        const auto gen = Chunk(bag + 2);
+        std::uint8_t terminal[4];
+        putLe16(terminal, std::uint32_t(to.gens.size() / 4));
+        putLe16(terminal + 2, std::uint32_t(to.mods.size() / 10));
+        to.bags.insert(to.bags.end(), terminal, terminal + 4);
+        if (m_chunks[gen].size > 0)
+            to.gens.insert(to.gens.end(), at(gen, m_chunks[gen].size / 4 - 1),
+                at(gen, 0) + m_chunks[gen].size);
+        if (m_chunks[mod].size > 0)
+            to.mods.insert(to.mods.end(), at(mod, m_chunks[mod].size / 10 - 1),
+                at(mod, 0) + m_chunks[mod].size);
+    };
+    std::vector<std::uint8_t> out(data, data + kListHeader);
+    const auto append = [&out](Chunk chunk, const std::vector<std::uint8_t> &body) {
+        std::uint8_t header[8];
+        std::memcpy(header, kIds[chunk], 4);
+        putLe32(header + 4, std::uint32_t(body.size()));
+        out.insert(out.end(), header, header + 8);
+        out.insert(out.end(), body.begin(), body.end());
     };
 
+    const std::size_t terminalBag = m_chunks[Pbag].size / 4 - 1;
     std::vector<std::uint8_t> phdr(
         data + m_chunks[Phdr].begin, data + m_chunks[Phdr].begin + m_chunks[Phdr].size);
-    std::vector<std::uint8_t> pbag, pmod, pgen;
+    Zones presets;
     for (std::size_t i = 0; i < m_presets.size(); ++i) {
-        putLe16(phdr.data() + i * 38 + 24, std::uint32_t(pbag.size() / 4));
-        if (!keep(i))
-            continue;
-        const std::size_t first = m_presets[i].firstBag;
-        const std::size_t last = bagStart(i);
-        const std::uint32_t gens[] = { le16(at(Pbag, first)), le16(at(Pbag, last)) };
-        const std::uint32_t mods[] = { le16(at(Pbag, first) + 2), le16(at(Pbag, last) + 2) };
-        for (std::size_t bag = first; bag < last; ++bag) {
-            std::uint8_t renumbered[4];
-            putLe16(renumbered, le16(at(Pbag, bag)) - gens[0] + std::uint32_t(pgen.size() / 4));
-            putLe16(renumbered + 2,
-                le16(at(Pbag, bag) + 2) - mods[0] + std::uint32_t(pmod.size() / 10));
-            pbag.insert(pbag.end(), renumbered, renumbered + 4);
+        putLe16(phdr.data() + i * 38 + 24, std::uint32_t(presets.bags.size() / 4));
+        if (keep(i)) {
+            copyZones(Pbag, m_presets[i].firstBag,
+                i + 1 < m_presets.size() ? m_presets[i + 1].firstBag : terminalBag, presets);
         }
-        pgen.insert(pgen.end(), at(Pgen, gens[0]), at(Pgen, gens[1]));
-        pmod.insert(pmod.end(), at(Pmod, mods[0]), at(Pmod, mods[1]));
     }
+    putLe16(phdr.data() + m_presets.size() * 38 + 24, std::uint32_t(presets.bags.size() / 4));
+
     // The instruments the kept zones play, in their order, numbered anew (unless a zone names
     // one that is not there: the synthesiser judges that).
+    auto &pgen = presets.gens;
     bool cut = !m_instrumentBags.empty();
     std::vector<bool> played(m_instrumentBags.size());
     for (std::size_t i = 0; cut && i < pgen.size(); i += 4) {
@@ -246,76 +280,37 @@ std::vector<std::uint8_t> SoundfontPresets::pdta(const std::function<bool(std::s
         if (le16(pgen.data() + i) == kInstrumentGenerator)
             putLe16(pgen.data() + i + 2, number[le16(pgen.data() + i + 2)]);
     }
-    putLe16(phdr.data() + m_presets.size() * 38 + 24, std::uint32_t(pbag.size() / 4));
-    std::uint8_t terminal[4];
-    putLe16(terminal, std::uint32_t(pgen.size() / 4));
-    putLe16(terminal + 2, std::uint32_t(pmod.size() / 10));
-    pbag.insert(pbag.end(), terminal, terminal + 4);
-    // The terminal generator and modulator records, when the chunks have them.
-    if (m_chunks[Pgen].size > 0)
-        pgen.insert(
-            pgen.end(), at(Pgen, m_chunks[Pgen].size / 4 - 1), at(Pgen, 0) + m_chunks[Pgen].size);
-    if (m_chunks[Pmod].size > 0)
-        pmod.insert(
-            pmod.end(), at(Pmod, m_chunks[Pmod].size / 10 - 1), at(Pmod, 0) + m_chunks[Pmod].size);
-
-    std::vector<std::uint8_t> out(data, data + kListHeader);
-    const auto append = [&out](Chunk chunk, const std::vector<std::uint8_t> &body) {
-        std::uint8_t header[8];
-        std::memcpy(header, kIds[chunk], 4);
-        putLe32(header + 4, std::uint32_t(body.size()));
-        out.insert(out.end(), header, header + 8);
-        out.insert(out.end(), body.begin(), body.end());
-    };
+    endZones(Pbag, presets);
     append(Phdr, phdr);
-    append(Pbag, pbag);
-    append(Pmod, pmod);
-    append(Pgen, pgen);
+    append(Pbag, presets.bags);
+    append(Pmod, presets.mods);
+    append(Pgen, presets.gens);
     if (!cut) {
         // Instruments, their zones and the sample headers (and anything after them) as they are.
         out.insert(out.end(), data + m_chunks[Inst].begin - 8, data + m_pdta.size());
         putLe32(out.data() + 4, std::uint32_t(out.size() - 8));
         return out;
     }
-    // The same for the instruments: their bags, generators and modulators copied, numbered anew.
-    std::vector<std::uint8_t> inst, ibag, imod, igen;
+
     const std::size_t terminalInstBag = m_chunks[Ibag].size / 4 - 1;
-    for (std::size_t i = 0; i < m_instrumentBags.size(); ++i) {
-        if (!played[i])
+    std::vector<std::uint8_t> inst;
+    Zones instruments;
+    for (std::size_t i = 0; i <= m_instrumentBags.size(); ++i) {
+        if (i < m_instrumentBags.size() && !played[i])
             continue;
-        inst.insert(inst.end(), at(Inst, i), at(Inst, i) + 22);
-        putLe16(inst.data() + inst.size() - 2, std::uint32_t(ibag.size() / 4));
-        const std::size_t first = m_instrumentBags[i];
-        const std::size_t last
-            = i + 1 < m_instrumentBags.size() ? m_instrumentBags[i + 1] : terminalInstBag;
-        const std::uint32_t gens[] = { le16(at(Ibag, first)), le16(at(Ibag, last)) };
-        const std::uint32_t mods[] = { le16(at(Ibag, first) + 2), le16(at(Ibag, last) + 2) };
-        for (std::size_t bag = first; bag < last; ++bag) {
-            std::uint8_t renumbered[4];
-            putLe16(renumbered, le16(at(Ibag, bag)) - gens[0] + std::uint32_t(igen.size() / 4));
-            putLe16(renumbered + 2,
-                le16(at(Ibag, bag) + 2) - mods[0] + std::uint32_t(imod.size() / 10));
-            ibag.insert(ibag.end(), renumbered, renumbered + 4);
+        inst.insert(inst.end(), at(Inst, i), at(Inst, i) + 22); // the terminal one last
+        putLe16(inst.data() + inst.size() - 2, std::uint32_t(instruments.bags.size() / 4));
+        if (i < m_instrumentBags.size()) {
+            copyZones(Ibag, m_instrumentBags[i],
+                i + 1 < m_instrumentBags.size() ? m_instrumentBags[i + 1] : terminalInstBag,
+                instruments);
         }
-        igen.insert(igen.end(), at(Igen, gens[0]), at(Igen, gens[1]));
-        imod.insert(imod.end(), at(Imod, mods[0]), at(Imod, mods[1]));
     }
-    const std::size_t instruments = m_instrumentBags.size();
-    inst.insert(inst.end(), at(Inst, instruments), at(Inst, instruments) + 22);
-    putLe16(inst.data() + inst.size() - 2, std::uint32_t(ibag.size() / 4));
-    putLe16(terminal, std::uint32_t(igen.size() / 4));
-    putLe16(terminal + 2, std::uint32_t(imod.size() / 10));
-    ibag.insert(ibag.end(), terminal, terminal + 4);
-    if (m_chunks[Igen].size > 0)
-        igen.insert(
-            igen.end(), at(Igen, m_chunks[Igen].size / 4 - 1), at(Igen, 0) + m_chunks[Igen].size);
-    if (m_chunks[Imod].size > 0)
-        imod.insert(
-            imod.end(), at(Imod, m_chunks[Imod].size / 10 - 1), at(Imod, 0) + m_chunks[Imod].size);
+    endZones(Ibag, instruments);
     append(Inst, inst);
-    append(Ibag, ibag);
-    append(Imod, imod);
-    append(Igen, igen);
+    append(Ibag, instruments.bags);
+    append(Imod, instruments.mods);
+    append(Igen, instruments.gens);
     // The sample headers (and anything after them) as they are.
     out.insert(out.end(), data + m_chunks[Shdr].begin - 8, data + m_pdta.size());
     putLe32(out.data() + 4, std::uint32_t(out.size() - 8));
