@@ -374,15 +374,15 @@ struct Device::Impl {
         return Notice { Notice::Kind::Failed, highOf(now) };
     }
 
-    // Owner's thread. Hands `next` to the render thread without waiting for it: a hand-over
-    // still untaken is withdrawn and freed at once, and a source the render thread may still be
-    // using is kept until it has taken a newer one.
     // Owner's thread: the source of the open file, the last one handed over (null when closed).
     Source *openSource() const
     {
         return handovers.empty() ? nullptr : handovers.back()->source.get();
     }
 
+    // Owner's thread. Hands `next` to the render thread without waiting for it: a hand-over
+    // still untaken is withdrawn and freed at once, and a source the render thread may still be
+    // using is kept until it has taken a newer one.
     void swapSource(std::unique_ptr<Source> next)
     {
         if (!handovers.empty() && handovers.back()->source)
