@@ -226,8 +226,7 @@ void *realloc(void *block, std::size_t size)
 
 // The bank's presets a song chooses are held from the open on, whatever the bank's offset (1
 // when the file gives none; the song selects them by it), as the default font's are: playing
-// and playing again allocate no more than the same song does without a bank of its own (on the
-// render thread, which must not allocate; the count here includes the caller's own).
+// and playing again allocate nothing (on the render thread, which must not).
 TEST_F(SongBank, OwnBanksPresetsAreHeldBeforeTheSongPlays)
 {
     if (!fs::exists(kSmall))
@@ -239,34 +238,36 @@ TEST_F(SongBank, OwnBanksPresetsAreHeldBeforeTheSongPlays)
     const auto allocationsWhilePlaying = [](const fs::path &song) {
         tunedeck::Device device(nullptr, tunedeck::OutputMode::Offline);
         EXPECT_TRUE(device.open(song).ok());
-        std::vector<float> sound;
-        sound.reserve(2 * 2 * 44100);
+        std::vector<float> block(2 * 512);
+        float loudest = 0.0f;
         std::vector<long> counts;
         for (int pass = 0; pass < 2; ++pass) {
             EXPECT_TRUE(device.seekMs(0));
+            device.play();
             t_allocations = 0;
             t_counting = true;
-            renderToEnd(device, &sound, 44100);
+            for (int i = 0; i < 200 && device.isPlaying(); ++i) {
+                device.pump(block);
+                loudest = std::max(loudest, peak(block));
+            }
             t_counting = false;
             counts.push_back(t_allocations);
         }
-        EXPECT_GT(peak(sound), 0.01f);
+        EXPECT_GT(loudest, 0.01f);
         return counts;
     };
+    // The first block a thread renders sets up FluidSynth's OpenMP runtime for it, once.
+    ASSERT_TRUE(testsupport::writeFile(folder / "first.mid", smf));
+    allocationsWhilePlaying(folder / "first.mid");
     for (const int offset : { 0, 1, 2 }) {
         SCOPED_TRACE(offset);
         testsupport::TrackWriter track;
         track.controller(0, 0, 0, offset).program(0, 0, 19).noteOn(0, 0, 60, 100);
         track.noteOff(480, 0, 60).endOfTrack(0);
         const auto bytes = testsupport::SmfWriter(0, 480).track(track).bytes();
-        const fs::path plain = folder / "plain.mid";
         const fs::path own = folder / "own.rmi";
-        ASSERT_TRUE(testsupport::writeFile(plain, bytes));
         ASSERT_TRUE(testsupport::writeFile(own, rmiWithBank(bytes, fileBytes(kSmall), offset)));
-        const auto withBank = allocationsWhilePlaying(own);
-        const auto without = allocationsWhilePlaying(plain);
-        for (std::size_t pass = 0; pass < withBank.size(); ++pass)
-            EXPECT_LE(withBank[pass], without[pass]) << "pass " << pass;
+        EXPECT_EQ(allocationsWhilePlaying(own), (std::vector<long> { 0, 0 }));
     }
 #endif
 }
