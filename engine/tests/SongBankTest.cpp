@@ -199,7 +199,14 @@ TEST_F(SongBank, OwnBankIsUsedWhenTheSongWasReadAheadOrWhileItOpens)
 
 // Allocations counted on a thread while it asks (the allocator's entry points, wrapped; the
 // sanitizers wrap them themselves).
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define SANITIZED_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define SANITIZED_BUILD 1
+#endif
+#endif
+#ifndef SANITIZED_BUILD
 thread_local bool t_counting = false;
 thread_local long t_allocations = 0;
 extern "C" {
@@ -231,7 +238,7 @@ TEST_F(SongBank, OwnBanksPresetsAreHeldBeforeTheSongPlays)
 {
     if (!fs::exists(kSmall))
         GTEST_SKIP() << "needs " << kSmall;
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef SANITIZED_BUILD
     GTEST_SKIP() << "the sanitizers count allocations their own way";
 #else
     ::setenv("TUNEDECK_SOUNDFONT", kSmall, 1);
