@@ -869,6 +869,9 @@ ChannelState Device::channelState(int channel) const
 
 namespace tunedeck {
 
+// A song's samples are read for every key a note can be moved to.
+static_assert(Device::kMaxTranspose <= Synth::kKeyShiftRoom);
+
 void Device::setTranspose(int semitones)
 {
     m_impl->settings.transpose = std::clamp(semitones, -kMaxTranspose, kMaxTranspose);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -43,6 +44,9 @@ constexpr char kIds[][5]
 constexpr std::size_t kRecordSizes[] = { 38, 4, 10, 4, 22, 4, 10, 4, 46 };
 constexpr std::size_t kListHeader = 12; // "LIST", its size, "pdta"
 constexpr std::uint32_t kInstrumentGenerator = 41; // a preset zone's instrument, by index
+constexpr std::uint32_t kKeyRangeGenerator = 43;
+constexpr std::uint32_t kVelRangeGenerator = 44;
+constexpr std::uint32_t kSampleGenerator = 53; // an instrument zone's sample, by index
 
 } // namespace
 
@@ -195,7 +199,40 @@ std::optional<SoundfontPresets> SoundfontPresets::read(const std::filesystem::pa
     return font;
 }
 
-std::vector<std::uint8_t> SoundfontPresets::pdta(const std::function<bool(std::size_t)> &keep) const
+SoundfontPresets::Zone SoundfontPresets::zone(Chunk bag, std::size_t index) const
+{
+    const auto at = [this](Chunk chunk, std::size_t i) {
+        return m_pdta.data() + m_chunks[chunk].begin + i * kRecordSizes[chunk];
+    };
+    const auto gen = Chunk(bag + 2);
+    const std::uint32_t plays = bag == Pbag ? kInstrumentGenerator : kSampleGenerator;
+    // As the synthesiser reads a zone: a key range counts only as the first generator, a velocity
+    // range only before any other but a key range, and nothing after what the zone plays.
+    Zone zone;
+    int level = 0;
+    for (std::uint32_t i = le16(at(bag, index)); i < le16(at(bag, index + 1)); ++i) {
+        const std::uint8_t *record = at(gen, i);
+        const std::uint32_t op = le16(record);
+        if (op == kKeyRangeGenerator && level == 0) {
+            zone.box.keyLo = record[2];
+            zone.box.keyHi = record[3];
+            level = 1;
+        } else if (op == kVelRangeGenerator && level <= 1) {
+            zone.box.velLo = record[2];
+            zone.box.velHi = record[3];
+            level = 2;
+        } else if (op == plays) {
+            zone.plays = le16(record + 2);
+            break;
+        } else {
+            level = 2;
+        }
+    }
+    return zone;
+}
+
+std::vector<std::uint8_t> SoundfontPresets::pdta(
+    const std::function<bool(std::size_t)> &keep, const Reaches &reaches) const
 {
     const std::uint8_t *const data = m_pdta.data();
     const auto at = [&](Chunk chunk, std::size_t index) {
@@ -251,11 +288,25 @@ std::vector<std::uint8_t> SoundfontPresets::pdta(const std::function<bool(std::s
     std::vector<std::uint8_t> phdr(
         data + m_chunks[Phdr].begin, data + m_chunks[Phdr].begin + m_chunks[Phdr].size);
     Zones presets;
+    // The kept zones that play an instrument, with the notes that reach them.
+    struct Played {
+        std::size_t preset;
+        NoteBox box;
+        std::uint32_t instrument;
+    };
+    std::vector<Played> playing;
     for (std::size_t i = 0; i < m_presets.size(); ++i) {
         putLe16(phdr.data() + i * 38 + 24, std::uint32_t(presets.bags.size() / 4));
-        if (keep(i)) {
-            copyZones(Pbag, m_presets[i].firstBag,
-                i + 1 < m_presets.size() ? m_presets[i + 1].firstBag : terminalBag, presets);
+        if (!keep(i))
+            continue;
+        const std::size_t last = i + 1 < m_presets.size() ? m_presets[i + 1].firstBag : terminalBag;
+        for (std::size_t bag = m_presets[i].firstBag; bag < last; ++bag) {
+            const Zone zone = this->zone(Pbag, bag);
+            if (zone.plays && reaches && !reaches(i, zone.box))
+                continue;
+            copyZones(Pbag, bag, bag + 1, presets);
+            if (zone.plays)
+                playing.push_back({ i, zone.box, *zone.plays });
         }
     }
     putLe16(phdr.data() + m_presets.size() * 38 + 24, std::uint32_t(presets.bags.size() / 4));
@@ -300,10 +351,22 @@ std::vector<std::uint8_t> SoundfontPresets::pdta(const std::function<bool(std::s
             continue;
         inst.insert(inst.end(), at(Inst, i), at(Inst, i) + 22); // the terminal one last
         putLe16(inst.data() + inst.size() - 2, std::uint32_t(instruments.bags.size() / 4));
-        if (i < m_instrumentBags.size()) {
-            copyZones(Ibag, m_instrumentBags[i],
-                i + 1 < m_instrumentBags.size() ? m_instrumentBags[i + 1] : terminalInstBag,
-                instruments);
+        const std::size_t last
+            = i + 1 < m_instrumentBags.size() ? m_instrumentBags[i + 1] : terminalInstBag;
+        for (std::size_t bag = i < m_instrumentBags.size() ? m_instrumentBags[i] : last; bag < last;
+             ++bag) {
+            // A zone playing a sample stays when a note reaching a kept zone that plays this
+            // instrument falls in its range too.
+            const Zone zone = this->zone(Ibag, bag);
+            const auto reached = [&](const Played &by) {
+                const NoteBox both { std::max(by.box.keyLo, zone.box.keyLo),
+                    std::min(by.box.keyHi, zone.box.keyHi), std::max(by.box.velLo, zone.box.velLo),
+                    std::min(by.box.velHi, zone.box.velHi) };
+                return by.instrument == i && reaches(by.preset, both);
+            };
+            if (zone.plays && reaches && std::none_of(playing.begin(), playing.end(), reached))
+                continue;
+            copyZones(Ibag, bag, bag + 1, instruments);
         }
     }
     endZones(Ibag, instruments);

@@ -13,8 +13,9 @@ namespace tunedeck {
 // last top-level chunk. From it, pdta() writes a replacement in which every preset is still listed
 // (so a synthesiser resolves banks, programs and fall-backs as with the whole file) but only the
 // chosen ones keep their zones, and only the instruments those zones play are kept (when the
-// instrument part is consistent; else it is passed through for the synthesiser to judge). Sample
-// headers are passed through unchanged, so sample offsets still point into the real file.
+// instrument part is consistent; else it is passed through for the synthesiser to judge). Zones no
+// note of the song can reach may be left out too. Sample headers are passed through unchanged, so
+// sample offsets still point into the real file.
 class SoundfontPresets {
 public:
     // The largest preset part accepted: real ones are a few hundred kilobytes.
@@ -37,9 +38,19 @@ public:
     int bank(std::size_t preset) const { return m_presets[preset].bank; }
     int program(std::size_t preset) const { return m_presets[preset].program; }
 
+    // Keys and velocities, both bounds included.
+    struct NoteBox {
+        int keyLo = 0, keyHi = 127, velLo = 0, velHi = 127;
+    };
+    // Whether a note played with preset `preset` (by index) can fall in the box.
+    using Reaches = std::function<bool(std::size_t preset, const NoteBox &)>;
+
     // The whole `LIST pdta` chunk with only the presets `keep` is true for (by index) keeping
     // their zones, generators and modulators, and the instruments they play; the others have none.
-    std::vector<std::uint8_t> pdta(const std::function<bool(std::size_t)> &keep) const;
+    // With `reaches`, a kept preset's zones and its instruments' zones that no note of it reaches
+    // (by their key and velocity ranges, as the synthesiser reads them) are left out as well.
+    std::vector<std::uint8_t> pdta(
+        const std::function<bool(std::size_t)> &keep, const Reaches &reaches = {}) const;
 
 private:
     struct Preset {
@@ -52,6 +63,14 @@ private:
         std::size_t size = 0;
     };
     enum Chunk { Phdr, Pbag, Pmod, Pgen, Inst, Ibag, Imod, Igen, Shdr, ChunkCount };
+
+    // The range the generators of bag `index` (of Pbag or Ibag) give its zone, and the
+    // instrument (Pbag) or sample (Ibag) it plays, if any.
+    struct Zone {
+        NoteBox box;
+        std::optional<std::uint32_t> plays;
+    };
+    Zone zone(Chunk bag, std::size_t index) const;
 
     std::uint64_t m_pdtaOffset = 0;
     std::vector<std::uint8_t> m_pdta; // the chunk as in the file, header included

@@ -27,6 +27,8 @@ namespace tunedeck {
 
 namespace {
 
+constexpr int kPercussionBank = 128; // where a soundfont keeps its drum kits
+
 constexpr const char *kDefaultSoundfonts[] = {
     "/usr/share/sounds/sf2/default-GM.sf2",
     "/usr/share/sounds/sf2/TimGM6mb.sf2",
@@ -338,6 +340,7 @@ struct Synth::Fonts {
         SoundfontPresets presets;
         std::vector<bool> zoned; // the presets with zones in the loaded preset part
         std::shared_ptr<const HeldFile> file;
+        std::map<std::size_t, NoteSet> played; // the notes each zoned preset has zones for
     };
     std::vector<Partial> partial;
 };
@@ -381,7 +384,7 @@ Result<std::pair<fluid_settings_t *, fluid_synth_t *>> makeLoadedSynth(
         if (file) {
             const std::size_t count = presets->presetCount();
             fonts.partial.push_back({ id, soundfont->string(), std::move(*presets),
-                std::vector<bool>(count), std::move(file) });
+                std::vector<bool>(count), std::move(file), {} });
         }
     }
     return std::pair { settings, synth };
@@ -521,17 +524,18 @@ int Synth::selectedBank(const PresetId &id) const
     return id.bank + fluid_synth_get_bank_offset(m_synth, id.soundfont);
 }
 
-void Synth::keep(int channel, std::vector<PresetId> &kept)
+int Synth::keep(int channel, std::vector<PresetId> &kept)
 {
     fluid_preset_t *preset = fluid_synth_get_channel_preset(m_synth, channel);
     if (!preset)
-        return;
+        return -1;
     const PresetId id { fluid_sfont_get_id(fluid_preset_get_sfont(preset)),
         fluid_preset_get_banknum(preset), fluid_preset_get_num(preset) };
-    if (std::find(kept.begin(), kept.end(), id) != kept.end())
-        return;
+    if (const auto found = std::find(kept.begin(), kept.end(), id); found != kept.end())
+        return int(found - kept.begin());
     fluid_synth_pin_preset(m_synth, id.soundfont, selectedBank(id), id.program);
     kept.push_back(id);
+    return int(kept.size() - 1);
 }
 
 void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel, bool heldElsewhere)
@@ -540,13 +544,21 @@ void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel, bool 
     // order, without notes: whatever preset FluidSynth chooses for each (its fall-backs for a
     // missing one, drum channels, resets included) is then the one it chooses while the song
     // plays or a seek replays them. Each is pinned as soon as it is chosen, so choosing the next
-    // one on the same channel does not free it again.
+    // one on the same channel does not free it again. Each note counts for the preset its
+    // channel has then.
     std::vector<PresetId> kept;
+    std::vector<NoteSet> notes;
+    int chosen[16];
     const int channels = std::min(fluid_synth_count_midi_channels(m_synth), 16);
+    const auto choose = [&](int channel) {
+        chosen[channel] = keep(channel, kept);
+        notes.resize(kept.size());
+    };
     const auto keepAll = [&] {
         for (int channel = 0; channel < channels; ++channel)
-            keep(channel, kept);
+            choose(channel);
     };
+    std::fill(std::begin(chosen), std::end(chosen), -1);
     fluid_synth_system_reset(m_synth);
     keepAll(); // what every seek's reset chooses
     std::size_t count = 0;
@@ -555,13 +567,17 @@ void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel, bool 
             break;
         const int channel = event.status & 0x0F;
         switch (event.status & 0xF0) {
+        case 0x90:
+            if (event.data2() != 0 && chosen[channel] >= 0)
+                notes[std::size_t(chosen[channel])][event.data1() & 0x7F].set(event.data2() & 0x7F);
+            continue;
         case 0xB0:
             if (event.data1() == 0 || event.data1() == 32)
                 fluid_synth_cc(m_synth, channel, event.data1(), event.data2());
             continue;
         case 0xC0:
             fluid_synth_program_change(m_synth, channel, event.data1());
-            keep(channel, kept);
+            choose(channel);
             continue;
         default:
             break;
@@ -579,8 +595,20 @@ void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel, bool 
         }
     }
     fluid_synth_system_reset(m_synth);
+    // The listener may move a melodic preset's notes (not a drum kit's) while it plays.
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        if (kept[i].bank == kPercussionBank)
+            continue;
+        NoteSet moved {};
+        for (int key = 0; key < 128; ++key) {
+            for (int to = std::max(key - kKeyShiftRoom, 0);
+                 to <= std::min(key + kKeyShiftRoom, 127); ++to)
+                moved[std::size_t(to)] |= notes[i][std::size_t(key)];
+        }
+        notes[i] = moved;
+    }
     if (!cancel || !cancel->load(std::memory_order_relaxed))
-        reloadPartial(kept, heldElsewhere);
+        reloadPartial(kept, notes, heldElsewhere);
     // The last song's presets stay until now, so the samples both use were not read again.
     for (const PresetId &id : m_kept) {
         if (std::find(kept.begin(), kept.end(), id) == kept.end())
@@ -589,25 +617,50 @@ void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel, bool 
     m_kept = std::move(kept);
 }
 
-void Synth::reloadPartial(const std::vector<PresetId> &kept, bool heldElsewhere)
+void Synth::reloadPartial(
+    const std::vector<PresetId> &kept, const std::vector<NoteSet> &notes, bool heldElsewhere)
 {
     fluid_settings_t *scratchSettings = nullptr;
     fluid_synth_t *scratch = nullptr;
     bool reloaded = false;
     for (Fonts::Partial &font : m_fonts->partial) {
         std::vector<bool> zoned(font.presets.presetCount());
-        for (const PresetId &id : kept) {
+        std::map<std::size_t, NoteSet> played;
+        for (std::size_t k = 0; k < kept.size(); ++k) {
+            const PresetId &id = kept[k];
             for (std::size_t i = 0; id.soundfont == font.id && i < zoned.size(); ++i) {
-                if (font.presets.bank(i) == id.bank && font.presets.program(i) == id.program)
+                if (font.presets.bank(i) == id.bank && font.presets.program(i) == id.program) {
                     zoned[i] = true;
+                    played[i] = notes[k];
+                }
             }
         }
-        if (zoned == font.zoned)
+        // With the same presets, the zones loaded for the last songs stay: songs that take turns
+        // read nothing again. Other presets start afresh, as does a song read ahead (its own
+        // synthesiser holds its samples, and the last song's go at once).
+        if (zoned == font.zoned && !heldElsewhere) {
+            for (auto &[i, set] : played) {
+                for (std::size_t key = 0; key < set.size(); ++key)
+                    set[key] |= font.played[i][key];
+            }
+        }
+        if (played == font.played)
             continue;
+        const auto reaches = [&played](std::size_t i, const SoundfontPresets::NoteBox &box) {
+            std::bitset<128> velocities;
+            for (int velocity = std::max(box.velLo, 0); velocity <= std::min(box.velHi, 127);
+                 ++velocity)
+                velocities.set(std::size_t(velocity));
+            for (int key = std::max(box.keyLo, 0); key <= std::min(box.keyHi, 127); ++key) {
+                if ((played.at(i)[std::size_t(key)] & velocities).any())
+                    return true;
+            }
+            return false;
+        };
         const ServingOnThisThread serving(font.name,
             ServedFont { font.presets.pdtaOffset(),
                 std::make_shared<const std::vector<std::uint8_t>>(
-                    font.presets.pdta([&zoned](std::size_t i) { return bool(zoned[i]); })),
+                    font.presets.pdta([&zoned](std::size_t i) { return bool(zoned[i]); }, reaches)),
                 font.file });
         // When the old set has samples, the new set's are read into a synthesiser of its own
         // first: reloading the font here then finds them in FluidSynth's sample cache, while the
@@ -642,6 +695,7 @@ void Synth::reloadPartial(const std::vector<PresetId> &kept, bool heldElsewhere)
                 fluid_synth_pin_preset(m_synth, font.id, id.bank, id.program);
         }
         font.zoned = std::move(zoned);
+        font.played = std::move(played);
         reloaded = true;
     }
     // Reloading chose each channel's preset again by its bank and program numbers, which for a

@@ -47,9 +47,10 @@ struct PlainSynth {
     fluid_synth_t *synth = nullptr;
 };
 
-// Plays `song`'s notes, controllers and programs into `synth` at their frames; returns `frames`
-// interleaved stereo frames.
-std::vector<float> play(const tunedeck::MidiFile &song, fluid_synth_t *synth, std::size_t frames)
+// Plays `song`'s notes (those off channel 10 moved by `transpose` semitones), controllers and
+// programs into `synth` at their frames; returns `frames` interleaved stereo frames.
+std::vector<float> play(
+    const tunedeck::MidiFile &song, fluid_synth_t *synth, std::size_t frames, int transpose = 0)
 {
     std::vector<float> out(2 * frames);
     std::size_t done = 0;
@@ -62,10 +63,11 @@ std::vector<float> play(const tunedeck::MidiFile &song, fluid_synth_t *synth, st
     for (const tunedeck::MidiEvent &event : song.events()) {
         until(song.frameOf(event, kRate));
         const int channel = event.status & 0x0F, type = event.status & 0xF0;
+        const int key = event.data1() + (channel == 9 ? 0 : transpose);
         if (type == 0x90)
-            fluid_synth_noteon(synth, channel, event.data1(), event.data2());
+            fluid_synth_noteon(synth, channel, key, event.data2());
         else if (type == 0x80)
-            fluid_synth_noteoff(synth, channel, event.data1());
+            fluid_synth_noteoff(synth, channel, key);
         else if (type == 0xB0)
             fluid_synth_cc(synth, channel, event.data1(), event.data2());
         else if (type == 0xC0)
@@ -78,7 +80,9 @@ std::vector<float> play(const tunedeck::MidiFile &song, fluid_synth_t *synth, st
 } // namespace
 
 // Programs on several channels, one changed while others sound, drums, and a bank select to a
-// bank the font lacks (FluidSynth falls back to bank 0): each sample as the whole font renders it.
+// bank the font lacks (FluidSynth falls back to bank 0): each sample as the whole font renders it,
+// also with the notes moved as far as the listener can move them (though only the zones the
+// song's notes reach are loaded).
 TEST(PartialSoundfont, SongSoundsAsWithTheWholeFont)
 {
     if (!tunedeck::findSoundfonts().ok())
@@ -105,13 +109,16 @@ TEST(PartialSoundfont, SongSoundsAsWithTheWholeFont)
     ASSERT_TRUE(made.ok());
     tunedeck::Synth &synth = *made.value();
     synth.preload(song.value()); // written to through its handle, as the engine's sources do
-    const auto partial = play(song.value(), synth.handle(), kFrames);
-
     PlainSynth whole;
-    const auto expected = play(song.value(), whole.synth, kFrames);
-    for (std::size_t i = 0; i < expected.size(); ++i)
-        ASSERT_NEAR(partial[i], expected[i], 1e-6) << "at frame " << i / 2;
-    EXPECT_GT(*std::max_element(expected.begin(), expected.end()), 0.01f) << "the song is heard";
+    for (int transpose : { 0, -tunedeck::Synth::kKeyShiftRoom, tunedeck::Synth::kKeyShiftRoom }) {
+        fluid_synth_system_reset(synth.handle());
+        fluid_synth_system_reset(whole.synth);
+        const auto partial = play(song.value(), synth.handle(), kFrames, transpose);
+        const auto expected = play(song.value(), whole.synth, kFrames, transpose);
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            ASSERT_NEAR(partial[i], expected[i], 1e-6) << "at frame " << i / 2 << ", " << transpose;
+        EXPECT_GT(*std::max_element(expected.begin(), expected.end()), 0.01f) << "it is heard";
+    }
 
     // The next song's presets replace these at once, though their notes still sound: no thread of
     // FluidSynth's is left to free them later.
@@ -143,6 +150,34 @@ TEST(PartialSoundfont, PresetsNeverChosenCostNoMemory)
     const double whole = cost([] { return std::make_unique<PlainSynth>(); }) - bare;
     EXPECT_LT(partial, whole / 4) << "made: " << partial
                                   << " bytes, the whole font's presets: " << whole << " bytes";
+}
+
+// Of a chosen preset, only the zones its notes reach are read: one drum costs less than the drum
+// kit's every key at every velocity.
+TEST(PartialSoundfont, NotesNeverPlayedCostNoMemory)
+{
+    if (!tunedeck::findSoundfonts().ok())
+        GTEST_SKIP() << "no soundfont installed";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer's allocator does not report through mallinfo2";
+#endif
+    const auto cost = [](const TrackWriter &track) {
+        const auto song = tunedeck::MidiFile::parse(SmfWriter(0, 480).track(track).bytes());
+        auto synth = tunedeck::Synth::create(kRate).value();
+        const auto heap = [] { return double(mallinfo2().uordblks + mallinfo2().hblkhd); };
+        const double before = heap();
+        synth->preload(song.value());
+        return heap() - before;
+    };
+    TrackWriter one, every;
+    one.noteOn(0, 9, 38, 100).noteOff(480, 9, 38).endOfTrack(0);
+    for (int key = 0; key < 128; ++key) {
+        for (int velocity : { 1, 64, 127 })
+            every.noteOn(0, 9, key, velocity).noteOff(10, 9, key);
+    }
+    every.endOfTrack(0);
+    const double some = cost(one), all = cost(every);
+    EXPECT_LT(some, all / 2) << "one note: " << some << " bytes, every note: " << all << " bytes";
 }
 
 // The preset part is read only when every record is where its indices say; anything else is

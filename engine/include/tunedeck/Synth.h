@@ -2,7 +2,9 @@
 
 #include "tunedeck/Result.h"
 
+#include <array>
 #include <atomic>
+#include <bitset>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -71,14 +73,20 @@ public:
     // must not be heard after it.
     void dropBuffered() noexcept;
 
+    // Notes on melodic channels may be moved by up to this many semitones while the song plays;
+    // preload() reads the samples for them too.
+    static constexpr int kKeyShiftRoom = 12;
+
     // Loads the zones and reads the samples of every preset `song` chooses on any channel (bank
     // selects, program changes, drum channels and resets by system exclusive messages, as
     // FluidSynth resolves them) and of those a reset chooses, and keeps them until the next
     // preload(); then frees the samples of the previous song's presets this one does not choose.
-    // Afterwards playing the song, or seeking in it, reads no file. Leaves every channel as a reset
-    // does. Stops early (keeping what it read) when `cancel` becomes true. With `heldElsewhere`
-    // another Synth (preloaded with the same song) holds the samples
-    // already, so none are read, and the previous song's go at once.
+    // Of each preset, only the zones the song's notes reach are loaded (its keys, moved by up to
+    // kKeyShiftRoom on melodic channels, and its velocities), so a chosen preset that plays no
+    // note costs nothing. Afterwards playing the song, or seeking in it, reads no file. Leaves
+    // every channel as a reset does. Stops early (keeping what it read) when `cancel` becomes true.
+    // With `heldElsewhere` another Synth (preloaded with the same song) holds the samples already,
+    // so none are read, and the previous song's go at once.
     void preload(const MidiFile &song, const std::atomic<bool> *cancel = nullptr,
         bool heldElsewhere = false);
 
@@ -89,15 +97,21 @@ private:
         int program = 0;
         bool operator==(const PresetId &) const = default;
     };
-    // Pins the preset chosen on `channel` unless `kept` holds it already.
-    void keep(int channel, std::vector<PresetId> &kept);
+    // For each key, the velocities a song plays it with (bit n: velocity n).
+    using NoteSet = std::array<std::bitset<128>, 128>;
+
+    // Pins the preset chosen on `channel` unless `kept` holds it already; its index in `kept`, or
+    // -1 when the channel has none.
+    int keep(int channel, std::vector<PresetId> &kept);
     // The bank a song selects `id` by (FluidSynth pins and unpins by it): the preset's own bank
     // moved by its font's bank offset (a song's own bank is moved up, by 1 unless it says).
     int selectedBank(const PresetId &id) const;
 
     // Loads again, with zones for just the presets in `kept`, each soundfont whose zoned set
     // changes; the previous set stays until the new one is read, unless `heldElsewhere`.
-    void reloadPartial(const std::vector<PresetId> &kept, bool heldElsewhere);
+    // `notes` holds what each of `kept` plays.
+    void reloadPartial(
+        const std::vector<PresetId> &kept, const std::vector<NoteSet> &notes, bool heldElsewhere);
 
     Synth(fluid_settings_t *settings, fluid_synth_t *synth, int sampleRate,
         std::unique_ptr<Fonts> fonts);
