@@ -302,7 +302,9 @@ std::vector<std::uint8_t> SoundfontPresets::pdta(
         const std::size_t last = i + 1 < m_presets.size() ? m_presets[i + 1].firstBag : terminalBag;
         for (std::size_t bag = m_presets[i].firstBag; bag < last; ++bag) {
             const Zone zone = this->zone(Pbag, bag);
-            if (zone.plays && reaches && !reaches(i, zone.box))
+            // A zone playing nothing counts (as the global one) only first; the synthesiser drops
+            // it anywhere else, and a zone left out before it must not make it first.
+            if (zone.plays ? reaches && !reaches(i, zone.box) : bag != m_presets[i].firstBag)
                 continue;
             copyZones(Pbag, bag, bag + 1, presets);
             if (zone.plays)
@@ -364,7 +366,8 @@ std::vector<std::uint8_t> SoundfontPresets::pdta(
                     std::min(by.box.velHi, zone.box.velHi) };
                 return by.instrument == i && reaches(by.preset, both);
             };
-            if (zone.plays && reaches && std::none_of(playing.begin(), playing.end(), reached))
+            if (zone.plays ? reaches && std::none_of(playing.begin(), playing.end(), reached)
+                           : bag != m_instrumentBags[i])
                 continue;
             copyZones(Ibag, bag, bag + 1, instruments);
         }

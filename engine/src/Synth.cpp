@@ -545,14 +545,20 @@ void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel, bool 
     // missing one, drum channels, resets included) is then the one it chooses while the song
     // plays or a seek replays them. Each is pinned as soon as it is chosen, so choosing the next
     // one on the same channel does not free it again. Each note counts for the preset its
-    // channel has then.
+    // channel has then, and for those chosen while it is held (a legato or mono part starts a
+    // held note again when a later one ends, with the channel's preset of that time).
     std::vector<PresetId> kept;
     std::vector<NoteSet> notes;
     int chosen[16];
+    std::uint8_t held[16][128] = {}; // the velocity of each key held down, or 0
     const int channels = std::min(fluid_synth_count_midi_channels(m_synth), 16);
     const auto choose = [&](int channel) {
         chosen[channel] = keep(channel, kept);
         notes.resize(kept.size());
+        for (std::size_t key = 0; chosen[channel] >= 0 && key < 128; ++key) {
+            if (held[channel][key] != 0)
+                notes[std::size_t(chosen[channel])][key].set(held[channel][key]);
+        }
     };
     const auto keepAll = [&] {
         for (int channel = 0; channel < channels; ++channel)
@@ -567,10 +573,15 @@ void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel, bool 
             break;
         const int channel = event.status & 0x0F;
         switch (event.status & 0xF0) {
-        case 0x90:
-            if (event.data2() != 0 && chosen[channel] >= 0)
-                notes[std::size_t(chosen[channel])][event.data1() & 0x7F].set(event.data2() & 0x7F);
+        case 0x80:
+        case 0x90: {
+            const int key = event.data1() & 0x7F;
+            const int velocity = (event.status & 0xF0) == 0x90 ? event.data2() & 0x7F : 0;
+            held[channel][key] = std::uint8_t(velocity);
+            if (velocity != 0 && chosen[channel] >= 0)
+                notes[std::size_t(chosen[channel])][std::size_t(key)].set(std::size_t(velocity));
             continue;
+        }
         case 0xB0:
             if (event.data1() == 0 || event.data1() == 32)
                 fluid_synth_cc(m_synth, channel, event.data1(), event.data2());

@@ -6,6 +6,7 @@
 #include "tunedeck/Synth.h"
 
 #include "testsupport/MidiWriter.h"
+#include "testsupport/ScratchDir.h"
 #include "testsupport/SoundfontWriter.h"
 
 #include <fluidsynth.h>
@@ -13,6 +14,7 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <vector>
@@ -77,16 +79,58 @@ std::vector<float> play(
     return out;
 }
 
+// Plays `song` from a Synth preloaded with it and from the whole font, moved by each of
+// `transposes`: every sample must be the same, and the song heard. Returns the Synth.
+std::unique_ptr<tunedeck::Synth> expectSoundsAsWhole(
+    const TrackWriter &track, std::initializer_list<int> transposes)
+{
+    const auto song = tunedeck::MidiFile::parse(SmfWriter(0, 480).track(track).bytes());
+    EXPECT_TRUE(song.ok());
+    constexpr std::size_t kFrames = kRate * 3 / 2;
+    auto made = tunedeck::Synth::create(kRate);
+    EXPECT_TRUE(made.ok());
+    if (!song.ok() || !made.ok())
+        return nullptr;
+    tunedeck::Synth &synth = *made.value();
+    synth.preload(song.value()); // written to through its handle, as the engine's sources do
+    PlainSynth whole;
+    for (int transpose : transposes) {
+        fluid_synth_system_reset(synth.handle());
+        fluid_synth_system_reset(whole.synth);
+        const auto partial = play(song.value(), synth.handle(), kFrames, transpose);
+        const auto expected = play(song.value(), whole.synth, kFrames, transpose);
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            if (std::abs(partial[i] - expected[i]) > 1e-6f) {
+                ADD_FAILURE() << "at frame " << i / 2 << ", moved by " << transpose;
+                break;
+            }
+        }
+        EXPECT_GT(*std::max_element(expected.begin(), expected.end()), 0.01f) << "it is heard";
+    }
+    return std::move(made).value();
+}
+
 } // namespace
 
 // Programs on several channels, one changed while others sound, drums, and a bank select to a
 // bank the font lacks (FluidSynth falls back to bank 0): each sample as the whole font renders it,
 // also with the notes moved as far as the listener can move them (though only the zones the
-// song's notes reach are loaded).
+// song's notes reach are loaded). And a legato part whose held note starts again, far below the
+// later one, with the program chosen while it was held.
 TEST(PartialSoundfont, SongSoundsAsWithTheWholeFont)
 {
     if (!tunedeck::findSoundfonts().ok())
         GTEST_SKIP() << "no soundfont installed";
+    TrackWriter legato;
+    legato.controller(0, 0, 68, 127)
+        .noteOn(0, 0, 40, 100)
+        .program(240, 0, 40)
+        .noteOn(240, 0, 90, 100)
+        .noteOff(240, 0, 90)
+        .noteOff(480, 0, 40)
+        .endOfTrack(0);
+    expectSoundsAsWhole(legato, { 0 });
+
     TrackWriter track;
     track.program(0, 0, 24)
         .controller(0, 1, 0, 5)
@@ -101,31 +145,16 @@ TEST(PartialSoundfont, SongSoundsAsWithTheWholeFont)
         .program(0, 0, 56)
         .noteOn(0, 0, 64, 100)
         .endOfTrack(720);
-    const auto song = tunedeck::MidiFile::parse(SmfWriter(0, 480).track(track).bytes());
-    ASSERT_TRUE(song.ok());
-    constexpr std::size_t kFrames = kRate * 3 / 2;
-
-    auto made = tunedeck::Synth::create(kRate);
-    ASSERT_TRUE(made.ok());
-    tunedeck::Synth &synth = *made.value();
-    synth.preload(song.value()); // written to through its handle, as the engine's sources do
-    PlainSynth whole;
-    for (int transpose : { 0, -tunedeck::Synth::kKeyShiftRoom, tunedeck::Synth::kKeyShiftRoom }) {
-        fluid_synth_system_reset(synth.handle());
-        fluid_synth_system_reset(whole.synth);
-        const auto partial = play(song.value(), synth.handle(), kFrames, transpose);
-        const auto expected = play(song.value(), whole.synth, kFrames, transpose);
-        for (std::size_t i = 0; i < expected.size(); ++i)
-            ASSERT_NEAR(partial[i], expected[i], 1e-6) << "at frame " << i / 2 << ", " << transpose;
-        EXPECT_GT(*std::max_element(expected.begin(), expected.end()), 0.01f) << "it is heard";
-    }
+    const auto synth = expectSoundsAsWhole(
+        track, { 0, -tunedeck::Synth::kKeyShiftRoom, tunedeck::Synth::kKeyShiftRoom });
+    ASSERT_TRUE(synth);
 
     // The next song's presets replace these at once, though their notes still sound: no thread of
     // FluidSynth's is left to free them later.
     const auto threads
         = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); };
     const auto before = threads();
-    synth.preload(
+    synth->preload(
         tunedeck::MidiFile::parse(SmfWriter(0, 480).track(TrackWriter()).bytes()).value());
     EXPECT_EQ(threads(), before);
 }
@@ -178,6 +207,43 @@ TEST(PartialSoundfont, NotesNeverPlayedCostNoMemory)
     every.endOfTrack(0);
     const double some = cost(one), all = cost(every);
     EXPECT_LT(some, all / 2) << "one note: " << some << " bytes, every note: " << all << " bytes";
+}
+
+// A zone playing nothing is the global one only as its preset's or instrument's first; FluidSynth
+// drops it anywhere else, and leaving out the zones before it must not make it first. Here it
+// would silence the note (by 144 dB) if it were.
+TEST(PartialSoundfont, ZonesPlayingNothingCountOnlyFirst)
+{
+    const testsupport::ScratchDir scratch;
+    const struct Unchoose {
+        ~Unchoose() { tunedeck::chooseSoundfonts({}); }
+    } unchoose;
+    // Three zones: keys 0 to 40, the one playing nothing, keys 41 up.
+    const auto zones = [](std::uint32_t plays) {
+        std::vector<std::uint8_t> bags, gens;
+        const std::uint32_t records[][2] = { { 43, 40 << 8 }, { plays, 0 }, { 48, 1440 },
+            { 43, 41 | 127 << 8 }, { plays, 0 }, { 0, 0 } };
+        for (const std::uint32_t first : { 0, 2, 3, 5 })
+            bags.insert(bags.end(), { std::uint8_t(first), 0, 0, 0 });
+        for (const auto &[op, amount] : records) {
+            gens.insert(gens.end(),
+                { std::uint8_t(op), 0, std::uint8_t(amount), std::uint8_t(amount >> 8) });
+        }
+        return std::pair(bags, gens);
+    };
+    for (const std::size_t bag : { 1, 5 }) { // the preset's zones, the instrument's
+        SoundfontWriter font({ { 0, 0 } });
+        std::tie(font.pdta[bag].second, font.pdta[bag + 2].second) = zones(bag == 1 ? 41 : 53);
+        font.pdta[bag - 1].second.at(bag == 1 ? 38 + 24 : 22 + 20) = 3; // the terminal's bag
+        for (std::size_t i = 0; i < 1000; ++i) // a square wave, 441 Hz
+            font.smpl[2 * i + 1] = (i / 50) % 2 ? 0x20 : 0xE0;
+        const auto file = scratch.path() / "zones.sf2";
+        ASSERT_TRUE(testsupport::writeFile(file, font.bytes()));
+        tunedeck::chooseSoundfonts({ file });
+        TrackWriter track;
+        track.noteOn(0, 0, 72, 100).noteOff(480, 0, 72).endOfTrack(0);
+        expectSoundsAsWhole(track, { 0 });
+    }
 }
 
 // The preset part is read only when every record is where its indices say; anything else is

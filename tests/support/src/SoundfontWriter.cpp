@@ -71,8 +71,7 @@ std::vector<std::uint8_t> SoundfontWriter::bytes() const
     put(body, 0, 4, "sfbk");
     putChunks(body,
         { { "LIST", list("INFO", { { "ifil", { 2, 0, 1, 0 } } }) },
-            { "LIST", list("sdta", { { "smpl", Bytes(2 * 1046, 0) } }) },
-            { "LIST", list("pdta", pdta) } });
+            { "LIST", list("sdta", { { "smpl", smpl } }) }, { "LIST", list("pdta", pdta) } });
     Bytes out;
     putChunks(out, { { "RIFF", body } });
     return out;

@@ -18,6 +18,9 @@ public:
     // The `LIST pdta` sub-chunks in order, id and body: phdr, pbag, pmod, pgen, inst, ibag,
     // imod, igen, shdr.
     std::vector<std::pair<std::string, std::vector<std::uint8_t>>> pdta;
+    // The sample's 1000 frames (and the 46 of silence after), 16-bit little-endian: silent
+    // unless a test writes a sound there.
+    std::vector<std::uint8_t> smpl = std::vector<std::uint8_t>(2 * 1046, 0);
 
     std::vector<std::uint8_t> bytes() const;
 };
