@@ -160,43 +160,33 @@ TEST(PartialSoundfont, SongSoundsAsWithTheWholeFont)
 }
 
 // Making the synthesiser builds no zones, instruments or samples: its heap grows by far less than
-// loading the whole font's presets does, even without their samples.
-TEST(PartialSoundfont, PresetsNeverChosenCostNoMemory)
+// loading the whole font's presets does, even without their samples. And of a chosen preset only
+// the zones its notes reach are read: one drum costs less than the kit's every key and velocity.
+TEST(PartialSoundfont, WhatIsNeverPlayedCostsNoMemory)
 {
     if (!tunedeck::findSoundfonts().ok())
         GTEST_SKIP() << "no soundfont installed";
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizer's allocator does not report through mallinfo2";
 #endif
+    // The heap in use while what `make` returns lives.
     const auto cost = [](const auto &make) {
-        const double before = double(mallinfo2().uordblks);
-        const auto made = make();
-        return double(mallinfo2().uordblks) - before;
+        const auto heap = [] { return double(mallinfo2().uordblks + mallinfo2().hblkhd); };
+        const double before = heap();
+        [[maybe_unused]] const auto made = make();
+        return heap() - before;
     };
-    // The heap in use while what `make` returns lives; FluidSynth's own (first use included) out.
+    // FluidSynth's own (first use included) left out.
     const double bare = cost([] { return std::make_unique<PlainSynth>(false); });
     const double partial = cost([] { return tunedeck::Synth::create(kRate).value(); }) - bare;
     const double whole = cost([] { return std::make_unique<PlainSynth>(); }) - bare;
     EXPECT_LT(partial, whole / 4) << "made: " << partial
                                   << " bytes, the whole font's presets: " << whole << " bytes";
-}
 
-// Of a chosen preset, only the zones its notes reach are read: one drum costs less than the drum
-// kit's every key at every velocity.
-TEST(PartialSoundfont, NotesNeverPlayedCostNoMemory)
-{
-    if (!tunedeck::findSoundfonts().ok())
-        GTEST_SKIP() << "no soundfont installed";
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "the sanitizer's allocator does not report through mallinfo2";
-#endif
-    const auto cost = [](const TrackWriter &track) {
+    const auto preloaded = [&](const TrackWriter &track) {
+        const auto synth = tunedeck::Synth::create(kRate).value();
         const auto song = tunedeck::MidiFile::parse(SmfWriter(0, 480).track(track).bytes());
-        auto synth = tunedeck::Synth::create(kRate).value();
-        const auto heap = [] { return double(mallinfo2().uordblks + mallinfo2().hblkhd); };
-        const double before = heap();
-        synth->preload(song.value());
-        return heap() - before;
+        return cost([&] { return (synth->preload(song.value()), 0); });
     };
     TrackWriter one, every;
     one.noteOn(0, 9, 38, 100).noteOff(480, 9, 38).endOfTrack(0);
@@ -204,8 +194,7 @@ TEST(PartialSoundfont, NotesNeverPlayedCostNoMemory)
         for (int velocity : { 1, 64, 127 })
             every.noteOn(0, 9, key, velocity).noteOff(10, 9, key);
     }
-    every.endOfTrack(0);
-    const double some = cost(one), all = cost(every);
+    const double some = preloaded(one), all = preloaded(every.endOfTrack(0));
     EXPECT_LT(some, all / 2) << "one note: " << some << " bytes, every note: " << all << " bytes";
 }
 
