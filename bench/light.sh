@@ -133,11 +133,18 @@ done
 echo "the device:"
 "$bin/lightbench" gmsong "$work/a.mid" 2 0 50000
 "$bin/lightbench" gmsong "$work/b.mid" 2 7 50000
-read -r first ready < <("$bin/lightbench" firstblock "$work/band.mid" "$work/a.mid")
+# A process has one first song: the figures are medians over RUNS processes.
+: >"$work/first"
+for _ in $(seq "$runs"); do
+    "$bin/lightbench" firstblock "$work/band.mid" "$work/a.mid" >>"$work/first"
+done
+first=$(awk '{ print $1 }' "$work/first" | median)
+ready=$(awk '{ print $2 }' "$work/first" | median)
 printf '  open -> first block, the song'"'"'s instruments in memory: %s ms, budget 30 ms %s\n' \
     "$ready" "$(verdict "$ready" 30)"
 printf '  open -> first block, first song, soundfont prepared (synthesiser made and instruments\n'
-printf '    read at the open): %s ms, budget 30 ms %s\n' "$first" "$(verdict "$first" 30)"
+printf '    read at the open), median of %s processes: %s ms, budget 30 ms %s\n' "$runs" "$first" \
+    "$(verdict "$first" 30)"
 "$bin/lightbench" gmsong "$work/c.mid" 4 0 500000
 "$bin/lightbench" gmsong "$work/d.mid" 4 7 500000
 read -r cold ahead < <("$bin/lightbench" change "$work/c.mid" "$work/d.mid")
