@@ -142,7 +142,10 @@ std::optional<DriveKind> kindOf(const MountEntry &entry, const MountFacts &facts
     // Overlay mounts other than the root are a container engine's layers.
     if (!isRoot && type == u"overlay")
         return std::nullopt;
-    if (!isRoot && !facts.isFolder(entry.mountPoint))
+    // A file system served by a program (FUSE) answers only while that program does: its mount
+    // point is not looked at either, so one that stopped answering cannot stall the list.
+    const bool served = type == u"fuseblk" || type.startsWith(u"fuse.");
+    if (!isRoot && !served && !facts.isFolder(entry.mountPoint))
         return std::nullopt;
     if (type == u"iso9660" || type == u"udf")
         return DriveKind::CdRom;

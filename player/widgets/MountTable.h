@@ -35,7 +35,8 @@ public:
     // The volume label of a local mount, empty when it has none.
     virtual QString volumeLabel(const MountEntry &entry) const = 0;
     // Whether the mount point is a folder (a bind mount may put a file there). Asked only for
-    // local mounts, so a dead network mount is never touched.
+    // local mounts not served by a FUSE program, so a dead network mount or a program that
+    // stopped answering is never touched.
     virtual bool isFolder(const QString &path) const = 0;
 };
 

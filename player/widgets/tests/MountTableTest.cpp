@@ -183,14 +183,22 @@ private Q_SLOTS:
         QCOMPARE(driveAt(drives, QStringLiteral("/")).text, QStringLiteral("/"));
     }
 
-    // Network mount points are never looked at, so a dead server cannot stall the list.
+    // Network mount points are never looked at, so a dead server cannot stall the list; nor are
+    // those of file systems a FUSE program serves (they are still drives).
     void neverTouchesNetworkMounts()
     {
         const FakeFacts facts = desktopFacts();
-        drivesFromMounts(parseMountInfo(kDesktopTable), facts);
-        for (const char *remote : { "/mnt/nas", "/mnt/My Share", "/home/bob/remote" })
+        const auto drives = drivesFromMounts(
+            parseMountInfo(QByteArray(kDesktopTable)
+                + "44 22 0:44 / /mnt/vault rw - fuse.gocryptfs /home/bob/.vault rw\n"
+                  "45 22 8:65 / /mnt/win rw - fuseblk /dev/sde1 rw\n"),
+            facts);
+        for (const char *remote :
+            { "/mnt/nas", "/mnt/My Share", "/home/bob/remote", "/mnt/vault", "/mnt/win" })
             QVERIFY2(!facts.asked.contains(QString::fromUtf8(remote)), remote);
         QVERIFY(facts.asked.contains(QStringLiteral("/home")));
+        QCOMPARE(driveAt(drives, QStringLiteral("/mnt/vault")).kind, DriveKind::Fixed);
+        QCOMPARE(driveAt(drives, QStringLiteral("/mnt/win")).kind, DriveKind::Fixed);
     }
 
     // A container whose root is an overlay still has "/" as its drive.
