@@ -23,9 +23,11 @@ constexpr std::size_t kChaseSendsPerCall = std::size_t { 1 } << 14;
 // ... and keeps at most this many to replay; a song with more order-dependent messages (bank
 // selects, data entry, sysex) before the target keeps the latest ones, and of what comes before
 // them only the last value of each controller, program, pressure and bend (and the bank selects
-// before a program kept so), at most this many more.
+// before a program kept so), at most this many more, and the latest system exclusive messages
+// (a part made a drum part, a reset), at most this many more.
 constexpr std::size_t kChaseCapacity = std::size_t { 1 } << 16;
 constexpr std::size_t kChaseLatestOnly = 16 * (128 + 3 + 2);
+constexpr std::size_t kChaseLateSysex = 256;
 
 constexpr std::uint64_t frameAt(std::int64_t timeUs, std::uint32_t sampleRate)
 {
@@ -43,7 +45,8 @@ MidiSource::MidiSource(MidiFile file, std::shared_ptr<Synth> synth)
     const auto events = m_file.events();
     if (!events.empty())
         m_endFrame = m_file.frameOf(events.back(), m_sampleRate);
-    m_chaseList.reserve(std::min(events.size(), kChaseCapacity + kChaseLatestOnly));
+    m_chaseList.reserve(
+        std::min(events.size(), kChaseCapacity + kChaseLatestOnly + kChaseLateSysex));
     // The end is never before the length in ms (the length is truncated from the same time).
     m_endFrame
         = std::max<std::uint64_t>(m_endFrame, std::uint64_t(lengthMs()) * m_sampleRate / 1000);
@@ -178,7 +181,8 @@ bool MidiSource::chase() noexcept
                 m_bendSeen[channel] = true;
                 break;
             default:
-                keep = event.status == 0xF0 && !full;
+                if (event.status == 0xF0)
+                    keep = !full || m_lateSysexKept++ < kChaseLateSysex;
                 break;
             }
             if (keep)
@@ -320,6 +324,7 @@ void MidiSource::restartAt(std::size_t index, std::uint32_t ms, std::uint64_t fr
     std::memset(m_pressureSeen, 0, sizeof m_pressureSeen);
     std::memset(m_bendSeen, 0, sizeof m_bendSeen);
     std::memset(m_bankWanted, 0, sizeof m_bankWanted);
+    m_lateSysexKept = 0;
     m_chaseScan = index;
     m_chase = Chase::Scanning;
     // One share of scanning and one of sending right away: the chase of any ordinary song ends

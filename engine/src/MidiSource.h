@@ -91,6 +91,7 @@ private:
     bool m_pressureSeen[16] = {};
     bool m_bendSeen[16] = {};
     bool m_bankWanted[16][2] = {}; // bank selects (MSB, LSB) before a program kept past the cap
+    std::size_t m_lateSysexKept = 0; // system exclusive messages kept past the cap
     TempoMap::Walker m_walker;
 
     // Render thread state.

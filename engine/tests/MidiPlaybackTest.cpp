@@ -181,15 +181,19 @@ TEST_F(MidiPlayback, SeekMatchesPlayingThroughOnABusySong)
 }
 
 // Before a seek's target, more order-dependent messages than the seek replays (data entry on
-// one channel, here) leave the other channels' programs, banks and controllers as they were.
+// one channel, here) leave the other channels' programs, banks and controllers as they were, and
+// a part made a drum part by a system exclusive message before them.
 TEST_F(MidiPlayback, SeekPastManyDependentMessagesKeepsEveryChannel)
 {
     TrackWriter track;
+    const std::uint8_t gsRhythmPart5[]
+        = { 0x41, 0x7F, 0x42, 0x12, 0x40, 0x15, 0x15, 0x01, 0x15, 0xF7 };
+    track.sysex(0, gsRhythmPart5).program(0, 4, 0);
     track.controller(0, 1, 0, 1).program(0, 1, 40).controller(0, 1, 7, 90).program(0, 3, 19);
     track.controller(0, 2, 101, 0).controller(0, 2, 100, 0);
     for (int i = 0; i < 70'000; ++i)
         track.controller(i % 16 == 0 ? 1 : 0, 2, 6, i % 24);
-    track.noteOn(960, 1, 60, 100).noteOff(480, 1, 60).endOfTrack(0);
+    track.noteOn(960, 4, 38, 100).noteOff(480, 4, 38).endOfTrack(0);
     const auto path = write("dense.mid", SmfWriter(0, kTicksPerQuarter).track(track).bytes());
     Device device(nullptr, OutputMode::Offline);
     ASSERT_TRUE(device.open(path));
@@ -201,6 +205,25 @@ TEST_F(MidiPlayback, SeekPastManyDependentMessagesKeepsEveryChannel)
     EXPECT_EQ(device.channelState(1).program, 40);
     EXPECT_EQ(device.channelState(1).controllers[7], 90);
     EXPECT_EQ(device.channelState(3).program, 19);
+
+    // Channel 5, made a drum part at the start, is one still: a key change leaves its note be.
+    std::vector<float> hit[2];
+    for (const int shift : { 0, 1 }) {
+        device.setTranspose(12 * shift);
+        ASSERT_TRUE(device.seekMs(device.lengthMs() - 600));
+        for (int call = 0; call < 100; ++call)
+            device.pump(none);
+        device.play();
+        hit[shift] = pumpFrames(device, kRate / 2);
+        pumpFrames(device, 2 * kRate); // its reverb dies away
+    }
+    double apart = 0, loud = 0;
+    for (std::size_t i = 0; i < hit[0].size(); ++i) {
+        apart += (hit[0][i] - hit[1][i]) * (hit[0][i] - hit[1][i]);
+        loud += hit[0][i] * hit[0][i];
+    }
+    EXPECT_GT(peak(hit[0]), 0.01f) << "the drum part is heard";
+    EXPECT_LT(apart, 0.01 * loud) << "the drum part's note moved with the key";
 }
 
 // A seek between notes is silent: the note held since the start is not left sounding.
