@@ -107,9 +107,9 @@ private:
     // moved by its font's bank offset (a song's own bank is moved up, by 1 unless it says).
     int selectedBank(const PresetId &id) const;
 
-    // Loads again, with zones for just the presets in `kept`, each soundfont whose zoned set
-    // changes; the previous set stays until the new one is read, unless `heldElsewhere`.
-    // `notes` holds what each of `kept` plays.
+    // Loads again, with zones for just the presets in `kept` and of those only the ones the
+    // notes `notes` holds for each reach, each soundfont whose zones change; the previous set
+    // stays until the new one is read, unless `heldElsewhere`.
     void reloadPartial(
         const std::vector<PresetId> &kept, const std::vector<NoteSet> &notes, bool heldElsewhere);
 
