@@ -207,22 +207,15 @@ TEST(PartialSoundfont, ZonesPlayingNothingCountOnlyFirst)
     const struct Unchoose {
         ~Unchoose() { tunedeck::chooseSoundfonts({}); }
     } unchoose;
-    // Three zones: keys 0 to 40, the one playing nothing, keys 41 up.
-    const auto zones = [](std::uint32_t plays) {
-        std::vector<std::uint8_t> bags, gens;
-        const std::uint32_t records[][2] = { { 43, 40 << 8 }, { plays, 0 }, { 48, 1440 },
-            { 43, 41 | 127 << 8 }, { plays, 0 }, { 0, 0 } };
-        for (const std::uint32_t first : { 0, 2, 3, 5 })
-            bags.insert(bags.end(), { std::uint8_t(first), 0, 0, 0 });
-        for (const auto &[op, amount] : records) {
-            gens.insert(gens.end(),
-                { std::uint8_t(op), 0, std::uint8_t(amount), std::uint8_t(amount >> 8) });
-        }
-        return std::pair(bags, gens);
-    };
+    // Three zones, each with its generators: keys 0 to 40, the one playing nothing (at -144 dB),
+    // keys 41 up; then the terminal zone and generator.
+    const std::vector<std::uint8_t> bags { 0, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 5, 0, 0, 0 };
     for (const std::size_t bag : { 1, 5 }) { // the preset's zones, the instrument's
+        const std::uint8_t plays = bag == 1 ? 41 : 53; // the instrument, the sample
         SoundfontWriter font({ { 0, 0 } });
-        std::tie(font.pdta[bag].second, font.pdta[bag + 2].second) = zones(bag == 1 ? 41 : 53);
+        font.pdta[bag].second = bags;
+        font.pdta[bag + 2].second = { 43, 0, 0, 40, plays, 0, 0, 0, 48, 0, 0xA0, 0x05, 43, 0, 41,
+            127, plays, 0, 0, 0, 0, 0, 0, 0 };
         font.pdta[bag - 1].second.at(bag == 1 ? 38 + 24 : 22 + 20) = 3; // the terminal's bag
         for (std::size_t i = 0; i < 1000; ++i) // a square wave, 441 Hz
             font.smpl[2 * i + 1] = (i / 50) % 2 ? 0x20 : 0xE0;
