@@ -74,12 +74,17 @@ wine reg add 'HKLM\Software\KeysweepTest\Alpha' /v m /d machine /f >/dev/null
 wine reg add 'HKLM\Software\KeysweepTest\Alpha\Below' /v b /d below /f >/dev/null
 wine reg add 'HKLM\Software\KeysweepTest\AlphaBeta' /v m /d kept /f >/dev/null
 wineserver -w
-# A key 603 levels deep, which Wine loads (and `wine reg add` cannot make).
-{
-    printf '\n[Software\\\\KeysweepTest\\\\Chain'
-    for _ in $(seq 602); do printf '\\\\L'; done
-    printf '] 1796736615\n"v"="deep"\n'
-} >>"$prefix/user.reg"
+# A key 603 levels deep, which Wine loads (and `wine reg add` cannot make). A server still
+# running would write its own registry over the file when it ends: written again until it stays.
+for _ in 1 2 3; do
+    grep -q '^"v"="deep"' "$prefix/user.reg" && break
+    {
+        printf '\n[Software\\\\KeysweepTest\\\\Chain'
+        for _ in $(seq 602); do printf '\\\\L'; done
+        printf '] 1796736615\n"v"="deep"\n'
+    } >>"$prefix/user.reg"
+    wineserver -w
+done
 # The keys to be deleted must be there first, or their absence later proves nothing.
 check "set up Alpha\\Level 3\\Sub c\\Leaf" present "$base\\Alpha\\Level 3\\Sub c\\Leaf"
 check "set up Zeta\\Deep\\L1\\L2" present "$base\\Zeta\\Deep\\L1\\L2"
