@@ -338,9 +338,9 @@ struct Synth::Fonts {
         int id = 0;
         std::string name;
         SoundfontPresets presets;
-        std::vector<bool> zoned; // the presets with zones in the loaded preset part
         std::shared_ptr<const HeldFile> file;
-        std::map<std::size_t, NoteSet> played; // the notes each zoned preset has zones for
+        // The presets with zones in the loaded preset part, and the notes they have zones for.
+        std::map<std::size_t, NoteSet> played;
     };
     std::vector<Partial> partial;
 };
@@ -381,11 +381,9 @@ Result<std::pair<fluid_settings_t *, fluid_synth_t *>> makeLoadedSynth(
             delete_fluid_settings(settings);
             return Error { Error::Code::NoSoundfont, "cannot load " + soundfont->string(), 0 };
         }
-        if (file) {
-            const std::size_t count = presets->presetCount();
-            fonts.partial.push_back({ id, soundfont->string(), std::move(*presets),
-                std::vector<bool>(count), std::move(file), {} });
-        }
+        if (file)
+            fonts.partial.push_back(
+                { id, soundfont->string(), std::move(*presets), std::move(file), {} });
     }
     return std::pair { settings, synth };
 }
@@ -635,21 +633,21 @@ void Synth::reloadPartial(
     fluid_synth_t *scratch = nullptr;
     bool reloaded = false;
     for (Fonts::Partial &font : m_fonts->partial) {
-        std::vector<bool> zoned(font.presets.presetCount());
         std::map<std::size_t, NoteSet> played;
         for (std::size_t k = 0; k < kept.size(); ++k) {
             const PresetId &id = kept[k];
-            for (std::size_t i = 0; id.soundfont == font.id && i < zoned.size(); ++i) {
-                if (font.presets.bank(i) == id.bank && font.presets.program(i) == id.program) {
-                    zoned[i] = true;
+            for (std::size_t i = 0; id.soundfont == font.id && i < font.presets.presetCount();
+                 ++i) {
+                if (font.presets.bank(i) == id.bank && font.presets.program(i) == id.program)
                     played[i] = notes[k];
-                }
             }
         }
+        const bool samePresets = std::equal(played.begin(), played.end(), font.played.begin(),
+            font.played.end(), [](const auto &a, const auto &b) { return a.first == b.first; });
         // With the same presets, the zones loaded for the last songs stay: songs that take turns
         // read nothing again. Other presets start afresh, as does a song read ahead (its own
         // synthesiser holds its samples, and the last song's go at once).
-        if (zoned == font.zoned && !heldElsewhere) {
+        if (samePresets && !heldElsewhere) {
             for (auto &[i, set] : played) {
                 for (std::size_t key = 0; key < set.size(); ++key)
                     set[key] |= font.played[i][key];
@@ -670,14 +668,13 @@ void Synth::reloadPartial(
         };
         const ServingOnThisThread serving(font.name,
             ServedFont { font.presets.pdtaOffset(),
-                std::make_shared<const std::vector<std::uint8_t>>(
-                    font.presets.pdta([&zoned](std::size_t i) { return bool(zoned[i]); }, reaches)),
+                std::make_shared<const std::vector<std::uint8_t>>(font.presets.pdta(
+                    [&played](std::size_t i) { return played.contains(i); }, reaches)),
                 font.file });
         // When the old set has samples, the new set's are read into a synthesiser of its own
         // first: reloading the font here then finds them in FluidSynth's sample cache, while the
         // samples the old set shares with it are still held. Samples read ahead are held already.
-        const bool sharing = !heldElsewhere
-            && std::find(font.zoned.begin(), font.zoned.end(), true) != font.zoned.end();
+        const bool sharing = !heldElsewhere && !font.played.empty();
         if (sharing && !scratch) {
             scratchSettings = makeSilentSettings(m_sampleRate);
             scratch = scratchSettings ? makeSynth(scratchSettings) : nullptr;
@@ -705,7 +702,6 @@ void Synth::reloadPartial(
             if (id.soundfont == font.id)
                 fluid_synth_pin_preset(m_synth, font.id, id.bank, id.program);
         }
-        font.zoned = std::move(zoned);
         font.played = std::move(played);
         reloaded = true;
     }
