@@ -530,8 +530,8 @@ struct Device::Impl {
     Result<std::unique_ptr<Source>> songSource(MidiFile song, std::shared_ptr<ReadAhead> readAhead)
     {
         if (mode != OutputMode::Offline) {
-            return std::unique_ptr<Source>(
-                std::make_unique<SongLoad>(std::move(song), synth, std::move(readAhead)));
+            return std::unique_ptr<Source>(std::make_unique<SongLoad>(
+                std::move(song), synth, settings.transpose, std::move(readAhead)));
         }
         std::shared_ptr<Synth> replaced; // goes after the mutex, or with the last song
         std::lock_guard lock(synth->mutex);
@@ -572,8 +572,8 @@ struct Device::Impl {
                 return ready.error();
             if (auto ready = prepareOutput(path); !ready)
                 return ready.error();
-            return std::unique_ptr<Source>(std::make_unique<SongLoad>(
-                path, headerKind(file.headSpan()), synth, std::move(readAhead)));
+            return std::unique_ptr<Source>(std::make_unique<SongLoad>(path,
+                headerKind(file.headSpan()), synth, settings.transpose, std::move(readAhead)));
         }
         auto song = MidiFile::read(path);
         if (!song)
@@ -874,8 +874,11 @@ static_assert(Device::kMaxTranspose <= Synth::kKeyShiftRoom);
 
 void Device::setTranspose(int semitones)
 {
-    m_impl->settings.transpose = std::clamp(semitones, -kMaxTranspose, kMaxTranspose);
-    m_impl->publishControls();
+    Impl &d = *m_impl;
+    d.settings.transpose = std::clamp(semitones, -kMaxTranspose, kMaxTranspose);
+    if (Source *open = d.openSource())
+        open->prepareKey(d.settings.transpose);
+    d.publishControls();
 }
 int Device::transpose() const
 {

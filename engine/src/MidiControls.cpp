@@ -36,13 +36,13 @@ bool MidiSource::isDrum(int channel) const noexcept
 {
     // A drum part is one the synthesiser plays from its percussion bank: channel 10, and a part
     // a message made one as the synthesiser understood it (not bank 127, an instrument to it).
-    fluid_preset_t *preset = fluid_synth_get_channel_preset(m_synth->handle(), channel);
+    fluid_preset_t *preset = fluid_synth_get_channel_preset(m_playing->handle(), channel);
     return preset ? fluid_preset_get_banknum(preset) == kPercussionBank : channel == kDrumChannel;
 }
 
 void MidiSource::sendNote(const MidiEvent &event) noexcept
 {
-    fluid_synth_t *synth = m_synth->handle();
+    fluid_synth_t *synth = m_playing->handle();
     const int channel = event.status & 0x0F;
     const int key = event.data1();
     std::int8_t &sounding = m_soundingKey[channel][key];
@@ -75,7 +75,7 @@ void MidiSource::sendNote(const MidiEvent &event) noexcept
 
 void MidiSource::endSoundingNotes(std::uint16_t channels) noexcept
 {
-    fluid_synth_t *synth = m_synth->handle();
+    fluid_synth_t *synth = m_playing->handle();
     for (int channel = 0; channel < 16; ++channel) {
         if ((channels >> channel & 1) == 0)
             continue;
@@ -87,8 +87,20 @@ void MidiSource::endSoundingNotes(std::uint16_t channels) noexcept
     }
 }
 
-void MidiSource::applyControls(const PlayControls &controls) noexcept
+void MidiSource::applyControls(const PlayControls &asked) noexcept
 {
+    PlayControls controls = asked;
+    if (m_playing->nearestKeyShift(controls.transpose) != controls.transpose) {
+        // The synthesiser playing has no notes for that key: the song moves to the one with
+        // room for every key, or keeps its key until that one is ready.
+        Synth *roomy = m_roomy.load(std::memory_order_acquire);
+        if (roomy && roomy != m_playing) {
+            m_playing = roomy;
+            restartAt(m_cursor, positionMs(), m_frame);
+        } else {
+            controls.transpose = m_controls.transpose;
+        }
+    }
     if (controls == m_controls)
         return;
     if (controls.transpose != m_controls.transpose) {
@@ -103,7 +115,7 @@ void MidiSource::applyControls(const PlayControls &controls) noexcept
     const auto silenced = static_cast<std::uint16_t>(m_controls.audible() & ~controls.audible());
     for (int channel = 0; channel < 16; ++channel) {
         if ((silenced >> channel & 1) != 0) {
-            fluid_synth_all_sounds_off(m_synth->handle(), channel);
+            fluid_synth_all_sounds_off(m_playing->handle(), channel);
             std::memset(m_soundingKey[channel], -1, sizeof m_soundingKey[channel]);
         }
     }

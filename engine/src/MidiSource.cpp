@@ -39,6 +39,7 @@ constexpr std::uint64_t frameAt(std::int64_t timeUs, std::uint32_t sampleRate)
 MidiSource::MidiSource(MidiFile file, std::shared_ptr<Synth> synth)
     : m_file(std::move(file))
     , m_synth(std::move(synth))
+    , m_playing(m_synth.get())
     , m_sampleRate(static_cast<std::uint32_t>(m_synth->sampleRate()))
     , m_walker(m_file.tempoMap())
 {
@@ -51,6 +52,7 @@ MidiSource::MidiSource(MidiFile file, std::shared_ptr<Synth> synth)
     m_endFrame
         = std::max<std::uint64_t>(m_endFrame, std::uint64_t(lengthMs()) * m_sampleRate / 1000);
     std::memset(m_soundingKey, -1, sizeof m_soundingKey);
+    m_controls.transpose = m_synth->nearestKeyShift(0);
     findLoop();
 }
 
@@ -76,7 +78,7 @@ MediaKind MidiSource::kind() const
 
 void MidiSource::send(const MidiEvent &event) noexcept
 {
-    fluid_synth_t *synth = m_synth->handle();
+    fluid_synth_t *synth = m_playing->handle();
     const int channel = event.status & 0x0F;
     switch (event.status & 0xF0) {
     case 0x80:
@@ -116,7 +118,7 @@ void MidiSource::send(const MidiEvent &event) noexcept
 
 void MidiSource::releasePedalsAndNotes() noexcept
 {
-    fluid_synth_t *synth = m_synth->handle();
+    fluid_synth_t *synth = m_playing->handle();
     for (int channel = 0; channel < 16; ++channel) {
         fluid_synth_cc(synth, channel, 64, 0); // sustain
         fluid_synth_cc(synth, channel, 66, 0); // sostenuto
@@ -201,13 +203,13 @@ bool MidiSource::chase() noexcept
     }
     if (!m_chaseList.empty())
         return false;
-    fluid_synth_t *synth = m_synth->handle();
+    fluid_synth_t *synth = m_playing->handle();
     for (int channel = 0; channel < 16; ++channel) {
         fluid_synth_cc(synth, channel, 64, 0);
         fluid_synth_cc(synth, channel, 66, 0);
     }
     fluid_synth_all_sounds_off(synth, -1);
-    m_synth->dropBuffered();
+    m_playing->dropBuffered();
     m_chase = Chase::Done;
     return true;
 }
@@ -262,7 +264,7 @@ std::size_t MidiSource::render(float *out, std::size_t frames) noexcept
         }
         const int length = static_cast<int>(next);
         float *block = out + 2 * done;
-        if (!m_synth->write(block, length)) {
+        if (!m_playing->write(block, length)) {
             m_failed = true;
             break;
         }
@@ -283,14 +285,14 @@ void MidiSource::renderIdle(float *out, std::size_t frames) noexcept
         return;
     }
     m_idleFrames += frames;
-    if (!m_synth->write(out, static_cast<int>(frames)))
+    if (!m_playing->write(out, static_cast<int>(frames)))
         std::fill(out, out + 2 * frames, 0.0f);
 }
 
 void MidiSource::silence() noexcept
 {
-    fluid_synth_all_sounds_off(m_synth->handle(), -1);
-    m_synth->dropBuffered();
+    fluid_synth_all_sounds_off(m_playing->handle(), -1);
+    m_playing->dropBuffered();
 }
 
 void MidiSource::seekMs(std::uint32_t positionMs) noexcept
@@ -315,8 +317,8 @@ void MidiSource::seekMs(std::uint32_t positionMs) noexcept
 void MidiSource::restartAt(std::size_t index, std::uint32_t ms, std::uint64_t frame) noexcept
 {
     // Back to the power-on state of every channel, with no voice left sounding.
-    fluid_synth_system_reset(m_synth->handle());
-    m_synth->dropBuffered();
+    fluid_synth_system_reset(m_playing->handle());
+    m_playing->dropBuffered();
     std::memset(m_soundingKey, -1, sizeof m_soundingKey);
     m_chaseList.clear(); // capacity reserved, so this never allocates
     std::memset(m_controllerSeen, 0, sizeof m_controllerSeen);

@@ -3,6 +3,7 @@
 #include "Source.h"
 #include "tunedeck/MidiFile.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -35,6 +36,13 @@ public:
 
     MediaKind kind() const override;
     std::uint32_t lengthMs() const override { return m_file.lengthMs(); }
+    // The song; it does not change while the source lives, so any thread may read it.
+    const MidiFile &file() const noexcept { return m_file; }
+    // Any thread: `roomy` is preloaded with this song for every key the listener can choose,
+    // and lives as long as this source. When the listener moves the key to one the synthesiser
+    // playing has no notes for, the song goes on on `roomy` from where it is (its state
+    // replayed, as a seek does); until it is offered, the key stays as it was.
+    void offerRoomy(Synth *roomy) noexcept { m_roomy.store(roomy, std::memory_order_release); }
 
     std::size_t render(float *out, std::size_t frames) noexcept override;
     void renderIdle(float *out, std::size_t frames) noexcept override;
@@ -79,6 +87,8 @@ private:
 
     MidiFile m_file;
     const std::shared_ptr<Synth> m_synth;
+    Synth *m_playing; // render thread: m_synth, or the roomy one once the song moved to it
+    std::atomic<Synth *> m_roomy { nullptr };
     std::uint32_t m_sampleRate;
     std::uint64_t m_endFrame = 0; // frame of the last event, End of Track included
     std::vector<std::uint32_t> m_chaseList; // events the chase replays; fixed capacity

@@ -157,6 +157,14 @@ struct SongLoad::Shared {
     std::binary_semaphore arrived { 0 };
     // Loading, then Ready (song set) or Failed (error set), stored with release.
     std::atomic<int> state { Loading };
+    // The key the listener asks for, the latest (owner's thread -> worker) ...
+    std::atomic<int> keyAsked { 0 };
+    // ... and the one the song was preloaded for, when it was for just one (stored before Ready).
+    std::optional<int> keyLoaded;
+    // Once another key is asked for than `keyLoaded`, a worker preloads a synthesiser of the
+    // song's own for every key; the song is offered it. It outlives `song`.
+    std::atomic<bool> roomyStarted { false };
+    std::shared_ptr<Synth> roomy;
     std::unique_ptr<MidiSource> song;
     Error error;
     // Of a song read here: what it says about itself, complete (its own soundfont's note
@@ -202,6 +210,16 @@ struct SongLoad::Shared {
         // What is still being read ahead is not read a second time meanwhile.
         if (ahead)
             ahead->wait(abandoned);
+        ready(readHere, *parsed);
+        // A key asked for while the song was being preloaded.
+        if (state.load() == Ready && keyLoaded && keyAsked.load() != *keyLoaded
+            && !roomyStarted.exchange(true))
+            prepareRoomy();
+    }
+
+    // Under the slot's mutex: preloads the device's synthesiser and builds the song.
+    void ready(bool readHere, MidiFile &parsed)
+    {
         // The synthesiser this song replaces goes after the mutex (the last song may still hold
         // it, and then it goes with that song).
         std::shared_ptr<Synth> replaced;
@@ -213,38 +231,62 @@ struct SongLoad::Shared {
         if (readHere) {
             // The device lets go of this bank when the song goes: it abandons the song before
             // it takes the mutex to do so, so none is added behind it.
-            addOwnBank(*parsed);
+            addOwnBank(parsed);
             textReady.store(true, std::memory_order_release);
         }
         auto synth = slot->obtainFor(ahead.get(), replaced);
         if (!synth)
             return fail(synth.error());
-        synth.value()->preload(*parsed, &abandoned, ahead && ahead->holding());
+        // A song nothing was read ahead for is preloaded for the key asked for now only, which
+        // reads far less before it starts; other keys wait for prepareRoomy(). A song's own
+        // bank is in this synthesiser only, so its song is preloaded for every key here.
+        if (!ahead && slot->songBank < 0)
+            keyLoaded = keyAsked.load();
+        synth.value()->preload(parsed, &abandoned, ahead && ahead->holding(), keyLoaded);
         // Its samples are the synthesiser's now; it goes once the song is ready.
         const auto taken = std::move(ahead);
         if (abandoned.load(std::memory_order_acquire))
             return;
-        song = std::make_unique<MidiSource>(std::move(*parsed), std::move(synth).value());
-        state.store(Ready, std::memory_order_release);
+        song = std::make_unique<MidiSource>(std::move(parsed), std::move(synth).value());
+        state.store(Ready);
+    }
+
+    // Once: a synthesiser of the song's own, preloaded for every key, outside the slot's mutex
+    // (the next song's worker does not wait for it). The samples the device's synthesiser
+    // holds are shared through FluidSynth's sample cache, so only the others are read.
+    void prepareRoomy()
+    {
+        auto made = Synth::create(slot->sampleRate);
+        if (!made)
+            return; // the song keeps the key it was loaded for
+        std::shared_ptr<Synth> synth = std::move(made).value();
+        synth->preload(song->file(), &abandoned);
+        if (abandoned.load(std::memory_order_acquire))
+            return;
+        roomy = std::move(synth);
+        song->offerRoomy(roomy.get());
     }
 };
 
 SongLoad::SongLoad(std::filesystem::path path, MediaKind kind, std::shared_ptr<SynthSlot> slot,
-    std::shared_ptr<ReadAhead> ahead)
+    int keyShift, std::shared_ptr<ReadAhead> ahead)
     : m_kind(kind)
     , m_shared(std::make_shared<Shared>())
 {
     m_shared->slot = std::move(slot);
+    m_shared->keyAsked = keyShift;
     m_shared->ahead = std::move(ahead);
     start(std::move(path), std::nullopt);
 }
 
-SongLoad::SongLoad(MidiFile file, std::shared_ptr<SynthSlot> slot, std::shared_ptr<ReadAhead> ahead)
+SongLoad::SongLoad(
+    MidiFile file, std::shared_ptr<SynthSlot> slot, int keyShift, std::shared_ptr<ReadAhead> ahead)
     : m_kind(mediaKindOf(file.kind()))
     , m_knownLengthMs(file.lengthMs())
     , m_shared(std::make_shared<Shared>())
 {
     m_shared->slot = std::move(slot);
+    m_shared->keyAsked = keyShift;
     m_shared->ahead = std::move(ahead);
     start(std::nullopt, std::move(file));
 }
@@ -266,6 +308,19 @@ SongLoad::~SongLoad()
 void SongLoad::abandon() noexcept
 {
     m_shared->abandoned.store(true, std::memory_order_release);
+}
+
+void SongLoad::prepareKey(int semitones)
+{
+    Shared &shared = *m_shared;
+    shared.keyAsked.store(semitones);
+    // The worker looks at the key asked for after it stores Ready, and this looks at Ready
+    // after it stores the key: one of the two sees the other's.
+    if (shared.state.load() != Ready || !shared.keyLoaded || semitones == *shared.keyLoaded
+        || shared.roomyStarted.exchange(true))
+        return;
+    if (!runDetached([held = m_shared] { held->prepareRoomy(); }))
+        shared.roomyStarted.store(false); // asked again at the next key change
 }
 
 const SongText *SongLoad::songText() const

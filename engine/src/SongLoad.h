@@ -122,13 +122,14 @@ private:
 // first run that plays it, with the reader's reason (failure(), failureDetail()).
 class SongLoad final : public Source {
 public:
-    // Owner's thread: starts reading `path`; `kind` is what the file's header says it is.
-    // With `ahead` (this file read ahead), its samples are taken over from it and it is let go.
+    // Owner's thread: starts reading `path`; `kind` is what the file's header says it is, and
+    // `keyShift` the key the listener has chosen (see prepareKey()). With `ahead` (this file read
+    // ahead), its samples are taken over from it and it is let go.
     SongLoad(std::filesystem::path path, MediaKind kind, std::shared_ptr<SynthSlot> slot,
-        std::shared_ptr<ReadAhead> ahead = nullptr);
+        int keyShift, std::shared_ptr<ReadAhead> ahead = nullptr);
     // Owner's thread: starts preparing the song `file`, already read.
-    SongLoad(
-        MidiFile file, std::shared_ptr<SynthSlot> slot, std::shared_ptr<ReadAhead> ahead = nullptr);
+    SongLoad(MidiFile file, std::shared_ptr<SynthSlot> slot, int keyShift,
+        std::shared_ptr<ReadAhead> ahead = nullptr);
     // Abandons the preparation; a worker still at work frees what it read itself.
     ~SongLoad() override;
 
@@ -141,6 +142,11 @@ public:
     void silence() noexcept override;
     void seekMs(std::uint32_t positionMs) noexcept override;
     void prepareSeek(std::uint32_t positionMs) noexcept override;
+    // A song read ahead is preloaded for every key the listener can choose. Any other is
+    // preloaded for the key chosen when it is opened, which starts it sooner; the first time
+    // another is asked for, a worker preloads a second synthesiser for every key, and the song
+    // keeps its key until it moves to that one (MidiSource::offerRoomy).
+    void prepareKey(int semitones) override;
     std::uint32_t positionMs() const noexcept override;
     bool atEnd() const noexcept override;
     bool failed() const noexcept override;

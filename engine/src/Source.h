@@ -37,6 +37,9 @@ public:
     // Owner's thread, any time: a seekMs(positionMs) is on its way to the render thread. A
     // source that reads ahead may start reading from there now.
     virtual void prepareSeek(std::uint32_t positionMs) noexcept { static_cast<void>(positionMs); }
+    // Owner's thread, any time: the listener's key is moving to `semitones`. A song may get
+    // ready for it now.
+    virtual void prepareKey(int semitones) { static_cast<void>(semitones); }
     // The position in ms: exactly the seek target right after seekMs(), lengthMs() at the end.
     virtual std::uint32_t positionMs() const noexcept = 0;
     virtual bool atEnd() const noexcept = 0;

@@ -536,7 +536,8 @@ int Synth::keep(int channel, std::vector<PresetId> &kept)
     return int(kept.size() - 1);
 }
 
-void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel, bool heldElsewhere)
+void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel, bool heldElsewhere,
+    std::optional<int> onlyKeyShift)
 {
     // The song's bank selects, program changes and system exclusive messages are played here in
     // order, without notes: whatever preset FluidSynth chooses for each (its fall-backs for a
@@ -605,17 +606,20 @@ void Synth::preload(const MidiFile &song, const std::atomic<bool> *cancel, bool 
     }
     fluid_synth_system_reset(m_synth);
     // The listener may move a melodic preset's notes (not a drum kit's) while it plays.
+    const int shiftLo = onlyKeyShift.value_or(-kKeyShiftRoom);
+    const int shiftHi = onlyKeyShift.value_or(kKeyShiftRoom);
     for (std::size_t i = 0; i < kept.size(); ++i) {
-        if (kept[i].bank == kPercussionBank)
+        if (kept[i].bank == kPercussionBank || (shiftLo == 0 && shiftHi == 0))
             continue;
         NoteSet moved {};
         for (int key = 0; key < 128; ++key) {
-            for (int to = std::max(key - kKeyShiftRoom, 0);
-                 to <= std::min(key + kKeyShiftRoom, 127); ++to)
+            for (int to = std::max(key + shiftLo, 0); to <= std::min(key + shiftHi, 127); ++to)
                 moved[std::size_t(to)] |= notes[i][std::size_t(key)];
         }
         notes[i] = moved;
     }
+    m_shiftLo = shiftLo;
+    m_shiftHi = shiftHi;
     if (!cancel || !cancel->load(std::memory_order_relaxed))
         reloadPartial(kept, notes, heldElsewhere);
     // The last song's presets stay until now, so the samples both use were not read again.

@@ -2,18 +2,25 @@
 
 #include "tunedeck/Device.h"
 
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
-// Helpers shared by the engine's device tests: a listener that tests can wait on, and an offline
-// render loop.
+// Helpers shared by the engine's device tests: a listener that tests can wait on, an offline
+// render loop, and a run on the sound output.
 namespace devicetest {
 
 inline constexpr std::size_t kBlockFrames = 1024;
@@ -83,6 +90,40 @@ inline float peak(std::span<const float> sound)
     for (float sample : sound)
         result = std::max(result, sample < 0 ? -sample : sample);
     return result;
+}
+
+struct Played {
+    std::vector<float> sound;
+    tunedeck::SongText text;
+};
+
+// `song` played to its end on the sound output, through SDL's driver that writes the sound to a
+// file (`raw`, 32-bit floats as the device asks for them; no sound when the driver wrote none);
+// `playing` runs right after play().
+inline Played playOnTheOutput(const std::filesystem::path &song, const std::filesystem::path &raw,
+    const std::function<void(tunedeck::Device &)> &playing = {})
+{
+    ::setenv("SDL_AUDIODRIVER", "disk", 1);
+    ::setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+    Played played;
+    {
+        NoticeCatcher notices;
+        tunedeck::Device device(notices.listener(), tunedeck::OutputMode::Sdl);
+        EXPECT_TRUE(device.open(song).ok()) << song;
+        device.play();
+        if (playing)
+            playing(device);
+        const auto finished = notices.waitFor(0);
+        EXPECT_TRUE(finished && finished->kind == tunedeck::Notice::Kind::Finished);
+        played.text = device.text();
+    }
+    ::unsetenv("SDL_DISKAUDIOFILE");
+    ::unsetenv("SDL_AUDIODRIVER");
+    std::ifstream in(raw, std::ios::binary);
+    const std::vector<char> bytes { std::istreambuf_iterator<char>(in), {} };
+    played.sound.resize(bytes.size() / sizeof(float));
+    std::memcpy(played.sound.data(), bytes.data(), played.sound.size() * sizeof(float));
+    return played;
 }
 
 // The shared real-media folder, or empty when the tests run without it.

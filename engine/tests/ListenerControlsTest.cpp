@@ -13,6 +13,7 @@
 #include <functional>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 using namespace devicetest;
@@ -155,6 +156,37 @@ TEST_F(ListenerControls, TransposeMovesMelodicNotesAndNeverDrums)
         EXPECT_GT(peak(sound[0]), 0.01f);
         EXPECT_EQ(rms(difference(sound[0], sound[1])) > 0.1 * rms(sound[0]), row.moves);
     }
+}
+
+// On the sound output, a song opened at one key is read for that key only, which starts it
+// sooner. A key changed while it plays is heard from the next note on, once the samples for
+// every key have been read beside it; the key stays as it was until then.
+TEST_F(ListenerControls, KeyChangedWhilePlayingIsHeardOnTheOutput)
+{
+    // A flute's A4, and again from 2.5 s to 3.5 s.
+    const auto flute = song("flute.mid",
+        dryTrack()
+            .program(0, 0, 73)
+            .noteOn(0, 0, 69, 100)
+            .noteOff(240, 0, 69)
+            .noteOn(2160, 0, 69, 100)
+            .noteOff(960, 0, 69)
+            .endOfTrack());
+    const auto played = playOnTheOutput(flute, m_dir / "flute.raw", [](Device &device) {
+        // Once the song plays (nothing tells of that but the position).
+        for (int tries = 0; device.positionMs() < 100 && tries < 2000; ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        device.setTranspose(12);
+    });
+    if (played.sound.empty())
+        GTEST_SKIP() << "SDL's disk audio driver wrote no sound here";
+    std::size_t end = played.sound.size();
+    while (end > 0 && std::abs(played.sound[end - 1]) < 0.01f)
+        --end;
+    ASSERT_GT(end, 2 * kRate * 2); // the second note is heard
+    // A quarter of a second of it, half a second before its release dies away.
+    const std::span<const float> last(played.sound.data() + end - kRate, kRate / 2);
+    EXPECT_NEAR(pitchOf(last), 880.0, 880.0 * 0.02);
 }
 
 // Changing the key while notes sound ends them; a note started after the change ends with its

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <vector>
 
 using testsupport::SmfWriter;
@@ -80,9 +81,10 @@ std::vector<float> play(
 }
 
 // Plays `song` from a Synth preloaded with it and from the whole font, moved by each of
-// `transposes`: every sample must be the same, and the song heard. Returns the Synth.
-std::unique_ptr<tunedeck::Synth> expectSoundsAsWhole(
-    const TrackWriter &track, std::initializer_list<int> transposes)
+// `transposes`: every sample must be the same, and the song heard. Returns the Synth, preloaded
+// for `onlyKeyShift` when given.
+std::unique_ptr<tunedeck::Synth> expectSoundsAsWhole(const TrackWriter &track,
+    std::initializer_list<int> transposes, std::optional<int> onlyKeyShift = std::nullopt)
 {
     const auto song = tunedeck::MidiFile::parse(SmfWriter(0, 480).track(track).bytes());
     EXPECT_TRUE(song.ok());
@@ -92,7 +94,8 @@ std::unique_ptr<tunedeck::Synth> expectSoundsAsWhole(
     if (!song.ok() || !made.ok())
         return nullptr;
     tunedeck::Synth &synth = *made.value();
-    synth.preload(song.value()); // written to through its handle, as the engine's sources do
+    // Written to through its handle, as the engine's sources do.
+    synth.preload(song.value(), nullptr, false, onlyKeyShift);
     PlainSynth whole;
     for (int transpose : transposes) {
         fluid_synth_system_reset(synth.handle());
@@ -148,6 +151,9 @@ TEST(PartialSoundfont, SongSoundsAsWithTheWholeFont)
     const auto synth = expectSoundsAsWhole(
         track, { 0, -tunedeck::Synth::kKeyShiftRoom, tunedeck::Synth::kKeyShiftRoom });
     ASSERT_TRUE(synth);
+    // Read for one key only (a song opened at that key).
+    for (const int key : { -tunedeck::Synth::kKeyShiftRoom, 7 })
+        expectSoundsAsWhole(track, { key }, key);
 
     // The next song's presets replace these at once, though their notes still sound: no thread of
     // FluidSynth's is left to free them later.

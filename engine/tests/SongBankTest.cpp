@@ -73,35 +73,12 @@ Bytes fileBytes(const std::filesystem::path &path)
     return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
 }
 
-struct Played {
-    std::vector<float> sound;
-    tunedeck::SongText text;
-};
-
-// `song` played to its end on the sound output, through SDL's driver that writes the sound to a
-// file (`raw`, 32-bit floats as the device asks for them): a song over a megabyte is read while
-// it opens, not before.
-Played playOnTheOutput(const fs::path &song, const char *soundfont, const fs::path &raw)
+// `song` played on the output with `soundfont` (a song over a megabyte is read while it opens,
+// not before).
+devicetest::Played playOnTheOutput(const fs::path &song, const char *soundfont, const fs::path &raw)
 {
     ::setenv("TUNEDECK_SOUNDFONT", soundfont, 1);
-    ::setenv("SDL_AUDIODRIVER", "disk", 1);
-    ::setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
-    Played played;
-    {
-        devicetest::NoticeCatcher notices;
-        tunedeck::Device device(notices.listener(), tunedeck::OutputMode::Sdl);
-        EXPECT_TRUE(device.open(song).ok()) << song;
-        device.play();
-        const auto finished = notices.waitFor(0);
-        EXPECT_TRUE(finished && finished->kind == tunedeck::Notice::Kind::Finished);
-        played.text = device.text();
-    }
-    ::unsetenv("SDL_DISKAUDIOFILE");
-    ::unsetenv("SDL_AUDIODRIVER");
-    const Bytes bytes = fileBytes(raw);
-    played.sound.resize(bytes.size() / sizeof(float));
-    std::memcpy(played.sound.data(), bytes.data(), played.sound.size() * sizeof(float));
-    return played;
+    return devicetest::playOnTheOutput(song, raw);
 }
 
 // A folder of its own for the songs, and a song of a melodic note and a drum stroke.
@@ -185,11 +162,11 @@ TEST_F(SongBank, OwnBankIsUsedWhenTheSongWasReadAheadOrWhileItOpens)
     }
 
     ASSERT_GT(fs::file_size(own), 1u << 20);
-    const Played plainPlayed = playOnTheOutput(plain, kSmall, folder / "plain.raw");
+    const devicetest::Played plainPlayed = playOnTheOutput(plain, kSmall, folder / "plain.raw");
     if (plainPlayed.sound.empty())
         GTEST_SKIP() << "SDL's disk audio driver wrote no sound here";
     EXPECT_GT(peak(plainPlayed.sound), 0.01f);
-    const Played ownPlayed = playOnTheOutput(own, kSmall, folder / "own.raw");
+    const devicetest::Played ownPlayed = playOnTheOutput(own, kSmall, folder / "own.raw");
     EXPECT_GT(ownPlayed.sound.size(), 44100u);
     EXPECT_LT(peak(ownPlayed.sound), 1e-4f);
     EXPECT_EQ(ownPlayed.text.lyrics.size(), 1u);

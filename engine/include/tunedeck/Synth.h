@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -86,9 +87,16 @@ public:
     // note costs nothing. Afterwards playing the song, or seeking in it, reads no file. Leaves
     // every channel as a reset does. Stops early (keeping what it read) when `cancel` becomes true.
     // With `heldElsewhere` another Synth (preloaded with the same song) holds the samples already,
-    // so none are read, and the previous song's go at once.
+    // so none are read, and the previous song's go at once. With `onlyKeyShift`, melodic notes
+    // are loaded moved by just that many semitones, which reads far less.
     void preload(const MidiFile &song, const std::atomic<bool> *cancel = nullptr,
-        bool heldElsewhere = false);
+        bool heldElsewhere = false, std::optional<int> onlyKeyShift = std::nullopt);
+    // The key shift nearest to `semitones` that the last preload() loaded notes for: a song plays
+    // moved by `semitones` only where that is `semitones` itself.
+    int nearestKeyShift(int semitones) const noexcept
+    {
+        return semitones < m_shiftLo ? m_shiftLo : semitones > m_shiftHi ? m_shiftHi : semitones;
+    }
 
 private:
     struct PresetId {
@@ -124,6 +132,8 @@ private:
     std::uint64_t m_framesWritten = 0; // modulo kBlockFrames: where in its block it stands
     float m_scratch[2 * kBlockFrames] = {}; // for dropBuffered(), so it never allocates
     std::vector<PresetId> m_kept; // pinned by the last preload()
+    int m_shiftLo = -kKeyShiftRoom; // the key shifts the last preload() loaded notes for
+    int m_shiftHi = kKeyShiftRoom;
     std::unique_ptr<Fonts> m_fonts;
 };
 
