@@ -853,7 +853,10 @@ ChannelState Device::channelState(int channel) const
 {
     ChannelState state;
     std::lock_guard lock(m_impl->synth->mutex);
-    fluid_synth_t *synth = m_impl->synth->synth ? m_impl->synth->synth->handle() : nullptr;
+    Synth *playing = m_impl->openSource() ? m_impl->openSource()->synthPlaying() : nullptr;
+    if (!playing)
+        playing = m_impl->synth->synth.get();
+    fluid_synth_t *synth = playing ? playing->handle() : nullptr;
     if (!synth || channel < 0 || channel > 15)
         return state;
     int soundfontId = 0;

@@ -40,6 +40,35 @@ bool MidiSource::isDrum(int channel) const noexcept
     return preset ? fluid_preset_get_banknum(preset) == kPercussionBank : channel == kDrumChannel;
 }
 
+std::uint16_t MidiSource::melodicChannels() const noexcept
+{
+    std::uint16_t melodic = 0;
+    for (int channel = 0; channel < 16; ++channel) {
+        if (!isDrum(channel))
+            melodic |= static_cast<std::uint16_t>(1u << channel);
+    }
+    return melodic;
+}
+
+void MidiSource::moveTo(Synth *roomy) noexcept
+{
+    // The melodic notes end as at any change of key, and the pedals are let go so that they do;
+    // drums and releases ring on in the synthesiser left, while every channel's state is replayed
+    // into `roomy`, pedals as the song has them.
+    endSoundingNotes(melodicChannels());
+    for (int channel = 0; channel < 16; ++channel) {
+        fluid_synth_cc(m_playing->handle(), channel, 64, 0);
+        fluid_synth_cc(m_playing->handle(), channel, 66, 0);
+    }
+    Synth *left = m_playing;
+    m_playing = roomy;
+    m_onRoomy.store(true, std::memory_order_release);
+    // A seek's chase still under way ends with the pedals released, as it would have.
+    restartAt(m_cursor, positionMs(), m_frame, m_chase == Chase::Done);
+    m_fading = left;
+    m_fadingFrames = 0;
+}
+
 void MidiSource::sendNote(const MidiEvent &event) noexcept
 {
     fluid_synth_t *synth = m_playing->handle();
@@ -95,8 +124,7 @@ void MidiSource::applyControls(const PlayControls &asked) noexcept
         // room for every key, or keeps its key until that one is ready.
         Synth *roomy = m_roomy.load(std::memory_order_acquire);
         if (roomy && roomy != m_playing) {
-            m_playing = roomy;
-            restartAt(m_cursor, positionMs(), m_frame);
+            moveTo(roomy);
         } else {
             controls.transpose = m_controls.transpose;
         }
@@ -105,12 +133,7 @@ void MidiSource::applyControls(const PlayControls &asked) noexcept
         return;
     if (controls.transpose != m_controls.transpose) {
         // Each note ends at the key it started on; the song's own note-off would miss it.
-        std::uint16_t melodic = 0;
-        for (int channel = 0; channel < 16; ++channel) {
-            if (!isDrum(channel))
-                melodic |= static_cast<std::uint16_t>(1u << channel);
-        }
-        endSoundingNotes(melodic);
+        endSoundingNotes(melodicChannels());
     }
     const auto silenced = static_cast<std::uint16_t>(m_controls.audible() & ~controls.audible());
     for (int channel = 0; channel < 16; ++channel) {

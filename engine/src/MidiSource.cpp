@@ -52,6 +52,7 @@ MidiSource::MidiSource(MidiFile file, std::shared_ptr<Synth> synth)
     m_endFrame
         = std::max<std::uint64_t>(m_endFrame, std::uint64_t(lengthMs()) * m_sampleRate / 1000);
     std::memset(m_soundingKey, -1, sizeof m_soundingKey);
+    m_fadingBlock.resize(2 * kBudgetFrames);
     m_controls.transpose = m_synth->nearestKeyShift(0);
     findLoop();
 }
@@ -204,7 +205,7 @@ bool MidiSource::chase() noexcept
     if (!m_chaseList.empty())
         return false;
     fluid_synth_t *synth = m_playing->handle();
-    for (int channel = 0; channel < 16; ++channel) {
+    for (int channel = 0; channel < 16 && !m_chaseKeepsPedals; ++channel) {
         fluid_synth_cc(synth, channel, 64, 0);
         fluid_synth_cc(synth, channel, 66, 0);
     }
@@ -219,6 +220,7 @@ std::size_t MidiSource::render(float *out, std::size_t frames) noexcept
     m_idleFrames = 0;
     if (!chase()) {
         std::fill(out, out + 2 * frames, 0.0f);
+        mixFading(out, frames);
         return 0;
     }
     const auto events = m_file.events();
@@ -271,6 +273,7 @@ std::size_t MidiSource::render(float *out, std::size_t frames) noexcept
         done += static_cast<std::size_t>(length);
         advance(next);
     }
+    mixFading(out, done);
     return done;
 }
 
@@ -278,6 +281,7 @@ void MidiSource::renderIdle(float *out, std::size_t frames) noexcept
 {
     if (!chase()) {
         std::fill(out, out + 2 * frames, 0.0f);
+        mixFading(out, frames);
         return;
     }
     if (m_idleFrames >= kIdleTailMs * m_sampleRate / 1000) {
@@ -287,12 +291,34 @@ void MidiSource::renderIdle(float *out, std::size_t frames) noexcept
     m_idleFrames += frames;
     if (!m_playing->write(out, static_cast<int>(frames)))
         std::fill(out, out + 2 * frames, 0.0f);
+    mixFading(out, frames);
 }
 
 void MidiSource::silence() noexcept
 {
     fluid_synth_all_sounds_off(m_playing->handle(), -1);
     m_playing->dropBuffered();
+    m_fading = nullptr;
+}
+
+void MidiSource::mixFading(float *out, std::size_t frames) noexcept
+{
+    if (!m_fading)
+        return;
+    for (std::size_t done = 0; done < frames;) {
+        const std::size_t length = std::min(frames - done, m_fadingBlock.size() / 2);
+        if (!m_fading->write(m_fadingBlock.data(), static_cast<int>(length))) {
+            m_fading = nullptr;
+            return;
+        }
+        for (std::size_t i = 0; i < 2 * length; ++i)
+            out[2 * done + i] += m_fadingBlock[i];
+        done += length;
+    }
+    m_fadingFrames += frames;
+    if (m_fadingFrames >= kIdleTailMs * m_sampleRate / 1000
+        || fluid_synth_get_active_voice_count(m_fading->handle()) == 0)
+        m_fading = nullptr;
 }
 
 void MidiSource::seekMs(std::uint32_t positionMs) noexcept
@@ -314,8 +340,11 @@ void MidiSource::seekMs(std::uint32_t positionMs) noexcept
     m_passes = 0;
 }
 
-void MidiSource::restartAt(std::size_t index, std::uint32_t ms, std::uint64_t frame) noexcept
+void MidiSource::restartAt(
+    std::size_t index, std::uint32_t ms, std::uint64_t frame, bool keepPedals) noexcept
 {
+    m_fading = nullptr;
+    m_chaseKeepsPedals = keepPedals;
     // Back to the power-on state of every channel, with no voice left sounding.
     fluid_synth_system_reset(m_playing->handle());
     m_playing->dropBuffered();

@@ -43,6 +43,11 @@ public:
     // playing has no notes for, the song goes on on `roomy` from where it is (its state
     // replayed, as a seek does); until it is offered, the key stays as it was.
     void offerRoomy(Synth *roomy) noexcept { m_roomy.store(roomy, std::memory_order_release); }
+    Synth *synthPlaying() const noexcept override
+    {
+        return m_onRoomy.load(std::memory_order_acquire) ? m_roomy.load(std::memory_order_acquire)
+                                                         : m_synth.get();
+    }
 
     std::size_t render(float *out, std::size_t frames) noexcept override;
     void renderIdle(float *out, std::size_t frames) noexcept override;
@@ -68,12 +73,19 @@ private:
     bool chase() noexcept;
     std::uint64_t frameOfCursor() noexcept;
     // Starts the chase that leaves every channel as the song has it before event `index`, and
-    // plays on from there; `frame` and `ms` are that point's time.
-    void restartAt(std::size_t index, std::uint32_t ms, std::uint64_t frame) noexcept;
+    // plays on from there; `frame` and `ms` are that point's time. Pedals end released unless
+    // `keepPedals`.
+    void restartAt(
+        std::size_t index, std::uint32_t ms, std::uint64_t frame, bool keepPedals = false) noexcept;
+    // Goes on on `roomy` from where the song is; what rings on in the synthesiser left is mixed
+    // in until it dies away.
+    void moveTo(Synth *roomy) noexcept;
+    void mixFading(float *out, std::size_t frames) noexcept;
 
     // The listener's settings (MidiControls.cpp).
     void sendNote(const MidiEvent &event) noexcept;
     bool isDrum(int channel) const noexcept;
+    std::uint16_t melodicChannels() const noexcept;
     void endSoundingNotes(std::uint16_t channels) noexcept;
     void findLoop();
     // Output frames from the current one until song frame `target` sounds at the tempo set.
@@ -89,12 +101,17 @@ private:
     const std::shared_ptr<Synth> m_synth;
     Synth *m_playing; // render thread: m_synth, or the roomy one once the song moved to it
     std::atomic<Synth *> m_roomy { nullptr };
+    std::atomic<bool> m_onRoomy { false };
+    Synth *m_fading = nullptr; // render thread: the one left, while its sound dies away ...
+    std::uint64_t m_fadingFrames = 0; // ... for at most the idle tail
+    std::vector<float> m_fadingBlock; // fixed size
     std::uint32_t m_sampleRate;
     std::uint64_t m_endFrame = 0; // frame of the last event, End of Track included
     std::vector<std::uint32_t> m_chaseList; // events the chase replays; fixed capacity
 
     // Seek state (render thread).
     Chase m_chase = Chase::Done;
+    bool m_chaseKeepsPedals = false;
     std::size_t m_chaseScan = 0; // the backward scan looks at events before this index next
     bool m_controllerSeen[16][128] = {};
     bool m_programSeen[16] = {};

@@ -147,6 +147,20 @@ std::shared_ptr<Synth> ReadAhead::take()
     return m_done ? std::move(m_holder) : nullptr;
 }
 
+namespace {
+
+// A worker's share of what a song holds: freed here, and given back to the system, when the
+// source let go of it meanwhile (as freeAside does).
+template<typename Held> void trimIfLast(std::shared_ptr<Held> held)
+{
+    if (held.use_count() == 1) {
+        held.reset();
+        malloc_trim(0);
+    }
+}
+
+} // namespace
+
 // What the worker and the source share; whichever lets go last frees it.
 struct SongLoad::Shared {
     std::shared_ptr<SynthSlot> slot; // the device's; the song holds a share of its synthesiser
@@ -257,8 +271,10 @@ struct SongLoad::Shared {
     void prepareRoomy()
     {
         auto made = Synth::create(slot->sampleRate);
-        if (!made)
-            return; // the song keeps the key it was loaded for
+        if (!made) {
+            roomyStarted.store(false); // the song keeps its key, and the next change tries again
+            return;
+        }
         std::shared_ptr<Synth> synth = std::move(made).value();
         synth->preload(song->file(), &abandoned);
         if (abandoned.load(std::memory_order_acquire))
@@ -295,6 +311,7 @@ void SongLoad::start(std::optional<std::filesystem::path> path, std::optional<Mi
 {
     auto work = [shared = m_shared, path = std::move(path), file = std::move(file)]() mutable {
         shared->prepare(std::move(path), std::move(file));
+        trimIfLast(std::move(shared));
     };
     if (!runDetached(std::move(work)))
         m_shared->fail(Error { Error::Code::Io, "no thread to prepare the song", 0 });
@@ -319,8 +336,17 @@ void SongLoad::prepareKey(int semitones)
     if (shared.state.load() != Ready || !shared.keyLoaded || semitones == *shared.keyLoaded
         || shared.roomyStarted.exchange(true))
         return;
-    if (!runDetached([held = m_shared] { held->prepareRoomy(); }))
+    if (!runDetached([held = m_shared]() mutable {
+            held->prepareRoomy();
+            trimIfLast(std::move(held));
+        }))
         shared.roomyStarted.store(false); // asked again at the next key change
+}
+
+Synth *SongLoad::synthPlaying() const noexcept
+{
+    return m_shared->state.load(std::memory_order_acquire) == Ready ? m_shared->song->synthPlaying()
+                                                                    : nullptr;
 }
 
 const SongText *SongLoad::songText() const

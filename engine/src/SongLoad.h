@@ -147,6 +147,7 @@ public:
     // another is asked for, a worker preloads a second synthesiser for every key, and the song
     // keeps its key until it moves to that one (MidiSource::offerRoomy).
     void prepareKey(int semitones) override;
+    Synth *synthPlaying() const noexcept override;
     std::uint32_t positionMs() const noexcept override;
     bool atEnd() const noexcept override;
     bool failed() const noexcept override;

@@ -11,6 +11,8 @@
 
 namespace tunedeck {
 
+class Synth;
+
 // Something the render thread plays: a MIDI song through the synthesiser or a decoded wave file.
 // Built and destroyed on the owner's thread; every other member runs on the render thread only,
 // where none may block, allocate or read a file.
@@ -60,6 +62,9 @@ public:
     // Owner's thread: this source will not play again (another replaced it, or the device is
     // closing). Work done ahead for it on a thread of its own may stop now.
     virtual void abandon() noexcept { }
+    // Any thread: the synthesiser a song plays on now (null for anything else, or a song not
+    // ready yet); it lives as long as the source.
+    virtual Synth *synthPlaying() const noexcept { return nullptr; }
     // Owner's thread: what the file says about itself, for a source that reads the file itself
     // (null until it has, and for the others).
     virtual const SongText *songText() const { return nullptr; }

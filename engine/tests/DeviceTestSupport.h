@@ -99,9 +99,10 @@ struct Played {
 
 // `song` played to its end on the sound output, through SDL's driver that writes the sound to a
 // file (`raw`, 32-bit floats as the device asks for them; no sound when the driver wrote none);
-// `playing` runs right after play().
+// `playing` runs right after play(), `ended` once the end has been told of.
 inline Played playOnTheOutput(const std::filesystem::path &song, const std::filesystem::path &raw,
-    const std::function<void(tunedeck::Device &)> &playing = {})
+    const std::function<void(tunedeck::Device &)> &playing = {},
+    const std::function<void(tunedeck::Device &)> &ended = {})
 {
     ::setenv("SDL_AUDIODRIVER", "disk", 1);
     ::setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
@@ -116,6 +117,8 @@ inline Played playOnTheOutput(const std::filesystem::path &song, const std::file
         const auto finished = notices.waitFor(0);
         EXPECT_TRUE(finished && finished->kind == tunedeck::Notice::Kind::Finished);
         played.text = device.text();
+        if (ended)
+            ended(device);
     }
     ::unsetenv("SDL_DISKAUDIOFILE");
     ::unsetenv("SDL_AUDIODRIVER");

@@ -160,33 +160,49 @@ TEST_F(ListenerControls, TransposeMovesMelodicNotesAndNeverDrums)
 
 // On the sound output, a song opened at one key is read for that key only, which starts it
 // sooner. A key changed while it plays is heard from the next note on, once the samples for
-// every key have been read beside it; the key stays as it was until then.
+// every key have been read beside it (the key stays as it was until then); what rings then
+// rings on, a pedal held stays held, and the channels' state is the one heard.
 TEST_F(ListenerControls, KeyChangedWhilePlayingIsHeardOnTheOutput)
 {
-    // A flute's A4, and again from 2.5 s to 3.5 s.
-    const auto flute = song("flute.mid",
+    // A crash cymbal and a flute's A4 at the start, and the A4 again at 4 s, quieter, for a
+    // quarter of a second, held by the pedal to the end at 5 s.
+    const auto song = this->song("key.mid",
         dryTrack()
+            .controller(0, 0, 64, 127)
             .program(0, 0, 73)
+            .noteOn(0, 9, 49, 100)
             .noteOn(0, 0, 69, 100)
             .noteOff(240, 0, 69)
-            .noteOn(2160, 0, 69, 100)
-            .noteOff(960, 0, 69)
-            .endOfTrack());
-    const auto played = playOnTheOutput(flute, m_dir / "flute.raw", [](Device &device) {
-        // Once the song plays (nothing tells of that but the position).
-        for (int tries = 0; device.positionMs() < 100 && tries < 2000; ++tries)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        device.setTranspose(12);
-    });
+            .controller(3600, 0, 7, 90)
+            .noteOn(0, 0, 69, 100)
+            .noteOff(240, 0, 69)
+            .endOfTrack(720));
+    const auto played = playOnTheOutput(
+        song, m_dir / "key.raw",
+        [](Device &device) {
+            // Once the song plays (nothing tells of that but the position).
+            for (int tries = 0; device.positionMs() < 100 && tries < 2000; ++tries)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            device.setTranspose(12);
+        },
+        [](Device &device) { EXPECT_EQ(device.channelState(0).controllers[7], 90); });
     if (played.sound.empty())
         GTEST_SKIP() << "SDL's disk audio driver wrote no sound here";
-    std::size_t end = played.sound.size();
-    while (end > 0 && std::abs(played.sound[end - 1]) < 0.01f)
-        --end;
-    ASSERT_GT(end, 2 * kRate * 2); // the second note is heard
-    // A quarter of a second of it, half a second before its release dies away.
-    const std::span<const float> last(played.sound.data() + end - kRate, kRate / 2);
-    EXPECT_NEAR(pitchOf(last), 880.0, 880.0 * 0.02);
+    // Where the song starts: its first sound, on a left sample.
+    std::size_t first = 0;
+    while (first < played.sound.size() && std::abs(played.sound[first]) < 0.01f)
+        ++first;
+    first -= first % 2;
+    ASSERT_GT(played.sound.size(), first + 2 * kRate * 5);
+    const auto at = [&](double seconds, double length) {
+        return std::span<const float>(
+            played.sound.data() + first + 2 * std::size_t(seconds * kRate),
+            2 * std::size_t(length * kRate));
+    };
+    EXPECT_GT(rms(at(1.0, 0.5)), 1e-3) << "the cymbal rings on";
+    const auto held = at(4.5, 0.25);
+    EXPECT_GT(rms(held), 0.01) << "the pedal holds the note";
+    EXPECT_NEAR(pitchOf(held), 880.0, 880.0 * 0.02);
 }
 
 // Changing the key while notes sound ends them; a note started after the change ends with its
