@@ -217,6 +217,13 @@ struct SongLoad::Shared {
             parsed = std::move(read).value();
             text = parsed->text();
         }
+        // The first song of a device makes its synthesiser while the render thread takes the
+        // song up: no song plays on it yet.
+        if (!ahead) {
+            std::lock_guard lock(slot->mutex);
+            if (!slot->synth && !abandoned.load(std::memory_order_acquire))
+                static_cast<void>(slot->obtain()); // a failure shows below, as ever
+        }
         while (!arrived.try_acquire_for(kAbandonCheck)) {
             if (abandoned.load(std::memory_order_acquire))
                 return;
