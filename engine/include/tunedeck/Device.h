@@ -215,8 +215,9 @@ public:
     // silence). Notices still arrive on the notice thread.
     virtual std::size_t pump(std::span<float> out);
 
-    // The synthesiser's state of MIDI channel `channel` (0..15). Call between pump() calls or
-    // while paused; returns an all-default state when no synthesiser exists.
+    // The state of MIDI channel `channel` (0..15) in the synthesiser the open song plays on, else
+    // the device's. Call between pump() calls or while paused; returns an all-default state when
+    // no synthesiser exists.
     virtual ChannelState channelState(int channel) const;
 
 private:
