@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -92,6 +93,13 @@ inline float peak(std::span<const float> sound)
     return result;
 }
 
+// Every byte of `path` (none when it cannot be read).
+inline std::vector<std::uint8_t> fileBytes(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+}
+
 struct Played {
     std::vector<float> sound;
     tunedeck::SongText text;
@@ -122,8 +130,7 @@ inline Played playOnTheOutput(const std::filesystem::path &song, const std::file
     }
     ::unsetenv("SDL_DISKAUDIOFILE");
     ::unsetenv("SDL_AUDIODRIVER");
-    std::ifstream in(raw, std::ios::binary);
-    const std::vector<char> bytes { std::istreambuf_iterator<char>(in), {} };
+    const auto bytes = fileBytes(raw);
     played.sound.resize(bytes.size() / sizeof(float));
     std::memcpy(played.sound.data(), bytes.data(), played.sound.size() * sizeof(float));
     return played;

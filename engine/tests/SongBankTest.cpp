@@ -15,10 +15,9 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 namespace fs = std::filesystem;
+using devicetest::fileBytes;
 using devicetest::peak;
 using devicetest::renderToEnd;
 using testsupport::Bytes;
@@ -65,12 +64,6 @@ std::vector<float> render(const fs::path &song, const char *soundfont, bool read
     std::vector<float> sound;
     renderToEnd(device, &sound, 10 * 44100);
     return sound;
-}
-
-Bytes fileBytes(const std::filesystem::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
 }
 
 // `song` played on the output with `soundfont` (a song over a megabyte is read while it opens,
