@@ -140,11 +140,17 @@ for _ in $(seq "$runs"); do
 done
 first=$(awk '{ print $1 }' "$work/first" | median)
 ready=$(awk '{ print $2 }' "$work/first" | median)
+pages=$(awk '{ print $3 }' "$work/first" | median)
+page_us=$(awk '{ print $4 }' "$work/first" | median)
 printf '  open -> first block, the song'"'"'s instruments in memory: %s ms, budget 30 ms %s\n' \
     "$ready" "$(verdict "$ready" 30)"
 printf '  open -> first block, first song, soundfont prepared (synthesiser made and instruments\n'
 printf '    read at the open), median of %s processes: %s ms, budget 30 ms %s\n' "$runs" "$first" \
     "$(verdict "$first" 30)"
+printf '    of which %s pages of memory touched for the first time (synthesiser, samples, code), at\n' \
+    "$pages"
+printf '    %s us each (a first write to a fresh page on this machine): %s ms\n' "$page_us" \
+    "$(awk -v n="$pages" -v us="$page_us" 'BEGIN { printf "%.1f", n * us / 1000 }')"
 "$bin/lightbench" gmsong "$work/c.mid" 4 0 500000
 "$bin/lightbench" gmsong "$work/d.mid" 4 7 500000
 read -r cold ahead < <("$bin/lightbench" change "$work/c.mid" "$work/d.mid")

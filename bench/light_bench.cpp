@@ -5,7 +5,10 @@
 //   lightbench firstblock A.mid B.mid  Open -> first block on the null output: the first song a
 //                                       second after the soundfont was prepared, then songs A
 //                                       and B in turn with their instruments in memory (median
-//                                       of 6)
+//                                       of 6); then the pages of memory the process touched
+//                                       first during the first song's open (minor faults), and
+//                                       the microseconds this machine takes for the first write
+//                                       to a fresh page (median of 3 passes over 16 MB)
 //   lightbench plays N A.mid B.mid     resident memory at rest early and late in N plays of A and
 //                                       B in turn, each to its end on the null output, the next
 //                                       one read ahead while each plays: the median of the
@@ -32,6 +35,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -97,6 +104,35 @@ double openToFirstBlock(tunedeck::Device &device, const char *song)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+long minorFaults()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
+
+double firstWriteUsPerPage()
+{
+    constexpr std::size_t kBytes = 16 << 20;
+    const auto page = std::size_t(sysconf(_SC_PAGESIZE));
+    std::vector<double> passes;
+    for (int pass = 0; pass < 3; ++pass) {
+        void *block
+            = mmap(nullptr, kBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (block == MAP_FAILED)
+            return -1;
+        auto *bytes = static_cast<volatile char *>(block);
+        const auto start = Clock::now();
+        for (std::size_t at = 0; at < kBytes; at += page)
+            bytes[at] = 1;
+        passes.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count()
+            / double(kBytes / page));
+        munmap(block, kBytes);
+    }
+    std::sort(passes.begin(), passes.end());
+    return passes[1];
+}
+
 int firstBlock(const char *a, const char *b)
 {
     Finished finished;
@@ -106,12 +142,15 @@ int firstBlock(const char *a, const char *b)
     // The first song still makes the synthesiser and reads its instruments; the songs after it
     // use the same ones, already in memory.
     std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long faultsBefore = minorFaults();
     const double first = openToFirstBlock(device, a);
+    const long faults = minorFaults() - faultsBefore;
     std::vector<double> times;
     for (int i = 0; i < 6; ++i)
         times.push_back(openToFirstBlock(device, i % 2 ? a : b));
     std::sort(times.begin(), times.end());
-    std::printf("%.1f %.1f\n", first, (times[2] + times[3]) / 2);
+    std::printf(
+        "%.1f %.1f %ld %.2f\n", first, (times[2] + times[3]) / 2, faults, firstWriteUsPerPage());
     return 0;
 }
 
