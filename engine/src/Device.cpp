@@ -604,8 +604,8 @@ Device::Device(Listener listener, OutputMode mode)
     d.mode = mode;
     // Songs are prepared, read ahead and freed on short-lived threads, a few at a time. glibc
     // gives each thread that overlaps another an arena of its own (up to eight a core), and each
-    // arena keeps a little of what songs left in it: over hundreds of songs the program at rest
-    // grew by up to a megabyte. With two arenas in the process it does not.
+    // arena keeps a little of what songs left in it: over two hundred songs the program at rest
+    // grew by up to a few megabytes. With two arenas in the process it does not.
     mallopt(M_ARENA_MAX, 2);
     d.synth = std::make_shared<SynthSlot>(d.sampleRate);
     // Nothing else until a file is opened: the output is opened for it, the synthesiser made
