@@ -309,13 +309,16 @@ class Keys(unittest.TestCase):
         self.assertEqual(os.waitstatus_to_exitcode(status), 0)
 
     def test_setting_keys_show_on_the_status_line(self):
-        pid, master, started = self.start_on_terminal()
-        output = started.decode(errors="replace")
-        os.write(master, b"+]]1s5l")
-        while "key +1  tempo 120%  mute 1  solo 5  loop" not in output:
-            ready, _, _ = select.select([master], [], [], 20)
-            self.assertTrue(ready, "tdplay stopped answering: " + repr(output[-200:]))
-            output += os.read(master, 1024).decode(errors="replace")
+        pid, master, _ = self.start_on_terminal()
+        # m lets every channel sound again, muted and soloed alike.
+        for keys, shown in ((b"+]]1s5l", "key +1  tempo 120%  mute 1  solo 5  loop"),
+                            (b"m", "key +1  tempo 120%  loop")):
+            os.write(master, keys)
+            output = ""
+            while shown not in output:
+                ready, _, _ = select.select([master], [], [], 20)
+                self.assertTrue(ready, "tdplay stopped answering: " + repr(output[-200:]))
+                output += os.read(master, 1024).decode(errors="replace")
         os.write(master, b"q")
         _, status = os.waitpid(pid, 0)
         self.assertEqual(os.waitstatus_to_exitcode(status), 0)

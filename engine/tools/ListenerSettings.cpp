@@ -96,8 +96,12 @@ bool ListenerSettings::onKey(char key, std::optional<char> (*next)(int timeoutMs
             tunedeck::Device::kMinTempoPercent, tunedeck::Device::kMaxTempoPercent);
         return std::exchange(tempoPercent, changed) != changed;
     }
-    case 'm':
-        return std::exchange(muted, 0) != 0 || std::exchange(soloed, 0) != 0;
+    case 'm': {
+        const bool changed = muted != 0 || soloed != 0;
+        muted = 0;
+        soloed = 0;
+        return changed;
+    }
     case 's': {
         const auto digit = next(1000);
         const int channel = digit ? channelOfDigit(*digit) : -1;
