@@ -32,6 +32,21 @@ def run(*args, **env):
                           timeout=120)
 
 
+def last_line_shown(output):
+    """What a terminal shows of the last line `output` ends, its status line rewritten in place
+    (carriage returns, erase to the end of the line)."""
+    shown = ""
+    for part in output.rstrip("\r\n").split("\n")[-1].split("\r"):
+        cursor = 0
+        for piece in re.split("(\x1b\\[K)", part):
+            if piece == "\x1b[K":
+                shown = shown[:cursor]
+            else:
+                shown = shown[:cursor] + piece + shown[cursor + len(piece):]
+                cursor += len(piece)
+    return shown
+
+
 class Statuses(unittest.TestCase):
     def test_command_line(self):
         self.assertEqual(run("--version").returncode, 0)
@@ -320,6 +335,9 @@ class Keys(unittest.TestCase):
                 self.assertTrue(ready, "tdplay stopped answering: " + repr(output[-200:]))
                 output += os.read(master, 1024).decode(errors="replace")
         os.write(master, b"q")
+        # The line left behind is the file's and its position, without the settings.
+        output += read_to_end(master).decode(errors="replace")
+        self.assertRegex(last_line_shown(output), r"\.wav  \d\d:\d\d / \d\d:\d\d *$")
         _, status = os.waitpid(pid, 0)
         self.assertEqual(os.waitstatus_to_exitcode(status), 0)
 

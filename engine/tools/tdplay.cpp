@@ -543,7 +543,7 @@ Outcome play(Player &p, const char *file, const char *next, bool &soundfontExpla
     if (p.showStatus && p.lyrics && !p.device.text().lyrics.empty())
         std::fputs("\n\x1b[2K\x1b[1A", stderr); // the lyric line goes
     if (p.showStatus) {
-        std::fprintf(stderr, "\r%s  %s / %s            \n", tdplay::shown(file).c_str(),
+        std::fprintf(stderr, "\r%s  %s / %s\x1b[K\n", tdplay::shown(file).c_str(),
             formatTime(p.device.positionMs()).c_str(), formatTime(p.device.lengthMs()).c_str());
     }
     bool failed = false;
