@@ -91,6 +91,21 @@ std::optional<std::filesystem::path> firstSoundfontIn(const std::filesystem::pat
     return first;
 }
 
+// Whether `path` begins as a soundfont FluidSynth has a loader for: a RIFF file of the form
+// "sfbk" (SoundFont 2 and 3) or "DLS ". Any other file would be tried by each of its loaders in
+// turn, and the DLS one complains about it on stderr.
+bool isRiffSoundfont(const std::filesystem::path &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char head[12] = {};
+    const bool whole = ::read(fd, head, sizeof head) == ssize_t(sizeof head);
+    ::close(fd);
+    return whole && std::memcmp(head, "RIFF", 4) == 0
+        && (std::memcmp(head + 8, "sfbk", 4) == 0 || std::memcmp(head + 8, "DLS ", 4) == 0);
+}
+
 // $TUNEDECK_SOUNDFONT's files, ':'-separated, empty names skipped.
 std::vector<std::filesystem::path> chosenSoundfonts(std::string_view chosen)
 {
@@ -375,11 +390,15 @@ Result<std::pair<fluid_settings_t *, fluid_synth_t *>> makeLoadedSynth(
             std::lock_guard lock(g_servedMutex);
             g_served[soundfont->string()] = ServedFont { presets->pdtaOffset(), skeleton, file };
         }
-        const int id = fluid_synth_sfload(synth, soundfont->c_str(), 1);
+        const bool riff = presets || isRiffSoundfont(*soundfont);
+        const int id = riff ? fluid_synth_sfload(synth, soundfont->c_str(), 1) : FLUID_FAILED;
         if (id == FLUID_FAILED) {
             delete_fluid_synth(synth);
             delete_fluid_settings(settings);
-            return Error { Error::Code::NoSoundfont, "cannot load " + soundfont->string(), 0 };
+            return Error { Error::Code::NoSoundfont,
+                riff ? "cannot load " + soundfont->string()
+                     : soundfont->string() + " is not a soundfont (SoundFont 2 or 3, or DLS)",
+                0 };
         }
         if (file)
             fonts.partial.push_back(

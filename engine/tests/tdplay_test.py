@@ -105,6 +105,12 @@ class Statuses(unittest.TestCase):
                       "/nonexistent/gm.sf2, which is not a readable file", result.stderr)
         self.assertEqual(result.stderr.count("fluid-soundfont-gm or timgm6mb-soundfont"), 1)
         self.assertEqual(result.stderr.count(SONG), 1)
+        # A file that is no soundfont at all is named as such, and nothing else is printed.
+        result = run("--soundfont", __file__, "--output", "null", SONG)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.splitlines(),
+                         ["tdplay: " + SONG + ": No General MIDI soundfont found (" + __file__
+                          + " is not a soundfont (SoundFont 2 or 3, or DLS))"])
         # A chosen file's name is taken whole, ':' and all.
         installed = [f for f in ("/usr/share/sounds/sf2/TimGM6mb.sf2",
                                  "/usr/share/sounds/sf2/default-GM.sf2") if os.path.isfile(f)]
