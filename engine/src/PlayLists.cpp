@@ -341,8 +341,19 @@ std::optional<Entries> read(const std::filesystem::path &path, std::string *why)
     if (bytes.find('\0') != std::string::npos)
         return fail("not text");
     std::filesystem::path folder = std::filesystem::absolute(path, error).parent_path();
-    return parse(
+    Entries entries = parse(
         *format, { reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size() }, folder);
+    // Lists written on Windows separate folders with backslashes, which are part of a name here:
+    // an entry that names no file as written is read with slashes for them, where that names one.
+    for (std::filesystem::path &file : entries.files) {
+        std::string name = file.string();
+        if (name.find('\\') == std::string::npos || std::filesystem::exists(file, error))
+            continue;
+        std::replace(name.begin(), name.end(), '\\', '/');
+        if (std::filesystem::exists(name, error))
+            file = std::move(name);
+    }
+    return entries;
 }
 
 } // namespace tunedeck::playlists
