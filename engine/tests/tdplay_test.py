@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """tdplay from the outside: exit statuses and messages for each failure, and its keys on a
 terminal (q quits, Ctrl+C ends the status line), with the terminal restored afterwards."""
+import fcntl
 import os
 import pathlib
 import pty
@@ -8,6 +9,7 @@ import re
 import select
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -275,11 +277,12 @@ class Keys(unittest.TestCase):
     def tearDown(self):
         signal.alarm(0)
 
-    def start_on_terminal(self):
-        """tdplay playing the wave on a pseudo-terminal, once its status line shows: its pid, the
-        terminal's master side and what it has written so far."""
+    def start_on_terminal(self, columns=80):
+        """tdplay playing the wave on a pseudo-terminal `columns` wide, once its status line
+        shows: its pid, the terminal's master side and what it has written so far."""
         pid, master = pty.fork()
         if pid == 0:
+            fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
             os.execv(TDPLAY, [TDPLAY, "--output", "null", WAVE])
         output = b""
         while b"/ " not in output:
@@ -346,6 +349,16 @@ class Keys(unittest.TestCase):
         self.assertRegex(last_line_shown(output), r"\.wav  \d\d:\d\d / \d\d:\d\d *$")
         _, status = os.waitpid(pid, 0)
         self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+
+    def test_status_line_fits_a_narrow_terminal(self):
+        # A line as wide as the terminal would wrap, and each redraw start a line of its own.
+        pid, master, output = self.start_on_terminal(columns=24)
+        os.write(master, b"+]q")
+        output = (output + read_to_end(master)).decode(errors="replace")
+        os.waitpid(pid, 0)
+        for line in re.sub("\x1b\\[K", "", output).replace("\n", "\r").split("\r"):
+            self.assertLess(len(line), 24, repr(line))
+        self.assertIn("...", output)
 
     def test_terminal_is_restored(self):
         pid, master, _ = self.start_on_terminal()

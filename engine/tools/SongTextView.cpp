@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cwchar>
 #include <locale.h>
+#include <utility>
+#include <vector>
 #include <wchar.h>
 
 namespace tdplay {
@@ -30,10 +32,11 @@ bool startsLine(const tunedeck::Syllable &syllable)
     return syllable.lineStart || syllable.paragraphStart;
 }
 
-// As much of UTF-8 `text` as fills `columns` terminal columns (a Chinese or Japanese character
-// takes two, a combining mark none); `columns` goes down by those taken. Widths are the C.UTF-8
-// locale's, whatever the program's locale is; without it every character takes one.
-std::string firstColumns(const std::string &text, int &columns)
+// Calls `each(at, width)` for each character of UTF-8 `text` in turn (`at` its first byte,
+// `width` the terminal columns it takes: a Chinese or Japanese character two, a combining mark
+// none) until it returns false. Widths are the C.UTF-8 locale's, whatever the program's locale
+// is; without it every character takes one.
+template<typename Each> void forEachCharacter(const std::string &text, Each each)
 {
     static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t {});
     const locale_t before = utf8 ? ::uselocale(utf8) : locale_t {};
@@ -53,14 +56,44 @@ std::string firstColumns(const std::string &text, int &columns)
         } else {
             width = std::max(::wcwidth(character), 0);
         }
-        if (width > columns)
+        if (!each(at, width))
             break;
-        columns -= width;
         at += length;
     }
     if (utf8)
         ::uselocale(before);
-    return text.substr(0, at);
+}
+
+// As much of the start of `text` as fills `columns` terminal columns; `columns` goes down by
+// those taken.
+std::string firstColumns(const std::string &text, int &columns)
+{
+    std::size_t end = text.size();
+    forEachCharacter(text, [&](std::size_t at, int width) {
+        if (width > columns) {
+            end = at;
+            return false;
+        }
+        columns -= width;
+        return true;
+    });
+    return text.substr(0, end);
+}
+
+// As much of the end of `text` as fills `columns` terminal columns.
+std::string lastColumns(const std::string &text, int columns)
+{
+    std::vector<std::pair<std::size_t, int>> characters;
+    forEachCharacter(text, [&characters](std::size_t at, int width) {
+        characters.emplace_back(at, width);
+        return true;
+    });
+    std::size_t start = text.size();
+    for (auto it = characters.rbegin(); it != characters.rend() && it->second <= columns; ++it) {
+        columns -= it->second;
+        start = it->first;
+    }
+    return text.substr(start);
 }
 
 } // namespace
@@ -129,6 +162,20 @@ std::string karaokeLine(const tunedeck::SongText &text, std::uint32_t positionMs
     const std::string sung = firstColumns(line.sung, room);
     const std::string rest = firstColumns(line.rest, room);
     return "\x1b[1m" + sung + "\x1b[0m" + rest;
+}
+
+std::string statusLine(const std::string &name, const std::string &tail, int columns)
+{
+    const int room = columns - 1;
+    int left = room;
+    if (std::string line = firstColumns(name + tail, left);
+        line.size() == name.size() + tail.size())
+        return line;
+    left = room - 3;
+    const std::string end = firstColumns(tail, left);
+    if (end.size() < tail.size() || left <= 0)
+        return end;
+    return "..." + lastColumns(name, left) + tail;
 }
 
 int terminalColumns()

@@ -24,6 +24,11 @@ void printSongText(const tunedeck::SongText &text, const char *file);
 // lyrics.
 std::string karaokeLine(const tunedeck::SongText &text, std::uint32_t positionMs, int columns);
 
+// `name` followed by `tail` on a line of a terminal `columns` wide, in fewer columns than that
+// (the last would wrap it): a name too long gives way from its start to "...", then the tail from
+// its end.
+std::string statusLine(const std::string &name, const std::string &tail, int columns);
+
 // The width of the terminal on stderr, 80 when it cannot be told.
 int terminalColumns();
 

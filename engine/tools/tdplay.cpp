@@ -498,9 +498,11 @@ Outcome play(Player &p, const char *file, const char *next, bool &soundfontExpla
         if (p.showStatus) {
             // Read each time: a large song's length is known once it has been read.
             const std::string settings = p.settings.describe();
-            std::fprintf(stderr, "\r%s  %s / %s%s%s\x1b[K", tdplay::shown(file).c_str(),
-                formatTime(p.device.positionMs()).c_str(), formatTime(p.device.lengthMs()).c_str(),
-                settings.empty() ? "" : ("  " + settings).c_str(), paused ? "  (paused)" : "");
+            const std::string tail = "  " + formatTime(p.device.positionMs()) + " / "
+                + formatTime(p.device.lengthMs()) + (settings.empty() ? "" : "  " + settings)
+                + (paused ? "  (paused)" : "");
+            std::fprintf(stderr, "\r%s\x1b[K",
+                tdplay::statusLine(tdplay::shown(file), tail, tdplay::terminalColumns()).c_str());
             if (p.lyrics)
                 showLyricLine(p.device);
             std::fflush(stderr);
@@ -543,8 +545,10 @@ Outcome play(Player &p, const char *file, const char *next, bool &soundfontExpla
     if (p.showStatus && p.lyrics && !p.device.text().lyrics.empty())
         std::fputs("\n\x1b[2K\x1b[1A", stderr); // the lyric line goes
     if (p.showStatus) {
-        std::fprintf(stderr, "\r%s  %s / %s\x1b[K\n", tdplay::shown(file).c_str(),
-            formatTime(p.device.positionMs()).c_str(), formatTime(p.device.lengthMs()).c_str());
+        const std::string tail
+            = "  " + formatTime(p.device.positionMs()) + " / " + formatTime(p.device.lengthMs());
+        std::fprintf(stderr, "\r%s\x1b[K\n",
+            tdplay::statusLine(tdplay::shown(file), tail, tdplay::terminalColumns()).c_str());
     }
     bool failed = false;
     {
