@@ -370,6 +370,42 @@ class Keys(unittest.TestCase):
         self.assertFalse(during & termios.ECHO)
         self.assertTrue(after & termios.ECHO and after & termios.ICANON)
 
+    def test_plays_on_in_the_background(self):
+        # Started with & from a shell: the terminal is another job's, so tdplay neither reads
+        # keys from it nor changes its settings (either would stop tdplay).
+        with tempfile.TemporaryDirectory() as folder:
+            short = os.path.join(folder, "short.wav")
+            self.assertEqual(run("--render", short, "--max-seconds", "1", SONG).returncode, 0)
+            pid, master = pty.fork()
+            if pid == 0:
+                job = os.fork()
+                if job == 0:
+                    os.setpgid(0, 0)
+                    os.execv(TDPLAY, [TDPLAY, "--output", "null", short])
+                _, status = os.waitpid(job, 0)
+                os._exit(os.waitstatus_to_exitcode(status))
+            os.write(master, b"q")  # typed at the shell
+            read_to_end(master)
+            _, status = os.waitpid(pid, 0)
+            self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+
+    def test_keys_work_again_after_a_stop(self):
+        # A shell gives the terminal its own settings back while a job is stopped (Ctrl+Z) and
+        # leaves them when the job goes on (fg).
+        pid, master, _ = self.start_on_terminal()
+        shell = termios.tcgetattr(master)
+        shell[3] |= termios.ICANON | termios.ECHO
+        os.kill(pid, signal.SIGSTOP)
+        os.waitpid(pid, os.WUNTRACED)
+        termios.tcsetattr(master, termios.TCSANOW, shell)
+        os.kill(pid, signal.SIGCONT)
+        while termios.tcgetattr(master)[3] & termios.ICANON:
+            time.sleep(0.01)
+        os.write(master, b"q")
+        read_to_end(master)
+        _, status = os.waitpid(pid, 0)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+
 
 def sound_file_facts(path):
     """(major format, frames, peak) of a sound file as libsndfile reads it."""

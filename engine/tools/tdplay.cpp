@@ -356,23 +356,34 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
     return closed && written && !failed ? 0 : 1;
 }
 
+// Whether the terminal on stdin is this program's, not another job's: a job in the background
+// that reads it or changes its settings is stopped until it is brought to the foreground.
+bool inForeground()
+{
+    return ::tcgetpgrp(STDIN_FILENO) == ::getpgrp();
+}
+
+// The terminal settings of single-key mode.
+termios g_singleKeys {};
+
 // Puts a terminal on stdin into single-key mode (no line editing, no echo; Ctrl+C still
-// interrupts) and restores it when destroyed, however the program leaves the play loop.
+// interrupts) while the program has it in the foreground, and restores it when destroyed,
+// however the program leaves the play loop.
 class KeyboardMode {
 public:
     KeyboardMode()
     {
         if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &m_saved) != 0)
             return;
-        termios raw = m_saved;
-        raw.c_lflag &= ~tcflag_t(ICANON | ECHO);
-        raw.c_cc[VMIN] = 0;
-        raw.c_cc[VTIME] = 0;
-        m_active = ::tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+        g_singleKeys = m_saved;
+        g_singleKeys.c_lflag &= ~tcflag_t(ICANON | ECHO);
+        g_singleKeys.c_cc[VMIN] = 0;
+        g_singleKeys.c_cc[VTIME] = 0;
+        m_active = !inForeground() || ::tcsetattr(STDIN_FILENO, TCSANOW, &g_singleKeys) == 0;
     }
     ~KeyboardMode()
     {
-        if (m_active)
+        if (m_active && inForeground())
             ::tcsetattr(STDIN_FILENO, TCSANOW, &m_saved);
     }
     KeyboardMode(const KeyboardMode &) = delete;
@@ -387,9 +398,19 @@ private:
 
 enum class Key { None, PauseResume, Back, Forward, Next, Quit, Other };
 
-// Reads one byte from stdin if it comes within `timeoutMs`.
+// Reads one byte from stdin if it comes within `timeoutMs`; in the background, only waits. A
+// shell gives the terminal its own settings back while the program is stopped (Ctrl+Z) and
+// leaves them when it goes on, and a job started in the background comes to the foreground
+// with the shell's settings: single-key mode is set again then.
 std::optional<char> readByte(int timeoutMs)
 {
+    if (!inForeground()) {
+        ::poll(nullptr, 0, timeoutMs);
+        return std::nullopt;
+    }
+    termios now {};
+    if (::tcgetattr(STDIN_FILENO, &now) == 0 && (now.c_lflag & ICANON) != 0)
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &g_singleKeys);
     pollfd in { STDIN_FILENO, POLLIN, 0 };
     char byte = 0;
     if (::poll(&in, 1, timeoutMs) <= 0 || ::read(STDIN_FILENO, &byte, 1) != 1)
