@@ -382,7 +382,8 @@ class Keys(unittest.TestCase):
 
     def test_plays_on_in_the_background(self):
         # Started with & from a shell: the terminal is another job's, so tdplay neither reads
-        # keys from it nor changes its settings (either would stop tdplay).
+        # keys from it nor changes its settings (either would stop tdplay), nor writes its
+        # status line over the shell's.
         with tempfile.TemporaryDirectory() as folder:
             short = os.path.join(folder, "short.wav")
             self.assertEqual(run("--render", short, "--max-seconds", "1", SONG).returncode, 0)
@@ -395,9 +396,10 @@ class Keys(unittest.TestCase):
                 _, status = os.waitpid(job, 0)
                 os._exit(os.waitstatus_to_exitcode(status))
             os.write(master, b"q")  # typed at the shell
-            read_to_end(master)
+            output = read_to_end(master)
             _, status = os.waitpid(pid, 0)
             self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+            self.assertNotIn(b"short.wav", output)
 
 
 def sound_file_facts(path):

@@ -356,11 +356,12 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
     return closed && written && !failed ? 0 : 1;
 }
 
-// Whether the terminal on stdin is this program's, not another job's: a job in the background
-// that reads it or changes its settings is stopped until it is brought to the foreground.
-bool inForeground()
+// Whether the terminal on `fd` is this program's, not another job's: a job in the background
+// that reads it or changes its settings is stopped until it is brought to the foreground, and
+// one that keeps rewriting a line of it writes over the shell's.
+bool inForeground(int fd)
 {
-    return ::tcgetpgrp(STDIN_FILENO) == ::getpgrp();
+    return ::tcgetpgrp(fd) == ::getpgrp();
 }
 
 // The terminal settings of single-key mode.
@@ -379,11 +380,12 @@ public:
         g_singleKeys.c_lflag &= ~tcflag_t(ICANON | ECHO);
         g_singleKeys.c_cc[VMIN] = 0;
         g_singleKeys.c_cc[VTIME] = 0;
-        m_active = !inForeground() || ::tcsetattr(STDIN_FILENO, TCSANOW, &g_singleKeys) == 0;
+        m_active
+            = !inForeground(STDIN_FILENO) || ::tcsetattr(STDIN_FILENO, TCSANOW, &g_singleKeys) == 0;
     }
     ~KeyboardMode()
     {
-        if (m_active && inForeground())
+        if (m_active && inForeground(STDIN_FILENO))
             ::tcsetattr(STDIN_FILENO, TCSANOW, &m_saved);
     }
     KeyboardMode(const KeyboardMode &) = delete;
@@ -404,7 +406,7 @@ enum class Key { None, PauseResume, Back, Forward, Next, Quit, Other };
 // with the shell's settings: single-key mode is set again then.
 std::optional<char> readByte(int timeoutMs)
 {
-    if (!inForeground()) {
+    if (!inForeground(STDIN_FILENO)) {
         ::poll(nullptr, 0, timeoutMs);
         return std::nullopt;
     }
@@ -516,7 +518,7 @@ Outcome play(Player &p, const char *file, const char *next, bool &soundfontExpla
     bool paused = false;
     Outcome outcome = Outcome::Played;
     for (;;) {
-        if (p.showStatus) {
+        if (p.showStatus && inForeground(STDERR_FILENO)) {
             // Read each time: a large song's length is known once it has been read.
             const std::string settings = p.settings.describe();
             const std::string tail = "  " + formatTime(p.device.positionMs()) + " / "
@@ -563,9 +565,10 @@ Outcome play(Player &p, const char *file, const char *next, bool &soundfontExpla
         }
     }
     p.device.stop();
-    if (p.showStatus && p.lyrics && !p.device.text().lyrics.empty())
+    const bool lineShown = p.showStatus && inForeground(STDERR_FILENO);
+    if (lineShown && p.lyrics && !p.device.text().lyrics.empty())
         std::fputs("\n\x1b[2K\x1b[1A", stderr); // the lyric line goes
-    if (p.showStatus) {
+    if (lineShown) {
         const std::string tail
             = "  " + formatTime(p.device.positionMs()) + " / " + formatTime(p.device.lengthMs());
         std::fprintf(stderr, "\r%s\x1b[K\n",
