@@ -93,10 +93,10 @@ std::optional<std::filesystem::path> firstSoundfontIn(const std::filesystem::pat
 
 // Whether `path` begins as a soundfont FluidSynth has a loader for: a RIFF file of the form
 // "sfbk" (SoundFont 2 and 3) or "DLS ". Any other file would be tried by each of its loaders in
-// turn, and the DLS one complains about it on stderr.
+// turn, and the DLS one complains about it on stderr. Never waits for a pipe's writer.
 bool isRiffSoundfont(const std::filesystem::path &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
     char head[12] = {};
