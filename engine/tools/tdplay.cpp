@@ -516,16 +516,21 @@ Outcome play(Player &p, const char *file, const char *next, bool &soundfontExpla
     if (next)
         p.device.prefetch(next);
     bool paused = false;
+    // The file, its position and length (read each time: a large song's length is known once it
+    // has been read), then `more`, fitted to the terminal.
+    const auto lineOf = [&p, file](const std::string &more) {
+        return tdplay::statusLine(tdplay::shown(file),
+            "  " + formatTime(p.device.positionMs()) + " / " + formatTime(p.device.lengthMs())
+                + more,
+            tdplay::terminalColumns());
+    };
     Outcome outcome = Outcome::Played;
     for (;;) {
         if (p.showStatus && inForeground(STDERR_FILENO)) {
-            // Read each time: a large song's length is known once it has been read.
             const std::string settings = p.settings.describe();
-            const std::string tail = "  " + formatTime(p.device.positionMs()) + " / "
-                + formatTime(p.device.lengthMs()) + (settings.empty() ? "" : "  " + settings)
-                + (paused ? "  (paused)" : "");
             std::fprintf(stderr, "\r%s\x1b[K",
-                tdplay::statusLine(tdplay::shown(file), tail, tdplay::terminalColumns()).c_str());
+                lineOf((settings.empty() ? "" : "  " + settings) + (paused ? "  (paused)" : ""))
+                    .c_str());
             if (p.lyrics)
                 showLyricLine(p.device);
             std::fflush(stderr);
@@ -568,12 +573,8 @@ Outcome play(Player &p, const char *file, const char *next, bool &soundfontExpla
     const bool lineShown = p.showStatus && inForeground(STDERR_FILENO);
     if (lineShown && p.lyrics && !p.device.text().lyrics.empty())
         std::fputs("\n\x1b[2K\x1b[1A", stderr); // the lyric line goes
-    if (lineShown) {
-        const std::string tail
-            = "  " + formatTime(p.device.positionMs()) + " / " + formatTime(p.device.lengthMs());
-        std::fprintf(stderr, "\r%s\x1b[K\n",
-            tdplay::statusLine(tdplay::shown(file), tail, tdplay::terminalColumns()).c_str());
-    }
+    if (lineShown)
+        std::fprintf(stderr, "\r%s\x1b[K\n", lineOf("").c_str());
     bool failed = false;
     {
         std::lock_guard lock(p.mutex);
