@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <fluidsynth.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,8 +71,32 @@ std::vector<std::filesystem::path> xdgSoundfontFolders()
     return folders;
 }
 
-// The first soundfont (.sf2 or .sf3, by name order) in `folder`; a folder of thousands of other
-// files is looked through only so far.
+// Whether `path` begins as a soundfont FluidSynth has a loader for: a RIFF file of the form
+// "sfbk" (SoundFont 2 and 3) or "DLS ". Any other file would be tried by each of its loaders in
+// turn, and the DLS one complains about it on stderr. With `whole`, also whether the file holds
+// all its RIFF header says it does (a download cut short does not). Never waits for a pipe's
+// writer.
+bool isRiffSoundfont(const std::filesystem::path &path, bool whole = false)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    unsigned char head[12] = {};
+    struct stat status { };
+    const bool read = ::read(fd, head, sizeof head) == ssize_t(sizeof head);
+    const bool sized = ::fstat(fd, &status) == 0;
+    ::close(fd);
+    if (!read || std::memcmp(head, "RIFF", 4) != 0
+        || (std::memcmp(head + 8, "sfbk", 4) != 0 && std::memcmp(head + 8, "DLS ", 4) != 0))
+        return false;
+    const std::uint64_t declared
+        = 8 + (head[4] | head[5] << 8 | head[6] << 16 | std::uint64_t { head[7] } << 24);
+    return !whole || (sized && std::uint64_t(status.st_size) >= declared);
+}
+
+// The first whole soundfont (.sf2 or .sf3, by name order) in `folder`: one cut short or no
+// soundfont at all is passed over. A folder of thousands of other files is looked through only
+// so far.
 std::optional<std::filesystem::path> firstSoundfontIn(const std::filesystem::path &folder)
 {
     constexpr int kMaxEntries = 10'000;
@@ -84,26 +109,11 @@ std::optional<std::filesystem::path> firstSoundfontIn(const std::filesystem::pat
         std::string extension = it->path().extension().string();
         std::transform(extension.begin(), extension.end(), extension.begin(),
             [](unsigned char c) { return char(std::tolower(c)); });
-        if ((extension == ".sf2" || extension == ".sf3") && isReadableFile(it->path())
-            && (!first || it->path() < *first))
+        if ((extension == ".sf2" || extension == ".sf3") && (!first || it->path() < *first)
+            && isReadableFile(it->path()) && isRiffSoundfont(it->path(), true))
             first = it->path();
     }
     return first;
-}
-
-// Whether `path` begins as a soundfont FluidSynth has a loader for: a RIFF file of the form
-// "sfbk" (SoundFont 2 and 3) or "DLS ". Any other file would be tried by each of its loaders in
-// turn, and the DLS one complains about it on stderr. Never waits for a pipe's writer.
-bool isRiffSoundfont(const std::filesystem::path &path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    char head[12] = {};
-    const bool whole = ::read(fd, head, sizeof head) == ssize_t(sizeof head);
-    ::close(fd);
-    return whole && std::memcmp(head, "RIFF", 4) == 0
-        && (std::memcmp(head + 8, "sfbk", 4) == 0 || std::memcmp(head + 8, "DLS ", 4) == 0);
 }
 
 // $TUNEDECK_SOUNDFONT's files, ':'-separated, empty names skipped.

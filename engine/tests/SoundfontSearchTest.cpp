@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -30,11 +31,13 @@ protected:
     }
     void TearDown() override { fs::remove_all(m_root); }
 
-    fs::path touch(const std::string &relative)
+    // A file at `relative`: by default the header of an empty soundfont, whole.
+    fs::path touch(const std::string &relative,
+        std::string_view contents = std::string_view("RIFF\x04\0\0\0sfbk", 12))
     {
         const fs::path path = m_root / relative;
         fs::create_directories(path.parent_path());
-        std::ofstream(path) << "sfbk";
+        std::ofstream(path) << contents;
         return path;
     }
     std::vector<fs::path> found(std::span<const char *const> fixed = {})
@@ -61,17 +64,24 @@ TEST_F(SoundfontSearch, XdgFoldersAfterTheFixedPlacesInOrder)
             + "/local/sounds/sf3, " + r + "/local/soundfonts, " + r + "/system/sounds/sf2, " + r
             + "/system/sounds/sf3, " + r + "/system/soundfonts");
 
-    // Each step adds a font to a place searched earlier than the last, which then wins.
+    // Each step adds a font to a place searched earlier than the last, which then wins; what
+    // is no soundfont, or one cut short, is passed over.
+    const std::string_view whole("RIFF\x04\0\0\0sfbk", 12);
     const struct {
         const char *file;
-    } steps[] = { { "system/soundfonts/z.SF3" }, { "system/sounds/sf3/b.sf3" },
-        { "system/sounds/sf2/notes.txt" }, { "local/soundfonts/m.sf2" },
-        { "home/.local/share/sounds/sf2/b.sf2" }, { "home/.local/share/sounds/sf2/a.sf2" } };
+        std::string_view contents;
+    } steps[] = { { "system/soundfonts/z.SF3", whole }, { "system/sounds/sf3/b.sf3", whole },
+        { "system/sounds/sf2/notes.txt", whole }, { "local/soundfonts/m.sf2", whole },
+        { "home/.local/share/sounds/sf2/b.sf2", whole },
+        { "home/.local/share/sounds/sf2/a-empty.sf2", "" },
+        { "home/.local/share/sounds/sf2/a-cut.sf2", std::string_view("RIFF\x40\0\0\0sfbk", 12) },
+        { "home/.local/share/sounds/sf2/a.sf2", whole } };
+    fs::path winner;
     for (const auto &step : steps) {
-        const fs::path added = touch(step.file);
-        if (added.extension() == ".txt")
-            continue;
-        EXPECT_EQ(found(), std::vector<fs::path> { added }) << step.file;
+        const fs::path added = touch(step.file, step.contents);
+        if (added.extension() != ".txt" && step.contents == whole)
+            winner = added;
+        EXPECT_EQ(found(), std::vector<fs::path> { winner }) << step.file;
     }
     ::setenv("XDG_DATA_HOME", (m_root / "data").c_str(), 1);
     const fs::path own = touch("data/soundfonts/own.sf2");
