@@ -131,6 +131,7 @@ private:
     std::vector<std::uint32_t> m_trackPayloads;
     std::optional<MidiEvent> m_titleEvent;
     bool m_hasDls = false;
+    bool m_bankCut = false; // a SoundFont bank the file ends inside of
 };
 
 Result<MidiFile> MidiParser::run()
@@ -217,7 +218,13 @@ Result<void> MidiParser::parseRiff()
 void MidiParser::noteBank(std::uint64_t body, std::uint64_t end)
 {
     if (hasTag(m_input, body, "sfbk") && m_file.m_bank.empty() && !m_counting) {
-        // The bank is a RIFF file of its own, from its "RIFF" header on.
+        // The bank is a RIFF file of its own, from its "RIFF" header on. One that the file ends
+        // inside of (a download cut short) is no bank to load.
+        const std::uint64_t declared = body + le32(m_input, body - 4);
+        if (declared > m_input.size()) {
+            m_bankCut = true;
+            return;
+        }
         const auto from = m_input.begin() + std::ptrdiff_t(body - kChunkHeaderBytes);
         m_file.m_bank.assign(from, m_input.begin() + std::ptrdiff_t(end));
     } else if (hasTag(m_input, body, "DLS ")) {
@@ -528,6 +535,9 @@ void MidiParser::finish()
     if (!m_file.m_bank.empty()) {
         m_file.m_text.note = "plays with its own SoundFont bank (bank offset "
             + std::to_string(m_file.m_bankOffset) + ") over the default soundfont";
+    } else if (m_bankCut) {
+        m_file.m_text.note
+            = "its own SoundFont bank is cut short; it plays with the default soundfont";
     } else if (m_hasDls) {
         m_file.m_text.note = "its own DLS bank cannot be used; it plays with the default soundfont";
     }
