@@ -90,6 +90,10 @@ class Statuses(unittest.TestCase):
                 (["--output", "null", "-dashed.wav"], "-dashed.wav"),
                 (["--render", out, "--max-seconds"], "--max-seconds"),
                 (["--render", "--pcm16", out, SONG], "--render"),
+                (["--render", out, "--info", SONG], "--info"),
+                (["--info", "--render", out, SONG], "--render"),
+                (["--render", out, "--render", out, SONG], "--render"),
+                (["-v", SONG], "-v"),
             ]
             for args, named in refused:
                 with self.subTest(args=args):
@@ -106,6 +110,7 @@ class Statuses(unittest.TestCase):
         self.assertIn(SONG + ": No General MIDI soundfont found (looked for the chosen soundfont "
                       "/nonexistent/gm.sf2, which is not a readable file", result.stderr)
         self.assertEqual(result.stderr.count("fluid-soundfont-gm or timgm6mb-soundfont"), 1)
+        self.assertEqual(result.stderr.count("looked for"), 1)
         self.assertEqual(result.stderr.count(SONG), 1)
         # A file that is no soundfont at all is named as such, and nothing else is printed.
         result = run("--soundfont", __file__, "--output", "null", SONG)
@@ -124,6 +129,22 @@ class Statuses(unittest.TestCase):
                 out = os.path.join(folder, "out.wav")
                 result = run("--soundfont", font, "--max-seconds", "1", "--render", out, SONG)
                 self.assertEqual((result.returncode, result.stderr), (0, ""))
+
+    def test_names_and_output_failures(self):
+        """A name's control bytes never reach the terminal, in the reason as in the name; a
+        listing that cannot be written is a failure."""
+        name = "/nonexistent/a\x1b]0;T\x07\nb.mid"
+        for args in (["--info", name], ["--output", "null", name]):
+            with self.subTest(args=args):
+                result = run(*args)
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(len((result.stdout + result.stderr).splitlines()), 1)
+                self.assertNotRegex(result.stdout + result.stderr, "[\x07\x1b]")
+        with open("/dev/full", "w") as full:
+            result = subprocess.run([TDPLAY, "--info", SONG], stdout=full, stderr=subprocess.PIPE,
+                                    text=True, timeout=60)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("No space left on device", result.stderr)
 
     def test_no_sound_device_fails(self):
         result = run(WAVE, SDL_AUDIODRIVER="no-such-driver", TUNEDECK_OUTPUT=None)
@@ -247,7 +268,9 @@ class Info(unittest.TestCase):
                     # Each lyric line fits the terminal's 80 columns less one, or it would wrap
                     # and the status line above it would be written over.
                     lines = re.findall("\x1b\\[2K(.*?)\x1b\\[1A", text)
-                    self.assertEqual(any(wide[:39] in line for line in lines), shown, lines)
+                    # Too wide, and sung at once: its end shows, the start giving way to "...".
+                    self.assertEqual(any(line.endswith("..." + wide[-38:] + "\x1b[0m")
+                                         for line in lines), shown, lines)
                     for line in lines:
                         line = line.replace("\x1b[1m", "").replace("\x1b[0m", "")
                         columns = sum(2 if unicodedata.east_asian_width(c) in "WF" else 1
@@ -335,7 +358,10 @@ class Keys(unittest.TestCase):
     def test_setting_keys_show_on_the_status_line(self):
         pid, master, _ = self.start_on_terminal()
         # m lets every channel sound again, muted and soloed alike.
-        for keys, shown in ((b"+]]1s5l", "key +1  tempo 120%  mute 1  solo 5  loop"),
+        # F5 (ESC [ 1 5 ~), Shift+Left and F1 are read whole: no digit in them mutes a channel,
+        # and none after s solos one.
+        for keys, shown in ((b"+]]1s5\x1b[15~\x1b[1;2D\x1bOPs\x1b[15~l",
+                             "key +1  tempo 120%  mute 1  solo 5  loop"),
                             (b"m", "key +1  tempo 120%  loop")):
             os.write(master, keys)
             output = ""
@@ -443,7 +469,7 @@ class Rendering(unittest.TestCase):
             ("out.wav", [], wav, length, True),
             ("out.flac", ["--tempo", "150", "--loop", "2"], flac, 2 * length / 1.5, True),
             ("out.OGG", ["--transpose", "-3", "--tempo", "50%"], ogg, length * 2, True),
-            ("out.wav", ["--mute", "1-8,9-16"], wav, length, False),
+            ("out.wav", ["--mute", "1-8,9-15", "--mute", "16"], wav, length, False),
             ("out.wav", ["--solo", "16", "--transpose", "5"], wav, length, False),
         ]
         with tempfile.TemporaryDirectory() as folder:
@@ -470,6 +496,11 @@ class Rendering(unittest.TestCase):
                     self.assertEqual(result.returncode, status, result.stderr)
                     self.assertIn(message, result.stderr)
             self.assertEqual(os.listdir(folder), [])
+            # Nothing to render still makes a file of the format asked for.
+            empty, out = os.path.join(folder, "empty.wav"), os.path.join(folder, "empty.flac")
+            write_wave(empty, 0)
+            self.assertEqual(run("--render", out, empty).returncode, 0)
+            self.assertEqual(sound_file_facts(out)[0], flac)
         self.assertIn("--transpose N", run("--help").stdout)
         self.assertIn("[ and ] the tempo", run("--help").stdout)
 
@@ -522,6 +553,8 @@ class RenderSafety(unittest.TestCase):
                              TUNEDECK_READ_FAULT_SIGNAL=str(int(signal.SIGINT)))
             cases = [
                 ("interrupted", [out, song], interrupt, None, 130, ""),
+                ("terminated", [out, song], dict(interrupt, TUNEDECK_READ_FAULT_SIGNAL=str(
+                    int(signal.SIGTERM))), None, 128 + signal.SIGTERM, ""),
                 ("write fails", [out, song], {}, files_up_to(200000), 1, "File too large"),
                 ("write of an Ogg file fails", [os.path.join(folder, "out.ogg"), midi], {},
                  files_up_to(200000), 1, "writing failed"),
@@ -544,6 +577,27 @@ class RenderSafety(unittest.TestCase):
                     self.assertIn(message, result.stderr)
                     after = contents(folder)
                     self.assertEqual(after, before)
+
+    def test_a_read_only_file_is_kept(self):
+        """A file its owner made read-only is not replaced, as cp and the shell's > leave it."""
+        with tempfile.TemporaryDirectory() as folder:
+            os.chmod(folder, 0o777)
+            kept = os.path.join(folder, "kept.wav")
+            with open(kept, "wb") as earlier:
+                earlier.write(b"earlier")
+            os.chmod(kept, 0o444)
+            # root may write any file: the render runs as nobody then.
+            nobody = (lambda: (os.setgid(65534), os.setuid(65534))) if os.geteuid() == 0 else None
+            try:
+                result = subprocess.run([TDPLAY, "--render", kept, WAVE], capture_output=True,
+                                        text=True, timeout=120, preexec_fn=nobody)
+            except PermissionError:
+                self.skipTest("nobody may not run " + TDPLAY)
+            if "Permission denied" in result.stderr and WAVE in result.stderr:
+                self.skipTest("nobody may not read " + WAVE)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertIn("kept.wav: Permission denied", result.stderr)
+            self.assertEqual(contents(folder), {"kept.wav": b"earlier"})
 
     def test_a_link_is_written_through(self):
         """A target that is a symbolic link (/dev/stdout sent to a file, say) stays one: the

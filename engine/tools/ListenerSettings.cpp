@@ -145,7 +145,7 @@ std::optional<std::string> readTempo(const char *text, ListenerSettings &setting
 
 std::optional<std::string> readChannels(const char *text, std::uint16_t &channels)
 {
-    channels = 0;
+    std::uint16_t read = 0;
     std::string_view rest(text);
     while (true) {
         const std::size_t comma = rest.find(',');
@@ -153,16 +153,18 @@ std::optional<std::string> readChannels(const char *text, std::uint16_t &channel
         const std::size_t dash = item.find('-', 1);
         int first = 0;
         int last = 0;
-        const bool read = dash == std::string::npos
+        const bool whole = dash == std::string::npos
             ? readInteger(item.c_str(), 1, 16, first) && (last = first) != 0
             : readInteger(item.substr(0, dash).c_str(), 1, 16, first)
                 && readInteger(item.substr(dash + 1).c_str(), 1, 16, last) && first <= last;
-        if (!read || item[0] == '+' || item[0] == '-')
+        if (!whole || item[0] == '+' || item[0] == '-')
             return std::string("takes channels from 1 to 16, as in 1,10 or 2-4");
         for (int channel = first; channel <= last; ++channel)
-            channels |= std::uint16_t(1u << (channel - 1));
-        if (comma == std::string_view::npos)
+            read |= std::uint16_t(1u << (channel - 1));
+        if (comma == std::string_view::npos) {
+            channels |= read;
             return std::nullopt;
+        }
         rest.remove_prefix(comma + 1);
     }
 }

@@ -30,7 +30,8 @@ struct ListenerSettings {
 // The option values, each checked: nothing when accepted, else the one-line reason.
 std::optional<std::string> readTranspose(const char *text, ListenerSettings &settings);
 std::optional<std::string> readTempo(const char *text, ListenerSettings &settings);
-// A list of channels 1..16: "1,10", "1-4,9".
+// A list of channels 1..16 ("1,10", "1-4,9"), added to `channels` when the whole list is read:
+// an option given again adds its channels.
 std::optional<std::string> readChannels(const char *text, std::uint16_t &channels);
 // A number of times to play, 1..65535; nullptr for ever.
 std::optional<std::string> readLoop(const char *text, ListenerSettings &settings);

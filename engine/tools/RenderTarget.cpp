@@ -190,6 +190,12 @@ std::optional<RenderTarget> RenderTarget::open(
         file = resolved;
         std::free(resolved);
     }
+    // A file its owner made read-only is kept, as cp and the shell's > keep it; the rename
+    // below would replace it all the same.
+    if (::access(file.c_str(), W_OK) != 0) {
+        why = errnoText();
+        return std::nullopt;
+    }
     std::string temporary;
     const int fd = createTemporary(file.c_str(), temporary);
     if (fd < 0) {

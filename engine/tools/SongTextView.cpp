@@ -80,6 +80,17 @@ std::string firstColumns(const std::string &text, int &columns)
     return text.substr(0, end);
 }
 
+// The terminal columns `text` takes.
+int widthOf(const std::string &text)
+{
+    int width = 0;
+    forEachCharacter(text, [&width](std::size_t, int columns) {
+        width += columns;
+        return true;
+    });
+    return width;
+}
+
 // As much of the end of `text` as fills `columns` terminal columns.
 std::string lastColumns(const std::string &text, int columns)
 {
@@ -158,9 +169,19 @@ std::string karaokeLine(const tunedeck::SongText &text, std::uint32_t positionMs
         return {};
     const tunedeck::LyricLine line
         = tunedeck::lyricLineAt(text, std::int64_t { positionMs } * 1000);
-    int room = columns - 1;
-    const std::string sung = firstColumns(line.sung, room);
-    const std::string rest = firstColumns(line.rest, room);
+    const int room = columns - 1;
+    const int sungWidth = widthOf(line.sung);
+    if (sungWidth + widthOf(line.rest) <= room)
+        return "\x1b[1m" + line.sung + "\x1b[0m" + line.rest;
+    // Too wide: the words being sung stay in sight. What is to come takes the columns the part
+    // sung leaves, and half of them at least; the part sung gives way from its start to "...".
+    int restLeft = std::max(room - sungWidth, room / 2);
+    const int restRoom = restLeft;
+    const std::string rest = firstColumns(line.rest, restLeft);
+    const int sungRoom = room - (restRoom - restLeft);
+    const std::string sung = sungWidth <= sungRoom ? line.sung
+        : sungRoom > 3                             ? "..." + lastColumns(line.sung, sungRoom - 3)
+                                                   : lastColumns(line.sung, sungRoom);
     return "\x1b[1m" + sung + "\x1b[0m" + rest;
 }
 

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -63,8 +64,9 @@ const char kUsageOptions[]
       "  --transpose N move songs N semitones (-12 to 12), drums excepted\n"
       "  --tempo PCT   play at PCT percent of the speed (25 to 400); wave files\n"
       "                change pitch with it\n"
-      "  --mute LIST   silence MIDI channels, as in 1,10 or 2-4\n"
-      "  --solo LIST   only these channels sound\n"
+      "  --mute LIST   silence MIDI channels, as in 1,10 or 2-4; given again,\n"
+      "                the lists add up\n"
+      "  --solo LIST   only these channels sound (the lists add up too)\n"
       "  --loop [N]    play each file N times, or for ever; a song that marks a\n"
       "                loop repeats that part, then plays on to its end\n"
       "  --soundfont FILE  the General MIDI soundfont to use; given again, the\n"
@@ -82,11 +84,12 @@ const char kUsageOptions[]
       "MIDI songs need a General MIDI soundfont: --soundfont,\n"
       "$TUNEDECK_SOUNDFONT (several files separated by ':'), else\n"
       "/usr/share/sounds/sf2/default-GM.sf2 or Debian's TimGM6mb or FluidR3, else\n"
-      "any .sf2 or .sf3 file in sounds/sf2, sounds/sf3 or soundfonts under\n"
-      "$XDG_DATA_HOME and each of $XDG_DATA_DIRS.\n"
+      "the first whole .sf2 or .sf3 file in sounds/sf2, sounds/sf3 or soundfonts\n"
+      "under $XDG_DATA_HOME and each of $XDG_DATA_DIRS.\n"
       "Exit status: 0 when every file played, 1 when one could not (no sound\n"
-      "device, no soundfont, a bad file), 2 for a wrong command line, 130 when\n"
-      "interrupted.\n";
+      "device, no soundfont, a bad file, output that cannot be written), 2 for a\n"
+      "wrong command line, 128 and the signal's number when interrupted (130 for\n"
+      "Ctrl+C).\n";
 
 void printUsage(std::FILE *to)
 {
@@ -95,12 +98,14 @@ void printUsage(std::FILE *to)
     std::fputs(kUsageOptions, to);
 }
 
+// An error as printed on a terminal: its details often repeat a file's name, whose control
+// bytes are escaped as in the name itself.
 std::string describe(const tunedeck::Error &error)
 {
     std::string text = tunedeck::errorText(error.code);
     if (!error.detail.empty())
         text += " (" + error.detail + ")";
-    return text;
+    return tdplay::shown(text);
 }
 
 std::string formatTime(std::uint32_t ms)
@@ -162,13 +167,19 @@ int info(std::span<const char *const> files, bool verbose)
     return status;
 }
 
-// Set by SIGINT, SIGTERM and SIGHUP; the play loop notices it within one status interval, the
-// render loop within a block.
+// The number of the signal (SIGINT, SIGTERM or SIGHUP) that ends the program, 0 until one
+// comes; the play loop notices it within one status interval, the render loop within a block.
 volatile std::sig_atomic_t g_interrupted = 0;
 
-extern "C" void onInterrupt(int)
+extern "C" void onInterrupt(int signal)
 {
-    g_interrupted = 1;
+    g_interrupted = signal;
+}
+
+// The exit status of a program ended by a signal, as the shell reports one killed by it.
+int interruptedStatus()
+{
+    return 128 + g_interrupted;
 }
 
 void installInterruptHandler()
@@ -265,13 +276,15 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
     bool wrongCommandLine = false;
     std::optional<RenderTarget> target = RenderTarget::open(outPath, file, why, wrongCommandLine);
     if (!target) {
-        std::fprintf(stderr, "tdplay: %s: %s\n", tdplay::shown(outPath).c_str(), why.c_str());
+        std::fprintf(
+            stderr, "tdplay: %s: %s\n", tdplay::shown(outPath).c_str(), tdplay::shown(why).c_str());
         return wrongCommandLine ? 2 : 1;
     }
     const std::optional<int> format = renderFormat(outPath, pcm16);
     if (!format) {
         std::fprintf(stderr,
-            "tdplay: %s: the name must end in .wav, .flac or .ogg to tell the format\n", outPath);
+            "tdplay: %s: the name must end in .wav, .flac or .ogg to tell the format\n",
+            tdplay::shown(outPath).c_str());
         return 2;
     }
     const std::uint64_t limit
@@ -320,6 +333,10 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
         progress.update(total);
     }
     progress.finish();
+    // An encoder that got no frames writes nothing at all, not even the header (FLAC): an empty
+    // file is still a file of its format.
+    if (total == 0)
+        sf_command(out, SFC_UPDATE_HEADER_NOW, nullptr, SF_FALSE);
     if (tooLong) {
         std::fprintf(stderr,
             "tdplay: %s: a wave file holds at most 4 GiB of sound, and this render is longer "
@@ -345,7 +362,7 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
     // What was rendered before a failure to read the song is kept; an interrupted or failed
     // write leaves nothing (the target's destructor removes the temporary file).
     if (g_interrupted)
-        return 130;
+        return interruptedStatus();
     if (closed && written) {
         if (auto refused = target->commit()) {
             std::fprintf(
@@ -420,15 +437,58 @@ std::optional<char> readByte(int timeoutMs)
     return byte;
 }
 
-// Waits up to `timeout` for a key on stdin and returns it; None on time-out, Other (with the
-// byte in `other`) for a key not listed.
-// Keys are read one at a time, so several typed at once are each seen.
+// One key as the terminal sends it: a byte, or an escape sequence read whole (arrows, function
+// keys, keys with Shift, Ctrl or Alt), so that no byte of a sequence counts as a key of its own:
+// F5 sends ESC [ 1 5 ~, and its 5 is no channel.
+struct KeyPress {
+    char byte = 0; // the key's byte, ESC for a sequence
+    char final = 0; // a sequence's last byte ('C' and 'D' for the right and left arrows)
+};
+
+std::optional<KeyPress> readKeyPress(int timeoutMs)
+{
+    constexpr int kSequenceMs = 50; // the rest of a sequence comes in one go
+    constexpr int kLongestSequence = 32;
+    const auto byte = readByte(timeoutMs);
+    if (!byte || *byte != '\x1b')
+        return byte ? std::optional(KeyPress { *byte }) : std::nullopt;
+    KeyPress press { '\x1b' };
+    const auto introducer = readByte(kSequenceMs);
+    if (introducer == 'O') { // ESC O and one byte: arrows and F1 to F4 on some terminals
+        press.final = readByte(kSequenceMs).value_or(0);
+    } else if (introducer == '[') {
+        // Parameter and intermediate bytes, then the final byte, from '@' to '~'.
+        for (int i = 0; i < kLongestSequence; ++i) {
+            const auto next = readByte(kSequenceMs);
+            if (!next || (*next >= '@' && *next <= '~')) {
+                press.final = next.value_or(0);
+                break;
+            }
+        }
+    }
+    return press; // Escape alone, or Alt and a key (ESC and the key's byte)
+}
+
+// The next key if it is a plain one (for a setting's key that a digit follows); a sequence is
+// read whole and gives nothing.
+std::optional<char> readPlainKey(int timeoutMs)
+{
+    const auto press = readKeyPress(timeoutMs);
+    if (!press || press->byte == '\x1b')
+        return std::nullopt;
+    return press->byte;
+}
+
+// Waits up to `timeout` for a key on stdin and returns it; None on time-out or for a sequence
+// that means nothing here, Other (with the byte in `other`) for a key not listed. Keys are
+// read one at a time, so several typed at once are each seen. The arrows seek with Shift, Ctrl
+// or Alt held too.
 Key readKey(std::chrono::milliseconds timeout, char *other)
 {
-    const auto byte = readByte(int(timeout.count()));
-    if (!byte)
+    const auto press = readKeyPress(int(timeout.count()));
+    if (!press)
         return Key::None;
-    switch (*byte) {
+    switch (press->byte) {
     case ' ':
         return Key::PauseResume;
     case 'n':
@@ -437,20 +497,10 @@ Key readKey(std::chrono::milliseconds timeout, char *other)
     case 'q':
     case 'Q':
         return Key::Quit;
-    case '\x1b': {
-        // An arrow: ESC [ C or ESC O C (and D), sent by the terminal in one go.
-        const auto introducer = readByte(50);
-        if (!introducer || (*introducer != '[' && *introducer != 'O'))
-            return Key::None;
-        const auto arrow = readByte(50);
-        if (arrow == 'C')
-            return Key::Forward;
-        if (arrow == 'D')
-            return Key::Back;
-        return Key::None;
-    }
+    case '\x1b':
+        return press->final == 'C' ? Key::Forward : press->final == 'D' ? Key::Back : Key::None;
     default:
-        *other = *byte;
+        *other = press->byte;
         return Key::Other;
     }
 }
@@ -496,9 +546,12 @@ void showLyricLine(const tunedeck::Device &device)
 Outcome play(Player &p, const char *file, const char *next, bool &soundfontExplained)
 {
     if (auto opened = p.device.open(file); !opened) {
+        // Where a soundfont was looked for is said once, with the advice; then only what failed.
+        const bool noSoundfont = opened.error().code == tunedeck::Error::Code::NoSoundfont;
         std::fprintf(stderr, "tdplay: %s: %s\n", tdplay::shown(file).c_str(),
-            describe(opened.error()).c_str());
-        if (opened.error().code == tunedeck::Error::Code::NoSoundfont && !soundfontExplained) {
+            noSoundfont && soundfontExplained ? tunedeck::errorText(opened.error().code)
+                                              : describe(opened.error()).c_str());
+        if (noSoundfont && !soundfontExplained) {
             std::fprintf(stderr, "tdplay: %s\n", tunedeck::soundfontAdvice());
             soundfontExplained = true;
         }
@@ -542,7 +595,7 @@ Outcome play(Player &p, const char *file, const char *next, bool &soundfontExpla
         if (p.keys) {
             char other = 0;
             const Key key = readKey(kStatusInterval, &other);
-            if (key == Key::Other && p.settings.onKey(other, &readByte)) {
+            if (key == Key::Other && p.settings.onKey(other, &readPlainKey)) {
                 p.settings.applyTo(p.device);
             } else if (key == Key::PauseResume) {
                 paused = !paused;
@@ -635,6 +688,8 @@ bool readWholeNumber(const char *text, std::uint64_t max, std::uint64_t &value)
 const OptionRule kOptions[] = {
     { "--info", "", false,
         [](Options &o, const char *) -> std::optional<std::string> {
+            if (o.mode == Options::Mode::Render)
+                return "--info and --render do not go together";
             o.mode = Options::Mode::Info;
             return std::nullopt;
         } },
@@ -645,6 +700,10 @@ const OptionRule kOptions[] = {
         } },
     { "--render", "", true,
         [](Options &o, const char *value) -> std::optional<std::string> {
+            if (o.mode == Options::Mode::Info)
+                return "--info and --render do not go together";
+            if (o.renderTo)
+                return "--render names one output";
             o.mode = Options::Mode::Render;
             o.renderTo = value;
             return std::nullopt;
@@ -728,6 +787,19 @@ struct CommandLine {
     std::optional<int> exitStatus;
 };
 
+// Whether all that went to standard output reached it: a listing lost to a full disk is a
+// failure, not a success. The exit status: `status`, or 1 when the output failed.
+int finishOutput(int status)
+{
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && !std::ferror(stdout))
+        return status;
+    std::fprintf(
+        stderr, "tdplay: standard output: %s\n", flushed ? "a write failed" : std::strerror(error));
+    return std::max(status, 1);
+}
+
 int wrongCommandLine(const std::string &reason)
 {
     std::fprintf(stderr, "tdplay: %s\n", reason.c_str());
@@ -739,6 +811,8 @@ std::optional<std::string> checkCombination(const Options &o)
 {
     if (o.mode != Options::Mode::Render && (o.pcm16 || o.maxSecondsGiven))
         return std::string(o.pcm16 ? "--pcm16" : "--max-seconds") + " goes with --render";
+    if (o.mode != Options::Mode::Info && o.verbose)
+        return std::string("-v goes with --info");
     if (o.files.empty())
         return std::string("no file named");
     if (o.mode == Options::Mode::Render && o.files.size() != 1)
@@ -837,7 +911,7 @@ int playFiles(const Options &options)
         if (outcome == Outcome::Quit)
             break;
         if (outcome == Outcome::Interrupted)
-            return 130;
+            return interruptedStatus();
     }
     return status;
 }
@@ -849,7 +923,7 @@ int main(int argc, char **argv)
     const CommandLine line
         = parseCommandLine(std::span<char *const>(argv + 1, std::size_t(argc > 0 ? argc - 1 : 0)));
     if (line.exitStatus)
-        return *line.exitStatus;
+        return finishOutput(*line.exitStatus); // --help and --version print to stdout
     Options options = line.options;
     // Other players' play lists stand for their entries, except for --render's one file.
     bool listFailed = false;
@@ -862,7 +936,7 @@ int main(int argc, char **argv)
     }
     switch (options.mode) {
     case Options::Mode::Info:
-        return std::max(info(options.files, options.verbose), listFailed ? 1 : 0);
+        return finishOutput(std::max(info(options.files, options.verbose), listFailed ? 1 : 0));
     case Options::Mode::Render:
         return render(options.renderTo, options.files.front(), options.pcm16, options.maxSeconds,
             options.listener);
