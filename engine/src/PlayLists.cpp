@@ -1,5 +1,7 @@
 #include "tunedeck/PlayLists.h"
 
+#include "tunedeck/SongText.h"
+
 #include <algorithm>
 #include <fstream>
 #include <string_view>
@@ -343,15 +345,23 @@ std::optional<Entries> read(const std::filesystem::path &path, std::string *why)
     std::filesystem::path folder = std::filesystem::absolute(path, error).parent_path();
     Entries entries = parse(
         *format, { reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size() }, folder);
-    // Lists written on Windows separate folders with backslashes, which are part of a name here:
-    // an entry that names no file as written is read with slashes for them, where that names one.
+    // Lists written on Windows separate folders with backslashes, which are part of a name here,
+    // and an .m3u from there is in the Windows code page: an entry that names no file as written
+    // is read with slashes for the backslashes, then as Windows-1252 text (where it is not
+    // UTF-8), where that names one.
     for (std::filesystem::path &file : entries.files) {
-        std::string name = file.string();
-        if (name.find('\\') == std::string::npos || std::filesystem::exists(file, error))
+        if (std::filesystem::exists(file, error))
             continue;
-        std::replace(name.begin(), name.end(), '\\', '/');
-        if (std::filesystem::exists(name, error))
-            file = std::move(name);
+        std::string slashed = file.string();
+        std::replace(slashed.begin(), slashed.end(), '\\', '/');
+        const std::string decoded = textFromBytes(
+            { reinterpret_cast<const std::uint8_t *>(slashed.data()), slashed.size() });
+        for (const std::string *candidate : { &std::as_const(slashed), &decoded }) {
+            if (*candidate != file.string() && std::filesystem::exists(*candidate, error)) {
+                file = *candidate;
+                break;
+            }
+        }
     }
     return entries;
 }

@@ -83,19 +83,22 @@ TEST_F(PlayListFiles, EachFormatGivesItsEntriesInOrder)
     }
 }
 
-// Lists written on Windows separate folders with backslashes: read as slashes where that names a
-// file and the name as written does not.
+// Lists written on Windows separate folders with backslashes, and their names in Windows-1252:
+// read with slashes, and as UTF-8, where that names a file and the name as written does not.
 TEST_F(PlayListFiles, WindowsFolderSeparatorsFindTheirFiles)
 {
     fs::create_directories(m_folder / "Music");
     write("Music/song.mid", "");
     write("odd\\name.mid", "");
-    const auto entries = read(
-        write("win.m3u", "Music\\song.mid\r\nodd\\name.mid\r\nMusic\\gone.mid\r\n"), nullptr);
+    write("Music/Caf\xc3\xa9.mid", ""); // named in UTF-8, listed in Windows-1252
+    const auto entries = read(write("win.m3u",
+                                  "Music\\song.mid\r\nodd\\name.mid\r\nMusic\\gone.mid\r\n"
+                                  "Music\\Caf\xe9.mid\r\n"),
+        nullptr);
     ASSERT_TRUE(entries.has_value());
     EXPECT_EQ(entries->files,
         (std::vector<fs::path> { m_folder / "Music/song.mid", m_folder / "odd\\name.mid",
-            m_folder / "Music\\gone.mid" }));
+            m_folder / "Music\\gone.mid", m_folder / "Music/Caf\xc3\xa9.mid" }));
 }
 
 // Lists that are no lists, too large or too long: refused unread, or read up to the limit.
