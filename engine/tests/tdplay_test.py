@@ -300,13 +300,13 @@ class Keys(unittest.TestCase):
     def tearDown(self):
         signal.alarm(0)
 
-    def start_on_terminal(self, columns=80):
-        """tdplay playing the wave on a pseudo-terminal `columns` wide, once its status line
+    def start_on_terminal(self, columns=80, played=WAVE):
+        """tdplay playing `played` on a pseudo-terminal `columns` wide, once its status line
         shows: its pid, the terminal's master side and what it has written so far."""
         pid, master = pty.fork()
         if pid == 0:
             fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
-            os.execv(TDPLAY, [TDPLAY, "--output", "null", WAVE])
+            os.execv(TDPLAY, [TDPLAY, "--output", "null", played])
         output = b""
         while b"/ " not in output:
             output += os.read(master, 1024)
@@ -356,25 +356,28 @@ class Keys(unittest.TestCase):
         self.assertEqual(os.waitstatus_to_exitcode(status), 0)
 
     def test_setting_keys_show_on_the_status_line(self):
-        pid, master, _ = self.start_on_terminal()
-        # m lets every channel sound again, muted and soloed alike.
-        # F5 (ESC [ 1 5 ~), Shift+Left and F1 are read whole: no digit in them mutes a channel,
-        # and none after s solos one.
-        for keys, shown in ((b"+]]1s5\x1b[15~\x1b[1;2D\x1bOPs\x1b[15~l",
-                             "key +1  tempo 120%  mute 1  solo 5  loop"),
-                            (b"m", "key +1  tempo 120%  loop")):
-            os.write(master, keys)
-            output = ""
-            while shown not in output:
-                ready, _, _ = select.select([master], [], [], 20)
-                self.assertTrue(ready, "tdplay stopped answering: " + repr(output[-200:]))
-                output += os.read(master, 1024).decode(errors="replace")
-        os.write(master, b"q")
-        # The line left behind is the file's and its position, without the settings.
-        output += read_to_end(master).decode(errors="replace")
-        self.assertRegex(last_line_shown(output), r"\.wav  \d\d:\d\d / \d\d:\d\d *$")
-        _, status = os.waitpid(pid, 0)
-        self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+        # m lets every channel sound again, muted and soloed alike. F5 (ESC [ 1 5 ~), Shift+Left
+        # and F1 are read whole: no digit in them mutes a channel, and none after s solos one. A
+        # wave file shows only the settings that change it.
+        keys = b"+]]1s5\x1b[15~\x1b[1;2D\x1bOPs\x1b[15~l"
+        for played, steps in (
+                (SONG, ((keys, "key +1  tempo 120%  mute 1  solo 5  loop"),
+                        (b"m", "key +1  tempo 120%  loop"))),
+                (WAVE, ((keys, ":10  tempo 120%  loop"),))):
+            pid, master, _ = self.start_on_terminal(played=played)
+            for typed, shown in steps:
+                os.write(master, typed)
+                output = ""
+                while shown not in output:
+                    ready, _, _ = select.select([master], [], [], 20)
+                    self.assertTrue(ready, "tdplay stopped answering: " + repr(output[-200:]))
+                    output += os.read(master, 1024).decode(errors="replace")
+            os.write(master, b"q")
+            # The line left behind is the file's and its position, without the settings.
+            output += read_to_end(master).decode(errors="replace")
+            self.assertRegex(last_line_shown(output), r"\.(mid|wav)  \d\d:\d\d / \d\d:\d\d *$")
+            _, status = os.waitpid(pid, 0)
+            self.assertEqual(os.waitstatus_to_exitcode(status), 0)
 
     def test_status_line_fits_a_narrow_terminal(self):
         # A line as wide as the terminal would wrap, and each redraw start a line of its own.

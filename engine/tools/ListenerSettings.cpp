@@ -60,18 +60,18 @@ void ListenerSettings::applyTo(tunedeck::Device &device) const
     device.setLoopCount(loopCount);
 }
 
-std::string ListenerSettings::describe() const
+std::string ListenerSettings::describe(bool song) const
 {
     std::string text;
     const auto add
         = [&text](const std::string &part) { text += (text.empty() ? "" : "  ") + part; };
-    if (transpose != 0)
+    if (song && transpose != 0)
         add("key " + std::string(transpose > 0 ? "+" : "") + std::to_string(transpose));
     if (tempoPercent != 100)
         add("tempo " + std::to_string(tempoPercent) + "%");
-    if (muted != 0)
+    if (song && muted != 0)
         add("mute " + channelList(muted));
-    if (soloed != 0)
+    if (song && soloed != 0)
         add("solo " + channelList(soloed));
     if (loopCount != 1)
         add(loopCount == 0 ? std::string("loop") : "loop " + std::to_string(loopCount));

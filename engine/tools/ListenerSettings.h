@@ -20,8 +20,9 @@ struct ListenerSettings {
     // Gives the device every setting (after open(), which unmutes every channel).
     void applyTo(tunedeck::Device &device) const;
     // The settings that differ from the start, for the status line ("" when none do):
-    // "key +2  tempo 150%  mute 1,10  solo 3  loop 2".
-    std::string describe() const;
+    // "key +2  tempo 150%  mute 1,10  solo 3  loop 2". For a wave file only those that change
+    // it: the tempo and the loop.
+    std::string describe(bool song = true) const;
     // A key typed on the terminal: true when it changed a setting. '+'/'-' key, '['/']' tempo,
     // '1'..'9' and '0' (channel 10) mute, 's' then a digit solo, 'm' all sounding, 'l' loop.
     bool onKey(char key, std::optional<char> (*next)(int timeoutMs));

@@ -580,7 +580,8 @@ Outcome play(Player &p, const char *file, const char *next, bool &soundfontExpla
     Outcome outcome = Outcome::Played;
     for (;;) {
         if (p.showStatus && inForeground(STDERR_FILENO)) {
-            const std::string settings = p.settings.describe();
+            const std::string settings
+                = p.settings.describe(p.device.kind() != tunedeck::MediaKind::Wave);
             std::fprintf(stderr, "\r%s\x1b[K",
                 lineOf((settings.empty() ? "" : "  " + settings) + (paused ? "  (paused)" : ""))
                     .c_str());
