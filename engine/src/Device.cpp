@@ -209,6 +209,9 @@ struct Device::Impl {
     Varispeed varispeed;
     bool varispeedInUse = false;
     int wavePasses = 0;
+    // Whether the pass begun by the last jump back to the start has played nothing yet: a file
+    // with no frames at all ends there, even when looped for ever.
+    bool emptyPass = false;
 
     void publishControls() { controls.store(settings.pack(), std::memory_order_release); }
 
@@ -228,11 +231,13 @@ struct Device::Impl {
         std::size_t written = convert
             ? varispeed.render(*current, out, frames, now.tempoPercent / 100.0)
             : current->render(out, frames);
-        if (written < frames && current->atEnd() && !current->failed()
+        emptyPass = emptyPass && written == 0;
+        if (written < frames && current->atEnd() && !current->failed() && !emptyPass
             && (now.loopCount == 0 || wavePasses + 1 < now.loopCount)) {
             ++wavePasses;
             current->seekMs(0);
             varispeed.reset();
+            emptyPass = true;
         }
         return written;
     }
@@ -267,6 +272,7 @@ struct Device::Impl {
         wasPlaying = false;
         varispeed.reset();
         wavePasses = 0;
+        emptyPass = false;
         taken.store(next->serial, std::memory_order_release);
     }
 
@@ -283,6 +289,7 @@ struct Device::Impl {
             appliedSeekSerial = highOf(seekNow);
             varispeed.reset();
             wavePasses = 0;
+            emptyPass = false;
         }
         if (!current) {
             std::fill(out, out + 2 * frames, 0.0f);

@@ -437,6 +437,13 @@ TEST_F(ListenerControls, LoopsRepeatTheMarkedPartWithItsStateRestored)
     ASSERT_TRUE(device.seekMs(0));
     device.setLoopCount(40000);
     EXPECT_EQ(renderToEnd(device), 40000 * once);
+    // One with no frames at all ends, even looped for ever.
+    ASSERT_TRUE(device.open(tone("empty.wav", 440.0, 0)));
+    device.setLoopCount(Device::kLoopForever);
+    device.play();
+    for (int block = 0; block < 10 && device.isPlaying(); ++block)
+        pumpFrames(device, 512);
+    EXPECT_FALSE(device.isPlaying());
 }
 
 } // namespace
