@@ -28,6 +28,11 @@ EFCreateError::EFCreateError(const QString &fileName)
     : std::runtime_error(QStringLiteral("Cannot create file %1").arg(fileName).toStdString())
 { }
 
+EFCreateError::EFCreateError(const QString &fileName, const QString &reason)
+    : std::runtime_error(
+        QStringLiteral("Cannot create file %1: %2").arg(fileName, reason).toStdString())
+{ }
+
 EWriteError::EWriteError()
     : std::runtime_error("Stream write error")
 { }
@@ -149,6 +154,17 @@ void save(const QString &fileName, const PathList &names)
         && (!target.isFile() || !target.isWritable() || !(target.permissions() & kAnyWrite)))
         throw EFCreateError(fileName);
 
+    // A line break is allowed in a name here, not in a line of the file.
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (names.bytesAt(i).contains('\n') || names.bytesAt(i).contains('\r')) {
+            QString shown = names.at(i);
+            shown.replace(QLatin1Char('\n'), QLatin1String("\\n"))
+                .replace(QLatin1Char('\r'), QLatin1String("\\r"));
+            throw EFCreateError(fileName,
+                QStringLiteral("the name %1 holds a line break, which a play list cannot")
+                    .arg(shown));
+        }
+    }
     const QByteArray bytes = names.toLines();
 
     QSaveFile file(fileName);

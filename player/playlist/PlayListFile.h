@@ -23,6 +23,7 @@ public:
 class EFCreateError : public std::runtime_error {
 public:
     explicit EFCreateError(const QString &fileName); // "Cannot create file %s"
+    EFCreateError(const QString &fileName, const QString &reason); // "Cannot create file %s: %s"
 };
 class EWriteError : public std::runtime_error {
 public:
@@ -60,7 +61,8 @@ PathList load(const QString &fileName, bool *cut = nullptr);
 // file can stand beside it (a folder the user may not write to), a writable file that is there
 // is written in place instead: cut to nothing, written and flushed to the disk. Throws
 // EFCreateError when the file cannot be created (a new file in a folder we may not write to, a
-// read-only file) and EWriteError when the bytes cannot all be written.
+// read-only file) or a name holds a line break (it would come back as two entries; nothing is
+// written then), and EWriteError when the bytes cannot all be written.
 void save(const QString &fileName, const PathList &names);
 
 } // namespace playlistfile

@@ -106,6 +106,7 @@ private Q_SLOTS:
     void fileNameConversionAgreesWithQtForUtf8();
     void loadingAMissingFileThrowsCannotOpen();
     void savingOverAReadOnlyFileThrowsAndKeepsIt();
+    void aNameWithALineBreakIsNotSavedAndTheFileIsKept();
     void savingIntoAFolderThatCannotBeWrittenThrowsCannotCreate();
     void savingOverAWritableFileWithNoRoomForATemporaryOneWritesInPlace_data();
     void savingOverAWritableFileWithNoRoomForATemporaryOneWritesInPlace();
@@ -296,6 +297,25 @@ void PlayListFileTest::savingOverAReadOnlyFileThrowsAndKeepsIt()
         QFAIL("no error");
     } catch (const EFCreateError &error) {
         QCOMPARE(QString::fromUtf8(error.what()), QStringLiteral("Cannot create file ") + path);
+    }
+    QCOMPARE(readAll(path), QByteArray("old\r\n"));
+}
+
+void PlayListFileTest::aNameWithALineBreakIsNotSavedAndTheFileIsKept()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kept.tdl"));
+    writeAll(path, "old\r\n");
+    try {
+        playlistfile::save(path,
+            PathList::fromStringList(
+                { QStringLiteral("/m/a.mid"), QStringLiteral("/m/b\nc.mid") }));
+        QFAIL("no error");
+    } catch (const EFCreateError &error) {
+        QCOMPARE(QString::fromUtf8(error.what()),
+            QStringLiteral("Cannot create file ") + path
+                + QStringLiteral(": the name /m/b\\nc.mid holds a line break, which a play list "
+                                 "cannot"));
     }
     QCOMPARE(readAll(path), QByteArray("old\r\n"));
 }
