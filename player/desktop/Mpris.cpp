@@ -195,8 +195,9 @@ void Service::play()
 {
     if (m_player->state() == Player::State::Paused) {
         m_player->resume();
-    } else if (m_player->state() == Player::State::Stopped) {
-        // The button's warning box for an empty list runs modally; the caller has its answer.
+    } else if (m_player->state() == Player::State::Stopped && m_player->listSize() > 0) {
+        // With nothing to play, Play does nothing (CanPlay is false): a media key is no reason
+        // for the Play button's warning box.
         m_player->play();
     }
     announce();
@@ -377,7 +378,8 @@ void RootAdaptor::Raise()
 
 void RootAdaptor::Quit()
 {
-    m_service->fromBus([this] { m_service->player()->quit(); });
+    // Also while a box is up: quitting ends its loop with the program's.
+    m_service->fromBus([this] { m_service->player()->quit(); }, Service::WhileABoxIsUp::Run);
 }
 
 PlayerAdaptor::PlayerAdaptor(Service *service)

@@ -347,11 +347,14 @@ private Q_SLOTS:
         };
         BoxRecorder boxes;
         if (boxUp) {
-            // Play over the bus with the list empty opens "No midi to play".
+            // A missing file opened over the bus is reported in a box.
             boxes.whileNextBoxIsOpen(handOver);
-            m_client.asyncCall(QDBusMessage::createMethodCall(tunedeck::mpris::kServiceName,
+            QDBusMessage open = QDBusMessage::createMethodCall(tunedeck::mpris::kServiceName,
                 tunedeck::mpris::kObjectPath, tunedeck::mpris::kPlayerInterface,
-                QStringLiteral("Play")));
+                QStringLiteral("OpenUri"));
+            open.setArguments(
+                { QUrl::fromLocalFile(m_dir->filePath(QStringLiteral("gone.mid"))).toString() });
+            m_client.asyncCall(open);
             QTRY_COMPARE_WITH_TIMEOUT(playing(), QStringLiteral("c.mid"), kWaitMs);
         } else {
             handOver();
@@ -663,9 +666,6 @@ private Q_SLOTS:
             return std::all_of(replies.begin(), replies.end(),
                 [](const auto &reply) { return reply->isFinished(); });
         };
-        bool answeredWhileOpen = false;
-        boxes.whileNextBoxIsOpen(
-            [&] { answeredWhileOpen = QTest::qWaitFor(allAnswered, kWaitMs); });
         const QString missing = m_dir->filePath(QStringLiteral("missing.mid"));
         const QVariantList none;
         const QList<std::pair<QString, QVariantList>> calls {
@@ -677,22 +677,36 @@ private Q_SLOTS:
             { QStringLiteral("Seek"), { qlonglong(INT64_MAX) } },
             { QStringLiteral("Stop"), none },
         };
-        for (int round = 0; round < 50; ++round) {
-            for (const auto &[method, arguments] : calls) {
-                QDBusMessage call = QDBusMessage::createMethodCall(tunedeck::mpris::kServiceName,
-                    tunedeck::mpris::kObjectPath, tunedeck::mpris::kPlayerInterface, method);
-                call.setArguments(arguments);
-                replies.push_back(
-                    std::make_unique<QDBusPendingCallWatcher>(m_client.asyncCall(call, kWaitMs)));
+        const auto send = [&](const QString &method, const QVariantList &arguments) {
+            QDBusMessage call = QDBusMessage::createMethodCall(tunedeck::mpris::kServiceName,
+                tunedeck::mpris::kObjectPath, tunedeck::mpris::kPlayerInterface, method);
+            call.setArguments(arguments);
+            replies.push_back(
+                std::make_unique<QDBusPendingCallWatcher>(m_client.asyncCall(call, kWaitMs)));
+        };
+        // With nothing to play, Play does nothing, as CanPlay says: no warning box.
+        QCOMPARE(property(QStringLiteral("CanPlay")).toBool(), false);
+        for (const char *method : { "Play", "PlayPause" })
+            QCOMPARE(
+                callPlayer(tunedeck::mpris::kPlayerInterface, QString::fromLatin1(method)).type(),
+                QDBusMessage::ReplyMessage);
+        // A missing file opened over the bus opens a box; while it is up, the client calls on.
+        bool answeredWhileOpen = false;
+        boxes.whileNextBoxIsOpen([&] {
+            for (int round = 0; round < 50; ++round) {
+                for (const auto &[method, arguments] : calls)
+                    send(method, arguments);
             }
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(allAnswered(), kWaitMs);
-        QVERIFY(answeredWhileOpen);
+            answeredWhileOpen = QTest::qWaitFor(allAnswered, kWaitMs);
+        });
+        send(calls[3].first, calls[3].second);
+        QTRY_VERIFY_WITH_TIMEOUT(answeredWhileOpen, kWaitMs);
         for (const auto &reply : replies)
             QCOMPARE(reply->reply().type(), QDBusMessage::ReplyMessage);
-        // The missing file each OpenUri named makes one report, once the box has closed.
+        // The missing files named while the box was up make one report, once it has closed.
         QTRY_COMPARE_WITH_TIMEOUT(boxes.texts(),
-            QStringList({ tunedeck::texts::kNoMidiToPlay,
+            QStringList({ tunedeck::generalErrorText(
+                              tunedeck::desktop::rejectedFilesText(QStringList(1, missing))),
                 tunedeck::generalErrorText(
                     tunedeck::desktop::rejectedFilesText(QStringList(50, missing))) }),
             kWaitMs);

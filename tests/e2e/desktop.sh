@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The program as a desktop starts it, on a session bus of the test's own: `tunedeck a.mid b.wav`
 # plays a.mid; a second `tunedeck c.mid` ends at once with 0 and c.mid joins the first window's
-# play list; PlayPause over the bus pauses it; the open dialog leaves nothing in the home folder.
+# play list; PlayPause over the bus pauses it; the open dialog leaves nothing in the home folder;
+# Quit over the bus ends the program while a box is up.
 #   desktop.sh PROGRAM EXAMPLES_DIR ARTIFACT_DIR      (run under xvfb-run -a)
 set -euo pipefail
 program=$(realpath "$1")
@@ -61,9 +62,13 @@ done
 xdotool windowfocus --sync "$dialog" key Escape
 timeout 20 bash -c "while xdotool search --onlyvisible --pid $pid --name 'Open|Play' | grep -qv '^$wid\$'; do sleep 0.1; done" \
     || fail "the open dialog did not close"
-xdotool windowfocus --sync "$wid"
-xdotool key --clearmodifiers ctrl+x
-timeout 20 tail --pid="$pid" -f /dev/null || fail "the program did not end"
+# Quit over the bus ends the program even while a box is up: here the report of a missing file.
+mpris org.mpris.MediaPlayer2.Player.OpenUri "string:file://$work/songs/missing.mid" >/dev/null \
+    || fail "OpenUri over the bus failed"
+timeout 20 bash -c "until xdotool search --onlyvisible --pid $pid --name . | grep -qv '^$wid\$'; do sleep 0.1; done" \
+    || fail "no box reported the missing file"
+mpris org.mpris.MediaPlayer2.Quit >/dev/null || fail "Quit over the bus failed"
+timeout 20 tail --pid="$pid" -f /dev/null || fail "the program did not end with a box up"
 wait "$pid" || fail "the program ended with status $?"
 if find "$HOME" -name 'QtProject.conf' | grep . >/dev/null; then
     fail "the program wrote $(find "$HOME" -name QtProject.conf)"
