@@ -243,9 +243,10 @@ void Service::seek(qint64 offsetUs)
     const qint64 lengthMs = m_player->lengthMs();
     if (m_player->state() == Player::State::Stopped || m_player->entry().isEmpty() || lengthMs <= 0)
         return;
-    // Past the end skips to the next entry; the sum is not formed, so INT64_MAX cannot wrap.
+    // To the end or past it skips to the next entry (a Play at the end would start the entry
+    // again); the sum is not formed, so INT64_MAX cannot wrap.
     const qint64 fromUs = positionUs();
-    if (offsetUs > lengthMs * 1000 - fromUs) {
+    if (offsetUs >= lengthMs * 1000 - fromUs) {
         next();
         return;
     }
@@ -258,6 +259,10 @@ void Service::setPosition(const QDBusObjectPath &track, qint64 positionUs)
     if (isStopped(state) || track != trackId(state) || positionUs < 0
         || positionUs > state.lengthMs * 1000)
         return;
+    if (positionUs == state.lengthMs * 1000) {
+        next(); // the entry ends there
+        return;
+    }
     m_player->seek(positionUs / 1000);
 }
 

@@ -713,13 +713,25 @@ private Q_SLOTS:
         QCOMPARE(status(), QStringLiteral("Stopped"));
         QVERIFY(!m_form->LettoreMidi->IsOpen());
 
-        // Seek(INT64_MAX) while playing goes on to the next entry.
-        startPlaying({ song(QStringLiteral("a.mid")), song(QStringLiteral("b.mid")) });
-        QCOMPARE(callPlayer(tunedeck::mpris::kPlayerInterface, QStringLiteral("Seek"),
-                     { qlonglong(INT64_MAX) })
-                     .type(),
-            QDBusMessage::ReplyMessage);
-        QCOMPARE(playing(), QStringLiteral("b.mid"));
+        // Seek(INT64_MAX) goes on to the next entry, as do a position and a seek exactly at the
+        // end (where a Play would start the entry again).
+        startPlaying({ song(QStringLiteral("a.mid")), song(QStringLiteral("b.mid")),
+            song(QStringLiteral("c.mid")), song(QStringLiteral("d.mid")) });
+        for (const QString next : { "b.mid", "c.mid", "d.mid" }) {
+            m_form->PauseButtClick();
+            const auto shown = tunedeck::mpris::Announced::read(*m_form->player());
+            const qlonglong endUs = shown.lengthMs * 1000;
+            const QVariantList arguments = next == u"b.mid" ? QVariantList { qlonglong(INT64_MAX) }
+                : next == u"c.mid"
+                ? QVariantList { QVariant::fromValue(tunedeck::mpris::Service::trackId(shown)),
+                      endUs }
+                : QVariantList { endUs - m_form->player()->positionMs() * 1000 };
+            const QString method
+                = next == u"c.mid" ? QStringLiteral("SetPosition") : QStringLiteral("Seek");
+            QCOMPARE(callPlayer(tunedeck::mpris::kPlayerInterface, method, arguments).type(),
+                QDBusMessage::ReplyMessage);
+            QCOMPARE(playing(), next);
+        }
     }
 
     // Properties set over the bus: numbers out of range are clamped; NaN, infinities, other
