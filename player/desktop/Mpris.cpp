@@ -74,6 +74,7 @@ Announced Announced::read(const Player &player)
     state.lengthMs = player.lengthMs();
     state.volume = player.volume();
     state.canPlay = state.state != Player::State::Stopped || player.listSize() > 0;
+    state.canGoNext = state.state != Player::State::Stopped && player.listSize() > 0;
     state.rate = player.rate();
     state.loopTrack = player.loopTrack();
     const SongText text = player.text();
@@ -350,13 +351,14 @@ void Service::announce()
         changed.insert(QStringLiteral("Volume"), after.volume);
     if (before.canPlay != after.canPlay)
         changed.insert(QStringLiteral("CanPlay"), after.canPlay);
+    if (before.canGoNext != after.canGoNext)
+        changed.insert(QStringLiteral("CanGoNext"), after.canGoNext);
     if (before.rate != after.rate)
         changed.insert(QStringLiteral("Rate"), after.rate);
     if (before.loopTrack != after.loopTrack)
         changed.insert(QStringLiteral("LoopStatus"), loopStatus(after.loopTrack));
     if (isStopped(before) != isStopped(after)) {
         changed.insert(QStringLiteral("CanPause"), !isStopped(after));
-        changed.insert(QStringLiteral("CanGoNext"), !isStopped(after));
         changed.insert(QStringLiteral("CanGoPrevious"), !isStopped(after));
         changed.insert(QStringLiteral("CanSeek"), !isStopped(after));
     }
@@ -429,7 +431,7 @@ qlonglong PlayerAdaptor::position() const
 
 bool PlayerAdaptor::canGoNext() const
 {
-    return m_service->player()->state() != Player::State::Stopped;
+    return Announced::read(*m_service->player()).canGoNext;
 }
 
 bool PlayerAdaptor::canGoPrevious() const

@@ -41,6 +41,7 @@ struct Announced {
     qint64 lengthMs = 0;
     double volume = 1.0;
     bool canPlay = false;
+    bool canGoNext = false; // an entry plays and another waits: Next changes the track
     double rate = 1.0;
     bool loopTrack = false;
     // What the entry says about itself; empty where it says nothing.

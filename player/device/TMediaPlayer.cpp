@@ -102,7 +102,7 @@ EMCIDeviceError::EMCIDeviceError(const QString &message)
 struct TMediaPlayer::Private {
     // Made by the first Prepare or Open; the listener's settings wait here until then.
     std::unique_ptr<tunedeck::Device> device;
-    float volume = 1.0f;
+    double volume = 1.0; // as set: 0.3 reads back as 0.3, not as the float nearest it
     int tempoPercent = 100;
     bool repeat = false;
     QString fileName;
@@ -149,7 +149,7 @@ tunedeck::Result<tunedeck::Device *> TMediaPlayer::device()
         tunedeck::OutputMode::Auto));
     if (!d->device)
         return tunedeck::Error { tunedeck::Error::Code::Synth, "out of memory" };
-    d->device->setVolume(d->volume);
+    d->device->setVolume(static_cast<float>(d->volume));
     d->device->setTempoPercent(d->tempoPercent);
     d->device->setLoopCount(d->repeat ? tunedeck::Device::kLoopForever : 1);
     return d->device.get();
@@ -440,9 +440,9 @@ void TMediaPlayer::SetVolume(double volume)
 {
     if (!std::isfinite(volume))
         return;
-    d->volume = static_cast<float>(std::clamp(volume, 0.0, 1.0));
+    d->volume = std::clamp(volume, 0.0, 1.0);
     if (d->device)
-        d->device->setVolume(d->volume);
+        d->device->setVolume(static_cast<float>(d->volume));
 }
 
 double TMediaPlayer::Volume() const

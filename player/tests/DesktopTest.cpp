@@ -506,6 +506,7 @@ private Q_SLOTS:
                      .value(QStringLiteral("xesam:title"))
                      .toString(),
             QStringLiteral("b.mid"));
+        QCOMPARE(property(QStringLiteral("CanGoNext")).toBool(), false); // nothing follows b.mid
         m_form->StopButt->click();
         QTRY_COMPARE_WITH_TIMEOUT(statuses.last(), QStringLiteral("Stopped"), kWaitMs);
         QCOMPARE(statuses, (QStringList { "Playing", "Paused", "Playing", "Stopped" }));
@@ -744,7 +745,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("error");
         const QString invalid = QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs");
         const QString volume = QStringLiteral("Volume");
-        QTest::newRow("within range") << volume << QVariant(0.25) << QVariant(0.25) << QString();
+        QTest::newRow("within range") << volume << QVariant(0.3) << QVariant(0.3) << QString();
         QTest::newRow("above one") << volume << QVariant(2.0) << QVariant(1.0) << QString();
         QTest::newRow("below zero") << volume << QVariant(-1.0) << QVariant(0.0) << QString();
         QTest::newRow("an integer") << volume << QVariant(0) << QVariant(0.0) << QString();
