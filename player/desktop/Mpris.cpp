@@ -270,7 +270,9 @@ void Service::setPosition(const QDBusObjectPath &track, qint64 positionUs)
 QByteArray Service::localFileName(const QString &uri)
 {
     const QUrl url(uri);
-    if (!url.isLocalFile())
+    // file://host/… names a file on that host, not here.
+    if (!url.isLocalFile()
+        || (!url.host().isEmpty() && url.host().compare(u"localhost", Qt::CaseInsensitive) != 0))
         return {};
     // The path's bytes as they were escaped, so a name that is not UTF-8 survives.
     return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());

@@ -862,6 +862,15 @@ private Q_SLOTS:
         QCOMPARE(boxes.texts(), QStringList());
     }
 
+    // A file URI names a local file only without a host, or with localhost.
+    void urisOfOtherHostsAreNotLocal()
+    {
+        using tunedeck::mpris::Service;
+        QCOMPARE(Service::localFileName(QStringLiteral("file:///m/a%20b.mid")), "/m/a b.mid");
+        QCOMPARE(Service::localFileName(QStringLiteral("file://LocalHost/m/a.mid")), "/m/a.mid");
+        QCOMPARE(Service::localFileName(QStringLiteral("file://other/m/a.mid")), QByteArray());
+    }
+
     // Many bad names make one report of the first few and a count, on the screen; a folder
     // named again and again is read once.
     void boundedReports()
