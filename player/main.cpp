@@ -13,6 +13,8 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include <unistd.h>
 
@@ -67,6 +69,31 @@ QByteArray workingFolder()
     return folder;
 }
 
+const char kUsage[] = "Usage: tunedeck [FILE]...\n"
+                      "A player for MIDI songs (.mid, .rmi) and wave files (.wav).\n"
+                      "The files (folders, and play lists: .tdl, .m3u, .m3u8, .pls, .xspf) join\n"
+                      "the play list, and the first starts playing; while Tunedeck runs, they go\n"
+                      "to its window. -- ends the options, for a name that starts with '-'.\n"
+                      "  --help     show this text\n"
+                      "  --version  print the version\n";
+
+// --help and --version, read before the window's toolkit needs a display: the exit status when
+// one of them is given (before any --).
+int answeredAtOnce(int argc, char **argv)
+{
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("tunedeck %s\n", TUNEDECK_VERSION);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+    }
+    return -1;
+}
+
 } // namespace
 
 // The command line names files to play (what a file manager's "Open with" passes); the program
@@ -74,11 +101,19 @@ QByteArray workingFolder()
 // window already running and ends.
 int main(int argc, char **argv)
 {
+    if (const int status = answeredAtOnce(argc, argv); status >= 0)
+        return status;
     TunedeckApplication application(argc, argv);
-    // Qt has taken its own options out of argv by now; the rest are file names, as bytes.
+    // Qt has taken its own options out of argv by now; the rest are file names, as bytes, after
+    // a first -- that ends the options.
     QList<QByteArray> files;
-    for (int i = 1; i < argc; ++i)
-        files.append(QByteArray(argv[i]));
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!optionsEnded && std::strcmp(argv[i], "--") == 0)
+            optionsEnded = true;
+        else
+            files.append(QByteArray(argv[i]));
+    }
     const QByteArray folder = files.isEmpty() ? QByteArray() : workingFolder();
     if (!files.isEmpty() && tunedeck::mpris::handOverFiles(files, folder))
         return 0;
