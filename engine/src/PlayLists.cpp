@@ -243,11 +243,42 @@ std::string xmlDecoded(Text text)
     return out;
 }
 
-// Each <location> inside a <track>, in order. Not a full XML reader: comments and CDATA
-// sections are skipped, the rest is found by its tags.
+// Whether `rest` begins with the tag `name` ("<track", "</track"): the name, then '>', '/' or
+// white space.
+bool startsTag(Text rest, Text name)
+{
+    if (rest.size() <= name.size() || !rest.starts_with(name))
+        return false;
+    const char next = rest[name.size()];
+    return next == '>' || next == '/' || next == ' ' || next == '\t' || next == '\r'
+        || next == '\n';
+}
+
+// A location's text: references decoded, and CDATA sections taken as they are written.
+std::string locationText(Text raw)
+{
+    std::string out;
+    for (;;) {
+        const std::size_t cdata = raw.find("<![CDATA[");
+        out += xmlDecoded(raw.substr(0, cdata));
+        if (cdata == Text::npos)
+            return out;
+        const std::size_t end = raw.find("]]>", cdata + 9);
+        out += raw.substr(cdata + 9, end == Text::npos ? Text::npos : end - cdata - 9);
+        if (end == Text::npos)
+            return out;
+        raw.remove_prefix(end + 3);
+    }
+}
+
+// The first <location> of each <track>, in order: a track's other locations name the same song
+// elsewhere, and one song plays once. Not a full XML reader: comments are skipped, the rest is
+// found by its tags, which may hold white space and attributes.
 void parseXspf(Text text, Collector &out)
 {
     std::size_t at = text.find("<trackList");
+    bool inTrack = false;
+    bool located = false; // the track has had its location
     while (at != Text::npos && !out.truncated()) {
         const std::size_t open = text.find('<', at);
         if (open == Text::npos)
@@ -260,16 +291,28 @@ void parseXspf(Text text, Collector &out)
             at = end + 3;
             continue;
         }
-        if (!rest.starts_with("<location>")) {
-            at = open + 1;
+        at = open + 1;
+        if (startsTag(rest, "<track") || startsTag(rest, "</track")) {
+            inTrack = rest[1] != '/';
+            located = false;
             continue;
         }
-        const std::size_t begin = open + 10;
-        const std::size_t end = text.find("</location>", begin);
-        if (end == Text::npos)
+        if (!startsTag(rest, "<location"))
+            continue;
+        const std::size_t begin = text.find('>', open);
+        if (begin == Text::npos)
             return;
-        out.add(xmlDecoded(text.substr(begin, end - begin)), true);
-        at = end + 11;
+        at = begin + 1;
+        if (text[begin - 1] == '/')
+            continue; // <location/>: none
+        const std::size_t end = text.find("</location", begin);
+        const std::size_t close = end == Text::npos ? Text::npos : text.find('>', end);
+        if (close == Text::npos)
+            return;
+        if (!(inTrack && located))
+            out.add(locationText(text.substr(begin + 1, end - begin - 1)), true);
+        located = true;
+        at = close + 1;
     }
 }
 

@@ -69,6 +69,14 @@ TEST_F(PlayListFiles, EachFormatGivesItsEntriesInOrder)
             "<track><location>https://example.org/s</location></track>"
             "<track><location>&#x2F;abs&#47;d.mid</location></track></trackList></playlist>",
             { "/m/Résumé.mid", "relative/b&c d.wav", "/abs/d.mid" }, { "https://example.org/s" } },
+        // A track's second location is the same song elsewhere; tags with white space and
+        // attributes, CDATA, an empty location.
+        { "alternatives.xspf",
+            "<trackList><track><location>first.mid</location><location>again.mid</location>"
+            "</track><track ><location\n xml:base=\"x\" >spaced.mid</location\n></track >"
+            "<track><location><![CDATA[file:///m/a&amp;b.mid]]></location></track>"
+            "<track><location/></track><track><location>last.mid</location></track></trackList>",
+            { "first.mid", "spaced.mid", "/m/a&amp;b.mid", "last.mid" }, {} },
     };
     for (const ListCase &c : cases) {
         std::string why;
