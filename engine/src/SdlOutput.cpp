@@ -2,6 +2,8 @@
 
 #include <SDL.h>
 
+#include <dlfcn.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -39,11 +41,31 @@ SdlAudio &sdlAudio()
     return audio;
 }
 
+extern "C" void dropAlsaMessage(const char *, int, const char *, int, const char *, ...)
+{ }
+
+// Where no sound server answers, SDL tries ALSA, whose library prints each failure to stderr
+// ("ALSA lib confmisc.c:855:(parse_card) cannot find card '0'", several lines a try, again for
+// every file). What failed is said once with SDL's message; ALSA's own lines are dropped. The
+// library is already in the process (FluidSynth needs it); it is not loaded for this.
+void quietAlsa()
+{
+    void *alsa = dlopen("libasound.so.2", RTLD_LAZY | RTLD_NOLOAD);
+    if (!alsa)
+        return;
+    using Handler = void (*)(const char *, int, const char *, int, const char *, ...);
+    if (auto set = reinterpret_cast<int (*)(Handler)>(dlsym(alsa, "snd_lib_error_set_handler")))
+        set(&dropAlsaMessage);
+    dlclose(alsa);
+}
+
 // Caller holds the mutex.
 bool startSdlAudio(SdlAudio &audio, std::string &failure)
 {
     if (audio.started)
         return true;
+    static std::once_flag quieted;
+    std::call_once(quieted, quietAlsa);
     // SDL would otherwise install its own SIGINT/SIGTERM handlers and swallow Ctrl+C.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, kApplicationName);

@@ -149,9 +149,13 @@ class Statuses(unittest.TestCase):
     def test_no_sound_device_fails(self):
         result = run(WAVE, SDL_AUDIODRIVER="no-such-driver", TUNEDECK_OUTPUT=None)
         self.assertEqual(result.returncode, 1)
-        lines = [l for l in result.stderr.splitlines() if l.startswith("tdplay:")]
-        self.assertEqual(lines, ["tdplay: " + WAVE + ": No audio output can be opened (SDL "
-                                 "audio: Audio target 'no-such-driver' not available)"])
+        self.assertEqual(result.stderr.splitlines(), ["tdplay: " + WAVE + ": No audio output can "
+                         "be opened (SDL audio: Audio target 'no-such-driver' not available)"])
+        # A sound card that is not there: said once, without ALSA's own lines.
+        result = run(WAVE, SDL_AUDIODRIVER="alsa", AUDIODEV="hw:99", TUNEDECK_OUTPUT=None)
+        self.assertEqual(result.returncode, 1)
+        self.assertRegex(result.stderr, "^tdplay: " + re.escape(WAVE) + ": No audio output can "
+                         "be opened \\(SDL audio \\(alsa\\): [^\n]*\\)\n$")
 
     def test_null_output_plays_without_a_status_line_off_a_terminal(self):
         with tempfile.TemporaryDirectory() as folder:
