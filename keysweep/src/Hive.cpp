@@ -19,6 +19,27 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
+// Whether `line` (from its first non-blank character, its line end cut) is a value of hex data,
+// "name"=hex:... or @=hex(7):..., that ends in a backslash: Wine then reads the next line as more
+// of that data, whatever it holds.
+bool continuesHexData(std::string_view line)
+{
+    if (line.empty() || line.back() != '\\')
+        return false;
+    std::size_t at = 1;
+    if (line[0] == '"') {
+        while (at < line.size() && line[at] != '"')
+            at += line[at] == '\\' ? 2 : 1;
+        ++at; // past the closing quote
+    } else if (line[0] != '@') {
+        return false;
+    }
+    if (at >= line.size() || line[at] != '=')
+        return false;
+    const std::string_view data = line.substr(at + 1);
+    return data.starts_with("hex:") || data.starts_with("hex(");
+}
+
 } // namespace
 
 Result<std::unique_ptr<Hive>> Hive::parse(std::string bytes)
@@ -40,13 +61,19 @@ Result<std::unique_ptr<Hive>> Hive::parse(std::string bytes)
     // A section runs from the end of the last non-blank line before its header (so the blank
     // lines before a header are its own) to the end of its own last non-blank line.
     std::size_t contentEnd = std::min(firstEnd + 1, text.size());
+    bool continued = false; // the line before was hex data going on to this one
     for (std::size_t lineStart = contentEnd; lineStart < text.size();) {
         const std::size_t lineEnd = std::min(text.find('\n', lineStart), text.size());
         const std::size_t next = std::min(lineEnd + 1, text.size());
         std::size_t firstChar = lineStart;
         while (firstChar < lineEnd && isBlank(text[firstChar]))
             ++firstChar;
-        if (firstChar < lineEnd && text[firstChar] == '[') {
+        std::string_view line = text.substr(firstChar, lineEnd - firstChar);
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
+        const bool header = !continued && line.starts_with('[');
+        continued = (continued || continuesHexData(line)) && line.ends_with('\\');
+        if (header) {
             if (!hive->m_sections.empty())
                 hive->m_sections.back().chunkEnd = contentEnd;
             HiveKey *key

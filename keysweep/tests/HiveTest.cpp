@@ -248,6 +248,14 @@ TEST(Hive, HeadersStartLinesOnly)
     ASSERT_TRUE(hive->remove(keyAt(*hive, { u"C" })));
     EXPECT_EQ(
         hive->serialize(kWriteTime), "WINE REGISTRY Version 2\n\n[A] 1\n\"v\"=\"[B] x\"\n  \n\t\n");
+
+    // A line that goes on hex data ending in a backslash is more of that data, as Wine reads it,
+    // whatever it holds; a string ending in one is not.
+    auto continued = parseOk("WINE REGISTRY Version 2\n\n[A] 1\n\"h\"=hex:01,\\\r\n  [D] 1\n"
+                             "@=hex(7):02,\\\n[E] 1\n\"s\"=\"x\\\n[F] 1\n");
+    EXPECT_EQ(keyAt(*continued, { u"D" }), nullptr);
+    EXPECT_EQ(keyAt(*continued, { u"E" }), nullptr);
+    EXPECT_NE(keyAt(*continued, { u"F" }), nullptr);
 }
 
 // Consecutive headers that start alike name the same keys as they would apart: an escape
