@@ -26,6 +26,28 @@ struct flock serverLockRange(short type)
     return range;
 }
 
+// The owner of a prefix this run (root's) edits for another user. What is made for that user's
+// Wine is given to them: a `wineserver` file, server folder or lock of root's would stop it.
+struct Owner {
+    uid_t uid;
+    gid_t gid;
+};
+
+std::optional<Owner> otherOwner(const std::filesystem::path &prefix)
+{
+    struct stat info { };
+    if (::geteuid() != 0 || ::stat(prefix.c_str(), &info) != 0 || info.st_uid == ::geteuid())
+        return std::nullopt;
+    return Owner { info.st_uid, info.st_gid };
+}
+
+// A folder made as Wine makes it (0700), and given to `owner` when there is one.
+void makeFolder(const std::filesystem::path &folder, const std::optional<Owner> &owner)
+{
+    if (::mkdir(folder.c_str(), 0700) == 0 && owner)
+        static_cast<void>(::chown(folder.c_str(), owner->uid, owner->gid));
+}
+
 // The folder name Debian's wineserver wrote into the prefix, if it is a plain name.
 std::string debianFolderName(const std::filesystem::path &prefix)
 {
@@ -57,21 +79,25 @@ std::filesystem::path runtimeServerRoot(const ServerPlaces &places)
 // `wine-XXXXXX` there whose name goes into the file (mode 0400). A Wine started afterwards then
 // finds the lock this run holds. Folders that cannot be made are left out. (Upstream Wine's
 // <tmp>/.wine-<uid> is only locked where it exists.)
-void makeServerFolders(
-    const std::filesystem::path &prefix, const std::string &serverName, const ServerPlaces &places)
+void makeServerFolders(const std::filesystem::path &prefix, const std::string &serverName,
+    const ServerPlaces &places, const std::optional<Owner> &owner)
 {
     if (const auto runtime = runtimeServerRoot(places); !runtime.empty()) {
-        ::mkdir(runtime.c_str(), 0700);
-        ::mkdir((runtime / serverName).c_str(), 0700);
+        makeFolder(runtime, owner);
+        makeFolder(runtime / serverName, owner);
     }
     const std::filesystem::path base = places.tmpDir.empty() ? places.sharedTmp : places.tmpDir;
     std::string debian = debianFolderName(prefix);
     if (debian.empty() && !std::filesystem::exists(prefix / "wineserver")) {
         std::string made = (base / "wine-XXXXXX").string();
         if (::mkdtemp(made.data()) != nullptr) {
+            if (owner)
+                static_cast<void>(::chown(made.c_str(), owner->uid, owner->gid));
             const std::string name = std::filesystem::path(made).filename().string();
             const auto file = prefix / "wineserver";
             const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0400);
+            if (fd >= 0 && owner)
+                static_cast<void>(::fchown(fd, owner->uid, owner->gid));
             const bool written
                 = fd >= 0 && ::write(fd, name.data(), name.size()) == ssize_t(name.size());
             if (fd >= 0)
@@ -86,8 +112,8 @@ void makeServerFolders(
         }
     }
     if (!debian.empty()) {
-        ::mkdir((base / debian).c_str(), 0700);
-        ::mkdir((base / debian / serverName).c_str(), 0700);
+        makeFolder(base / debian, owner);
+        makeFolder(base / debian / serverName, owner);
     }
 }
 
@@ -158,19 +184,31 @@ std::string serverFolderName(const std::filesystem::path &prefix)
 }
 
 std::variant<ServerLock, ServerRunning> ServerLock::acquire(
-    const std::filesystem::path &prefix, const ServerPlaces &places)
+    const std::filesystem::path &prefix, const ServerPlaces &ours)
 {
     ServerLock lock;
     const std::string serverName = serverFolderName(prefix);
     if (serverName.empty())
         return lock;
 
-    makeServerFolders(prefix, serverName, places);
+    // Root editing another user's prefix: the server that matters is that user's, in their
+    // places.
+    const std::optional<Owner> owner = otherOwner(prefix);
+    ServerPlaces places = ours;
+    if (owner) {
+        if (places.runtimeDir == "/run/user/" + std::to_string(places.uid))
+            places.runtimeDir = "/run/user/" + std::to_string(owner->uid);
+        places.uid = owner->uid;
+    }
+    makeServerFolders(prefix, serverName, places, owner);
     for (const auto &folder : candidateFolders(prefix, serverName, places)) {
         const auto lockPath = folder / "lock";
         const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0)
             continue; // no such folder, or not ours to lock
+        struct stat made { };
+        if (owner && ::fstat(fd, &made) == 0 && made.st_uid != owner->uid)
+            static_cast<void>(::fchown(fd, owner->uid, owner->gid));
         struct flock range = serverLockRange(F_WRLCK);
         if (::fcntl(fd, F_SETLK, &range) == 0) {
             lock.m_fds.push_back(fd);

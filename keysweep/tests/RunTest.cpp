@@ -405,6 +405,26 @@ TEST_F(Run, MissingServerFolderIsMadeAndLocked)
     }
 }
 
+// Root editing another user's prefix makes that user's server folders as theirs: a `wineserver`
+// file, folder or lock of root's would stop the user's own Wine.
+TEST_F(Run, ServerFoldersMadeForAnotherUserAreTheirs)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root edits another user's prefix";
+    constexpr uid_t kNobody = 65534;
+    ASSERT_EQ(::chown(prefix.path().c_str(), kNobody, kNobody), 0);
+    std::filesystem::remove(prefix.path() / "wineserver");
+    auto lock = ServerLock::acquire(prefix.path(), places);
+    ASSERT_TRUE(std::holds_alternative<ServerLock>(lock));
+    const auto lockFile = std::get<ServerLock>(lock).heldLocks().at(0);
+    for (const auto &made : { prefix.path() / "wineserver", lockFile, lockFile.parent_path(),
+             lockFile.parent_path().parent_path() }) {
+        struct stat info { };
+        ASSERT_EQ(::lstat(made.c_str(), &info), 0) << made;
+        EXPECT_EQ(info.st_uid, kNobody) << made;
+    }
+}
+
 // While a ServerLock lives no other process can take the server lock, so no wineserver can
 // start; once it is gone, one can.
 TEST_F(Run, ServerLockExcludesOthersUntilReleased)

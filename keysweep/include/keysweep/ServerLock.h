@@ -44,7 +44,8 @@ public:
     // lock held by another process, or a process whose working folder is the prefix's server
     // folder (found through `places.proc`), means it does, and nothing is held. The server folder
     // Debian's Wine would use, and its lock file, are made first where missing, as that Wine
-    // makes them (folders 0700, the prefix's `wineserver` file 0400, `lock` 0600).
+    // makes them (folders 0700, the prefix's `wineserver` file 0400, `lock` 0600). Run by root
+    // on another user's prefix, they are looked for in that user's places and made as theirs.
     static std::variant<ServerLock, ServerRunning> acquire(
         const std::filesystem::path &prefix, const ServerPlaces &places);
 
