@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <pwd.h>
 #include <unistd.h>
@@ -23,6 +24,18 @@ std::filesystem::path defaultPrefix()
         return std::filesystem::path(user->pw_dir) / ".wine";
     return ".wine";
 }
+
+namespace {
+
+// Whether the process `pid` is another keysweep: it holds the server lock while it edits.
+bool isKeysweep(pid_t pid, const std::filesystem::path &proc)
+{
+    std::ifstream comm(proc / std::to_string(pid) / "comm");
+    std::string name;
+    return pid != 0 && std::getline(comm, name) && name == "keysweep";
+}
+
+} // namespace
 
 int run(std::span<const std::string> arguments, const RunContext &context)
 {
@@ -49,9 +62,15 @@ int run(std::span<const std::string> arguments, const RunContext &context)
 
         auto lock = ServerLock::acquire(context.prefix, context.serverPlaces);
         if (const auto *running = std::get_if<ServerRunning>(&lock)) {
+            const std::string pid = " (pid " + std::to_string(running->pid) + ")";
+            if (isKeysweep(running->pid, context.serverPlaces.proc)) {
+                context.report("another keysweep" + pid + " is editing " + context.prefix.string()
+                    + "; nothing was changed. Try again once it has finished");
+                return kExitServerRunning;
+            }
             std::string message = "the wineserver of " + context.prefix.string() + " is running";
             if (running->pid != 0)
-                message += " (pid " + std::to_string(running->pid) + ")";
+                message += pid;
             message += "; nothing was changed. Stop it with 'wineserver -k' and try again";
             context.report(message);
             return kExitServerRunning;

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -65,7 +66,7 @@ std::string withoutSection(std::string_view hive, std::string_view header)
     return text;
 }
 
-ChildHolding::ChildHolding(What what, const std::filesystem::path &path)
+ChildHolding::ChildHolding(What what, const std::filesystem::path &path, const char *name)
 {
     int ready[2];
     int release[2];
@@ -77,6 +78,8 @@ ChildHolding::ChildHolding(What what, const std::filesystem::path &path)
     if (m_pid == 0) {
         ::close(ready[0]);
         ::close(release[1]);
+        if (name != nullptr)
+            ::prctl(PR_SET_NAME, name);
         bool holding = false;
         if (what == What::LockOf) {
             const int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);

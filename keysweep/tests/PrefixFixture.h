@@ -99,7 +99,8 @@ std::string withoutSection(std::string_view hive, std::string_view header);
 class ChildHolding {
 public:
     enum class What { LockOf, WorkingFolder };
-    ChildHolding(What what, const std::filesystem::path &path);
+    // `name`, when given, is the child's process name (as /proc/<pid>/comm shows it).
+    ChildHolding(What what, const std::filesystem::path &path, const char *name = nullptr);
     ~ChildHolding();
     ChildHolding(const ChildHolding &) = delete;
     ChildHolding &operator=(const ChildHolding &) = delete;

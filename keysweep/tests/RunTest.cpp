@@ -323,15 +323,21 @@ TEST_F(Run, HardLinkedHiveIsRefused)
 }
 
 // While another process holds the server lock, the run refuses with its own status, names
-// the server's pid, and changes nothing.
+// the server's pid, and changes nothing; when the holder is another keysweep, it says so.
 TEST_F(Run, RunningServerIsRefused)
 {
     const auto folder = makeServerFolder();
-    ChildHolding server(ChildHolding::What::LockOf, folder / "lock");
-    EXPECT_EQ(run({ "-C", kAlpha }), kExitServerRunning);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_NE(reports[0].find("pid " + std::to_string(server.pid())), std::string::npos);
-    expectUntouched();
+    for (const char *name : { "wineserver", "keysweep" }) {
+        SCOPED_TRACE(name);
+        reports.clear();
+        ChildHolding server(ChildHolding::What::LockOf, folder / "lock", name);
+        EXPECT_EQ(run({ "-C", kAlpha }), kExitServerRunning);
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_NE(reports[0].find("pid " + std::to_string(server.pid())), std::string::npos);
+        EXPECT_EQ(reports[0].starts_with("another keysweep"), name == std::string("keysweep"))
+            << reports[0];
+        expectUntouched();
+    }
 }
 
 // The upstream layout (<tmp>/.wine-<uid>/server-...) is checked too.
