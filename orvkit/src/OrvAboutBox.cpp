@@ -334,8 +334,13 @@ std::uintptr_t openAboutBox()
         return 0;
     }
     s_aboutBox = box;
-    // Shown by the event loop, so that the call returns at once, before the box appears.
-    QTimer::singleShot(0, box, [box] { box->show(); });
+    // Shown by the event loop, so that the call returns at once, before the box appears; and
+    // activated, so the keyboard reaches its OK button (a tool window is not, by itself).
+    QTimer::singleShot(0, box, [box] {
+        box->show();
+        box->raise();
+        box->activateWindow();
+    });
     return box->threadHandle();
 }
 

@@ -3,7 +3,7 @@
 # own properties: the window asks for a title and border without minimise, maximise or close;
 # openbox offers no maximise for it; minimised anyway (openbox keeps its minimise box whatever
 # the hints say), it comes straight back, and so does the main window it blocks; its outer frame
-# stands centred on the screen; Enter still closes it.
+# stands centred on the screen; Enter still closes it. The maker's about box takes the focus.
 #   about_window.sh PROGRAM ARTIFACT_DIR      (run under xvfb-run -a)
 set -euo pipefail
 program=$(realpath "$1")
@@ -78,6 +78,17 @@ await bash -c "xprop -id $main WM_STATE | grep -q 'window state: Normal'" \
 xdotool windowactivate --sync "$about"
 xdotool key --clearmodifiers Return
 await bash -c "! xwininfo -id $about 2>/dev/null | grep -q IsViewable" || fail "Enter did not close the about window"
+# The maker's about box (Help, About Orvane Labs) takes the focus as it opens, on its OK
+# button: Enter closes it.
+xdotool windowactivate --sync "$main"
+xdotool key --clearmodifiers alt+h o
+orvane=$(timeout 10 xdotool search --sync --onlyvisible --name '^About Orvane Labs' | sed -n 1p) \
+    || fail "the maker's about box did not appear"
+await bash -c "[ \"\$(xdotool getactivewindow)\" = $orvane ]" \
+    || fail "the maker's about box did not take the focus"
+xdotool key --clearmodifiers Return
+await bash -c "! xwininfo -id $orvane 2>/dev/null | grep -q IsViewable" \
+    || fail "Enter did not close the maker's about box"
 xdotool windowactivate --sync "$main"
 xdotool key --clearmodifiers ctrl+x
 timeout 20 tail --pid="$pid" -f /dev/null || fail "the program did not end"
