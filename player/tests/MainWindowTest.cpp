@@ -427,6 +427,16 @@ private Q_SLOTS:
         QTest::mouseClick(form->PlayButt, Qt::LeftButton);
         QVERIFY(form->LettoreMidi->IsOpen());
         QCOMPARE(form->StatusBar->panelText(1), QStringLiteral("Playing"));
+        // The Play button under Stop is out of the Tab order (its accelerator still works), and
+        // the focus Play had is on Stop; so with Pause under Resume.
+        QCOMPARE(QApplication::focusWidget(), form->StopButt);
+        form->RemoveAllButt->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form->StopButt);
+        form->PauseButt->setFocus();
+        QTest::keyClick(form->PauseButt, Qt::Key_Space);
+        QTRY_VERIFY(!form->ResButt->isHidden());
+        QCOMPARE(QApplication::focusWidget(), form->ResButt);
         QPointer<TMediaPlayer> device = form->LettoreMidi;
         QCOMPARE(
             runProgramLoop([form] { QTest::keyClick(form, Qt::Key_X, Qt::ControlModifier); }), 0);

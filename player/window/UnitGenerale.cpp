@@ -131,6 +131,16 @@ public:
                                                        : State::Paused;
         if (std::exchange(m_state, now) != now)
             Q_EMIT stateChanged();
+        // A button the one over it covers (Play under Stop, Pause under Resume) keeps its
+        // accelerator but leaves the Tab order, where it would take the focus unseen; a focus it
+        // had goes to the button the user sees there.
+        for (const auto &[under, over] : { std::pair { m_form->PlayButt, m_form->StopButt },
+                 std::pair { m_form->PauseButt, m_form->ResButt } }) {
+            const bool covered = !over->isHidden();
+            under->setFocusPolicy(covered ? Qt::NoFocus : over->focusPolicy());
+            if (covered && under->hasFocus())
+                over->setFocus(Qt::OtherFocusReason);
+        }
         // The display follows a song while one plays or is paused; once stopped, its next tick
         // clears the display and ends it, so nothing wakes the program at rest.
         if (now != State::Stopped && !m_form->TimerPlay->isActive())
