@@ -351,14 +351,20 @@ private Q_SLOTS:
     {
         QVERIFY(showActive(m_form.get()));
         QStringList opened;
-        ModalWatcher watcher([&opened](QWidget *popup) {
+        QString startsOn; // the item a menu opened from the keyboard starts on
+        ModalWatcher watcher([&opened, &startsOn](QWidget *popup) {
             opened.append(popup->objectName());
+            auto *menu = qobject_cast<QMenu *>(popup);
+            if (menu && opened.size() == 2
+                && QTest::qWaitFor([menu] { return menu->activeAction(); }))
+                startsOn = menu->activeAction()->objectName();
             popup->close();
         });
         QTest::mouseClick(m_form->ToolButton1, Qt::LeftButton);
         QVERIFY(showActive(m_form.get())); // The closed menu does not hand activation back here.
         QTest::keyClick(m_form.get(), Qt::Key_H, Qt::AltModifier);
         QCOMPARE(opened, (QStringList { "MainFileMenu", "MainHelpMenu" }));
+        QCOMPARE(startsOn, QStringLiteral("Contents1"));
     }
 
     // Fixed size, no maximise button; the client area is 456 x 305 below the painted title bar,

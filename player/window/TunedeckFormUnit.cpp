@@ -22,6 +22,7 @@
 #include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
@@ -482,6 +483,18 @@ void TTunedeckform::createMenus()
 
     ToolButton1->setMenu(MainFileMenu);
     ToolButton2->setMenu(MainHelpMenu);
+    // Opened from the keyboard (Alt+F, Alt+H), a menu starts on its first item, as a menu bar's
+    // do: the arrows start there, and a screen reader says where the focus is.
+    for (QMenu *menu : { MainFileMenu, MainHelpMenu }) {
+        connect(menu, &QMenu::aboutToShow, menu, [menu] {
+            if (QGuiApplication::mouseButtons() != Qt::NoButton)
+                return;
+            QTimer::singleShot(0, menu, [menu] {
+                if (!menu->activeAction() && !menu->actions().isEmpty())
+                    menu->setActiveAction(menu->actions().constFirst());
+            });
+        });
+    }
 
     connect(OpenPlayList1, &QAction::triggered, this, &TTunedeckform::OpenPlayList1Click);
     connect(SavePlayList1, &QAction::triggered, this, &TTunedeckform::SavePlayList1Click);
