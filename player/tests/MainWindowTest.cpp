@@ -358,12 +358,15 @@ private Q_SLOTS:
             if (menu && opened.size() == 2
                 && QTest::qWaitFor([menu] { return menu->activeAction(); }))
                 startsOn = menu->activeAction()->objectName();
-            popup->close();
+            if (opened.size() == 2)
+                QTest::keyClick(popup, Qt::Key_Right); // round to the File menu beside it
+            else
+                popup->close();
         });
         QTest::mouseClick(m_form->ToolButton1, Qt::LeftButton);
         QVERIFY(showActive(m_form.get())); // The closed menu does not hand activation back here.
         QTest::keyClick(m_form.get(), Qt::Key_H, Qt::AltModifier);
-        QCOMPARE(opened, (QStringList { "MainFileMenu", "MainHelpMenu" }));
+        QTRY_COMPARE(opened, (QStringList { "MainFileMenu", "MainHelpMenu", "MainFileMenu" }));
         QCOMPARE(startsOn, QStringLiteral("Contents1"));
     }
 

@@ -24,6 +24,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -91,6 +92,39 @@ QFrame *makeBevel(QWidget *parent, const char *name, QRect geometry, QFrame::Sha
     bevel->setGeometry(geometry);
     return bevel;
 }
+
+// Left and Right in an open menu of the tool bar open the menu beside it, as in a menu bar
+// (round from the last to the first).
+class MenuNeighbours : public QObject {
+public:
+    MenuNeighbours(QObject *parent, QList<QToolButton *> buttons)
+        : QObject(parent)
+        , m_buttons(std::move(buttons))
+    {
+        for (QToolButton *button : m_buttons)
+            button->menu()->installEventFilter(this);
+    }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        const qsizetype count = m_buttons.size();
+        for (qsizetype i = 0; i < count; ++i) {
+            if (m_buttons[i]->menu() != watched || (key != Qt::Key_Left && key != Qt::Key_Right))
+                continue;
+            QToolButton *beside = m_buttons[(i + (key == Qt::Key_Right ? 1 : count - 1)) % count];
+            static_cast<QMenu *>(watched)->close();
+            // Once this menu's own loop has ended.
+            QTimer::singleShot(0, beside, &QToolButton::showMenu);
+            return true;
+        }
+        return false;
+    }
+
+private:
+    QList<QToolButton *> m_buttons;
+};
 
 } // namespace
 
@@ -483,6 +517,7 @@ void TTunedeckform::createMenus()
 
     ToolButton1->setMenu(MainFileMenu);
     ToolButton2->setMenu(MainHelpMenu);
+    new MenuNeighbours(this, { ToolButton1, ToolButton2 });
     // Opened from the keyboard (Alt+F, Alt+H), a menu starts on its first item, as a menu bar's
     // do: the arrows start there, and a screen reader says where the focus is.
     for (QMenu *menu : { MainFileMenu, MainHelpMenu }) {
