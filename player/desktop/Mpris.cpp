@@ -260,8 +260,8 @@ void Service::setPosition(const QDBusObjectPath &track, qint64 positionUs)
     if (isStopped(state) || track != trackId(state) || positionUs < 0
         || positionUs > state.lengthMs * 1000)
         return;
-    if (positionUs == state.lengthMs * 1000) {
-        next(); // the entry ends there
+    if (state.lengthMs > 0 && positionUs == state.lengthMs * 1000) {
+        next(); // the entry ends there (a length of 0 is a large song's, not known yet)
         return;
     }
     m_player->seek(positionUs / 1000);
