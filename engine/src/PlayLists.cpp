@@ -397,8 +397,16 @@ std::optional<Entries> read(const std::filesystem::path &path, std::string *why)
             continue;
         std::string slashed = file.string();
         std::replace(slashed.begin(), slashed.end(), '\\', '/');
-        const std::string decoded = textFromBytes(
-            { reinterpret_cast<const std::uint8_t *>(slashed.data()), slashed.size() });
+        // Only bytes past ASCII are read again; the decoding would also drop control characters.
+        const bool eightBit = std::any_of(slashed.begin(), slashed.end(), [](char c) {
+            return static_cast<unsigned char>(c) >= 0x80;
+        }) && std::none_of(slashed.begin(), slashed.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20;
+        });
+        const std::string decoded = eightBit
+            ? textFromBytes(
+                { reinterpret_cast<const std::uint8_t *>(slashed.data()), slashed.size() })
+            : slashed;
         for (const std::string *candidate : { &std::as_const(slashed), &decoded }) {
             if (*candidate != file.string() && std::filesystem::exists(*candidate, error)) {
                 file = *candidate;
