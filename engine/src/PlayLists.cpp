@@ -7,6 +7,7 @@
 #include <string_view>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 namespace tunedeck::playlists {
 
@@ -403,13 +404,15 @@ std::optional<Entries> read(const std::filesystem::path &path, std::string *why)
         }) && std::none_of(slashed.begin(), slashed.end(), [](char c) {
             return static_cast<unsigned char>(c) < 0x20;
         });
-        const std::string decoded = eightBit
-            ? textFromBytes(
-                { reinterpret_cast<const std::uint8_t *>(slashed.data()), slashed.size() })
-            : slashed;
-        for (const std::string *candidate : { &std::as_const(slashed), &decoded }) {
-            if (*candidate != file.string() && std::filesystem::exists(*candidate, error)) {
-                file = *candidate;
+        std::vector<std::string> candidates;
+        if (slashed != file.string())
+            candidates.push_back(slashed);
+        if (eightBit)
+            candidates.push_back(textFromBytes(
+                { reinterpret_cast<const std::uint8_t *>(slashed.data()), slashed.size() }));
+        for (std::string &candidate : candidates) {
+            if (std::filesystem::exists(candidate, error)) {
+                file = std::move(candidate);
                 break;
             }
         }
