@@ -65,6 +65,16 @@ bool handOverFiles(const QList<QByteArray> &names, const QByteArray &workingFold
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 
+bool Announced::playable(const Player &player)
+{
+    return player.state() != Player::State::Stopped || player.listSize() > 0;
+}
+
+bool Announced::nextable(const Player &player)
+{
+    return player.state() != Player::State::Stopped && player.listSize() > 0;
+}
+
 Announced Announced::read(const Player &player)
 {
     Announced state;
@@ -73,8 +83,8 @@ Announced Announced::read(const Player &player)
     state.entryNumber = player.entryNumber();
     state.lengthMs = player.lengthMs();
     state.volume = player.volume();
-    state.canPlay = state.state != Player::State::Stopped || player.listSize() > 0;
-    state.canGoNext = state.state != Player::State::Stopped && player.listSize() > 0;
+    state.canPlay = playable(player);
+    state.canGoNext = nextable(player);
     state.rate = player.rate();
     state.loopTrack = player.loopTrack();
     const SongText text = player.text();
@@ -433,7 +443,7 @@ qlonglong PlayerAdaptor::position() const
 
 bool PlayerAdaptor::canGoNext() const
 {
-    return Announced::read(*m_service->player()).canGoNext;
+    return Announced::nextable(*m_service->player());
 }
 
 bool PlayerAdaptor::canGoPrevious() const
@@ -443,7 +453,7 @@ bool PlayerAdaptor::canGoPrevious() const
 
 bool PlayerAdaptor::canPlay() const
 {
-    return Announced::read(*m_service->player()).canPlay;
+    return Announced::playable(*m_service->player());
 }
 
 bool PlayerAdaptor::canPause() const

@@ -51,6 +51,9 @@ struct Announced {
     QString lyrics;
 
     static Announced read(const Player &player);
+    // CanPlay and CanGoNext of `player`, read without the rest (its text may be megabytes).
+    static bool playable(const Player &player);
+    static bool nextable(const Player &player);
     bool operator==(const Announced &) const = default;
 };
 
