@@ -53,9 +53,9 @@ template<typename Each> void forEachCharacter(const std::string &text, Each each
                 && (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80)
                 ++length;
             state = {};
-        } else {
-            width = std::max(::wcwidth(character), 0);
-        }
+        } else if (const int columns = ::wcwidth(character); columns >= 0) {
+            width = columns;
+        } // else a character the C library does not know, which a terminal shows in one column
         if (!each(at, width))
             break;
         at += length;
@@ -167,8 +167,10 @@ std::string karaokeLine(const tunedeck::SongText &text, std::uint32_t positionMs
 {
     if (text.lyrics.empty())
         return {};
-    const tunedeck::LyricLine line
-        = tunedeck::lyricLineAt(text, std::int64_t { positionMs } * 1000);
+    tunedeck::LyricLine line = tunedeck::lyricLineAt(text, std::int64_t { positionMs } * 1000);
+    // A tab would take the terminal to its next stop, as wide as it happens to be there.
+    std::replace(line.sung.begin(), line.sung.end(), '\t', ' ');
+    std::replace(line.rest.begin(), line.rest.end(), '\t', ' ');
     const int room = columns - 1;
     const int sungWidth = widthOf(line.sung);
     if (sungWidth + widthOf(line.rest) <= room)
