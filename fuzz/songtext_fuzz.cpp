@@ -42,9 +42,11 @@ void requireText(const std::string &text, bool lines = false)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const std::string decoded = tunedeck::textFromBytes({ data, size });
-    requireText(decoded);
-    require(decoded.size() <= 3 * size);
+    for (const auto page : { tunedeck::CodePage::Windows1252, tunedeck::CodePage::ShiftJis }) {
+        const std::string decoded = tunedeck::textFromBytes({ data, size }, page);
+        requireText(decoded);
+        require(decoded.size() <= 3 * size);
+    }
 
     const auto result = tunedeck::MidiFile::parse({ data, size });
     if (!result.ok())

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <map>
+#include <optional>
+
+#include <iconv.h>
 
 namespace tunedeck {
 
@@ -74,6 +77,78 @@ void appendUtf8(std::string &out, char32_t code)
     }
 }
 
+// A conversion from Windows' code page 932 to UTF-8, one per thread, opened when first needed.
+class FromShiftJis {
+public:
+    ~FromShiftJis()
+    {
+        if (m_cd != iconv_t(-1))
+            iconv_close(m_cd);
+    }
+
+    // `bytes` as UTF-8, or nothing when they are not Shift-JIS (or the C library cannot convert).
+    std::optional<std::string> convert(std::span<const std::uint8_t> bytes)
+    {
+        if (m_cd == iconv_t(-1))
+            m_cd = iconv_open("UTF-8", "CP932");
+        if (m_cd == iconv_t(-1))
+            return std::nullopt;
+        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+        std::string out(bytes.size() * 3 + 4, '\0'); // a half-width kana takes three
+        auto *in = reinterpret_cast<char *>(const_cast<std::uint8_t *>(bytes.data()));
+        std::size_t inLeft = bytes.size();
+        char *to = out.data();
+        std::size_t outLeft = out.size();
+        if (iconv(m_cd, &in, &inLeft, &to, &outLeft) == std::size_t(-1))
+            return std::nullopt;
+        out.resize(out.size() - outLeft);
+        return out;
+    }
+
+private:
+    iconv_t m_cd = iconv_t(-1);
+};
+
+std::optional<std::string> fromShiftJis(std::span<const std::uint8_t> bytes)
+{
+    thread_local FromShiftJis conversion;
+    return conversion.convert(bytes);
+}
+
+// Whether `bytes` are Shift-JIS (single bytes and lead-trail pairs), and whether they hold what
+// Windows-1252 text hardly ever forms: a full-width kana, a kanji whose second byte is past
+// ASCII, or three half-width katakana in a row.
+struct ShiftJisScan {
+    bool valid = true;
+    bool japanese = false;
+};
+ShiftJisScan scanShiftJis(std::span<const std::uint8_t> bytes)
+{
+    ShiftJisScan scan;
+    int halfWidthRun = 0;
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+        const std::uint8_t lead = bytes[at];
+        if (lead >= 0xA1 && lead <= 0xDF) {
+            scan.japanese = scan.japanese || ++halfWidthRun >= 3;
+            continue;
+        }
+        halfWidthRun = 0;
+        if (lead < 0x80)
+            continue;
+        const bool leads = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
+        const std::uint8_t trail = at + 1 < bytes.size() ? bytes[at + 1] : 0;
+        if (!leads || trail < 0x40 || trail == 0x7F || trail > 0xFC)
+            return { false, false };
+        const bool kana
+            = (lead == 0x82 && trail >= 0x9F && trail <= 0xF1) || (lead == 0x83 && trail <= 0x96);
+        const bool kanji
+            = ((lead >= 0x88 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xEA)) && trail >= 0x80;
+        scan.japanese = scan.japanese || kana || kanji;
+        ++at;
+    }
+    return scan;
+}
+
 bool isDropped(std::uint8_t byte)
 {
     return (byte < 0x20 && byte != '\t') || byte == 0x7F;
@@ -108,37 +183,56 @@ constexpr std::uint8_t kMetaLyric = 0x05;
 constexpr std::uint8_t kMetaMarker = 0x06;
 constexpr std::string_view kKaraokeHeader = "@KMIDI KARAOKE FILE";
 
-// Gathers syllables with their line marks: '/' or a line feed before a syllable starts a line,
-// '\' a paragraph; a line feed after one starts a line with the next.
+// Gathers syllables with their line marks: '/' or a line break before a syllable starts a line,
+// '\\' a paragraph; a line break after one, or inside it, starts a line with what follows. A
+// syllable that another track already has at the same time (a copy of the words beside the
+// melody) is not added again.
 class SyllableList {
 public:
-    void add(std::span<const std::uint8_t> bytes, std::int64_t timeUs)
+    void add(std::span<const std::uint8_t> bytes, std::int64_t timeUs, CodePage page,
+        std::size_t track = 0)
     {
-        while (!bytes.empty()
-            && (bytes.front() == '/' || bytes.front() == '\\' || bytes.front() == '\r'
-                || bytes.front() == '\n')) {
-            (bytes.front() == '\\' ? m_paragraph : m_line) = true;
-            bytes = bytes.subspan(1);
+        for (;;) {
+            const auto lineEnd = std::find_if(bytes.begin(), bytes.end(),
+                [](std::uint8_t byte) { return byte == '\r' || byte == '\n'; });
+            addPiece(bytes.first(std::size_t(lineEnd - bytes.begin())), timeUs, page, track);
+            if (lineEnd == bytes.end())
+                return;
+            m_line = true;
+            bytes = bytes.subspan(std::size_t(lineEnd - bytes.begin()) + 1);
         }
-        bool lineAfter = false;
-        while (
-            !bytes.empty() && (bytes.back() == '\r' || bytes.back() == '\n' || bytes.back() == 0)) {
-            lineAfter = lineAfter || bytes.back() != 0;
-            bytes = bytes.first(bytes.size() - 1);
-        }
-        std::string text = textFromBytes(bytes);
-        if (!text.empty()) {
-            m_syllables.push_back({ timeUs, std::move(text), m_line, m_paragraph });
-            m_line = m_paragraph = false;
-        }
-        m_line = m_line || lineAfter;
     }
     bool empty() const { return m_syllables.empty(); }
     std::size_t size() const { return m_syllables.size(); }
     std::vector<Syllable> take() { return std::move(m_syllables); }
 
 private:
+    void addPiece(
+        std::span<const std::uint8_t> bytes, std::int64_t timeUs, CodePage page, std::size_t track)
+    {
+        bool line = m_line;
+        bool paragraph = m_paragraph;
+        while (!bytes.empty() && (bytes.front() == '/' || bytes.front() == '\\')) {
+            (bytes.front() == '\\' ? paragraph : line) = true;
+            bytes = bytes.subspan(1);
+        }
+        std::string text = textFromBytes(bytes, page);
+        if (text.empty()) {
+            m_line = line;
+            m_paragraph = paragraph;
+            return;
+        }
+        for (auto at = m_syllables.size(); at > 0 && m_syllables[at - 1].timeUs == timeUs; --at) {
+            if (m_tracks[at - 1] != track && m_syllables[at - 1].text == text)
+                return;
+        }
+        m_syllables.push_back({ timeUs, std::move(text), line, paragraph });
+        m_tracks.push_back(track);
+        m_line = m_paragraph = false;
+    }
+
     std::vector<Syllable> m_syllables;
+    std::vector<std::size_t> m_tracks; // each syllable's
     bool m_line = false;
     bool m_paragraph = false;
 };
@@ -152,13 +246,25 @@ bool startsWith(std::span<const std::uint8_t> bytes, std::string_view prefix)
 
 } // namespace
 
-std::string textFromBytes(std::span<const std::uint8_t> bytes)
+std::string textFromBytes(std::span<const std::uint8_t> bytes, CodePage page)
 {
     while (!bytes.empty() && bytes.back() == 0)
         bytes = bytes.first(bytes.size() - 1);
     std::string text;
     text.reserve(bytes.size());
+    std::optional<std::string> converted;
+    if (page == CodePage::ShiftJis && !isValidUtf8(bytes)) {
+        converted = fromShiftJis(bytes);
+        if (converted
+            && isValidUtf8(
+                { reinterpret_cast<const std::uint8_t *>(converted->data()), converted->size() }))
+            bytes
+                = { reinterpret_cast<const std::uint8_t *>(converted->data()), converted->size() };
+    }
     if (isValidUtf8(bytes)) {
+        // A byte-order mark says nothing a reader sees.
+        if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
+            bytes = bytes.subspan(3);
         for (std::size_t i = 0; i < bytes.size(); ++i) {
             // C1 controls (U+0080 to U+009F) start escape sequences in some terminals.
             if (bytes[i] == 0xC2 && i + 1 < bytes.size() && bytes[i + 1] < 0xA0)
@@ -177,6 +283,23 @@ std::string textFromBytes(std::span<const std::uint8_t> bytes)
         }
     }
     return text;
+}
+
+CodePage codePageOf(const MidiFile &song)
+{
+    bool japanese = false;
+    for (const MidiEvent &event : song.events()) {
+        if (!event.isMeta() || event.metaType < 0x01 || event.metaType > 0x07)
+            continue;
+        const auto bytes = song.payloadOf(event);
+        if (isValidUtf8(bytes))
+            continue;
+        const ShiftJisScan scan = scanShiftJis(bytes);
+        if (!scan.valid)
+            return CodePage::Windows1252;
+        japanese = japanese || scan.japanese;
+    }
+    return japanese ? CodePage::ShiftJis : CodePage::Windows1252;
 }
 
 std::string lyricsText(const SongText &text)
@@ -217,8 +340,9 @@ SongText readMidiText(const MidiFile &file, const MidiEvent *firstTrackName,
     std::span<const std::uint32_t> trackPayloads)
 {
     SongText text;
+    const CodePage page = codePageOf(file);
     if (firstTrackName)
-        text.title = trimmed(textFromBytes(file.payloadOf(*firstTrackName)));
+        text.title = trimmed(textFromBytes(file.payloadOf(*firstTrackName), page));
     bool karaoke = false;
     int titleLines = 0;
     std::map<std::size_t, SyllableList> fromText; // by track
@@ -237,23 +361,23 @@ SongText readMidiText(const MidiFile &file, const MidiEvent *firstTrackName,
                 karaoke = true;
             } else if (karaoke && startsWith(bytes, "@")) {
                 if (startsWith(bytes, "@T") && titleLines < 2) {
-                    std::string line = trimmed(textFromBytes(bytes.subspan(2)));
+                    std::string line = trimmed(textFromBytes(bytes.subspan(2), page));
                     if (!line.empty())
                         (titleLines++ == 0 ? text.title : text.artist) = std::move(line);
                 }
             } else if (karaoke) {
-                fromText[trackOf(event)].add(bytes, file.timeUsOf(event));
+                fromText[trackOf(event)].add(bytes, file.timeUsOf(event), page);
             }
             break;
         case kMetaCopyright:
             if (text.copyright.empty())
-                text.copyright = trimmed(textFromBytes(bytes));
+                text.copyright = trimmed(textFromBytes(bytes, page));
             break;
         case kMetaLyric:
-            fromLyrics.add(bytes, file.timeUsOf(event));
+            fromLyrics.add(bytes, file.timeUsOf(event), page, trackOf(event));
             break;
         case kMetaMarker:
-            text.markers.push_back({ file.timeUsOf(event), trimmed(textFromBytes(bytes)) });
+            text.markers.push_back({ file.timeUsOf(event), trimmed(textFromBytes(bytes, page)) });
             break;
         default:
             break;

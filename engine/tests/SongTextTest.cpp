@@ -86,6 +86,9 @@ TEST(MidiText, TextBytesAreUtf8OrWindows1252)
           "2J\xc2\x9c\xc2\xa0z",
             "a2J\u00a0z" }, // C1 controls go, as C0 ones do
         { std::string("name\0\0", 6), "name" },
+        { "\xef\xbb\xbf"
+          "BOM",
+            "BOM" },
     };
     for (const auto &c : cases) {
         const auto *data = reinterpret_cast<const std::uint8_t *>(c.bytes.data());
@@ -137,6 +140,57 @@ TEST(MidiText, LyricEventsKeepTheirTimesAndLines)
         EXPECT_EQ(line.rest, l.rest) << l.timeUs;
     }
     EXPECT_EQ(lyricLineAt(SongText {}, 0).rest, "");
+}
+
+// A line break inside a lyric event starts a line there; the words copied on a second track
+// at the same times are sung once.
+TEST(MidiText, LineBreaksInsideEventsAndCopiedWords)
+{
+    SmfWriter writer(1, 480);
+    for (const bool copy : { false, true }) {
+        TrackWriter track;
+        track.text(0, kLyric, "Hap").text(480, kLyric, "py ").text(480, kLyric, "/to you");
+        if (copy)
+            track.text(480, kLyric, "/first line\r\nsecond").text(0, kLyric, " line");
+        writer.track(track.endOfTrack(0));
+    }
+    const SongText text = textOf(writer);
+    EXPECT_EQ(lyricsText(text), "Happy \nto you\nfirst line\nsecond line");
+    EXPECT_EQ(lyricLineAt(text, 1'500'000).sung, "second line");
+}
+
+// Japanese songs are mostly in Shift-JIS: a song's text is read so when all of it that is not
+// UTF-8 is Shift-JIS with a kana in it, and else stays Windows-1252, a song at a time.
+TEST(MidiText, ShiftJisSongsAreToldFromWindows1252Ones)
+{
+    const struct {
+        const char *what;
+        std::string title;
+        std::vector<std::string> lyrics;
+        std::string titleText;
+        std::string lyricsText;
+    } cases[] = {
+        { "kanji title, kana lyrics", "\x8d\xf7", { "\x82\xb3", "\x82\xad", "\x82\xe7" }, "桜",
+            "さくら" },
+        { "half-width kana, katakana, UTF-8 beside", "\xb1\xb2", { "\x83\x4e", "ド" }, "ｱｲ",
+            "クド" },
+        { "kanji only", "\x8a\xbf\x8e\x9a", {}, "漢字", "" },
+        { "half-width katakana in a row", "\xbb\xb8\xd7", {}, "ｻｸﾗ", "" },
+        { "nothing Japanese: Windows-1252 even where it reads as Shift-JIS",
+            "\xdc"
+            "ber Fr\xe8re",
+            { "Fr\xe8", "re" }, "Über Frère", "Frère" },
+        { "one event not Shift-JIS", "caf\xe9 ", { "\x82\xb3" }, "café", "‚³" },
+    };
+    for (const auto &c : cases) {
+        TrackWriter track;
+        track.text(0, kName, c.title);
+        for (const std::string &lyric : c.lyrics)
+            track.text(240, kLyric, lyric);
+        const SongText text = textOf(SmfWriter(0, 480).track(track.endOfTrack(0)));
+        EXPECT_EQ(text.title, c.titleText) << c.what;
+        EXPECT_EQ(lyricsText(text), c.lyricsText) << c.what;
+    }
 }
 
 // A .kar file: text events after the header are the lyrics, "@T" lines the title and then the

@@ -135,10 +135,11 @@ void printSongDetails(const char *file)
         usPerQuarter ? 60'000'000.0 / usPerQuarter : 0.0, usPerQuarter);
     constexpr std::uint8_t kCopyright = 0x02;
     constexpr std::uint8_t kTrackName = 0x03;
+    const tunedeck::CodePage page = tunedeck::codePageOf(midi);
     for (const tunedeck::MidiEvent &event : midi.events()) {
         if (!event.isMeta() || (event.metaType != kCopyright && event.metaType != kTrackName))
             continue;
-        const std::string text = tunedeck::textFromBytes(midi.payloadOf(event));
+        const std::string text = tunedeck::textFromBytes(midi.payloadOf(event), page);
         if (event.metaType == kCopyright)
             std::printf("  copyright: %s\n", text.c_str());
         else

@@ -7,6 +7,8 @@
 
 namespace tunedeck {
 
+class MidiFile;
+
 // One piece of sung text and when it is sung. A piece that starts a line (or a paragraph, which
 // also starts a line) carries the flag; the text itself holds no line-break marks.
 struct Syllable {
@@ -43,9 +45,19 @@ struct LyricLine {
     std::size_t first = 0;
 };
 
-// Text bytes from a file as UTF-8: kept when they are valid UTF-8, else read as Windows-1252,
-// which most older files use. Control characters (except tab) and trailing NULs are dropped.
-std::string textFromBytes(std::span<const std::uint8_t> bytes);
+// The code page of a file's text where it is not UTF-8: most older files use Windows-1252,
+// Japanese ones Shift-JIS (as Windows' code page 932 has it).
+enum class CodePage { Windows1252, ShiftJis };
+
+// Text bytes from a file as UTF-8: kept when they are valid UTF-8, else read in `page`.
+// Control characters (except tab), a leading byte-order mark and trailing NULs are dropped.
+std::string textFromBytes(
+    std::span<const std::uint8_t> bytes, CodePage page = CodePage::Windows1252);
+
+// The code page of the song's text: Shift-JIS when every text event that is not UTF-8 reads as
+// Shift-JIS and one at least holds Japanese that Windows-1252 text hardly ever forms (a kana, a
+// kanji past ASCII in both bytes, half-width katakana in a row), else Windows-1252.
+CodePage codePageOf(const MidiFile &song);
 
 // The whole lyrics as text: lines separated by '\n', paragraphs by an empty line.
 std::string lyricsText(const SongText &text);
