@@ -530,7 +530,8 @@ def contents(folder):
 
 class RenderSafety(unittest.TestCase):
     """A render that cannot finish leaves the folder as it was: no partial wave, no temporary
-    file, an earlier file of that name untouched; and it never writes over its own song."""
+    file, an earlier file of that name untouched (a song that cannot be read to its end
+    included); and it never writes over its own song."""
 
     def test_unfinished_renders_leave_nothing(self):
         import resource
@@ -564,6 +565,10 @@ class RenderSafety(unittest.TestCase):
                 ("interrupted", [out, song], interrupt, None, 130, ""),
                 ("terminated", [out, song], dict(interrupt, TUNEDECK_READ_FAULT_SIGNAL=str(
                     int(signal.SIGTERM))), None, 128 + signal.SIGTERM, ""),
+                ("the song cannot be read to its end", [out, song],
+                 dict(LD_PRELOAD=READ_FAULT, TUNEDECK_READ_FAULT_FILE=song,
+                      TUNEDECK_READ_FAULT_AFTER=str(44 + 44100 * 4)), None, 1,
+                 "kept as it was: the render is not whole"),
                 ("write fails", [out, song], {}, files_up_to(200000), 1, "File too large"),
                 ("write of an Ogg file fails", [os.path.join(folder, "out.ogg"), midi], {},
                  files_up_to(200000), 1, "writing failed"),

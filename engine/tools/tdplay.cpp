@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -60,7 +61,8 @@ const char kUsageOptions[]
       "                in the format OUT's name ends with: .wav (32-bit float,\n"
       "                or 16-bit PCM with --pcm16), .flac or .ogg (Vorbis); at\n"
       "                most N seconds of it with --max-seconds N (1 to\n"
-      "                4294967); OUT appears only once it is complete\n"
+      "                4294967); OUT appears once the render ends, and a file\n"
+      "                already there is replaced by a whole render only\n"
       "  --transpose N move songs N semitones (-12 to 12), drums excepted\n"
       "  --tempo PCT   play at PCT percent of the speed (25 to 400); wave files\n"
       "                change pitch with it\n"
@@ -275,6 +277,9 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
     settings.applyTo(device);
     std::string why;
     bool wrongCommandLine = false;
+    // A file already there is replaced by a whole render only.
+    std::error_code noFile;
+    const bool replaces = std::filesystem::exists(outPath, noFile);
     std::optional<RenderTarget> target = RenderTarget::open(outPath, file, why, wrongCommandLine);
     if (!target) {
         std::fprintf(
@@ -360,11 +365,15 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
         std::fprintf(stderr, "tdplay: %s: rendering failed: %s\n", tdplay::shown(file).c_str(),
             tunedeck::errorText(static_cast<tunedeck::Error::Code>(reason.load())));
     }
-    // What was rendered before a failure to read the song is kept; an interrupted or failed
-    // write leaves nothing (the target's destructor removes the temporary file).
+    // What was rendered before a failure to read the song is kept, unless it would replace a
+    // file; an interrupted or failed write leaves nothing (the target's destructor removes the
+    // temporary file).
     if (g_interrupted)
         return interruptedStatus();
-    if (closed && written) {
+    if (failed && replaces && closed && written) {
+        std::fprintf(stderr, "tdplay: %s: kept as it was: the render is not whole\n",
+            tdplay::shown(outPath).c_str());
+    } else if (closed && written) {
         if (auto refused = target->commit()) {
             std::fprintf(
                 stderr, "tdplay: %s: %s\n", tdplay::shown(outPath).c_str(), refused->c_str());
