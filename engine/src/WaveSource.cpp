@@ -348,6 +348,11 @@ long WaveSource::readFileCallback(void *context, float **data)
         if (got <= 0)
             return 0;
     }
+    // A float file may hold samples that are no number (NaN, infinities): silence for them,
+    // before the resampler spreads one over many frames and the output turns it into a click.
+    const auto samples = s.m_fileChunk.begin() + std::ptrdiff_t(got) * s.m_channels;
+    std::replace_if(
+        s.m_fileChunk.begin(), samples, [](float sample) { return !std::isfinite(sample); }, 0.0f);
     toStereo(s.m_fileChunk.data(), std::size_t(got), s.m_channels, s.m_mix, s.m_stereoChunk.data());
     s.m_decodedFrames += got;
     *data = s.m_stereoChunk.data();

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -197,6 +198,38 @@ TEST(WaveLayout, SurroundChannelsGoWhereTheyStand)
         if (row.left > 0 && row.right > 0) {
             EXPECT_NEAR(left, right, 1e-6);
         }
+    }
+    std::filesystem::remove(path);
+}
+
+// A float file's samples that are no number play as silence, at the output's rate and resampled
+// to it alike.
+TEST(WaveSamples, NoNumberIsSilence)
+{
+    const auto path = std::filesystem::temp_directory_path()
+        / ("tunedeck-wave-" + std::to_string(::getpid()) + "-nan.wav");
+    for (const int rate : { kOutputRate, 48000 }) {
+        SCOPED_TRACE(rate);
+        SF_INFO info {};
+        info.samplerate = rate;
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr);
+        std::vector<float> frames(std::size_t(rate) / 10, 0.25f);
+        frames[1000] = NAN;
+        frames[2000] = INFINITY;
+        frames[3000] = -INFINITY;
+        ASSERT_EQ(sf_writef_float(file, frames.data(), sf_count_t(frames.size())),
+            sf_count_t(frames.size()));
+        sf_close(file);
+
+        Device device(nullptr, OutputMode::Offline);
+        ASSERT_TRUE(device.open(path));
+        std::vector<float> sound;
+        renderToEnd(device, &sound);
+        EXPECT_TRUE(std::all_of(sound.begin(), sound.end(),
+            [](float sample) { return std::isfinite(sample) && std::abs(sample) < 0.5f; }));
     }
     std::filesystem::remove(path);
 }
