@@ -73,6 +73,10 @@ Result<WaveFacts> factsOf(const SF_INFO &info)
     if (info.samplerate <= 0 || info.channels <= 0 || info.frames < 0)
         return Error { Error::Code::NotWave, "the header gives no usable rate or channel count",
             0 };
+    // libsndfile reads MP3 too, but only guesses its length, and a guess too long ends the
+    // file with "cut short": a wave file it is not.
+    if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG)
+        return Error { Error::Code::NotWave, "it holds MPEG audio (an MP3 file), not a wave", 0 };
     if (info.samplerate > kMaxWaveRate) {
         return Error { Error::Code::WaveRate,
             "a sample rate of " + std::to_string(info.samplerate) + " Hz is above the "

@@ -234,6 +234,20 @@ TEST(WaveSamples, NoNumberIsSilence)
     std::filesystem::remove(path);
 }
 
+// An MP3 file named .wav is refused: libsndfile would play it, but only guesses its length.
+TEST(WaveSamples, Mp3IsNoWave)
+{
+    const auto path = std::filesystem::temp_directory_path()
+        / ("tunedeck-wave-" + std::to_string(::getpid()) + "-mp3.wav");
+    if (!testsupport::writeTone(
+            path, { .subtype = SF_FORMAT_MPEG_LAYER_III, .container = SF_FORMAT_MPEG }))
+        GTEST_SKIP() << "this libsndfile writes no MP3: " << sf_strerror(nullptr);
+    const auto probed = Device::probe(path);
+    std::filesystem::remove(path);
+    ASSERT_FALSE(probed.ok());
+    EXPECT_EQ(probed.error().code, tunedeck::Error::Code::NotWave);
+}
+
 INSTANTIATE_TEST_SUITE_P(Encodings, WaveFiles,
     ::testing::Values(WaveCase { "Pcm8Mono8k", SF_FORMAT_PCM_U8, 8000, 1, 440, true },
         WaveCase { "Pcm16Stereo44k", SF_FORMAT_PCM_16, 44100, 2, 1000, false },
