@@ -205,6 +205,14 @@ class Info(unittest.TestCase):
                 out.write(b"MThd\x00\x00\x00\x06\x00\x01\x00\x02\x00\xf0" + conductor + piano)
             plain = run("--info", path)
             verbose = run("--info", "-v", path, WAVE)
+            # Timed in SMPTE frames (25 a second, 40 ticks each): a tempo event is not heeded.
+            with open(path, "wb") as out:
+                out.write(b"MThd\x00\x00\x00\x06\x00\x01\x00\x02\xe7\x28" + conductor + piano)
+            smpte = run("--info", "-v", path).stdout.splitlines()
+        self.assertEqual(smpte[:3], [
+            path + "\tsmf1\t480",
+            "  format 1, 2 tracks, SMPTE 25 frames per second, 40 ticks per frame",
+            "  track name: Conductor"])
         self.assertEqual(plain.stdout, path + "\tsmf1\t800\n")
         self.assertEqual(verbose.returncode, 0)
         self.assertEqual(verbose.stdout.splitlines(), [

@@ -132,9 +132,12 @@ void printSongDetails(const char *file)
     else
         std::printf("SMPTE %d frames per second, %d ticks per frame\n", midi.smpteFramesPerSecond(),
             midi.ticksPerFrame());
-    const std::uint32_t usPerQuarter = midi.tempoMap().usPerQuarterAt(0);
-    std::printf("  tempo at start %.2f bpm (%u us per quarter)\n",
-        usPerQuarter ? 60'000'000.0 / usPerQuarter : 0.0, usPerQuarter);
+    // A song timed in SMPTE frames has no tempo: its tempo events are not heeded.
+    if (midi.ticksPerQuarter() != 0) {
+        const std::uint32_t usPerQuarter = midi.tempoMap().usPerQuarterAt(0);
+        std::printf("  tempo at start %.2f bpm (%u us per quarter)\n",
+            usPerQuarter ? 60'000'000.0 / usPerQuarter : 0.0, usPerQuarter);
+    }
     constexpr std::uint8_t kCopyright = 0x02;
     constexpr std::uint8_t kTrackName = 0x03;
     const tunedeck::CodePage page = tunedeck::codePageOf(midi);
