@@ -223,6 +223,8 @@ struct Device::Impl {
         current->applyControls(now);
         if (current->kind() != MediaKind::Wave)
             return current->render(out, frames);
+        wavePasses += current->passesBegun();
+        current->playOn(now.loopCount == 0 || wavePasses + 1 < now.loopCount);
         // At 100 % the file is read directly; what the converter held from before that is stale.
         const bool convert = now.tempoPercent != 100;
         if (convert && !varispeedInUse)

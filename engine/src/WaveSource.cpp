@@ -8,6 +8,7 @@
 #include <cstring>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace tunedeck {
 
@@ -341,7 +342,21 @@ std::string WaveSource::failureDetail() const
 long WaveSource::readFileCallback(void *context, float **data)
 {
     auto &s = *static_cast<WaveSource *>(context);
-    const long long left = s.m_frames - s.m_readFrom - s.m_decodedFrames;
+    long long left = s.m_frames - s.m_readFrom - s.m_decodedFrames;
+    if (left <= 0 && s.readsOn()) {
+        // The pass ends here: on from the file's start, so a next pass follows in the ring, and
+        // through the converter, without a break (if the file is to play again by then). Else
+        // the data ends here until the next seek: a converter told of an end takes nothing after
+        // it.
+        s.m_readingOn = sf_seek(s.m_file, 0, SEEK_SET) == 0
+            && s.m_passStarts.push(
+                packAnswer(s.m_answered, s.m_answerFrom + s.outputFramesOf(s.m_fedFrames)));
+        if (s.m_readingOn) {
+            s.m_readFrom = 0;
+            s.m_decodedFrames = 0;
+            left = s.m_frames;
+        }
+    }
     if (left <= 0 || s.readFailed())
         return 0;
     const sf_count_t wanted = std::min<sf_count_t>(kChunkFrames, left);
@@ -359,6 +374,7 @@ long WaveSource::readFileCallback(void *context, float **data)
         s.m_fileChunk.begin(), samples, [](float sample) { return !std::isfinite(sample); }, 0.0f);
     toStereo(s.m_fileChunk.data(), std::size_t(got), s.m_channels, s.m_mix, s.m_stereoChunk.data());
     s.m_decodedFrames += got;
+    s.m_fedFrames += got;
     *data = s.m_stereoChunk.data();
     return static_cast<long>(got);
 }
@@ -446,12 +462,27 @@ void WaveSource::restart(std::uint64_t seek)
         m_converter->reset();
     m_readFrom = frame;
     m_decodedFrames = 0;
+    m_fedFrames = 0;
+    m_readingOn = true;
     m_ended = false;
     m_answered = requestSerial(seek);
     m_answerFrom = m_head.load(std::memory_order_relaxed);
     m_end.store(packAnswer(m_answered, kFrameMask), std::memory_order_relaxed);
     m_answer.store(packAnswer(m_answered, m_answerFrom), std::memory_order_release);
     publish();
+}
+
+bool WaveSource::readsOn() const noexcept
+{
+    return m_readingOn && m_lengthMs >= 1000 && !readFailed();
+}
+
+std::uint64_t WaveSource::outputFramesOf(long long fileFrames) const noexcept
+{
+    if (m_fileRate == m_outputRate)
+        return std::uint64_t(fileFrames);
+    return std::uint64_t(
+        std::llround(static_cast<long double>(fileFrames) * m_outputRate / m_fileRate));
 }
 
 void WaveSource::fillChunk()
@@ -561,7 +592,13 @@ std::size_t WaveSource::take(float *out, std::size_t frames) noexcept
     if (m_answer.load(std::memory_order_acquire) != answer)
         return 0; // a newer seek's frames may be among these: the next call follows it
     std::uint64_t tail = m_tail.load(std::memory_order_relaxed);
-    const std::size_t count = std::size_t(std::min<std::uint64_t>(head - tail, frames));
+    std::size_t count = std::size_t(std::min<std::uint64_t>(head - tail, frames));
+    // The next pass, read on into: played on into while the file plays again, else the end.
+    const std::optional<std::uint64_t> passStart = nextPassStart();
+    const std::uint64_t untilPass = passStart && *passStart > tail ? *passStart - tail : 0;
+    const bool endsAtPass = passStart && !m_playOn && untilPass <= count;
+    if (endsAtPass)
+        count = std::size_t(untilPass);
     const std::size_t at = std::size_t(tail % m_ringFrames);
     const std::size_t first = std::min(count, m_ringFrames - at);
     std::copy_n(m_ring.data() + 2 * at, 2 * first, out);
@@ -569,12 +606,49 @@ std::size_t WaveSource::take(float *out, std::size_t frames) noexcept
     tail += count;
     m_tail.store(tail, std::memory_order_release);
     m_outFrames += count;
+    if (endsAtPass) {
+        m_atEnd = true;
+        return count;
+    }
+    if (passStart && tail > *passStart) {
+        m_baseMs = 0;
+        m_outFrames = tail - *passStart;
+        m_nextPass.reset();
+        ++m_passesBegun;
+    }
     if (count < frames) {
         const std::uint64_t end = m_end.load(std::memory_order_acquire);
         if (answerSerial(end) == m_playing && answerFrame(end) == tail)
             m_atEnd = true;
     }
     return count;
+}
+
+std::optional<std::uint64_t> WaveSource::nextPassStart() noexcept
+{
+    for (;;) {
+        if (m_nextPass) {
+            const std::uint16_t serial = answerSerial(*m_nextPass);
+            if (serial == m_playing)
+                return answerFrame(*m_nextPass);
+            if (newer(serial, m_playing))
+                return std::nullopt; // of a seek not followed yet
+            m_nextPass.reset(); // of a seek left behind
+        }
+        m_nextPass = m_passStarts.pop();
+        if (!m_nextPass)
+            return std::nullopt;
+    }
+}
+
+void WaveSource::playOn(bool again) noexcept
+{
+    m_playOn = again;
+}
+
+int WaveSource::passesBegun() noexcept
+{
+    return std::exchange(m_passesBegun, 0);
 }
 
 bool WaveSource::follow(std::uint64_t answer) noexcept
@@ -622,6 +696,7 @@ void WaveSource::seekMs(std::uint32_t positionMs) noexcept
     m_want = serial;
     m_baseMs = positionMs;
     m_outFrames = 0;
+    m_passesBegun = 0;
     m_starved = 0;
     m_stalled.store(false, std::memory_order_release);
     m_atEnd = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Source.h"
+#include "SpscRing.h"
 #include "tunedeck/SongText.h"
 
 #include <array>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,6 +56,12 @@ inline constexpr int kMaxWaveRate = 768'000;
 // render thread plays silence, its position held at the target, until the answer to its seek
 // comes, and never reads frames of another serial.
 //
+// Loops: the decoder reads on from the file's start once it reaches the end, through the same
+// converter, and tells the render thread where in the ring the next pass begins; the render
+// thread plays on into it while the file is to play again (playOn), and else ends there. A file
+// shorter than a second is looped by the device's seek instead (too many of its passes would
+// fit in the ring).
+//
 // Every wait ends: the decoder looks again every few milliseconds while it has nothing to do; a
 // source whose decoder gives nothing for kStallSeconds while playing fails with Io. A file that
 // can no longer be read while playing (cut short, an I/O error) fails the run with the reason
@@ -85,6 +93,8 @@ public:
     bool failed() const noexcept override;
     Error::Code failure() const noexcept override;
     std::string failureDetail() const override;
+    void playOn(bool again) noexcept override;
+    int passesBegun() noexcept override;
 
 private:
     struct Converter;
@@ -113,7 +123,15 @@ private:
     // Any thread: the decoder has met a fault (failed() waits until the ring is played out).
     bool readFailed() const noexcept;
 
+    // Whether the decoder reads on into another pass at the file's end.
+    bool readsOn() const noexcept;
+    // Output frames that `fileFrames` of the file make.
+    std::uint64_t outputFramesOf(long long fileFrames) const noexcept;
+
     // Render thread.
+    // Where the next pass the decoder read on into begins in the ring (for the answer being
+    // played), if the decoder has said.
+    std::optional<std::uint64_t> nextPassStart() noexcept;
     // Copies what the ring holds for the current seek, up to `frames`.
     std::size_t take(float *out, std::size_t frames) noexcept;
     // Starts reading the data of `answer`; false when it answers no seek this thread follows.
@@ -152,6 +170,9 @@ private:
     std::atomic<std::uint64_t> m_end { ~std::uint64_t { 0 } >> 16 };
     // Render thread -> decoder: it reads no frames of a serial older than this one.
     std::atomic<std::uint16_t> m_reading { 0 };
+    // Decoder -> render thread: where each pass read on into begins (serial and ring frame, as
+    // answers are). Passes of a second or more: the ring holds no more of them than this.
+    SpscRing<std::uint64_t, 16> m_passStarts;
     std::atomic<int> m_failure { -1 }; // an Error::Code once failed
     std::atomic<bool> m_stalled { false };
 
@@ -170,6 +191,8 @@ private:
     bool m_ended = false;
     long long m_decodedFrames = 0; // file frames read since the last seek's start frame
     long long m_readFrom = 0;
+    long long m_fedFrames = 0; // file frames read since the last seek, every pass
+    bool m_readingOn = true; // until a pass could not be read on into, before the next seek
     std::vector<float> m_fileChunk; // as read, all channels
     std::vector<float> m_stereoChunk;
     std::vector<float> m_stageChunk;
@@ -182,6 +205,9 @@ private:
     std::uint64_t m_outFrames = 0; // frames played since the last seek
     std::uint64_t m_starved = 0; // frames asked for in a row and not given
     bool m_atEnd = false;
+    bool m_playOn = false; // as playOn() last said
+    std::optional<std::uint64_t> m_nextPass; // popped from m_passStarts, not yet reached
+    int m_passesBegun = 0;
 };
 
 } // namespace tunedeck

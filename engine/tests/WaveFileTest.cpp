@@ -234,6 +234,41 @@ TEST(WaveSamples, NoNumberIsSilence)
     std::filesystem::remove(path);
 }
 
+// A looped wave file's passes follow each other with no break: every block is whole up to the
+// last pass's end (a sound card would hear the rest of a block cut at a seam as silence), and
+// the tone goes on smoothly through each seam, resampled or not.
+TEST(WaveSamples, LoopedPassesFollowWithoutABreak)
+{
+    const auto path = std::filesystem::temp_directory_path()
+        / ("tunedeck-wave-" + std::to_string(::getpid()) + "-loop.wav");
+    for (const int rate : { kOutputRate, 48000 }) {
+        SCOPED_TRACE(rate);
+        // 1.5 s of 440 Hz: whole periods, so the passes join without a step.
+        const std::int64_t frames = rate * 3 / 2;
+        ASSERT_TRUE(testsupport::writeTone(path,
+            { .rate = rate, .frames = frames, .level = kAmplitude, .subtype = SF_FORMAT_FLOAT }));
+        Device device(nullptr, OutputMode::Offline);
+        ASSERT_TRUE(device.open(path));
+        device.setLoopCount(3);
+        device.play();
+        std::vector<float> block(kBlockFrames * 2);
+        std::vector<float> sound;
+        std::size_t cutBlocks = 0;
+        while (device.isPlaying() && sound.size() < std::size_t(kOutputRate) * 20) {
+            const std::size_t got = device.pump(block);
+            cutBlocks += got < kBlockFrames && device.isPlaying();
+            sound.insert(sound.end(), block.begin(), block.begin() + std::ptrdiff_t(2 * got));
+        }
+        EXPECT_EQ(cutBlocks, 0u);
+        EXPECT_NEAR(double(sound.size() / 2), 3.0 * double(frames) * kOutputRate / rate, 2.0);
+        float largestStep = 0;
+        for (std::size_t i = 2; i + 2 < sound.size(); i += 2)
+            largestStep = std::max(largestStep, std::abs(sound[i] - sound[i - 2]));
+        EXPECT_LT(largestStep, 2 * std::numbers::pi * 440 * kAmplitude / kOutputRate * 1.2 + 0.005);
+    }
+    std::filesystem::remove(path);
+}
+
 // An MP3 file named .wav is refused: libsndfile would play it, but only guesses its length.
 TEST(WaveSamples, Mp3IsNoWave)
 {
