@@ -58,8 +58,11 @@ std::optional<SoundfontPresets> SoundfontPresets::read(const ReadAt &readAt, std
         return std::nullopt;
     SoundfontPresets font;
     std::uint64_t at = sizeof header;
-    for (;;) {
-        if (at + kListHeader > fileSize || !readAt(at, header, kListHeader))
+    // A soundfont is three lists (its text, its samples, its presets): anything else is not
+    // walked through, however many empty chunks a file of zeros would make of it.
+    for (int lists = 0;; ++lists) {
+        if (lists == 3 || at + kListHeader > fileSize || !readAt(at, header, kListHeader)
+            || !isId(header, "LIST"))
             return std::nullopt;
         const std::uint64_t end = at + 8 + le32(header + 4);
         if (end > fileSize)

@@ -41,7 +41,7 @@ constexpr const char *kDefaultSoundfonts[] = {
 bool isReadableFile(const std::filesystem::path &path)
 {
     std::error_code error;
-    return std::filesystem::is_regular_file(path, error);
+    return std::filesystem::is_regular_file(path, error) && ::access(path.c_str(), R_OK) == 0;
 }
 
 // The folders of the XDG data directories where soundfonts are kept, in the order searched:
@@ -399,6 +399,11 @@ Result<std::pair<fluid_settings_t *, fluid_synth_t *>> makeLoadedSynth(
                 presets->pdta([](std::size_t) { return false; }));
             std::lock_guard lock(g_servedMutex);
             g_served[soundfont->string()] = ServedFont { presets->pdtaOffset(), skeleton, file };
+        } else {
+            // Not (or no longer) a font served in parts: FluidSynth reads this file itself, not
+            // what was served under its name before it was replaced.
+            std::lock_guard lock(g_servedMutex);
+            g_served.erase(soundfont->string());
         }
         const bool riff = presets || isRiffSoundfont(*soundfont);
         const int id = riff ? fluid_synth_sfload(synth, soundfont->c_str(), 1) : FLUID_FAILED;
@@ -446,7 +451,8 @@ Result<std::vector<std::filesystem::path>> findSoundfonts(std::span<const char *
     std::string tried = "looked for $TUNEDECK_SOUNDFONT (not set)";
     bool firstPlace = true;
     for (const char *candidate : fixedPlaces) {
-        if (isReadableFile(candidate))
+        // A broken file in one place (a download cut short) leaves the next place its turn.
+        if (isReadableFile(candidate) && isRiffSoundfont(candidate, true))
             return std::vector<std::filesystem::path> { candidate };
         tried += firstPlace ? ", then " : ", ";
         tried += candidate;

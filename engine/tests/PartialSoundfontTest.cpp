@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -234,6 +235,36 @@ TEST(PartialSoundfont, ZonesPlayingNothingCountOnlyFirst)
     }
 }
 
+// A font replaced while the program runs by one that cannot be served in parts (its preset part
+// is not last) is read whole from then on, not served as the one it replaced.
+TEST(PartialSoundfont, AFontReplacedIsReadAgain)
+{
+    const testsupport::ScratchDir scratch;
+    const struct Unchoose {
+        ~Unchoose() { tunedeck::chooseSoundfonts({}); }
+    } unchoose;
+    const auto file = scratch.path() / "replaced.sf2";
+    TrackWriter track;
+    track.noteOn(0, 0, 72, 100).noteOff(480, 0, 72).endOfTrack(0);
+    for (const bool last : { true, false }) {
+        SCOPED_TRACE(last ? "preset part last" : "a list after the preset part");
+        SoundfontWriter font({ { 0, 0 } });
+        for (std::size_t i = 0; i < 1000; ++i) // a square wave, 441 Hz
+            font.smpl[2 * i + 1] = (i / 50) % 2 ? 0x20 : 0xE0;
+        auto bytes = font.bytes();
+        if (!last) {
+            const std::string_view list("LIST\4\0\0\0xtra", 12);
+            bytes.insert(bytes.end(), list.begin(), list.end());
+            bytes[4] += 12;
+        }
+        const auto written = scratch.path() / "next.sf2";
+        ASSERT_TRUE(testsupport::writeFile(written, bytes));
+        std::filesystem::rename(written, file);
+        tunedeck::chooseSoundfonts({ file });
+        expectSoundsAsWhole(track, { 0 });
+    }
+}
+
 // The preset part is read only when every record is where its indices say; anything else is
 // refused (and the font loaded as it is).
 TEST(PartialSoundfont, BrokenPresetPartsAreRefused)
@@ -281,4 +312,17 @@ TEST(PartialSoundfont, BrokenPresetPartsAreRefused)
             broken.editFile(file);
         EXPECT_FALSE(SoundfontPresets::read(std::span(file)).has_value()) << broken.what;
     }
+    // A gigabyte of zeros after the header (empty chunks with no name) is refused at once.
+    constexpr std::uint64_t kSize = std::uint64_t { 1 } << 30;
+    int reads = 0;
+    const auto zeros = [&reads](std::uint64_t offset, std::uint8_t *out, std::size_t count) {
+        ++reads;
+        std::fill_n(out, count, 0);
+        if (offset == 0 && count >= 12) {
+            std::memcpy(out, "RIFF\xf8\xff\xff\x3fsfbk", 12);
+        }
+        return true;
+    };
+    EXPECT_FALSE(SoundfontPresets::read(zeros, kSize).has_value());
+    EXPECT_LE(reads, 4);
 }

@@ -87,8 +87,13 @@ TEST_F(SoundfontSearch, XdgFoldersAfterTheFixedPlacesInOrder)
     const fs::path own = touch("data/soundfonts/own.sf2");
     EXPECT_EQ(found(), std::vector<fs::path> { own });
 
+    // A fixed place holding a font cut short, or no font, leaves the next its turn.
+    const std::string cut
+        = touch("fixed/cut.sf2", std::string_view("RIFF\x40\0\0\0sfbk", 12)).string();
+    const std::string empty = touch("fixed/empty.sf2", "").string();
     const std::string fixed = touch("fixed/GM.sf2").string();
-    const char *const places[] = { "/nonexistent/a.sf2", fixed.c_str() };
+    const char *const places[]
+        = { "/nonexistent/a.sf2", cut.c_str(), empty.c_str(), fixed.c_str() };
     EXPECT_EQ(found(places), std::vector<fs::path> { fixed });
 }
 
