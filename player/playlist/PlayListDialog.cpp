@@ -1,8 +1,10 @@
 #include "PlayListDialog.h"
 
 #include "MessageBoxes.h"
+#include "tunedeck/PlayLists.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 TPlayListDialog::TPlayListDialog(QFileDialog::AcceptMode mode, QWidget *parent)
@@ -45,6 +47,18 @@ void TPlayListDialog::accept()
             tunedeck::showCaptionedMessage(tunedeck::MessageKind::Warning, windowTitle(),
                 QStringLiteral(
                     "%1\nThe folder does not exist.\nCheck the folder name and try again.")
+                    .arg(QDir::toNativeSeparators(chosen)));
+            return;
+        }
+        // The list is written as a Tunedeck play list, one name a line: under a .pls or .xspf
+        // name neither other players nor Open Play List could read it back. (One name a line is
+        // an .m3u list too.)
+        using tunedeck::playlists::Format;
+        const auto format = tunedeck::playlists::formatOf(QFile::encodeName(chosen).toStdString());
+        if (format == Format::Pls || format == Format::Xspf) {
+            tunedeck::showCaptionedMessage(tunedeck::MessageKind::Warning, windowTitle(),
+                QStringLiteral("%1\nPlay lists are saved in Tunedeck's own format, which cannot "
+                               "be read under this name.\nChoose a name ending in .tdl or .m3u.")
                     .arg(QDir::toNativeSeparators(chosen)));
             return;
         }
