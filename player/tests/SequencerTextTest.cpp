@@ -46,6 +46,9 @@ private Q_SLOTS:
         QTest::newRow("colon kept") << "/music/a:b.mid"
                                     << "a:b.mid"
                                     << "Tunedeck [a:b.mid]";
+        QTest::newRow("line breaks") << "/music/new\nline\r.mid"
+                                     << "new line .mid"
+                                     << "Tunedeck [new line .mid]";
         QTest::newRow("empty") << ""
                                << ""
                                << "Tunedeck ";

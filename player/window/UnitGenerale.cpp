@@ -235,7 +235,10 @@ void ShowPlayingTitle(const QString &name)
     TTunedeckform *form = Tunedeckform;
     if (!form)
         return;
-    const QString shown = tunedeck::pathTail(name);
+    // A name with a line break (which only this system's names can hold) stays on one line, in
+    // the label as in the title bar.
+    QString shown = tunedeck::pathTail(name);
+    shown.replace(u'\n', u' ').replace(u'\r', u' ');
     form->FNPlay->setText(shown);
     form->FNPlay->adjustSize();
     tunedeck::setLiveName(form->FNPlay,
