@@ -481,6 +481,26 @@ private Q_SLOTS:
         QCOMPARE(fileViewCaptions(*m_form), QStringList({ "two.mid" }));
     }
 
+    // A drive that goes away while shown (a stick pulled out) leaves the drive box on the drive
+    // of the current folder, and the folder list follows it there.
+    void aDriveGoneTakesTheFolderListAlong()
+    {
+        QVERIFY(QDir().mkpath(path("stick/songs")));
+        touch({ "top.mid", "stick/songs/one.mid" });
+        auto drives = std::make_shared<TestDrives>();
+        drives->list = { { m_dir->path(), DriveKind::Fixed, QStringLiteral("top") },
+            { path("stick"), DriveKind::Removable, QStringLiteral("stick") } };
+        m_form->TdDirectory->setDriveSource(drives);
+        m_form->TdDrive->setDriveSource(drives);
+        m_form->TdDrive->setDrive(path("stick"));
+        open(QStringLiteral("stick/songs"));
+
+        drives->list.removeLast();
+        m_form->TdDrive->refreshDrives();
+        QCOMPARE(m_form->TdDrive->Drive(), m_dir->path());
+        QCOMPARE(m_form->TdDirectory->Drive(), m_dir->path());
+    }
+
     // Whatever the user does, in any order, Lista and PlayListPaths keep the same length, and
     // each entry shows the last part of its full name, as a model of the play list predicts.
     void thePlayListsSequencesStayInStep()

@@ -277,6 +277,9 @@ void TDrive95ComboBox::refreshDrives()
     const bool stillThere = std::any_of(
         drives.begin(), drives.end(), [&](const DriveInfo &drive) { return drive.root == shown; });
     fill(drives, stillThere ? shown : driveRootOf(currentDirectory(), drives));
+    // The drive shown went away: the folder list, still on it, follows the box to another.
+    if (!stillThere && !shown.isEmpty() && !Drive().isEmpty())
+        Q_EMIT driveChanged();
 }
 
 void TDrive95ComboBox::showPopup()

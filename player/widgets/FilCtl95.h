@@ -49,8 +49,8 @@ public:
     // Shows the drive whose root is `root`, re-reading the list once when it is not there; a root
     // that still is not there changes nothing. Showing another drive emits driveChanged().
     void setDrive(const QString &root);
-    // Re-reads the drives, staying on the drive shown (or, when it is gone, on the drive of the
-    // process's current directory) without a change event.
+    // Re-reads the drives, staying on the drive shown without a change event; when it is gone,
+    // shows the drive of the process's current directory and emits driveChanged().
     void refreshDrives();
     // Re-reads the drives before dropping the list down.
     void showPopup() override;
