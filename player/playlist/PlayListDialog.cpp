@@ -3,6 +3,8 @@
 #include "MessageBoxes.h"
 #include "tunedeck/PlayLists.h"
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,7 +32,14 @@ QString TPlayListDialog::choose()
         setDirectory(QFileInfo(m_lastChosen).absolutePath());
         selectFile(m_lastChosen);
     }
-    if (exec() != QDialog::Accepted)
+    const int result = exec();
+    // The list completing a typed name is a window of its own: the dialog's closing leaves it up,
+    // over the main window, taking the next click.
+    for (QCompleter *completer : findChildren<QCompleter *>()) {
+        if (QWidget *popup = completer->popup())
+            popup->hide();
+    }
+    if (result != QDialog::Accepted)
         return {};
     m_lastChosen = selectedFiles().value(0);
     return m_lastChosen;

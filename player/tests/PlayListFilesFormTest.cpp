@@ -9,13 +9,16 @@
 #include "testsupport/MidiWriter.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QCompleter>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -138,6 +141,7 @@ private Q_SLOTS:
     void emptyListSavesAsEmptyFileAndLoadsAsEmptyList();
     void loadingReplacesTheListAndShowsDisplayNames();
     void cancellingEitherDialogChangesNothing();
+    void theNameCompletionGoesWithTheDialog();
     void fileGoneBeforeLoadingKeepsTheListAndReportsIt();
     void aListCutAtTheLimitSaysSo();
     void failedSaveKeepsTheOldFileAndReportsIt();
@@ -230,6 +234,25 @@ void PlayListFilesFormTest::cancellingEitherDialogChangesNothing()
     QCOMPARE(m_form->Lista->count(), 1);
     QVERIFY(QDir(dir.path()).isEmpty());
     QVERIFY(m_boxes.isEmpty());
+}
+
+// The list of names completing the one typed closes with the dialog: left up, it covered the
+// window and took the next click.
+void PlayListFilesFormTest::theNameCompletionGoesWithTheDialog()
+{
+    QTemporaryDir dir;
+    setList({ QStringLiteral("/m/a.mid") });
+    QPointer<QWidget> popup;
+    answerFileDialog(dir.path(), QStringLiteral("list.tdl"), [&popup](QFileDialog *dialog) {
+        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        QVERIFY(edit && edit->completer());
+        popup = edit->completer()->popup();
+        popup->show();
+    });
+    m_form->SavePlayList1->trigger();
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("list.tdl"))));
+    QVERIFY(popup);
+    QVERIFY(!popup->isVisible());
 }
 
 void PlayListFilesFormTest::fileGoneBeforeLoadingKeepsTheListAndReportsIt()
