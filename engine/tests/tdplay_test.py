@@ -500,6 +500,17 @@ class Rendering(unittest.TestCase):
                     self.assertAlmostEqual(frames / 44100, seconds, delta=0.05)
                     self.assertEqual(peak > 0.01, sounds, peak)
                     os.remove(out)
+            # A song that ends as its note is let go rings out after it, as it does when played
+            # (half a second of note, 96 ticks a quarter at 120 bpm).
+            ends, out = os.path.join(folder, "ends.mid"), os.path.join(folder, "ends.wav")
+            with open(ends, "wb") as song:
+                body = b"\x00\x90\x3c\x64\x60\x80\x3c\x00\x00\xff\x2f\x00"
+                song.write(b"MThd\x00\x00\x00\x06\x00\x00\x00\x01\x00\x60MTrk"
+                           + len(body).to_bytes(4, "big") + body)
+            self.assertEqual(run("--render", out, ends).returncode, 0)
+            self.assertTrue(0.6 < sound_file_facts(out)[1] / 44100 < 5.5)
+            os.remove(ends)
+            os.remove(out)
             for args, status, message in (
                     (["--render", os.path.join(folder, "out.mp3"), SONG], 2, ".wav, .flac or .ogg"),
                     (["--render", os.path.join(folder, "out.wav"), "--loop", SONG], 2, "--loop N"),

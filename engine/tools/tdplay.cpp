@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -340,6 +341,23 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
         written = !tooLong && sf_writef_float(out, block.data(), keep) == keep;
         total += std::uint64_t(keep);
         progress.update(total);
+    }
+    // What still sounds when a song ends (notes let go, the reverb) rings out, as when it plays:
+    // until it falls below hearing, for a few seconds at most.
+    constexpr std::uint64_t kTailSeconds = 5;
+    constexpr float kInaudible = 1e-4f; // -80 dB
+    const std::uint64_t tailEnd = std::min(limit, total + kTailSeconds * info.samplerate);
+    while (device.kind() != tunedeck::MediaKind::Wave && written && !tooLong && !g_interrupted
+        && !failed && total < tailEnd) {
+        device.pump(block);
+        if (std::all_of(block.begin(), block.end(),
+                [](float sample) { return std::abs(sample) < kInaudible; }))
+            break;
+        const auto keep
+            = static_cast<sf_count_t>(std::min<std::uint64_t>(kRenderBlockFrames, tailEnd - total));
+        tooLong = std::uint64_t(keep) > fits - total;
+        written = !tooLong && sf_writef_float(out, block.data(), keep) == keep;
+        total += std::uint64_t(keep);
     }
     progress.finish();
     // An encoder that got no frames writes nothing at all, not even the header (FLAC): an empty
