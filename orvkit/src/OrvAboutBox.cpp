@@ -83,6 +83,16 @@ void closeAboutBoxAtExit()
     s_aboutBox = nullptr;
 }
 
+// The library unloaded while the application goes on (dlclose) takes its hook back: Qt would
+// call into code no longer there when the application ends.
+const struct ExitHookRemover {
+    ~ExitHookRemover()
+    {
+        if (s_exitHookAdded)
+            qRemovePostRoutine(closeAboutBoxAtExit);
+    }
+} s_exitHookRemover;
+
 // Names the calling thread for debuggers and `ps -L`, and raises it one step above the thread
 // that started it, as the scheduler allows an unprivileged process: the kernel refuses a lower
 // nice value without CAP_SYS_NICE or room under RLIMIT_NICE, and then it stays where it was.

@@ -31,6 +31,16 @@ void endSplashAtExit()
     FreeCanvas(s_splash.canvas);
 }
 
+// The library unloaded while the application goes on (dlclose) takes its hook back: Qt would
+// call into code no longer there when the application ends.
+const struct ExitHookRemover {
+    ~ExitHookRemover()
+    {
+        if (s_exitHookAdded)
+            qRemovePostRoutine(endSplashAtExit);
+    }
+} s_exitHookRemover;
+
 // Only the low 16 bits of a size argument count: 65536 + 100 is 100.
 std::uint16_t low16(std::uintptr_t value)
 {
