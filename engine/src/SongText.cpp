@@ -115,35 +115,27 @@ std::optional<std::string> fromShiftJis(std::span<const std::uint8_t> bytes)
     return conversion.convert(bytes);
 }
 
-// Whether `bytes` are Shift-JIS (single bytes and lead-trail pairs), and whether they hold what
-// Windows-1252 text hardly ever forms: a full-width kana, a kanji whose second byte is past
-// ASCII, or three half-width katakana in a row.
+// Whether `bytes` are Shift-JIS (single bytes and lead-trail pairs), and how many full-width
+// hiragana and katakana they hold: Japanese words seldom lack them, and Windows-1252 text
+// hardly ever forms one (its 0x82 and 0x83 are a low quote and the florin sign, which no letter
+// follows). Kanji and half-width katakana alone tell nothing: accented letters form them too.
 struct ShiftJisScan {
     bool valid = true;
-    bool japanese = false;
+    int kana = 0;
 };
 ShiftJisScan scanShiftJis(std::span<const std::uint8_t> bytes)
 {
     ShiftJisScan scan;
-    int halfWidthRun = 0;
     for (std::size_t at = 0; at < bytes.size(); ++at) {
         const std::uint8_t lead = bytes[at];
-        if (lead >= 0xA1 && lead <= 0xDF) {
-            scan.japanese = scan.japanese || ++halfWidthRun >= 3;
-            continue;
-        }
-        halfWidthRun = 0;
-        if (lead < 0x80)
-            continue;
+        if (lead < 0x80 || (lead >= 0xA1 && lead <= 0xDF))
+            continue; // ASCII, half-width katakana
         const bool leads = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
         const std::uint8_t trail = at + 1 < bytes.size() ? bytes[at + 1] : 0;
         if (!leads || trail < 0x40 || trail == 0x7F || trail > 0xFC)
-            return { false, false };
-        const bool kana
-            = (lead == 0x82 && trail >= 0x9F && trail <= 0xF1) || (lead == 0x83 && trail <= 0x96);
-        const bool kanji
-            = ((lead >= 0x88 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xEA)) && trail >= 0x80;
-        scan.japanese = scan.japanese || kana || kanji;
+            return { false, 0 };
+        scan.kana
+            += (lead == 0x82 && trail >= 0x9F && trail <= 0xF1) || (lead == 0x83 && trail <= 0x96);
         ++at;
     }
     return scan;
@@ -250,6 +242,9 @@ std::string textFromBytes(std::span<const std::uint8_t> bytes, CodePage page)
 {
     while (!bytes.empty() && bytes.back() == 0)
         bytes = bytes.first(bytes.size() - 1);
+    // A UTF-8 byte-order mark says nothing a reader sees, before UTF-8 text or any other.
+    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
+        bytes = bytes.subspan(3);
     std::string text;
     text.reserve(bytes.size());
     std::optional<std::string> converted;
@@ -262,9 +257,6 @@ std::string textFromBytes(std::span<const std::uint8_t> bytes, CodePage page)
                 = { reinterpret_cast<const std::uint8_t *>(converted->data()), converted->size() };
     }
     if (isValidUtf8(bytes)) {
-        // A byte-order mark says nothing a reader sees.
-        if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
-            bytes = bytes.subspan(3);
         for (std::size_t i = 0; i < bytes.size(); ++i) {
             // C1 controls (U+0080 to U+009F) start escape sequences in some terminals.
             if (bytes[i] == 0xC2 && i + 1 < bytes.size() && bytes[i + 1] < 0xA0)
@@ -287,7 +279,7 @@ std::string textFromBytes(std::span<const std::uint8_t> bytes, CodePage page)
 
 CodePage codePageOf(const MidiFile &song)
 {
-    bool japanese = false;
+    int kana = 0;
     for (const MidiEvent &event : song.events()) {
         if (!event.isMeta() || event.metaType < 0x01 || event.metaType > 0x07)
             continue;
@@ -297,9 +289,9 @@ CodePage codePageOf(const MidiFile &song)
         const ShiftJisScan scan = scanShiftJis(bytes);
         if (!scan.valid)
             return CodePage::Windows1252;
-        japanese = japanese || scan.japanese;
+        kana += scan.kana;
     }
-    return japanese ? CodePage::ShiftJis : CodePage::Windows1252;
+    return kana >= 2 ? CodePage::ShiftJis : CodePage::Windows1252;
 }
 
 std::string lyricsText(const SongText &text)

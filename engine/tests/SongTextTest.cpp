@@ -172,14 +172,17 @@ TEST(MidiText, ShiftJisSongsAreToldFromWindows1252Ones)
     } cases[] = {
         { "kanji title, kana lyrics", "\x8d\xf7", { "\x82\xb3", "\x82\xad", "\x82\xe7" }, "桜",
             "さくら" },
-        { "half-width kana, katakana, UTF-8 beside", "\xb1\xb2", { "\x83\x4e", "ド" }, "ｱｲ",
-            "クド" },
-        { "kanji only", "\x8a\xbf\x8e\x9a", {}, "漢字", "" },
-        { "half-width katakana in a row", "\xbb\xb8\xd7", {}, "ｻｸﾗ", "" },
-        { "nothing Japanese: Windows-1252 even where it reads as Shift-JIS",
-            "\xdc"
-            "ber Fr\xe8re",
-            { "Fr\xe8", "re" }, "Über Frère", "Frère" },
+        { "half-width kana, katakana, UTF-8 beside", "\xb1\xb2", { "\x83\x4e\x83\x8a", "ド" }, "ｱｲ",
+            "クリド" },
+        { "kanji only: Windows-1252, as accented letters form kanji too",
+            "R\xe9\xe9"
+            "dition",
+            { "l\x92\xe9", "toile" }, "Réédition", "l’étoile" },
+        { "capitals that are half-width katakana too", "\xc4\xd6\xdc Lied", {}, "ÄÖÜ Lied", "" },
+        { "a byte-order mark before Shift-JIS",
+            "\xef\xbb\xbf\x83^\x83"
+            "C\x83g\x83\x8b",
+            {}, "タイトル", "" },
         { "one event not Shift-JIS", "caf\xe9 ", { "\x82\xb3" }, "café", "‚³" },
     };
     for (const auto &c : cases) {

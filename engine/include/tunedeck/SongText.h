@@ -55,8 +55,8 @@ std::string textFromBytes(
     std::span<const std::uint8_t> bytes, CodePage page = CodePage::Windows1252);
 
 // The code page of the song's text: Shift-JIS when every text event that is not UTF-8 reads as
-// Shift-JIS and one at least holds Japanese that Windows-1252 text hardly ever forms (a kana, a
-// kanji past ASCII in both bytes, half-width katakana in a row), else Windows-1252.
+// Shift-JIS and they hold two full-width kana at least (Japanese words seldom lack them, and
+// Windows-1252 text hardly ever forms one), else Windows-1252.
 CodePage codePageOf(const MidiFile &song);
 
 // The whole lyrics as text: lines separated by '\n', paragraphs by an empty line.
