@@ -212,6 +212,9 @@ struct Device::Impl {
     // Whether the pass begun by the last jump back to the start has played nothing yet: a file
     // with no frames at all ends there, even when looped for ever.
     bool emptyPass = false;
+    // Whether the speed converter filled the last block: at the file's end it may still hold
+    // frames of it, and the run goes on until it has given them out.
+    bool converterFull = false;
 
     void publishControls() { controls.store(settings.pack(), std::memory_order_release); }
 
@@ -233,6 +236,7 @@ struct Device::Impl {
         std::size_t written = convert
             ? varispeed.render(*current, out, frames, now.tempoPercent / 100.0)
             : current->render(out, frames);
+        converterFull = convert && written == frames;
         emptyPass = emptyPass && written == 0;
         if (written < frames && current->atEnd() && !current->failed() && !emptyPass
             && (now.loopCount == 0 || wavePasses + 1 < now.loopCount)) {
@@ -302,11 +306,12 @@ struct Device::Impl {
         bool playing = (commandNow & 1) != 0;
         std::optional<Notice> notice;
         if (playing) {
+            converterFull = false;
             const std::size_t written = renderFile(out, frames);
             lastFileFrames = written;
             if (written < frames)
                 current->renderIdle(out + 2 * written, frames - written);
-            if (current->failed() || current->atEnd()) {
+            if (current->failed() || (current->atEnd() && !converterFull)) {
                 // The run ends here unless the owner has sent a newer command meanwhile.
                 std::uint64_t expected = commandNow;
                 if (command.compare_exchange_strong(

@@ -273,15 +273,29 @@ TEST_F(ListenerControls, TempoScalesPlayingTimeExactly)
     device.setTempoPercent(Device::kMinTempoPercent);
     EXPECT_GT(device.lengthMs(), 1u << 30);
     EXPECT_GE(device.playLengthMs(), device.lengthMs());
-    // A wave file plays faster and higher together.
-    ASSERT_TRUE(device.open(tone("tone.wav", 440.0, 2000)));
-    device.setTempoPercent(200);
-    std::vector<float> sound;
-    const std::size_t frames = renderToEnd(device, &sound);
-    EXPECT_NEAR(double(frames), double(kRate), kRate * 0.01);
-    EXPECT_NEAR(
-        pitchOf(std::span<const float>(sound).subspan(kRate / 2, kRate)), 880.0, 880 * 0.02);
-    EXPECT_EQ(device.positionMs(), 2000u);
+    // A wave file plays faster and higher together, to its last frame (what the converter
+    // still holds at the end included), and loops whole at any speed.
+    const struct {
+        std::uint32_t ms;
+        int percent;
+        int loops;
+    } waves[] = { { 2000, 200, 1 }, { 2000, 25, 1 }, { 900, 50, 3 } };
+    for (const auto &wave : waves) {
+        SCOPED_TRACE(wave.percent);
+        ASSERT_TRUE(device.open(tone("tone.wav", 440.0, wave.ms)));
+        device.setTempoPercent(wave.percent);
+        device.setLoopCount(wave.loops);
+        std::vector<float> sound;
+        const std::size_t frames = renderToEnd(device, &sound);
+        EXPECT_NEAR(double(frames),
+            double(kRate * wave.ms / 1000 * std::size_t(wave.loops)) * 100 / wave.percent, 2.0);
+        if (wave.percent == 200) {
+            EXPECT_NEAR(pitchOf(std::span<const float>(sound).subspan(kRate / 2, kRate)), 880.0,
+                880 * 0.02);
+        }
+        EXPECT_EQ(device.positionMs(), wave.ms);
+    }
+    device.setLoopCount(1);
 
     // Off 100 % (read straight from the file) and back, the converter holds nothing of before:
     // past its run-in from silence (its filter's half length), a ramp never goes back.
