@@ -222,8 +222,24 @@ void CopyBlock(QPainter &context, int x, int y, int width, int height, const QIm
     const QPainter::CompositionMode previous = context.compositionMode();
     context.setCompositionMode(op == RasterOp::And ? QPainter::RasterOp_SourceAndDestination
                                                    : QPainter::CompositionMode_Source);
-    context.drawImage(
-        QPoint(x + available.x() - sourceX, y + available.y() - sourceY), source, available);
+    const QPoint at(x + available.x() - sourceX, y + available.y() - sourceY);
+    if (source.hasAlphaChannel()) {
+        // A block copy takes the colours as they are stored: a painter would first weigh them
+        // by their transparency, darkening a half-clear pixel and blackening a clear one.
+        QImage block = source.copy(available);
+        if (block.format() != QImage::Format_ARGB32
+            && block.format() != QImage::Format_ARGB32_Premultiplied)
+            block = block.convertToFormat(QImage::Format_ARGB32);
+        for (int row = 0; row < block.height(); ++row) {
+            auto *pixels = reinterpret_cast<QRgb *>(block.scanLine(row));
+            for (int column = 0; column < block.width(); ++column)
+                pixels[column] |= 0xFF000000u;
+        }
+        block.reinterpretAsFormat(QImage::Format_RGB32);
+        context.drawImage(at, block);
+    } else {
+        context.drawImage(at, source, available);
+    }
     context.setCompositionMode(previous);
 }
 

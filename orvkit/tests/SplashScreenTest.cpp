@@ -84,6 +84,8 @@ private Q_SLOTS:
     }
 
     // The picture is copied when the call is made; later drawing into it does not show.
+    // A picture's colours are copied as they are, its transparency left out (a half-transparent
+    // or clear pixel is not darkened, nor blended with what was behind).
     void pictureIsCopiedAtCallTime()
     {
         QImage picture(40, 30, QImage::Format_RGB32);
@@ -93,6 +95,13 @@ private Q_SLOTS:
         const QImage shown = shownPicture(handle);
         QCOMPARE(shown.pixelColor(0, 0), QColor(Qt::blue));
         QCOMPARE(shown.pixelColor(39, 29), QColor(Qt::blue));
+
+        QImage clear(40, 30, QImage::Format_ARGB32);
+        clear.fill(QColor(200, 10, 10, 128));
+        clear.setPixelColor(0, 0, QColor(255, 255, 255, 0));
+        const QImage copied = shownPicture(OrvSplashScreen(0, pictureArg(clear), 40, 30));
+        QCOMPARE(copied.pixelColor(20, 15), QColor(200, 10, 10));
+        QCOMPARE(copied.pixelColor(0, 0), QColor(Qt::white));
     }
 
     // No picture gives a white splash; a picture smaller than the splash leaves white beyond it.
