@@ -176,7 +176,7 @@ constexpr std::uint8_t kMetaMarker = 0x06;
 constexpr std::string_view kKaraokeHeader = "@KMIDI KARAOKE FILE";
 
 // Gathers syllables with their line marks: '/' or a line break before a syllable starts a line,
-// '\\' a paragraph; a line break after one, or inside it, starts a line with what follows. A
+// '\' a paragraph; a line break after one, or inside it, starts a line with what follows. A
 // syllable that another track already has at the same time (a copy of the words beside the
 // melody) is not added again.
 class SyllableList {
