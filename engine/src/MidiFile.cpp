@@ -3,6 +3,7 @@
 #include "MidiText.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -83,11 +84,14 @@ int channelDataBytes(std::uint8_t status)
 class MidiParser {
 public:
     // `owned`, when given, holds `input` and is emptied once the events are read.
+    // `karaokeName`: the file is named as a karaoke file (.kar), whose text events are its words
+    // even without the karaoke header.
     explicit MidiParser(Bytes input, std::vector<std::uint8_t> *owned = nullptr,
-        const std::atomic<bool> *cancel = nullptr)
+        const std::atomic<bool> *cancel = nullptr, bool karaokeName = false)
         : m_input(input)
         , m_owned(owned)
         , m_cancel(cancel)
+        , m_karaokeName(karaokeName)
     { }
 
     Result<MidiFile> run();
@@ -114,6 +118,7 @@ private:
     Bytes m_input;
     std::vector<std::uint8_t> *m_owned;
     const std::atomic<bool> *m_cancel;
+    bool m_karaokeName;
     std::size_t m_looked = 0; // events looked at, in both passes
     MidiFile m_file;
     // The first pass only counts events and payload bytes, so the second stores them without
@@ -531,7 +536,8 @@ void MidiParser::finish()
         m_file.m_lengthUs = m_file.m_tempoMap.tickToUs(events.back().tick());
         m_file.m_lengthMs = m_file.m_tempoMap.tickToMs(events.back().tick());
     }
-    m_file.m_text = readMidiText(m_file, m_titleEvent ? &*m_titleEvent : nullptr, m_trackPayloads);
+    m_file.m_text = readMidiText(
+        m_file, m_titleEvent ? &*m_titleEvent : nullptr, m_trackPayloads, m_karaokeName);
     if (!m_file.m_bank.empty()) {
         m_file.m_text.note = "plays with its own SoundFont bank (bank offset "
             + std::to_string(m_file.m_bankOffset) + ") over the default soundfont";
@@ -588,7 +594,10 @@ Result<MidiFile> MidiFile::read(const std::filesystem::path &path, const std::at
     bytes.resize(got);
     if (got > kMaxBytes)
         return fail(Error::Code::Malformed, "larger than any MIDI song can be", 0);
-    return parse(std::move(bytes), cancel);
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+        [](unsigned char c) { return char(std::tolower(c)); });
+    return MidiParser(bytes, &bytes, cancel, extension == ".kar").run();
 }
 
 bool MidiFile::looksLikeMidi(std::span<const std::uint8_t> data)

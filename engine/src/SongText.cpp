@@ -327,9 +327,10 @@ LyricLine lyricLineAt(const SongText &text, std::int64_t timeUs)
 // Track names, copyright and markers come from meta events; the lyrics from lyric events, or
 // in a karaoke file (.kar) from the text events after its header on one track (the one with the
 // most: other tracks' text events are about their parts), where "@T" lines give the title and
-// then the artist and other '@' lines are about the file.
+// then the artist and other '@' lines are about the file. A file named .kar without the header,
+// and without lyric events, has its words in its text events all the same.
 SongText readMidiText(const MidiFile &file, const MidiEvent *firstTrackName,
-    std::span<const std::uint32_t> trackPayloads)
+    std::span<const std::uint32_t> trackPayloads, bool karaokeName)
 {
     SongText text;
     const CodePage page = codePageOf(file);
@@ -338,6 +339,7 @@ SongText readMidiText(const MidiFile &file, const MidiEvent *firstTrackName,
     bool karaoke = false;
     int titleLines = 0;
     std::map<std::size_t, SyllableList> fromText; // by track
+    std::map<std::size_t, SyllableList> unmarked; // by track: a .kar file's, with no header
     const auto trackOf = [trackPayloads](const MidiEvent &event) { // numbered from 1
         const auto after = std::upper_bound(trackPayloads.begin(), trackPayloads.end(), event.ref);
         return std::size_t(after - trackPayloads.begin());
@@ -351,7 +353,7 @@ SongText readMidiText(const MidiFile &file, const MidiEvent *firstTrackName,
         case kMetaText:
             if (startsWith(bytes, kKaraokeHeader)) {
                 karaoke = true;
-            } else if (karaoke && startsWith(bytes, "@")) {
+            } else if ((karaoke || karaokeName) && startsWith(bytes, "@")) {
                 if (startsWith(bytes, "@T") && titleLines < 2) {
                     std::string line = trimmed(textFromBytes(bytes.subspan(2), page));
                     if (!line.empty())
@@ -359,6 +361,8 @@ SongText readMidiText(const MidiFile &file, const MidiEvent *firstTrackName,
                 }
             } else if (karaoke) {
                 fromText[trackOf(event)].add(bytes, file.timeUsOf(event), page);
+            } else if (karaokeName) {
+                unmarked[trackOf(event)].add(bytes, file.timeUsOf(event), page);
             }
             break;
         case kMetaCopyright:
@@ -375,11 +379,17 @@ SongText readMidiText(const MidiFile &file, const MidiEvent *firstTrackName,
             break;
         }
     }
-    SyllableList *words = nullptr;
-    for (auto &[track, syllables] : fromText) {
-        if (!syllables.empty() && (!words || syllables.size() > words->size()))
-            words = &syllables;
-    }
+    const auto most = [](std::map<std::size_t, SyllableList> &byTrack) {
+        SyllableList *words = nullptr;
+        for (auto &[track, syllables] : byTrack) {
+            if (!syllables.empty() && (!words || syllables.size() > words->size()))
+                words = &syllables;
+        }
+        return words;
+    };
+    SyllableList *words = most(fromText);
+    if (!words && fromLyrics.empty())
+        words = most(unmarked);
     text.lyrics = words ? words->take() : fromLyrics.take();
     return text;
 }

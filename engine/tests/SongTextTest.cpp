@@ -221,6 +221,25 @@ TEST(MidiText, KaraokeTextEventsAreTheLyrics)
     ASSERT_FALSE(text.lyrics.empty());
     EXPECT_EQ(text.lyrics[0].timeUs, 500'000);
     EXPECT_EQ(lyricLineAt(text, 1'600'000).sung, "all my");
+
+    // A file named .kar without the header line: its text events are its words all the same
+    // (the lyric event aside, which a song with its words in text events does not count on);
+    // under another name they are not.
+    TrackWriter bare;
+    bare.text(0, kName, "Words").text(0, kText, "@TYesterday").text(480, kText, "\\Yes");
+    bare.text(240, kText, "ter").text(240, kText, "day").endOfTrack(0);
+    const auto bytes = SmfWriter(1, 480).track(first).track(bare).bytes();
+    for (const char *name : { "bare.kar", "bare.KAR", "bare.mid" }) {
+        const auto path
+            = std::filesystem::temp_directory_path() / (std::to_string(::getpid()) + "-" + name);
+        ASSERT_TRUE(testsupport::writeFile(path, bytes));
+        const auto song = MidiFile::read(path);
+        std::filesystem::remove(path);
+        ASSERT_TRUE(song.ok());
+        const bool karaoke = std::string_view(name) != "bare.mid";
+        EXPECT_EQ(lyricsText(song.value().text()), karaoke ? "Yesterday" : "") << name;
+        EXPECT_EQ(song.value().text().title, karaoke ? "Yesterday" : "Soft Karaoke") << name;
+    }
 }
 
 // Title, artist and copyright of a wave file's INFO list, through the device's probe and open.
