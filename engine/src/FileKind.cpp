@@ -9,8 +9,6 @@
 
 namespace tunedeck {
 
-namespace {
-
 std::string lowerExtension(const std::filesystem::path &path)
 {
     std::string extension = path.extension().string();
@@ -18,8 +16,6 @@ std::string lowerExtension(const std::filesystem::path &path)
         [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
     return extension;
 }
-
-} // namespace
 
 std::optional<Container> containerOfHead(std::span<const std::uint8_t> head)
 {

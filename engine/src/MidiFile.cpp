@@ -1,9 +1,9 @@
 #include "tunedeck/MidiFile.h"
+#include "tunedeck/FileKind.h"
 
 #include "MidiText.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -594,10 +594,7 @@ Result<MidiFile> MidiFile::read(const std::filesystem::path &path, const std::at
     bytes.resize(got);
     if (got > kMaxBytes)
         return fail(Error::Code::Malformed, "larger than any MIDI song can be", 0);
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-        [](unsigned char c) { return char(std::tolower(c)); });
-    return MidiParser(bytes, &bytes, cancel, extension == ".kar").run();
+    return MidiParser(bytes, &bytes, cancel, lowerExtension(path) == ".kar").run();
 }
 
 bool MidiFile::looksLikeMidi(std::span<const std::uint8_t> data)

@@ -1,4 +1,5 @@
 #include "tunedeck/Synth.h"
+#include "tunedeck/FileKind.h"
 
 #include "SoundfontPresets.h"
 #include "tunedeck/MidiFile.h"
@@ -106,9 +107,7 @@ std::optional<std::filesystem::path> firstSoundfontIn(const std::filesystem::pat
     int seen = 0;
     for (; !error && it != std::filesystem::directory_iterator() && seen < kMaxEntries;
          it.increment(error), ++seen) {
-        std::string extension = it->path().extension().string();
-        std::transform(extension.begin(), extension.end(), extension.begin(),
-            [](unsigned char c) { return char(std::tolower(c)); });
+        const std::string extension = lowerExtension(it->path());
         if ((extension == ".sf2" || extension == ".sf3") && (!first || it->path() < *first)
             && isReadableFile(it->path()) && isRiffSoundfont(it->path(), true))
             first = it->path();

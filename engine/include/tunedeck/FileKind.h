@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <string>
 
 namespace tunedeck {
 
@@ -32,5 +33,8 @@ struct Sniffed {
 // extension only decides which reader gets to say what is wrong with it. A missing, unreadable
 // or empty file, or one neither its bytes nor its extension name, is an error. Any thread.
 Result<Sniffed> sniff(const std::filesystem::path &path);
+
+// The extension of `path`'s name in lower case (".kar"), empty when it has none.
+std::string lowerExtension(const std::filesystem::path &path);
 
 } // namespace tunedeck
