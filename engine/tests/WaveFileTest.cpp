@@ -34,6 +34,13 @@ struct WaveCase {
     bool lossy; // ADPCM and 8-bit: allow for their noise
 };
 
+// A wave file's place in the temporary folder, of this process's own.
+std::filesystem::path scratchWave(const std::string &name)
+{
+    return std::filesystem::temp_directory_path()
+        / ("tunedeck-wave-" + std::to_string(::getpid()) + "-" + name + ".wav");
+}
+
 // A tone in every channel; with two channels the right one is at half the level, so a swap of
 // sides shows.
 std::filesystem::path writeTone(
@@ -77,8 +84,7 @@ class WaveFiles : public ::testing::TestWithParam<WaveCase> {
 protected:
     void SetUp() override
     {
-        m_path = std::filesystem::temp_directory_path()
-            / ("tunedeck-wave-" + std::to_string(::getpid()) + "-" + GetParam().name + ".wav");
+        m_path = scratchWave(GetParam().name);
         sf_count_t written = 0;
         writeTone(m_path, GetParam(), written);
         // ADPCM stores whole blocks, so such a file holds a little more than was written (sox
@@ -161,8 +167,7 @@ TEST_P(WaveFiles, PlayAtTheOutputRateWithoutArtefacts)
 // on one side, is heard there; the low-frequency channel is left out.
 TEST(WaveLayout, SurroundChannelsGoWhereTheyStand)
 {
-    const auto path = std::filesystem::temp_directory_path()
-        / ("tunedeck-wave-" + std::to_string(::getpid()) + "-surround.wav");
+    const auto path = scratchWave("surround");
     const struct {
         int channel;
         double left;
@@ -206,8 +211,7 @@ TEST(WaveLayout, SurroundChannelsGoWhereTheyStand)
 // to it alike.
 TEST(WaveSamples, NoNumberIsSilence)
 {
-    const auto path = std::filesystem::temp_directory_path()
-        / ("tunedeck-wave-" + std::to_string(::getpid()) + "-nan.wav");
+    const auto path = scratchWave("nan");
     for (const int rate : { kOutputRate, 48000 }) {
         SCOPED_TRACE(rate);
         SF_INFO info {};
@@ -239,8 +243,7 @@ TEST(WaveSamples, NoNumberIsSilence)
 // the tone goes on smoothly through each seam, resampled or not.
 TEST(WaveSamples, LoopedPassesFollowWithoutABreak)
 {
-    const auto path = std::filesystem::temp_directory_path()
-        / ("tunedeck-wave-" + std::to_string(::getpid()) + "-loop.wav");
+    const auto path = scratchWave("loop");
     for (const int rate : { kOutputRate, 48000 }) {
         SCOPED_TRACE(rate);
         // 1.5 s of 440 Hz: whole periods, so the passes join without a step.
@@ -272,8 +275,7 @@ TEST(WaveSamples, LoopedPassesFollowWithoutABreak)
 // An MP3 file named .wav is refused: libsndfile would play it, but only guesses its length.
 TEST(WaveSamples, Mp3IsNoWave)
 {
-    const auto path = std::filesystem::temp_directory_path()
-        / ("tunedeck-wave-" + std::to_string(::getpid()) + "-mp3.wav");
+    const auto path = scratchWave("mp3");
     if (!testsupport::writeTone(
             path, { .subtype = SF_FORMAT_MPEG_LAYER_III, .container = SF_FORMAT_MPEG }))
         GTEST_SKIP() << "this libsndfile writes no MP3: " << sf_strerror(nullptr);
