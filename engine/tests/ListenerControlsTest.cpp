@@ -199,7 +199,9 @@ TEST_F(ListenerControls, KeyChangedWhilePlayingIsHeardOnTheOutput)
             played.sound.data() + first + 2 * std::size_t(seconds * kRate),
             2 * std::size_t(length * kRate));
     };
-    EXPECT_GT(rms(at(1.0, 0.5)), 1e-3) << "the cymbal rings on";
+    // Cut at the change, the cymbal would be silent here (the song is dry); TimGM6mb's has faded
+    // to about 9e-4 by then.
+    EXPECT_GT(rms(at(1.0, 0.5)), 1e-4) << "the cymbal rings on";
     const auto held = at(4.5, 0.25);
     EXPECT_GT(rms(held), 0.01) << "the pedal holds the note";
     EXPECT_NEAR(pitchOf(held), 880.0, 880.0 * 0.02);
