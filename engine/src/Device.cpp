@@ -113,15 +113,15 @@ struct Device::Impl {
         return kept;
     }
 
-    // Owner's thread: an RMID song's own soundfont goes over the default for that song. It must
-    // be there before the song's presets are chosen, so the synthesiser is made now if it is not
-    // yet (only for such songs).
+    // Owner's thread, without a render thread (a song's worker does this otherwise): an RMID
+    // song's own soundfont goes over the default for that song. It must be there before the
+    // song's presets are chosen, so the synthesiser is made now if it is not yet.
     void addSongBank(const MidiFile &song)
     {
         const auto bank = song.soundfontBank();
         if (bank.empty())
             return;
-        std::lock_guard lock(synth->mutex);
+        SlotLock lock(*synth);
         auto made = synth->obtain();
         if (!made)
             return; // the song then fails as any song without a soundfont does
@@ -137,10 +137,7 @@ struct Device::Impl {
     {
         if (Source *song = openSource())
             song->abandon();
-        std::lock_guard lock(synth->mutex);
-        if (synth->songBank >= 0 && synth->synth)
-            synth->synth->removeBank(synth->songBank);
-        synth->songBank = -1;
+        synth->dropBank();
     }
 
     // Why the last Failed notice was sent: set by the owner when the output cannot be opened
@@ -549,8 +546,9 @@ struct Device::Impl {
             return std::unique_ptr<Source>(std::make_unique<SongLoad>(
                 std::move(song), synth, settings.transpose, std::move(readAhead)));
         }
+        addSongBank(song);
         std::shared_ptr<Synth> replaced; // goes after the mutex, or with the last song
-        std::lock_guard lock(synth->mutex);
+        SlotLock lock(*synth);
         auto made = synth->obtainFor(readAhead.get(), replaced);
         if (!made)
             return made.error();
@@ -599,7 +597,6 @@ struct Device::Impl {
         if (auto ready = prepareOutput(path); !ready)
             return ready.error();
         text = song.value().text();
-        addSongBank(song.value());
         return songSource(std::move(song).value(), std::move(readAhead));
     }
 };
@@ -873,7 +870,7 @@ void Device::prefetch(const std::filesystem::path &path)
 ChannelState Device::channelState(int channel) const
 {
     ChannelState state;
-    std::lock_guard lock(m_impl->synth->mutex);
+    SlotLock lock(*m_impl->synth);
     Synth *playing = m_impl->openSource() ? m_impl->openSource()->synthPlaying() : nullptr;
     if (!playing)
         playing = m_impl->synth->synth.get();

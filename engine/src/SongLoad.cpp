@@ -35,6 +35,24 @@ Result<Synth *> SynthSlot::obtain()
     return synth.get();
 }
 
+void SynthSlot::dropBank()
+{
+    // Marked first: a worker that holds the mutex now sees it as it lets go.
+    bankGoes.store(true, std::memory_order_release);
+    std::unique_lock lock(mutex, std::try_to_lock);
+    if (lock.owns_lock())
+        settle();
+}
+
+void SynthSlot::settle()
+{
+    if (!bankGoes.exchange(false, std::memory_order_acq_rel))
+        return;
+    if (songBank >= 0 && synth)
+        synth->removeBank(songBank);
+    songBank = -1;
+}
+
 Result<std::shared_ptr<Synth>> SynthSlot::obtainFor(
     ReadAhead *ahead, std::shared_ptr<Synth> &replaced)
 {
@@ -56,7 +74,7 @@ void SynthSlot::prepareAhead(const std::shared_ptr<SynthSlot> &slot)
     // program holds none. The first song makes it, with every preset empty, which is quick. A
     // failure shows again when a song needs it.
     runDetached([slot] {
-        std::lock_guard lock(slot->mutex);
+        SlotLock lock(*slot);
         if (slot->synth)
             return;
         if (auto soundfonts = findSoundfonts()) {
@@ -209,18 +227,17 @@ struct SongLoad::Shared {
 
     void prepare(std::optional<std::filesystem::path> path, std::optional<MidiFile> parsed)
     {
-        const bool readHere = path.has_value();
-        if (readHere) {
+        if (path) {
             auto read = MidiFile::read(*path, &abandoned);
             if (!read)
                 return fail(read.error());
             parsed = std::move(read).value();
-            text = parsed->text();
         }
+        text = parsed->text();
         // The first song of a device makes its synthesiser while the render thread takes the
         // song up: no song plays on it yet.
         if (!ahead) {
-            std::lock_guard lock(slot->mutex);
+            SlotLock lock(*slot);
             if (!slot->synth && !abandoned.load(std::memory_order_acquire))
                 static_cast<void>(slot->obtain()); // a failure shows below, as ever
         }
@@ -231,7 +248,7 @@ struct SongLoad::Shared {
         // What is still being read ahead is not read a second time meanwhile.
         if (ahead)
             ahead->wait(abandoned);
-        ready(readHere, *parsed);
+        ready(*parsed);
         // A key asked for while the song was being preloaded.
         if (state.load() == Ready && keyLoaded && keyAsked.load() != *keyLoaded
             && !roomyStarted.exchange(true))
@@ -239,22 +256,20 @@ struct SongLoad::Shared {
     }
 
     // Under the slot's mutex: preloads the device's synthesiser and builds the song.
-    void ready(bool readHere, MidiFile &parsed)
+    void ready(MidiFile &parsed)
     {
         // The synthesiser this song replaces goes after the mutex (the last song may still hold
         // it, and then it goes with that song).
         std::shared_ptr<Synth> replaced;
         // One worker of the device at a time: an abandoned one still reading samples finishes
         // (or stops at its next check) before this one starts.
-        std::lock_guard lock(slot->mutex);
+        SlotLock lock(*slot);
         if (abandoned.load(std::memory_order_acquire))
             return;
-        if (readHere) {
-            // The device lets go of this bank when the song goes: it abandons the song before
-            // it takes the mutex to do so, so none is added behind it.
-            addOwnBank(parsed);
-            textReady.store(true, std::memory_order_release);
-        }
+        // The device lets go of this bank when the song goes (SynthSlot::dropBank): it abandons
+        // the song first, and a bank added here before that goes as this lets go of the mutex.
+        addOwnBank(parsed);
+        textReady.store(true, std::memory_order_release);
         auto synth = slot->obtainFor(ahead.get(), replaced);
         if (!synth)
             return fail(synth.error());

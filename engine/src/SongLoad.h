@@ -52,14 +52,25 @@ struct SynthSlot {
     explicit SynthSlot(int rate)
         : sampleRate(rate)
     { }
-    // Held while the synthesiser is made, replaced or a song's samples are read into it.
+    // Held while the synthesiser is made, replaced or a song's samples are read into it; taken
+    // through SlotLock.
     std::mutex mutex;
     // Shared with the songs that play on it: one replaced goes with the last of them.
     std::shared_ptr<Synth> synth;
-    // The open song's own soundfont in `synth` (added at open(), or by the worker of a song read
-    // there), or -1: the synthesiser is not replaced while there is one.
+    // The open song's own soundfont in `synth` (added by the song's worker, or at open() without
+    // a render thread), or -1: the synthesiser is not replaced while there is one.
     int songBank = -1;
     int sampleRate;
+    // Set by the owner when `songBank` is to go while a worker holds `mutex`: it goes as that
+    // worker lets go of the mutex, or as the next holder takes it.
+    std::atomic<bool> bankGoes { false };
+
+    // Owner's thread, once the open song is abandoned: its own soundfont goes, now if no worker
+    // holds `mutex`, else as soon as one lets go of it. The owner does not wait for a worker
+    // reading samples (from a slow disk, for seconds).
+    void dropBank();
+    // Under `mutex`: removes the soundfont dropBank() could not.
+    void settle();
 
     // Under `mutex`: the synthesiser, made now if there is none yet (the soundfont is looked
     // for again each time, so one installed meanwhile is found).
@@ -80,6 +91,25 @@ struct SynthSlot {
 // samples in FluidSynth's sample cache until whoever lets go of this last frees it, and the
 // song's own worker finds them there instead of reading them again. Songs only: for anything
 // else (or a file that cannot be read) nothing is read, and open() says what is wrong with it.
+// Holds a slot's mutex. A song's soundfont let go of by dropBank() meanwhile goes as it is
+// taken and as it is let go of.
+class SlotLock {
+public:
+    explicit SlotLock(SynthSlot &slot)
+        : m_slot(slot)
+        , m_lock(slot.mutex)
+    {
+        slot.settle();
+    }
+    ~SlotLock() { m_slot.settle(); }
+    SlotLock(const SlotLock &) = delete;
+    SlotLock &operator=(const SlotLock &) = delete;
+
+private:
+    SynthSlot &m_slot;
+    std::lock_guard<std::mutex> m_lock;
+};
+
 class ReadAhead {
 public:
     // Owner's thread: starts reading `path` on a worker, or here when `onThisThread`.

@@ -369,6 +369,35 @@ class Keys(unittest.TestCase):
         _, status = os.waitpid(pid, 0)
         self.assertEqual(os.waitstatus_to_exitcode(status), 0)
 
+    def test_next_file_while_the_soundfont_is_slow(self):
+        # The first song's worker waits for a read of the soundfont (a slow disk) while it holds
+        # the synthesiser: n goes on to the next file all the same, and q still quits.
+        fonts = [f for f in ("/usr/share/sounds/sf2/default-GM.sf2",
+                             "/usr/share/sounds/sf2/TimGM6mb.sf2") if os.path.isfile(f)]
+        if not fonts:
+            self.skipTest("no General MIDI soundfont is installed")
+        with tempfile.TemporaryDirectory() as folder:
+            hold = os.path.join(folder, "hold")
+            os.mkfifo(hold)
+            pid, master = pty.fork()
+            if pid == 0:
+                os.execve(TDPLAY, [TDPLAY, "--output", "null", "--soundfont", fonts[0], SONG,
+                                   WAVE],
+                          dict(os.environ, LD_PRELOAD=READ_FAULT, TUNEDECK_READ_FAULT_FILE=fonts[0],
+                               TUNEDECK_READ_FAULT_AFTER="12", TUNEDECK_READ_FAULT_HOLD=hold))
+            waiting = os.open(hold, os.O_WRONLY)  # once a read of the soundfont waits
+            os.write(master, b"n")
+            output, name, end = b"", os.path.basename(WAVE).encode(), time.monotonic() + 20
+            while name not in output and select.select([master], [], [], end - time.monotonic())[0]:
+                output += os.read(master, 1024)
+            shown = name in output
+            os.write(master, b"q")
+            os.close(waiting)
+            output += read_to_end(master)
+            _, status = os.waitpid(pid, 0)
+            self.assertTrue(shown, "n waited for the soundfont: " + repr(output[-300:]))
+            self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+
     def test_setting_keys_show_on_the_status_line(self):
         # m lets every channel sound again, muted and soloed alike. F5 (ESC [ 1 5 ~), Shift+Left
         # and F1 are read whole: no digit in them mutes a channel, and none after s solos one. A
