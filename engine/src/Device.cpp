@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <semaphore>
@@ -224,7 +225,8 @@ struct Device::Impl {
         if (current->kind() != MediaKind::Wave)
             return current->render(out, frames);
         wavePasses += current->passesBegun();
-        current->playOn(now.loopCount == 0 || wavePasses + 1 < now.loopCount);
+        current->playOn(now.loopCount == 0 ? std::numeric_limits<int>::max()
+                                           : std::max(now.loopCount - wavePasses - 1, 0));
         // At 100 % the file is read directly; what the converter held from before that is stale.
         const bool convert = now.tempoPercent != 100;
         if (convert && !varispeedInUse)
@@ -235,6 +237,7 @@ struct Device::Impl {
             : current->render(out, frames);
         converterFull = convert && written == frames;
         emptyPass = emptyPass && written == 0;
+        wavePasses += current->passesBegun(); // a fast block may go through several
         if (written < frames && current->atEnd() && !current->failed() && !emptyPass
             && (now.loopCount == 0 || wavePasses + 1 < now.loopCount)) {
             ++wavePasses;

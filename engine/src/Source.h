@@ -59,11 +59,11 @@ public:
     {
         static_cast<void>(controls);
     }
-    // Render thread, before each block of a wave file: whether the file plays again from its
-    // start once the pass being played ends. A source may then go on into the next pass by
-    // itself, without a gap; passesBegun() counts the passes it began so since it was last
-    // asked (and since its last seek).
-    virtual void playOn(bool again) noexcept { static_cast<void>(again); }
+    // Render thread, before each block of a wave file: how many more times the file plays
+    // from its start after the pass being played (INT_MAX: for ever). A source may then go on
+    // into those passes by itself, without a gap; passesBegun() counts the passes it began so
+    // since it was last asked (and since its last seek).
+    virtual void playOn(int morePasses) noexcept { static_cast<void>(morePasses); }
     virtual int passesBegun() noexcept { return 0; }
     // Owner's thread: this source will not play again (another replaced it, or the device is
     // closing). Work done ahead for it on a thread of its own may stop now.

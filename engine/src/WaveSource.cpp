@@ -474,7 +474,7 @@ void WaveSource::restart(std::uint64_t seek)
 
 bool WaveSource::readsOn() const noexcept
 {
-    return m_readingOn && m_lengthMs >= 1000 && !readFailed();
+    return m_readingOn && m_lengthMs >= kReadOnMs && !readFailed();
 }
 
 std::uint64_t WaveSource::outputFramesOf(long long fileFrames) const noexcept
@@ -596,7 +596,7 @@ std::size_t WaveSource::take(float *out, std::size_t frames) noexcept
     // The next pass, read on into: played on into while the file plays again, else the end.
     const std::optional<std::uint64_t> passStart = nextPassStart();
     const std::uint64_t untilPass = passStart && *passStart > tail ? *passStart - tail : 0;
-    const bool endsAtPass = passStart && !m_playOn && untilPass <= count;
+    const bool endsAtPass = passStart && m_morePasses == 0 && untilPass <= count;
     if (endsAtPass)
         count = std::size_t(untilPass);
     const std::size_t at = std::size_t(tail % m_ringFrames);
@@ -615,6 +615,8 @@ std::size_t WaveSource::take(float *out, std::size_t frames) noexcept
         m_outFrames = tail - *passStart;
         m_nextPass.reset();
         ++m_passesBegun;
+        // The speed converter may take in more than one pass in a block.
+        m_morePasses -= m_morePasses > 0 ? 1 : 0;
     }
     if (count < frames) {
         const std::uint64_t end = m_end.load(std::memory_order_acquire);
@@ -641,9 +643,9 @@ std::optional<std::uint64_t> WaveSource::nextPassStart() noexcept
     }
 }
 
-void WaveSource::playOn(bool again) noexcept
+void WaveSource::playOn(int morePasses) noexcept
 {
-    m_playOn = again;
+    m_morePasses = morePasses;
 }
 
 int WaveSource::passesBegun() noexcept

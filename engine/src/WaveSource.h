@@ -59,8 +59,8 @@ inline constexpr int kMaxWaveRate = 768'000;
 // Loops: the decoder reads on from the file's start once it reaches the end, through the same
 // converter, and tells the render thread where in the ring the next pass begins; the render
 // thread plays on into it while the file is to play again (playOn), and else ends there. A file
-// shorter than a second is looped by the device's seek instead (too many of its passes would
-// fit in the ring).
+// shorter than kReadOnMs is looped by the device's seek instead (more of its passes would fit in
+// the ring than their starts can be told of).
 //
 // Every wait ends: the decoder looks again every few milliseconds while it has nothing to do; a
 // source whose decoder gives nothing for kStallSeconds while playing fails with Io. A file that
@@ -70,6 +70,9 @@ class WaveSource final : public Source {
 public:
     // Playing that long without a frame from the decoder fails the run.
     static constexpr int kStallSeconds = 5;
+    // The shortest file looped by reading on: the ring of frames then holds at most 42 starts
+    // of its passes, which m_passStarts has room for.
+    static constexpr std::uint32_t kReadOnMs = 100;
 
     // `offline`: no real-time output renders it, so render() waits for the decoder (at most
     // kStallSeconds) rather than giving silence: rendering to a file must not depend on the
@@ -93,7 +96,7 @@ public:
     bool failed() const noexcept override;
     Error::Code failure() const noexcept override;
     std::string failureDetail() const override;
-    void playOn(bool again) noexcept override;
+    void playOn(int morePasses) noexcept override;
     int passesBegun() noexcept override;
 
 private:
@@ -171,8 +174,8 @@ private:
     // Render thread -> decoder: it reads no frames of a serial older than this one.
     std::atomic<std::uint16_t> m_reading { 0 };
     // Decoder -> render thread: where each pass read on into begins (serial and ring frame, as
-    // answers are). Passes of a second or more: the ring holds no more of them than this.
-    SpscRing<std::uint64_t, 16> m_passStarts;
+    // answers are), kReadOnMs or longer: the ring of frames holds fewer than this.
+    SpscRing<std::uint64_t, 64> m_passStarts;
     std::atomic<int> m_failure { -1 }; // an Error::Code once failed
     std::atomic<bool> m_stalled { false };
 
@@ -205,7 +208,7 @@ private:
     std::uint64_t m_outFrames = 0; // frames played since the last seek
     std::uint64_t m_starved = 0; // frames asked for in a row and not given
     bool m_atEnd = false;
-    bool m_playOn = false; // as playOn() last said
+    int m_morePasses = 0; // as playOn() last said, less the passes begun since
     std::optional<std::uint64_t> m_nextPass; // popped from m_passStarts, not yet reached
     int m_passesBegun = 0;
 };

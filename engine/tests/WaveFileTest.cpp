@@ -239,35 +239,55 @@ TEST(WaveSamples, NoNumberIsSilence)
 }
 
 // A looped wave file's passes follow each other with no break: every block is whole up to the
-// last pass's end (a sound card would hear the rest of a block cut at a seam as silence), and
-// the tone goes on smoothly through each seam, resampled or not.
+// last pass's end (a sound card would hear the rest of a block cut at a seam as silence), the
+// tone goes on smoothly through each seam, resampled or not, and the file plays as many times
+// as asked, however many passes a block at four times the speed takes in (blocks as large as
+// tdplay's renders).
 TEST(WaveSamples, LoopedPassesFollowWithoutABreak)
 {
     const auto path = scratchWave("loop");
-    for (const int rate : { kOutputRate, 48000 }) {
-        SCOPED_TRACE(rate);
-        // 1.5 s of 440 Hz: whole periods, so the passes join without a step.
-        const std::int64_t frames = rate * 3 / 2;
+    // 440 Hz in whole periods, so the passes join without a step; short passes (a drum loop)
+    // many to a ring.
+    const struct {
+        int rate;
+        int ms;
+        int loops;
+        int percent;
+    } waves[] = { { kOutputRate, 1500, 3, 100 }, { 48000, 1500, 3, 100 },
+        { kOutputRate, 100, 60, 100 }, { 48000, 250, 20, 100 }, { kOutputRate, 100, 29, 400 } };
+    for (const auto &wave : waves) {
+        SCOPED_TRACE(testing::Message()
+            << wave.rate << " Hz, " << wave.ms << " ms at " << wave.percent << " %");
+        const std::int64_t frames = std::int64_t(wave.rate) * wave.ms / 1000;
         ASSERT_TRUE(testsupport::writeTone(path,
-            { .rate = rate, .frames = frames, .level = kAmplitude, .subtype = SF_FORMAT_FLOAT }));
+            { .rate = wave.rate,
+                .frames = frames,
+                .level = kAmplitude,
+                .subtype = SF_FORMAT_FLOAT }));
         Device device(nullptr, OutputMode::Offline);
         ASSERT_TRUE(device.open(path));
-        device.setLoopCount(3);
+        device.setLoopCount(wave.loops);
+        device.setTempoPercent(wave.percent);
         device.play();
-        std::vector<float> block(kBlockFrames * 2);
+        constexpr std::size_t kFrames = 4096;
+        std::vector<float> block(kFrames * 2);
         std::vector<float> sound;
         std::size_t cutBlocks = 0;
         while (device.isPlaying() && sound.size() < std::size_t(kOutputRate) * 20) {
             const std::size_t got = device.pump(block);
-            cutBlocks += got < kBlockFrames && device.isPlaying();
+            cutBlocks += got < kFrames && device.isPlaying();
             sound.insert(sound.end(), block.begin(), block.begin() + std::ptrdiff_t(2 * got));
         }
         EXPECT_EQ(cutBlocks, 0u);
-        EXPECT_NEAR(double(sound.size() / 2), 3.0 * double(frames) * kOutputRate / rate, 2.0);
+        EXPECT_NEAR(double(sound.size() / 2),
+            double(wave.loops) * double(frames) * kOutputRate / wave.rate * 100 / wave.percent,
+            2.0);
         float largestStep = 0;
         for (std::size_t i = 2; i + 2 < sound.size(); i += 2)
             largestStep = std::max(largestStep, std::abs(sound[i] - sound[i - 2]));
-        EXPECT_LT(largestStep, 2 * std::numbers::pi * 440 * kAmplitude / kOutputRate * 1.2 + 0.005);
+        const double hertz = 440.0 * wave.percent / 100;
+        EXPECT_LT(
+            largestStep, 2 * std::numbers::pi * hertz * kAmplitude / kOutputRate * 1.2 + 0.005);
     }
     std::filesystem::remove(path);
 }
