@@ -102,8 +102,3 @@ ssize_t pread(int fd, void *buffer, size_t count, off_t offset)
         holdAt(offset, count);
     return realPread(fd, buffer, count, offset);
 }
-
-ssize_t pread64(int fd, void *buffer, size_t count, off64_t offset)
-{
-    return pread(fd, buffer, count, offset);
-}
