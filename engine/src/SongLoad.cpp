@@ -37,8 +37,20 @@ Result<Synth *> SynthSlot::obtain()
 
 void SynthSlot::dropBank()
 {
-    // Marked first: a worker that holds the mutex now sees it as it lets go.
-    bankGoes.store(true, std::memory_order_release);
+    // Marked first: a worker that holds the mutex now sees the mark as it lets go (the fences
+    // here and in settleIfFree(): of the mark and the letting go, each side sees the other's).
+    bankGoes.store(true);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    std::unique_lock lock(mutex, std::try_to_lock);
+    if (lock.owns_lock())
+        settle();
+}
+
+void SynthSlot::settleIfFree()
+{
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (!bankGoes.load())
+        return;
     std::unique_lock lock(mutex, std::try_to_lock);
     if (lock.owns_lock())
         settle();

@@ -71,6 +71,8 @@ struct SynthSlot {
     void dropBank();
     // Under `mutex`: removes the soundfont dropBank() could not.
     void settle();
+    // Not under `mutex`: settle() if a bank is marked and no one holds the mutex.
+    void settleIfFree();
 
     // Under `mutex`: the synthesiser, made now if there is none yet (the soundfont is looked
     // for again each time, so one installed meanwhile is found).
@@ -85,12 +87,6 @@ struct SynthSlot {
     static void prepareAhead(const std::shared_ptr<SynthSlot> &slot);
 };
 
-// A song the device is likely to open next, made ready while another plays: a worker reads the
-// song and preloads a synthesiser of its own with it. When the song is opened, that synthesiser
-// takes over from the device's (SynthSlot::obtainFor); where it cannot, it holds the song's
-// samples in FluidSynth's sample cache until whoever lets go of this last frees it, and the
-// song's own worker finds them there instead of reading them again. Songs only: for anything
-// else (or a file that cannot be read) nothing is read, and open() says what is wrong with it.
 // Holds a slot's mutex. A song's soundfont let go of by dropBank() meanwhile goes as it is
 // taken and as it is let go of.
 class SlotLock {
@@ -101,15 +97,27 @@ public:
     {
         slot.settle();
     }
-    ~SlotLock() { m_slot.settle(); }
+    ~SlotLock()
+    {
+        m_slot.settle();
+        m_lock.unlock();
+        // dropBank() may have marked the bank after the settle above, and found the mutex held.
+        m_slot.settleIfFree();
+    }
     SlotLock(const SlotLock &) = delete;
     SlotLock &operator=(const SlotLock &) = delete;
 
 private:
     SynthSlot &m_slot;
-    std::lock_guard<std::mutex> m_lock;
+    std::unique_lock<std::mutex> m_lock;
 };
 
+// A song the device is likely to open next, made ready while another plays: a worker reads the
+// song and preloads a synthesiser of its own with it. When the song is opened, that synthesiser
+// takes over from the device's (SynthSlot::obtainFor); where it cannot, it holds the song's
+// samples in FluidSynth's sample cache until whoever lets go of this last frees it, and the
+// song's own worker finds them there instead of reading them again. Songs only: for anything
+// else (or a file that cannot be read) nothing is read, and open() says what is wrong with it.
 class ReadAhead {
 public:
     // Owner's thread: starts reading `path` on a worker, or here when `onThisThread`.
