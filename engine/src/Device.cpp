@@ -294,7 +294,6 @@ struct Device::Impl {
                 current->seekMs(lowOf(seekNow));
             appliedSeekSerial = highOf(seekNow);
             varispeed.reset();
-            wavePasses = 0;
             emptyPass = false;
         }
         if (!current) {

@@ -337,7 +337,6 @@ void MidiSource::seekMs(std::uint32_t positionMs) noexcept
             - events.begin());
     }
     restartAt(index, positionMs, frameAt(targetUs, m_sampleRate));
-    m_passes = 0;
 }
 
 void MidiSource::restartAt(

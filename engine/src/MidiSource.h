@@ -141,7 +141,7 @@ private:
     std::size_t m_loopIndex = 0; // first event of the loop
     std::uint64_t m_loopTick = 0;
     std::uint64_t m_loopEndFrame = 0;
-    int m_passes = 0; // loop passes completed since the last seek
+    int m_passes = 0; // loop passes completed (a seek moves within the pass playing)
     // The loop's end lay ahead (or right here) where the last seek or jump landed, or where
     // passes to come were asked for while none were: only playing on to it from there repeats.
     bool m_loopEndAhead = true;

@@ -432,6 +432,32 @@ TEST_F(ListenerControls, LoopsRepeatTheMarkedPartWithItsStateRestored)
         EXPECT_EQ(jumps, std::max(row.count, 1) - 1); // for ever: none, or it would not end
     }
 
+    // A seek in the second of three passes moves within it: the pass before still counts, and
+    // the file ends after the third.
+    for (const auto &file :
+        { tone("pass.wav", 440.0, 1000),
+            song("pass.mid", dryTrack().noteOn(0, 0, 60, 100).noteOff(960, 0, 60).endOfTrack()) }) {
+        SCOPED_TRACE(file.filename().string());
+        ASSERT_TRUE(device.open(file));
+        device.setLoopCount(3);
+        device.play();
+        std::vector<float> block(kBlockFrames * 2);
+        std::size_t frames = 0;
+        std::uint32_t last = 0, soughtAt = 0;
+        bool again = false;
+        while (device.isPlaying() && frames < kRate * 10) {
+            frames += device.pump(block);
+            again = again || device.positionMs() < last;
+            last = device.positionMs();
+            if (again && soughtAt == 0 && last >= 500) {
+                soughtAt = last;
+                ASSERT_TRUE(device.seekMs(200));
+                device.play();
+            }
+        }
+        EXPECT_NEAR(double(frames), double((2800 + soughtAt) * kRate / 1000), 2.0 * kBlockFrames);
+    }
+
     // For ever: still playing long after the end, until the loop is turned off.
     ASSERT_TRUE(device.open(song("ever.mid", marked(markerStart, markerEnd))));
     device.setLoopCount(Device::kLoopForever);

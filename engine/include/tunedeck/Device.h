@@ -202,7 +202,8 @@ public:
     // loop's end that many times, each time from the loop's start restored as a seek restores
     // it, then on to its end. The file's end comes (and Notice::Finished) after the last pass.
     // Only playing on to the loop's end repeats: from a seek past it, or a count set while
-    // playing past it, the song plays on to its end.
+    // playing past it, the song plays on to its end. A seek moves within the pass being played:
+    // the passes played before it still count.
     virtual void setLoopCount(int count);
     virtual int loopCount() const;
 
