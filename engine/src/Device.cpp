@@ -94,7 +94,6 @@ struct Device::Impl {
     std::unique_ptr<Output> output;
     std::mutex outputMutex;
     std::uint32_t outputGeneration = 0; // counts the outputs opened, under outputMutex
-    std::string streamName; // the open file's name, for the output's stream
     SongText text; // what the open file says about itself, unless its source reads the file
     // The synthesiser, made on a worker after prepare() or at the first song.
     std::shared_ptr<SynthSlot> synth;
@@ -195,6 +194,9 @@ struct Device::Impl {
     // True while an output exists for the notice thread to watch; owner -> notice thread.
     std::atomic<bool> watching { false };
     std::thread noticeThread;
+    // Owner's thread: closes the output close() let go of; the next close and the destructor
+    // wait for it.
+    std::thread closing;
 
     // Output gain for every block, 1 for unchanged samples. Owner -> render thread.
     std::atomic<float> volume { 1.0f };
@@ -466,9 +468,10 @@ struct Device::Impl {
         seekRequest.store(pack(seekSerial, positionMs), std::memory_order_release);
     }
 
-    // Owner's thread. Takes the output away from the render and notice threads and closes it;
-    // a hand-over still pending is completed by the owner.
-    void closeOutput()
+    // Owner's thread. Takes the output away from the render and notice threads and closes it
+    // (`aside`: on the thread `closing`, as closing waits for the sound server); a hand-over
+    // still pending is completed by the owner.
+    void closeOutput(bool aside = false)
     {
         std::unique_ptr<Output> old;
         {
@@ -482,7 +485,15 @@ struct Device::Impl {
         // No render thread now: the owner takes any hand-over still pending itself.
         applySwap();
         collectRetired();
-        old.reset();
+        if (!aside)
+            return;
+        if (closing.joinable())
+            closing.join();
+        try {
+            closing = std::thread([gone = std::move(old)]() mutable { gone.reset(); });
+        } catch (const std::system_error &) {
+            // No thread to be had: closed here.
+        }
     }
 
     // Owner's thread, OutputMode::Sdl: replaces the output by a new one for the open file, so
@@ -490,7 +501,7 @@ struct Device::Impl {
     Result<void> reopenOutput()
     {
         closeOutput();
-        auto opened = openSdlOutput(sampleRate, streamName);
+        auto opened = openSdlOutput(sampleRate);
         if (!opened)
             return opened.error();
         {
@@ -513,8 +524,9 @@ struct Device::Impl {
 
     bool outputGone() const { return !output || output->lost(); }
 
-    // Owner's thread: an output for `path` to play through, when it needs one of its own.
-    Result<void> prepareOutput(const std::filesystem::path &path)
+    // Owner's thread: an output for the file opened to play through: the one open, else a new
+    // one (none yet, or the one there was lost).
+    Result<void> prepareOutput()
     {
         if (mode == OutputMode::Null && !output) {
             {
@@ -525,9 +537,10 @@ struct Device::Impl {
             output->start(&Impl::renderCallback, this);
             startWatching();
         }
-        if (mode != OutputMode::Sdl)
+        // One stream plays file after file: closing one waits for the sound server (half a
+        // second with PulseAudio), which a change of song would spend on the owner's thread.
+        if (mode != OutputMode::Sdl || !outputGone())
             return {};
-        streamName = path.filename().string();
         return reopenOutput();
     }
 
@@ -568,7 +581,7 @@ struct Device::Impl {
             return sniffed.error();
         const Sniffed &file = sniffed.value();
         if (file.container == Container::Wave) {
-            if (auto ready = prepareOutput(path); !ready)
+            if (auto ready = prepareOutput(); !ready)
                 return ready.error();
             auto wave = WaveSource::open(path, sampleRate, mode == OutputMode::Offline);
             if (!wave)
@@ -586,7 +599,7 @@ struct Device::Impl {
                 return MidiFile::parse(file.headSpan()).error();
             if (auto ready = checkSoundfont(); !ready)
                 return ready.error();
-            if (auto ready = prepareOutput(path); !ready)
+            if (auto ready = prepareOutput(); !ready)
                 return ready.error();
             return std::unique_ptr<Source>(std::make_unique<SongLoad>(path,
                 headerKind(file.headSpan()), synth, settings.transpose, std::move(readAhead)));
@@ -596,7 +609,7 @@ struct Device::Impl {
             return song.error();
         if (auto ready = checkSoundfont(); !ready)
             return ready.error();
-        if (auto ready = prepareOutput(path); !ready)
+        if (auto ready = prepareOutput(); !ready)
             return ready.error();
         text = song.value().text();
         return songSource(std::move(song).value(), std::move(readAhead));
@@ -631,6 +644,8 @@ Device::~Device()
     Impl &d = *m_impl;
     d.takeAhead();
     d.closeOutput();
+    if (d.closing.joinable())
+        d.closing.join();
     d.noticeStop.store(true, std::memory_order_release);
     d.noticeReady.release();
     d.noticeThread.join();
@@ -711,7 +726,7 @@ void Device::close()
     }
     // Nothing left to play: the stream leaves the sound server until the next file.
     if (d.mode == OutputMode::Sdl)
-        d.closeOutput();
+        d.closeOutput(true);
 }
 
 const SongText &Device::text() const

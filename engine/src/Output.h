@@ -26,12 +26,12 @@ public:
     virtual bool lost() const { return false; }
 };
 
-// The default sound device through SDL2, as one stream called `streamName` (what the desktop's
-// volume mixer shows beside the application's name). The stream always runs at `sampleRate`.
+// The default sound device through SDL2, as one stream the desktop's volume mixer shows as
+// Tunedeck's. The stream always runs at `sampleRate`.
 // Fails with NoOutput and SDL's own message when no device can be opened. After an output was
 // lost, the next open while no other output is open reconnects SDL to the sound system, so a
 // restarted sound server is found again.
-Result<std::unique_ptr<Output>> openSdlOutput(int sampleRate, const std::string &streamName);
+Result<std::unique_ptr<Output>> openSdlOutput(int sampleRate);
 // A clock-driven output that discards the sound at real-time pace, block by block.
 std::unique_ptr<Output> openNullOutput(int sampleRate);
 

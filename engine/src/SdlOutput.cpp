@@ -90,32 +90,6 @@ void stopSdlAudio(SdlAudio &audio)
     audio.started = false;
 }
 
-// PulseAudio refuses a stream name that is not UTF-8; bytes that are not are shown as '?'.
-std::string validUtf8(const std::string &text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80 ? 1
-            : (lead >> 5) == 6           ? 2
-            : (lead >> 4) == 14          ? 3
-            : (lead >> 3) == 30          ? 4
-                                         : 0;
-        bool valid = length != 0 && i + length <= text.size();
-        for (std::size_t k = 1; valid && k < length; ++k)
-            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-        if (valid && lead >= 0x20 && lead != 0x7F) {
-            out.append(text, i, length);
-            i += length;
-        } else {
-            out += '?';
-            ++i;
-        }
-    }
-    return out;
-}
-
 class SdlOutput final : public Output {
 public:
     SdlOutput() = default;
@@ -134,10 +108,9 @@ public:
 
     // Opens the default device paused; the callback gets this object's address. The caller
     // holds SDL's mutex and has started the subsystem.
-    bool open(int sampleRate, const std::string &streamName, std::string &failure)
+    bool open(int sampleRate, std::string &failure)
     {
-        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME,
-            streamName.empty() ? kApplicationName : validUtf8(streamName).c_str());
+        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, kApplicationName);
         SDL_AudioSpec wanted {};
         wanted.freq = sampleRate;
         wanted.format = AUDIO_F32SYS;
@@ -222,7 +195,7 @@ Error noOutput(const std::string &failure)
 
 } // namespace
 
-Result<std::unique_ptr<Output>> openSdlOutput(int sampleRate, const std::string &streamName)
+Result<std::unique_ptr<Output>> openSdlOutput(int sampleRate)
 {
     SdlAudio &audio = sdlAudio();
     std::lock_guard lock(audio.mutex);
@@ -235,7 +208,7 @@ Result<std::unique_ptr<Output>> openSdlOutput(int sampleRate, const std::string 
         return noOutput(failure);
     }
     auto output = std::make_unique<SdlOutput>();
-    bool opened = output->open(sampleRate, streamName, failure);
+    bool opened = output->open(sampleRate, failure);
     if (!opened && !startedNow && audio.openOutputs == 0) {
         // A start made before the sound server went away: start again and try once more.
         stopSdlAudio(audio);
@@ -243,7 +216,7 @@ Result<std::unique_ptr<Output>> openSdlOutput(int sampleRate, const std::string 
             audio.stale.store(true);
             return noOutput(failure);
         }
-        opened = output->open(sampleRate, streamName, failure);
+        opened = output->open(sampleRate, failure);
     }
     if (!opened) {
         audio.stale.store(true);

@@ -59,7 +59,7 @@ private Q_SLOTS:
         QTest::mouseClick(m_form->PlayButt, Qt::LeftButton);
         QCOMPARE(state(), QStringLiteral("Playing"));
         QVERIFY2(waitUntil([] {
-            return sinkInputs().find("media.name = \"first.wav\"") != std::string::npos;
+            return sinkInputs().find("media.name = \"Tunedeck\"") != std::string::npos;
         }),
             "the song did not reach the server");
 
@@ -91,7 +91,7 @@ private Q_SLOTS:
         QTest::mouseClick(m_form->PlayButt, Qt::LeftButton);
         QCOMPARE(state(), QStringLiteral("Playing"));
         QVERIFY2(waitUntil([] {
-            return sinkInputs().find("media.name = \"first.wav\"") != std::string::npos;
+            return sinkInputs().find("media.name = \"Tunedeck\"") != std::string::npos;
         }),
             "the Play after the restart did not reach the new server");
         QCOMPARE(boxes.boxes().size(), 2);
