@@ -501,6 +501,10 @@ struct Device::Impl {
     Result<void> reopenOutput()
     {
         closeOutput();
+        // The stream close() let go of first: a device that takes one stream at a time (SDL's
+        // dummy driver, an ALSA card without a mixer) refuses another while it is open.
+        if (closing.joinable())
+            closing.join();
         auto opened = openSdlOutput(sampleRate);
         if (!opened)
             return opened.error();
