@@ -194,8 +194,8 @@ struct Device::Impl {
     // True while an output exists for the notice thread to watch; owner -> notice thread.
     std::atomic<bool> watching { false };
     std::thread noticeThread;
-    // Owner's thread: closes the output close() let go of; the next close and the destructor
-    // wait for it.
+    // Owner's thread: closes the output close() let go of; the next close, an open that needs a
+    // new output, and the destructor wait for it.
     std::thread closing;
 
     // Output gain for every block, 1 for unchanged samples. Owner -> render thread.

@@ -30,9 +30,9 @@ struct MediaInfo {
 enum class OutputMode {
     // Sdl, or Null when TUNEDECK_OUTPUT=null. Never the null output for want of a sound card.
     Auto,
-    // The default sound device through SDL, opened afresh for every file (as one stream named
-    // after the file) and closed by close(); open() fails with NoOutput when none can be opened,
-    // and play() tries a new output when the one the file was opened with has gone away.
+    // The default sound device through SDL, as one stream named "Tunedeck" that the first open()
+    // opens, the files after it play on, and close() closes; open() fails with NoOutput when none
+    // can be opened, and open() and play() try a new output when the one there has gone away.
     Sdl,
     // A clock-driven output that discards the sound in real time.
     Null,
@@ -78,10 +78,11 @@ struct ChannelState {
 // (in the player: the UI thread). Commands take effect on the render thread at its next block;
 // positionMs() and lengthMs() read atomics and never wait. open() and close() hand the new file
 // over without waiting for the render thread, and the render thread's work per block is bounded
-// whatever the file holds; on the SDL output, where each file has a stream of its own, opening and
-// closing a file also closes the previous stream, which waits for SDL's thread to finish its
-// block. The listener is called on the notice thread, never on the render thread and never after
-// the destructor has returned.
+// whatever the file holds. On the SDL output, close() stops the stream, which waits for SDL's
+// thread to finish its block, and closes it on a thread of its own (closing waits for the sound
+// server); an open() that needs a new stream meanwhile, and the destructor, wait for that close.
+// The listener is called on the notice thread, never on the render thread and never after the
+// destructor has returned.
 //
 // Every member is virtual so that a program can load the engine as a module after its window
 // shows (dlopen, MakeDevice below) and call it without linking the audio libraries.
