@@ -17,6 +17,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -40,6 +41,10 @@ constexpr int kDefaultSampleRate = 44100;
 constexpr std::size_t kNoticeRingSize = 64;
 // How often the notice thread, when idle, checks that the sound device is still there.
 constexpr auto kOutputCheckInterval = std::chrono::milliseconds(500);
+// How long the stream stays with the sound server after a close, for an open to take back: a
+// stream's close waits for PulseAudio for half a second or more, which a Play soon after a Stop
+// would spend on the owner's thread.
+constexpr auto kOutputRest = std::chrono::seconds(3);
 // Songs larger than this are read on a thread of their own while open() returns: a real song of
 // a megabyte parses in a few milliseconds, a file of millions of events takes most of a second.
 constexpr std::uintmax_t kReadAtOnceBytes = std::uintmax_t { 1 } << 20;
@@ -194,9 +199,13 @@ struct Device::Impl {
     // True while an output exists for the notice thread to watch; owner -> notice thread.
     std::atomic<bool> watching { false };
     std::thread noticeThread;
-    // Owner's thread: closes the output close() let go of; the next close, an open that needs a
-    // new output, and the destructor wait for it.
+    // Owner's thread: keeps the output close() let go of for kOutputRest, then closes it. An
+    // open meanwhile takes it back; one after it, the next close and the destructor wait for
+    // the close.
     std::thread closing;
+    std::mutex restMutex;
+    std::condition_variable restEnded;
+    std::unique_ptr<Output> resting; // under restMutex
 
     // Output gain for every block, 1 for unchanged samples. Owner -> render thread.
     std::atomic<float> volume { 1.0f };
@@ -469,8 +478,8 @@ struct Device::Impl {
     }
 
     // Owner's thread. Takes the output away from the render and notice threads and closes it
-    // (`aside`: on the thread `closing`, as closing waits for the sound server); a hand-over
-    // still pending is completed by the owner.
+    // (`aside`: stopped, and closed by the thread `closing` unless taken back in time, as closing
+    // waits for the sound server); a hand-over still pending is completed by the owner.
     void closeOutput(bool aside = false)
     {
         std::unique_ptr<Output> old;
@@ -487,30 +496,62 @@ struct Device::Impl {
         collectRetired();
         if (!aside)
             return;
-        if (closing.joinable())
-            closing.join();
+        takeResting(); // none: an open takes it back before there is another
+        {
+            std::lock_guard lock(restMutex);
+            resting = std::move(old);
+        }
         try {
-            closing = std::thread([gone = std::move(old)]() mutable { gone.reset(); });
+            closing = std::thread([this] { restThenClose(); });
         } catch (const std::system_error &) {
             // No thread to be had: closed here.
+            std::lock_guard lock(restMutex);
+            old = std::move(resting);
         }
     }
 
-    // Owner's thread, OutputMode::Sdl: replaces the output by a new one for the open file, so
-    // a sound server that went away and came back is found again.
+    // The thread `closing`.
+    void restThenClose()
+    {
+        std::unique_ptr<Output> gone; // closed last, with the lock let go of
+        std::unique_lock lock(restMutex);
+        restEnded.wait_for(lock, kOutputRest, [this] { return !resting; });
+        gone = std::move(resting);
+    }
+
+    // Owner's thread: the output close() let go of, taken back from its rest, or null once its
+    // close has begun. A close under way is waited for: a device that takes one stream at a time
+    // (SDL's dummy driver, an ALSA card without a mixer) refuses another while it is open.
+    std::unique_ptr<Output> takeResting()
+    {
+        std::unique_ptr<Output> back;
+        {
+            std::lock_guard lock(restMutex);
+            back = std::move(resting);
+        }
+        restEnded.notify_one();
+        if (closing.joinable())
+            closing.join();
+        return back;
+    }
+
+    // Owner's thread, OutputMode::Sdl: replaces the output by the one close() let go of, or by
+    // a new one for the open file, so a sound server that went away and came back is found again.
     Result<void> reopenOutput()
     {
         closeOutput();
-        // The stream close() let go of first: a device that takes one stream at a time (SDL's
-        // dummy driver, an ALSA card without a mixer) refuses another while it is open.
-        if (closing.joinable())
-            closing.join();
-        auto opened = openSdlOutput(sampleRate);
-        if (!opened)
-            return opened.error();
+        auto next = takeResting();
+        if (next && next->lost())
+            next.reset();
+        if (!next) {
+            auto opened = openSdlOutput(sampleRate);
+            if (!opened)
+                return opened.error();
+            next = std::move(opened).value();
+        }
         {
             std::lock_guard lock(outputMutex);
-            output = std::move(opened).value();
+            output = std::move(next);
             ++outputGeneration;
         }
         outputLost.store(false, std::memory_order_relaxed);
@@ -648,8 +689,7 @@ Device::~Device()
     Impl &d = *m_impl;
     d.takeAhead();
     d.closeOutput();
-    if (d.closing.joinable())
-        d.closing.join();
+    d.takeResting(); // closed here
     d.noticeStop.store(true, std::memory_order_release);
     d.noticeReady.release();
     d.noticeThread.join();

@@ -21,8 +21,8 @@ public:
     virtual void start(RenderFunction render, void *context) = 0;
     // Returns once `render` is no longer running and will not be called again. Owner's thread.
     virtual void stop() = 0;
-    // True when the sound device has gone away (unplugged, its server stopped) while started, so
-    // `render` is no longer called. Any thread.
+    // True when the sound device has gone away (unplugged, its server stopped) since it was
+    // opened, so `render` is no longer called. Any thread.
     virtual bool lost() const { return false; }
 };
 

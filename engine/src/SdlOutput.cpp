@@ -157,9 +157,9 @@ public:
 
     bool lost() const override
     {
-        // SDL reports a device that disappeared as stopped; ours is otherwise always playing.
-        const bool gone
-            = m_running.load() && SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED;
+        // SDL reports a device that disappeared as stopped; ours is otherwise playing or paused
+        // (SDL goes on feeding a paused one silence, so its loss shows too).
+        const bool gone = SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED;
         if (gone)
             sdlAudio().stale.store(true);
         return gone;

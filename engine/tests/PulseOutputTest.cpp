@@ -249,8 +249,9 @@ TEST_F(PulseOutputTest, SongsAndWavesAreHeardForTheirLength)
     }
 }
 
-// The stream shows in the server's mixer as Tunedeck's, and plays the next file too (closing a
-// stream waits for the server: half a second here, which a change of song would spend). When
+// The stream shows in the server's mixer as Tunedeck's, and plays the next file too, also after
+// a Stop (closing a stream waits for the server: half a second here, which a change of song or
+// a Play after Stop would spend). When
 // the server dies mid-song the run fails and says why; a play while it is down fails with the
 // audio library's reason; once a server is back, the next play reaches it without a new device.
 TEST_F(PulseOutputTest, LostServerFailsThePlayAndTheNextPlayFindsTheNewOne)
@@ -267,6 +268,11 @@ TEST_F(PulseOutputTest, LostServerFailsThePlayAndTheNextPlayFindsTheNewOne)
     const auto streams = [] { return capture("pactl list short sink-inputs | cut -f1"); };
     const auto first = streams();
     ASSERT_TRUE(device.open(tone("next song.wav", 8000)));
+    device.play();
+    EXPECT_EQ(streams(), first);
+    // A Stop and a Play soon after it, as the same.
+    device.close();
+    ASSERT_TRUE(device.open(tone("after stop.wav", 8000)));
     device.play();
     EXPECT_EQ(streams(), first);
 
