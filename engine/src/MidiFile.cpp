@@ -109,7 +109,7 @@ private:
         std::size_t statusAt, std::uint16_t track);
     void keep(const MidiEvent &event, std::uint16_t track);
     void noteBank(std::uint64_t body, std::uint64_t end);
-    void readBankOffset(std::uint64_t pos, std::uint64_t end);
+    void readInfo(std::uint64_t pos, std::uint64_t end);
     static std::string trackLabel(std::uint16_t track);
     VarLen readVarLen(std::size_t &pos, std::size_t end, std::uint32_t &value) const;
     void mergeRuns();
@@ -135,6 +135,7 @@ private:
     // Where each track's payload starts in the song's payload: the track of a meta event.
     std::vector<std::uint32_t> m_trackPayloads;
     std::optional<MidiEvent> m_titleEvent;
+    RiffInfo m_info;
     bool m_hasDls = false;
     bool m_bankCut = false; // a SoundFont bank the file ends inside of
 };
@@ -206,7 +207,7 @@ Result<void> MidiParser::parseRiff()
         } else if (hasTag(m_input, pos, "RIFF")) {
             noteBank(body, end);
         } else if (hasTag(m_input, pos, "LIST") && hasTag(m_input, body, "INFO")) {
-            readBankOffset(body + 4, end);
+            readInfo(body + 4, end);
         }
         pos = body + length + (length & 1);
     }
@@ -237,15 +238,23 @@ void MidiParser::noteBank(std::uint64_t body, std::uint64_t end)
     }
 }
 
-// The DBNK chunk of an RMID INFO list: the bank offset of the file's own soundfont, 0 to 127.
-void MidiParser::readBankOffset(std::uint64_t pos, std::uint64_t end)
+// An RMID INFO list: the bank offset of the file's own soundfont (DBNK, 0 to 127), and the
+// song's name, artist and copyright (INAM, IART, ICOP).
+void MidiParser::readInfo(std::uint64_t pos, std::uint64_t end)
 {
     while (pos + kChunkHeaderBytes <= end) {
         const std::uint32_t length = le32(m_input, pos + 4);
-        if (hasTag(m_input, pos, "DBNK") && length >= 2 && pos + kChunkHeaderBytes + 2 <= end) {
-            const std::size_t at = pos + kChunkHeaderBytes;
+        const std::size_t at = pos + kChunkHeaderBytes;
+        if (hasTag(m_input, pos, "DBNK") && length >= 2 && at + 2 <= end) {
             const int offset = m_input[at] | m_input[at + 1] << 8;
             m_file.m_bankOffset = offset <= 127 ? offset : 1;
+        }
+        for (auto [tag, text] : { std::pair { "INAM", &m_info.title }, { "IART", &m_info.artist },
+                 { "ICOP", &m_info.copyright } }) {
+            if (hasTag(m_input, pos, tag) && at <= end) {
+                const auto bytes = m_input.subspan(at, std::min<std::uint64_t>(length, end - at));
+                text->assign(bytes.begin(), bytes.end());
+            }
         }
         pos += kChunkHeaderBytes + std::uint64_t { length } + (length & 1);
     }
@@ -537,7 +546,7 @@ void MidiParser::finish()
         m_file.m_lengthMs = m_file.m_tempoMap.tickToMs(events.back().tick());
     }
     m_file.m_text = readMidiText(
-        m_file, m_titleEvent ? &*m_titleEvent : nullptr, m_trackPayloads, m_karaokeName);
+        m_file, m_titleEvent ? &*m_titleEvent : nullptr, m_trackPayloads, m_karaokeName, m_info);
     if (!m_file.m_bank.empty()) {
         m_file.m_text.note = "plays with its own SoundFont bank (bank offset "
             + std::to_string(m_file.m_bankOffset) + ") over the default soundfont";

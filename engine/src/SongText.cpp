@@ -330,7 +330,7 @@ LyricLine lyricLineAt(const SongText &text, std::int64_t timeUs)
 // then the artist and other '@' lines are about the file. A file named .kar without the header,
 // and without lyric events, has its words in its text events all the same.
 SongText readMidiText(const MidiFile &file, const MidiEvent *firstTrackName,
-    std::span<const std::uint32_t> trackPayloads, bool karaokeName)
+    std::span<const std::uint32_t> trackPayloads, bool karaokeName, const RiffInfo &info)
 {
     SongText text;
     const CodePage page = codePageOf(file);
@@ -391,6 +391,11 @@ SongText readMidiText(const MidiFile &file, const MidiEvent *firstTrackName,
     if (!words && fromLyrics.empty())
         words = most(unmarked);
     text.lyrics = words ? words->take() : fromLyrics.take();
+    for (auto [field, stored] : { std::pair { &text.title, &info.title },
+             { &text.artist, &info.artist }, { &text.copyright, &info.copyright } }) {
+        if (field->empty())
+            *field = trimmed(textFromBytes(*stored, page));
+    }
     return text;
 }
 

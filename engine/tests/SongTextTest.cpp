@@ -242,6 +242,30 @@ TEST(MidiText, KaraokeTextEventsAreTheLyrics)
     }
 }
 
+// An RMI file's INFO list gives the title, artist and copyright its song's events leave out.
+TEST(MidiText, RmiInfoListFillsWhatTheEventsLeaveOut)
+{
+    const auto textOfRmi = [](const TrackWriter &track, const char *name) {
+        const auto song
+            = MidiFile::parse(testsupport::wrapRmi(SmfWriter(0, 480).track(track).bytes(), name, {},
+                { { "IART", "The Players" }, { "ICOP", "(c) 1999 " } }));
+        EXPECT_TRUE(song.ok());
+        return song.ok() ? song.value().text() : SongText {};
+    };
+    const SongText info = textOfRmi(TrackWriter().noteOn(0, 0, 60, 90).endOfTrack(480), "Caf\xe9");
+    EXPECT_EQ(info.title, "Café");
+    EXPECT_EQ(info.artist, "The Players");
+    EXPECT_EQ(info.copyright, "(c) 1999");
+    const SongText own = textOfRmi(TrackWriter()
+                                       .text(0, kName, "Own title")
+                                       .text(0, kCopyright, "Own copyright")
+                                       .endOfTrack(480),
+        "Info title");
+    EXPECT_EQ(own.title, "Own title");
+    EXPECT_EQ(own.artist, "The Players");
+    EXPECT_EQ(own.copyright, "Own copyright");
+}
+
 // Title, artist and copyright of a wave file's INFO list, through the device's probe and open.
 TEST(WaveText, InfoListGivesTitleAndArtist)
 {

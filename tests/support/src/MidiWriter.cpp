@@ -214,21 +214,28 @@ Bytes SmfWriter::bytes() const
     return out;
 }
 
-Bytes wrapRmi(
-    std::span<const std::uint8_t> smf, std::string_view name, std::span<const std::uint8_t> display)
+Bytes wrapRmi(std::span<const std::uint8_t> smf, std::string_view name,
+    std::span<const std::uint8_t> display,
+    std::initializer_list<std::pair<const char *, std::string_view>> tags)
 {
     Bytes body;
     appendTag(body, "RMID");
-    if (!name.empty()) {
+    if (!name.empty() || tags.size() != 0) {
         Bytes info;
         appendTag(info, "INFO");
-        appendTag(info, "INAM");
-        Bytes text(name.begin(), name.end());
-        text.push_back(0);
-        appendLe32(info, static_cast<std::uint32_t>(text.size()));
-        append(info, text);
-        if (text.size() & 1)
-            info.push_back(0);
+        const auto add = [&info](const char *tag, std::string_view value) {
+            appendTag(info, tag);
+            Bytes text(value.begin(), value.end());
+            text.push_back(0);
+            appendLe32(info, static_cast<std::uint32_t>(text.size()));
+            append(info, text);
+            if (text.size() & 1)
+                info.push_back(0);
+        };
+        if (!name.empty())
+            add("INAM", name);
+        for (const auto &[tag, value] : tags)
+            add(tag, value);
         appendTag(body, "LIST");
         appendLe32(body, static_cast<std::uint32_t>(info.size()));
         append(body, info);

@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Writes MIDI files for test fixtures: well-formed ones event by event, and deliberately broken
@@ -84,10 +86,11 @@ private:
 };
 
 // An RMID file holding `smf` in its data chunk (padded to an even length), after an INFO list
-// with a name when `name` is not empty, as real .rmi files carry one, and after a DISP chunk
-// holding `display` (padded too) when that is not empty.
+// with a name when `name` is not empty, as real .rmi files carry one, and the `tags` given (tag,
+// text), and after a DISP chunk holding `display` (padded too) when that is not empty.
 Bytes wrapRmi(std::span<const std::uint8_t> smf, std::string_view name = "Tunedeck test",
-    std::span<const std::uint8_t> display = {});
+    std::span<const std::uint8_t> display = {},
+    std::initializer_list<std::pair<const char *, std::string_view>> tags = {});
 
 // Writes `bytes` to `path`, replacing it; returns false when the file cannot be written.
 bool writeFile(const std::filesystem::path &path, std::span<const std::uint8_t> bytes);
