@@ -200,8 +200,8 @@ struct Device::Impl {
     std::atomic<bool> watching { false };
     std::thread noticeThread;
     // Owner's thread: keeps the output close() let go of for kOutputRest, then closes it. An
-    // open meanwhile takes it back; one after it, the next close and the destructor wait for
-    // the close.
+    // open meanwhile takes it back; an open during the close, the next close and the destructor
+    // wait for that close.
     std::thread closing;
     std::mutex restMutex;
     std::condition_variable restEnded;
