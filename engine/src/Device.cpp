@@ -768,7 +768,8 @@ void Device::close()
         d.text = {};
         d.dropSongBank();
     }
-    // Nothing left to play: the stream leaves the sound server until the next file.
+    // Nothing left to play: the stream leaves the sound server a few seconds from now, unless a
+    // file is opened before then.
     if (d.mode == OutputMode::Sdl)
         d.closeOutput(true);
 }

@@ -251,9 +251,9 @@ TEST_F(PulseOutputTest, SongsAndWavesAreHeardForTheirLength)
 
 // The stream shows in the server's mixer as Tunedeck's, and plays the next file too, also after
 // a Stop (closing a stream waits for the server: half a second here, which a change of song or
-// a Play after Stop would spend). When
-// the server dies mid-song the run fails and says why; a play while it is down fails with the
-// audio library's reason; once a server is back, the next play reaches it without a new device.
+// a Play after Stop would spend). When the server dies mid-song the run fails and says why; a
+// play while it is down fails with the audio library's reason; once a server is back, the next
+// play reaches it without a new device.
 TEST_F(PulseOutputTest, LostServerFailsThePlayAndTheNextPlayFindsTheNewOne)
 {
     NoticeCatcher notices;

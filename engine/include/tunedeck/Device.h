@@ -31,8 +31,9 @@ enum class OutputMode {
     // Sdl, or Null when TUNEDECK_OUTPUT=null. Never the null output for want of a sound card.
     Auto,
     // The default sound device through SDL, as one stream named "Tunedeck" that the first open()
-    // opens, the files after it play on, and close() closes; open() fails with NoOutput when none
-    // can be opened, and open() and play() try a new output when the one there has gone away.
+    // opens, the files after it play on, and close() lets go of (an open() within seconds takes it
+    // back); open() fails with NoOutput when none can be opened, and open() and play() try a new
+    // output when the one there has gone away.
     Sdl,
     // A clock-driven output that discards the sound in real time.
     Null,
@@ -79,8 +80,9 @@ struct ChannelState {
 // positionMs() and lengthMs() read atomics and never wait. open() and close() hand the new file
 // over without waiting for the render thread, and the render thread's work per block is bounded
 // whatever the file holds. On the SDL output, close() stops the stream, which waits for SDL's
-// thread to finish its block, and closes it on a thread of its own (closing waits for the sound
-// server); an open() that needs a new stream meanwhile, and the destructor, wait for that close.
+// thread to finish its block, and leaves it for a few seconds to a thread of its own, which then
+// closes it (closing waits for the sound server); an open() before then takes it back, and an
+// open() during that close, and the destructor, wait for the close.
 // The listener is called on the notice thread, never on the render thread and never after the
 // destructor has returned.
 //
