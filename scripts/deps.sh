@@ -10,7 +10,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-    libfluidsynth-dev fluidsynth libsndfile1-dev libsamplerate0-dev libsdl2-dev
+    libfluidsynth-dev libglib2.0-dev fluidsynth libsndfile1-dev libsamplerate0-dev libsdl2-dev
     timgm6mb-soundfont fonts-liberation2 fonts-dejavu-core fonts-wine
     libgtest-dev libgmock-dev clang-format
     # The sanitizer presets build with clang: twice as fast as gcc with ASan and UBSan on.

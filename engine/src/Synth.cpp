@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <fluidsynth.h>
+#include <glib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -131,10 +132,17 @@ std::vector<std::filesystem::path> chosenSoundfonts(std::string_view chosen)
 void quietFluidSynth()
 {
     // FluidSynth prints warnings about soundfont quirks to stderr; nothing is logged in normal use.
+    // Nor are the complaints of libinstpatch, which reads DLS files for it, about a broken one
+    // (through GLib, without a domain of its own): the load fails, and the caller says so once.
     static std::once_flag once;
     std::call_once(once, [] {
         for (int level : { FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG })
             fluid_set_log_function(level, nullptr, nullptr);
+        g_log_set_handler(
+            nullptr,
+            GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE
+                | G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG),
+            [](const gchar *, GLogLevelFlags, const gchar *, gpointer) {}, nullptr);
     });
 }
 

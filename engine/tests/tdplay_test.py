@@ -118,6 +118,15 @@ class Statuses(unittest.TestCase):
         self.assertEqual(result.stderr.splitlines(),
                          ["tdplay: " + SONG + ": No General MIDI soundfont found (" + __file__
                           + " is not a soundfont (SoundFont 2 or 3, or DLS))"])
+        # Nor for a broken DLS file, which the library that reads DLS complains about.
+        with tempfile.TemporaryDirectory() as folder:
+            dls = os.path.join(folder, "broken.dls")
+            with open(dls, "wb") as broken:
+                broken.write(b"RIFF\xff\xff\x00\x00DLS junkjunk")
+            result = run("--soundfont", dls, "--output", "null", SONG)
+            self.assertEqual(result.stderr.splitlines(),
+                             ["tdplay: " + SONG + ": No General MIDI soundfont found (cannot load "
+                              + dls + ")"])
         # A chosen file's name is taken whole, ':' and all.
         installed = [f for f in ("/usr/share/sounds/sf2/TimGM6mb.sf2",
                                  "/usr/share/sounds/sf2/default-GM.sf2") if os.path.isfile(f)]
