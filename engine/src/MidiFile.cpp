@@ -251,7 +251,7 @@ void MidiParser::readInfo(std::uint64_t pos, std::uint64_t end)
         }
         for (auto [tag, text] : { std::pair { "INAM", &m_info.title }, { "IART", &m_info.artist },
                  { "ICOP", &m_info.copyright } }) {
-            if (hasTag(m_input, pos, tag) && at <= end) {
+            if (hasTag(m_input, pos, tag)) {
                 const auto bytes = m_input.subspan(at, std::min<std::uint64_t>(length, end - at));
                 text->assign(bytes.begin(), bytes.end());
             }
