@@ -352,7 +352,15 @@ fluid_settings_t *makeSilentSettings(int sampleRate)
 // A synthesiser whose loader tried first reads files through the callbacks above.
 fluid_synth_t *makeSynth(fluid_settings_t *settings)
 {
-    fluid_synth_t *synth = new_fluid_synth(settings);
+    // FluidSynth sets itself up for the process as its first synthesiser is made, and one made
+    // meanwhile on another thread (a song's, and the one read ahead for the next) does not wait
+    // for that: it would lack FluidSynth's default modulators (velocity, volume, pan, pitch
+    // bend). So the first is made alone, and any asked for meanwhile wait for it.
+    static std::once_flag first;
+    fluid_synth_t *synth = nullptr;
+    std::call_once(first, [&] { synth = new_fluid_synth(settings); });
+    if (!synth)
+        synth = new_fluid_synth(settings);
     if (!synth)
         return nullptr;
     if (fluid_sfloader_t *loader = new_fluid_defsfloader(settings)) {

@@ -1,5 +1,6 @@
 // Soundfonts loaded with only the presets a song chooses: the song sounds as with the whole font,
-// presets never chosen cost no memory, and broken preset parts are refused.
+// presets never chosen cost no memory, and broken preset parts are refused. Synthesisers made at
+// once are each set up whole.
 
 #include "SoundfontPresets.h"
 #include "tunedeck/MidiFile.h"
@@ -9,16 +10,21 @@
 #include "testsupport/ScratchDir.h"
 #include "testsupport/SoundfontWriter.h"
 
+#include <dlfcn.h>
 #include <fluidsynth.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <semaphore>
+#include <thread>
 #include <vector>
 
 using testsupport::SmfWriter;
@@ -29,6 +35,28 @@ using tunedeck::SoundfontPresets;
 namespace {
 
 constexpr int kRate = 44100;
+
+// FluidSynth calls rand() as it sets itself up for the process, before it sets its default
+// modulators. While held, the first call waits there until let go (or for a second).
+std::atomic<bool> g_randCalled { false };
+std::atomic<bool> g_holdRand { false };
+std::binary_semaphore g_randEntered { 0 };
+std::binary_semaphore g_randReleased { 0 };
+
+} // namespace
+
+extern "C" int rand() noexcept
+{
+    g_randCalled = true;
+    if (g_holdRand.exchange(false)) {
+        g_randEntered.release();
+        static_cast<void>(g_randReleased.try_acquire_for(std::chrono::seconds(1)));
+    }
+    static const auto next = reinterpret_cast<int (*)()>(dlsym(RTLD_NEXT, "rand"));
+    return next();
+}
+
+namespace {
 
 // A synthesiser made the plain way with the same settings, every soundfont loaded whole (FluidSynth
 // sounds slightly different when it reads all samples with the font, so it reads them on use).
@@ -325,4 +353,33 @@ TEST(PartialSoundfont, BrokenPresetPartsAreRefused)
     };
     EXPECT_FALSE(SoundfontPresets::read(zeros, kSize).has_value());
     EXPECT_LE(reads, 4);
+}
+
+// Two synthesisers made at once, the first of the process among them (a song and the one read
+// ahead for the next): FluidSynth's setup for the process is not over when the first call to
+// new_fluid_synth() lets another through, and one made then lacked its default modulators
+// (velocity, volume, pan, pitch bend). Each has them.
+TEST(PartialSoundfont, SynthesisersMadeAtOnceAreEachSetUp)
+{
+    if (g_randCalled)
+        GTEST_SKIP() << "FluidSynth was set up by an earlier test of this process";
+    g_holdRand = true;
+    std::optional<tunedeck::Result<std::unique_ptr<tunedeck::Synth>>> first;
+    std::thread making([&first] { first = tunedeck::Synth::create(kRate); });
+    const bool held = g_randEntered.try_acquire_for(std::chrono::seconds(30));
+    auto second = tunedeck::Synth::create(kRate);
+    g_randReleased.release();
+    making.join();
+    ASSERT_TRUE(held) << "FluidSynth set itself up without rand()";
+    ASSERT_TRUE(first && first->ok() && second.ok());
+    for (const auto *synth : { first->value().get(), second.value().get() }) {
+        fluid_mod_t *velocityToVolume = new_fluid_mod();
+        fluid_mod_set_source1(velocityToVolume, FLUID_MOD_VELOCITY,
+            FLUID_MOD_GC | FLUID_MOD_CONCAVE | FLUID_MOD_UNIPOLAR | FLUID_MOD_NEGATIVE);
+        fluid_mod_set_source2(velocityToVolume, 0, 0);
+        fluid_mod_set_dest(velocityToVolume, GEN_ATTENUATION);
+        EXPECT_EQ(fluid_synth_remove_default_mod(synth->handle(), velocityToVolume), FLUID_OK)
+            << (synth == second.value().get() ? "the second" : "the first");
+        delete_fluid_mod(velocityToVolume);
+    }
 }
