@@ -758,7 +758,6 @@ Result<void> Device::open(const std::filesystem::path &path)
 void Device::close()
 {
     Impl &d = *m_impl;
-    d.takeAhead();
     if (d.open) {
         ++d.runId;
         d.requestSeek(0);
@@ -926,7 +925,8 @@ void Device::prefetch(const std::filesystem::path &path)
     if (d.ahead && d.ahead->path() == path)
         return;
     d.takeAhead();
-    d.ahead = ReadAhead::start(path, d.sampleRate, d.mode == OutputMode::Offline);
+    if (!path.empty())
+        d.ahead = ReadAhead::start(path, d.sampleRate, d.mode == OutputMode::Offline);
 }
 
 ChannelState Device::channelState(int channel) const

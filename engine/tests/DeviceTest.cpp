@@ -493,9 +493,9 @@ testsupport::Bytes programsSong(std::initializer_list<int> programs)
 } // namespace
 
 // A song read ahead while another plays is opened without reading its samples again, and sounds;
-// what was read ahead is let go once taken over, and when another file is read ahead instead or
-// the device is closed: that song's samples are then read again. Offline, all of it happens on
-// this thread, whose reads the kernel counts.
+// what was read ahead is let go once taken over, and when another file (or none) is read ahead
+// instead: that song's samples are then read again. Closing the device keeps them. Offline, all
+// of it happens on this thread, whose reads the kernel counts.
 TEST_F(DeviceTest, ReadAheadSongOpensWithoutReadingItsSamples)
 {
     if (auto found = tunedeck::findSoundfont(); !found)
@@ -523,12 +523,17 @@ TEST_F(DeviceTest, ReadAheadSongOpensWithoutReadingItsSamples)
         device.prefetch(next);
         device.prefetch(first);
     });
+    const long none = bytesOpeningNext([&] {
+        device.prefetch(next);
+        device.prefetch({});
+    });
+    for (const long again : { takenOver, replaced, none })
+        EXPECT_GT(again, 8 * readAhead) << "read ahead: " << readAhead << " bytes";
     const long closed = bytesOpeningNext([&] {
         device.prefetch(next);
         device.close();
     });
-    for (const long again : { takenOver, replaced, closed })
-        EXPECT_GT(again, 8 * readAhead) << "read ahead: " << readAhead << " bytes";
+    EXPECT_LE(closed, 2 * readAhead) << "kept through close()";
 }
 
 // Reading ahead beside a song that plays on the null output's render thread: the next song
