@@ -83,8 +83,9 @@ public:
     // not called.
     void Prepare();
     // Reads ahead, on a worker thread, what the file `name` will need when it is opened next (a
-    // song's samples), so it starts without waiting for them; returns at once. Kept until that
-    // file is opened, another is read ahead, or Close; nothing is reported.
+    // song's samples), so it starts without waiting for them; returns at once. Kept, Close or
+    // not, until that file is opened, another is opened or read ahead, or an empty name is given;
+    // nothing is reported.
     void Prefetch(const QString &name);
     // Closes an open file first. Throws EMCIDeviceError(ErrorText(code)) when the file cannot be
     // opened; the device is then closed.

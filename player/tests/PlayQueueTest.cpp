@@ -3,6 +3,7 @@
 #include "PlayerTestMain.h"
 #include "SongFixtures.h"
 
+#include "Player.h"
 #include "TMediaPlayer.h"
 #include "Trackbar95.h"
 #include "TunedeckFormUnit.h"
@@ -19,7 +20,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
+
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 
@@ -585,6 +591,28 @@ private Q_SLOTS:
         QCOMPARE(playing(), b);
         QCOMPARE(state(), QStringLiteral("Playing"));
         QCOMPARE(form().Lista->count(), 0);
+    }
+
+    // The entry that plays next is read ahead (its file opened before it plays): one queued
+    // while stopped, and one queued while another plays with nothing after it.
+    void nextEntryIsReadAheadStoppedOrPlaying()
+    {
+        const auto openedAfter = [](const QString &path, const std::function<void()> &change) {
+            const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+            if (watch < 0 || inotify_add_watch(watch, QFile::encodeName(path), IN_OPEN) < 0)
+                qFatal("cannot watch a test song");
+            const auto closeWatch = qScopeGuard([watch] { ::close(watch); });
+            change();
+            pollfd event { watch, POLLIN, 0 };
+            return QTest::qWaitFor([&] { return ::poll(&event, 1, 0) == 1; }, 5000);
+        };
+        const QString a = song("a.mid", 5000), b = song("b.mid", 300);
+        form().player()->prepare();
+        QVERIFY(openedAfter(a, [&] { append(a); }));
+        clickPlay();
+        QCOMPARE(playing(), a);
+        QVERIFY(openedAfter(b, [&] { append(b); }));
+        QCOMPARE(playing(), a);
     }
 
 private:

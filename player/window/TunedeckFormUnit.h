@@ -139,6 +139,9 @@ public:
     void appendEntries(const tunedeck::PathList &entries);
     // Takes the first entry out of both and returns its full name (empty when there is none).
     QString takeFirstEntry();
+    // Has the device read ahead the first entry, the one that plays next (with none, lets go of
+    // what was read); the window does it whenever the list changes.
+    void readNextAhead();
 
     // Components, by their layout names. Owned by the window (Qt parent-child).
     QFrame *Panel1 = nullptr;

@@ -80,7 +80,11 @@ public:
     void resume() override { m_form->ResButtClick(); }
     void stop() override { m_form->StopButtClick(); }
     void skip() override { m_form->SkipButtClick(); }
-    void prepare() override { m_form->LettoreMidi->Prepare(); }
+    void prepare() override
+    {
+        m_form->LettoreMidi->Prepare();
+        m_form->readNextAhead(); // entries queued before the device was there
+    }
     void seek(qint64 positionMs) override
     {
         // Exactly where asked: the bar's rule against small moves is the bar's own. The bar
@@ -366,9 +370,6 @@ void PlayNextEntry()
             MessageKind::Error, texts::kUnableToPlayAudio + texts::kLineBreak + device->FileName());
         return;
     }
-    // The next entry's samples are read while this one plays, so it starts without a pause.
-    if (!form->PlayListPaths.isEmpty())
-        device->Prefetch(form->PlayListPaths.value(0));
 }
 
 void SkipEntry()
@@ -562,6 +563,15 @@ void TTunedeckform::createPlayer()
     for (auto change : { &QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved })
         connect(list, change, m_player, &tunedeck::Player::listChanged);
     connect(list, &QAbstractItemModel::modelReset, m_player, &tunedeck::Player::listChanged);
+    // Queued: the list and the paths beside it change one after the other.
+    connect(m_player, &tunedeck::Player::listChanged, this, &TTunedeckform::readNextAhead,
+        Qt::QueuedConnection);
+}
+
+void TTunedeckform::readNextAhead()
+{
+    // Read while the window waits for Play or while a song plays, so it starts without a pause.
+    LettoreMidi->Prefetch(PlayListPaths.value(0));
 }
 
 void TTunedeckform::appendEntries(const tunedeck::PathList &entries)
