@@ -9,6 +9,10 @@
 //                                       first during the first song's open (minor faults), and
 //                                       the microseconds this machine takes for the first write
 //                                       to a fresh page (median of 3 passes over 16 MB)
+//   lightbench queued A.mid            Open -> first block of the first song when it was read
+//                                       ahead while stopped, as the window does with the play
+//                                       list's first entry: a second after the soundfont was
+//                                       prepared, then a second between reading ahead and open
 //   lightbench plays N A.mid B.mid     resident memory at rest early and late in N plays of A and
 //                                       B in turn, each to its end on the null output, the next
 //                                       one read ahead while each plays: the median of the
@@ -154,6 +158,18 @@ int firstBlock(const char *a, const char *b)
     return 0;
 }
 
+int queued(const char *a)
+{
+    Finished finished;
+    tunedeck::Device device(finished.listener(), tunedeck::OutputMode::Null);
+    device.prepare();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    device.prefetch(a);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::printf("%.1f\n", openToFirstBlock(device, a));
+    return 0;
+}
+
 int plays(int n, const char *a, const char *b)
 {
     Finished finished;
@@ -226,11 +242,13 @@ int main(int argc, char **argv)
     }
     if (argc == 4 && std::strcmp(argv[1], "firstblock") == 0)
         return firstBlock(argv[2], argv[3]);
+    if (argc == 3 && std::strcmp(argv[1], "queued") == 0)
+        return queued(argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "change") == 0)
         return change(argv[2], argv[3]);
     if (argc == 5 && std::strcmp(argv[1], "plays") == 0)
         return plays(std::atoi(argv[2]), argv[3], argv[4]);
-    std::fprintf(
-        stderr, "usage: lightbench gmsong OUT | firstblock A B | plays N A B | change A B\n");
+    std::fprintf(stderr,
+        "usage: lightbench gmsong OUT | firstblock A B | queued A | plays N A B | change A B\n");
     return 2;
 }
