@@ -12,7 +12,8 @@
 //   lightbench queued A.mid            Open -> first block of the first song when it was read
 //                                       ahead while stopped, as the window does with the play
 //                                       list's first entry: a second after the soundfont was
-//                                       prepared, then a second between reading ahead and open
+//                                       prepared, then a second between reading ahead and open;
+//                                       then the resident kB that reading ahead added
 //   lightbench plays N A.mid B.mid     resident memory at rest early and late in N plays of A and
 //                                       B in turn, each to its end on the null output, the next
 //                                       one read ahead while each plays: the median of the
@@ -164,9 +165,11 @@ int queued(const char *a)
     tunedeck::Device device(finished.listener(), tunedeck::OutputMode::Null);
     device.prepare();
     std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long before = residentKb();
     device.prefetch(a);
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    std::printf("%.1f\n", openToFirstBlock(device, a));
+    const long held = residentKb() - before;
+    std::printf("%.1f %ld\n", openToFirstBlock(device, a), held);
     return 0;
 }
 
