@@ -253,22 +253,35 @@ struct SongLoad::Shared {
             if (!slot->synth && !abandoned.load(std::memory_order_acquire))
                 static_cast<void>(slot->obtain()); // a failure shows below, as ever
         }
-        while (!arrived.try_acquire_for(kAbandonCheck)) {
-            if (abandoned.load(std::memory_order_acquire))
-                return;
-        }
         // What is still being read ahead is not read a second time meanwhile.
         if (ahead)
             ahead->wait(abandoned);
-        ready(*parsed);
+        // A song that takes over the synthesiser read ahead for it touches nothing the previous
+        // song plays on, and is ready without waiting for the render thread to play its stand-in.
+        const bool mayTakeOver = ahead && ahead->holding() && parsed->soundfontBank().empty();
+        if (!mayTakeOver && !waitUntilArrived())
+            return;
+        ready(*parsed, !mayTakeOver);
         // A key asked for while the song was being preloaded.
         if (state.load() == Ready && keyLoaded && keyAsked.load() != *keyLoaded
             && !roomyStarted.exchange(true))
             prepareRoomy();
     }
 
-    // Under the slot's mutex: preloads the device's synthesiser and builds the song.
-    void ready(MidiFile &parsed)
+    // Until the render thread first plays this source; false if the song is abandoned first.
+    bool waitUntilArrived()
+    {
+        while (!arrived.try_acquire_for(kAbandonCheck)) {
+            if (abandoned.load(std::memory_order_acquire))
+                return false;
+        }
+        return true;
+    }
+
+    // Under the slot's mutex: preloads the device's synthesiser and builds the song. Until
+    // `standInPlayed`, the render thread may still play the previous song on the device's
+    // synthesiser: if the song cannot take over another, it waits here.
+    void ready(MidiFile &parsed, bool standInPlayed)
     {
         // The synthesiser this song replaces goes after the mutex (the last song may still hold
         // it, and then it goes with that song).
@@ -282,9 +295,12 @@ struct SongLoad::Shared {
         // the song first, and a bank added here before that goes as this lets go of the mutex.
         addOwnBank(parsed);
         textReady.store(true, std::memory_order_release);
+        const Synth *previous = slot->synth.get();
         auto synth = slot->obtainFor(ahead.get(), replaced);
         if (!synth)
             return fail(synth.error());
+        if (!standInPlayed && previous && synth.value().get() == previous && !waitUntilArrived())
+            return;
         // A song nothing was read ahead for is preloaded for the key asked for now only, which
         // reads far less before it starts; other keys wait for prepareRoomy(). A song's own
         // bank is in this synthesiser only, so its song is preloaded for every key here.

@@ -152,12 +152,13 @@ private:
 };
 
 // A song that is not ready to play yet: a worker of its own reads and parses it (when open()
-// did not), waits until the render thread has let go of the previous song, adds the song's own
-// soundfont (when it read the song), reads the samples of the presets the song chooses into the
-// device's synthesiser and builds its MidiSource, while this source stands in for it. Until the
-// song is ready it is silence at position 0 (or at the position a seek asked for) with length 0 (or
-// the parsed song's length); from then on it is the song. A song that cannot be read fails the
-// first run that plays it, with the reader's reason (failure(), failureDetail()).
+// did not) and takes over the synthesiser read ahead for it; else it waits until the render
+// thread has let go of the previous song, adds the song's own soundfont (when it read the song)
+// and reads the samples of the presets the song chooses into the device's synthesiser. Then it
+// builds its MidiSource, while this source stands in for it. Until the song is ready it is
+// silence at position 0 (or at the position a seek asked for) with length 0 (or the parsed
+// song's length); from then on it is the song. A song that cannot be read fails the first run
+// that plays it, with the reader's reason (failure(), failureDetail()).
 class SongLoad final : public Source {
 public:
     // Owner's thread: starts reading `path`; `kind` is what the file's header says it is, and
