@@ -564,6 +564,11 @@ TEST_F(DeviceTest, ReadAheadBesidePlaying)
     playToEnd(next, [] {});
     device.prefetch(first);
     playToEnd(first, [] {});
+    // Read ahead and opened while the first still plays on the device's synthesiser (a skip).
+    ASSERT_TRUE(device.open(first));
+    device.play();
+    device.prefetch(next);
+    playToEnd(next, [] {});
     device.prefetch(next);
     device.close();
     device.prefetch(first);
