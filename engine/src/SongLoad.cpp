@@ -261,7 +261,8 @@ struct SongLoad::Shared {
         const bool mayTakeOver = ahead && ahead->holding() && parsed->soundfontBank().empty();
         if (!mayTakeOver && !waitUntilArrived())
             return;
-        ready(*parsed, !mayTakeOver);
+        if (!ready(*parsed, !mayTakeOver) && waitUntilArrived())
+            ready(*parsed, true);
         // A key asked for while the song was being preloaded.
         if (state.load() == Ready && keyLoaded && keyAsked.load() != *keyLoaded
             && !roomyStarted.exchange(true))
@@ -280,8 +281,8 @@ struct SongLoad::Shared {
 
     // Under the slot's mutex: preloads the device's synthesiser and builds the song. Until
     // `standInPlayed`, the render thread may still play the previous song on the device's
-    // synthesiser: if the song cannot take over another, it waits here.
-    void ready(MidiFile &parsed, bool standInPlayed)
+    // synthesiser: false when the song cannot take over another and is to wait for that.
+    bool ready(MidiFile &parsed, bool standInPlayed)
     {
         // The synthesiser this song replaces goes after the mutex (the last song may still hold
         // it, and then it goes with that song).
@@ -290,17 +291,19 @@ struct SongLoad::Shared {
         // (or stops at its next check) before this one starts.
         SlotLock lock(*slot);
         if (abandoned.load(std::memory_order_acquire))
-            return;
+            return true;
         // The device lets go of this bank when the song goes (SynthSlot::dropBank): it abandons
         // the song first, and a bank added here before that goes as this lets go of the mutex.
         addOwnBank(parsed);
         textReady.store(true, std::memory_order_release);
         const Synth *previous = slot->synth.get();
         auto synth = slot->obtainFor(ahead.get(), replaced);
-        if (!synth)
-            return fail(synth.error());
-        if (!standInPlayed && previous && synth.value().get() == previous && !waitUntilArrived())
-            return;
+        if (!synth) {
+            fail(synth.error());
+            return true;
+        }
+        if (!standInPlayed && previous && synth.value().get() == previous)
+            return false;
         // A song nothing was read ahead for is preloaded for the key asked for now only, which
         // reads far less before it starts; other keys wait for prepareRoomy(). A song's own
         // bank is in this synthesiser only, so its song is preloaded for every key here.
@@ -310,9 +313,10 @@ struct SongLoad::Shared {
         // Its samples are the synthesiser's now; it goes once the song is ready.
         const auto taken = std::move(ahead);
         if (abandoned.load(std::memory_order_acquire))
-            return;
+            return true;
         song = std::make_unique<MidiSource>(std::move(parsed), std::move(synth).value());
         state.store(Ready);
+        return true;
     }
 
     // Once: a synthesiser of the song's own, preloaded for every key, outside the slot's mutex
