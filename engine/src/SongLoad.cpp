@@ -258,10 +258,7 @@ struct SongLoad::Shared {
             ahead->wait(abandoned);
         // A song that takes over the synthesiser read ahead for it touches nothing the previous
         // song plays on, and is ready without waiting for the render thread to play its stand-in.
-        const bool mayTakeOver = ahead && ahead->holding() && parsed->soundfontBank().empty();
-        if (!mayTakeOver && !waitUntilArrived())
-            return;
-        if (!ready(*parsed, !mayTakeOver) && waitUntilArrived())
+        if (!ready(*parsed, false) && waitUntilArrived())
             ready(*parsed, true);
         // A key asked for while the song was being preloaded.
         if (state.load() == Ready && keyLoaded && keyAsked.load() != *keyLoaded
@@ -281,7 +278,8 @@ struct SongLoad::Shared {
 
     // Under the slot's mutex: preloads the device's synthesiser and builds the song. Until
     // `standInPlayed`, the render thread may still play the previous song on the device's
-    // synthesiser: false when the song cannot take over another and is to wait for that.
+    // synthesiser: false, before anything goes into it, when the song would use it (its own
+    // soundfont goes there, or it takes over no other) and is to wait for that.
     bool ready(MidiFile &parsed, bool standInPlayed)
     {
         // The synthesiser this song replaces goes after the mutex (the last song may still hold
@@ -292,6 +290,8 @@ struct SongLoad::Shared {
         SlotLock lock(*slot);
         if (abandoned.load(std::memory_order_acquire))
             return true;
+        if (!standInPlayed && !parsed.soundfontBank().empty())
+            return false;
         // The device lets go of this bank when the song goes (SynthSlot::dropBank): it abandons
         // the song first, and a bank added here before that goes as this lets go of the mutex.
         addOwnBank(parsed);
