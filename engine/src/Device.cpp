@@ -922,11 +922,14 @@ void Device::prepare()
 void Device::prefetch(const std::filesystem::path &path)
 {
     Impl &d = *m_impl;
-    if (d.ahead && d.ahead->path() == path)
+    // Offline, a song is made ready for every key, since no worker reads other keys later.
+    const bool offline = d.mode == OutputMode::Offline;
+    const std::optional<int> key = offline ? std::nullopt : std::optional(d.settings.transpose);
+    if (d.ahead && d.ahead->path() == path && d.ahead->key() == key)
         return;
     d.takeAhead();
     if (!path.empty())
-        d.ahead = ReadAhead::start(path, d.sampleRate, d.mode == OutputMode::Offline);
+        d.ahead = ReadAhead::start(path, d.sampleRate, offline, key);
 }
 
 ChannelState Device::channelState(int channel) const
@@ -961,6 +964,8 @@ void Device::setTranspose(int semitones)
     d.settings.transpose = std::clamp(semitones, -kMaxTranspose, kMaxTranspose);
     if (Source *open = d.openSource())
         open->prepareKey(d.settings.transpose);
+    if (d.ahead)
+        prefetch(std::filesystem::path(d.ahead->path())); // again, for this key
     d.publishControls();
 }
 int Device::transpose() const

@@ -97,9 +97,9 @@ void SynthSlot::prepareAhead(const std::shared_ptr<SynthSlot> &slot)
 }
 
 std::shared_ptr<ReadAhead> ReadAhead::start(
-    std::filesystem::path path, int sampleRate, bool onThisThread)
+    std::filesystem::path path, int sampleRate, bool onThisThread, std::optional<int> key)
 {
-    auto ahead = std::make_shared<ReadAhead>(std::move(path), sampleRate);
+    auto ahead = std::make_shared<ReadAhead>(std::move(path), sampleRate, key);
     if (onThisThread) {
         ahead->read();
     } else if (!runDetached([ahead]() mutable {
@@ -146,7 +146,7 @@ void ReadAhead::read()
         song && !m_cancel.load(std::memory_order_acquire)) {
         if (auto made = Synth::create(m_sampleRate)) {
             holder = std::move(made).value();
-            holder->preload(*song, &m_cancel);
+            holder->preload(*song, &m_cancel, false, m_key);
         }
     }
     std::lock_guard lock(m_mutex);
@@ -304,12 +304,14 @@ struct SongLoad::Shared {
         }
         if (!standInPlayed && previous && synth.value().get() == previous)
             return false;
-        // A song nothing was read ahead for is preloaded for the key asked for now only, which
-        // reads far less before it starts; other keys wait for prepareRoomy(). A song's own
-        // bank is in this synthesiser only, so its song is preloaded for every key here.
-        if (!ahead && slot->songBank < 0)
+        // A song is preloaded for the key asked for now only, which reads far less before it
+        // starts (as does its read-ahead, for the key asked for then); other keys wait for
+        // prepareRoomy(). A song's own bank is in this synthesiser only, so its song is
+        // preloaded for every key here.
+        if (slot->songBank < 0)
             keyLoaded = keyAsked.load();
-        synth.value()->preload(parsed, &abandoned, ahead && ahead->holding(), keyLoaded);
+        const bool held = ahead && ahead->holding() && ahead->key() == keyLoaded;
+        synth.value()->preload(parsed, &abandoned, held, keyLoaded);
         // Its samples are the synthesiser's now; it goes once the song is ready.
         const auto taken = std::move(ahead);
         if (abandoned.load(std::memory_order_acquire))

@@ -120,15 +120,18 @@ private:
 // else (or a file that cannot be read) nothing is read, and open() says what is wrong with it.
 class ReadAhead {
 public:
-    // Owner's thread: starts reading `path` on a worker, or here when `onThisThread`.
+    // Owner's thread: starts reading `path` on a worker, or here when `onThisThread`: the samples
+    // for playing it at `key`, or at any key when there is none.
     static std::shared_ptr<ReadAhead> start(
-        std::filesystem::path path, int sampleRate, bool onThisThread);
-    ReadAhead(std::filesystem::path path, int sampleRate)
+        std::filesystem::path path, int sampleRate, bool onThisThread, std::optional<int> key);
+    ReadAhead(std::filesystem::path path, int sampleRate, std::optional<int> key)
         : m_path(std::move(path))
         , m_sampleRate(sampleRate)
+        , m_key(key)
     { }
 
     const std::filesystem::path &path() const { return m_path; }
+    const std::optional<int> &key() const { return m_key; }
     // A worker still reading stops at its next check and frees what it read itself.
     void cancel() { m_cancel.store(true, std::memory_order_release); }
     // Song worker: returns once the reading is over or `abandoned` becomes true.
@@ -144,6 +147,7 @@ private:
 
     const std::filesystem::path m_path;
     const int m_sampleRate;
+    const std::optional<int> m_key;
     std::atomic<bool> m_cancel { false };
     std::mutex m_mutex;
     std::condition_variable m_over;

@@ -107,10 +107,12 @@ struct Played {
 
 // `song` played to its end on the sound output, through SDL's driver that writes the sound to a
 // file (`raw`, 32-bit floats as the device asks for them; no sound when the driver wrote none);
-// `playing` runs right after play(), `ended` once the end has been told of.
+// `opening` runs right before open(), `playing` right after play(), `ended` once the end has
+// been told of.
 inline Played playOnTheOutput(const std::filesystem::path &song, const std::filesystem::path &raw,
     const std::function<void(tunedeck::Device &)> &playing = {},
-    const std::function<void(tunedeck::Device &)> &ended = {})
+    const std::function<void(tunedeck::Device &)> &ended = {},
+    const std::function<void(tunedeck::Device &)> &opening = {})
 {
     ::setenv("SDL_AUDIODRIVER", "disk", 1);
     ::setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
@@ -118,6 +120,8 @@ inline Played playOnTheOutput(const std::filesystem::path &song, const std::file
     {
         NoticeCatcher notices;
         tunedeck::Device device(notices.listener(), tunedeck::OutputMode::Sdl);
+        if (opening)
+            opening(device);
         EXPECT_TRUE(device.open(song).ok()) << song;
         device.play();
         if (playing)

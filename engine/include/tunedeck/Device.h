@@ -111,13 +111,13 @@ public:
     virtual void prepare();
 
     // Reads ahead what `path` needs to play, as a file likely to be opened next: a song's samples
-    // (those of the presets it chooses) are read on a thread of their own (here with
-    // OutputMode::Offline) and kept until open(path) has taken them over, so that open() reads
-    // none of them and the song can start at once; another prefetch() (an empty path asks for
-    // nothing), the open() of another file and the destructor let them go; close() keeps them, for
-    // the file to be opened later. So while a song plays the samples of at most two songs are
-    // held, and at rest those of one. Returns at once; nothing is read for wave files, and a file
-    // that cannot be read is left for open() to report.
+    // (those of the presets it chooses, for the key set now; setTranspose() reads them again for
+    // its key) are read on a thread of their own (here with OutputMode::Offline) and kept until
+    // open(path) has taken them over, so that open() reads none of them and the song can start at
+    // once; another prefetch() (an empty path asks for nothing), the open() of another file and the
+    // destructor let them go; close() keeps them, for the file to be opened later. So while a song
+    // plays the samples of at most two songs are held, and at rest those of one. Returns at once;
+    // nothing is read for wave files, and a file that cannot be read is left for open() to report.
     virtual void prefetch(const std::filesystem::path &path);
 
     // Closes any open file, then opens `path` stopped at position 0. Fails with FileNotFound,
