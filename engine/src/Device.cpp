@@ -213,8 +213,9 @@ struct Device::Impl {
     // The listener's settings: the owner's copy, and the word the render thread reads.
     PlayControls settings;
     std::atomic<std::uint64_t> controls { PlayControls {}.pack() };
-    // Render thread: a wave file at another speed (and whether the last block went through the
-    // converter), and the passes of a wave file played.
+    // Render thread: a wave file at another speed (and whether the converter is in use: from a
+    // change of speed to the next seek or pass, even back at 100 %), and the passes of a wave file
+    // played.
     Varispeed varispeed;
     bool varispeedInUse = false;
     int wavePasses = 0;
@@ -227,6 +228,12 @@ struct Device::Impl {
 
     void publishControls() { controls.store(settings.pack(), std::memory_order_release); }
 
+    void resetVarispeed() noexcept
+    {
+        varispeed.reset();
+        varispeedInUse = false;
+    }
+
     // Render thread: the file's next frames at the listener's settings. A wave file is sped up
     // or slowed down here and looped whole here; a song does both itself.
     std::size_t renderFile(float *out, std::size_t frames) noexcept
@@ -238,10 +245,10 @@ struct Device::Impl {
         wavePasses += current->passesBegun();
         current->playOn(now.loopCount == 0 ? std::numeric_limits<int>::max()
                                            : std::max(now.loopCount - wavePasses - 1, 0));
-        // At 100 % the file is read directly; what the converter held from before that is stale.
-        const bool convert = now.tempoPercent != 100;
-        if (convert && !varispeedInUse)
-            varispeed.reset();
+        // At 100 % the file is read directly, unless the speed was changed since the last seek or
+        // pass: back at 100 % the converter goes on, at the file's own speed, or the frames it
+        // holds would be skipped.
+        const bool convert = now.tempoPercent != 100 || varispeedInUse;
         varispeedInUse = convert;
         std::size_t written = convert
             ? varispeed.render(*current, out, frames, now.tempoPercent / 100.0)
@@ -253,7 +260,7 @@ struct Device::Impl {
             && (now.loopCount == 0 || wavePasses + 1 < now.loopCount)) {
             ++wavePasses;
             current->seekMs(0);
-            varispeed.reset();
+            resetVarispeed();
             emptyPass = true;
         }
         return written;
@@ -287,7 +294,7 @@ struct Device::Impl {
             current->silence();
         current = next->source.get();
         wasPlaying = false;
-        varispeed.reset();
+        resetVarispeed();
         wavePasses = 0;
         emptyPass = false;
         taken.store(next->serial, std::memory_order_release);
@@ -304,7 +311,7 @@ struct Device::Impl {
             if (current)
                 current->seekMs(lowOf(seekNow));
             appliedSeekSerial = highOf(seekNow);
-            varispeed.reset();
+            resetVarispeed();
             emptyPass = false;
         }
         if (!current) {
