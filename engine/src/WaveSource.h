@@ -70,9 +70,9 @@ class WaveSource final : public Source {
 public:
     // Playing that long without a frame from the decoder fails the run.
     static constexpr int kStallSeconds = 5;
-    // The shortest file looped by reading on: the ring of frames then holds at most 42 starts
+    // The shortest file looped by reading on: the ring of frames then holds at most 802 starts
     // of its passes, which m_passStarts has room for.
-    static constexpr std::uint32_t kReadOnMs = 100;
+    static constexpr std::uint32_t kReadOnMs = 5;
 
     // `offline`: no real-time output renders it, so render() waits for the decoder (at most
     // kStallSeconds) rather than giving silence: rendering to a file must not depend on the
@@ -175,7 +175,7 @@ private:
     std::atomic<std::uint16_t> m_reading { 0 };
     // Decoder -> render thread: where each pass read on into begins (serial and ring frame, as
     // answers are), kReadOnMs or longer: the ring of frames holds fewer than this.
-    SpscRing<std::uint64_t, 64> m_passStarts;
+    SpscRing<std::uint64_t, 1024> m_passStarts;
     std::atomic<int> m_failure { -1 }; // an Error::Code once failed
     std::atomic<bool> m_stalled { false };
 

@@ -508,4 +508,23 @@ TEST_F(ListenerControls, LoopsRepeatTheMarkedPartWithItsStateRestored)
     EXPECT_FALSE(device.isPlaying());
 }
 
+// On the sound output, a wave file far shorter than a block loops without a break, its passes
+// read on one after another by its decoder.
+TEST_F(ListenerControls, ShortWaveLoopsWithoutABreakOnTheOutput)
+{
+    const auto looped = playOnTheOutput(tone("short.wav", 441.0, 20), m_dir / "short.raw", {}, {},
+        [](Device &output) { output.setLoopCount(50); });
+    if (looped.sound.empty())
+        GTEST_SKIP() << "SDL's disk audio driver wrote no sound here";
+    std::size_t first = 0;
+    while (first < looped.sound.size() && std::abs(looped.sound[first]) < 0.01f)
+        ++first;
+    first -= first % 2;
+    ASSERT_GE(looped.sound.size(), first + 2 * kRate); // 50 passes of 20 ms
+    // Each 5 ms holds over two periods of the tone, its loudness steady through every pass.
+    for (std::size_t at = first; at + 2 * kRate / 200 <= first + 2 * kRate; at += 2 * kRate / 200)
+        ASSERT_GT(rms(std::span<const float>(looped.sound).subspan(at, 2 * kRate / 200)), 0.15)
+            << "at frame " << (at - first) / 2;
+}
+
 } // namespace
