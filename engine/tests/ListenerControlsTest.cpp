@@ -63,6 +63,15 @@ std::vector<float> difference(std::span<const float> a, std::span<const float> b
     return result;
 }
 
+// Where a recording's sound starts: its first sample above the noise, on a left sample.
+std::size_t firstSound(const std::vector<float> &sound)
+{
+    std::size_t first = 0;
+    while (first < sound.size() && std::abs(sound[first]) < 0.01f)
+        ++first;
+    return first - first % 2;
+}
+
 // A track with reverb and chorus off on every channel, so silence after the notes is silence.
 TrackWriter dryTrack()
 {
@@ -204,11 +213,7 @@ TEST_F(ListenerControls, KeyChangedWhilePlayingIsHeardOnTheOutput)
             row.opening);
         if (played.sound.empty())
             GTEST_SKIP() << "SDL's disk audio driver wrote no sound here";
-        // Where the song starts: its first sound, on a left sample.
-        std::size_t first = 0;
-        while (first < played.sound.size() && std::abs(played.sound[first]) < 0.01f)
-            ++first;
-        first -= first % 2;
+        const std::size_t first = firstSound(played.sound);
         ASSERT_GT(played.sound.size(), first + 2 * kRate * 5);
         const auto at = [&](double seconds, double length) {
             return std::span<const float>(
@@ -516,10 +521,7 @@ TEST_F(ListenerControls, ShortWaveLoopsWithoutABreakOnTheOutput)
         [](Device &output) { output.setLoopCount(50); });
     if (looped.sound.empty())
         GTEST_SKIP() << "SDL's disk audio driver wrote no sound here";
-    std::size_t first = 0;
-    while (first < looped.sound.size() && std::abs(looped.sound[first]) < 0.01f)
-        ++first;
-    first -= first % 2;
+    const std::size_t first = firstSound(looped.sound);
     ASSERT_GE(looped.sound.size(), first + 2 * kRate); // 50 passes of 20 ms
     // Each 5 ms holds over two periods of the tone, its loudness steady through every pass.
     for (std::size_t at = first; at + 2 * kRate / 200 <= first + 2 * kRate; at += 2 * kRate / 200)
