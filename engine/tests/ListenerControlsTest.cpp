@@ -168,10 +168,10 @@ TEST_F(ListenerControls, TransposeMovesMelodicNotesAndNeverDrums)
 }
 
 // On the sound output, a song opened at one key is read for that key only, which starts it
-// sooner; so is one read ahead, for the key set then. A key changed while it plays is heard from
-// the next note on, once the samples for every key have been read beside it (the key stays as it
-// was until then); what rings then rings on, a pedal held stays held, and the channels' state is
-// the one heard.
+// sooner; so is one read ahead (again when another key is chosen). A key changed while it plays
+// is heard from the next note on, once the samples for every key have been read beside it (the
+// key stays as it was until then); what rings then rings on, a pedal held stays held, and the
+// channels' state is the one heard.
 TEST_F(ListenerControls, KeyChangedWhilePlayingIsHeardOnTheOutput)
 {
     // A crash cymbal and a flute's A4 at the start, and the A4 again at 4 s, quieter, for a
@@ -193,7 +193,7 @@ TEST_F(ListenerControls, KeyChangedWhilePlayingIsHeardOnTheOutput)
     } rows[] = {
         { "read at the open", {} },
         { "read ahead", [&](Device &device) { device.prefetch(song); } },
-        { "read ahead for another key",
+        { "read ahead, then another key chosen",
             [&](Device &device) {
                 device.prefetch(song);
                 device.setTranspose(-3);
