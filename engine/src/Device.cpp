@@ -214,7 +214,7 @@ struct Device::Impl {
     PlayControls settings;
     std::atomic<std::uint64_t> controls { PlayControls {}.pack() };
     // Render thread: a wave file at another speed (and whether the converter is in use: from a
-    // change of speed to the next seek or pass, even back at 100 %), and the passes of a wave file
+    // change of speed to the next seek or file, even back at 100 %), and the passes of a wave file
     // played.
     Varispeed varispeed;
     bool varispeedInUse = false;
@@ -245,9 +245,9 @@ struct Device::Impl {
         wavePasses += current->passesBegun();
         current->playOn(now.loopCount == 0 ? std::numeric_limits<int>::max()
                                            : std::max(now.loopCount - wavePasses - 1, 0));
-        // At 100 % the file is read directly, unless the speed was changed since the last seek or
-        // pass: back at 100 % the converter goes on, at the file's own speed, or the frames it
-        // holds would be skipped.
+        // At 100 % the file is read directly, unless the speed was changed since the last seek
+        // (a pass that starts again through one included): back at 100 % the converter goes on,
+        // at the file's own speed, or the frames it holds would be skipped.
         const bool convert = now.tempoPercent != 100 || varispeedInUse;
         varispeedInUse = convert;
         std::size_t written = convert
