@@ -513,8 +513,8 @@ TEST_F(ListenerControls, LoopsRepeatTheMarkedPartWithItsStateRestored)
     EXPECT_FALSE(device.isPlaying());
 }
 
-// On the sound output, a wave file far shorter than a block loops without a break, its passes
-// read on one after another by its decoder.
+// On the sound output, a wave file of 20 ms loops without a break, its passes read on one after
+// another by its decoder.
 TEST_F(ListenerControls, ShortWaveLoopsWithoutABreakOnTheOutput)
 {
     const auto looped = playOnTheOutput(tone("short.wav", 441.0, 20), m_dir / "short.raw", {}, {},
