@@ -3,7 +3,10 @@
 #include "tunedeck/SongText.h"
 
 #include <algorithm>
+#include <climits>
 #include <fstream>
+#include <optional>
+#include <queue>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -61,18 +64,43 @@ std::string percentDecoded(Text text)
     return out;
 }
 
-// Whether `text` starts with a URI scheme ("http:", "file:"), as opposed to a file name.
-bool hasScheme(Text text)
+// Whether `text` is the URI of another scheme than file: a scheme (a letter, then letters,
+// digits, '+', '-' or '.'), then "://". As other players do, a name with a colon and no "//"
+// after it is a file name ("Bach: Air.mid", "12:30.mid"), and "C:" a drive letter.
+bool isOtherUri(Text text)
 {
-    const std::size_t colon = text.find(':');
-    if (colon == Text::npos || colon < 2) // "C:" is a drive letter, not a scheme
+    const std::size_t colon = text.find("://");
+    if (colon == Text::npos || colon < 2)
         return false;
-    const auto schemeChar = [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
-            || c == '+' || c == '-' || c == '.';
+    const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    const auto schemeChar = [&letter](char c) {
+        return letter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
     };
-    return std::all_of(text.begin(), text.begin() + std::ptrdiff_t(colon), schemeChar)
-        && text.find('/') > colon;
+    return letter(text.front())
+        && std::all_of(text.begin(), text.begin() + std::ptrdiff_t(colon), schemeChar);
+}
+
+// The local file name `entry` stands for (`uri`: it is a URI reference, as XSPF's are), or none
+// for another scheme's URI or another host's file.
+std::optional<std::string> localName(Text entry, bool uri)
+{
+    if (startsWithNoCase(entry, "file:")) {
+        Text rest = entry.substr(5);
+        if (rest.starts_with("//")) {
+            rest.remove_prefix(2);
+            // file://host/path: only the local host's names are files here.
+            if (!rest.starts_with('/') && !startsWithNoCase(rest, "localhost/"))
+                return std::nullopt;
+            rest.remove_prefix(rest.find('/'));
+        }
+        // file:/path, the short form, or the path of file:///path.
+        if (!rest.starts_with('/'))
+            return std::nullopt;
+        return percentDecoded(rest);
+    }
+    if (isOtherUri(entry))
+        return std::nullopt;
+    return uri ? percentDecoded(entry) : std::string(entry);
 }
 
 class Collector {
@@ -85,7 +113,8 @@ public:
     // An entry past the limit was met: reading can stop.
     bool truncated() const { return m_entries.truncated; }
 
-    // One entry as written: a file name, or a URI when `uri` (XSPF) or when it has a scheme.
+    // One entry as written: a file name, or a URI when `uri` (XSPF), starts with "file:" or
+    // is another scheme's (see localName()).
     void add(Text entry, bool uri)
     {
         entry = trimmed(entry);
@@ -100,28 +129,17 @@ public:
             m_entries.refused.back() += "...";
             return;
         }
-        std::string name;
-        if (startsWithNoCase(entry, "file://")) {
-            Text rest = entry.substr(7);
-            // file://host/path: only the local host's names are files here.
-            if (!rest.starts_with('/') && !startsWithNoCase(rest, "localhost/")) {
-                m_entries.refused.emplace_back(entry);
-                return;
-            }
-            name = percentDecoded(rest.substr(rest.find('/')));
-        } else if (hasScheme(entry)) {
-            m_entries.refused.emplace_back(entry);
-            return;
-        } else {
-            name = uri ? percentDecoded(entry) : std::string(entry);
-        }
-        if (name.empty() || name.find('\0') != std::string::npos) {
+        auto name = localName(entry, uri);
+        if (!name || name->empty() || name->find('\0') != std::string::npos) {
             m_entries.refused.emplace_back(entry);
             return;
         }
-        std::filesystem::path path(std::move(name));
+        std::filesystem::path path(std::move(*name));
         m_entries.files.push_back(path.is_absolute() ? path : m_folder / path);
     }
+
+    // Whether `entry` names a local file (see add()).
+    static bool local(Text entry, bool uri) { return localName(trimmed(entry), uri).has_value(); }
 
     Entries take() { return std::move(m_entries); }
 
@@ -159,29 +177,39 @@ void parseM3u(Text text, Collector &out)
 }
 
 // [playlist] FileN=entry lines, in the order of their numbers (N from 1; lines without a number
-// keep their place after the numbered ones).
+// keep their place after the numbered ones). Of a list too long, those of the lowest numbers are
+// kept, in whatever order the lines come.
 void parsePls(Text text, Collector &out)
 {
-    std::vector<std::pair<unsigned long, Text>> numbered;
-    forEachLine(withoutBom(text), [&numbered](Text line) {
+    // (number, line) pairs: the line keeps equal numbers in their order. At most one more than
+    // is kept, the highest first to go.
+    using Numbered = std::pair<std::pair<unsigned long, std::size_t>, Text>;
+    const auto byKey = [](const Numbered &a, const Numbered &b) { return a.first < b.first; };
+    std::priority_queue<Numbered, std::vector<Numbered>, decltype(byKey)> lowest(byKey);
+    std::size_t lines = 0;
+    forEachLine(withoutBom(text), [&](Text line) {
         line = trimmed(line);
         if (!startsWithNoCase(line, "file"))
             return true;
         const std::size_t equals = line.find('=');
         if (equals == Text::npos)
             return true;
-        unsigned long number = 0;
-        for (char c : trimmed(line.substr(4, equals - 4))) {
+        const Text digits = trimmed(line.substr(4, equals - 4));
+        unsigned long number = digits.empty() ? ULONG_MAX : 0;
+        for (char c : digits) {
             if (c < '0' || c > '9')
                 return true;
             number = std::min<unsigned long>(number * 10 + unsigned(c - '0'), 1'000'000'000);
         }
-        numbered.emplace_back(number, line.substr(equals + 1));
-        return numbered.size() <= kMaxEntries;
+        lowest.push({ { number, lines++ }, line.substr(equals + 1) });
+        if (lowest.size() > kMaxEntries + 1)
+            lowest.pop();
+        return true;
     });
-    std::stable_sort(numbered.begin(), numbered.end(),
-        [](const auto &a, const auto &b) { return a.first < b.first; });
-    for (const auto &[number, entry] : numbered)
+    std::vector<Text> entries(lowest.size());
+    for (auto slot = entries.rbegin(); slot != entries.rend(); ++slot, lowest.pop())
+        *slot = lowest.top().second;
+    for (const Text entry : entries)
         out.add(entry, false);
 }
 
@@ -272,49 +300,83 @@ std::string locationText(Text raw)
     }
 }
 
-// The first <location> of each <track>, in order: a track's other locations name the same song
-// elsewhere, and one song plays once. Not a full XML reader: comments are skipped, the rest is
-// found by its tags, which may hold white space and attributes.
+// Where the tag `name` ("<trackList") first opens outside a comment, or npos.
+std::size_t findTag(Text text, Text name)
+{
+    for (std::size_t at = 0;;) {
+        const std::size_t open = text.find('<', at);
+        if (open == Text::npos)
+            return Text::npos;
+        if (text.substr(open).starts_with("<!--")) {
+            const std::size_t end = text.find("-->", open + 4);
+            if (end == Text::npos)
+                return Text::npos;
+            at = end + 3;
+            continue;
+        }
+        if (startsTag(text.substr(open), name))
+            return open;
+        at = open + 1;
+    }
+}
+
+// One <location> of each <track>, in order: a track's locations name the same song in other
+// places, tried in turn, and one song plays once. The first that names a local file is the
+// track's; a track with none is refused by its first. Not a full XML reader: comments are
+// skipped, the rest is found by its tags, which may hold white space and attributes.
 void parseXspf(Text text, Collector &out)
 {
-    std::size_t at = text.find("<trackList");
+    std::size_t at = findTag(text, "<trackList");
     bool inTrack = false;
     bool located = false; // the track has had its location
+    std::string elsewhere; // the track's first location, if it names no local file
+    const auto endTrack = [&] {
+        if (inTrack && !located && !elsewhere.empty())
+            out.add(elsewhere, true);
+        inTrack = false;
+        located = false;
+        elsewhere.clear();
+    };
     while (at != Text::npos && !out.truncated()) {
         const std::size_t open = text.find('<', at);
         if (open == Text::npos)
-            return;
+            break;
         const Text rest = text.substr(open);
         if (rest.starts_with("<!--") || rest.starts_with("<![CDATA[")) {
             const std::size_t end = text.find(rest[2] == '-' ? "-->" : "]]>", open);
-            if (end == Text::npos)
-                return;
-            at = end + 3;
+            at = end == Text::npos ? end : end + 3;
             continue;
         }
         at = open + 1;
         if (startsTag(rest, "<track") || startsTag(rest, "</track")) {
+            endTrack();
             inTrack = rest[1] != '/';
-            located = false;
             continue;
         }
         if (!startsTag(rest, "<location"))
             continue;
         const std::size_t begin = text.find('>', open);
         if (begin == Text::npos)
-            return;
+            break;
         at = begin + 1;
         if (text[begin - 1] == '/')
             continue; // <location/>: none
         const std::size_t end = text.find("</location", begin);
         const std::size_t close = end == Text::npos ? Text::npos : text.find('>', end);
         if (close == Text::npos)
-            return;
-        if (!(inTrack && located))
-            out.add(locationText(text.substr(begin + 1, end - begin - 1)), true);
-        located = true;
+            break;
         at = close + 1;
+        if (located)
+            continue;
+        std::string location = locationText(text.substr(begin + 1, end - begin - 1));
+        if (!inTrack || Collector::local(location, true)) {
+            out.add(location, true);
+            located = inTrack;
+        } else if (elsewhere.empty()) {
+            elsewhere = std::move(location);
+        }
     }
+    endTrack();
 }
 
 } // namespace
@@ -392,11 +454,15 @@ std::optional<Entries> read(const std::filesystem::path &path, std::string *why)
     // Lists written on Windows separate folders with backslashes, which are part of a name here,
     // and an .m3u from there is in the Windows code page: an entry that names no file as written
     // is read with slashes for the backslashes, then as Windows-1252 text (where it is not
-    // UTF-8), where that names one.
+    // UTF-8), where that names one. Only what the list wrote is read again: the list's own
+    // folder, in front of a relative entry, is named as the file system names it.
+    const std::string within = (folder / "").string();
     for (std::filesystem::path &file : entries.files) {
         if (std::filesystem::exists(file, error))
             continue;
-        std::string slashed = file.string();
+        const std::string whole = file.string();
+        const std::size_t from = whole.starts_with(within) ? within.size() : 0;
+        std::string slashed = whole.substr(from);
         std::replace(slashed.begin(), slashed.end(), '\\', '/');
         // Only bytes past ASCII are read again; the decoding would also drop control characters.
         const bool eightBit = std::any_of(slashed.begin(), slashed.end(), [](char c) {
@@ -405,11 +471,12 @@ std::optional<Entries> read(const std::filesystem::path &path, std::string *why)
             return static_cast<unsigned char>(c) < 0x20;
         });
         std::vector<std::string> candidates;
-        if (slashed != file.string())
-            candidates.push_back(slashed);
+        if (slashed != whole.substr(from))
+            candidates.push_back(whole.substr(0, from) + slashed);
         if (eightBit)
-            candidates.push_back(textFromBytes(
-                { reinterpret_cast<const std::uint8_t *>(slashed.data()), slashed.size() }));
+            candidates.push_back(whole.substr(0, from)
+                + textFromBytes(
+                    { reinterpret_cast<const std::uint8_t *>(slashed.data()), slashed.size() }));
         for (std::string &candidate : candidates) {
             if (std::filesystem::exists(candidate, error)) {
                 file = std::move(candidate);

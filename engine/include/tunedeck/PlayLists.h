@@ -10,9 +10,10 @@
 
 // Play lists written by other players: .m3u and .m3u8 (a name or URI a line, '#' lines are
 // comments and #EXTINF notes), .pls (File1=..., File2=...) and .xspf (XML, each track's
-// <location> a URI). Names are file-system bytes: an .m3u that is not UTF-8 is taken to be in
-// the locale's encoding, which is the file system's, so its bytes are the names as they are.
-// Qt-free, for tdplay and the player alike.
+// <location>s URIs of the same song: the first local one plays). A name with a colon is a URI
+// only with "//" after it, or as "file:". Names are file-system bytes: an .m3u that is not UTF-8
+// is taken to be in the locale's encoding, which is the file system's, so its bytes are the
+// names as they are. Qt-free, for tdplay and the player alike.
 namespace tunedeck::playlists {
 
 enum class Format { M3u, Pls, Xspf };
@@ -27,7 +28,7 @@ inline constexpr std::size_t kMaxEntries = 100'000;
 inline constexpr std::size_t kMaxNameBytes = 4096;
 
 struct Entries {
-    // Local files in list order: relative names resolved against the list's folder, file:// URIs
+    // Local files in list order: relative names resolved against the list's folder, file: URIs
     // decoded. Whether each exists or plays is for the caller to find out.
     std::vector<std::filesystem::path> files;
     // Entries that are no local file (other URI schemes, names too long), as written; at most
