@@ -1,5 +1,6 @@
 // Saving and loading play lists from the main window's File menu: the dialogs, what is written,
 // that a load replaces the list, and that failures keep both the list and the old file.
+#include "DesktopFiles.h"
 #include "MessageBoxes.h"
 #include "PlayListFile.h"
 #include "TunedeckApplication.h"
@@ -431,6 +432,17 @@ void PlayListFilesFormTest::otherPlayersListsOpenButAreNeverSaved()
     QCOMPARE(listaTexts(m_form->Lista), QStringList { QStringLiteral("a b.mid") });
     QCOMPARE(m_boxes.size(), 1);
     QVERIFY(m_boxes.first().contains(dir.filePath(QStringLiteral("gone.mid"))));
+
+    // A list cut at the limit says so, though it names nothing that cannot play.
+    QFile longList(dir.filePath(QStringLiteral("long.m3u")));
+    QVERIFY(longList.open(QIODevice::WriteOnly));
+    longList.write(QByteArray("a b.mid\n").repeated(tunedeck::desktop::kMaxEntriesAtOnce + 1));
+    longList.close();
+    answerFileDialog(dir.path(), QStringLiteral("long.m3u"));
+    m_form->OpenPlayList1->trigger();
+    QCOMPARE(m_form->PlayListPaths.size(), tunedeck::desktop::kMaxEntriesAtOnce);
+    QCOMPARE(m_boxes.size(), 2);
+    QVERIFY(m_boxes.last().contains(QString::number(tunedeck::desktop::kMaxEntriesAtOnce)));
 
     whenFileDialogOpens([&](QFileDialog *dialog) {
         filters = dialog->nameFilters();

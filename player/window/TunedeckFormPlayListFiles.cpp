@@ -29,8 +29,9 @@ void TTunedeckform::OpenPlayList1Click()
             Lista->clear();
             Lista->addItems(expanded.shown);
         }
-        if (!expanded.rejected.isEmpty())
-            tunedeck::showGeneralError(tunedeck::desktop::rejectedFilesText(expanded.rejected));
+        if (!expanded.rejected.isEmpty() || expanded.leftOut > 0)
+            tunedeck::showGeneralError(
+                tunedeck::desktop::rejectedFilesText(expanded.rejected, expanded.leftOut));
         return;
     }
 
