@@ -708,6 +708,23 @@ class RenderSafety(unittest.TestCase):
                 # The example wave lasts 10 s: that many frames of two channels, each this big.
                 self.assertEqual(len(data) - header, 441000 * 2 * bits // 8)
 
+    def test_flac_into_a_fifo_ends_with_its_last_frame(self):
+        """A FLAC encoder goes back to finish its header, which a FIFO cannot: the stream keeps
+        the header it began with, and nothing is written after its last frame."""
+        import threading
+        with tempfile.TemporaryDirectory() as folder:
+            fifo, file = os.path.join(folder, "out.flac"), os.path.join(folder, "file.flac")
+            os.mkfifo(fifo)
+            got = []
+            reader = threading.Thread(target=lambda: got.append(open(fifo, "rb").read()))
+            reader.start()
+            streamed = run("--render", fifo, "--max-seconds", "2", WAVE)
+            reader.join(60)
+            written = run("--render", file, "--max-seconds", "2", WAVE)
+            self.assertEqual((streamed.returncode, streamed.stderr, written.returncode), (0, "", 0))
+            with open(file, "rb") as whole:
+                self.assertEqual(len(got[0]), len(whole.read()))
+
     def test_fifo_without_reader_is_refused(self):
         with tempfile.TemporaryDirectory() as folder:
             fifo = os.path.join(folder, "fifo")

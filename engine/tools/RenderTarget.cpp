@@ -86,16 +86,33 @@ int createTemporary(const std::string &path, std::string &temporary)
 struct RenderTarget::Sink {
     int fd = -1;
     int error = 0; // errno of the first write that failed
+    // Into a stream: where the encoder believes it writes, and how far the stream has gone. What
+    // it writes after going back (a header finished at the end) is dropped: the stream is past
+    // it, and anything added after the last frame would be read as more of the stream.
+    bool stream = false;
+    sf_count_t position = 0;
+    sf_count_t streamed = 0;
 
     static Sink &of(void *user) { return *static_cast<Sink *>(user); }
     static sf_count_t length(void *user)
     {
+        Sink &sink = of(user);
         struct stat status { };
-        return ::fstat(of(user).fd, &status) == 0 ? sf_count_t(status.st_size) : -1;
+        if (sink.stream)
+            return sink.streamed;
+        return ::fstat(sink.fd, &status) == 0 ? sf_count_t(status.st_size) : -1;
     }
     static sf_count_t seek(sf_count_t offset, int whence, void *user)
     {
-        return ::lseek(of(user).fd, offset, whence);
+        Sink &sink = of(user);
+        if (!sink.stream)
+            return ::lseek(sink.fd, offset, whence);
+        const sf_count_t from = whence == SEEK_CUR ? sink.position
+            : whence == SEEK_END                   ? sink.streamed
+                                                   : 0;
+        if (from + offset < 0)
+            return -1;
+        return sink.position = from + offset;
     }
     static sf_count_t read(void *data, sf_count_t count, void *user)
     {
@@ -105,6 +122,10 @@ struct RenderTarget::Sink {
     static sf_count_t write(const void *data, sf_count_t count, void *user)
     {
         Sink &sink = of(user);
+        if (sink.stream && sink.position != sink.streamed) {
+            sink.position += count;
+            return count;
+        }
         sf_count_t done = 0;
         while (done < count) {
             const ssize_t written = ::write(
@@ -118,9 +139,15 @@ struct RenderTarget::Sink {
             }
             done += written;
         }
+        if (sink.stream)
+            sink.position = sink.streamed += done;
         return done;
     }
-    static sf_count_t tell(void *user) { return ::lseek(of(user).fd, 0, SEEK_CUR); }
+    static sf_count_t tell(void *user)
+    {
+        Sink &sink = of(user);
+        return sink.stream ? sink.position : ::lseek(sink.fd, 0, SEEK_CUR);
+    }
 };
 
 RenderTarget::RenderTarget(int fd, std::string path, std::string temporary)
@@ -209,11 +236,15 @@ std::optional<RenderTarget> RenderTarget::open(
 
 SNDFILE *RenderTarget::openSound(SF_INFO &info)
 {
-    // A FIFO or a device cannot seek back to finish a header: libsndfile writes those as the
-    // streams they are.
+    // A FIFO or a device cannot seek back to finish a header: a FLAC or Ogg stream keeps the
+    // header it began with (FLAC's then leaves its length and checksum unknown, as a stream's
+    // may).
     if (m_temporary.empty()) {
-        if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_WAV)
-            return sf_open_fd(m_fd, SFM_WRITE, &info, SF_FALSE);
+        if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_WAV) {
+            m_sink = std::make_unique<Sink>(Sink { m_fd, 0, true });
+            SF_VIRTUAL_IO io { Sink::length, Sink::seek, Sink::read, Sink::write, Sink::tell };
+            return sf_open_virtual(&io, SFM_WRITE, &info, m_sink.get());
+        }
         // libsndfile writes no wave file into a stream: the header is written here, with the
         // sizes unknown as streamed wave files have them, and the frames after it as they are.
         if (!writeStreamedWaveHeader(m_fd, info)) {

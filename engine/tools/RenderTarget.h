@@ -25,10 +25,11 @@ public:
 
     // Opens the sound file libsndfile writes here, or null (writeError(), else
     // sf_strerror(nullptr), says why). A wave file into a stream is written as a streamed one
-    // (header sizes unknown), as libsndfile writes none there. Into a file of the target's own,
-    // every write is checked here, as libsndfile does not always do: the last frames a FLAC or
-    // Ogg Vorbis encoder writes while the file is closed fail without a word. writeError() and
-    // commit() then say why.
+    // (header sizes unknown), as libsndfile writes none there; a FLAC stream keeps the header it
+    // began with. Every write of a FLAC or Ogg Vorbis encoder, and every write into a file of the
+    // target's own, is checked here, as libsndfile does not always do: the last frames an encoder
+    // writes while the file is closed fail without a word. writeError() and commit() then say
+    // why.
     SNDFILE *openSound(SF_INFO &info);
     // Whether the sound goes into a file of the target's own, which can be gone back over (not
     // into a FIFO or a device).
@@ -47,5 +48,5 @@ private:
     int m_fd = -1;
     std::string m_path;
     std::string m_temporary; // empty when writing to the target itself
-    std::unique_ptr<Sink> m_sink; // the file's writes, checked (a file of the target's own)
+    std::unique_ptr<Sink> m_sink; // the file's writes, checked
 };
