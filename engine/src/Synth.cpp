@@ -330,6 +330,9 @@ fluid_settings_t *makeSettings(int sampleRate)
     fluid_settings_setnum(settings, "synth.sample-rate", sampleRate);
     fluid_settings_setnum(settings, "synth.gain", g_gain.load());
     fluid_settings_setint(settings, "synth.cpu-cores", 1);
+    // System exclusive messages to this device id (or to every device) are taken: 0x10 is the
+    // one Roland's sound modules answer to by default, which GS songs address.
+    fluid_settings_setint(settings, "synth.device-id", 0x10);
     // Samples are read when a preset is first chosen, not with the soundfont: Synth::preload
     // reads those a song chooses before it plays, so the render thread never reads them.
     fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);

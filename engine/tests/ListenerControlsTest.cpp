@@ -133,9 +133,12 @@ TEST_F(ListenerControls, TransposeMovesMelodicNotesAndNeverDrums)
         EXPECT_NEAR(pitchOf(middle), 440.0 * std::exp2(semitones / 12.0), 440.0 * 0.02);
     }
 
-    // To every device, as the synthesiser takes only those or its own (0).
+    // To every device, and to Roland's first (0x10), which GS files address.
     const std::uint8_t gsRhythmPart2[]
         = { 0x41, 0x7F, 0x42, 0x12, 0x40, 0x12, 0x15, 0x01, 0x18, 0xF7 };
+    std::uint8_t gsRhythmPart2OfFirst[std::size(gsRhythmPart2)];
+    std::copy(std::begin(gsRhythmPart2), std::end(gsRhythmPart2), gsRhythmPart2OfFirst);
+    gsRhythmPart2OfFirst[1] = 0x10;
     const struct {
         const char *name;
         std::function<void(TrackWriter &)> hit; // a note at tick 0
@@ -144,6 +147,9 @@ TEST_F(ListenerControls, TransposeMovesMelodicNotesAndNeverDrums)
         { "channel 10", [](TrackWriter &t) { t.noteOn(0, 9, 38, 100); }, false },
         { "GS rhythm part",
             [&](TrackWriter &t) { t.sysex(0, gsRhythmPart2).noteOn(0, 1, 38, 100); }, false },
+        { "GS rhythm part, device 0x10",
+            [&](TrackWriter &t) { t.sysex(0, gsRhythmPart2OfFirst).noteOn(0, 1, 38, 100); },
+            false },
         { "bank 127",
             [](TrackWriter &t) {
                 t.controller(0, 2, 0, 127).program(0, 2, 0).noteOn(0, 2, 38, 100);
