@@ -277,21 +277,37 @@ std::string textFromBytes(std::span<const std::uint8_t> bytes, CodePage page)
     return text;
 }
 
-CodePage codePageOf(const MidiFile &song)
+namespace {
+
+// The code page of the song's text events and of `info`'s texts (see codePageOf()).
+CodePage codePageOf(const MidiFile &song, const RiffInfo &info)
 {
     int kana = 0;
-    for (const MidiEvent &event : song.events()) {
-        if (!event.isMeta() || event.metaType < 0x01 || event.metaType > 0x07)
-            continue;
-        const auto bytes = song.payloadOf(event);
+    // Whether `bytes` may be Shift-JIS (counting its kana), as far as they tell.
+    const auto mayBeShiftJis = [&kana](std::span<const std::uint8_t> bytes) {
         if (isValidUtf8(bytes))
-            continue;
+            return true;
         const ShiftJisScan scan = scanShiftJis(bytes);
-        if (!scan.valid)
-            return CodePage::Windows1252;
         kana += scan.kana;
+        return scan.valid;
+    };
+    for (const MidiEvent &event : song.events()) {
+        if (event.isMeta() && event.metaType >= 0x01 && event.metaType <= 0x07
+            && !mayBeShiftJis(song.payloadOf(event)))
+            return CodePage::Windows1252;
+    }
+    for (const auto *stored : { &info.title, &info.artist, &info.copyright }) {
+        if (!mayBeShiftJis(*stored))
+            return CodePage::Windows1252;
     }
     return kana >= 2 ? CodePage::ShiftJis : CodePage::Windows1252;
+}
+
+} // namespace
+
+CodePage codePageOf(const MidiFile &song)
+{
+    return codePageOf(song, RiffInfo {});
 }
 
 std::string lyricsText(const SongText &text)
@@ -333,7 +349,7 @@ SongText readMidiText(const MidiFile &file, const MidiEvent *firstTrackName,
     std::span<const std::uint32_t> trackPayloads, bool karaokeName, const RiffInfo &info)
 {
     SongText text;
-    const CodePage page = codePageOf(file);
+    const CodePage page = codePageOf(file, info);
     if (firstTrackName)
         text.title = trimmed(textFromBytes(file.payloadOf(*firstTrackName), page));
     bool karaoke = false;

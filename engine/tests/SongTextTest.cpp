@@ -242,7 +242,8 @@ TEST(MidiText, KaraokeTextEventsAreTheLyrics)
     }
 }
 
-// An RMI file's INFO list gives the title, artist and copyright its song's events leave out.
+// An RMI file's INFO list gives the title, artist and copyright its song's events leave out, in
+// the song's code page.
 TEST(MidiText, RmiInfoListFillsWhatTheEventsLeaveOut)
 {
     const auto textOfRmi = [](const TrackWriter &track, const char *name) {
@@ -256,6 +257,8 @@ TEST(MidiText, RmiInfoListFillsWhatTheEventsLeaveOut)
     EXPECT_EQ(info.title, "Café");
     EXPECT_EQ(info.artist, "The Players");
     EXPECT_EQ(info.copyright, "(c) 1999");
+    // Its texts count as the events' do for the code page.
+    EXPECT_EQ(textOfRmi(TrackWriter().endOfTrack(480), "\x82\xb3\x82\xad\x82\xe7").title, "さくら");
     const SongText own = textOfRmi(TrackWriter()
                                        .text(0, kName, "Own title")
                                        .text(0, kCopyright, "Own copyright")
