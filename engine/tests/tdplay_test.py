@@ -94,7 +94,10 @@ class Statuses(unittest.TestCase):
                 (["--info", "--render", out, SONG], "--render"),
                 (["--render", out, "--render", out, SONG], "--render"),
                 (["-v", SONG], "-v"),
+                # A name that starts with a digit is a file, not --loop's count.
+                (["--render", out, "--loop", "01-song.mid"], "--loop N"),
             ]
+            shutil.copy(SONG, "01-song.mid")
             for args, named in refused:
                 with self.subTest(args=args):
                     result = run(*args)

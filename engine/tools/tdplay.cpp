@@ -701,7 +701,7 @@ struct OptionRule {
     std::string_view shortName; // empty when there is none
     bool takesValue;
     Apply apply;
-    bool optionalValue = false; // a number right after it is its value
+    bool optionalValue = false; // a whole number right after it is its value
 };
 
 // Reads a whole decimal number from `text` into `value`: no sign, no spaces, no other digits
@@ -885,8 +885,12 @@ CommandLine parseCommandLine(std::span<char *const> args)
             return line;
         }
         const char *value = nullptr;
-        if (rule->optionalValue && i + 1 < args.size() && args[i + 1][0] >= '0'
-            && args[i + 1][0] <= '9') {
+        const auto allDigits = [](std::string_view text) {
+            return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+                return c >= '0' && c <= '9';
+            });
+        };
+        if (rule->optionalValue && i + 1 < args.size() && allDigits(args[i + 1])) {
             value = args[++i];
         } else if (rule->takesValue) {
             // A value that is itself an option means the value was left out.
