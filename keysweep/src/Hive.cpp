@@ -12,6 +12,8 @@ namespace {
 // FILETIME counts 100 ns ticks from 1601; Unix time counts from 1970.
 constexpr std::int64_t kTicksFrom1601To1970 = 116444736000000000;
 constexpr std::int64_t kTicksPerSecond = 10000000;
+// The longest level of a key's name the loader takes, in UTF-16 units.
+constexpr std::size_t kMaxLevelLength = 256;
 
 // Wine's loader skips leading white space (isspace) before it looks at a line.
 bool isBlank(char c)
@@ -19,25 +21,86 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
-// Whether `line` (from its first non-blank character, its line end cut) is a value of hex data,
-// "name"=hex:... or @=hex(7):..., that ends in a backslash: Wine then reads the next line as more
-// of that data, whatever it holds.
-bool continuesHexData(std::string_view line)
+// isspace() in the C locale, as the loader reads values.
+bool isSpace(char c)
 {
-    if (line.empty() || line.back() != '\\')
-        return false;
+    return isBlank(c) || c == '\n';
+}
+
+bool isHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+std::size_t skipSpaces(std::string_view text, std::size_t at)
+{
+    while (at < text.size() && isSpace(text[at]))
+        ++at;
+    return at;
+}
+
+// Whether hex data read from `at` in `line` goes on to the next line, as Wine's loader reads it:
+// bytes of hex digits (strtoul's, so "0x" may start one), each followed by white space, a comma
+// or both, then a backslash, after white space; whatever follows the backslash is not read.
+// Data that ends in anything but the line's end is refused with its value, and goes on no
+// further; so is a byte over 0xff.
+bool hexGoesOn(std::string_view line, std::size_t at)
+{
+    while (at < line.size() && isHexDigit(line[at])) {
+        if (line[at] == '0' && at + 2 < line.size() && (line[at + 1] == 'x' || line[at + 1] == 'X')
+            && isHexDigit(line[at + 2]))
+            at += 2;
+        unsigned value = 0;
+        for (; at < line.size() && isHexDigit(line[at]); ++at) {
+            value = value * 16
+                + unsigned(line[at] <= '9' ? line[at] - '0' : (line[at] | 0x20) - 'a' + 10);
+            if (value > 0xff)
+                return false;
+        }
+        at = skipSpaces(line, at);
+        if (at < line.size() && line[at] == ',')
+            at = skipSpaces(line, at + 1);
+    }
+    at = skipSpaces(line, at);
+    return at < line.size() && line[at] == '\\';
+}
+
+// Whether `line` (from its first non-blank character, its line end cut), a value of a key, holds
+// hex data that goes on to the next line: "name" or @, '=' (white space around it), "hex:" or
+// "hex(type):", then the bytes. Wine then reads the next line as more of that data, whatever it
+// holds.
+bool hexValueGoesOn(std::string_view line)
+{
     std::size_t at = 1;
-    if (line[0] == '"') {
+    if (line.starts_with('"')) {
         while (at < line.size() && line[at] != '"')
             at += line[at] == '\\' ? 2 : 1;
         ++at; // past the closing quote
-    } else if (line[0] != '@') {
+    } else if (!line.starts_with('@')) {
         return false;
     }
+    at = skipSpaces(line, at);
     if (at >= line.size() || line[at] != '=')
         return false;
-    const std::string_view data = line.substr(at + 1);
-    return data.starts_with("hex:") || data.starts_with("hex(");
+    at = skipSpaces(line, at + 1);
+    const std::string_view data = line.substr(at);
+    if (data.starts_with("hex:"))
+        return hexGoesOn(line, at + 4);
+    if (!data.starts_with("hex("))
+        return false;
+    // The type as strtoul reads it (white space, a sign, "0x", digits), then "):".
+    std::size_t end = skipSpaces(line, at + 4);
+    if (end < line.size() && (line[end] == '+' || line[end] == '-'))
+        ++end;
+    if (end + 2 < line.size() && line[end] == '0' && (line[end + 1] | 0x20) == 'x'
+        && isHexDigit(line[end + 2]))
+        end += 2;
+    const std::size_t digits = end;
+    while (end < line.size() && isHexDigit(line[end]))
+        ++end;
+    if (end == digits)
+        end = at + 4; // no number: strtoul reads nothing
+    return line.substr(end).starts_with("):") && hexGoesOn(line, end + 2);
 }
 
 } // namespace
@@ -62,6 +125,7 @@ Result<std::unique_ptr<Hive>> Hive::parse(std::string bytes)
     // lines before a header are its own) to the end of its own last non-blank line.
     std::size_t contentEnd = std::min(firstEnd + 1, text.size());
     bool continued = false; // the line before was hex data going on to this one
+    bool inKey = false; // the last header named a key the loader takes (its values are read)
     for (std::size_t lineStart = contentEnd; lineStart < text.size();) {
         const std::size_t lineEnd = std::min(text.find('\n', lineStart), text.size());
         const std::size_t next = std::min(lineEnd + 1, text.size());
@@ -72,12 +136,13 @@ Result<std::unique_ptr<Hive>> Hive::parse(std::string bytes)
         if (line.ends_with('\r'))
             line.remove_suffix(1);
         const bool header = !continued && line.starts_with('[');
-        continued = (continued || continuesHexData(line)) && line.ends_with('\\');
+        continued = continued ? hexGoesOn(line, 0) : inKey && hexValueGoesOn(line);
         if (header) {
             if (!hive->m_sections.empty())
                 hive->m_sections.back().chunkEnd = contentEnd;
             HiveKey *key
                 = hive->keyFor(text.substr(firstChar + 1, lineEnd - firstChar - 1), firstChar + 1);
+            inKey = key != nullptr;
             if (key != nullptr)
                 key->sections.push_back(hive->m_sections.size());
             hive->m_sections.push_back(Section { contentEnd, next, key });
@@ -106,6 +171,9 @@ HiveKey *Hive::keyFor(std::string_view header, std::size_t offset)
         return nullptr;
     HiveKey *key = root();
     for (PathComponent &component : path->components) {
+        // The loader refuses the key at a level longer than this, after the levels before it.
+        if (component.name.size() > kMaxLevelLength)
+            return nullptr;
         std::u16string lowered = lowerCase(component.name);
         if (const auto found = key->byLoweredName.find(lowered);
             found != key->byLoweredName.end()) {

@@ -249,13 +249,39 @@ TEST(Hive, HeadersStartLinesOnly)
     EXPECT_EQ(
         hive->serialize(kWriteTime), "WINE REGISTRY Version 2\n\n[A] 1\n\"v\"=\"[B] x\"\n  \n\t\n");
 
-    // A line that goes on hex data ending in a backslash is more of that data, as Wine reads it,
-    // whatever it holds; a string ending in one is not.
-    auto continued = parseOk("WINE REGISTRY Version 2\n\n[A] 1\n\"h\"=hex:01,\\\r\n  [D] 1\n"
-                             "@=hex(7):02,\\\n[E] 1\n\"s\"=\"x\\\n[F] 1\n");
-    EXPECT_EQ(keyAt(*continued, { u"D" }), nullptr);
-    EXPECT_EQ(keyAt(*continued, { u"E" }), nullptr);
-    EXPECT_NE(keyAt(*continued, { u"F" }), nullptr);
+    // Hex data whose bytes end in a backslash goes on to the next line, as Wine reads it, whatever
+    // that line holds: the header there is no header. Data that ends otherwise (a byte that is
+    // not hex: Wine refuses the value), a string, or a value of no key (before any header, or
+    // under one Wine refuses, as a level over 256 characters) goes on to nothing.
+    const struct {
+        const char *name;
+        std::string lines; // then the header [B] 1
+        bool bIsAKey;
+    } continuations[] = {
+        { "hex", "[A] 1\n\"h\"=hex:01,\\\r\n", false },
+        { "hex(7), default value", "[A] 1\n@=hex(7):02,\\\n", false },
+        { "white space around = and after the backslash", "[A] 1\n\"h\" = hex:01, 02 ,\\  \n",
+            false },
+        { "hex() of no type, continued twice", "[A] 1\n\"h\"=hex():01,\\\n  02,\\\n", false },
+        { "a string", "[A] 1\n\"s\"=\"x\\\n", true },
+        { "a byte that is not hex", "[A] 1\n\"h\"=hex:01,zz,\\\n", true },
+        { "a continued line of no hex", "[A] 1\n\"h\"=hex:01,\\\n  zz,\\\n", true },
+        { "a byte over 0xff", "[A] 1\n\"h\"=hex:100,\\\n", true },
+        { "no key yet", "\"h\"=hex:01,\\\n", true },
+        { "under a level too long", "[A\\\\" + std::string(257, 'x') + "] 1\n\"h\"=hex:01,\\\n",
+            true },
+    };
+    for (const auto &c : continuations) {
+        auto read = parseOk("WINE REGISTRY Version 2\n\n" + c.lines + "[B] 1\n");
+        EXPECT_EQ(keyAt(*read, { u"B" }) != nullptr, c.bIsAKey) << c.name;
+    }
+    // Wine takes a level of 256 characters, and none longer.
+    for (const std::size_t length : { 256, 257 }) {
+        const std::u16string level(length, u'x');
+        auto read
+            = parseOk("WINE REGISTRY Version 2\n\n[A\\\\" + std::string(length, 'x') + "] 1\n");
+        EXPECT_EQ(keyAt(*read, { u"A", std::u16string_view(level) }) != nullptr, length == 256);
+    }
 }
 
 // Consecutive headers that start alike name the same keys as they would apart: an escape
