@@ -104,17 +104,35 @@ std::optional<std::size_t> unescape(std::string_view text, char end, Sink &&sink
             continue;
         }
         // A run of raw non-ASCII bytes (after a backslash too): UTF-8. The decoder marks bytes
-        // that are not UTF-8 with NUL, which cannot occur otherwise, and those are dropped.
+        // that are not UTF-8 with NUL, which cannot occur otherwise, and those are dropped. A
+        // surrogate written as a character of its own (ED A0..BF 80..BF), which UTF-8 does not
+        // allow, is the unit it encodes, as Wine reads it.
         std::size_t runEnd = i;
         while (runEnd < text.size() && !isAscii(text[runEnd]))
             ++runEnd;
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInvalidToNull);
-        const QString decoded = decoder(QByteArrayView(text.data() + i, qsizetype(runEnd - i)));
-        for (const QChar unit : decoded) {
-            if (unit.unicode() != 0)
-                sink(char16_t(unit.unicode()), start);
+        const auto byte = [&text](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+        const auto surrogateAt = [&](std::size_t at) {
+            return at + 2 < runEnd && byte(at) == 0xED && byte(at + 1) >= 0xA0
+                && byte(at + 1) <= 0xBF && byte(at + 2) >= 0x80 && byte(at + 2) <= 0xBF;
+        };
+        while (i < runEnd) {
+            std::size_t part = i;
+            while (part < runEnd && !surrogateAt(part))
+                ++part;
+            QStringDecoder decoder(
+                QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInvalidToNull);
+            const QString decoded = decoder(QByteArrayView(text.data() + i, qsizetype(part - i)));
+            for (const QChar unit : decoded) {
+                if (unit.unicode() != 0)
+                    sink(char16_t(unit.unicode()), start);
+            }
+            if (part < runEnd) {
+                sink(char16_t(0xD000 | (byte(part + 1) & 0x3F) << 6 | (byte(part + 2) & 0x3F)),
+                    start);
+                part += 3;
+            }
+            i = part;
         }
-        i = runEnd;
     }
     return std::nullopt;
 }

@@ -51,7 +51,13 @@ INSTANTIATE_TEST_SUITE_P(KeyName, DecodeEscaped,
             "x\xe2\x82]",
             u"Bx" },
         EscapeCase { "EscapedRawUtf8IsItself", "E\\\xc3\xa9]", u"E\u00e9" },
-        EscapeCase { "SurrogatePairEscapes", R"(\xd83d\xde00])", u"\U0001F600" }),
+        EscapeCase { "SurrogatePairEscapes", R"(\xd83d\xde00])", u"\U0001F600" },
+        // Surrogates written as UTF-8 characters of their own are kept as units, alone or not.
+        EscapeCase { "RawUtf8Surrogates",
+            "A\xed\xa0\x81\xed\xb0\x80"
+            "B\xed\xa0\x81\xe3\x81]",
+            u"A\xd801\xdc00"
+            u"B\xd801" }),
     [](const auto &testCase) { return std::string(testCase.param.name); });
 
 // A line cut before its closing bracket, or with a NUL or a lone backslash at the end, is
