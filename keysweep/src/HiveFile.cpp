@@ -59,6 +59,15 @@ bool writeAll(int fd, std::string_view bytes)
 
 } // namespace
 
+bool mayFollow(const std::filesystem::path &path)
+{
+    struct stat link { };
+    struct stat target { };
+    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode) || link.st_uid == ::geteuid())
+        return true;
+    return ::stat(path.c_str(), &target) == 0 && target.st_uid == link.st_uid;
+}
+
 Result<std::string> readWholeFile(const std::filesystem::path &path)
 {
     // Non-blocking, so opening a FIFO returns at once; its type is then refused below.
@@ -93,6 +102,9 @@ Result<void> replaceFileAtomically(const std::filesystem::path &path, std::strin
     if (::lstat(path.c_str(), &link) != 0)
         return ioError("cannot find", path, errno);
     if (S_ISLNK(link.st_mode)) {
+        if (!mayFollow(path))
+            return Error { Error::Code::NotAFile,
+                path.string() + " is a symbolic link of another owner than the file it names" };
         char *resolved = ::realpath(path.c_str(), nullptr);
         if (resolved == nullptr)
             return ioError("cannot follow the link", path, errno);

@@ -71,6 +71,13 @@ KeyStore::Branch *KeyStore::branchFor(KeyHandle root) const
     struct stat info { };
     if (::stat(branch->path.c_str(), &info) != 0)
         return branch.get(); // missing: an empty branch
+    if (!mayFollow(branch->path)) {
+        m_problems.push_back(Error { Error::Code::NotAFile,
+            branch->path.string()
+                + " is a symbolic link of another owner than the file it names; it was left "
+                  "untouched" });
+        return branch.get();
+    }
     auto bytes = readWholeFile(branch->path);
     if (!bytes) {
         if (bytes.error().code == Error::Code::NotAFile)

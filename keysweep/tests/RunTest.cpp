@@ -298,7 +298,9 @@ TEST_F(Run, FolderThatCannotBeSyncedFailsBeforeTheReplacement)
     EXPECT_EQ(readFile(prefix.user()), kUserHive);
 }
 
-// A symlinked hive: the file it names is replaced and the link stays a link.
+// A symlinked hive: the file it names is replaced and the link stays a link. A link of another
+// owner than the caller and the file is not followed: a prefix's owner cannot have root rewrite
+// a file of root's.
 TEST_F(Run, SymlinkedHiveIsReplacedThroughTheLink)
 {
     const auto real = prefix.tmp() / "shared-user.reg";
@@ -308,6 +310,15 @@ TEST_F(Run, SymlinkedHiveIsReplacedThroughTheLink)
     EXPECT_TRUE(std::filesystem::is_symlink(prefix.user()));
     EXPECT_FALSE(userHas(kAlpha));
     EXPECT_NE(readFile(real), kUserHive);
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can give a link to another user";
+    writeFile(real, kUserHive);
+    ASSERT_EQ(::lchown(prefix.user().c_str(), 65534, 65534), 0);
+    EXPECT_EQ(run({ "-C", kAlpha }), kExitHiveRefused);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("link"), std::string::npos);
+    EXPECT_EQ(readFile(real), kUserHive);
 }
 
 // A hard-linked hive is refused: replacing one name would leave the other with the old keys.
