@@ -60,6 +60,12 @@ int run(std::span<const std::string> arguments, const RunContext &context)
             return kExitOk;
         }
 
+        // A folder with no hive holds no key; nothing is made in it for a server either.
+        std::error_code error;
+        if (!std::filesystem::exists(context.prefix / "user.reg", error)
+            && !std::filesystem::exists(context.prefix / "system.reg", error))
+            return kExitOk;
+
         auto lock = ServerLock::acquire(context.prefix, context.serverPlaces);
         if (const auto *running = std::get_if<ServerRunning>(&lock)) {
             const std::string pid = " (pid " + std::to_string(running->pid) + ")";

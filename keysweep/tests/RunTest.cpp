@@ -158,7 +158,8 @@ TEST_F(Run, DoubledOrTrailingSeparatorsDeleteTheSameKey)
 }
 
 // An absent key, a path that names no level, and a hive that does not exist all end silently
-// with status 0 and leave the files as they were (not even rewritten).
+// with status 0 and leave the files as they were (not even rewritten), and a folder of no hive
+// as it was.
 TEST_F(Run, AbsentKeyEndsSilently)
 {
     const ino_t before = inodeOf(prefix.user());
@@ -172,6 +173,11 @@ TEST_F(Run, AbsentKeyEndsSilently)
     EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(readFile(prefix.user()), kUserHive);
+    // A folder with no hive at all is no prefix: nothing is made in it for a server.
+    std::filesystem::remove(prefix.user());
+    std::filesystem::remove(prefix.path() / "wineserver");
+    EXPECT_EQ(run({ "-C", kAlpha }), kExitOk);
+    EXPECT_FALSE(std::filesystem::exists(prefix.path() / "wineserver"));
 }
 
 // Paths differing in case, ASCII or not, name the stored key; only that key goes.
