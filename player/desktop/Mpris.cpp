@@ -314,7 +314,10 @@ void Service::setRate(double rate)
     if (!std::isfinite(rate))
         return;
     if (rate <= 0) {
-        pause();
+        // A pause, and so ignored while a box is up, as the Pause command is: nothing could
+        // resume it until the box closed.
+        if (!QApplication::activeModalWidget())
+            pause();
         return;
     }
     m_player->setRate(rate);

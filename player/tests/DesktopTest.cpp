@@ -653,6 +653,16 @@ private Q_SLOTS:
         QCOMPARE(property(QStringLiteral("Rate")).toDouble(), 2.0);
         QCOMPARE(setRate(0.0), QDBusMessage::ReplyMessage);
         QCOMPARE(status(), QStringLiteral("Paused"));
+        // Not while a box is up, where Pause is ignored too (and Play, that would resume).
+        callPlayer(tunedeck::mpris::kPlayerInterface, QStringLiteral("Play"));
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("Playing"), kWaitMs);
+        BoxRecorder boxes;
+        QDBusMessage::MessageType setWhileOpen = QDBusMessage::InvalidMessage;
+        boxes.whileNextBoxIsOpen([&] { setWhileOpen = setRate(0.0); });
+        callPlayer(tunedeck::mpris::kPlayerInterface, QStringLiteral("OpenUri"),
+            { QUrl::fromLocalFile(m_dir->filePath(QStringLiteral("missing.mid"))).toString() });
+        QTRY_COMPARE_WITH_TIMEOUT(setWhileOpen, QDBusMessage::ReplyMessage, kWaitMs);
+        QCOMPARE(status(), QStringLiteral("Playing"));
     }
 
     // A client that keeps calling while a box is up: every call is answered at once, no box
