@@ -115,7 +115,9 @@ int main(int argc, char **argv)
             files.append(QByteArray(argv[i]));
     }
     const QByteArray folder = files.isEmpty() ? QByteArray() : workingFolder();
-    if (!files.isEmpty() && tunedeck::mpris::handOverFiles(files, folder))
+    // The first start takes the bus name at once; a later one hands its files to it.
+    const bool first = tunedeck::mpris::claimName();
+    if (!first && !files.isEmpty() && tunedeck::mpris::handOverFiles(files, folder))
         return 0;
 
     TunedeckApplication::loadFonts();

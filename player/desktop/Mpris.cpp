@@ -6,9 +6,12 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDeadlineTimer>
 #include <QLoggingCategory>
+#include <QThread>
 #include <QUrl>
 
 #include <algorithm>
@@ -19,8 +22,10 @@ namespace tunedeck::mpris {
 
 namespace {
 
-// How long a second start waits for the running program's answer before it runs on its own.
+// How long a second start waits for the running program's answer before it runs on its own, and
+// how often it asks again while that program is still starting.
 constexpr int kHandOverTimeoutMs = 5000;
+constexpr int kAskAgainMs = 25;
 // Commands from the bus that failed after their caller was answered; a warning each.
 Q_LOGGING_CATEGORY(lcMpris, "tunedeck.mpris", QtWarningMsg)
 
@@ -51,18 +56,39 @@ void emitPropertiesChanged(const QString &interface, const QVariantMap &changed)
 
 } // namespace
 
+bool claimName()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() && bus.registerService(kServiceName);
+}
+
 bool handOverFiles(const QList<QByteArray> &names, const QByteArray &workingFolder)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface()
-        || !bus.interface()->isServiceRegistered(kServiceName).value())
+    if (!bus.isConnected() || !bus.interface())
         return false;
     registerTypes();
     QDBusMessage call = QDBusMessage::createMethodCall(
         kServiceName, kObjectPath, kInstanceInterface, QStringLiteral("AddFiles"));
     call << QVariant::fromValue(names) << workingFolder;
-    const QDBusMessage reply = bus.call(call, QDBus::Block, kHandOverTimeoutMs);
-    return reply.type() == QDBusMessage::ReplyMessage;
+    // A program that has claimed the name but is still making its window answers that it has no
+    // such object yet: the files wait for it, asking again, until the time is up.
+    const QDeadlineTimer deadline(kHandOverTimeoutMs);
+    for (;;) {
+        if (!bus.interface()->isServiceRegistered(kServiceName).value())
+            return false;
+        const QDBusMessage reply
+            = bus.call(call, QDBus::Block, int(std::max<qint64>(deadline.remainingTime(), 1)));
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            return true;
+        const QString error = reply.errorName();
+        const bool starting = error == QDBusError::errorString(QDBusError::UnknownObject)
+            || error == QDBusError::errorString(QDBusError::UnknownInterface)
+            || error == QDBusError::errorString(QDBusError::UnknownMethod);
+        if (!starting || deadline.hasExpired())
+            return false;
+        QThread::msleep(kAskAgainMs);
+    }
 }
 
 bool Announced::playable(const Player &player)

@@ -28,9 +28,15 @@ inline const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.P
 // The program's own interface on the same object: files from a second start.
 inline const QString kInstanceInterface = QStringLiteral("org.tunedeck.Instance");
 
+// Takes the bus name for this program before its window is made, so a second start meanwhile
+// hands its files over instead of opening a window of its own. False without a session bus or
+// when another program holds the name.
+bool claimName();
+
 // A second start's side: hands `names` (file-system bytes, relative to `workingFolder`) to the
-// program already running on the session bus. False when there is no bus, no such program or
-// it did not answer; the caller then runs on its own.
+// program that holds the name on the session bus, waiting for one still making its window.
+// False when there is no bus, no such program or it did not answer in time; the caller then
+// runs on its own.
 bool handOverFiles(const QList<QByteArray> &names, const QByteArray &workingFolder);
 
 // What the player's properties last announced on the bus said.

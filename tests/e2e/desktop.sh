@@ -2,7 +2,7 @@
 # The program as a desktop starts it, on a session bus of the test's own: `tunedeck a.mid b.wav`
 # plays a.mid; a second `tunedeck c.mid` ends at once with 0 and c.mid joins the first window's
 # play list; PlayPause over the bus pauses it; the open dialog leaves nothing in the home folder;
-# Quit over the bus ends the program while a box is up.
+# Quit over the bus ends the program while a box is up; two starts at once make one window.
 #   desktop.sh PROGRAM EXAMPLES_DIR ARTIFACT_DIR      (run under xvfb-run -a)
 set -euo pipefail
 program=$(realpath "$1")
@@ -73,5 +73,26 @@ wait "$pid" || fail "the program ended with status $?"
 if find "$HOME" -name 'QtProject.conf' | grep . >/dev/null; then
     fail "the program wrote $(find "$HOME" -name QtProject.conf)"
 fi
+
+# Two starts at once, before either has a window: one hands its file over to the other and ends
+# with 0; the one left holds the bus name (Quit over the bus ends it).
+starts=()
+for song in a.mid c.mid; do
+    (cd "$work/songs" && exec env TUNEDECK_OUTPUT=null "$program" "$song" >>"$work/race.log" 2>&1) &
+    starts+=("$!")
+done
+stop_at_exit "${starts[@]}"
+ended=""
+for _ in $(seq 200); do
+    for p in "${starts[@]}"; do kill -0 "$p" 2>/dev/null || ended=$p; done
+    [ -n "$ended" ] && break
+    xdotool sleep 0.1
+done
+[ -n "$ended" ] || fail "two starts at once each opened a window"
+wait "$ended" || fail "the start that handed its file over ended with status $?"
+mpris org.mpris.MediaPlayer2.Quit >/dev/null || fail "the window left does not answer on the bus"
+for p in "${starts[@]}"; do
+    timeout 20 tail --pid="$p" -f /dev/null || fail "the window left did not quit"
+done
 cp "$work/paused.png" "$artifacts/desktop-paused.png" 2>/dev/null || true
-echo "desktop: files from the command line, a second start handed over, PlayPause paused"
+echo "desktop: files from the command line, a second start handed over (also at once), PlayPause paused"
