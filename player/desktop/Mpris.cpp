@@ -310,8 +310,11 @@ QByteArray Service::localFileName(const QString &uri)
     if (!url.isLocalFile()
         || (!url.host().isEmpty() && url.host().compare(u"localhost", Qt::CaseInsensitive) != 0))
         return {};
-    // The path's bytes as they were escaped, so a name that is not UTF-8 survives.
-    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    // The path's bytes as they were escaped, so a name that is not UTF-8 survives. A file URI's
+    // path is whole ("file:songs/a.mid" would be taken from the program's own folder).
+    const QByteArray path
+        = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    return path.startsWith('/') ? path : QByteArray();
 }
 
 void Service::openUri(const QString &uri)

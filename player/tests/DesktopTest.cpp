@@ -872,13 +872,15 @@ private Q_SLOTS:
         QCOMPARE(boxes.texts(), QStringList());
     }
 
-    // A file URI names a local file only without a host, or with localhost.
+    // A file URI names a local file only without a host, or with localhost, and by a whole path.
     void urisOfOtherHostsAreNotLocal()
     {
         using tunedeck::mpris::Service;
         QCOMPARE(Service::localFileName(QStringLiteral("file:///m/a%20b.mid")), "/m/a b.mid");
         QCOMPARE(Service::localFileName(QStringLiteral("file://LocalHost/m/a.mid")), "/m/a.mid");
         QCOMPARE(Service::localFileName(QStringLiteral("file://other/m/a.mid")), QByteArray());
+        // A file URI's path is absolute: one that is not names no file, here or anywhere.
+        QCOMPARE(Service::localFileName(QStringLiteral("file:songs/a.mid")), QByteArray());
     }
 
     // Many bad names make one report of the first few and a count, on the screen; a folder
