@@ -462,7 +462,9 @@ std::optional<Entries> read(const std::filesystem::path &path, std::string *why)
             continue;
         const std::string whole = file.string();
         const std::size_t from = whole.starts_with(within) ? within.size() : 0;
-        std::string slashed = whole.substr(from);
+        const std::string folderPart = whole.substr(0, from);
+        const std::string written = whole.substr(from);
+        std::string slashed = written;
         std::replace(slashed.begin(), slashed.end(), '\\', '/');
         // Only bytes past ASCII are read again; the decoding would also drop control characters.
         const bool eightBit = std::any_of(slashed.begin(), slashed.end(), [](char c) {
@@ -471,10 +473,10 @@ std::optional<Entries> read(const std::filesystem::path &path, std::string *why)
             return static_cast<unsigned char>(c) < 0x20;
         });
         std::vector<std::string> candidates;
-        if (slashed != whole.substr(from))
-            candidates.push_back(whole.substr(0, from) + slashed);
+        if (slashed != written)
+            candidates.push_back(folderPart + slashed);
         if (eightBit)
-            candidates.push_back(whole.substr(0, from)
+            candidates.push_back(folderPart
                 + textFromBytes(
                     { reinterpret_cast<const std::uint8_t *>(slashed.data()), slashed.size() }));
         for (std::string &candidate : candidates) {
