@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 
 #include <cerrno>
 #include <chrono>
@@ -312,6 +313,34 @@ void AboutWindow::paintEvent(QPaintEvent *)
     painter.fillRect(rect(), ResolveColor(systemColor(kColorButtonFace)));
     if (!m_shown.isNull())
         painter.drawImage(QPoint(0, 0), m_shown, QRect(1, 1, kAboutWidth - 1, kAboutHeight - 1));
+}
+
+bool AboutWindow::event(QEvent *event)
+{
+    // The box answers whatever the program shows meanwhile: a modal window (a message box, a
+    // file dialog) leaves usable only the windows that hang under it, so the box hangs itself
+    // under each as it blocks the box, and lets go once that one is hidden (under the next
+    // modal window then, if there is one).
+    if (event->type() == QEvent::WindowBlocked) {
+        QWindow *own = windowHandle();
+        QWindow *modal = QGuiApplication::modalWindow();
+        if (own && modal && modal != own && !own->isAncestorOf(modal, QWindow::IncludeTransients)) {
+            own->setTransientParent(modal);
+            connect(
+                modal, &QWindow::visibleChanged, this,
+                [this, modal](bool visible) {
+                    if (visible)
+                        return;
+                    // Once the window has left the list of modal ones.
+                    QTimer::singleShot(0, this, [this, modal = QPointer<QWindow>(modal)] {
+                        if (windowHandle() && windowHandle()->transientParent() == modal)
+                            windowHandle()->setTransientParent(nullptr);
+                    });
+                },
+                Qt::SingleShotConnection);
+        }
+    }
+    return QWidget::event(event);
 }
 
 void AboutWindow::closeEvent(QCloseEvent *event)

@@ -93,6 +93,7 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     void animate(std::unique_ptr<AboutAnimation> animation); // on the animation thread

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QPointer>
@@ -15,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include <cerrno>
@@ -136,6 +138,30 @@ private Q_SLOTS:
         QTRY_VERIFY(box->isVisible());
         QVERIFY(box->close());
         QTRY_VERIFY(!box);
+    }
+
+    // A modal window of the program (a message box, a file dialog) leaves the box working: its OK
+    // closes it while the modal window is up, and after that one closes as before.
+    void worksWhileTheProgramShowsModalWindows()
+    {
+        for (int round = 0; round < 2; ++round) {
+            QVERIFY(OrvAboutBox(0) != 0);
+            QPointer<AboutWindow> box = currentAboutBox();
+            QTRY_VERIFY(box->isVisible());
+            QDialog dialog;
+            bool closedWhileModal = false;
+            QTimer::singleShot(0, &dialog, [&] {
+                // Through the window system, as a real click, so a blocked window drops it.
+                const auto *ok = box->findChild<QPushButton *>(QStringLiteral("OkButton"));
+                QTest::mouseClick(box->windowHandle(), Qt::LeftButton, {},
+                    ok->mapTo(box.data(), ok->rect().center()));
+                closedWhileModal = !box || box->isClosed();
+                dialog.reject();
+            });
+            dialog.exec();
+            QVERIFY2(closedWhileModal, qPrintable(QString::number(round)));
+            QTRY_VERIFY(!box);
+        }
     }
 
     // Go WebSite asks the desktop to open the maker's address, then closes the box.
