@@ -1,6 +1,7 @@
 #include "OrvGraphics.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QPaintDevice>
@@ -124,7 +125,8 @@ Canvas CreateCanvas(int width, int height)
 
 Canvas LoadCanvas(const QString &path)
 {
-    if (path.isEmpty())
+    // Only a file is read: a pipe named here would hold the caller until something wrote to it.
+    if (path.isEmpty() || !QFileInfo(path).isFile())
         return {};
     QImage image(path);
     if (image.isNull())

@@ -3,7 +3,13 @@
 #include <QApplication>
 #include <QPainter>
 #include <QPalette>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <chrono>
+#include <future>
+
+#include <sys/stat.h>
 
 using namespace orvkit;
 
@@ -115,6 +121,25 @@ private Q_SLOTS:
         QVERIFY(LoadCanvas(0, reinterpret_cast<std::uintptr_t>("NOSUCH")).isNull());
         QVERIFY(LoadCanvas(0, 4242).isNull());
         QVERIFY(LoadCanvas(QString()).isNull());
+    }
+
+    // A bitmap named by a path that is no file to read (a pipe nobody writes, a folder) gives
+    // a null canvas at once: opening the pipe would wait for a writer for ever.
+    void bitmapThatIsNoFileGivesNullCanvas()
+    {
+        QTemporaryDir folder;
+        const QString fifo = folder.filePath(QStringLiteral("picture.bmp"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        for (const QString &path : { fifo, folder.path() }) {
+            auto loaded = std::async(std::launch::async, [path] { return LoadCanvas(path); });
+            if (loaded.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+                QFile writer(fifo); // lets the waiting open() return
+                QVERIFY(writer.open(QIODevice::WriteOnly));
+                writer.close();
+                QFAIL(qPrintable(path + QStringLiteral(" was waited on")));
+            }
+            QVERIFY(loaded.get().isNull());
+        }
     }
 
     // Bit 0 bold, 1 italic, 2 underline, 3 strike-out; the bits above change nothing.
