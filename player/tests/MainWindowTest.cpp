@@ -449,6 +449,18 @@ private Q_SLOTS:
         QTest::keyClick(form->PauseButt, Qt::Key_Space);
         QTRY_VERIFY(!form->ResButt->isHidden());
         QCOMPARE(QApplication::focusWidget(), form->ResButt);
+        // And back: Resume and Stop leave their focus to the button uncovered at their place,
+        // so Space pressed again there pauses or plays (it went to Skip, or to Pause).
+        QTest::keyClick(form->ResButt, Qt::Key_Space);
+        QCOMPARE(QApplication::focusWidget(), form->PauseButt);
+        form->StopButt->setFocus();
+        QTest::keyClick(form->StopButt, Qt::Key_Space);
+        QCOMPARE(QApplication::focusWidget(), form->PlayButt);
+        form->Lista->addItem(QStringLiteral("scale.mid")); // Play took it off the list
+        form->PlayListPaths.append(song);
+        QTest::keyClick(form->PlayButt, Qt::Key_Space);
+        QVERIFY(form->LettoreMidi->IsOpen());
+        QCOMPARE(QApplication::focusWidget(), form->StopButt);
         QPointer<TMediaPlayer> device = form->LettoreMidi;
         QCOMPARE(
             runProgramLoop([form] { QTest::keyClick(form, Qt::Key_X, Qt::ControlModifier); }), 0);

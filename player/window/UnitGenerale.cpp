@@ -216,6 +216,18 @@ QString trimBlanks(const QString &text)
     return text.mid(first, last - first);
 }
 
+// Hides a transport button that covers another (Stop over Play, Resume over Pause). A focus it
+// had goes first to the one under it, the button the user then sees at that place; hidden with
+// the focus, it would pass the focus on along the Tab order (to Skip).
+void uncover(QPushButton *over, QPushButton *under)
+{
+    if (over->hasFocus()) {
+        under->setFocusPolicy(over->focusPolicy());
+        under->setFocus(Qt::OtherFocusReason);
+    }
+    over->hide();
+}
+
 void setState(TTunedeckform *form, const QString &state)
 {
     if (form->StatusBar->panelText(kStatePanel) != state)
@@ -258,8 +270,8 @@ void ShowStopped()
     TTunedeckform *form = Tunedeckform;
     if (!form)
         return;
-    form->StopButt->hide();
-    form->ResButt->hide();
+    uncover(form->StopButt, form->PlayButt);
+    uncover(form->ResButt, form->PauseButt);
     playerOf(form)->transportShown();
     form->repaint();
     setState(form, texts::kStatusStopped);
@@ -378,7 +390,7 @@ void SkipEntry()
     if (!form || playerOf(form)->state() == tunedeck::Player::State::Stopped)
         return;
     if (playerOf(form)->state() == tunedeck::Player::State::Paused) {
-        form->ResButt->hide();
+        uncover(form->ResButt, form->PauseButt);
         playerOf(form)->transportShown();
         setState(form, texts::kStatusPlaying);
     }
@@ -434,7 +446,7 @@ void TTunedeckform::ResButtClick()
     // Without a notice of its own: the one the file's first Play asked for is still pending and
     // reports the end.
     LettoreMidi->Play(TMediaPlayer::Notice::None);
-    ResButt->hide();
+    uncover(ResButt, PauseButt);
     m_player->transportShown();
 }
 
