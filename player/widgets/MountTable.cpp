@@ -144,7 +144,7 @@ std::optional<DriveKind> kindOf(const MountEntry &entry, const MountFacts &facts
         return std::nullopt;
     // A file system served by a program (FUSE) answers only while that program does: its mount
     // point is not looked at either, so one that stopped answering cannot stall the list.
-    const bool served = type == u"fuseblk" || type.startsWith(u"fuse.");
+    const bool served = type == u"fuse" || type == u"fuseblk" || type.startsWith(u"fuse.");
     if (!isRoot && !served && !facts.isFolder(entry.mountPoint))
         return std::nullopt;
     if (type == u"iso9660" || type == u"udf")

@@ -191,14 +191,16 @@ private Q_SLOTS:
         const auto drives = drivesFromMounts(
             parseMountInfo(QByteArray(kDesktopTable)
                 + "44 22 0:44 / /mnt/vault rw - fuse.gocryptfs /home/bob/.vault rw\n"
-                  "45 22 8:65 / /mnt/win rw - fuseblk /dev/sde1 rw\n"),
+                  "45 22 8:65 / /mnt/win rw - fuseblk /dev/sde1 rw\n"
+                  "46 22 0:46 / /mnt/plain rw - fuse served rw\n"),
             facts);
-        for (const char *remote :
-            { "/mnt/nas", "/mnt/My Share", "/home/bob/remote", "/mnt/vault", "/mnt/win" })
+        for (const char *remote : { "/mnt/nas", "/mnt/My Share", "/home/bob/remote", "/mnt/vault",
+                 "/mnt/win", "/mnt/plain" })
             QVERIFY2(!facts.asked.contains(QString::fromUtf8(remote)), remote);
         QVERIFY(facts.asked.contains(QStringLiteral("/home")));
         QCOMPARE(driveAt(drives, QStringLiteral("/mnt/vault")).kind, DriveKind::Fixed);
         QCOMPARE(driveAt(drives, QStringLiteral("/mnt/win")).kind, DriveKind::Fixed);
+        QCOMPARE(driveAt(drives, QStringLiteral("/mnt/plain")).kind, DriveKind::Fixed);
     }
 
     // A container whose root is an overlay still has "/" as its drive.
