@@ -5,6 +5,7 @@
 
 #include "FilCtl95.h"
 #include "FileView.h"
+#include "SongFiles.h"
 #include "TunedeckFormUnit.h"
 
 #include <QCollator>
@@ -15,7 +16,9 @@
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTimer>
 
+#include <future>
 #include <memory>
 
 using namespace filctl95;
@@ -146,6 +149,25 @@ private Q_SLOTS:
         QCOMPARE(fileViewCaptions(*m_form),
             QStringList({ ".mid", "Bell.Rmi", "HORN.WAV", "old.mid", "song.mid" }));
         QVERIFY(selectedFileViewRows(*m_form).isEmpty());
+    }
+
+    // The file view's folder is read on a worker: one whose drive stopped answering lists no
+    // songs once the folder list's wait is over, and the window's event loop ran meanwhile (it
+    // was read on the window's thread, which waited for ever).
+    void aFolderThatDoesNotAnswerListsNothing()
+    {
+        std::promise<void> answer;
+        const std::shared_future<void> answered = answer.get_future().share();
+        bool loopRan = false;
+        QTimer::singleShot(0, [&] { loopRan = true; });
+        const QStringList names
+            = tunedeck::songfiles::currentSongNames(std::chrono::milliseconds(50), [answered](int) {
+                  answered.wait();
+                  return QStringList({ "late.mid" });
+              });
+        answer.set_value();
+        QVERIFY(names.isEmpty());
+        QVERIFY(loopRan);
     }
 
     // The routine itself: the extension runs from the last dot; a slash after it leaves none.

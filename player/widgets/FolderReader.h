@@ -18,6 +18,7 @@ struct FolderListing {
     Outcome outcome = Outcome::Read;
     QString error; // Why the folder could not be read, for the user; empty when it was read.
     QStringList subFolders; // Names of its sub-folders, dot-folders left out, in no order.
+    QStringList files; // Names of its files, for readers that list them (readFolder does not).
     bool ok() const { return outcome == Outcome::Read; }
 };
 

@@ -225,8 +225,9 @@ void TTunedeckform::connectBrowser()
 
 void TTunedeckform::FillFileView()
 {
-    // The process's current directory is where the folder list last moved.
-    QStringList sorted = tunedeck::songfiles::songNames(QByteArrayLiteral("."));
+    // The process's current directory is where the folder list last moved; it is read within
+    // the folder list's own wait.
+    QStringList sorted = tunedeck::songfiles::currentSongNames(TdDirectory->readTimeout());
     TdfileV->setCaptions(std::move(sorted), IconeAudio.value(0));
 }
 
