@@ -19,6 +19,7 @@
 #include <QStyle>
 
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -150,6 +151,7 @@ TAboutForm::TAboutForm(QWidget *parent)
     Label1->setPalette(blue);
     Label1->setCursor(Qt::PointingHandCursor);
     Label1->setFocusPolicy(Qt::TabFocus); // Space opens the site from the keyboard.
+    Label1->setAccessibleDescription(QStringLiteral("Opens the maker's web site"));
 
     AppName = new TShadowLabel(QStringLiteral("Tunedeck"), this);
     AppName->setObjectName(QStringLiteral("AppName"));
@@ -257,6 +259,10 @@ void TAboutForm::AOKButtClick()
         return;
     }
     AOKButt->setText(QStringLiteral("OK"));
+    // The panel covers the maker line: the keyboard no longer reaches it there.
+    if (Label1->hasFocus())
+        AOKButt->setFocus(Qt::OtherFocusReason);
+    Label1->setFocusPolicy(Qt::NoFocus);
     SP->setVisible(true);
     SP->setActive(true);
     s_revealStep = kStepIdle;
@@ -326,6 +332,7 @@ void TAboutForm::closeWindow()
     done(QDialog::Accepted);
     for (QWidget *window : QApplication::topLevelWidgets()) {
         if (window->objectName() == u"Tunedeckform") {
+            window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
             window->show();
             window->raise();
             window->activateWindow();
@@ -345,18 +352,31 @@ bool TAboutForm::eventFilter(QObject *watched, QEvent *event)
             AppNameDblClick();
         else if (watched == AboutVer)
             AboutVerDblClick();
+        else if (watched == Label1)
+            m_makerLineDoubleClicked = true; // a click already opened the site
         else
             break;
         return true;
     case QEvent::MouseButtonRelease: {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         if (watched == Label1 && mouse->button() == Qt::LeftButton
+            && !std::exchange(m_makerLineDoubleClicked, false)
             && Label1->rect().contains(mouse->position().toPoint())) {
             Label1Click();
             return true;
         }
         break;
     }
+    case QEvent::FocusIn:
+    case QEvent::FocusOut:
+        // The maker line shows its focus as selected text does.
+        if (watched == Label1) {
+            const bool focused = event->type() == QEvent::FocusIn;
+            Label1->setAutoFillBackground(focused);
+            Label1->setBackgroundRole(focused ? QPalette::Highlight : QPalette::Window);
+            Label1->setForegroundRole(focused ? QPalette::HighlightedText : QPalette::WindowText);
+        }
+        break;
     case QEvent::KeyPress:
         if (watched == Label1 && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Space) {
             Label1Click();

@@ -69,4 +69,6 @@ private:
     // The outer size the window was last centred with: a window manager's frame, known only
     // after the window is shown, makes it centre again.
     QSize m_centredOuterSize;
+    // The maker line's double-click was its second press: the release after it is no click.
+    bool m_makerLineDoubleClicked = false;
 };
