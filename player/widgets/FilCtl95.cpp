@@ -351,7 +351,10 @@ bool TDirectory95ListBox::setDirectory(const QString &folder)
 {
     const QString target = cleanFolder(QDir(m_directory).absoluteFilePath(folder));
     const FolderListing listing = readFolderWithin(m_source->folderReader(), target, m_readTimeout);
-    if (!listing.ok()) {
+    // A folder that cannot be listed may still be one the user may pass through (leave to enter
+    // it, not to read it): it is entered with no sub-folders shown, if the system lets the
+    // program in.
+    if (!listing.ok() && listing.outcome != FolderListing::Outcome::Unreadable) {
         m_lastError = listing.error;
         return false;
     }

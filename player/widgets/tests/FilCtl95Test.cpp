@@ -358,24 +358,34 @@ private Q_SLOTS:
         QCOMPARE(list.Directory(), path("b"));
     }
 
-    // Opening a sub-folder that cannot be read reports it and stays.
-    void aSubFolderThatCannotBeOpenedIsReported()
+    // A sub-folder that can be entered but not listed (leave to pass through it, not to read
+    // it) is entered with no sub-folders shown; one that cannot be entered either is reported,
+    // and the list stays.
+    void aSubFolderThatCannotBeListedIsEnteredEmpty()
     {
-        makeFolders({ "a/locked" });
+        makeFolders({ "a/listless/inner", "a/locked" });
         TDirectory95ListBox list;
         list.setDriveSource(m_drives);
         QVERIFY(list.setDirectory(path("a")));
+        m_drives->control->refused.insert(path("a/listless"));
         m_drives->control->refused.insert(path("a/locked"));
+        QVERIFY(QDir(path("a/locked")).removeRecursively()); // so it cannot be entered
         QSignalSpy failed(&list, &TDirectory95ListBox::folderNotOpened);
         QSignalSpy changed(&list, &TDirectory95ListBox::directoryChanged);
 
-        list.setCurrentRow(1);
+        list.setCurrentRow(int(rowTexts(list).indexOf(QStringLiteral("locked"))));
         QTest::keyClick(&list, Qt::Key_Enter);
         QCOMPARE(failed.count(), 1);
         QCOMPARE(failed.at(0).at(0).toString(), path("a/locked"));
         QCOMPARE(changed.count(), 0);
         QCOMPARE(list.Directory(), path("a"));
-        QCOMPARE(list.currentRow(), 0);
+
+        list.setCurrentRow(int(rowTexts(list).indexOf(QStringLiteral("listless"))));
+        QTest::keyClick(&list, Qt::Key_Enter);
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(list.Directory(), path("a/listless"));
+        QVERIFY(!rowTexts(list).contains(QStringLiteral("inner")));
     }
 
     // With the system's reader: a folder without read permission cannot be entered.
