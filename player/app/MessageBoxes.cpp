@@ -32,16 +32,27 @@ protected:
 // at spaces itself.
 constexpr qsizetype kMaxBoxLines = 25;
 constexpr qsizetype kMaxBoxWordLength = 100;
+// And the most characters in all, for lines of many short words, which the box wraps.
+constexpr qsizetype kMaxBoxCharacters = 1500;
 
-// `text` cut to the box's bounds: long words lose their middle, extra lines are left out.
+// `text` cut to the box's bounds: long words lose their middle, extra lines (at any line
+// break) and characters past the most a box holds are left out.
 QString boundedText(const QString &text)
 {
     if (text.size() <= kMaxBoxWordLength)
         return text;
-    QStringList lines = text.split(texts::kLineBreak);
+    QString unified = text;
+    unified.replace(texts::kLineBreak, QStringLiteral("\n")).replace(u'\r', u'\n');
+    QStringList lines = unified.split(u'\n');
     if (lines.size() > kMaxBoxLines)
         lines.resize(kMaxBoxLines);
-    for (QString &line : lines) {
+    qsizetype room = kMaxBoxCharacters;
+    for (qsizetype index = 0; index < lines.size(); ++index) {
+        if (room == 0) {
+            lines.resize(index);
+            break;
+        }
+        QString &line = lines[index];
         QStringList words = line.split(u' ');
         for (QString &word : words) {
             if (word.size() > kMaxBoxWordLength) {
@@ -50,6 +61,9 @@ QString boundedText(const QString &text)
             }
         }
         line = words.join(u' ');
+        if (line.size() > room)
+            line = line.first(room) + QChar(0x2026);
+        room = std::max<qsizetype>(0, room - line.size());
     }
     return lines.join(texts::kLineBreak);
 }
@@ -59,6 +73,7 @@ MessageResult runBox(
 {
     CentredMessageBox box(icon, caption, boundedText(text), QMessageBox::NoButton);
     box.setWindowModality(Qt::ApplicationModal);
+    box.setTextFormat(Qt::PlainText); // names from outside show as they are, never as markup
     QAbstractButton *retry = nullptr;
     if (buttons == MessageButtons::AbortRetry) {
         // One role for both keeps them in this order on every platform's button layout; a box

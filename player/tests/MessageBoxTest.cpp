@@ -2,6 +2,8 @@
 // for exceptions that escape an event handler.
 #include "PlayerTestMain.h"
 
+#include "Texts.h"
+
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
@@ -44,6 +46,30 @@ private Q_SLOTS:
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         QVERIFY(qAbs(box.frame.center().x() - screen.center().x()) <= 1);
         QVERIFY(qAbs(box.frame.center().y() - screen.center().y()) <= 1);
+    }
+
+    // A text from outside (names) shows as it is, never as markup (whose pictures would be read
+    // from the disk), and however its lines break, the box stays on the screen.
+    void textsFromOutsideStayPlainAndOnTheScreen_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("markup") << QStringLiteral(
+            "Cannot open file /tmp/a <b>BIG</b> <img src=\"/tmp/picture.png\"> z.tdl");
+        QTest::newRow("bare line feeds") << QStringLiteral("x \n").repeated(300);
+        QTest::newRow("long lines of short words")
+            << (QStringLiteral("word ").repeated(2000) + tunedeck::texts::kLineBreak).repeated(20);
+    }
+    void textsFromOutsideStayPlainAndOnTheScreen()
+    {
+        QFETCH(QString, text);
+        BoxRecorder recorder;
+        tunedeck::showMessage(tunedeck::MessageKind::Error, text);
+        const ShownBox &box = recorder.boxes().first();
+        QCOMPARE(box.format, Qt::PlainText);
+        if (text.size() < 100)
+            QCOMPARE(box.text, text);
+        QVERIFY2(QGuiApplication::primaryScreen()->geometry().contains(box.frame),
+            qPrintable(QStringLiteral("%1 x %2").arg(box.frame.width()).arg(box.frame.height())));
     }
 
     // The unreadable-drive box offers "&Abort" then "&Retry", Retry being the default; closing

@@ -25,6 +25,7 @@ struct ShownBox {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QStringList buttons;
     QRect frame;
+    Qt::TextFormat format = Qt::AutoText;
 };
 
 // Records every box the player's helpers show and closes it as soon as its event loop runs,
@@ -37,7 +38,8 @@ public:
     {
         connect(tunedeck::MessageBoxHub::instance(), &tunedeck::MessageBoxHub::aboutToShow, this,
             [this](QMessageBox *box) {
-                m_boxes.append({ box->windowTitle(), box->text(), box->icon(), {}, {} });
+                m_boxes.append(
+                    { box->windowTitle(), box->text(), box->icon(), {}, {}, box->textFormat() });
                 const qsizetype index = m_boxes.size() - 1;
                 QMetaObject::invokeMethod(
                     box,
