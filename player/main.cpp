@@ -103,17 +103,22 @@ int main(int argc, char **argv)
 {
     if (const int status = answeredAtOnce(argc, argv); status >= 0)
         return status;
-    TunedeckApplication application(argc, argv);
-    // Qt has taken its own options out of argv by now; the rest are file names, as bytes, after
-    // a first -- that ends the options.
+    // Qt sees only the options before a first --: what follows are file names, whatever they
+    // look like (a file named -platform is no option then).
+    int dashes = 1;
+    while (dashes < argc && std::strcmp(argv[dashes], "--") != 0)
+        ++dashes;
+    char **const afterDashes = argv + dashes + (dashes < argc ? 1 : 0);
+    const int namesAfterDashes = argc - int(afterDashes - argv);
+    int toolkitArgc = dashes;
+    TunedeckApplication application(toolkitArgc, argv);
+    // Qt has taken its own options out of its part of argv by now; the rest are file names, as
+    // bytes.
     QList<QByteArray> files;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        if (!optionsEnded && std::strcmp(argv[i], "--") == 0)
-            optionsEnded = true;
-        else
-            files.append(QByteArray(argv[i]));
-    }
+    for (int i = 1; i < toolkitArgc; ++i)
+        files.append(QByteArray(argv[i]));
+    for (int i = 0; i < namesAfterDashes; ++i)
+        files.append(QByteArray(afterDashes[i]));
     const QByteArray folder = files.isEmpty() ? QByteArray() : workingFolder();
     // The first start takes the bus name at once; a later one hands its files to it.
     const bool first = tunedeck::mpris::claimName();
