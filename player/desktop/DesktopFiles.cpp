@@ -100,6 +100,7 @@ bool appendForeignList(ExpandedFiles &result, const QByteArray &name)
         const QByteArray bytes = QByteArray::fromStdString(file.native());
         struct stat info { };
         if (::stat(bytes.constData(), &info) == 0 && S_ISREG(info.st_mode)
+            && ::access(bytes.constData(), R_OK) == 0
             && (songfiles::hasSongExtension(bytes) || hasPlayableContent(bytes)))
             appendEntry(result, bytes);
         else
@@ -225,6 +226,11 @@ ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &
         const QString text = fileNameFromBytes(name);
         struct stat info { };
         if (given.isEmpty() || ::stat(name.constData(), &info) != 0) {
+            result.rejected.append(fileNameFromBytes(given));
+            continue;
+        }
+        // What cannot be read is reported now, not when its turn to play comes.
+        if (::access(name.constData(), S_ISDIR(info.st_mode) ? R_OK | X_OK : R_OK) != 0) {
             result.rejected.append(fileNameFromBytes(given));
             continue;
         }

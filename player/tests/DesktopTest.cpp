@@ -49,6 +49,9 @@
 #include <limits>
 #include <memory>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int kWaitMs = 20000;
@@ -201,6 +204,8 @@ private Q_SLOTS:
             << QStringList {};
         QTest::newRow("another player's list of nothing") << QStringList { "empty.pls",
             "a.mid" } << "a.mid" << QStringList {} << QStringList { "empty.pls" };
+        QTest::newRow("unreadable file and folder") << QStringList { "locked.mid", "locked",
+            "a.mid" } << "a.mid" << QStringList {} << QStringList { "locked.mid", "locked" };
         QTest::newRow("bad names reported once")
             << QStringList { "missing.mid", "a.mid", "", "b.mid" } << "a.mid"
             << QStringList { "b.mid" } << QStringList { "missing.mid", "" };
@@ -212,8 +217,15 @@ private Q_SLOTS:
         QFETCH(QStringList, queued);
         QFETCH(QStringList, rejected);
         rejected.replaceInStrings(QStringLiteral("$DIR"), m_dir->path());
+        if (arguments.contains(QStringLiteral("locked")) && ::geteuid() == 0)
+            QSKIP("root reads every file");
         const QString a = song(QStringLiteral("a.mid"));
         const QString b = song(QStringLiteral("b.mid"));
+        QFile::copy(a, m_dir->filePath(QStringLiteral("locked.mid")));
+        QDir(m_dir->path()).mkdir(QStringLiteral("locked"));
+        QFile::copy(a, m_dir->filePath(QStringLiteral("locked/inside.mid")));
+        for (const char *locked : { "locked.mid", "locked" })
+            QVERIFY(::chmod(QFile::encodeName(m_dir->filePath(QLatin1String(locked))), 0) == 0);
         song(QStringLiteral("c.wav")); // Listed by its extension; never opened here.
         QFile::copy(a, m_dir->filePath(QStringLiteral("song-without-extension")));
         QVERIFY(testsupport::writeTone(QFile::encodeName(m_dir->filePath("song.dat")).toStdString(),
@@ -246,6 +258,8 @@ private Q_SLOTS:
         BoxRecorder boxes;
         tunedeck::desktop::appendFiles(
             *m_form->player(), bytesOf(arguments), tunedeck::fileNameToBytes(m_dir->path()), true);
+        for (const char *locked : { "locked.mid", "locked" }) // for the clean-up
+            ::chmod(QFile::encodeName(m_dir->filePath(QLatin1String(locked))), 0700);
         QTRY_COMPARE_WITH_TIMEOUT(playing(), first, kWaitMs);
         QCOMPARE(listTexts(m_form->Lista), queued);
         QCOMPARE(m_form->PlayListPaths.size(), qsizetype(queued.size()));
