@@ -12,6 +12,7 @@
 #include <QLoggingCategory>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -122,6 +123,18 @@ int main(int argc, char **argv)
     const QByteArray folder = files.isEmpty() ? QByteArray() : workingFolder();
     // The first start takes the bus name at once; a later one hands its files to it.
     const bool first = tunedeck::mpris::claimName();
+    if (!first && !files.isEmpty() && folder.isEmpty()) {
+        // The folder this start was made in is gone: a relative name names no file the window
+        // running could find (it would look in its own folder).
+        const auto relative = std::stable_partition(files.begin(), files.end(),
+            [](const QByteArray &name) { return name.startsWith('/'); });
+        for (auto name = relative; name != files.end(); ++name)
+            std::fprintf(stderr, "tunedeck: %s: the current folder is gone\n", name->constData());
+        const bool anyRelative = relative != files.end();
+        files.erase(relative, files.end());
+        if (files.isEmpty() && anyRelative)
+            return 1;
+    }
     if (!first && !files.isEmpty() && tunedeck::mpris::handOverFiles(files, folder))
         return 0;
 

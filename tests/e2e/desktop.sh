@@ -45,6 +45,13 @@ mkdir "$work/songs/-session"
     || fail "the second start ended with status $? (or did not end)"
 await_log "appended c.mid" 10
 grep -q "start .*/c.mid" "$work/program.log" && fail "c.mid started instead of joining the queue"
+# A start in a folder that is gone hands over no relative name (the window would take it from
+# its own folder, where a c.mid is): it says so and ends with 1.
+mkdir "$work/gone"
+(cd "$work/gone" && rmdir "$work/gone" && exec "$program" c.mid >"$work/gone.log" 2>&1) \
+    && fail "a start in a folder that is gone ended with 0"
+grep -q "folder is gone" "$work/gone.log" || fail "a start in a folder that is gone said: $(cat "$work/gone.log")"
+[ "$(grep -c "appended c.mid" "$work/program.log")" = 1 ] || fail "a name from a folder that is gone was appended"
 
 mpris org.mpris.MediaPlayer2.Player.PlayPause >/dev/null || fail "PlayPause over the bus failed"
 await_log "status Paused" 10
