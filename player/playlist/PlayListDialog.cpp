@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
 
 TPlayListDialog::TPlayListDialog(QFileDialog::AcceptMode mode, QWidget *parent)
     : QFileDialog(parent)
@@ -50,6 +51,16 @@ void TPlayListDialog::accept()
     // A name typed into a folder that does not exist could only fail when it is written: the
     // dialog says so and stays open for another name. (Opening already insists on a file.)
     if (acceptMode() == QFileDialog::AcceptSave) {
+        // The dialog takes quotation marks as marking names ("a" "b"), so a name holding them
+        // would be saved under another name (the part between them): it is refused.
+        if (const auto *typed = findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            typed && typed->text().contains(u'"')) {
+            tunedeck::showCaptionedMessage(tunedeck::MessageKind::Warning, windowTitle(),
+                QStringLiteral("%1\nA play list's name cannot hold quotation marks (\").\nChoose "
+                               "another name.")
+                    .arg(typed->text()));
+            return;
+        }
         const QString chosen = selectedFiles().value(0);
         const QFileInfo folder(QFileInfo(chosen).absolutePath());
         if (!chosen.isEmpty() && !folder.isDir()) {

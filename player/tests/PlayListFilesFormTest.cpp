@@ -342,7 +342,8 @@ void PlayListFilesFormTest::saveDialogStaysOpenForAFolderThatDoesNotExist()
         const char *said;
     } rows[] = { { "missing/list.tdl", "folder does not exist" },
         { "other.pls", "cannot be read under this name" },
-        { "other.XSPF", "cannot be read under this name" } };
+        { "other.XSPF", "cannot be read under this name" },
+        { "my \"best\" songs.tdl", "cannot hold quotation marks" } };
     for (const auto &row : rows) {
         QTemporaryDir dir;
         setList({ QStringLiteral("/m/a.mid") });
