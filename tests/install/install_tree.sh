@@ -31,6 +31,35 @@ grep -q '^Exec=tunedeck %F$' "$p/share/applications/tunedeck.desktop" || fail "E
 if command -v xmllint >/dev/null; then
     xmllint --noout "$p/share/mime/packages/tunedeck.xml" || fail "MIME package is not well-formed"
 fi
+# "Open with Tunedeck" for each kind of file it opens: the type the shared MIME database (and the
+# package installed here) gives each extension is among the entry's types, and every type the
+# entry names is one the database knows.
+freedesktop=/usr/share/mime/packages/freedesktop.org.xml
+if [ -f "$freedesktop" ]; then
+    python3 - "$freedesktop" "$p/share/mime/packages/tunedeck.xml" \
+        "$p/share/applications/tunedeck.desktop" <<'PY' || fail "desktop entry and MIME types disagree"
+import sys
+import xml.etree.ElementTree as ET
+ns = "{http://www.freedesktop.org/standards/shared-mime-info}"
+names, by_glob = {}, {}
+for package in sys.argv[1:3]:
+    for kind in ET.parse(package).getroot().iter(ns + "mime-type"):
+        type_ = kind.get("type")
+        for name in [type_] + [alias.get("type") for alias in kind.iter(ns + "alias")]:
+            names[name] = type_
+        for glob in kind.iter(ns + "glob"):
+            by_glob.setdefault(glob.get("pattern"), set()).add(type_)
+listed = next(line for line in open(sys.argv[3]) if line.startswith("MimeType="))
+listed = {names.get(name, "?" + name) for name in listed[9:].strip().strip(";").split(";")}
+unknown = sorted(name[1:] for name in listed if name.startswith("?"))
+unlisted = sorted(ext for ext in ("*.mid", "*.rmi", "*.wav", "*.tdl", "*.m3u", "*.m3u8", "*.pls",
+                                  "*.xspf") if not by_glob.get(ext, set()) & listed)
+if unknown or unlisted:
+    sys.exit(f"types no one defines: {unknown}; files with no type listed: {unlisted}")
+PY
+else
+    echo "shared-mime-info is not installed; the entry's types not checked"
+fi
 
 # Every RUNPATH, installed and in the build tree, is relative to the binary (CMake pads build
 # RUNPATHs with empty entries to make room for the installed one; they name no folder).
