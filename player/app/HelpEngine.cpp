@@ -34,7 +34,7 @@ QString readHelpFile(const QString &helpFile)
                 + helpFile);
         return {};
     }
-    if (file.size() > kMaxHelpFileBytes) {
+    if (file.size() == 0 || file.size() > kMaxHelpFileBytes) {
         tunedeck::showCaptionedMessage(tunedeck::MessageKind::Error, HelpEngine::kHelpCaption,
             QStringLiteral("The help file is not a Tunedeck help file") + QStringLiteral("\r\n")
                 + helpFile);
@@ -43,11 +43,30 @@ QString readHelpFile(const QString &helpFile)
     return QString::fromUtf8(file.readAll());
 }
 
-QTextBrowser *openWindow(QWidget *owner, const QString &helpFile, const QString &html)
+// The help window: what a help document names (pictures, other pages) is read only from files
+// of a help document's size, so a name of a pipe or of /dev/zero cannot hold the window.
+class HelpBrowser : public QTextBrowser {
+public:
+    using QTextBrowser::QTextBrowser;
+
+    QVariant loadResource(int type, const QUrl &name) override
+    {
+        const QUrl url = source().resolved(name);
+        if (url.isLocalFile()) {
+            const QFileInfo file(url.toLocalFile());
+            // Empty rather than null: the document would read a null one itself.
+            if (!file.isFile() || file.size() > kMaxHelpFileBytes)
+                return QByteArray("");
+        }
+        return QTextBrowser::loadResource(type, name);
+    }
+};
+
+QTextBrowser *openWindow(QWidget *owner, const QString &helpFile)
 {
     QTextBrowser *browser = HelpEngine::window(owner);
     if (!browser) {
-        browser = new QTextBrowser(owner);
+        browser = new HelpBrowser(owner);
         browser->setObjectName(kWindowName);
         browser->setWindowFlag(Qt::Window);
         browser->setWindowTitle(HelpEngine::kHelpCaption);
@@ -69,9 +88,10 @@ QTextBrowser *openWindow(QWidget *owner, const QString &helpFile, const QString 
                 top->frameGeometry(), browser->size(), frame, top->screen()->availableGeometry()));
         }
     }
-    // Relative links and pictures resolve beside the help file.
-    browser->document()->setBaseUrl(QUrl::fromLocalFile(QFileInfo(helpFile).absoluteFilePath()));
-    browser->setHtml(html);
+    // Shown as the page of its own name, so that relative links and pictures resolve beside it
+    // (and the charset it declares is read).
+    browser->setSource(
+        QUrl::fromLocalFile(QFileInfo(helpFile).absoluteFilePath()), QTextDocument::HtmlResource);
     browser->show();
     browser->raise();
     browser->activateWindow();
@@ -107,7 +127,7 @@ bool HelpEngine::showContents(QWidget *owner, const QString &helpFile)
     const QString html = readHelpFile(helpFile);
     if (html.isNull())
         return false;
-    QTextBrowser *browser = openWindow(owner, helpFile, html);
+    QTextBrowser *browser = openWindow(owner, helpFile);
     browser->scrollToAnchor(anchorFor(1));
     return true;
 }
@@ -123,7 +143,7 @@ bool HelpEngine::showTopic(QWidget *owner, const QString &helpFile, int context)
             QStringLiteral("Help topic does not exist."));
         return false;
     }
-    QTextBrowser *browser = openWindow(owner, helpFile, html);
+    QTextBrowser *browser = openWindow(owner, helpFile);
     browser->scrollToAnchor(anchor);
     return true;
 }

@@ -24,10 +24,13 @@
 #include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -527,6 +530,41 @@ private Q_SLOTS:
         QCOMPARE(boxes.boxes().first().caption, HelpEngine::kHelpCaption);
         QVERIFY(boxes.boxes().first().text.contains(empty.path()));
         QVERIFY(!HelpEngine::window(m_form.get()));
+    }
+
+    // A help file that is not one of ours: an empty one is reported like a missing one; what
+    // a document names is looked for beside it (not in the current folder), and a picture that
+    // is a pipe is passed over rather than waited for.
+    void helpFilesThatAreNotOurs()
+    {
+        QTemporaryDir folder;
+        QTemporaryDir current;
+        const QString help = folder.filePath(QStringLiteral("Tunedeck.hlp"));
+        const auto write = [](const QString &name, const QByteArray &text) {
+            QFile file(name);
+            return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+        };
+        QVERIFY(write(help, QByteArray()));
+        TunedeckApplication::setHelpFile(help);
+        BoxRecorder boxes;
+        m_form->Contents1->trigger();
+        QCOMPARE(boxes.boxes().size(), 1);
+        QVERIFY(!HelpEngine::window(m_form.get()));
+
+        QVERIFY(write(help,
+            "<html><body><a name=\"topic1\"></a><img src=\"pipe.png\">"
+            "<a href=\"other.html\">Other</a></body></html>"));
+        QCOMPARE(::mkfifo(QFile::encodeName(folder.filePath(QStringLiteral("pipe.png"))), 0600), 0);
+        QVERIFY(write(folder.filePath(QStringLiteral("other.html")), "Beside the help file"));
+        QVERIFY(write(current.filePath(QStringLiteral("other.html")), "In the current folder"));
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(current.path()));
+        QVERIFY(HelpEngine::showContents(m_form.get(), help));
+        QTextBrowser *browser = HelpEngine::window(m_form.get());
+        browser->setSource(QUrl(QStringLiteral("other.html")));
+        QDir::setCurrent(before);
+        QCOMPARE(browser->toPlainText(), QStringLiteral("Beside the help file"));
+        QCOMPARE(boxes.boxes().size(), 1);
     }
 
     // Tab moves through the controls in the layout's order: the play list, the editing buttons,
