@@ -17,6 +17,7 @@ import termios
 import time
 import unicodedata
 import unittest
+import wave
 
 TDPLAY = sys.argv.pop(1)
 EXAMPLES = sys.argv.pop(1)
@@ -550,6 +551,20 @@ class Rendering(unittest.TestCase):
                            + len(body).to_bytes(4, "big") + body)
             self.assertEqual(run("--render", out, ends).returncode, 0)
             self.assertTrue(0.6 < sound_file_facts(out)[1] / 44100 < 5.5)
+            # Its ring-out is the one the same note has inside a longer song (here one whose end
+            # comes a second later), from the song's last frame on: nothing of it is left out.
+            longer = os.path.join(folder, "longer.mid")
+            with open(longer, "wb") as song:
+                body = b"\x00\x90\x3c\x64\x60\x80\x3c\x00\x81\x40\xff\x2f\x00"
+                song.write(b"MThd\x00\x00\x00\x06\x00\x00\x00\x01\x00\x60MTrk"
+                           + len(body).to_bytes(4, "big") + body)
+            rendered = []
+            for song in (ends, longer):
+                self.assertEqual(run("--render", out, "--pcm16", song).returncode, 0)
+                with wave.open(out) as sound:
+                    rendered.append(sound.readframes(22050 + 8192)[4 * 22050:])
+            self.assertEqual(rendered[0], rendered[1])
+            os.remove(longer)
             os.remove(ends)
             os.remove(out)
             for args, status, message in (

@@ -334,8 +334,10 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
     device.play();
     bool written = true;
     bool tooLong = false;
+    std::size_t fileFrames = kRenderBlockFrames; // of the last block
     while (device.isPlaying() && written && total < limit && !g_interrupted) {
         const std::size_t frames = device.pump(block);
+        fileFrames = frames;
         const auto keep = static_cast<sf_count_t>(std::min<std::uint64_t>(frames, limit - total));
         tooLong = std::uint64_t(keep) > fits - total;
         written = !tooLong && sf_writef_float(out, block.data(), keep) == keep;
@@ -346,18 +348,25 @@ int render(const char *outPath, const char *file, bool pcm16, std::uint64_t maxS
     // until it falls below hearing, for a few seconds at most.
     constexpr std::uint64_t kTailSeconds = 5;
     constexpr float kInaudible = 1e-4f; // -80 dB
+    // It begins in the block the song ended in, after the song's last frame.
     const std::uint64_t tailEnd = std::min(limit, total + kTailSeconds * info.samplerate);
+    std::size_t tailFrom = device.isPlaying() ? kRenderBlockFrames : fileFrames;
     while (device.kind() != tunedeck::MediaKind::Wave && written && !tooLong && !g_interrupted
         && !failed && total < tailEnd) {
-        device.pump(block);
-        if (std::all_of(block.begin(), block.end(),
-                [](float sample) { return std::abs(sample) < kInaudible; }))
+        if (tailFrom == kRenderBlockFrames) {
+            device.pump(block);
+            tailFrom = 0;
+        }
+        const auto rest = block.begin() + std::ptrdiff_t(2 * tailFrom);
+        if (std::all_of(
+                rest, block.end(), [](float sample) { return std::abs(sample) < kInaudible; }))
             break;
-        const auto keep
-            = static_cast<sf_count_t>(std::min<std::uint64_t>(kRenderBlockFrames, tailEnd - total));
+        const auto keep = static_cast<sf_count_t>(
+            std::min<std::uint64_t>(kRenderBlockFrames - tailFrom, tailEnd - total));
         tooLong = std::uint64_t(keep) > fits - total;
-        written = !tooLong && sf_writef_float(out, block.data(), keep) == keep;
+        written = !tooLong && sf_writef_float(out, &*rest, keep) == keep;
         total += std::uint64_t(keep);
+        tailFrom = kRenderBlockFrames;
     }
     progress.finish();
     // An encoder that got no frames writes nothing at all, not even the header (FLAC): an empty

@@ -217,7 +217,8 @@ public:
 
     // OutputMode::Offline only: renders `out.size() / 2` stereo frames on the caller's thread as
     // the output's callback would, and returns how many frames came from the file (the rest is
-    // silence). Notices still arrive on the notice thread.
+    // what still sounds after its end: a song's ring-out, or silence). Notices still arrive on
+    // the notice thread.
     virtual std::size_t pump(std::span<float> out);
 
     // The state of MIDI channel `channel` (0..15) in the synthesiser the open song plays on, else
