@@ -3,9 +3,15 @@
 #include <samplerate.h>
 #include <sndfile.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -90,6 +96,58 @@ Result<WaveFacts> factsOf(const SF_INFO &info)
     facts.channels = info.channels;
     facts.lengthMs = lengthMsOf(info.frames, info.samplerate);
     return facts;
+}
+
+// The frames of block-coded data (IMA or MS ADPCM in a RIFF WAVE file) in the whole blocks the
+// file holds, when it holds fewer than its header says (a file cut short). libsndfile goes by
+// the header, and decodes a cut IMA block from stale bytes: loud noise.
+std::optional<sf_count_t> wholeBlockFrames(const std::filesystem::path &path, const SF_INFO &info)
+{
+    const int subtype = info.format & SF_FORMAT_SUBMASK;
+    if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_WAV
+        || (subtype != SF_FORMAT_IMA_ADPCM && subtype != SF_FORMAT_MS_ADPCM))
+        return std::nullopt;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat status { };
+    const auto readAt = [fd](std::uint64_t at, unsigned char *out, std::size_t count) {
+        return ::pread(fd, out, count, off_t(at)) == ssize_t(count);
+    };
+    const auto le = [](const unsigned char *bytes, int count) {
+        std::uint32_t value = 0;
+        for (int i = count - 1; i >= 0; --i)
+            value = value << 8 | bytes[i];
+        return value;
+    };
+    std::uint32_t blockAlign = 0;
+    std::uint32_t framesPerBlock = 0;
+    std::optional<sf_count_t> frames;
+    unsigned char head[20];
+    if (::fstat(fd, &status) == 0 && readAt(0, head, 12) && std::memcmp(head, "RIFF", 4) == 0
+        && std::memcmp(head + 8, "WAVE", 4) == 0) {
+        const auto size = std::uint64_t(status.st_size);
+        // Chunk by chunk, up to the data; a header of a thousand chunks is no wave file's.
+        std::uint64_t at = 12;
+        for (int chunk = 0; chunk < 1000 && at + 8 <= size && readAt(at, head, 8); ++chunk) {
+            const std::uint64_t length = le(head + 4, 4);
+            if (std::memcmp(head, "fmt ", 4) == 0 && length >= 20 && readAt(at + 8, head, 20)) {
+                blockAlign = le(head + 12, 2);
+                framesPerBlock = le(head + 18, 2);
+            } else if (std::memcmp(head, "data", 4) == 0) {
+                if (blockAlign > 0 && framesPerBlock > 0) {
+                    const std::uint64_t present = std::min(length, size - (at + 8));
+                    frames = sf_count_t(present / blockAlign * framesPerBlock);
+                }
+                break;
+            }
+            at += 8 + length + (length & 1);
+        }
+    }
+    ::close(fd);
+    if (frames && *frames < info.frames)
+        return frames;
+    return std::nullopt;
 }
 
 // How much of each of more than two channels goes to the left and to the right. Where the file
@@ -228,6 +286,8 @@ Result<WaveFacts> readWaveFacts(const std::filesystem::path &path)
         return Error { Error::Code::NotWave, sf_strerror(nullptr), 0 };
     SongText text = waveTextOf(file);
     sf_close(file);
+    if (const auto whole = wholeBlockFrames(path, info))
+        info.frames = *whole;
     auto facts = factsOf(info);
     if (facts)
         facts.value().text = std::move(text);
@@ -243,6 +303,8 @@ Result<std::unique_ptr<WaveSource>> WaveSource::open(
         return Error { Error::Code::NotWave, sf_strerror(nullptr), 0 };
     auto source = std::unique_ptr<WaveSource>(new WaveSource());
     source->m_file = file;
+    if (const auto whole = wholeBlockFrames(path, info))
+        info.frames = *whole;
     auto facts = factsOf(info);
     if (!facts)
         return facts.error();
