@@ -1,6 +1,7 @@
 #include "DesktopFiles.h"
 
 #include "FileNames.h"
+#include "FolderReader.h"
 #include "MessageBoxes.h"
 #include "PlayListFile.h"
 #include "Player.h"
@@ -22,7 +23,9 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -323,7 +326,21 @@ std::optional<QString> refuseNames(const QList<QByteArray> &names)
 qsizetype appendFiles(Player &player, const QList<QByteArray> &names,
     const QByteArray &workingFolder, bool startPlaying)
 {
-    ExpandedFiles files = expandFileNames(names, workingFolder);
+    // The names are looked at on a worker: one on a drive that stopped answering (a network or
+    // FUSE mount) would hold the window for good. Names not looked at in time are reported
+    // with the others that cannot be played.
+    constexpr std::chrono::seconds kLookingWait { 10 };
+    const auto looked = std::make_shared<ExpandedFiles>();
+    ExpandedFiles files;
+    if (filctl95::runWithin(
+            [looked, names, workingFolder] { *looked = expandFileNames(names, workingFolder); },
+            kLookingWait)) {
+        files = std::move(*looked);
+    } else {
+        for (const QByteArray &name : names.first(std::min(names.size(), kMaxEntriesAtOnce)))
+            files.rejected.append(fileNameFromBytes(name));
+        files.leftOut = names.size() > kMaxEntriesAtOnce ? 1 : 0;
+    }
     const qsizetype added = files.paths.size();
     player.append(files.paths);
     for (const QString &name : std::as_const(files.shown))

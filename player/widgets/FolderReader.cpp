@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -177,6 +179,49 @@ FolderListing readFolderWithin(
     stuck.error = QStringLiteral("The drive did not answer within %1 seconds")
                       .arg(double(timeout.count()) / 1000.0, 0, 'g', 3);
     return stuck;
+}
+
+bool runWithin(std::function<void()> work, std::chrono::milliseconds timeout)
+{
+    // Work that ends within this is waited for as a plain call would be.
+    constexpr std::chrono::milliseconds kQuietWait { 50 };
+    struct Run {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false; // under the mutex
+        QEventLoop *waiter = nullptr; // under the mutex; quit when done
+    };
+    const auto run = std::make_shared<Run>();
+    try {
+        std::thread([run, work = std::move(work)] {
+            work();
+            const std::lock_guard lock(run->mutex);
+            run->done = true;
+            run->ended.notify_all();
+            if (run->waiter)
+                QMetaObject::invokeMethod(run->waiter, "quit", Qt::QueuedConnection);
+        }).detach();
+    } catch (const std::system_error &) {
+        return false; // no thread to be had: nothing was done
+    }
+    const auto started = std::chrono::steady_clock::now();
+    QEventLoop loop;
+    {
+        std::unique_lock lock(run->mutex);
+        if (run->ended.wait_for(lock, std::min(timeout, kQuietWait), [&run] { return run->done; }))
+            return true;
+        run->waiter = &loop;
+    }
+    const auto left = timeout
+        - std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - started);
+    if (left.count() > 0) {
+        QTimer::singleShot(left, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    const std::lock_guard lock(run->mutex);
+    run->waiter = nullptr;
+    return run->done;
 }
 
 } // namespace filctl95

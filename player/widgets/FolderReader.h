@@ -38,6 +38,12 @@ FolderListing readFolder(const QString &folder);
 FolderListing readFolderWithin(
     const FolderReadFunction &read, const QString &folder, std::chrono::milliseconds timeout);
 
+// Runs `work` on a worker thread and waits for it: for a moment without letting the event loop
+// run, so that quick work changes nothing of the order of events around the caller; then as
+// readFolderWithin() waits, up to `timeout` in all. True when it ended in time; else it is left
+// to end on its own thread (what it touches it must own). UI thread only.
+bool runWithin(std::function<void()> work, std::chrono::milliseconds timeout);
+
 // The indices of `names` in `locale`'s collation order with `sensitivity`; names that collate
 // equal stand in code-point order. In the C locale names compare without regard to case first
 // (its own collation, the code-point order, would put all upper case before lower case). O(n log n)

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <semaphore>
 
@@ -356,6 +357,25 @@ private Q_SLOTS:
         list.setReadTimeout(std::chrono::milliseconds(10000));
         QVERIFY(list.setDrive(path("b")));
         QCOMPARE(list.Directory(), path("b"));
+    }
+
+    // Work waited for on a worker: quick work as a plain call (nothing queued is handled
+    // meanwhile); work that does not end in time is left to its thread, the queue handled
+    // during the wait.
+    void runWithinWaitsQuietlyThenWithTheEventLoop()
+    {
+        bool handledMeanwhile = false;
+        QMetaObject::invokeMethod(
+            this, [&] { handledMeanwhile = true; }, Qt::QueuedConnection);
+        bool ran = false;
+        QVERIFY(runWithin([&ran] { ran = true; }, std::chrono::milliseconds(10000)));
+        QVERIFY(ran);
+        QVERIFY(!handledMeanwhile);
+
+        const auto answer = std::make_shared<std::binary_semaphore>(0);
+        QVERIFY(!runWithin([answer] { answer->acquire(); }, std::chrono::milliseconds(200)));
+        QVERIFY(handledMeanwhile);
+        answer->release();
     }
 
     // A sub-folder that can be entered but not listed (leave to pass through it, not to read
