@@ -123,23 +123,18 @@ private Q_SLOTS:
         QVERIFY(LoadCanvas(QString()).isNull());
     }
 
-    // A bitmap named by a path that is no file to read (a pipe nobody writes, a folder) gives
-    // a null canvas at once: opening the pipe would wait for a writer for ever.
-    void bitmapThatIsNoFileGivesNullCanvas()
+    // A bitmap named by a pipe nobody writes gives a null canvas at once: opening it would wait
+    // for a writer for ever (a writer then lets the test end).
+    void bitmapThatIsAPipeGivesNullCanvas()
     {
         QTemporaryDir folder;
         const QString fifo = folder.filePath(QStringLiteral("picture.bmp"));
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        for (const QString &path : { fifo, folder.path() }) {
-            auto loaded = std::async(std::launch::async, [path] { return LoadCanvas(path); });
-            if (loaded.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
-                QFile writer(fifo); // lets the waiting open() return
-                QVERIFY(writer.open(QIODevice::WriteOnly));
-                writer.close();
-                QFAIL(qPrintable(path + QStringLiteral(" was waited on")));
-            }
-            QVERIFY(loaded.get().isNull());
-        }
+        auto loaded = std::async(std::launch::async, [fifo] { return LoadCanvas(fifo).isNull(); });
+        const bool inTime = loaded.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        if (!inTime)
+            static_cast<void>(QFile(fifo).open(QIODevice::WriteOnly));
+        QVERIFY(inTime && loaded.get());
     }
 
     // Bit 0 bold, 1 italic, 2 underline, 3 strike-out; the bits above change nothing.

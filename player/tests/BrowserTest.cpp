@@ -18,8 +18,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <future>
 #include <memory>
+#include <semaphore>
 
 using namespace filctl95;
 
@@ -156,17 +156,14 @@ private Q_SLOTS:
     // was read on the window's thread, which waited for ever).
     void aFolderThatDoesNotAnswerListsNothing()
     {
-        std::promise<void> answer;
-        const std::shared_future<void> answered = answer.get_future().share();
+        const auto answer = std::make_shared<std::binary_semaphore>(0);
         bool loopRan = false;
         QTimer::singleShot(0, [&] { loopRan = true; });
-        const QStringList names
-            = tunedeck::songfiles::currentSongNames(std::chrono::milliseconds(50), [answered](int) {
-                  answered.wait();
-                  return QStringList({ "late.mid" });
-              });
-        answer.set_value();
-        QVERIFY(names.isEmpty());
+        QVERIFY(tunedeck::songfiles::currentSongNames(std::chrono::milliseconds(50), [answer](int) {
+            answer->acquire();
+            return QStringList({ "late.mid" });
+        }).isEmpty());
+        answer->release();
         QVERIFY(loopRan);
     }
 
