@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -189,13 +190,20 @@ bool runWithin(std::function<void()> work, std::chrono::milliseconds timeout)
         std::mutex mutex;
         std::condition_variable ended;
         bool done = false; // under the mutex
+        std::exception_ptr thrown; // set before done
         QEventLoop *waiter = nullptr; // under the mutex; quit when done
     };
     const auto run = std::make_shared<Run>();
     try {
         std::thread([run, work = std::move(work)] {
-            work();
+            std::exception_ptr thrown;
+            try {
+                work();
+            } catch (...) {
+                thrown = std::current_exception(); // the caller's, as if it had done the work
+            }
             const std::lock_guard lock(run->mutex);
+            run->thrown = thrown;
             run->done = true;
             run->ended.notify_all();
             if (run->waiter)
@@ -208,8 +216,12 @@ bool runWithin(std::function<void()> work, std::chrono::milliseconds timeout)
     QEventLoop loop;
     {
         std::unique_lock lock(run->mutex);
-        if (run->ended.wait_for(lock, std::min(timeout, kQuietWait), [&run] { return run->done; }))
+        if (run->ended.wait_for(
+                lock, std::min(timeout, kQuietWait), [&run] { return run->done; })) {
+            if (run->thrown)
+                std::rethrow_exception(run->thrown);
             return true;
+        }
         run->waiter = &loop;
     }
     const auto left = timeout
@@ -221,6 +233,8 @@ bool runWithin(std::function<void()> work, std::chrono::milliseconds timeout)
     }
     const std::lock_guard lock(run->mutex);
     run->waiter = nullptr;
+    if (run->done && run->thrown)
+        std::rethrow_exception(run->thrown);
     return run->done;
 }
 

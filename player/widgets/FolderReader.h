@@ -40,8 +40,9 @@ FolderListing readFolderWithin(
 
 // Runs `work` on a worker thread and waits for it: for a moment without letting the event loop
 // run, so that quick work changes nothing of the order of events around the caller; then as
-// readFolderWithin() waits, up to `timeout` in all. True when it ended in time; else it is left
-// to end on its own thread (what it touches it must own). UI thread only.
+// readFolderWithin() waits, up to `timeout` in all. True when it ended in time (what it threw
+// is thrown here then); else it is left to end on its own thread (what it touches it must own).
+// UI thread only.
 bool runWithin(std::function<void()> work, std::chrono::milliseconds timeout);
 
 // The indices of `names` in `locale`'s collation order with `sensitivity`; names that collate

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <semaphore>
+#include <stdexcept>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -371,6 +372,8 @@ private Q_SLOTS:
         QVERIFY(runWithin([&ran] { ran = true; }, std::chrono::milliseconds(10000)));
         QVERIFY(ran);
         QVERIFY(!handledMeanwhile);
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error,
+            runWithin([] { throw std::runtime_error("thrown"); }, std::chrono::seconds(10)));
 
         const auto answer = std::make_shared<std::binary_semaphore>(0);
         QVERIFY(!runWithin([answer] { answer->acquire(); }, std::chrono::milliseconds(200)));
