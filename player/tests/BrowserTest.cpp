@@ -159,10 +159,11 @@ private Q_SLOTS:
         const auto answer = std::make_shared<std::binary_semaphore>(0);
         bool loopRan = false;
         QTimer::singleShot(0, [&] { loopRan = true; });
-        QVERIFY(tunedeck::songfiles::currentSongNames(std::chrono::milliseconds(50), [answer](int) {
-            answer->acquire();
-            return QStringList({ "late.mid" });
-        }).isEmpty());
+        QVERIFY(
+            tunedeck::songfiles::currentSongNames(std::chrono::milliseconds(200), [answer](int) {
+                answer->acquire();
+                return QStringList({ "late.mid" });
+            }).isEmpty());
         answer->release();
         QVERIFY(loopRan);
     }

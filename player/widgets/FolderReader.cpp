@@ -14,7 +14,6 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -30,6 +29,7 @@ namespace {
 // `mutex`.
 struct PendingRead {
     std::mutex mutex;
+    std::condition_variable ended; // told when done
     bool done = false;
     FolderListing result;
     // The event loops of the UI thread's waits for this read; the worker asks each to quit, by a
@@ -155,21 +155,32 @@ FolderListing readFolderWithin(
                 const std::lock_guard pendingLock(pending->mutex);
                 pending->result = std::move(result);
                 pending->done = true;
+                pending->ended.notify_all();
                 for (QEventLoop *waiter : pending->waiters)
                     QMetaObject::invokeMethod(waiter, "quit", Qt::QueuedConnection);
             }).detach();
         }
     }
 
+    // A quick read is waited for as a plain call would be, so that it changes nothing of the
+    // order of events around the caller; a slow one with the event loop running.
+    constexpr std::chrono::milliseconds kQuietWait { 50 };
+    const auto started = std::chrono::steady_clock::now();
     QEventLoop loop;
     {
-        const std::lock_guard lock(pending->mutex);
-        if (pending->done)
+        std::unique_lock lock(pending->mutex);
+        if (pending->ended.wait_for(
+                lock, std::min(timeout, kQuietWait), [&pending] { return pending->done; }))
             return pending->result;
         pending->waiters.push_back(&loop);
     }
-    QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    const auto left = timeout
+        - std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - started);
+    if (left.count() > 0) {
+        QTimer::singleShot(left, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
 
     const std::lock_guard lock(pending->mutex);
     std::erase(pending->waiters, &loop);
@@ -184,58 +195,25 @@ FolderListing readFolderWithin(
 
 bool runWithin(std::function<void()> work, std::chrono::milliseconds timeout)
 {
-    // Work that ends within this is waited for as a plain call would be.
-    constexpr std::chrono::milliseconds kQuietWait { 50 };
-    struct Run {
-        std::mutex mutex;
-        std::condition_variable ended;
-        bool done = false; // under the mutex
-        std::exception_ptr thrown; // set before done
-        QEventLoop *waiter = nullptr; // under the mutex; quit when done
-    };
-    const auto run = std::make_shared<Run>();
-    try {
-        std::thread([run, work = std::move(work)] {
-            std::exception_ptr thrown;
+    // Run as the read of a folder no one has: a key of its own each time (no folder's name
+    // holds a NUL).
+    static unsigned serial = 0;
+    const auto thrown = std::make_shared<std::exception_ptr>();
+    const FolderListing ran = readFolderWithin(
+        [work = std::move(work), thrown](const QString &) {
             try {
                 work();
             } catch (...) {
-                thrown = std::current_exception(); // the caller's, as if it had done the work
+                *thrown = std::current_exception(); // the caller's, as if it had done the work
             }
-            const std::lock_guard lock(run->mutex);
-            run->thrown = thrown;
-            run->done = true;
-            run->ended.notify_all();
-            if (run->waiter)
-                QMetaObject::invokeMethod(run->waiter, "quit", Qt::QueuedConnection);
-        }).detach();
-    } catch (const std::system_error &) {
-        return false; // no thread to be had: nothing was done
-    }
-    const auto started = std::chrono::steady_clock::now();
-    QEventLoop loop;
-    {
-        std::unique_lock lock(run->mutex);
-        if (run->ended.wait_for(
-                lock, std::min(timeout, kQuietWait), [&run] { return run->done; })) {
-            if (run->thrown)
-                std::rethrow_exception(run->thrown);
-            return true;
-        }
-        run->waiter = &loop;
-    }
-    const auto left = timeout
-        - std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now() - started);
-    if (left.count() > 0) {
-        QTimer::singleShot(left, &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    }
-    const std::lock_guard lock(run->mutex);
-    run->waiter = nullptr;
-    if (run->done && run->thrown)
-        std::rethrow_exception(run->thrown);
-    return run->done;
+            return FolderListing {};
+        },
+        QStringLiteral("work") + QChar(0) + QString::number(++serial), timeout);
+    if (ran.outcome == FolderListing::Outcome::TimedOut)
+        return false;
+    if (*thrown)
+        std::rethrow_exception(*thrown);
+    return true;
 }
 
 } // namespace filctl95

@@ -30,19 +30,18 @@ using FolderReadFunction = std::function<FolderListing(const QString &folder)>;
 // `folder` is a name as tunedeck::fileNameFromBytes gives it. Any thread.
 FolderListing readFolder(const QString &folder);
 
-// Runs read(folder) on a worker thread and waits at most `timeout` for it. Meanwhile the calling
-// thread's event loop goes on without user input, so the window repaints and timers and queued
+// Runs read(folder) on a worker thread and waits at most `timeout` for it. A read that ends
+// within a moment is waited for as a plain call would be; after that the calling thread's event
+// loop goes on without user input, so the window repaints and timers and queued
 // notices are handled, but nothing the user does can start another change. A read that outlasts
 // the wait is left to end on its own thread and its result is dropped; while it is still stuck,
 // a new wait for the same folder joins it rather than starting another thread. UI thread only.
 FolderListing readFolderWithin(
     const FolderReadFunction &read, const QString &folder, std::chrono::milliseconds timeout);
 
-// Runs `work` on a worker thread and waits for it: for a moment without letting the event loop
-// run, so that quick work changes nothing of the order of events around the caller; then as
-// readFolderWithin() waits, up to `timeout` in all. True when it ended in time (what it threw
-// is thrown here then); else it is left to end on its own thread (what it touches it must own).
-// UI thread only.
+// Runs `work` on a worker thread and waits for it as readFolderWithin() waits for a read, up to
+// `timeout`. True when it ended in time (what it threw is thrown here then); else it is left to
+// end on its own thread (what it touches it must own). UI thread only.
 bool runWithin(std::function<void()> work, std::chrono::milliseconds timeout);
 
 // The indices of `names` in `locale`'s collation order with `sensitivity`; names that collate
