@@ -453,11 +453,12 @@ private Q_SLOTS:
         QTRY_VERIFY(!form->ResButt->isHidden());
         QCOMPARE(QApplication::focusWidget(), form->ResButt);
         // And back: Resume and Stop leave their focus to the button uncovered at their place,
-        // so Space pressed again there pauses or plays (it went to Skip, or to Pause).
-        QTest::keyClick(form->ResButt, Qt::Key_Space);
+        // so Space pressed again there pauses or plays (it went to Skip, or to Pause). Enter
+        // presses a focused button as Space does.
+        QTest::keyClick(form->ResButt, Qt::Key_Return);
         QCOMPARE(QApplication::focusWidget(), form->PauseButt);
         form->StopButt->setFocus();
-        QTest::keyClick(form->StopButt, Qt::Key_Space);
+        QTest::keyClick(form->StopButt, Qt::Key_Enter, Qt::KeypadModifier);
         QCOMPARE(QApplication::focusWidget(), form->PlayButt);
         form->Lista->addItem(QStringLiteral("scale.mid")); // Play took it off the list
         form->PlayListPaths.append(song);

@@ -72,10 +72,29 @@ const std::array<StatusPanel, TStatusBar::kPanelCount> kPanels { {
 // The last panel's text is never drawn: the position bar covers that place.
 constexpr int kGaugePanel = 6;
 
+// A button of the window: Enter presses it while it has the focus, as Space does. (Qt leaves
+// Enter to buttons of dialogs.)
+class FormButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+        if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+            && modifiers == Qt::NoModifier) {
+            click();
+            return;
+        }
+        QPushButton::keyPressEvent(event);
+    }
+};
+
 QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption,
     const QString &hint, const QIcon &icon, QRect geometry)
 {
-    auto *button = new QPushButton(icon, caption, parent);
+    auto *button = new FormButton(icon, caption, parent);
     button->setObjectName(QLatin1String(name));
     button->setToolTip(hint);
     button->setGeometry(geometry);
