@@ -323,24 +323,28 @@ std::optional<QString> refuseNames(const QList<QByteArray> &names)
     return std::nullopt;
 }
 
-qsizetype appendFiles(Player &player, const QList<QByteArray> &names,
-    const QByteArray &workingFolder, bool startPlaying)
+ExpandedFiles expandFileNamesWithin(const QList<QByteArray> &names, const QByteArray &workingFolder)
 {
     // The names are looked at on a worker: one on a drive that stopped answering (a network or
     // FUSE mount) would hold the window for good. Names not looked at in time are reported
     // with the others that cannot be played.
     constexpr std::chrono::seconds kLookingWait { 10 };
     const auto looked = std::make_shared<ExpandedFiles>();
-    ExpandedFiles files;
     if (filctl95::runWithin(
             [looked, names, workingFolder] { *looked = expandFileNames(names, workingFolder); },
-            kLookingWait)) {
-        files = std::move(*looked);
-    } else {
-        for (const QByteArray &name : names.first(std::min(names.size(), kMaxEntriesAtOnce)))
-            files.rejected.append(fileNameFromBytes(name));
-        files.leftOut = names.size() > kMaxEntriesAtOnce ? 1 : 0;
-    }
+            kLookingWait))
+        return std::move(*looked);
+    ExpandedFiles files;
+    for (const QByteArray &name : names.first(std::min(names.size(), kMaxEntriesAtOnce)))
+        files.rejected.append(fileNameFromBytes(name));
+    files.leftOut = names.size() > kMaxEntriesAtOnce ? 1 : 0;
+    return files;
+}
+
+qsizetype appendFiles(Player &player, const QList<QByteArray> &names,
+    const QByteArray &workingFolder, bool startPlaying)
+{
+    const ExpandedFiles files = expandFileNamesWithin(names, workingFolder);
     const qsizetype added = files.paths.size();
     player.append(files.paths);
     for (const QString &name : std::as_const(files.shown))

@@ -44,6 +44,11 @@ inline constexpr qsizetype kMaxReportedNames = 20;
 // playable files in the file view's order. A name that is none of these (missing, unreadable,
 // another kind of file, a list naming nothing) goes to `rejected`.
 ExpandedFiles expandFileNames(const QList<QByteArray> &names, const QByteArray &workingFolder);
+// The same for the window's thread: expanded on a worker, which the window waits for with its
+// event loop running (no user input) once it takes longer than a moment. Names not looked at
+// within ten seconds (a drive that stopped answering) are rejected.
+ExpandedFiles expandFileNamesWithin(
+    const QList<QByteArray> &names, const QByteArray &workingFolder);
 
 // Appends `names` expanded to the player's list at once, even while a modal box is up. Then,
 // once the caller has returned to the event loop and no box is up: with `startPlaying`, Play

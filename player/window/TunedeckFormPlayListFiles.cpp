@@ -23,7 +23,7 @@ void TTunedeckform::OpenPlayList1Click()
     const QByteArray bytes = tunedeck::fileNameToBytes(fileName);
     if (tunedeck::playlists::formatOf(std::filesystem::path(bytes.toStdString()))) {
         tunedeck::desktop::ExpandedFiles expanded
-            = tunedeck::desktop::expandFileNames({ bytes }, {});
+            = tunedeck::desktop::expandFileNamesWithin({ bytes }, {});
         if (!expanded.paths.isEmpty()) {
             PlayListPaths = std::move(expanded.paths);
             Lista->clear();
