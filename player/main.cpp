@@ -10,6 +10,7 @@
 #include <QEvent>
 #include <QList>
 #include <QLoggingCategory>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
@@ -17,9 +18,49 @@
 #include <cstdio>
 #include <cstring>
 
+#include <csignal>
+
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
+
+int g_endRequests[2] = { -1, -1 };
+
+extern "C" void requestEnd(int signal)
+{
+    // A second request ends the program at once, as the signal would: the window may be held.
+    static volatile std::sig_atomic_t requested = 0;
+    if (requested) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    requested = 1;
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t written = ::write(g_endRequests[1], &byte, 1);
+}
+
+// SIGTERM (the end of a session, or kill), SIGHUP and SIGINT end the program as Exit does: the
+// window and its device are destroyed and the run's own settings folder removed, which the
+// signals' default action left behind. The handler only writes a byte; the event loop reads it.
+void endOnSignals(QObject *owner)
+{
+    if (::pipe2(g_endRequests, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto *requests = new QSocketNotifier(g_endRequests[0], QSocketNotifier::Read, owner);
+    QObject::connect(requests, &QSocketNotifier::activated, [] {
+        char byte = 0;
+        while (::read(g_endRequests[0], &byte, 1) > 0) { }
+        QCoreApplication::exit(0);
+    });
+    struct sigaction action { };
+    action.sa_handler = requestEnd;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : { SIGTERM, SIGHUP, SIGINT })
+        sigaction(signal, &action, nullptr);
+}
 
 // The moment the main window is first painted, for the start-up benchmark (off unless enabled
 // with QT_LOGGING_RULES="tunedeck.startup.debug=true").
@@ -138,6 +179,7 @@ int main(int argc, char **argv)
     if (!first && !files.isEmpty() && tunedeck::mpris::handOverFiles(files, folder))
         return 0;
 
+    endOnSignals(&application);
     TunedeckApplication::loadFonts();
     TunedeckApplication::setTitle(tunedeck::texts::kStartupTitle);
     TunedeckApplication::setHelpFile(tunedeck::texts::kHelpFileName);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The built program on an X server: its window appears with the application title, at the
-# layout's size, and Ctrl+X (then, in a second run, Alt+X) ends the process.
+# layout's size, and Ctrl+X (then, in a second run, Alt+X, and in a third SIGTERM, as at the end of
+# a session) ends the process, leaving no folder of its own in the temporary folder.
 #   main_window.sh PROGRAM ARTIFACT_DIR      (run under xvfb-run -a)
 # On failure the screenshot and the program's output stay in ARTIFACT_DIR.
 set -euo pipefail
@@ -11,7 +12,7 @@ mkdir -p "$artifacts"
 
 # Starts the program in an empty folder; sets pid and wid (its window).
 start() {
-    (cd "$work" && exec env TUNEDECK_OUTPUT=null "$program" >"$work/$1.log" 2>&1) &
+    (cd "$work" && exec env TUNEDECK_OUTPUT=null TMPDIR="$work/tmp" "$program" >"$work/$1.log" 2>&1) &
     pid=$!
     stop_at_exit "$pid"
     wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" --name 'Tunedeck' | sed -n 1p) \
@@ -26,6 +27,7 @@ expect_end() {
     pid=""
 }
 
+mkdir "$work/tmp"
 start ctrl_x
 title=$(xdotool getwindowname "$wid")
 [ "$title" = "Tunedeck " ] || fail "title is '$title', expected 'Tunedeck ' with its trailing blank"
@@ -45,4 +47,10 @@ start alt_x
 xdotool windowfocus --sync "$wid"
 xdotool key --clearmodifiers alt+x
 expect_end alt_x
-echo "main window: title, size, Ctrl+X and Alt+X as expected"
+
+start sigterm
+kill -TERM "$pid"
+expect_end sigterm
+left=$(cd "$work/tmp" && echo tunedeck-*)
+[ "$left" = "tunedeck-*" ] || fail "the program left $left in its temporary folder"
+echo "main window: title, size, Ctrl+X, Alt+X and SIGTERM as expected"
