@@ -21,6 +21,7 @@ packages=(
     # A private sound server with a null sink for the output tests and bench: PulseAudio runs
     # as one process, where PipeWire would need its session manager and Pulse layer beside it.
     pulseaudio pulseaudio-utils libpulse-dev
+    at-spi2-core python3-pyatspi  # a screen reader's view in the accessibility test
     wine wine64  # keysweep's integration test and bench compare with Wine 8 (about 100 MB)
 )
 if [ "${1:-}" = bench ]; then

@@ -11,11 +11,9 @@
 
 void tunedeck::setLiveName(QWidget *widget, const QString &name)
 {
-    if (widget->accessibleName() == name)
-        return;
-    widget->setAccessibleName(name);
-    QAccessibleEvent changed(widget, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&changed);
+    // Qt announces the new name itself, even when it is the same.
+    if (widget->accessibleName() != name)
+        widget->setAccessibleName(name);
 }
 
 namespace {
