@@ -16,11 +16,7 @@ command -v dbus-daemon >/dev/null || { echo "SKIP: dbus-daemon is not installed 
     || { echo "SKIP: python3-pyatspi is not installed (scripts/deps.sh)"; exit 0; }
 . "$(dirname "$0")/lib.sh"
 
-exec 3>"$work/bus.address" 4>"$work/bus.pid"
-dbus-daemon --session --fork --print-address=3 --print-pid=4
-exec 3>&- 4>&-
-export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus.address")
-stop_at_exit "$(head -1 "$work/bus.pid")"
+start_session_bus
 mkdir "$work/home"
 export HOME="$work/home"
 "$launcher" --launch-immediately >"$work/launcher.log" 2>&1 &

@@ -15,11 +15,7 @@ mpris() {
     dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.tunedeck /org/mpris/MediaPlayer2 "$@"
 }
 
-exec 3>"$work/bus.address" 4>"$work/bus.pid"
-dbus-daemon --session --fork --print-address=3 --print-pid=4
-exec 3>&- 4>&-
-export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus.address")
-stop_at_exit "$(head -1 "$work/bus.pid")"
+start_session_bus
 mkdir "$work/home" "$work/songs"
 export HOME="$work/home"
 unset XDG_CONFIG_HOME XDG_CACHE_HOME XDG_DATA_HOME

@@ -11,6 +11,15 @@ clean_up() {
 }
 trap clean_up EXIT
 
+# Starts a session bus of the test's own and points this script's programs at it.
+start_session_bus() {
+    exec 3>"$work/bus.address" 4>"$work/bus.pid"
+    dbus-daemon --session --fork --print-address=3 --print-pid=4
+    exec 3>&- 4>&-
+    export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus.address")
+    stop_at_exit "$(head -1 "$work/bus.pid")"
+}
+
 # Ends the test with a message, keeping a screenshot of the screen and the work folder's
 # pictures and logs in the artifacts folder.
 fail() {
