@@ -15,10 +15,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
-
-#include <csignal>
 
 #include <fcntl.h>
 #include <unistd.h>

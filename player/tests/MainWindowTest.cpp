@@ -14,6 +14,7 @@
 #include <QDialog>
 #include <QGroupBox>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -457,6 +458,9 @@ private Q_SLOTS:
         // presses a focused button as Space does.
         QTest::keyClick(form->ResButt, Qt::Key_Return);
         QCOMPARE(QApplication::focusWidget(), form->PauseButt);
+        QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(form->PauseButt, &held); // the key held down: no second press
+        QVERIFY(form->ResButt->isHidden());
         form->StopButt->setFocus();
         QTest::keyClick(form->StopButt, Qt::Key_Enter, Qt::KeypadModifier);
         QCOMPARE(QApplication::focusWidget(), form->PlayButt);

@@ -72,8 +72,8 @@ const std::array<StatusPanel, TStatusBar::kPanelCount> kPanels { {
 // The last panel's text is never drawn: the position bar covers that place.
 constexpr int kGaugePanel = 6;
 
-// A button of the window: Enter presses it while it has the focus, as Space does. (Qt leaves
-// Enter to buttons of dialogs.)
+// A button of the window: Enter presses it while it has the focus, as Space does, once a press
+// (held down, it does not skip song after song). Qt leaves Enter to buttons of dialogs.
 class FormButton : public QPushButton {
 public:
     using QPushButton::QPushButton;
@@ -84,7 +84,8 @@ protected:
         const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
         if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
             && modifiers == Qt::NoModifier) {
-            click();
+            if (!event->isAutoRepeat())
+                click();
             return;
         }
         QPushButton::keyPressEvent(event);
