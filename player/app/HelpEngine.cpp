@@ -95,6 +95,8 @@ QTextBrowser *openWindow(QWidget *owner, const QString &helpFile)
     browser->show();
     browser->raise();
     browser->activateWindow();
+    // The text has the focus, so a screen reader reads it and the keys move through it.
+    browser->setFocus(Qt::ActiveWindowFocusReason);
     return browser;
 }
 

@@ -258,8 +258,12 @@ private:
     mutable QHash<QAction *, QAccessible::Id> m_items;
 };
 
+constexpr const char *kWindowMarker = "tunedeckWindow";
+
 QAccessibleInterface *menuButtonFactory(const QString &, QObject *object)
 {
+    if (object && object->isWidgetType() && object->property(kWindowMarker).toBool())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
     if (!object || !object->property(kMarker).toBool())
         return nullptr;
     if (auto *button = qobject_cast<QToolButton *>(object))
@@ -271,13 +275,37 @@ QAccessibleInterface *menuButtonFactory(const QString &, QObject *object)
 
 } // namespace
 
-void makeMenuButtonsAccessible(const QList<QToolButton *> &buttons)
+namespace {
+
+void installFactory()
 {
     static const bool installed = [] {
         QAccessible::installFactory(&menuButtonFactory);
         return true;
     }();
     Q_UNUSED(installed);
+}
+
+// An interface Qt made before the widget was marked (assistive technology was already
+// listening while the window was built) gives way to the factory's.
+void remake(QWidget *widget)
+{
+    if (QAccessibleInterface *made = QAccessible::queryAccessibleInterface(widget))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+}
+
+} // namespace
+
+void makeWindowAccessible(QWidget *window)
+{
+    installFactory();
+    window->setProperty(kWindowMarker, true);
+    remake(window);
+}
+
+void makeMenuButtonsAccessible(const QList<QToolButton *> &buttons)
+{
+    installFactory();
     for (QToolButton *button : buttons) {
         button->setProperty(kMarker, true);
         // The menu's accessible parent is its parent widget: the button, as the tree above.
@@ -287,11 +315,7 @@ void makeMenuButtonsAccessible(const QList<QToolButton *> &buttons)
             menu->setProperty(kMarker, true);
             marked.append(menu);
         }
-        // An interface Qt made before the widget was marked (assistive technology was already
-        // listening while the window was built) gives way to this one.
-        for (QWidget *widget : marked) {
-            if (QAccessibleInterface *made = QAccessible::queryAccessibleInterface(widget))
-                QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
-        }
+        for (QWidget *widget : marked)
+            remake(widget);
     }
 }

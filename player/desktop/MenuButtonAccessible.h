@@ -20,3 +20,8 @@ void setLiveName(QWidget *widget, const QString &name);
 // no child of any window, so without this the menu could not be reached from the window.
 // Reparents each button's menu to the button. UI thread only.
 void makeMenuButtonsAccessible(const QList<QToolButton *> &buttons);
+
+// Assistive technology sees `window`, a plain widget made a window, as a window, as it sees Qt's
+// main windows and dialogs (a plain widget reads as a filler, which screen readers do not
+// present as a window). UI thread only.
+void makeWindowAccessible(QWidget *window);

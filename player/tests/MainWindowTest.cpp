@@ -10,6 +10,7 @@
 #include "Trackbar95.h"
 #include "TunedeckFormUnit.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QDialog>
 #include <QGroupBox>
@@ -518,6 +519,7 @@ private Q_SLOTS:
         QTextBrowser *help = HelpEngine::window(m_form.get());
         QVERIFY(help);
         QVERIFY(help->isVisible());
+        QCOMPARE(help->focusWidget(), help); // so a screen reader reads it
         QVERIFY(help->toPlainText().contains(QStringLiteral("Tunedeck Help")));
         // The about window's author topic.
         QVERIFY(HelpEngine::showTopic(m_form.get(), TunedeckApplication::helpFile(), 20));
@@ -580,6 +582,21 @@ private Q_SLOTS:
             widget = widget->nextInFocusChain();
         } while (widget != m_form->Lista);
         QCOMPARE(chain, expected);
+    }
+
+    // What a screen reader finds in the window: a window, each caption as it is shown, and no
+    // status panel under the position bar.
+    void aScreenReaderFindsWhatIsShown()
+    {
+        TTunedeckform *form = m_form.get();
+        QVERIFY(showActive(form));
+        const auto found
+            = [](QWidget *widget) { return QAccessible::queryAccessibleInterface(widget); };
+        QCOMPARE(found(form)->role(), QAccessible::Window);
+        QCOMPARE(
+            found(form->StatusBar->panel(0))->text(QAccessible::Name), QStringLiteral("Status:"));
+        QVERIFY(!found(form->StatusBar->panel(1))->state().invisible);
+        QVERIFY(found(form->StatusBar->panel(6))->state().invisible);
     }
 
     // Every control can be told apart by assistive technology.

@@ -55,18 +55,17 @@ struct StatusPanel {
     int width; // The last panel takes the remaining width.
     Qt::Alignment alignment;
     bool lowered;
-    const char *accessibleName;
+    const char *accessibleName; // The live panels'; a caption reads as its text.
 };
 
 const std::array<StatusPanel, TStatusBar::kPanelCount> kPanels { {
-    { QStringLiteral("Status:"), 45, Qt::AlignRight | Qt::AlignVCenter, false, "Status caption" },
+    { QStringLiteral("Status:"), 45, Qt::AlignRight | Qt::AlignVCenter, false, nullptr },
     { texts::kStatusStopped, 65, Qt::AlignCenter, true, "Status" },
-    { QStringLiteral("Length:"), 50, Qt::AlignRight | Qt::AlignVCenter, false, "Length caption" },
+    { QStringLiteral("Length:"), 50, Qt::AlignRight | Qt::AlignVCenter, false, nullptr },
     { texts::kZeroTime, 45, Qt::AlignCenter, true, "Length" },
-    { QStringLiteral("Position:"), 55, Qt::AlignRight | Qt::AlignVCenter, false,
-        "Position caption" },
+    { QStringLiteral("Position:"), 55, Qt::AlignRight | Qt::AlignVCenter, false, nullptr },
     { texts::kZeroTime, 45, Qt::AlignCenter, true, "Position" },
-    { QStringLiteral("Gauge"), 45, Qt::AlignLeft | Qt::AlignVCenter, false, "Gauge" },
+    { QStringLiteral("Gauge"), 45, Qt::AlignLeft | Qt::AlignVCenter, false, nullptr },
 } };
 
 // The last panel's text is never drawn: the position bar covers that place.
@@ -158,13 +157,17 @@ TStatusBar::TStatusBar(QWidget *parent)
         auto *label = new QLabel(this);
         label->setAlignment(panel.alignment);
         label->setFrameStyle(panel.lowered ? QFrame::Panel | QFrame::Sunken : QFrame::NoFrame);
-        label->setAccessibleName(QLatin1String(panel.accessibleName));
+        if (panel.accessibleName)
+            label->setAccessibleName(QLatin1String(panel.accessibleName));
         label->setTextFormat(Qt::PlainText);
         m_panels.append(label);
         setPanelText(int(m_panels.size()) - 1, panel.text);
     }
     m_panels[kGaugePanel]->setText(QString());
     m_panels[kGaugePanel]->setProperty("panelText", kPanels[kGaugePanel].text);
+    // Under the position bar it is never seen, and a screen reader does not find it either; the
+    // bar's own background fills its place.
+    m_panels[kGaugePanel]->hide();
 }
 
 QString TStatusBar::panelText(int index) const
@@ -184,8 +187,9 @@ void TStatusBar::setPanelText(int index, const QString &text)
     label->setText(text);
     // The sunken panels are live texts: their names carry their values ("Status: Paused").
     const StatusPanel &panel = kPanels[std::size_t(index)];
-    const QString name = QLatin1String(panel.accessibleName);
-    tunedeck::setLiveName(label, panel.lowered ? name + QStringLiteral(": ") + text : name);
+    if (panel.lowered)
+        tunedeck::setLiveName(
+            label, QLatin1String(panel.accessibleName) + QStringLiteral(": ") + text);
 }
 
 void TStatusBar::resizeEvent(QResizeEvent *)
@@ -225,6 +229,7 @@ TTunedeckform::TTunedeckform(QWidget *parent)
     GradientCaption1->refresh();
     // What the window shows, kept readable for assistive technology and the bus.
     makeMenuButtonsAccessible({ ToolButton1, ToolButton2 });
+    makeWindowAccessible(this);
 }
 
 void TTunedeckform::createCaption()
