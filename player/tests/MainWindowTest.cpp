@@ -4,6 +4,7 @@
 #include "SongFixtures.h"
 
 #include "AboutFormUnit.h"
+#include "FilCtl95.h"
 #include "HelpEngine.h"
 #include "ShadowLabel.h"
 #include "TMediaPlayer.h"
@@ -584,8 +585,8 @@ private Q_SLOTS:
         QCOMPARE(chain, expected);
     }
 
-    // What a screen reader finds in the window: a window, each caption as it is shown, and no
-    // status panel under the position bar.
+    // What a screen reader finds in the window: a window, the drive box's name, each caption as
+    // it is shown, and no status panel under the position bar.
     void aScreenReaderFindsWhatIsShown()
     {
         TTunedeckform *form = m_form.get();
@@ -593,6 +594,9 @@ private Q_SLOTS:
         const auto found
             = [](QWidget *widget) { return QAccessible::queryAccessibleInterface(widget); };
         QCOMPARE(found(form)->role(), QAccessible::Window);
+        const auto driveLabels = found(form->TdDrive)->relations(QAccessible::Label);
+        QCOMPARE(driveLabels.size(), 1);
+        QCOMPARE(driveLabels[0].first->text(QAccessible::Name), QStringLiteral("Drive"));
         QCOMPARE(
             found(form->StatusBar->panel(0))->text(QAccessible::Name), QStringLiteral("Status:"));
         QVERIFY(!found(form->StatusBar->panel(1))->state().invisible);

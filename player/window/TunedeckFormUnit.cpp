@@ -374,6 +374,11 @@ void TTunedeckform::createBrowser()
     TdDrive->setObjectName(QStringLiteral("TdDrive"));
     TdDrive->setAccessibleName(QStringLiteral("Drive"));
     TdDrive->setGeometry(8, 16, 169, 22);
+    // On this desktop Qt names a drop-down list by its current item and takes its name from a
+    // label it is the buddy of: such a label, never shown, names the drive box.
+    auto *driveName = new QLabel(QStringLiteral("Drive"), GroupBox1);
+    driveName->setBuddy(TdDrive);
+    driveName->hide();
 
     TdDirectory = new TDirectory95ListBox(GroupBox1);
     TdDirectory->setObjectName(QStringLiteral("TdDirectory"));
