@@ -2,6 +2,8 @@
 
 #include "OrvShell.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -71,8 +73,19 @@ const char *const kCreditSlots[] = {
 
 // The one about box of the process. A QPointer, so it reads null once the window is deleted.
 QPointer<AboutWindow> s_aboutBox;
-// Whether the running application will call closeAboutBoxAtExit when it goes.
+// Whether the running application will call closeAboutBoxAtExit when it goes (and asks the
+// factory below for the box's interface until then).
 bool s_exitHookAdded = false;
+
+// Assistive technology sees the box as a dialog; a plain widget window reads as a filler, which
+// screen readers do not present as a window.
+QAccessibleInterface *aboutBoxAccessible(const QString &className, QObject *object)
+{
+    if (object && object->isWidgetType()
+        && className == QLatin1String(AboutWindow::staticMetaObject.className()))
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Dialog);
+    return nullptr;
+}
 
 // Ends a box still open when the application goes away, so that its thread is joined while Qt
 // is still there, and leaves nothing for a later application to find. Qt runs it at the start
@@ -80,17 +93,20 @@ bool s_exitHookAdded = false;
 void closeAboutBoxAtExit()
 {
     s_exitHookAdded = false;
+    QAccessible::removeFactory(aboutBoxAccessible);
     delete s_aboutBox.data();
     s_aboutBox = nullptr;
 }
 
-// The library unloaded while the application goes on (dlclose) takes its hook back: Qt would
-// call into code no longer there when the application ends.
+// The library unloaded while the application goes on (dlclose) takes its hooks back: Qt would
+// call into code no longer there when the application ends, or when it asks for an interface.
 const struct ExitHookRemover {
     ~ExitHookRemover()
     {
-        if (s_exitHookAdded)
+        if (s_exitHookAdded) {
             qRemovePostRoutine(closeAboutBoxAtExit);
+            QAccessible::removeFactory(aboutBoxAccessible);
+        }
     }
 } s_exitHookRemover;
 
@@ -364,6 +380,7 @@ std::uintptr_t openAboutBox()
 
     if (!s_exitHookAdded) {
         qAddPostRoutine(closeAboutBoxAtExit);
+        QAccessible::installFactory(aboutBoxAccessible);
         s_exitHookAdded = true;
     }
 

@@ -5,6 +5,7 @@
 
 #include <orvkit/orvkit.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
@@ -83,6 +84,7 @@ private Q_SLOTS:
         QCOMPARE(box->size(), QSize(kAboutWidth, kAboutHeight));
         QVERIFY(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
         QCOMPARE(box->windowType(), Qt::Tool);
+        QCOMPARE(QAccessible::queryAccessibleInterface(box)->role(), QAccessible::Dialog);
         QVERIFY(!box->isModal());
         QVERIFY(!QApplication::activeModalWidget());
         auto *ok = box->findChild<QPushButton *>(QStringLiteral("OkButton"));
