@@ -260,7 +260,8 @@ private:
 
 constexpr const char *kWindowMarker = "tunedeckWindow";
 
-QAccessibleInterface *menuButtonFactory(const QString &, QObject *object)
+// The interfaces of the widgets marked above: windows, menu buttons and their menus.
+QAccessibleInterface *accessibleFactory(const QString &, QObject *object)
 {
     if (object && object->isWidgetType() && object->property(kWindowMarker).toBool())
         return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
@@ -280,7 +281,7 @@ namespace {
 void installFactory()
 {
     static const bool installed = [] {
-        QAccessible::installFactory(&menuButtonFactory);
+        QAccessible::installFactory(&accessibleFactory);
         return true;
     }();
     Q_UNUSED(installed);
