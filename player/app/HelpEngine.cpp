@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QTextBrowser>
 #include <QUrl>
@@ -59,6 +60,17 @@ public:
                 return QByteArray("");
         }
         return QTextBrowser::loadResource(type, name);
+    }
+
+protected:
+    // Escape closes the window, as it closes a dialog.
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+            close();
+            return;
+        }
+        QTextBrowser::keyPressEvent(event);
     }
 };
 

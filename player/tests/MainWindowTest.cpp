@@ -525,6 +525,9 @@ private Q_SLOTS:
         // The about window's author topic.
         QVERIFY(HelpEngine::showTopic(m_form.get(), TunedeckApplication::helpFile(), 20));
         QCOMPARE(boxes.boxes().size(), 0);
+        // Escape closes it, as it closes a dialog.
+        QTest::keyClick(help, Qt::Key_Escape);
+        QVERIFY(!help->isVisible());
     }
 
     // A missing help file is reported by the help engine itself, under its own caption.
