@@ -118,7 +118,10 @@ public:
         return drivesFromMounts(parseMountInfo(table.readAll()), SystemFacts());
     }
 
-    FolderReadFunction folderReader() const override { return &readFolder; }
+    FolderReadFunction folderReader() const override
+    {
+        return [](const QString &folder) { return readFolder(folder); };
+    }
 };
 
 QString currentDirectory()

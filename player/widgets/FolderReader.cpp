@@ -14,10 +14,13 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,7 +61,99 @@ QString errorText(int error)
 
 } // namespace
 
+namespace {
+
+bool followsToFolder(int folder, const char *name)
+{
+    struct stat info { };
+    return ::fstatat(folder, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+}
+
+// A lookup that answers nothing for this long is taken as stuck (a link into a mount that
+// stopped answering); after this many stuck ones, the names not yet looked up are left out.
+constexpr auto kLookupWait = std::chrono::seconds(1);
+constexpr int kMaxStuckLookups = 2;
+
+// The names of one folder that must be looked up, shared by the read and the threads that look
+// them up: a thread stuck in the kernel outlives the read, so it owns what it uses. The fields
+// after `names` are guarded by `mutex`.
+struct Lookups {
+    Lookups(FolderProbe probe, int folder)
+        : isFolder(std::move(probe))
+        , folderFd(folder)
+    { }
+    ~Lookups() { ::close(folderFd); }
+    Lookups(const Lookups &) = delete;
+    Lookups &operator=(const Lookups &) = delete;
+
+    const FolderProbe isFolder;
+    const int folderFd; // a descriptor of its own for the folder
+    std::vector<std::string> names; // not changed once looking up starts
+    std::mutex mutex;
+    std::condition_variable allAnswered;
+    std::size_t claimed = 0; // the names before this one were taken by a thread
+    std::size_t answered = 0;
+    std::vector<signed char> found; // per name: -1 not answered, else whether it is a folder
+};
+
+// Looks up the names no thread has taken yet, one at a time.
+void lookUp(const std::shared_ptr<Lookups> &lookups)
+{
+    std::unique_lock lock(lookups->mutex);
+    while (lookups->claimed < lookups->names.size()) {
+        const std::size_t index = lookups->claimed++;
+        lock.unlock();
+        const bool isFolder = lookups->isFolder(lookups->folderFd, lookups->names[index].c_str());
+        lock.lock();
+        lookups->found[index] = isFolder ? 1 : 0;
+        if (++lookups->answered == lookups->names.size())
+            lookups->allAnswered.notify_all();
+    }
+}
+
+// Looks the names up on a thread of their own. One that answers nothing for kLookupWait is left
+// to itself and another thread goes on with the names after the one it is stuck on, so a link
+// that never answers costs its own entry, not the folder's. Returns the names found to be
+// folders.
+std::vector<std::string> foldersAmong(const std::shared_ptr<Lookups> &lookups)
+{
+    lookups->found.assign(lookups->names.size(), -1);
+    std::unique_lock lock(lookups->mutex);
+    int stuck = 0;
+    for (bool start = true; lookups->answered < lookups->names.size();) {
+        if (start) {
+            try {
+                std::thread([lookups] { lookUp(lookups); }).detach();
+            } catch (const std::system_error &) {
+                lock.unlock(); // no thread to be had: looked up here
+                lookUp(lookups);
+                lock.lock();
+            }
+        }
+        const std::size_t before = lookups->answered;
+        if (lookups->allAnswered.wait_for(
+                lock, kLookupWait, [&] { return lookups->answered == lookups->names.size(); }))
+            break;
+        start = lookups->answered == before;
+        if (start && (++stuck > kMaxStuckLookups || lookups->claimed == lookups->names.size()))
+            break;
+    }
+    std::vector<std::string> folders;
+    for (std::size_t i = 0; i < lookups->names.size(); ++i) {
+        if (lookups->found[i] == 1)
+            folders.push_back(lookups->names[i]);
+    }
+    return folders;
+}
+
+} // namespace
+
 FolderListing readFolder(const QString &folder)
+{
+    return readFolder(folder, &followsToFolder);
+}
+
+FolderListing readFolder(const QString &folder, const FolderProbe &isFolderAt)
 {
     FolderListing listing;
     const QByteArray path = tunedeck::fileNameToBytes(folder);
@@ -71,19 +166,35 @@ FolderListing readFolder(const QString &folder)
         listing.error = errorText(error);
         return listing;
     }
-    const int dirFd = ::dirfd(dir);
+    const auto append = [&listing](const char *name) {
+        listing.subFolders.append(
+            tunedeck::fileNameFromBytes(QByteArrayView(name, qsizetype(std::strlen(name)))));
+    };
+    // Links, and entries whose kind the file system does not say, are looked up afterwards.
+    std::vector<std::string> toLookUp;
     while (const dirent *entry = ::readdir(dir)) {
         const char *name = entry->d_name;
         if (name[0] == '.') // ".", ".." and hidden folders
             continue;
-        bool isFolder = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
-            struct stat info { };
-            isFolder = ::fstatat(dirFd, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+        if (entry->d_type == DT_DIR)
+            append(name);
+        else if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK)
+            toLookUp.emplace_back(name);
+    }
+    if (!toLookUp.empty()) {
+        const int own = ::fcntl(::dirfd(dir), F_DUPFD_CLOEXEC, 0);
+        if (own >= 0) {
+            auto lookups = std::make_shared<Lookups>(isFolderAt, own);
+            lookups->names = std::move(toLookUp);
+            for (const std::string &name : foldersAmong(lookups))
+                append(name.c_str());
+        } else {
+            // No descriptor to be had for the threads: looked up here.
+            for (const std::string &name : toLookUp) {
+                if (isFolderAt(::dirfd(dir), name.c_str()))
+                    append(name.c_str());
+            }
         }
-        if (isFolder)
-            listing.subFolders.append(
-                tunedeck::fileNameFromBytes(QByteArrayView(name, qsizetype(std::strlen(name)))));
     }
     ::closedir(dir);
     return listing;

@@ -26,9 +26,18 @@ struct FolderListing {
 // so it must own everything it uses. It may block for as long as the file system does.
 using FolderReadFunction = std::function<FolderListing(const QString &folder)>;
 
-// The system's reader: opens `folder` and lists its sub-folders, following symbolic links.
-// `folder` is a name as tunedeck::fileNameFromBytes gives it. Any thread.
+// Whether `name` in the open folder `folder` is a folder, following a symbolic link. It may block
+// for as long as the file system does (a link into a mount that stopped answering).
+using FolderProbe = std::function<bool(int folder, const char *name)>;
+
+// The system's reader: opens `folder` and lists its sub-folders, following symbolic links; a
+// link whose lookup does not answer within a second is left out, so one into a mount that
+// stopped answering does not hold the whole folder. `folder` is a name as
+// tunedeck::fileNameFromBytes gives it. Any thread.
 FolderListing readFolder(const QString &folder);
+// The same, with `isFolder` asked of the names the folder itself does not say are folders
+// (links, and any on file systems that do not say).
+FolderListing readFolder(const QString &folder, const FolderProbe &isFolder);
 
 // Runs read(folder) on a worker thread and waits at most `timeout` for it. A read that ends
 // within a moment is waited for as a plain call would be; after that the calling thread's event

@@ -10,6 +10,8 @@
 #include <QTest>
 
 #include <atomic>
+#include <cstring>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <semaphore>
@@ -435,6 +437,27 @@ private Q_SLOTS:
         listing.subFolders.sort();
         QCOMPARE(listing.subFolders, QStringList({ "link", "one" }));
         QCOMPARE(readFolder(path("a/none")).outcome, FolderListing::Outcome::Missing);
+
+        // A link into a mount that stopped answering (its lookup never ends) is left out, and
+        // the rest is listed.
+        QVERIFY(QFile::link(path("a/one"), path("a/stuck")));
+        QVERIFY(QFile::link(path("a/one"), path("a/zlink")));
+        auto answer = std::make_shared<std::binary_semaphore>(0);
+        const auto probe = [answer](int folder, const char *name) {
+            if (std::strcmp(name, "stuck") == 0) {
+                answer->acquire();
+                answer->release();
+            }
+            struct stat info { };
+            return ::fstatat(folder, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+        };
+        auto reading = std::async(std::launch::async, [&] { return readFolder(path("a"), probe); });
+        const bool ended = reading.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+        answer->release();
+        QVERIFY(ended);
+        listing = reading.get();
+        listing.subFolders.sort();
+        QCOMPARE(listing.subFolders, QStringList({ "link", "one", "zlink" }));
     }
 
     // The drive box lists each drive with its text and its kind's picture, and starts on the
