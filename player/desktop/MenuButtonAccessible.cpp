@@ -1,5 +1,6 @@
 #include "MenuButtonAccessible.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QAction>
@@ -258,13 +259,70 @@ private:
     mutable QHash<QAction *, QAccessible::Id> m_items;
 };
 
+constexpr const char *kCoverableMarker = "tunedeckCoverable";
+constexpr const char *kCovered = "tunedeckCovered";
+
+// A push button another one can cover. Qt finds a covered button showing, so a screen reader
+// would read two buttons at one place; this one is not shown while covered. Otherwise it is what
+// Qt's own button is: its text for a name, pressing it, and its Alt letter.
+class CoverableButtonAccessible final : public QAccessibleWidget {
+public:
+    explicit CoverableButtonAccessible(QAbstractButton *button)
+        : QAccessibleWidget(button, QAccessible::Button)
+    { }
+
+    QAbstractButton *button() const { return static_cast<QAbstractButton *>(object()); }
+
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind == QAccessible::Name && button()->accessibleName().isEmpty())
+            return withoutMnemonic(button()->text());
+        if (kind == QAccessible::Accelerator)
+            return QKeySequence::mnemonic(button()->text()).toString(QKeySequence::NativeText);
+        return QAccessibleWidget::text(kind);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.pressed = button()->isDown();
+        if (button()->property(kCovered).toBool()) {
+            state.invisible = true;
+            state.focusable = false;
+        }
+        return state;
+    }
+
+    QStringList actionNames() const override
+    {
+        return button()->isEnabled() ? QStringList { pressAction() } : QStringList {};
+    }
+
+    void doAction(const QString &action) override
+    {
+        if (action == pressAction() && button()->isEnabled())
+            button()->animateClick();
+    }
+
+    QStringList keyBindingsForAction(const QString &action) const override
+    {
+        const QString key = text(QAccessible::Accelerator);
+        return action == pressAction() && !key.isEmpty() ? QStringList { key } : QStringList {};
+    }
+};
+
 constexpr const char *kWindowMarker = "tunedeckWindow";
 
-// The interfaces of the widgets marked above: windows, menu buttons and their menus.
+// The interfaces of the widgets marked above: windows, coverable buttons, menu buttons and their
+// menus.
 QAccessibleInterface *accessibleFactory(const QString &, QObject *object)
 {
     if (object && object->isWidgetType() && object->property(kWindowMarker).toBool())
         return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    if (object && object->property(kCoverableMarker).toBool()) {
+        if (auto *button = qobject_cast<QAbstractButton *>(object))
+            return new CoverableButtonAccessible(button);
+    }
     if (!object || !object->property(kMarker).toBool())
         return nullptr;
     if (auto *button = qobject_cast<QToolButton *>(object))
@@ -319,4 +377,24 @@ void makeMenuButtonsAccessible(const QList<QToolButton *> &buttons)
         for (QWidget *widget : marked)
             remake(widget);
     }
+}
+
+void makeCoverableAccessible(const QList<QAbstractButton *> &buttons)
+{
+    installFactory();
+    for (QAbstractButton *button : buttons) {
+        button->setProperty(kCoverableMarker, true);
+        remake(button);
+    }
+}
+
+void setCovered(QAbstractButton *button, bool covered)
+{
+    if (button->property(kCovered).toBool() == covered)
+        return;
+    button->setProperty(kCovered, covered);
+    QAccessible::State changed;
+    changed.invisible = true;
+    QAccessibleStateChangeEvent event(button, changed);
+    QAccessible::updateAccessibility(&event);
 }

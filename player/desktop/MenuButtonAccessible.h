@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 
+class QAbstractButton;
 class QToolButton;
 class QWidget;
 
@@ -25,3 +26,9 @@ void makeMenuButtonsAccessible(const QList<QToolButton *> &buttons);
 // main windows and dialogs (a plain widget reads as a filler, which screen readers do not
 // present as a window). UI thread only.
 void makeWindowAccessible(QWidget *window);
+
+// Assistive technology sees each of `buttons` as Qt shows a push button, except while it is
+// covered (setCovered): then it is not shown, as it is not to the eye. UI thread only.
+void makeCoverableAccessible(const QList<QAbstractButton *> &buttons);
+// Whether another button covers `button` now (shown over it at its place); a change is announced.
+void setCovered(QAbstractButton *button, bool covered);

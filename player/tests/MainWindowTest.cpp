@@ -442,9 +442,22 @@ private Q_SLOTS:
         form->Lista->addItem(QStringLiteral("scale.mid"));
         form->PlayListPaths.append(song);
         QVERIFY(showActive(form));
+        // A screen reader finds only the buttons the window shows, not those covered.
+        const auto readersFind = [form] {
+            QList<QWidget *> shown;
+            for (QWidget *button :
+                { form->PlayButt, form->StopButt, form->PauseButt, form->ResButt }) {
+                const QAccessibleInterface *found = QAccessible::queryAccessibleInterface(button);
+                if (!found->state().invisible && found->role() == QAccessible::Button)
+                    shown.append(button);
+            }
+            return shown;
+        };
+        QCOMPARE(readersFind(), QList<QWidget *>({ form->PlayButt, form->PauseButt }));
         QTest::mouseClick(form->PlayButt, Qt::LeftButton);
         QVERIFY(form->LettoreMidi->IsOpen());
         QCOMPARE(form->StatusBar->panelText(1), QStringLiteral("Playing"));
+        QCOMPARE(readersFind(), QList<QWidget *>({ form->StopButt, form->PauseButt }));
         // The Play button under Stop is out of the Tab order (its accelerator still works), and
         // the focus Play had is on Stop; so with Pause under Resume.
         QCOMPARE(QApplication::focusWidget(), form->StopButt);
@@ -455,6 +468,7 @@ private Q_SLOTS:
         QTest::keyClick(form->PauseButt, Qt::Key_Space);
         QTRY_VERIFY(!form->ResButt->isHidden());
         QCOMPARE(QApplication::focusWidget(), form->ResButt);
+        QCOMPARE(readersFind(), QList<QWidget *>({ form->StopButt, form->ResButt }));
         // And back: Resume and Stop leave their focus to the button uncovered at their place,
         // so Space pressed again there pauses or plays (it went to Skip, or to Pause). Enter
         // presses a focused button as Space does.

@@ -230,6 +230,7 @@ TTunedeckform::TTunedeckform(QWidget *parent)
     // What the window shows, kept readable for assistive technology and the bus.
     makeMenuButtonsAccessible({ ToolButton1, ToolButton2 });
     makeWindowAccessible(this);
+    makeCoverableAccessible({ PlayButt, PauseButt });
 }
 
 void TTunedeckform::createCaption()

@@ -141,6 +141,7 @@ public:
         for (const auto &[under, over] : { std::pair { m_form->PlayButt, m_form->StopButt },
                  std::pair { m_form->PauseButt, m_form->ResButt } }) {
             const bool covered = !over->isHidden();
+            setCovered(under, covered);
             under->setFocusPolicy(covered ? Qt::NoFocus : over->focusPolicy());
             if (covered && under->hasFocus())
                 over->setFocus(Qt::OtherFocusReason);
