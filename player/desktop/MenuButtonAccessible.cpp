@@ -5,6 +5,7 @@
 #include <QAccessibleWidget>
 #include <QAction>
 #include <QHash>
+#include <QLabel>
 #include <QMenu>
 #include <QPointer>
 #include <QToolButton>
@@ -311,14 +312,62 @@ public:
     }
 };
 
+constexpr const char *kLinkMarker = "tunedeckLink";
+
+// A label that opens a place when pressed (by a click, or Space once focused). Qt finds it as
+// plain text; a screen reader then offers no way to press it.
+class LinkAccessible final : public QAccessibleWidget {
+public:
+    explicit LinkAccessible(QLabel *label)
+        : QAccessibleWidget(label, QAccessible::Link)
+    { }
+
+    QLabel *label() const { return static_cast<QLabel *>(object()); }
+
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind == QAccessible::Name && label()->accessibleName().isEmpty())
+            return label()->text();
+        return QAccessibleWidget::text(kind);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        if (label()->property(kCovered).toBool()) {
+            state.invisible = true;
+            state.focusable = false;
+        }
+        return state;
+    }
+
+    QStringList actionNames() const override
+    {
+        return state().invisible || !label()->isEnabled() ? QStringList {}
+                                                          : QStringList { pressAction() };
+    }
+
+    void doAction(const QString &action) override
+    {
+        // The assistive tool gets its answer before the place opens.
+        if (actionNames().contains(action))
+            QMetaObject::invokeMethod(
+                label(), "linkActivated", Qt::QueuedConnection, Q_ARG(QString, QString()));
+    }
+};
+
 constexpr const char *kWindowMarker = "tunedeckWindow";
 
-// The interfaces of the widgets marked above: windows, coverable buttons, menu buttons and their
-// menus.
+// The interfaces of the widgets marked above: windows, coverable buttons, links, menu buttons and
+// their menus.
 QAccessibleInterface *accessibleFactory(const QString &, QObject *object)
 {
     if (object && object->isWidgetType() && object->property(kWindowMarker).toBool())
         return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    if (object && object->property(kLinkMarker).toBool()) {
+        if (auto *label = qobject_cast<QLabel *>(object))
+            return new LinkAccessible(label);
+    }
     if (object && object->property(kCoverableMarker).toBool()) {
         if (auto *button = qobject_cast<QAbstractButton *>(object))
             return new CoverableButtonAccessible(button);
@@ -388,13 +437,20 @@ void makeCoverableAccessible(const QList<QAbstractButton *> &buttons)
     }
 }
 
-void setCovered(QAbstractButton *button, bool covered)
+void makeLinkAccessible(QLabel *label)
 {
-    if (button->property(kCovered).toBool() == covered)
+    installFactory();
+    label->setProperty(kLinkMarker, true);
+    remake(label);
+}
+
+void setCovered(QWidget *widget, bool covered)
+{
+    if (widget->property(kCovered).toBool() == covered)
         return;
-    button->setProperty(kCovered, covered);
+    widget->setProperty(kCovered, covered);
     QAccessible::State changed;
     changed.invisible = true;
-    QAccessibleStateChangeEvent event(button, changed);
+    QAccessibleStateChangeEvent event(widget, changed);
     QAccessible::updateAccessibility(&event);
 }

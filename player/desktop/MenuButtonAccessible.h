@@ -4,6 +4,7 @@
 #include <QString>
 
 class QAbstractButton;
+class QLabel;
 class QToolButton;
 class QWidget;
 
@@ -30,5 +31,9 @@ void makeWindowAccessible(QWidget *window);
 // Assistive technology sees each of `buttons` as Qt shows a push button, except while it is
 // covered (setCovered): then it is not shown, as it is not to the eye. UI thread only.
 void makeCoverableAccessible(const QList<QAbstractButton *> &buttons);
-// Whether another button covers `button` now (shown over it at its place); a change is announced.
-void setCovered(QAbstractButton *button, bool covered);
+// Assistive technology sees `label` as a link, whose press emits the label's linkActivated() with
+// no address; it is not shown while covered. UI thread only.
+void makeLinkAccessible(QLabel *label);
+// Whether another widget covers `widget` now (shown over it at its place), for a widget made
+// accessible by one of the two above; a change is announced.
+void setCovered(QWidget *widget, bool covered);

@@ -6,6 +6,7 @@
 #include "ShadowLabel.h"
 #include "TunedeckApplication.h"
 
+#include <QAccessible>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -227,6 +228,8 @@ void AboutFormTest::theShortestRevealArmsOkAndOkStartsThePanel()
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QVERIFY(!form->Label1->hasFocus());
     }
+    // Nor does a screen reader find it.
+    QVERIFY(QAccessible::queryAccessibleInterface(form->Label1)->state().invisible);
 }
 
 void AboutFormTest::theAuthorAgainWhileArmedResetsButKeepsTheText()
@@ -340,6 +343,12 @@ void AboutFormTest::singleClicksDoNothingButOnTheMakerLine()
     QVERIFY(form->Label1->grab().toImage() != unfocused);
     QTest::keyClick(form->Label1, Qt::Key_Space);
     QCOMPARE(m_siteOpened, byMouse + 1);
+    // A screen reader finds it as a link, and presses it.
+    QAccessibleInterface *link = QAccessible::queryAccessibleInterface(form->Label1);
+    QCOMPARE(link->role(), QAccessible::Link);
+    QCOMPARE(link->text(QAccessible::Name), QStringLiteral("By Orvane Labs"));
+    link->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QTRY_COMPARE(m_siteOpened, byMouse + 2);
 }
 
 void AboutFormTest::enterPressesOkAndEscapeDoesNothing_data()

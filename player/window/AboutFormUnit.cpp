@@ -2,6 +2,7 @@
 
 #include "ButtonPictures.h"
 #include "HelpEngine.h"
+#include "MenuButtonAccessible.h"
 #include "MessageBoxes.h"
 #include "OrvkitCalls.h"
 #include "ScrollTextPanel.h"
@@ -152,6 +153,9 @@ TAboutForm::TAboutForm(QWidget *parent)
     Label1->setCursor(Qt::PointingHandCursor);
     Label1->setFocusPolicy(Qt::TabFocus); // Space opens the site from the keyboard.
     Label1->setAccessibleDescription(QStringLiteral("Opens the maker's web site"));
+    // A screen reader's press of the link.
+    makeLinkAccessible(Label1);
+    connect(Label1, &QLabel::linkActivated, this, [this] { Label1Click(); });
 
     AppName = new TShadowLabel(QStringLiteral("Tunedeck"), this);
     AppName->setObjectName(QStringLiteral("AppName"));
@@ -263,6 +267,7 @@ void TAboutForm::AOKButtClick()
     if (Label1->hasFocus())
         AOKButt->setFocus(Qt::OtherFocusReason);
     Label1->setFocusPolicy(Qt::NoFocus);
+    setCovered(Label1, true);
     SP->setVisible(true);
     SP->setActive(true);
     s_revealStep = kStepIdle;
