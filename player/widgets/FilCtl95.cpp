@@ -452,33 +452,41 @@ void TDirectory95ListBox::rebuildRows()
     pathNames = below.split(u'/', Qt::SkipEmptyParts);
 
     clear();
-    const auto addRow
-        = [this](const QString &text, const QString &path, int indent, const QPixmap &picture) {
-              auto *row = new QListWidgetItem(text, this);
-              row->setData(kPathRole, path);
-              row->setData(kIndentRole, indent);
-              row->setData(Qt::DecorationRole, picture);
-              row->setToolTip(path);
-              return row;
-          };
+    // Each row's picture and level, which the eye takes from the picture and the indent, are said
+    // to a screen reader too ("Open folder, level 2"); the root is level 1.
+    const auto addRow = [this](const QString &text, const QString &path, int indent,
+                            const QPixmap &picture, const QString &kind, qsizetype level) {
+        auto *row = new QListWidgetItem(text, this);
+        row->setData(kPathRole, path);
+        row->setData(kIndentRole, indent);
+        row->setData(Qt::DecorationRole, picture);
+        row->setData(Qt::AccessibleDescriptionRole, kind.arg(level));
+        row->setToolTip(path);
+        return row;
+    };
+    const QString openKind = tr("Open folder, level %1");
+    const QString currentKind = tr("Current folder, level %1");
 
     // Path rows: the root, then each folder down to the current one; row i stands 4·i+2 pixels in.
     QString path = m_driveRoot;
-    QListWidgetItem *currentRowItem
-        = addRow(m_driveRoot, path, 2, pathNames.isEmpty() ? current : open);
+    QListWidgetItem *currentRowItem = pathNames.isEmpty()
+        ? addRow(m_driveRoot, path, 2, current, currentKind, 1)
+        : addRow(m_driveRoot, path, 2, open, openKind, 1);
     for (qsizetype i = 0; i < pathNames.size(); ++i) {
         path = childOf(path, pathNames[i]);
         const bool isCurrent = i == pathNames.size() - 1;
-        QListWidgetItem *row
-            = addRow(pathNames[i], path, int(4 * (i + 1) + 2), isCurrent ? current : open);
+        QListWidgetItem *row = addRow(pathNames[i], path, int(4 * (i + 1) + 2),
+            isCurrent ? current : open, isCurrent ? currentKind : openKind, i + 2);
         if (isCurrent)
             currentRowItem = row;
     }
     // Sub-folders stand 4·d + 6 pixels in, d the current folder's depth with the root counted
     // as depth 1 (its name has a separator too): at the root as far in as one folder below.
     const int subIndent = int(4 * std::max<qsizetype>(pathNames.size(), 1) + 6);
+    const QString closedKind = tr("Folder, level %1");
     for (const QString &name : std::as_const(m_subFolders))
-        addRow(name, childOf(m_directory, name), subIndent, closed);
+        addRow(
+            name, childOf(m_directory, name), subIndent, closed, closedKind, pathNames.size() + 2);
 
     setCurrentItem(currentRowItem);
     scrollToItem(currentRowItem);

@@ -3,6 +3,7 @@
 #include "FilCtl95.h"
 #include "FilCtl95Pictures.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QSet>
 #include <QSignalSpy>
@@ -204,9 +205,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QList<int>>("indents");
-        QTest::newRow("root") << QString() << QList<int>({ 2, 10, 10 });
-        QTest::newRow("one below") << "m" << QList<int>({ 2, 6, 10, 10 });
-        QTest::newRow("two below") << "m/n" << QList<int>({ 2, 6, 10, 14, 14 });
+        // What a screen reader says of each row's picture and place.
+        QTest::addColumn<QStringList>("said");
+        const QString current = "Current folder, level %1", open = "Open folder, level %1",
+                      closed = "Folder, level %1";
+        QTest::newRow("root") << QString() << QList<int>({ 2, 10, 10 })
+                              << QStringList({ current.arg(1), closed.arg(2), closed.arg(2) });
+        QTest::newRow("one below")
+            << "m" << QList<int>({ 2, 6, 10, 10 })
+            << QStringList({ open.arg(1), current.arg(2), closed.arg(3), closed.arg(3) });
+        QTest::newRow("two below") << "m/n" << QList<int>({ 2, 6, 10, 14, 14 })
+                                   << QStringList({ open.arg(1), open.arg(2), current.arg(3),
+                                          closed.arg(4), closed.arg(4) });
     }
 
     void rowsAreIndentedByTheirLevel()
@@ -221,10 +231,16 @@ private Q_SLOTS:
         list.resize(169, 120);
         QVERIFY(list.setDirectory(path(inside)));
         QCOMPARE(list.count(), indents.size());
+        QFETCH(QStringList, said);
         QList<int> painted;
-        for (int row = 0; row < list.count(); ++row)
+        QStringList described;
+        for (int row = 0; row < list.count(); ++row) {
             painted.append(paintedPictureLeft(list, row));
+            described.append(QAccessible::queryAccessibleInterface(&list)->child(row)->text(
+                QAccessible::Description));
+        }
         QCOMPARE(painted, indents);
+        QCOMPARE(described, said);
     }
 
     // Enter on a sub-folder opens it; a double click on a path row goes back up. Each move
