@@ -320,13 +320,82 @@ std::size_t findTag(Text text, Text name)
     }
 }
 
+// The start tag that opens at `open`, up to its '>' (or the end of `text`).
+Text startTag(Text text, std::size_t open)
+{
+    const std::size_t close = text.find('>', open);
+    return text.substr(open, close == Text::npos ? Text::npos : close - open);
+}
+
+// The value of the attribute `name` in the start tag `tag`, references decoded, or none.
+std::optional<std::string> attribute(Text tag, Text name)
+{
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    const auto skipSpace = [&space](Text rest) {
+        while (!rest.empty() && space(rest.front()))
+            rest.remove_prefix(1);
+        return rest;
+    };
+    for (std::size_t at = tag.find(name); at != Text::npos; at = tag.find(name, at + 1)) {
+        if (at == 0 || !space(tag[at - 1]))
+            continue;
+        Text rest = skipSpace(tag.substr(at + name.size()));
+        if (!rest.starts_with('='))
+            continue;
+        rest = skipSpace(rest.substr(1));
+        if (rest.empty() || (rest.front() != '"' && rest.front() != '\''))
+            continue;
+        const std::size_t end = rest.find(rest.front(), 1);
+        if (end == Text::npos)
+            return std::nullopt;
+        return xmlDecoded(rest.substr(1, end - 1));
+    }
+    return std::nullopt;
+}
+
+// `ref`, a URI reference, resolved against the base URI `base` (XML Base: the xml:base of an
+// element and of those around it). Dot segments stay: the file system takes them as the same
+// folders. With no base, the reference stays as written, so that one naming no file: URI is a
+// name beside the list.
+std::string resolved(Text base, Text ref)
+{
+    ref = trimmed(ref);
+    base = trimmed(base);
+    if (base.empty() || startsWithNoCase(ref, "file:") || isOtherUri(ref))
+        return std::string(ref);
+    if (ref.empty())
+        return std::string(base);
+    const bool baseUri = startsWithNoCase(base, "file:") || isOtherUri(base);
+    const std::size_t pathAt = !baseUri ? 0
+        : base.substr(base.find(':') + 1).starts_with("//")
+        ? std::min(base.find('/', base.find(':') + 3), base.size())
+        : base.find(':') + 1;
+    if (ref.starts_with("//"))
+        return std::string(base.substr(0, base.find(':') + 1)) += ref;
+    if (ref.starts_with('/'))
+        return std::string(base.substr(0, pathAt)) += ref;
+    const std::size_t slash = base.rfind('/');
+    return std::string(base.substr(0, slash == Text::npos || slash < pathAt ? pathAt : slash + 1))
+        += ref;
+}
+
 // One <location> of each <track>, in order: a track's locations name the same song in other
 // places, tried in turn, and one song plays once. The first that names a local file is the
-// track's; a track with none is refused by its first. Not a full XML reader: comments are
-// skipped, the rest is found by its tags, which may hold white space and attributes.
+// track's; a track with none is refused by its first. A location is taken against the xml:base
+// of its own tag, its track's, the track list's and the play list's. Not a full XML reader:
+// comments are skipped, the rest is found by its tags, which may hold white space and attributes.
 void parseXspf(Text text, Collector &out)
 {
     std::size_t at = findTag(text, "<trackList");
+    const auto baseOf = [&text](std::size_t open, Text outer) {
+        const auto own = attribute(startTag(text, open), "xml:base");
+        return own ? resolved(outer, *own) : std::string(outer);
+    };
+    const std::size_t playlist = findTag(text, "<playlist");
+    const std::string listBase = at == Text::npos
+        ? std::string()
+        : baseOf(at, playlist < at ? baseOf(playlist, {}) : std::string());
+    std::string trackBase = listBase;
     bool inTrack = false;
     bool located = false; // the track has had its location
     std::string elsewhere; // the track's first location, if it names no local file
@@ -336,6 +405,7 @@ void parseXspf(Text text, Collector &out)
         inTrack = false;
         located = false;
         elsewhere.clear();
+        trackBase = listBase;
     };
     while (at != Text::npos && !out.truncated()) {
         const std::size_t open = text.find('<', at);
@@ -351,6 +421,8 @@ void parseXspf(Text text, Collector &out)
         if (startsTag(rest, "<track") || startsTag(rest, "</track")) {
             endTrack();
             inTrack = rest[1] != '/';
+            if (inTrack)
+                trackBase = baseOf(open, listBase);
             continue;
         }
         if (!startsTag(rest, "<location"))
@@ -369,6 +441,8 @@ void parseXspf(Text text, Collector &out)
         if (located)
             continue;
         std::string location = locationText(text.substr(begin + 1, end - begin - 1));
+        if (!trimmed(location).empty())
+            location = resolved(baseOf(open, trackBase), location);
         if (!inTrack || Collector::local(location, true)) {
             out.add(location, true);
             located = inTrack;

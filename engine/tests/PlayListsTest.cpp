@@ -84,6 +84,17 @@ TEST_F(PlayListFiles, EachFormatGivesItsEntriesInOrder)
             "<track><location/></track><track><location>last.mid</location></track></trackList>",
             { "first.mid", "here.mid", "spaced.mid", "/m/a&amp;b.mid", "last.mid" },
             { "http://x/only.mid" } },
+        // Locations taken against the xml:base of their tag, track, track list and play list.
+        { "based.xspf",
+            "<playlist xml:base=\"file:///m/\"><trackList xml:base='j%20z/'>"
+            "<track><location>a%20b.mid</location></track>"
+            "<track xml:base=\"/o/\"><location>c.mid</location></track>"
+            "<track><location xml:base=\"http://radio/\">d.mid</location></track>"
+            "<track><location>../e.mid</location><location>/abs/f.mid</location></track>"
+            "<track data-xml:base=\"x/\" xml:base =\"\"><location>//h/g.mid</location>"
+            "<location>http://x/g.mid</location></track></trackList></playlist>",
+            { "/m/j z/a b.mid", "/o/c.mid", "/m/j z/../e.mid" },
+            { "http://radio/d.mid", "file://h/g.mid" } },
     };
     for (const ListCase &c : cases) {
         std::string why;

@@ -10,10 +10,11 @@
 
 // Play lists written by other players: .m3u and .m3u8 (a name or URI a line, '#' lines are
 // comments and #EXTINF notes), .pls (File1=..., File2=...) and .xspf (XML, each track's
-// <location>s URIs of the same song: the first local one plays). A name with a colon is a URI
-// only with "//" after it, or as "file:". Names are file-system bytes: an .m3u that is not UTF-8
-// is taken to be in the locale's encoding, which is the file system's, so its bytes are the
-// names as they are. Qt-free, for tdplay and the player alike.
+// <location>s URIs of the same song: the first local one plays; taken against the xml:base
+// around them, if any). A name with a colon is a URI only with "//" after it, or as "file:".
+// Names are file-system bytes: an .m3u that is not UTF-8 is taken to be in the locale's
+// encoding, which is the file system's, so its bytes are the names as they are. Qt-free, for
+// tdplay and the player alike.
 namespace tunedeck::playlists {
 
 enum class Format { M3u, Pls, Xspf };
