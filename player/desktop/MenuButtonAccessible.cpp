@@ -263,6 +263,16 @@ private:
 constexpr const char *kCoverableMarker = "tunedeckCoverable";
 constexpr const char *kCovered = "tunedeckCovered";
 
+// A covered widget (setCovered) is not shown, nor can it take the focus.
+QAccessible::State unlessCovered(const QWidget *widget, QAccessible::State state)
+{
+    if (widget->property(kCovered).toBool()) {
+        state.invisible = true;
+        state.focusable = false;
+    }
+    return state;
+}
+
 // A push button another one can cover. Qt finds a covered button showing, so a screen reader
 // would read two buttons at one place; this one is not shown while covered. Otherwise it is what
 // Qt's own button is: its text for a name, pressing it, and its Alt letter.
@@ -287,11 +297,7 @@ public:
     {
         QAccessible::State state = QAccessibleWidget::state();
         state.pressed = button()->isDown();
-        if (button()->property(kCovered).toBool()) {
-            state.invisible = true;
-            state.focusable = false;
-        }
-        return state;
+        return unlessCovered(button(), state);
     }
 
     QStringList actionNames() const override
@@ -333,12 +339,7 @@ public:
 
     QAccessible::State state() const override
     {
-        QAccessible::State state = QAccessibleWidget::state();
-        if (label()->property(kCovered).toBool()) {
-            state.invisible = true;
-            state.focusable = false;
-        }
-        return state;
+        return unlessCovered(label(), QAccessibleWidget::state());
     }
 
     QStringList actionNames() const override
