@@ -375,8 +375,14 @@ std::string resolved(Text base, Text ref)
     if (ref.starts_with('/'))
         return std::string(base.substr(0, pathAt)) += ref;
     const std::size_t slash = base.rfind('/');
-    return std::string(base.substr(0, slash == Text::npos || slash < pathAt ? pathAt : slash + 1))
-        += ref;
+    if (slash != Text::npos && slash >= pathAt)
+        return std::string(base.substr(0, slash + 1)) += ref;
+    // A base with no path: the reference beside it, at the root of its host if it names one
+    // ("http://host" and "a" make "http://host/a").
+    std::string joined(base.substr(0, pathAt));
+    if (pathAt > 0 && base[pathAt - 1] != ':')
+        joined += '/';
+    return joined += ref;
 }
 
 // One <location> of each <track>, in order: a track's locations name the same song in other

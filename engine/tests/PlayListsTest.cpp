@@ -89,7 +89,7 @@ TEST_F(PlayListFiles, EachFormatGivesItsEntriesInOrder)
             "<playlist xml:base=\"file:///m/\"><trackList xml:base='j%20z/'>"
             "<track><location>a%20b.mid</location></track>"
             "<track xml:base=\"/o/\"><location>c.mid</location></track>"
-            "<track><location xml:base=\"http://radio/\">d.mid</location></track>"
+            "<track><location xml:base=\"http://radio\">d.mid</location></track>"
             "<track><location>../e.mid</location><location>/abs/f.mid</location></track>"
             "<track data-xml:base=\"x/\" xml:base =\"\"><location>//h/g.mid</location>"
             "<location>http://x/g.mid</location></track></trackList></playlist>",

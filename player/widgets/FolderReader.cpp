@@ -59,10 +59,6 @@ QString errorText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-} // namespace
-
-namespace {
-
 bool followsToFolder(int folder, const char *name)
 {
     struct stat info { };
