@@ -66,7 +66,7 @@ bool followsToFolder(int folder, const char *name)
 }
 
 // A lookup that answers nothing for this long is taken as stuck (a link into a mount that
-// stopped answering); after this many stuck ones, the names not yet looked up are left out.
+// stopped answering); after this many stuck ones, the names not yet looked up are not looked up.
 constexpr auto kLookupWait = std::chrono::seconds(1);
 constexpr int kMaxStuckLookups = 2;
 
@@ -109,8 +109,9 @@ void lookUp(const std::shared_ptr<Lookups> &lookups)
 
 // Looks the names up on a thread of their own. One that answers nothing for kLookupWait is left
 // to itself and another thread goes on with the names after the one it is stuck on, so a link
-// that never answers costs its own entry, not the folder's. Returns the names found to be
-// folders.
+// that never answers holds up only itself. Returns the names found to be folders, and those that
+// did not answer: listed, they are not lost from sight, and entering one says that its drive does
+// not answer.
 std::vector<std::string> foldersAmong(const std::shared_ptr<Lookups> &lookups)
 {
     lookups->found.assign(lookups->names.size(), -1);
@@ -136,7 +137,7 @@ std::vector<std::string> foldersAmong(const std::shared_ptr<Lookups> &lookups)
     }
     std::vector<std::string> folders;
     for (std::size_t i = 0; i < lookups->names.size(); ++i) {
-        if (lookups->found[i] == 1)
+        if (lookups->found[i] != 0)
             folders.push_back(lookups->names[i]);
     }
     return folders;

@@ -30,9 +30,9 @@ using FolderReadFunction = std::function<FolderListing(const QString &folder)>;
 // for as long as the file system does (a link into a mount that stopped answering).
 using FolderProbe = std::function<bool(int folder, const char *name)>;
 
-// The system's reader: opens `folder` and lists its sub-folders, following symbolic links; a
-// link whose lookup does not answer within a second is left out, so one into a mount that
-// stopped answering does not hold the whole folder. `folder` is a name as
+// The system's reader: opens `folder` and lists its sub-folders, following symbolic links. A link
+// whose lookup does not answer within a second is listed without waiting for it, so one into a
+// mount that stopped answering does not hold the whole folder. `folder` is a name as
 // tunedeck::fileNameFromBytes gives it. Any thread.
 FolderListing readFolder(const QString &folder);
 // The same, with `isFolder` asked of the names the folder itself does not say are folders
