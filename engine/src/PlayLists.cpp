@@ -30,12 +30,22 @@ bool startsWithNoCase(Text text, Text prefix)
             [](char a, char b) { return lower(a) == lower(b); });
 }
 
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+Text trimmedFront(Text text)
+{
+    while (!text.empty() && isSpace(text.front()))
+        text.remove_prefix(1);
+    return text;
+}
+
 Text trimmed(Text text)
 {
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && space(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && space(text.back()))
+    text = trimmedFront(text);
+    while (!text.empty() && isSpace(text.back()))
         text.remove_suffix(1);
     return text;
 }
@@ -279,8 +289,7 @@ bool startsTag(Text rest, Text name)
     if (rest.size() <= name.size() || !rest.starts_with(name))
         return false;
     const char next = rest[name.size()];
-    return next == '>' || next == '/' || next == ' ' || next == '\t' || next == '\r'
-        || next == '\n';
+    return next == '>' || next == '/' || isSpace(next);
 }
 
 // A location's text: references decoded, and CDATA sections taken as they are written.
@@ -330,19 +339,13 @@ Text startTag(Text text, std::size_t open)
 // The value of the attribute `name` in the start tag `tag`, references decoded, or none.
 std::optional<std::string> attribute(Text tag, Text name)
 {
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    const auto skipSpace = [&space](Text rest) {
-        while (!rest.empty() && space(rest.front()))
-            rest.remove_prefix(1);
-        return rest;
-    };
     for (std::size_t at = tag.find(name); at != Text::npos; at = tag.find(name, at + 1)) {
-        if (at == 0 || !space(tag[at - 1]))
+        if (at == 0 || !isSpace(tag[at - 1]))
             continue;
-        Text rest = skipSpace(tag.substr(at + name.size()));
+        Text rest = trimmedFront(tag.substr(at + name.size()));
         if (!rest.starts_with('='))
             continue;
-        rest = skipSpace(rest.substr(1));
+        rest = trimmedFront(rest.substr(1));
         if (rest.empty() || (rest.front() != '"' && rest.front() != '\''))
             continue;
         const std::size_t end = rest.find(rest.front(), 1);
