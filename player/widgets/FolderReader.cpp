@@ -74,9 +74,11 @@ constexpr int kMaxStuckLookups = 2;
 // them up: a thread stuck in the kernel outlives the read, so it owns what it uses. The fields
 // after `names` are guarded by `mutex`.
 struct Lookups {
-    Lookups(FolderProbe probe, int folder)
+    Lookups(FolderProbe probe, int folder, std::vector<std::string> toLookUp)
         : isFolder(std::move(probe))
         , folderFd(folder)
+        , names(std::move(toLookUp))
+        , found(names.size(), -1)
     { }
     ~Lookups() { ::close(folderFd); }
     Lookups(const Lookups &) = delete;
@@ -84,7 +86,7 @@ struct Lookups {
 
     const FolderProbe isFolder;
     const int folderFd; // a descriptor of its own for the folder
-    std::vector<std::string> names; // not changed once looking up starts
+    const std::vector<std::string> names;
     std::mutex mutex;
     std::condition_variable allAnswered;
     std::size_t claimed = 0; // the names before this one were taken by a thread
@@ -114,7 +116,6 @@ void lookUp(const std::shared_ptr<Lookups> &lookups)
 // not answer.
 std::vector<std::string> foldersAmong(const std::shared_ptr<Lookups> &lookups)
 {
-    lookups->found.assign(lookups->names.size(), -1);
     std::unique_lock lock(lookups->mutex);
     int stuck = 0;
     for (bool start = true; lookups->answered < lookups->names.size();) {
@@ -181,8 +182,7 @@ FolderListing readFolder(const QString &folder, const FolderProbe &isFolderAt)
     if (!toLookUp.empty()) {
         const int own = ::fcntl(::dirfd(dir), F_DUPFD_CLOEXEC, 0);
         if (own >= 0) {
-            auto lookups = std::make_shared<Lookups>(isFolderAt, own);
-            lookups->names = std::move(toLookUp);
+            const auto lookups = std::make_shared<Lookups>(isFolderAt, own, std::move(toLookUp));
             for (const std::string &name : foldersAmong(lookups))
                 append(name.c_str());
         } else {
